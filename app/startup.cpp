@@ -1,0 +1,113 @@
+#include "app/startup.h"
+
+#include <string>
+
+#include "app/main_loop.h"
+#include "app/state.h"
+#include "board/connection.h"
+#include "ui/main_window.h"
+
+const char ProblemTitle[] = "KORVALINEX: Problem";
+const char NetworkFailedText[] =
+    "Das Netzwerk kann nicht initialisiert werden!";
+const char BoardNotFoundText[] =
+    "Das KORVALINEX-Board kann nicht gefunden werden!";
+const char NoticeTitle[] = "KORVALINEX: Meldung";
+// Shown when the main window cannot be opened: without it the operator
+// could neither see nor end the program.
+static const char MainWindowFailedText[] =
+    "Das Programmfenster kann nicht geöffnet werden!";
+
+enum { NoticeLabel = 3 };
+
+Text ConnectionNoticeText() {
+  return "Verbindungsaufbau zum KORVALINEX-Board...\r\rIP/DNS: " +
+         AppState.BoardAddress +
+         "\r\rPort: " + std::to_string(AppState.BoardPort);
+}
+
+void PlaySwitchSound() {
+  if (AppState.SoundLoaded == 1 && AppState.SoundEnabled == 1) PlatPlayClick();
+}
+
+static void ForgetBuffers() {
+  ReplyBuffer* all[] = {&AppState.StatusBuffer,  &AppState.AdcBuffer,
+                        &AppState.PortBuffer,    &AppState.PingBuffer,
+                        &AppState.VersionBuffer, &AppState.IpBuffer,
+                        &AppState.MaskBuffer,    &AppState.GatewayBuffer,
+                        &AppState.CommandBuffer, &AppState.LcdReplyBuffer};
+  for (ReplyBuffer* b : all) *b = ReplyBuffer{nullptr, 0};
+}
+
+void ReleaseFacilities() {
+  PlatReleaseSound();
+  if (AppState.AddressCheckSocket != NoSocket) {
+    PlatCloseSocket(AppState.AddressCheckSocket);
+    AppState.AddressCheckSocket = NoSocket;
+  }
+  PlatSocketsCleanup();
+  ForgetBuffers();
+  PlatReleaseMemory();
+  PlatReleaseControlLibrary();
+  PlatCloseAllWindows();
+  PlatReleaseImages();
+  PlatReleaseGraphics();
+  PlatReleaseFonts();
+}
+
+int ExitPath() {
+  ReleaseFacilities();
+  PlatDestroyHeap();
+  return 0;
+}
+
+static void OpenConnectionNotice() {
+  PlatOpenWindow(MainWindow, FrameTitleOnly, NoticeTitle, 250, 90, true, 0, 0);
+  PlatCreateControl(MainWindow, NoticeLabel, KindLabel, 10, 10, 230, 70,
+                    ConnectionNoticeText(), 0);
+}
+
+int ProgramMain() {
+  ZeroAppState();
+  PlatStartFacilities();
+
+  if (PlatCreateFont(0, "Arial", 8)) PlatSetDefaultControlFont(0);
+  if (PlatCreateFont(1, "Arial", 6)) PlatSetDefaultControlFont(1);
+
+  InitDefaults();
+
+  PlatLoadBoardPicture();
+  if (PlatStartSound() && AppState.SoundEnabled == 1) {
+    AppState.SoundLoaded = 1;
+    PlatLoadClick();
+  }
+
+  if (!PlatSocketsStart()) {
+    PlatMessageBox(ProblemTitle, NetworkFailedText);
+    return ExitPath();
+  }
+
+  OpenConnectionNotice();
+  // An address that cannot be resolved leaves no board to talk to: it ends
+  // like a board that does not answer, without a main window.
+  if (CheckBoardAddress(AppState.BoardAddress, AppState.BoardPort))
+    AppState.BoardConnection =
+        OpenConnection(AppState.BoardAddress, AppState.BoardPort);
+  PlatCloseWindow(MainWindow);
+  if (AppState.BoardConnection == NoSocket) {
+    PlatMessageBox(ProblemTitle, BoardNotFoundText);
+    return ExitPath();
+  }
+
+  if (!BuildMainWindow()) {
+    CloseConnection();
+    PlatMessageBox(ProblemTitle, MainWindowFailedText);
+    return ExitPath();
+  }
+  RunMainLoop();
+
+  PlaySwitchSound();
+  PlatSleep(100);
+  CloseConnection();
+  return ExitPath();
+}

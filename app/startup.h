@@ -1,0 +1,24 @@
+// The program's entry and exit.
+#pragma once
+
+#include "platform/platform.h"
+
+// Start-up, main loop and the normal end. Returns the exit code, always 0.
+int ProgramMain();
+
+// Plays the click once, when the sound is loaded and wanted; never waits.
+void PlaySwitchSound();
+
+// Releases the platform facilities in their order. Does not close the
+// board connection.
+void ReleaseFacilities();
+
+// Every end of the program leaves through here; returns the exit code 0.
+int ExitPath();
+
+// Titles and texts of the start-up failures and the connection notice.
+extern const char ProblemTitle[];
+extern const char NetworkFailedText[];
+extern const char BoardNotFoundText[];
+extern const char NoticeTitle[];
+Text ConnectionNoticeText();

@@ -1,0 +1,81 @@
+#include "app/state.h"
+
+#include <string>
+
+AppStateRecord AppState;
+
+void ZeroAppState() {
+  AppState = AppStateRecord{};
+  AppState.BoardConnection = NoSocket;
+  AppState.AddressCheckSocket = NoSocket;
+}
+
+static void TakeBuffer(ReplyBuffer* buffer, int size) {
+  buffer->Bytes = PlatTakeZeroedMemory(size);
+  buffer->Size = buffer->Bytes ? size : 0;
+}
+
+void InitDefaults() {
+  AppStateRecord& s = AppState;
+
+  s.FirmwareText = "V1.5";
+
+  TakeBuffer(&s.StatusBuffer, StatusBufferSize);
+  TakeBuffer(&s.AdcBuffer, AdcBufferSize);
+  TakeBuffer(&s.PortBuffer, PortBufferSize);
+  TakeBuffer(&s.PingBuffer, PingBufferSize);
+  TakeBuffer(&s.VersionBuffer, VersionBufferSize);
+  TakeBuffer(&s.IpBuffer, IpBufferSize);
+  TakeBuffer(&s.MaskBuffer, MaskBufferSize);
+  TakeBuffer(&s.GatewayBuffer, GatewayBufferSize);
+  TakeBuffer(&s.CommandBuffer, CommandBufferSize);
+  TakeBuffer(&s.LcdReplyBuffer, LcdReplyBufferSize);
+
+  s.ClosedText = "GESCHLOSSEN";
+  s.OpenText = "OFFEN";
+  for (int n = 1; n <= 4; n++) s.InputClosedText[n] = "GESCHLOSSEN";
+  for (int n = 1; n <= 4; n++) s.InputOpenText[n] = "OFFEN";
+
+  s.ColourRed = 0x000000FF;
+  s.ColourBlue = 0x00FF0000;
+
+  static const char* const outputNames[9] = {
+      "",         "Device 1", "Device 2", "Messung ", "Minimum ",
+      "Maximum ", "Device 6", "Device 7", "Device 8"};
+  for (int n = 1; n <= 8; n++) s.OutputName[n] = outputNames[n];
+  for (int n = 1; n <= 4; n++) s.AnalogName[n] = "Analog " + std::to_string(n);
+  for (int n = 1; n <= 4; n++) s.AnalogScale[n] = 0.0048828;
+  for (int n = 1; n <= 4; n++) s.AnalogUnit[n] = "Volt";
+  for (int n = 1; n <= 4; n++)
+    s.DigitalInputName[n] = "Digital " + std::to_string(n);
+
+  for (int n = 1; n <= 8; n++) s.OutputStateText[n] = "---";
+  for (int n = 1; n <= 4; n++) s.AnalogValueText[n] = "--.--";
+  for (int n = 1; n <= 4; n++) s.InputStateText[n] = "---";
+
+  for (int n = 1; n <= 4; n++) s.AnalogRoundFactor[n] = 1000;
+  for (int n = 1; n <= 4; n++) s.AnalogTextWidth[n] = 4;
+
+  static const int defaultDelays[9] = {0,   1000, 200, 100, 100,
+                                       100, 100,  100, 100};
+  for (int n = 1; n <= 8; n++) s.DefaultSwitchDelay[n] = defaultDelays[n];
+  for (int n = 1; n <= 8; n++) {
+    s.SwitchDelay[n] = s.DefaultSwitchDelay[n];
+    s.SwitchDelayText[n] = std::to_string(s.SwitchDelay[n]);
+  }
+
+  for (int n = 1; n <= 8; n++) s.MinSwitchDelay[n] = 1;
+  for (int n = 1; n <= 8; n++) s.MaxSwitchDelay[n] = 10000;
+
+  s.RefreshInterval = 10000;
+  s.InitialRefreshInterval = s.RefreshInterval;
+
+  s.SoundEnabled = 1;
+  s.LcdEnabled = 0;
+  s.SoundLoaded = 0;
+
+  s.BoardAddress = PlatBuildBoardAddress();
+  s.BoardPort = PlatBuildBoardPort();
+
+  s.ReplyWaitLeft = ReplyWaitPerPass;
+}

@@ -1,0 +1,19 @@
+// The well's measurement cycle: powering the level sensor, evaluating the
+// level and switching the Minimum and Maximum outputs.
+#pragma once
+
+// Every tick of timer 123.
+void MeasurementCycle();
+// Reads the level (PollBoard), fills the level bar and commands outputs 5
+// and 4 against their thresholds.
+void EvaluateLevel();
+// Every pass of the main loop: the percentage mark at the top of the bar.
+void ShowLevelPercent();
+// Every pass of the main loop: while the measurement is off, the cycle
+// period follows its trackbar.
+void ReadCyclePeriod();
+
+// The Minimum threshold: one step above the double nearest to 0.21, so a
+// level of exactly 0.210 counts as below it.
+extern const double MinimumThreshold;
+extern const double MaximumThreshold;

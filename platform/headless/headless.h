@@ -1,0 +1,124 @@
+// The headless stand-in for the window system, as the tests see it: an
+// in-memory model of every window and control, a queue of events a test
+// posts, records of message boxes, clicks and shell requests, and a clock
+// the test drives. Sockets are real (POSIX).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct HeadlessControl {
+  int Window;
+  int Number;
+  ControlKind Kind;
+  int X, Y, Width, Height;
+  int Properties;
+  Text Content;  // label text, caption, field text; rich text: its
+                 // lines joined with "\r"
+  bool HasTextColour;
+  uint32_t TextColour;  // label text colour, rich-text colour
+  bool Enabled;
+  int Min, Max, Value;  // trackbar (logical value), progress bar, spin range
+  bool HasBarColour;
+  uint32_t BarColour;
+  Text Tooltip;
+  bool Checked;
+  bool SystemFont;
+  int Font;           // font number in use at creation (-1: platform default)
+  int CreationIndex;  // 0 for the first control created in its window
+};
+
+struct HeadlessWindow {
+  int Number;
+  bool Open;
+  WindowFrame Frame;
+  Text Title;
+  int ClientWidth, ClientHeight;
+  int X, Y;                     // outer top-left corner
+  int OuterWidth, OuterHeight;  // client plus the frame of its style
+  bool EraseOnlyOutsideControls;
+  int Timer;  // number of its window timer, 0 when none
+  int TimerInterval;
+  int OpenCount;  // how often a window with this number was opened
+};
+
+struct HeadlessMessageBox {
+  Text Title;
+  Text Body;
+  std::vector<int> OpenWindows;  // windows open while it was shown
+};
+
+// What should fail, for the failure paths of start-up.
+struct HeadlessFaults {
+  bool SocketsFail;
+  bool SoundFails;
+  bool ClickFails;
+  bool PictureFails;
+  bool FontFails[2];
+  bool MainWindowFails;  // opening a window with FrameMain fails
+};
+
+// Forgets every window, control, event and record; clock back to its
+// start (0 unless set), default board address 127.0.0.1 and port 50290,
+// no faults, no hook, screen 1024 x 768.
+void HeadlessReset();
+HeadlessFaults& HeadlessFaultSettings();
+
+// Build settings seen by the program.
+void HeadlessSetBoardAddress(const char* address);
+void HeadlessSetBoardPort(int port);
+// Host names the lookup knows; nothing else is looked up ("localhost" is
+// always known as 127.0.0.1), so tests never reach a name server.
+void HeadlessAddHost(const char* name, uint32_t addressNetworkOrder);
+
+// Windows and controls: nullptr when there is none (a closed window's
+// controls are gone).
+const HeadlessControl* HeadlessFindControl(int number);
+const HeadlessWindow* HeadlessFindWindow(int number);
+// Numbers of the controls of `window` in creation order.
+std::vector<int> HeadlessCreationOrder(int window);
+// Number of the control with the keyboard focus, 0 when none.
+int HeadlessFocus();
+void HeadlessSetScreenSize(int width, int height);
+
+// Operator actions. A click on a disabled or missing control does nothing
+// and returns false; a click on the check box toggles it first. Typing
+// replaces a field's text; moving a trackbar sets it as the operator's
+// mouse would (within its range). None of these waits.
+bool HeadlessPostClick(int number);
+void HeadlessTypeText(int number, const Text& text);
+void HeadlessMoveTrackbar(int number, int value);
+void HeadlessPostClose(int window);
+void HeadlessPostOther();
+// Arrow of a spin control: +1 up, -1 down, within its range.
+void HeadlessSpinStep(int number, int direction);
+
+// Records.
+const std::vector<HeadlessMessageBox>& HeadlessMessageBoxes();
+int HeadlessClickCount();
+const std::vector<Text>& HeadlessOpenedAddresses();
+const std::vector<int>& HeadlessSleeps();  // every PlatSleep, in ms
+int HeadlessFontCreated(int number);       // 1 when font `number` exists
+int HeadlessLiveMemoryBlocks();            // taken and not yet released
+
+// The clock. It moves only when the program sleeps or waits for an event,
+// or when the test moves it.
+void HeadlessSetClock(uint32_t ticks);
+void HeadlessAdvanceClock(int ms);
+// Local date and time the program reads (default 06.12.2026 07:45).
+void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
+
+// PlatWaitEvent, when no event is queued: first calls the hook (which may
+// post events or look at the program), then, if still nothing is queued,
+// moves the clock up to the next tick of a window timer (returning that
+// timer event) or by the whole time limit (returning EventNone). A timer
+// whose tick falls due while the program is busy has one pending tick at
+// most, as on the real platform.
+void HeadlessSetWaitHook(std::function<void()> hook);
+int HeadlessWaitCount();
+// Safety bound: after this many waits the wait returns a close event for
+// window 0, so a test whose program never ends still ends. 0: no bound.
+void HeadlessSetWaitLimit(int waits);

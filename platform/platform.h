@@ -1,0 +1,230 @@
+// Everything the program asks of the operating system goes through these
+// procedures. There are two implementations: platform/win32 (the real
+// program) and platform/headless (an in-memory stand-in used by the tests).
+// Controls are addressed by their number alone; numbers are unique across
+// all windows of the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A text is a byte string in the Windows-1252 code page.
+using Text = std::string;
+
+// ---------------------------------------------------------------------------
+// Facilities of the process
+// ---------------------------------------------------------------------------
+
+// Private heap, common controls (with trackbar, up-down, progress bar and
+// tooltips), the rich-edit library and COM. Returns false when a facility
+// could not be started; start-up carries on regardless.
+bool PlatStartFacilities();
+
+// Memory taken from the program's own heap, zero-filled. Kept until
+// PlatReleaseMemory.
+unsigned char* PlatTakeZeroedMemory(int size);
+void PlatReleaseMemory();
+
+// Shutdown pieces, called by the program's ReleaseFacilities in its order.
+void PlatReleaseSound();
+void PlatReleaseControlLibrary();
+void PlatCloseAllWindows();
+void PlatReleaseImages();
+void PlatReleaseGraphics();
+void PlatReleaseFonts();
+// Destroys the private heap. Last step of the exit path.
+void PlatDestroyHeap();
+
+// Build settings that become the defaults of BoardAddress and BoardPort.
+const char* PlatBuildBoardAddress();
+int PlatBuildBoardPort();
+
+// ---------------------------------------------------------------------------
+// Fonts, picture, sound
+// ---------------------------------------------------------------------------
+
+// Creates font `number` with `face` at `points` for the display's vertical
+// resolution (negative character height, weight 400, default charset).
+bool PlatCreateFont(int number, const char* face, int points);
+// Every control created from now on uses font `number`.
+void PlatSetDefaultControlFont(int number);
+
+// Loads the embedded board picture as image 0.
+bool PlatLoadBoardPicture();
+
+// Starts the sound system (loaded by name at run time). False: no sound.
+bool PlatStartSound();
+// Loads the embedded click as sound 0.
+bool PlatLoadClick();
+// Starts sound 0 from its beginning and returns at once.
+void PlatPlayClick();
+
+// ---------------------------------------------------------------------------
+// Windows
+// ---------------------------------------------------------------------------
+
+enum WindowFrame {
+  // Title bar only: no system menu, no close, minimise or maximise box.
+  FrameTitleOnly,
+  // Title bar with system menu (close box) and minimise box; not sizable.
+  FrameMain,
+};
+
+// Opens top-level window `window` with the given client size. When
+// `centred` is true it is centred on the screen (cut to the screen where
+// smaller); otherwise its outer top-left corner is placed at (x, y).
+// The window is shown at once.
+bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
+                    int clientWidth, int clientHeight, bool centred, int x,
+                    int y);
+void PlatCloseWindow(int window);
+bool PlatWindowIsOpen(int window);
+// Outer top-left corner of the window on the screen.
+bool PlatWindowOuterPosition(int window, int* x, int* y);
+// Repaints erase the background only outside the window's controls.
+void PlatEraseOnlyOutsideControls(int window);
+// Window timer `timer` on `window`, every `intervalMs`.
+bool PlatAddTimer(int window, int timer, int intervalMs);
+
+// ---------------------------------------------------------------------------
+// Controls
+// ---------------------------------------------------------------------------
+
+enum ControlKind {
+  KindLabel,
+  KindButton,
+  KindCheckBox,
+  KindSpin,
+  KindEdit,
+  KindRichText,
+  KindProgressBar,
+  KindTrackbar,
+  KindImageButton,
+};
+
+// Properties, or-ed together.
+enum ControlProperty {
+  PropBorder = 1,        // label: sunken edge
+  PropCentred = 2,       // label: centred text
+  PropRightAligned = 4,  // label: right-aligned text
+  PropVertical = 8,      // trackbar, progress bar
+  PropTickMarks = 16,    // trackbar: one tick per unit
+  PropReadOnly = 32,     // rich-text box
+  PropSmooth = 64,       // progress bar
+};
+
+// Creates control `number` in `window`. `text` is the label's text, the
+// button's caption, or the field's first text; ignored by other kinds.
+// An image button shows image 0.
+bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
+                       int width, int height, const Text& text,
+                       int properties);
+
+void PlatSetText(int number, const Text& text);
+Text PlatGetText(int number);
+// Text colour of a label (COLORREF 0x00BBGGRR); the background stays the
+// window's.
+void PlatSetTextColour(int number, uint32_t colour);
+void PlatEnable(int number, bool enabled);
+bool PlatIsEnabled(int number);
+void PlatSetTooltip(int number, const Text& text);
+// Switches a control to the platform's default system font.
+void PlatUseSystemFont(int number);
+void PlatSetFocus(int number);
+
+// Range of a trackbar, progress bar or spin control.
+void PlatSetRange(int number, int min, int max);
+// Value of a trackbar (brought into its range; a vertical one reads its
+// maximum at the top) or a progress bar.
+void PlatSetValue(int number, int value);
+int PlatGetValue(int number);
+// Colour of a progress bar's bar.
+void PlatSetBarColour(int number, uint32_t colour);
+
+void PlatSetChecked(int number, bool checked);
+bool PlatIsChecked(int number);
+
+// Rich-text box operations.
+void PlatRichClear(int number);
+// Colour of all text, and of text appended later.
+void PlatRichSetColour(int number, uint32_t colour);
+// Moves to the end, adds a line break if the box is not empty, inserts
+// `line` (a carriage return in it starts a further line).
+void PlatRichAppend(int number, const Text& line);
+
+// ---------------------------------------------------------------------------
+// Events
+// ---------------------------------------------------------------------------
+
+enum EventKind {
+  EventNone,     // the time limit passed without any event
+  EventControl,  // a control was used; Number is the control
+  EventTimer,    // a window timer fired; Number is the timer
+  EventClose,    // a close request; Number is the window
+  EventOther,    // any other window message (painting, mouse, ...)
+};
+
+struct PlatEvent {
+  EventKind Kind;
+  int Number;
+};
+
+// Waits for one window event, at most `maxMs` milliseconds.
+PlatEvent PlatWaitEvent(int maxMs);
+
+// Modal box with an OK button, no icon, owned by the program's foreground
+// window if there is one. Returns when the operator presses OK.
+void PlatMessageBox(const Text& title, const Text& text);
+
+// Asks the shell to open `address` with the program registered for it;
+// does not wait.
+void PlatOpenAddress(const Text& address);
+
+// ---------------------------------------------------------------------------
+// Clock
+// ---------------------------------------------------------------------------
+
+// Milliseconds since system start, wrapping at 2^32.
+uint32_t PlatTickCount();
+// Sleeps `ms` milliseconds with the timer resolution raised to 1 ms.
+void PlatSleep(int ms);
+void PlatLocalDate(int* day, int* month, int* year);
+void PlatLocalTime(int* hour, int* minute);
+
+// ---------------------------------------------------------------------------
+// Sockets (IPv4)
+// ---------------------------------------------------------------------------
+
+using PlatSocket = intptr_t;
+constexpr PlatSocket NoSocket = -1;
+
+bool PlatSocketsStart();  // Windows Sockets 1.1
+void PlatSocketsCleanup();
+
+// Address in network byte order; 0xFFFFFFFF (255.255.255.255) when `text`
+// is not a dotted IPv4 address.
+uint32_t PlatDottedAddress(const char* text);
+// First address of a host name lookup, network byte order.
+bool PlatLookupHost(const char* name, uint32_t* address);
+
+PlatSocket PlatStreamSocket();
+PlatSocket PlatDatagramSocket();
+bool PlatSetNonBlocking(PlatSocket socket);
+// Blocking connect, no time limit of its own.
+bool PlatConnect(PlatSocket socket, uint32_t address, int port);
+// One send call; the number of bytes sent or -1.
+int PlatSend(PlatSocket socket, const void* bytes, int length);
+
+enum {
+  ReceiveClosed = 0,    // the peer closed the connection, or it failed
+  ReceiveTimedOut = -1  // nothing arrived within the wait
+};
+// One receive of at most `max` bytes. Waits at most `waitMs` for the first
+// byte (0: only what is already there) and tells in `waitedMs` how long it
+// really waited. Returns the byte count, or one of the values above.
+int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
+                int* waitedMs);
+// Throws away every byte that has arrived and not been received.
+void PlatDiscardPending(PlatSocket socket);
+void PlatCloseSocket(PlatSocket socket);

@@ -1,0 +1,167 @@
+// The main loop over the driven clock, against the simulated board: the
+// entry steps, the refresh timing and the labels it keeps current.
+#include <vector>
+
+#include "tests/program_fixture.h"
+#include "ui/control_numbers.h"
+
+namespace {
+
+const uint32_t Red = 0x000000FF;
+const uint32_t Blue = 0x00FF0000;
+
+using MainLoop = BoardTest;
+
+const HeadlessControl& C(int number) {
+  static HeadlessControl none{};
+  const HeadlessControl* c = HeadlessFindControl(number);
+  return c ? *c : none;
+}
+
+// Board-clock times of every board query (its "Help" command).
+std::vector<uint32_t> QueryTimes(kvxsim::Simulator& sim) {
+  std::vector<uint32_t> times;
+  for (const kvxsim::CommandRecord& c : sim.Commands())
+    if (c.text == "Help") times.push_back(c.time);
+  return times;
+}
+
+}  // namespace
+
+TEST_F(MainLoop, EntryRunsTheFirstQueryWithTheFunctionsStillOff) {
+  bool checkedFirst = false, checkedSecond = false;
+  RunProgram([&](int wait) {
+    if (wait == 1) {
+      checkedFirst = true;
+      EXPECT_EQ(Sim.CommandCount(), 14u);
+      EXPECT_EQ(C(20).Content, "keine Messung");
+      EXPECT_EQ(C(20).TextColour, Blue);
+      EXPECT_EQ(C(21).Content, "gesperrt");
+      EXPECT_EQ(C(22).Content, "gesperrt");
+      for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
+        EXPECT_TRUE(C(on).Enabled) << on;
+      for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
+        EXPECT_FALSE(C(off).Enabled) << off;
+      EXPECT_EQ(C(TrackbarRefresh).Value, 1);
+      EXPECT_EQ(AppState.RefreshInterval, 1000);
+      EXPECT_EQ(C(TrackbarCycle).Value, 360);
+      EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
+      EXPECT_EQ(AppState.MeasurementEnabled, 1);
+    }
+    if (!checkedSecond && Sim.CommandCount() >= 28) {
+      checkedSecond = true;
+      EXPECT_EQ(C(20).Content, "Messung in 360 Sek");
+      EXPECT_EQ(C(20).TextColour, Red);
+      EXPECT_EQ(C(21).Content, "Freigegeben");
+      EXPECT_EQ(C(22).TextColour, Red);
+      for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
+        EXPECT_FALSE(C(on).Enabled) << on;
+      for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
+        EXPECT_TRUE(C(off).Enabled) << off;
+      HeadlessPostClick(ButtonQuit);
+    }
+  });
+  EXPECT_TRUE(checkedFirst);
+  EXPECT_TRUE(checkedSecond);
+}
+
+TEST_F(MainLoop, QueriesOncePerIntervalAndANewIntervalAppliesFromTheNext) {
+  int clicksAtStart = -1;
+  RunProgram([&](int) {
+    uint32_t now = PlatTickCount();
+    if (clicksAtStart < 0) clicksAtStart = HeadlessClickCount();
+    if (now >= 10000 && C(TrackbarRefresh).Value == 1)
+      HeadlessMoveTrackbar(TrackbarRefresh, 3);
+    if (now >= 30000) HeadlessPostClick(ButtonQuit);
+  });
+  std::vector<uint32_t> t = QueryTimes(Sim);
+  ASSERT_GE(t.size(), 16u);
+  // Every query is a whole one: 14 commands from one "Help" to the next.
+  EXPECT_EQ(Sim.CommandCount(), 14u * t.size());
+  int atOneSecond = 0, atThreeSeconds = 0;
+  for (size_t i = 1; i < t.size(); i++) {
+    uint32_t gap = t[i] - t[i - 1];
+    // Never earlier than the deadline, at most one wait after it.
+    if (t[i - 1] < 10000) {
+      EXPECT_GE(gap, 1000u);
+      EXPECT_LE(gap, 1500u);
+      atOneSecond++;
+    } else if (t[i - 1] > 11000) {
+      EXPECT_GE(gap, 3000u);
+      EXPECT_LE(gap, 3500u);
+      atThreeSeconds++;
+    }
+  }
+  EXPECT_GE(atOneSecond, 8);
+  EXPECT_GE(atThreeSeconds, 5);
+  // One click after each automatic query (the first query has none), one
+  // at the end.
+  EXPECT_EQ(HeadlessClickCount(), (int)t.size());
+}
+
+TEST_F(MainLoop, LabelsFollowTheTrackbarAndCountDown) {
+  std::vector<std::string> countdowns;
+  bool sawThree = false;
+  RunProgram([&](int wait) {
+    countdowns.push_back(C(LabelPingCountdown).Content);
+    if (wait == 4) HeadlessMoveTrackbar(TrackbarRefresh, 3);
+    if (wait == 5) sawThree = C(LabelRefreshSeconds).Content == "3";
+    if (wait == 12) HeadlessPostClick(ButtonQuit);
+  });
+  EXPECT_TRUE(sawThree);
+  ASSERT_GE(countdowns.size(), 3u);
+  // Label 36 before the first pass shows the build's template.
+  EXPECT_EQ(countdowns[0], "Ping war-ms / New Dat in 10 s");
+  bool sawOne = false;
+  for (const std::string& s : countdowns)
+    if (s == "Ping war 0 ms / Neue Daten in 1 s") sawOne = true;
+  EXPECT_TRUE(sawOne);
+}
+
+TEST_F(MainLoop, SlowPassShowsANegativeCountOnceAndQueriesAtOnce) {
+  std::string afterSlowPass;
+  size_t queriesBefore = 0;
+  RunProgram([&](int wait) {
+    if (wait == 6) {
+      queriesBefore = QueryTimes(Sim).size();
+      HeadlessAdvanceClock(2600);  // a busy pass, as a long pulse makes
+    }
+    if (wait == 7) {
+      afterSlowPass = C(LabelPingCountdown).Content;
+      EXPECT_EQ(QueryTimes(Sim).size(), queriesBefore + 1);
+      HeadlessPostClick(ButtonQuit);
+    }
+  });
+  EXPECT_EQ(afterSlowPass.find("Ping war 0 ms / Neue Daten in -"), 0u)
+      << afterSlowPass;
+}
+
+TEST_F(MainLoop, TickCountWrapIsHarmless) {
+  HeadlessSetClock(0xFFFFFFFFu - 4500);
+  RunProgram([&](int) {
+    if (PlatTickCount() >= 6000 && PlatTickCount() < 0x80000000u)
+      HeadlessPostClick(ButtonQuit);
+  });
+  std::vector<uint32_t> t = QueryTimes(Sim);
+  ASSERT_GE(t.size(), 9u);
+  for (size_t i = 1; i < t.size(); i++) {
+    uint32_t gap = t[i] - t[i - 1];  // wraps with the clock
+    EXPECT_GE(gap, 1000u);
+    EXPECT_LE(gap, 1500u);
+  }
+}
+
+TEST_F(MainLoop, OtherEventsRunAPassOfTheirOwn) {
+  int passesWithOther = 0;
+  RunProgram([&](int wait) {
+    if (wait < 5) {
+      HeadlessPostOther();
+      passesWithOther++;
+    } else {
+      HeadlessPostClick(LabelBoardData);  // a label raises nothing useful
+      HeadlessPostClick(ButtonQuit);
+    }
+  });
+  EXPECT_EQ(passesWithOther, 4);
+  EXPECT_EQ(HeadlessMessageBoxes().size(), 0u);
+}

@@ -1,0 +1,251 @@
+// The board query against the simulated board: the exchanges in order, the
+// conversions of the replies and the redraw of every display.
+#include "board/poll.h"
+
+#include "board/connection.h"
+#include "tests/program_fixture.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+namespace {
+
+const uint32_t Red = 0x000000FF;
+const uint32_t Blue = 0x00FF0000;
+
+class Poll : public BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    ConnectOnly();
+    ASSERT_TRUE(BuildMainWindow());
+  }
+  static const HeadlessControl& C(int number) {
+    const HeadlessControl* c = HeadlessFindControl(number);
+    EXPECT_NE(c, nullptr) << "control " << number;
+    static HeadlessControl none{};
+    return c ? *c : none;
+  }
+  static void ExpectLabel(int number, const std::string& text,
+                          uint32_t colour) {
+    EXPECT_EQ(C(number).Content, text) << "label " << number;
+    EXPECT_TRUE(C(number).HasTextColour) << "label " << number;
+    EXPECT_EQ(C(number).TextColour, colour) << "label " << number;
+  }
+  void PollOnce() {
+    Sim.ClearLog();
+    RenewReplyWait();
+    PollBoard();
+  }
+};
+
+const std::vector<std::string> QueryCommands = {
+    "Help",      "Version",   "Getip",     "Getgw",    "Getmask",
+    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3", "GETADC 4",
+    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4"};
+
+}  // namespace
+
+TEST_F(Poll, FourteenExchangesInOrderWithoutTheDisplay) {
+  PollOnce();
+  EXPECT_EQ(CommandTexts(), QueryCommands);
+  for (const kvxsim::CommandRecord& c : Sim.Commands()) {
+    EXPECT_EQ(c.kind, kvxsim::CommandKind::Text);
+    EXPECT_EQ(c.raw, c.text + " \\r\\n");
+  }
+}
+
+TEST_F(Poll, DisplayAddsInitAndTwoBlocks) {
+  AppState.LcdEnabled = 1;
+  HeadlessSetLocalTime(6, 12, 2026, 7, 45);
+  PollOnce();
+  std::vector<std::string> expected = QueryCommands;
+  expected.insert(expected.begin() + 5,
+                  {"initlcd", "writelcd 1.** KORVALINEX **",
+                   "writelcd 2.06.12.2026/07:45"});
+  EXPECT_EQ(CommandTexts(), expected);
+  std::vector<kvxsim::CommandRecord> log = Sim.Commands();
+  ASSERT_EQ(log.size(), 17u);
+  EXPECT_EQ(log[6].kind, kvxsim::CommandKind::Block);
+  EXPECT_EQ(log[6].raw.size(), 100u);
+  EXPECT_EQ(log[7].raw.size(), 100u);
+  EXPECT_EQ(Sim.Lcd(1), "** KORVALINEX **");
+  EXPECT_EQ(Sim.Lcd(2), "06.12.2026/07:45");
+}
+
+TEST_F(Poll, OutputStatusByPosition) {
+  AppState.MinimumEnabled = 1;
+  Sim.SetReply("GETSTATUS", "S00000001\r\n");
+  PollOnce();
+  ExpectLabel(18, "GESCHLOSSEN", Red);
+  for (int label : {19, 23, 24, 25}) ExpectLabel(label, "OFFEN", Blue);
+  EXPECT_EQ(C(ButtonMinimumOff).Content, "Aus");
+  EXPECT_EQ(C(ButtonMaximumOff).Content, "Aus");
+  EXPECT_TRUE(C(ButtonOutput6On).Enabled);
+  EXPECT_TRUE(C(ButtonOutput7On).Enabled);
+  EXPECT_FALSE(C(ButtonOutput6Off).Enabled);
+  EXPECT_FALSE(C(ButtonOutput7Off).Enabled);
+
+  // Outputs 4 and 5 on: the AUS captions say so, the labels keep showing
+  // the functions.
+  Sim.SetReply("GETSTATUS", "S00011000\r\n");
+  PollOnce();
+  EXPECT_EQ(C(ButtonMinimumOff).Content, "Ausgelöst");
+  EXPECT_EQ(C(ButtonMaximumOff).Content, "Ausgelöst");
+  ExpectLabel(21, "Freigegeben", Red);
+  ExpectLabel(22, "gesperrt", Blue);
+
+  // Outputs 6 and 7 on: only their AUS buttons can be used.
+  Sim.SetReply("GETSTATUS", "S01100100\r\n");
+  PollOnce();
+  ExpectLabel(23, "GESCHLOSSEN", Red);
+  ExpectLabel(24, "GESCHLOSSEN", Red);
+  EXPECT_FALSE(C(ButtonOutput6On).Enabled);
+  EXPECT_TRUE(C(ButtonOutput6Off).Enabled);
+  EXPECT_EQ(AppState.OutputStateText[3], "---");  // position 7 is not read
+}
+
+TEST_F(Poll, ShortOrEmptyStatusReadsMissingOutputsAsOff) {
+  Sim.SetReply("GETSTATUS", "S11111111\r\n");
+  PollOnce();
+  ExpectLabel(18, "GESCHLOSSEN", Red);
+  Sim.SetReply("GETSTATUS", "S11\r\n");  // outputs 8 and 7 on, rest missing
+  PollOnce();
+  ExpectLabel(25, "GESCHLOSSEN", Red);
+  ExpectLabel(24, "GESCHLOSSEN", Red);
+  ExpectLabel(23, "OFFEN", Blue);
+  ExpectLabel(19, "OFFEN", Blue);
+  ExpectLabel(18, "OFFEN", Blue);
+  Sim.SetReply("GETSTATUS", std::string(1, '\0'));
+  PollOnce();
+  for (int n : {1, 2, 4, 5, 6, 7, 8})
+    EXPECT_EQ(AppState.OutputStateText[n], "OFFEN") << n;
+}
+
+TEST_F(Poll, AnalogRepliesBecomeRoundedVoltsAndCutTexts) {
+  struct Case {
+    std::string reply;
+    double volts;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"512\r\n", 2.5, "2,50"}, {"1023", 4.995, "4,99"},
+      {"43\r\n", 0.21, "0,21"}, {"0\r\n", 0.0, "0,00"},
+      {"abc\r\n", 0.0, "0,00"}, {std::string(1, '\0'), 0.0, "0,00"},
+      {"\r\n512", 2.5, "2,50"}, {"242\r\n", 1.182, "1,18"},
+  };
+  for (const Case& c : cases) {
+    for (int n = 1; n <= 4; n++)
+      Sim.SetReply("GETADC " + std::to_string(n), c.reply);
+    PollOnce();
+    for (int n = 1; n <= 4; n++) {
+      EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[n], c.volts) << c.reply;
+      ExpectLabel(LabelAnalogValue1 + n - 1, c.text, Blue);
+    }
+    EXPECT_EQ(AppState.LevelVoltage, AppState.AnalogVoltage[1]);
+  }
+}
+
+TEST_F(Poll, EachAnalogReplyIsItsOwnEvenWhenShorter) {
+  Sim.SetReply("GETADC 1", "1000\r\n");
+  Sim.SetReply("GETADC 2", "5\r\n");
+  Sim.SetReply("GETADC 3", "77\r\n");
+  Sim.SetReply("GETADC 4", "9\r\n");
+  PollOnce();
+  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[1], 4.883);
+  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[2], 0.024);
+  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[3], 0.376);
+  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[4], 0.044);
+  EXPECT_EQ(AppState.LevelVoltage, 4.883);
+  EXPECT_EQ(AppState.AdcReplyText[2], "5");
+}
+
+TEST_F(Poll, AMissingReplyLeavesOnlyItsOwnInput) {
+  Sim.SetReply("GETADC 3", "512\r\n");
+  Sim.SetReply("GETPORT 2", "1\r\n");
+  PollOnce();
+  ASSERT_EQ(AppState.AnalogValueText[3], "2,50");
+  ASSERT_EQ(AppState.InputStateText[2], "OFFEN");
+  Sim.SetReply("GETADC 3", "");  // no reply at all
+  Sim.SetReply("GETADC 4", "43\r\n");
+  PollOnce();
+  EXPECT_EQ(AppState.AnalogValueText[3], "2,50");
+  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[3], 2.5);
+  EXPECT_EQ(AppState.AnalogValueText[4], "0,21");
+
+  Sim.ClearReply("GETADC 3");
+  Sim.SetReply("GETPORT 2", "");
+  Sim.SetReply("GETPORT 3", "0\r\n");
+  PollOnce();
+  EXPECT_EQ(AppState.InputStateText[2], "OFFEN");
+  EXPECT_EQ(AppState.InputStateText[3], "GESCHLOSSEN");
+}
+
+TEST_F(Poll, DigitalInputsByTheirFirstCharacter) {
+  const struct {
+    std::string reply;
+    std::string text;
+    uint32_t colour;
+  } cases[] = {
+      {"1\r\n", "OFFEN", Blue},       {"0\r\n", "GESCHLOSSEN", Red},
+      {"7\r\n", "GESCHLOSSEN", Red},  // 2..9 keep the previous state
+      {"1\r\n", "OFFEN", Blue},       {"7\r\n", "OFFEN", Blue},
+      {" 1\r\n", "GESCHLOSSEN", Red}, {"x\r\n", "GESCHLOSSEN", Red},
+      {"1\r\n", "OFFEN", Blue},       {"\r\n", "GESCHLOSSEN", Red},
+  };
+  for (const auto& c : cases) {
+    for (int n = 1; n <= 4; n++)
+      Sim.SetReply("GETPORT " + std::to_string(n), c.reply);
+    PollOnce();
+    for (int n = 1; n <= 4; n++)
+      ExpectLabel(LabelDigitalState1 + n - 1, c.text, c.colour);
+  }
+}
+
+TEST_F(Poll, BoardDataTextIsBuiltFromTheReplies) {
+  PollOnce();
+  ExpectLabel(LabelBoardData,
+              "Daten aus dem Board:\r\rFirmware:\r"
+              "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n"
+              "\rEinstellungen:\rBoard-IP: 192.168.1.50\r\n"
+              "Subnetz: 255.255.255.0\r\nGateway: 192.168.1.1\r\n",
+              Blue);
+  Sim.SetReply("VERSION", std::string(200, 'V'));
+  PollOnce();
+  EXPECT_EQ(AppState.FirmwareText, std::string(200, 'V'));
+}
+
+TEST_F(Poll, FunctionLabelsFollowTheFlags) {
+  PollOnce();
+  ExpectLabel(20, "keine Messung", Blue);
+  ExpectLabel(21, "gesperrt", Blue);
+  EXPECT_TRUE(C(ButtonMeasurementOn).Enabled);
+  EXPECT_FALSE(C(ButtonMeasurementOff).Enabled);
+  AppState.MeasurementEnabled = 1;
+  AppState.CyclePeriod = 360;
+  AppState.CycleCounter = 100;
+  PollOnce();
+  ExpectLabel(20, "Messung in 260 Sek", Red);
+  EXPECT_FALSE(C(ButtonMeasurementOn).Enabled);
+  EXPECT_TRUE(C(ButtonMeasurementOff).Enabled);
+  AppState.CycleCounter = 363;
+  PollOnce();
+  ExpectLabel(20, "Messung in -3 Sek", Red);
+}
+
+TEST_F(Poll, ClosedConnectionKeepsEveryDisplay) {
+  Sim.SetReply("GETSTATUS", "S10000001\r\n");
+  Sim.SetReply("GETADC 3", "512\r\n");
+  PollOnce();
+  std::vector<std::string> before;
+  for (int n : HeadlessCreationOrder(0)) before.push_back(C(n).Content);
+  Sim.CloseNow();
+  ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
+  PollOnce();
+  PollOnce();
+  std::vector<std::string> after;
+  for (int n : HeadlessCreationOrder(0)) after.push_back(C(n).Content);
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); i++)
+    EXPECT_EQ(after[i], before[i]) << "control " << HeadlessCreationOrder(0)[i];
+  EXPECT_EQ(AppState.ReplyOutOfStep, 0);  // no exchange waited
+}

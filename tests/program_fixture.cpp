@@ -1,0 +1,73 @@
+#include "tests/program_fixture.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/startup.h"
+#include "board/connection.h"
+
+void BoardTest::SetUp() {
+  HeadlessReset();
+  ASSERT_TRUE(Sim.Start(0)) << Sim.LastError();
+  Sim.SetRates(0, 0);  // the level stays where a test puts it
+  Sim.SetClock([] { return PlatTickCount(); });
+  HeadlessSetBoardPort(Sim.Port());
+}
+
+void BoardTest::TearDown() {
+  if (linkOnly_) {
+    CloseConnection();
+    ReleaseFacilities();
+  }
+  Sim.Stop();
+}
+
+int BoardTest::RunProgram(const std::function<void(int wait)>& atWait,
+                          int waitLimit) {
+  HeadlessSetWaitLimit(waitLimit);
+  HeadlessSetWaitHook([atWait] { atWait(HeadlessWaitCount()); });
+  return ProgramMain();
+}
+
+void BoardTest::ConnectOnly() {
+  ZeroAppState();
+  InitDefaults();
+  ASSERT_TRUE(PlatSocketsStart());
+  AppState.BoardConnection =
+      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
+  ASSERT_NE(AppState.BoardConnection, NoSocket);
+  linkOnly_ = true;
+  ASSERT_TRUE(Sim.WaitForConnection(1, 5000));
+}
+
+std::string BoardTest::ReceivedBytes() {
+  std::string all;
+  for (const kvxsim::ChunkRecord& c : Sim.Chunks()) all += c.bytes;
+  return all;
+}
+
+std::vector<std::string> BoardTest::CommandTexts() {
+  std::vector<std::string> texts;
+  for (const kvxsim::CommandRecord& c : Sim.Commands()) texts.push_back(c.text);
+  return texts;
+}
+
+void BoardTest::ExpectCommands(uint64_t count) {
+  ASSERT_TRUE(Sim.WaitForCommands(count, 5000))
+      << "the board received " << Sim.CommandCount() << " commands, not "
+      << count;
+}
+
+int UnusedPort() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  bind(s, (sockaddr*)&a, sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, (sockaddr*)&a, &len);
+  close(s);
+  return ntohs(a.sin_port);
+}

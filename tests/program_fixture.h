@@ -1,0 +1,45 @@
+// Test ground shared by the tests that talk to the simulated board: a
+// simulator on an ephemeral loopback port, the headless platform reset and
+// pointed at it, and ways to run the program or just its board link.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "platform/headless/headless.h"
+#include "simulator/simulator.h"
+
+class BoardTest : public ::testing::Test {
+ protected:
+  kvxsim::Simulator Sim;
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs the whole program. `atWait` is called at every wait of the main
+  // loop with the wait's number (1 for the first); it may post events. The
+  // run ends by itself after `waitLimit` waits. Returns the exit code.
+  int RunProgram(const std::function<void(int wait)>& atWait,
+                 int waitLimit = 20000);
+
+  // Only the board link: defaults in place, networking started and the
+  // connection open, no window. Released again by TearDown.
+  void ConnectOnly();
+
+  // Every byte the simulator has received so far, in order.
+  std::string ReceivedBytes();
+  // Texts of the commands the simulator has parsed so far, in order.
+  std::vector<std::string> CommandTexts();
+  // Waits (bounded) until the simulator has parsed `count` commands.
+  void ExpectCommands(uint64_t count);
+
+ private:
+  bool linkOnly_ = false;
+};
+
+// A loopback port on which nothing listens.
+int UnusedPort();

@@ -1,0 +1,197 @@
+// Start-up, its two failures, and the normal end, over the headless
+// platform against the simulated board.
+#include "app/startup.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include "board/connection.h"
+#include "tests/program_fixture.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+using StartUp = BoardTest;
+
+TEST(Defaults, InPlaceAfterInitDefaults) {
+  HeadlessReset();
+  ZeroAppState();
+  InitDefaults();
+  const AppStateRecord& s = AppState;
+  EXPECT_EQ(s.FirmwareText, "V1.5");
+  EXPECT_EQ(s.BoardPort, 50290);
+  EXPECT_EQ(s.BoardAddress, "127.0.0.1");
+  EXPECT_EQ(s.ClosedText, "GESCHLOSSEN");
+  EXPECT_EQ(s.OpenText, "OFFEN");
+  EXPECT_EQ(s.OutputName[3], "Messung ");
+  EXPECT_EQ(s.OutputName[5], "Maximum ");
+  EXPECT_EQ(s.OutputName[8], "Device 8");
+  EXPECT_EQ(s.AnalogName[4], "Analog 4");
+  EXPECT_EQ(s.DigitalInputName[2], "Digital 2");
+  for (int n = 1; n <= 8; n++) EXPECT_EQ(s.OutputStateText[n], "---");
+  for (int n = 1; n <= 4; n++) {
+    EXPECT_EQ(s.AnalogValueText[n], "--.--");
+    EXPECT_EQ(s.InputStateText[n], "---");
+    EXPECT_EQ(s.InputClosedText[n], "GESCHLOSSEN");
+    EXPECT_EQ(s.InputOpenText[n], "OFFEN");
+    EXPECT_EQ(s.AnalogScale[n], 0.0048828);
+    EXPECT_EQ(s.AnalogRoundFactor[n], 1000);
+    EXPECT_EQ(s.AnalogTextWidth[n], 4);
+    EXPECT_EQ(s.AnalogUnit[n], "Volt");
+  }
+  EXPECT_EQ(s.SwitchDelayText[1], "1000");
+  EXPECT_EQ(s.SwitchDelayText[2], "200");
+  EXPECT_EQ(s.SwitchDelayText[8], "100");
+  EXPECT_EQ(s.SwitchDelay[1], 1000);
+  EXPECT_EQ(s.MinSwitchDelay[8], 1);
+  EXPECT_EQ(s.MaxSwitchDelay[8], 10000);
+  EXPECT_EQ(s.RefreshInterval, 10000);
+  EXPECT_EQ(s.InitialRefreshInterval, 10000);
+  EXPECT_EQ(s.CyclePeriod, 0);
+  EXPECT_EQ(s.SoundEnabled, 1);
+  EXPECT_EQ(s.SoundLoaded, 0);
+  EXPECT_EQ(s.LcdEnabled, 0);
+  EXPECT_EQ(s.MeasurementEnabled, 0);
+  EXPECT_EQ(s.ColourRed, 0x000000FFu);
+  EXPECT_EQ(s.ColourBlue, 0x00FF0000u);
+
+  const ReplyBuffer* buffers[] = {
+      &s.StatusBuffer,  &s.AdcBuffer,     &s.PortBuffer, &s.PingBuffer,
+      &s.VersionBuffer, &s.IpBuffer,      &s.MaskBuffer, &s.GatewayBuffer,
+      &s.CommandBuffer, &s.LcdReplyBuffer};
+  const int sizes[] = {1000, 100, 100, 200, 200, 100, 100, 100, 100, 100};
+  for (int i = 0; i < 10; i++) {
+    ASSERT_NE(buffers[i]->Bytes, nullptr);
+    EXPECT_EQ(buffers[i]->Size, sizes[i]);
+    for (int b = 0; b < sizes[i]; b++) ASSERT_EQ(buffers[i]->Bytes[b], 0);
+  }
+  EXPECT_EQ(HeadlessLiveMemoryBlocks(), 10);
+  ReleaseFacilities();
+  EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0);
+}
+
+TEST(Defaults, TextsAreWindows1252Bytes) {
+  EXPECT_EQ(
+      (unsigned char)MainWindowTitle[strlen("KORVALINEX-Steuerprogramm f")],
+      0xFC);
+  EXPECT_EQ(std::string(BoardNotFoundText),
+            "Das KORVALINEX-Board kann nicht gefunden werden!");
+}
+
+TEST(Defaults, ConnectionNoticeNamesAddressAndPort) {
+  HeadlessReset();
+  HeadlessSetBoardAddress("192.168.1.50");
+  ZeroAppState();
+  InitDefaults();
+  EXPECT_EQ(ConnectionNoticeText(),
+            "Verbindungsaufbau zum KORVALINEX-Board...\r\rIP/DNS: "
+            "192.168.1.50\r\rPort: 50290");
+  ReleaseFacilities();
+}
+
+// The board is not reachable: the notice, then the message, then the end,
+// without a main window ever.
+static void ExpectBoardNotFound(int exitCode) {
+  EXPECT_EQ(exitCode, 0);
+  ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
+  EXPECT_EQ(HeadlessMessageBoxes()[0].Title, "KORVALINEX: Problem");
+  EXPECT_EQ(HeadlessMessageBoxes()[0].Body,
+            "Das KORVALINEX-Board kann nicht gefunden werden!");
+  EXPECT_TRUE(HeadlessMessageBoxes()[0].OpenWindows.empty());
+  const HeadlessWindow* w = HeadlessFindWindow(0);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->OpenCount, 1);  // the notice only
+  EXPECT_EQ(w->Title, "KORVALINEX: Meldung");
+  EXPECT_EQ(w->Frame, FrameTitleOnly);
+  EXPECT_EQ(w->ClientWidth, 250);
+  EXPECT_EQ(w->ClientHeight, 90);
+  EXPECT_FALSE(w->Open);
+  EXPECT_EQ(HeadlessWaitCount(), 0);
+  EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0);
+}
+
+TEST_F(StartUp, NoListenerEndsWithTheBoardNotFoundMessage) {
+  HeadlessSetBoardPort(UnusedPort());
+  ExpectBoardNotFound(ProgramMain());
+}
+
+TEST_F(StartUp, UnresolvableAddressEndsTheSameWay) {
+  HeadlessSetBoardAddress("255.255.255.255");
+  ExpectBoardNotFound(ProgramMain());
+  HeadlessReset();
+  HeadlessSetBoardAddress("no-such-board");
+  ExpectBoardNotFound(ProgramMain());
+  EXPECT_EQ(Sim.ConnectionCount(), 0u);
+}
+
+TEST_F(StartUp, NetworkingFailureEndsBeforeAnyWindow) {
+  HeadlessFaultSettings().SocketsFail = true;
+  EXPECT_EQ(ProgramMain(), 0);
+  ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
+  EXPECT_EQ(HeadlessMessageBoxes()[0].Title, "KORVALINEX: Problem");
+  EXPECT_EQ(HeadlessMessageBoxes()[0].Body,
+            "Das Netzwerk kann nicht initialisiert werden!");
+  EXPECT_EQ(HeadlessFindWindow(0), nullptr);
+  EXPECT_EQ(Sim.ConnectionCount(), 0u);
+}
+
+TEST_F(StartUp, HostNameIsLookedUpWhenNotDotted) {
+  HeadlessAddHost("brunnen", htonl(0x7F000001));
+  HeadlessSetBoardAddress("brunnen");
+  int code = RunProgram([](int) { HeadlessPostClick(ButtonQuit); });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+}
+
+TEST_F(StartUp, FontsAndSoundFailuresOnlyChangeLooksAndSilence) {
+  HeadlessFaultSettings().SoundFails = true;
+  HeadlessFaultSettings().FontFails[1] = true;
+  int code = RunProgram([](int) { HeadlessPostClick(ButtonQuit); });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_EQ(AppState.SoundLoaded, 0);
+  EXPECT_EQ(HeadlessClickCount(), 0);
+}
+
+// Both ways of ending: one click, 100 ms, the connection closed, exit 0,
+// and no command to the board at the end.
+static void ExpectNormalEnd(BoardTest* t, kvxsim::Simulator& sim,
+                            int clicksBefore, uint64_t commandsBefore,
+                            int code) {
+  (void)t;
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(HeadlessClickCount(), clicksBefore + 1);
+  ASSERT_FALSE(HeadlessSleeps().empty());
+  EXPECT_EQ(HeadlessSleeps().back(), 100);
+  EXPECT_TRUE(sim.WaitFor([&] { return !sim.Connected(); }, 5000));
+  EXPECT_EQ(sim.CommandCount(), commandsBefore);
+  EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0);
+}
+
+TEST_F(StartUp, QuitEndsTheProgram) {
+  int clicks = 0;
+  uint64_t commands = 0;
+  int code = RunProgram([&](int wait) {
+    if (wait == 3) {
+      ASSERT_TRUE(Sim.WaitForCommands(Sim.CommandCount(), 5000));
+      clicks = HeadlessClickCount();
+      commands = Sim.CommandCount();
+      HeadlessPostClick(ButtonQuit);
+    }
+  });
+  ExpectNormalEnd(this, Sim, clicks, commands, code);
+}
+
+TEST_F(StartUp, CloseBoxEndsTheProgramTheSameWay) {
+  int clicks = 0;
+  uint64_t commands = 0;
+  int code = RunProgram([&](int wait) {
+    if (wait == 3) {
+      clicks = HeadlessClickCount();
+      commands = Sim.CommandCount();
+      HeadlessPostClose(0);
+    }
+  });
+  ExpectNormalEnd(this, Sim, clicks, commands, code);
+}
