@@ -6,8 +6,11 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "control/measurement.h"
 #include "control/switching.h"
+#include "ui/console.h"
 #include "ui/control_numbers.h"
+#include "ui/description_window.h"
 #include "ui/main_window.h"
 
 static uint32_t Now() { return PlatTickCount(); }
@@ -39,17 +42,66 @@ static void EnterLoop() {
 
 static void HandleControl(int control) {
   switch (control) {
+    case ButtonPulse1:
+      PulseOutput(1);
+      break;
+    case ButtonPulse2:
+      PulseOutput(2);
+      break;
+    case ButtonPulse8:
+      PulseOutput(8);
+      break;
+    case ButtonOutput6On:
+    case ButtonOutput6Off:
+      SwitchOutput(6, control == ButtonOutput6On);
+      break;
+    case ButtonOutput7On:
+    case ButtonOutput7Off:
+      SwitchOutput(7, control == ButtonOutput7On);
+      break;
+    case ButtonMeasurementOn:
+    case ButtonMeasurementOff:
+      SwitchFunction(3, control == ButtonMeasurementOn);
+      break;
+    case ButtonMinimumOn:
+    case ButtonMinimumOff:
+      SwitchFunction(4, control == ButtonMinimumOn);
+      break;
+    case ButtonMaximumOn:
+    case ButtonMaximumOff:
+      SwitchFunction(5, control == ButtonMaximumOn);
+      break;
+    case CheckSafetyLock:
+      SafetyLockClicked();
+      break;
+    case ButtonConsoleSend:
+      SendConsoleCommand();
+      break;
+    case ButtonCommandOverview:
+      ShowCommandOverview();
+      break;
+    case ButtonPicture:
+      OpenDescriptionWindow();
+      break;
+    case ButtonCloseDescription:
+      CloseDescriptionWindow();
+      break;
+    case ButtonMakerPage:
+      OpenMakerPage();
+      break;
     case ButtonQuit:
       AppState.LastEvent = EventClose;
       AppState.LastEventNumber = MainWindow;
       break;
     default:
-      break;  // controls read when needed, not when used
+      break;  // fields and trackbars are read when needed, not when used
   }
 }
 
 static void RunPass() {
   RenewReplyWait();
+  ShowLevelPercent();
+  ReadCyclePeriod();
 
   PlatEvent event = PlatWaitEvent(500);
   AppState.LastEvent = event.Kind;
@@ -71,7 +123,10 @@ static void RunPass() {
 
   ApplySafetyLock();
 
-  if (AppState.LastEvent == EventControl) HandleControl(event.Number);
+  if (AppState.LastEvent == EventTimer && event.Number == MeasurementTimer)
+    MeasurementCycle();
+  else if (AppState.LastEvent == EventControl)
+    HandleControl(event.Number);
 
   PlatEraseOnlyOutsideControls(MainWindow);
 }

@@ -1,0 +1,82 @@
+#include "control/measurement.h"
+
+#include <cmath>
+#include <string>
+
+#include "app/startup.h"
+#include "app/state.h"
+#include "board/connection.h"
+#include "board/poll.h"
+#include "ui/control_numbers.h"
+
+// 0.21 itself is the double just below 0.21000000000000002; the threshold
+// is the next one up, so a measured 0.210 is below it and switches the
+// Minimum output on.
+const double MinimumThreshold = 0.21000000000000002;
+const double MaximumThreshold = 1.18;
+
+// Bounds of the marks at the top of the level bar.
+static const double Mark80Low = 1.08;
+static const double Mark90Low = 1.16;
+
+// One switching command of the cycle: the command, its reply into
+// CommandBuffer (not looked at), the click and a fresh board query.
+static void CycleCommand(const char* keyword) {
+  SendCommand(keyword);
+  ReceiveReply(&AppState.CommandBuffer, CommandBufferSize);
+  PlaySwitchSound();
+  PollBoard();
+}
+
+void EvaluateLevel() {
+  PollBoard();
+
+  PlatSetBarColour(ProgressLevel, AppState.ColourBlue);
+  PlatSetValue(ProgressLevel,
+               (int)std::lround(AppState.LevelVoltage * 100 * 3.6));
+
+  if (AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled == 1)
+    CycleCommand("setport 5.1");
+  else
+    CycleCommand("setport 5.0");
+
+  // The Minimum decision takes the level of the query that followed the
+  // Maximum command.
+  if (AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled == 1)
+    CycleCommand("setport 4.1");
+  else
+    CycleCommand("setport 4.0");
+}
+
+void MeasurementCycle() {
+  AppState.CycleCounter++;
+
+  if (AppState.CycleCounter > AppState.CyclePeriod &&
+      AppState.MeasurementEnabled == 1)
+    CycleCommand("setport 3.1");
+
+  if (AppState.CycleCounter > AppState.CyclePeriod + 2 &&
+      AppState.MeasurementEnabled == 1)
+    EvaluateLevel();
+
+  // The end of the cycle runs whether or not the measurement is released,
+  // so output 3 never stays powered past the cycle.
+  if (AppState.CycleCounter > AppState.CyclePeriod + 4 ||
+      AppState.CyclePeriod < 0) {
+    AppState.CycleCounter = 0;
+    CycleCommand("setport 3.0");
+  }
+}
+
+void ShowLevelPercent() {
+  double v = AppState.LevelVoltage;
+  if (v < Mark90Low && v > Mark80Low) PlatSetText(LabelLevelTop, "80%");
+  if (v < MaximumThreshold && v > Mark90Low) PlatSetText(LabelLevelTop, "90%");
+  if (v > MaximumThreshold) PlatSetText(LabelLevelTop, "100%");
+}
+
+void ReadCyclePeriod() {
+  if (AppState.MeasurementEnabled != 0) return;
+  AppState.CyclePeriod = PlatGetValue(TrackbarCycle);
+  PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
+}

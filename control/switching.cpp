@@ -1,0 +1,113 @@
+#include "control/switching.h"
+
+#include <string>
+
+#include "app/read_number.h"
+#include "app/startup.h"
+#include "app/state.h"
+#include "board/connection.h"
+#include "board/poll.h"
+#include "ui/control_numbers.h"
+
+// The delay field and the pulse button of pulse output 1, 2 or 8.
+static int DelayField(int output) {
+  switch (output) {
+    case 1:
+      return SpinDelay1;
+    case 2:
+      return SpinDelay2;
+    default:
+      return SpinDelay8;
+  }
+}
+
+static int PulseButton(int output) {
+  switch (output) {
+    case 1:
+      return ButtonPulse1;
+    case 2:
+      return ButtonPulse2;
+    default:
+      return ButtonPulse8;
+  }
+}
+
+static bool IsPulseOutput(int output) {
+  return output == 1 || output == 2 || output == 8;
+}
+
+// "setport n.1" or "setport n.0", sent with its reply taken into
+// CommandBuffer; the reply is not looked at.
+static void SetPort(int output, int on) {
+  SendCommand("setport " + std::to_string(output) + (on ? ".1" : ".0"));
+  ReceiveReply(&AppState.CommandBuffer, CommandBufferSize);
+}
+
+void ReadSwitchDelay(int output) {
+  if (!IsPulseOutput(output)) return;
+  int field = DelayField(output);
+  int32_t delay = ReadInteger(PlatGetText(field));
+  if (delay > AppState.MaxSwitchDelay[output] ||
+      delay < AppState.MinSwitchDelay[output]) {
+    delay = AppState.DefaultSwitchDelay[output];
+    PlatSetText(field, std::to_string(delay));
+  }
+  AppState.SwitchDelay[output] = delay;
+}
+
+void PulseOutput(int output) {
+  if (!IsPulseOutput(output)) return;
+  int button = PulseButton(output);
+
+  ReadSwitchDelay(output);
+  SetPort(output, 1);
+  PlaySwitchSound();
+  PlatEnable(button, false);
+  AppState.OutputStateText[output] = AppState.ClosedText;
+  PollBoard();
+
+  // The whole program waits here; ReadSwitchDelay has kept the delay
+  // within 1..10000 ms.
+  PlatSleep(AppState.SwitchDelay[output]);
+
+  SetPort(output, 0);
+  PlaySwitchSound();
+  PlatEnable(button, true);
+  AppState.OutputStateText[output] = AppState.OpenText;
+  // Every pulse of output 8 needs a new tick of the safety lock.
+  if (output == 8) PlatSetChecked(CheckSafetyLock, false);
+  PollBoard();
+}
+
+void SwitchOutput(int output, int on) {
+  if (output != 6 && output != 7) return;
+  SetPort(output, on);
+  PlaySwitchSound();
+  AppState.OutputStateText[output] =
+      on ? AppState.ClosedText : AppState.OpenText;
+  PollBoard();
+}
+
+void SwitchFunction(int output, int on) {
+  int flag = on ? 1 : 0;
+  switch (output) {
+    case 3:
+      AppState.MeasurementEnabled = flag;
+      break;
+    case 4:
+      AppState.MinimumEnabled = flag;
+      break;
+    case 5:
+      AppState.MaximumEnabled = flag;
+      break;
+    default:
+      return;
+  }
+  PollBoard();
+}
+
+void SafetyLockClicked() { PlaySwitchSound(); }
+
+void ApplySafetyLock() {
+  PlatEnable(ButtonPulse8, PlatIsChecked(CheckSafetyLock));
+}

@@ -1,0 +1,19 @@
+// The operator's switching of the outputs: pulses of outputs 1, 2 and 8,
+// on and off of outputs 6 and 7, and the three function switches.
+#pragma once
+
+#include "platform/platform.h"
+
+// Reads the delay field of output n (1, 2 or 8) into SwitchDelay[n]; an
+// entry outside its limits gives the default, written back into the field.
+void ReadSwitchDelay(int output);
+// Switches output n (1, 2 or 8) on for its delay, then off.
+void PulseOutput(int output);
+// Switches output n (6 or 7) on (on = 1) or off (on = 0).
+void SwitchOutput(int output, int on);
+// Releases (on = 1) or locks (on = 0) the function of output 3, 4 or 5.
+void SwitchFunction(int output, int on);
+// Check box 110 was clicked.
+void SafetyLockClicked();
+// Button 81 (output 8) is usable only while check box 110 is ticked.
+void ApplySafetyLock();

@@ -1,0 +1,294 @@
+// The measurement cycle against the simulated board: the commands of a
+// cycle tick by tick, the level decisions at their thresholds, the level
+// bar and its top mark, and the cycle period while the measurement is off.
+#include "control/measurement.h"
+
+#include "board/connection.h"
+#include "control/switching.h"
+#include "tests/program_fixture.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using Commands = std::vector<std::string>;
+
+const uint32_t Blue = 0x00FF0000;
+
+const Commands Query = {"Help",      "Version",   "Getip",     "Getgw",
+                        "Getmask",   "Getstatus", "GETADC 1",  "GETADC 2",
+                        "GETADC 3",  "GETADC 4",  "GETPORT 1", "GETPORT 2",
+                        "GETPORT 3", "GETPORT 4"};
+
+const HeadlessControl& C(int number) {
+  static HeadlessControl none{};
+  const HeadlessControl* c = HeadlessFindControl(number);
+  return c ? *c : none;
+}
+
+Commands Setports(const Commands& all) {
+  Commands s;
+  for (const std::string& c : all)
+    if (c.rfind("setport", 0) == 0) s.push_back(c);
+  return s;
+}
+
+// The board link and the main window, with the click loaded and the three
+// functions released as after start-up; the procedures are called directly.
+class Measurement : public BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    ConnectOnly();
+    ASSERT_TRUE(BuildMainWindow());
+    ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
+    AppState.SoundLoaded = 1;
+    AppState.MeasurementEnabled = AppState.MinimumEnabled =
+        AppState.MaximumEnabled = 1;
+  }
+  // Runs `ticks` ticks of timer 123 and returns the commands they sent.
+  Commands Ticks(int ticks) {
+    Sim.ClearLog();
+    for (int i = 0; i < ticks; i++) {
+      RenewReplyWait();
+      MeasurementCycle();
+    }
+    ExpectCommands(Sim.CommandCount());
+    return CommandTexts();
+  }
+  Commands Evaluate() {
+    Sim.ClearLog();
+    RenewReplyWait();
+    EvaluateLevel();
+    return CommandTexts();
+  }
+};
+
+// What the ticks P + 1 to P + 5 of a released cycle send, the level being
+// above the maximum.
+Commands PoweredTicks() {
+  Commands all;
+  auto add = [&all](const Commands& c) {
+    all.insert(all.end(), c.begin(), c.end());
+  };
+  for (int tick = 1; tick <= 5; tick++) {
+    add({"setport 3.1"});
+    add(Query);
+    if (tick >= 3) {
+      add(Query);
+      add({"setport 5.1"});
+      add(Query);
+      add({"setport 4.0"});
+      add(Query);
+    }
+    if (tick == 5) {
+      add({"setport 3.0"});
+      add(Query);
+    }
+  }
+  return all;
+}
+
+}  // namespace
+
+TEST_F(Measurement, FullCycleCommandsClicksAndQueries) {
+  Sim.SetAnalog(1, 300);  // 1.465 V, read only while output 3 is on
+  for (int period : {360, 0}) {
+    SCOPED_TRACE(period);
+    AppState.CyclePeriod = period;
+    AppState.CycleCounter = 0;
+    EXPECT_TRUE(Ticks(period).empty());
+    EXPECT_EQ(AppState.CycleCounter, period);
+
+    int clicks = HeadlessClickCount();
+    Commands sent = Ticks(5);
+    EXPECT_EQ(sent, PoweredTicks());
+    EXPECT_EQ(Setports(sent).size(), 12u);
+    EXPECT_EQ(sent.size() - 12, 15 * Query.size());
+    EXPECT_EQ(HeadlessClickCount() - clicks, 12);
+    EXPECT_EQ(AppState.CycleCounter, 0);
+    EXPECT_FALSE(Sim.Output(3));
+    EXPECT_TRUE(Sim.Output(5));
+
+    // With P = 0 output 3 is off for one tick only.
+    Commands next = Ticks(1);
+    EXPECT_EQ(Setports(next),
+              period == 0 ? Commands({"setport 3.1"}) : Commands());
+    EXPECT_EQ(AppState.CycleCounter, 1);
+  }
+}
+
+TEST_F(Measurement, SwitchedOffCycleOnlyEndsAndNegativePeriodEndsEveryTick) {
+  AppState.MeasurementEnabled = 0;
+  AppState.CyclePeriod = 10;
+  Commands sent = Ticks(30);
+  Commands expected;
+  for (int i = 0; i < 2; i++) {
+    expected.push_back("setport 3.0");
+    expected.insert(expected.end(), Query.begin(), Query.end());
+  }
+  EXPECT_EQ(sent, expected);
+
+  AppState.CyclePeriod = -1;
+  EXPECT_EQ(Setports(Ticks(2)), Commands({"setport 3.0", "setport 3.0"}));
+  EXPECT_EQ(AppState.CycleCounter, 0);
+}
+
+TEST_F(Measurement, LevelOutputsAtTheirThresholds) {
+  struct Case {
+    const char* count;  // the board's reply to GETADC 1
+    double level;
+    int maximum, minimum;  // MaximumEnabled, MinimumEnabled
+    const char* toOutput5;
+    const char* toOutput4;
+  };
+  const Case cases[] = {
+      {"242", 1.182, 1, 1, "setport 5.1", "setport 4.0"},
+      {"241.67", 1.18, 1, 1, "setport 5.0", "setport 4.0"},
+      {"241", 1.177, 1, 1, "setport 5.0", "setport 4.0"},
+      {"300", 1.465, 0, 1, "setport 5.0", "setport 4.0"},
+      {"43", 0.21, 1, 1, "setport 5.0", "setport 4.1"},
+      {"44", 0.215, 1, 1, "setport 5.0", "setport 4.0"},
+      {"0", 0.0, 1, 0, "setport 5.0", "setport 4.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    Sim.SetReply("GETADC 1", std::string(c.count) + "\r\n");
+    // A locked function's output is switched off, not left alone.
+    Sim.SetOutput(4, true);
+    Sim.SetOutput(5, true);
+    AppState.MaximumEnabled = c.maximum;
+    AppState.MinimumEnabled = c.minimum;
+    EXPECT_EQ(Setports(Evaluate()), Commands({c.toOutput5, c.toOutput4}));
+    EXPECT_EQ(AppState.LevelVoltage, c.level);
+    EXPECT_EQ(Sim.Output(5), std::string(c.toOutput5) == "setport 5.1");
+    EXPECT_EQ(Sim.Output(4), std::string(c.toOutput4) == "setport 4.1");
+  }
+}
+
+TEST_F(Measurement, MinimumDecidesOnTheLevelReadAfterTheMaximumCommand) {
+  Sim.SetOutput(3, true);
+  Sim.SetAnalog(1, 43);                    // 0.21 V from the second read on
+  Sim.SetReply("GETADC 1", "300\r\n", 1);  // 1.465 V at the first read
+  EXPECT_EQ(Setports(Evaluate()), Commands({"setport 5.1", "setport 4.1"}));
+  EXPECT_EQ(C(ProgressLevel).Value, 400);  // 527: shown full
+}
+
+TEST_F(Measurement, BarIsBlueAndShowsTheLevelTimes360) {
+  const std::pair<const char*, int> cases[] = {
+      {"204.8", 360}, {"227.53", 400}, {"43", 76}, {"100", 176}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    Sim.SetReply("GETADC 1", std::string(c.first) + "\r\n");
+    Evaluate();
+    EXPECT_EQ(C(ProgressLevel).Value, c.second);
+    EXPECT_TRUE(C(ProgressLevel).HasBarColour);
+    EXPECT_EQ(C(ProgressLevel).BarColour, Blue);
+  }
+}
+
+TEST_F(Measurement, TopMarkFollowsTheLevelAndKeepsItAtTheBoundaries) {
+  const std::pair<double, const char*> steps[] = {
+      {1.05, " 100%"}, {1.08, " 100%"}, {1.16, " 100%"}, {1.18, " 100%"},
+      {1.10, "80%"},   {1.16, "80%"},   {1.17, "90%"},   {1.18, "90%"},
+      {1.19, "100%"},  {1.05, "100%"},  {1.081, "80%"},  {1.159, "80%"},
+      {1.161, "90%"},  {1.181, "100%"}, {0.0, "100%"}};
+  for (const auto& s : steps) {
+    AppState.LevelVoltage = s.first;
+    ShowLevelPercent();
+    EXPECT_EQ(C(LabelLevelTop).Content, s.second) << s.first;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Whole program on the driven clock
+// ---------------------------------------------------------------------------
+
+using MeasurementRun = BoardTest;
+
+TEST_F(MeasurementRun, FirstCycleRunsAtTicks361To365) {
+  Sim.SetAnalog(1, 300);
+  RunProgram([&](int) {
+    if (PlatTickCount() > 366000) HeadlessPostClick(ButtonQuit);
+  });
+  std::vector<std::pair<uint32_t, std::string>> sent;
+  for (const kvxsim::CommandRecord& c : Sim.Commands())
+    if (c.text.rfind("setport", 0) == 0) sent.push_back({c.time, c.text});
+  std::vector<std::pair<uint32_t, std::string>> expected;
+  for (uint32_t t = 361000; t <= 365000; t += 1000) {
+    expected.push_back({t, "setport 3.1"});
+    if (t >= 363000) {
+      expected.push_back({t, "setport 5.1"});
+      expected.push_back({t, "setport 4.0"});
+    }
+  }
+  expected.push_back({365000, "setport 3.0"});
+  EXPECT_EQ(sent, expected);
+}
+
+TEST_F(MeasurementRun, SwitchedOffCycleStillEndsEveryPeriodPlusFive) {
+  RunProgram([&](int wait) {
+    if (AppState.MeasurementEnabled) HeadlessPostClick(ButtonMeasurementOff);
+    if (wait == 2) HeadlessMoveTrackbar(TrackbarCycle, 10);
+    if (PlatTickCount() > 80000) HeadlessPostClick(ButtonQuit);
+  });
+  std::vector<uint32_t> ends;
+  for (const kvxsim::CommandRecord& c : Sim.Commands()) {
+    if (c.text.rfind("setport", 0) != 0) continue;
+    EXPECT_EQ(c.text, "setport 3.0");
+    ends.push_back(c.time);
+  }
+  ASSERT_GE(ends.size(), 4u);
+  for (size_t i = 1; i < ends.size(); i++)
+    EXPECT_EQ(ends[i] - ends[i - 1], 15000u) << i;
+}
+
+TEST_F(MeasurementRun, SwitchingOnPastPeriodPlusTwoEvaluatesAtTheNextTick) {
+  Sim.SetAnalog(1, 100);
+  size_t before = 0;
+  bool off = false, clicked = false;
+  RunProgram([&](int wait) {
+    if (!off) off = HeadlessPostClick(ButtonMeasurementOff);
+    if (wait == 2) HeadlessMoveTrackbar(TrackbarCycle, 10);
+    if (!clicked && AppState.CyclePeriod == 10 && AppState.CycleCounter == 13) {
+      clicked = HeadlessPostClick(ButtonMeasurementOn);
+      before = Sim.CommandCount();
+    }
+    if (clicked && AppState.CycleCounter == 1) HeadlessPostClick(ButtonQuit);
+  });
+  ASSERT_TRUE(clicked);
+  Commands after = CommandTexts();
+  after.erase(after.begin(), after.begin() + before);
+  EXPECT_EQ(
+      Setports(after),
+      Commands({"setport 3.1", "setport 5.0", "setport 4.0", "setport 3.1",
+                "setport 5.0", "setport 4.0", "setport 3.0"}));
+}
+
+TEST_F(MeasurementRun, PeriodFollowsTheTrackbarOnlyWhileTheMeasurementIsOff) {
+  RunProgram([&](int wait) {
+    switch (wait) {
+      case 2:
+        HeadlessMoveTrackbar(TrackbarCycle, 50);
+        break;
+      case 4:
+        EXPECT_EQ(AppState.CyclePeriod, 360);
+        EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
+        HeadlessPostClick(ButtonMeasurementOff);
+        break;
+      case 6:
+        EXPECT_EQ(AppState.CyclePeriod, 50);
+        EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
+        HeadlessPostClick(ButtonMeasurementOn);
+        break;
+      case 7:
+        HeadlessMoveTrackbar(TrackbarCycle, 70);
+        break;
+      case 9:
+        EXPECT_EQ(AppState.CyclePeriod, 50);
+        EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
+        HeadlessPostClick(ButtonQuit);
+        break;
+    }
+  });
+}

@@ -1,0 +1,253 @@
+// The operator's switches against the simulated board: the delay fields,
+// the pulses on the driven clock, the safety lock of output 8, the on/off
+// pairs and the function switches.
+#include "control/switching.h"
+
+#include "board/connection.h"
+#include "tests/program_fixture.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using Commands = std::vector<std::string>;
+
+const Commands Query = {"Help",      "Version",   "Getip",     "Getgw",
+                        "Getmask",   "Getstatus", "GETADC 1",  "GETADC 2",
+                        "GETADC 3",  "GETADC 4",  "GETPORT 1", "GETPORT 2",
+                        "GETPORT 3", "GETPORT 4"};
+
+const HeadlessControl& C(int number) {
+  static HeadlessControl none{};
+  const HeadlessControl* c = HeadlessFindControl(number);
+  return c ? *c : none;
+}
+
+Commands Setports(const Commands& all) {
+  Commands s;
+  for (const std::string& c : all)
+    if (c.rfind("setport", 0) == 0) s.push_back(c);
+  return s;
+}
+
+Commands Concat(std::initializer_list<Commands> parts) {
+  Commands all;
+  for (const Commands& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// Board-clock time of the first command `text` in the log.
+uint32_t TimeOf(kvxsim::Simulator& sim, const std::string& text) {
+  for (const kvxsim::CommandRecord& c : sim.Commands())
+    if (c.text == text) return c.time;
+  ADD_FAILURE() << "never sent: " << text;
+  return 0;
+}
+
+class Switching : public BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    ConnectOnly();
+    ASSERT_TRUE(BuildMainWindow());
+    ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
+    AppState.SoundLoaded = 1;
+    RenewReplyWait();
+  }
+};
+
+}  // namespace
+
+TEST_F(Switching, DelayFieldsReadWithTheirLimitsAndDefaults) {
+  struct Case {
+    const char* typed;
+    int delay;  // for output 1; -1: the output's default
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"10000", 10000, "10000"},
+      {"1", 1, "1"},
+      {"10001", -1, nullptr},
+      {"0", -1, nullptr},
+      {"-5", -1, nullptr},
+      {"abc", -1, nullptr},
+      {"", -1, nullptr},
+      {"  250 ms", 250, "  250 ms"},
+      {"$FA", 250, "$FA"},
+      {"%11111010", 250, "%11111010"},
+      {"4294967297", 1, "4294967297"},
+  };
+  const std::pair<int, int> fields[] = {
+      {1, SpinDelay1}, {2, SpinDelay2}, {8, SpinDelay8}};
+  for (const auto& f : fields) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(f.first) + ": '" + c.typed + "'");
+      AppState.SwitchDelay[f.first] = 4711;
+      HeadlessTypeText(f.second, c.typed);
+      ReadSwitchDelay(f.first);
+      int expected =
+          c.delay < 0 ? AppState.DefaultSwitchDelay[f.first] : c.delay;
+      EXPECT_EQ(AppState.SwitchDelay[f.first], expected);
+      EXPECT_EQ(C(f.second).Content,
+                c.shown ? c.shown : std::to_string(expected));
+    }
+  }
+}
+
+TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
+  const std::pair<const char*, int> cases[] = {
+      {"10000", 10000}, {"1", 1}, {"abc", 1000}, {"  250 ms", 250}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    Sim.ClearLog();
+    HeadlessTypeText(SpinDelay1, c.first);
+    int clicks = HeadlessClickCount();
+    size_t sleeps = HeadlessSleeps().size();
+    RenewReplyWait();
+    PulseOutput(1);
+
+    EXPECT_EQ(CommandTexts(),
+              Concat({{"setport 1.1"}, Query, {"setport 1.0"}, Query}));
+    ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
+    EXPECT_EQ(HeadlessSleeps().back(), c.second);
+    EXPECT_EQ(TimeOf(Sim, "setport 1.0") - TimeOf(Sim, "setport 1.1"),
+              (uint32_t)c.second);
+    EXPECT_EQ(HeadlessClickCount() - clicks, 2);
+    EXPECT_FALSE(Sim.Output(1));
+    EXPECT_TRUE(C(ButtonPulse1).Enabled);
+    EXPECT_EQ(AppState.OutputStateText[1], AppState.OpenText);
+  }
+}
+
+TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
+  struct Case {
+    int output;
+    int* flag;
+    int label;
+    const char* onText;
+    const char* offText;
+  };
+  const Case cases[] = {
+      {3, &AppState.MeasurementEnabled, 20, nullptr, "keine Messung"},
+      {4, &AppState.MinimumEnabled, 21, "Freigegeben", "gesperrt"},
+      {5, &AppState.MaximumEnabled, 22, "Freigegeben", "gesperrt"},
+  };
+  for (const Case& c : cases) {
+    for (int on : {1, 0}) {
+      SCOPED_TRACE(std::to_string(c.output) + (on ? " on" : " off"));
+      Sim.ClearLog();
+      int clicks = HeadlessClickCount();
+      RenewReplyWait();
+      SwitchFunction(c.output, on);
+      EXPECT_EQ(*c.flag, on);
+      EXPECT_EQ(CommandTexts(), Query);
+      EXPECT_EQ(HeadlessClickCount(), clicks);
+      const char* shown = on ? c.onText : c.offText;
+      if (shown) {
+        EXPECT_EQ(C(c.label).Content, shown);
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Whole program: the buttons reach their handlers
+// ---------------------------------------------------------------------------
+
+using SwitchingRun = BoardTest;
+
+TEST_F(SwitchingRun, SafetyLockFreesOnePulseOfOutput8) {
+  int clicks = 0, queries = 0;
+  size_t sleeps = 0;
+  auto helps = [&] {
+    int n = 0;
+    for (const std::string& c : CommandTexts()) n += c == "Help";
+    return n;
+  };
+  RunProgram([&](int wait) {
+    switch (wait) {
+      case 2:
+        EXPECT_FALSE(C(ButtonPulse8).Enabled);
+        EXPECT_FALSE(HeadlessPostClick(ButtonPulse8));
+        clicks = HeadlessClickCount();
+        queries = helps();
+        EXPECT_TRUE(HeadlessPostClick(CheckSafetyLock));
+        break;
+      case 3:
+        // Ticking plays one click and sends nothing; every automatic query
+        // in between plays its own.
+        EXPECT_TRUE(C(ButtonPulse8).Enabled);
+        EXPECT_TRUE(Setports(CommandTexts()).empty());
+        EXPECT_EQ(HeadlessClickCount() - clicks, 1 + helps() - queries);
+        sleeps = HeadlessSleeps().size();
+        EXPECT_TRUE(HeadlessPostClick(ButtonPulse8));
+        break;
+      case 4:
+        EXPECT_FALSE(C(CheckSafetyLock).Checked);
+        EXPECT_EQ(Setports(CommandTexts()),
+                  Commands({"setport 8.1", "setport 8.0"}));
+        ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
+        EXPECT_EQ(HeadlessSleeps().back(), 100);
+        EXPECT_EQ(TimeOf(Sim, "setport 8.0") - TimeOf(Sim, "setport 8.1"),
+                  100u);
+        break;
+      case 5:
+        EXPECT_FALSE(C(ButtonPulse8).Enabled);
+        EXPECT_FALSE(HeadlessPostClick(ButtonPulse8));
+        HeadlessPostClick(ButtonQuit);
+        break;
+    }
+  });
+  EXPECT_EQ(Setports(CommandTexts()).size(), 2u);
+}
+
+TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
+  Sim.SetOutput(6, true);
+  Commands afterAus;
+  RunProgram([&](int wait) {
+    switch (wait) {
+      case 2:
+        // The board reports output 6 on: only its "AUS" can be clicked.
+        EXPECT_FALSE(HeadlessPostClick(ButtonOutput6On));
+        EXPECT_TRUE(HeadlessPostClick(ButtonOutput6Off));
+        break;
+      case 3:
+        HeadlessPostClick(ButtonOutput7On);
+        break;
+      case 4:
+        HeadlessPostClick(ButtonOutput7Off);
+        break;
+      case 5:
+        HeadlessTypeText(SpinDelay1, "30");
+        HeadlessPostClick(ButtonPulse1);
+        break;
+      case 6:
+        HeadlessTypeText(SpinDelay2, "40");
+        HeadlessPostClick(ButtonPulse2);
+        break;
+      case 7:
+        EXPECT_EQ(Sim.Outputs(), "00000000");
+        afterAus = Setports(CommandTexts());
+        EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOff));
+        break;
+      case 8:
+        EXPECT_EQ(AppState.MinimumEnabled, 0);
+        EXPECT_TRUE(HeadlessPostClick(ButtonMaximumOff));
+        break;
+      case 9:
+        EXPECT_EQ(AppState.MaximumEnabled, 0);
+        EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOn));
+        break;
+      case 10:
+        EXPECT_EQ(AppState.MinimumEnabled, 1);
+        EXPECT_EQ(Setports(CommandTexts()), afterAus);
+        HeadlessPostClick(ButtonQuit);
+        break;
+    }
+  });
+  EXPECT_EQ(afterAus, Commands({"setport 6.0", "setport 7.1", "setport 7.0",
+                                "setport 1.1", "setport 1.0", "setport 2.1",
+                                "setport 2.0"}));
+  EXPECT_EQ(TimeOf(Sim, "setport 1.0") - TimeOf(Sim, "setport 1.1"), 30u);
+  EXPECT_EQ(TimeOf(Sim, "setport 2.0") - TimeOf(Sim, "setport 2.1"), 40u);
+}
