@@ -1,0 +1,383 @@
+// The main window as the headless platform records it, built straight from
+// the defaults without a board.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+#include "app/state.h"
+#include "platform/headless/headless.h"
+#include "ui/control_numbers.h"
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HeadlessReset();
+    ZeroAppState();
+    InitDefaults();
+  }
+};
+
+Text ContentOf(int number) {
+  const HeadlessControl* c = HeadlessFindControl(number);
+  return c ? c->Content : "<no control>";
+}
+
+Text TooltipOf(int number) {
+  const HeadlessControl* c = HeadlessFindControl(number);
+  return c ? c->Tooltip : "<no control>";
+}
+
+// clang-format off
+const std::vector<int> kCreationOrder = {
+    4, 5, 6, 7, 8, 9, 10, 11,                              // output names
+    42, 39, 44, 45, 40, 47, 48, 49, 50, 51, 52, 53,        // level labels
+    111, 102,                                              // level bar, cycle
+    12, 17,                                                // QUIT caption, data
+    74, 75, 76, 77, 78, 79, 80, 81, 82,                    // switch buttons
+    83, 85, 86, 87, 88, 89, 90, 91,                        // delay column
+    110,                                                   // safety lock
+    13, 14, 15, 16, 28, 29, 30, 31, 32, 26,                // headings
+    33, 34, 35, 36,                                        // refresh labels
+    18, 19, 20, 21, 22, 23, 24, 25,                        // output states
+    54, 62, 70, 55, 63, 71, 56, 64, 72, 57, 65, 73,        // analog rows
+    58, 66, 59, 67, 60, 68, 61, 69,                        // digital rows
+    97, 92, 93, 98, 100, 101};                 // console, picture, refresh
+// clang-format on
+
+const std::set<int> kHeadings = {13, 14, 15, 16, 26, 28, 29, 30, 31, 32};
+
+TEST_F(MainWindowTest, OpensCentredWindowWithTitleFrameAndTimer) {
+  ASSERT_TRUE(BuildMainWindow());
+  const HeadlessWindow* w = HeadlessFindWindow(MainWindow);
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(w->Open);
+  EXPECT_EQ(w->Frame, FrameMain);
+  // The title is Windows-1252: the u-umlaut is one byte 0xFC, and the title
+  // ends in a blank.
+  EXPECT_EQ(w->Title,
+            "KORVALINEX-Steuerprogramm f\xFCr einen Brunnen mit Trockenlauf "
+            "und Alarm ");
+  EXPECT_EQ(Text(MainWindowTitle), w->Title);
+  EXPECT_EQ(w->ClientWidth, 540);
+  EXPECT_EQ(w->ClientHeight, 590);
+  EXPECT_GT(w->OuterWidth, 540);
+  EXPECT_GT(w->OuterHeight, 590);
+  EXPECT_EQ(w->X, (1024 - w->OuterWidth) / 2);
+  EXPECT_EQ(w->Y, (768 - w->OuterHeight) / 2);
+  EXPECT_TRUE(w->EraseOnlyOutsideControls);
+  EXPECT_EQ(w->Timer, 123);
+  EXPECT_EQ(w->TimerInterval, 1000);
+  EXPECT_EQ(w->OpenCount, 1);
+}
+
+TEST_F(MainWindowTest, WindowOnSmallScreenStartsAtTheEdgeItDoesNotFit) {
+  HeadlessSetScreenSize(1024, 400);
+  ASSERT_TRUE(BuildMainWindow());
+  const HeadlessWindow* w = HeadlessFindWindow(MainWindow);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->X, (1024 - w->OuterWidth) / 2);
+  EXPECT_EQ(w->Y, 0);
+  EXPECT_LE(w->OuterHeight, 400);
+
+  HeadlessReset();
+  HeadlessSetScreenSize(300, 200);
+  ASSERT_TRUE(BuildMainWindow());
+  w = HeadlessFindWindow(MainWindow);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->X, 0);
+  EXPECT_EQ(w->Y, 0);
+  EXPECT_LE(w->OuterWidth, 300);
+  EXPECT_LE(w->OuterHeight, 200);
+  EXPECT_EQ(HeadlessCreationOrder(MainWindow).size(), 90u);
+}
+
+TEST_F(MainWindowTest, FailingWindowGivesFalseWithoutControlsOrTimer) {
+  HeadlessFaultSettings().MainWindowFails = true;
+  EXPECT_FALSE(BuildMainWindow());
+  const HeadlessWindow* w = HeadlessFindWindow(MainWindow);
+  if (w) {
+    EXPECT_FALSE(w->Open);
+    EXPECT_EQ(w->Timer, 0);
+  }
+  EXPECT_TRUE(HeadlessCreationOrder(MainWindow).empty());
+  for (int number : kCreationOrder)
+    EXPECT_EQ(HeadlessFindControl(number), nullptr) << number;
+}
+
+TEST_F(MainWindowTest, CreatesAllNinetyControlsInTabOrder) {
+  ASSERT_TRUE(BuildMainWindow());
+  EXPECT_EQ(HeadlessCreationOrder(MainWindow), kCreationOrder);
+  EXPECT_EQ(std::set<int>(kCreationOrder.begin(), kCreationOrder.end()).size(),
+            90u);
+  for (int i = 0; i < static_cast<int>(kCreationOrder.size()); i++) {
+    const HeadlessControl* c = HeadlessFindControl(kCreationOrder[i]);
+    ASSERT_NE(c, nullptr) << kCreationOrder[i];
+    EXPECT_EQ(c->Window, MainWindow);
+    EXPECT_EQ(c->CreationIndex, i) << kCreationOrder[i];
+  }
+  // Numbers of the other windows stay free.
+  for (int number : {3, 95, 96, 99})
+    EXPECT_EQ(HeadlessFindControl(number), nullptr) << number;
+
+  // Tab walks the controls that take focus in creation order.
+  std::vector<int> focusOrder;
+  int labels = 0;
+  for (int number : HeadlessCreationOrder(MainWindow)) {
+    ControlKind kind = HeadlessFindControl(number)->Kind;
+    if (kind == KindLabel) labels++;
+    if (kind != KindLabel && kind != KindProgressBar)
+      focusOrder.push_back(number);
+  }
+  EXPECT_EQ(labels, 64);
+  EXPECT_EQ(focusOrder, (std::vector<int>{102, 74, 75, 76, 77, 78,  79, 80, 81,
+                                          82,  83, 85, 86, 87, 88,  89, 90, 91,
+                                          110, 97, 92, 93, 98, 100, 101}));
+}
+
+TEST_F(MainWindowTest, ControlsHaveTheirKindsPlacesAndProperties) {
+  ASSERT_TRUE(BuildMainWindow());
+  struct Expected {
+    int Number;
+    ControlKind Kind;
+    int X, Y, Width, Height, Properties;
+  };
+  const Expected table[] = {
+      {13, KindLabel, 10, 0, 100, 20, PropCentred},
+      {26, KindLabel, 10, 320, 410, 20, PropCentred},
+      {4, KindLabel, 10, 20, 100, 20, PropBorder},
+      {6, KindLabel, 10, 60, 100, 20, PropBorder | PropCentred},
+      {74, KindButton, 130, 20, 70, 20, 0},
+      {81, KindButton, 130, 160, 70, 20, 0},
+      {110, KindCheckBox, 112, 158, 18, 25, 0},
+      {83, KindSpin, 220, 20, 70, 20, 0},
+      {86, KindButton, 220, 60, 70, 20, 0},
+      {91, KindSpin, 220, 160, 70, 20, 0},
+      {18, KindLabel, 310, 20, 110, 20, PropBorder | PropCentred},
+      {54, KindLabel, 10, 210, 110, 20, PropBorder},
+      {65, KindLabel, 111, 270, 40, 20, PropBorder | PropRightAligned},
+      {60, KindLabel, 210, 250, 110, 20, PropBorder},
+      {69, KindLabel, 310, 270, 100, 20, PropBorder | PropCentred},
+      {36, KindLabel, 10, 293, 192, 20, PropCentred},
+      {101, KindTrackbar, 220, 290, 175, 20, 0},
+      {33, KindLabel, 299, 305, 20, 15, PropCentred},
+      {97, KindEdit, 10, 340, 200, 20, 0},
+      {93, KindButton, 320, 340, 90, 20, 0},
+      {98, KindRichText, 10, 365, 400, 50, PropReadOnly},
+      {100, KindImageButton, 10, 420, 120, 160, 0},
+      {12, KindLabel, 150, 530, 110, 20, PropBorder | PropCentred},
+      {82, KindButton, 170, 560, 70, 20, 0},
+      {17, KindLabel, 280, 420, 130, 160, PropBorder},
+      {111, KindProgressBar, 420, 20, 50, 560, PropVertical | PropSmooth},
+      {51, KindLabel, 480, 550, 25, 20, 0},
+      {53, KindLabel, 505, 5, 25, 8, 0},
+      {102, KindTrackbar, 506, 20, 20, 560, PropVertical | PropTickMarks},
+  };
+  for (const Expected& e : table) {
+    const HeadlessControl* c = HeadlessFindControl(e.Number);
+    ASSERT_NE(c, nullptr) << e.Number;
+    EXPECT_EQ(c->Kind, e.Kind) << e.Number;
+    EXPECT_EQ(c->X, e.X) << e.Number;
+    EXPECT_EQ(c->Y, e.Y) << e.Number;
+    EXPECT_EQ(c->Width, e.Width) << e.Number;
+    EXPECT_EQ(c->Height, e.Height) << e.Number;
+    EXPECT_EQ(c->Properties, e.Properties) << e.Number;
+  }
+
+  // Every output row lines up across its four columns.
+  const int delayColumn[] = {83, 85, 86, 87, 88, 89, 90, 91};
+  for (int n = 1; n <= 8; n++) {
+    int y = 20 + 20 * (n - 1);
+    for (int number : {4 + n - 1, 74 + n - 1, delayColumn[n - 1], 18 + n - 1})
+      EXPECT_EQ(HeadlessFindControl(number)->Y, y) << number;
+    EXPECT_EQ(HeadlessFindControl(delayColumn[n - 1])->X, 220) << n;
+  }
+}
+
+TEST_F(MainWindowTest, InitialTextsComeFromTheDefaults) {
+  ASSERT_TRUE(BuildMainWindow());
+  const char* names[] = {"Device 1", "Device 2", "Messung ", "Minimum ",
+                         "Maximum ", "Device 6", "Device 7", "Device 8"};
+  for (int n = 1; n <= 8; n++) {
+    EXPECT_EQ(ContentOf(LabelOutputName1 + n - 1), names[n - 1]);
+    EXPECT_EQ(ContentOf(LabelOutputState1 + n - 1), "---") << n;
+  }
+  for (int i = 1; i <= 4; i++) {
+    EXPECT_EQ(ContentOf(LabelAnalogName1 + i - 1),
+              "Analog " + std::to_string(i));
+    EXPECT_EQ(ContentOf(LabelAnalogValue1 + i - 1), "--.--") << i;
+    EXPECT_EQ(ContentOf(LabelAnalogUnit1 + i - 1), "Volt") << i;
+    EXPECT_EQ(ContentOf(LabelDigitalName1 + i - 1),
+              "Digital " + std::to_string(i));
+    EXPECT_EQ(ContentOf(LabelDigitalState1 + i - 1), "---") << i;
+  }
+
+  EXPECT_EQ(ContentOf(74), "EIN / AUS");
+  EXPECT_EQ(ContentOf(75), "EIN / AUS");
+  EXPECT_EQ(ContentOf(81), "EIN / AUS");
+  for (int n = 76; n <= 80; n++) EXPECT_EQ(ContentOf(n), "EIN") << n;
+  for (int n = 86; n <= 90; n++) EXPECT_EQ(ContentOf(n), "AUS") << n;
+  EXPECT_EQ(ContentOf(83), "1000");
+  EXPECT_EQ(ContentOf(85), "200");
+  EXPECT_EQ(ContentOf(91), "100");
+
+  EXPECT_EQ(ContentOf(13), "Ger\xE4t");
+  EXPECT_EQ(ContentOf(26),
+            "Konsole f\xFCr direkte Befehle an das KORVALINEX-Board");
+
+  EXPECT_EQ(ContentOf(36), "Ping war-ms / New Dat in 10 s");
+  EXPECT_EQ(ContentOf(34), "1");
+  EXPECT_EQ(ContentOf(35), "10");
+  EXPECT_EQ(ContentOf(33), "10");
+
+  EXPECT_EQ(ContentOf(92), "Befehl Senden");
+  EXPECT_EQ(ContentOf(93),
+            "Befehls\xFC"
+            "bersicht");
+  EXPECT_EQ(ContentOf(12), "Programmende:");
+  EXPECT_EQ(ContentOf(82), "QUIT");
+  EXPECT_EQ(ContentOf(17),
+            "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: "
+            "---\r\rEinstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---");
+
+  // The scale marks are right-aligned by leading blanks: two before the
+  // two-digit marks 70..30, one before 50, 20, 10, 0 and 100.
+  EXPECT_EQ(ContentOf(42), "Wasserstand");
+  EXPECT_EQ(ContentOf(39), " 100%");
+  EXPECT_EQ(ContentOf(44), "  70%");
+  EXPECT_EQ(ContentOf(40), " 50%");
+  EXPECT_EQ(ContentOf(48), "  30%");
+  EXPECT_EQ(ContentOf(51), " 0%");
+  EXPECT_EQ(ContentOf(52), "Messz");
+  EXPECT_EQ(ContentOf(53), "0 s");
+}
+
+TEST_F(MainWindowTest, TooltipsNameTheOutputsWithTheirTrailingBlanks) {
+  ASSERT_TRUE(BuildMainWindow());
+  EXPECT_EQ(TooltipOf(74), "EIN/AUS-Schalter f\xFCr 'Device 1'");
+  EXPECT_EQ(TooltipOf(76), "EIN-Schalter f\xFCr 'Messung '");
+  EXPECT_EQ(TooltipOf(77), "EIN-Schalter f\xFCr 'Minimum '");
+  EXPECT_EQ(TooltipOf(78), "EIN-Schalter f\xFCr 'Maximum '");
+  EXPECT_EQ(TooltipOf(81), "EIN/AUS-Schalter f\xFCr 'Device 8'");
+  EXPECT_EQ(TooltipOf(86), "AUS-Schalter f\xFCr 'Messung '");
+  EXPECT_EQ(TooltipOf(83),
+            "Schaltverz\xF6gerung f\xFCr Schalter 'Device 1'. G\xFCltige "
+            "Eingabewerte = 1...10000");
+  EXPECT_EQ(TooltipOf(91),
+            "Schaltverz\xF6gerung f\xFCr Schalter 'Device 8'. G\xFCltige "
+            "Eingabewerte = 1...10000");
+  EXPECT_EQ(TooltipOf(110),
+            "Sicherheitslock: Schalter zur Aktivierung des EIN/AUS-Schalters "
+            "f\xFCr 'Device 8'");
+  EXPECT_EQ(TooltipOf(82), "Programm beenden");
+  EXPECT_EQ(TooltipOf(97),
+            "Konsolenbefehl hier eingeben und anschlie\xDF"
+            "end 'Befehl Senden' anklicken");
+  EXPECT_EQ(TooltipOf(93),
+            "\xDC"
+            "bersicht der m\xF6glichen Konsolen-Befehle");
+  EXPECT_EQ(TooltipOf(98),
+            "Hier erscheinen Ihre Konsolenbefehle mit entsprechenden "
+            "R\xFC"
+            "ckmeldungen des KORVALINEX");
+  EXPECT_EQ(TooltipOf(100), "Kleine Beschreibung des KORVALINEX");
+  EXPECT_EQ(TooltipOf(101),
+            "Abfrageintervall der Messdaten. Von 1...10 Sekunden einstellbar");
+
+  // Labels, the level bar and the cycle trackbar have none.
+  for (int number : kCreationOrder) {
+    ControlKind kind = HeadlessFindControl(number)->Kind;
+    if (kind == KindLabel || kind == KindProgressBar || number == 102) {
+      EXPECT_EQ(TooltipOf(number), "") << number;
+    }
+  }
+}
+
+TEST_F(MainWindowTest, TextsRangesAndTooltipsFollowTheStateAtBuildTime) {
+  AppState.OutputName[1] = "Pumpe";
+  AppState.OutputName[8] = "Alarm";
+  AppState.MinSwitchDelay[1] = 5;
+  AppState.MaxSwitchDelay[1] = 500;
+  AppState.SwitchDelayText[1] = "250";
+  AppState.MaxSwitchDelay[8] = 3000;
+  AppState.RefreshInterval = 20000;
+  AppState.InitialRefreshInterval = 30000;
+  AppState.CyclePeriod = 42;
+  ASSERT_TRUE(BuildMainWindow());
+
+  EXPECT_EQ(ContentOf(4), "Pumpe");
+  EXPECT_EQ(TooltipOf(74), "EIN/AUS-Schalter f\xFCr 'Pumpe'");
+  EXPECT_EQ(TooltipOf(83),
+            "Schaltverz\xF6gerung f\xFCr Schalter 'Pumpe'. G\xFCltige "
+            "Eingabewerte = 5...500");
+  EXPECT_EQ(ContentOf(83), "250");
+  EXPECT_EQ(HeadlessFindControl(83)->Min, 5);
+  EXPECT_EQ(HeadlessFindControl(83)->Max, 500);
+  EXPECT_EQ(HeadlessFindControl(91)->Max, 3000);
+  EXPECT_EQ(TooltipOf(91),
+            "Schaltverz\xF6gerung f\xFCr Schalter 'Alarm'. G\xFCltige "
+            "Eingabewerte = 1...3000");
+  EXPECT_EQ(TooltipOf(110),
+            "Sicherheitslock: Schalter zur Aktivierung des EIN/AUS-Schalters "
+            "f\xFCr 'Alarm'");
+
+  EXPECT_EQ(HeadlessFindControl(101)->Max, 20);
+  EXPECT_EQ(TooltipOf(101),
+            "Abfrageintervall der Messdaten. Von 1...20 Sekunden einstellbar");
+  EXPECT_EQ(ContentOf(33), "20");
+  EXPECT_EQ(ContentOf(35), "30");
+  EXPECT_EQ(ContentOf(36), "Ping war-ms / New Dat in 20 s");
+  EXPECT_EQ(ContentOf(53), "42 s");
+}
+
+TEST_F(MainWindowTest, StartStatesOfSwitchesSlidersAndBar) {
+  ASSERT_TRUE(BuildMainWindow());
+  // Output 8 stays locked until the safety lock is ticked.
+  const HeadlessControl* lock = HeadlessFindControl(CheckSafetyLock);
+  ASSERT_NE(lock, nullptr);
+  EXPECT_FALSE(lock->Checked);
+  EXPECT_FALSE(PlatIsEnabled(ButtonPulse8));
+  for (int number : kCreationOrder)
+    if (number != ButtonPulse8) {
+      EXPECT_TRUE(HeadlessFindControl(number)->Enabled) << number;
+    }
+
+  const HeadlessControl* refresh = HeadlessFindControl(TrackbarRefresh);
+  EXPECT_EQ(refresh->Min, 1);
+  EXPECT_EQ(refresh->Max, 10);
+  EXPECT_EQ(refresh->Value, 1);
+  EXPECT_EQ(PlatGetValue(TrackbarRefresh), 1);
+
+  const HeadlessControl* cycle = HeadlessFindControl(TrackbarCycle);
+  EXPECT_EQ(cycle->Min, 0);
+  EXPECT_EQ(cycle->Max, 4000);
+  EXPECT_EQ(cycle->Value, 0);
+  EXPECT_EQ(PlatGetValue(TrackbarCycle), 0);
+
+  const HeadlessControl* level = HeadlessFindControl(ProgressLevel);
+  EXPECT_EQ(level->Min, 0);
+  EXPECT_EQ(level->Max, 400);
+  EXPECT_EQ(level->Value, 0);
+
+  for (int number : {83, 85, 91}) {
+    EXPECT_EQ(HeadlessFindControl(number)->Min, 1) << number;
+    EXPECT_EQ(HeadlessFindControl(number)->Max, 10000) << number;
+  }
+}
+
+TEST_F(MainWindowTest, OnlyHeadingsUseSystemFontAndOnlyBoardDataIsBlue) {
+  ASSERT_TRUE(BuildMainWindow());
+  for (int number : kCreationOrder) {
+    const HeadlessControl* c = HeadlessFindControl(number);
+    EXPECT_EQ(c->SystemFont, kHeadings.count(number) == 1) << number;
+    EXPECT_EQ(c->HasTextColour, number == LabelBoardData) << number;
+    EXPECT_FALSE(c->HasBarColour) << number;
+  }
+  EXPECT_EQ(HeadlessFindControl(LabelBoardData)->TextColour, 0x00FF0000u);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// Numbers of the main window's controls. The main loop tells controls apart
+// by number alone, so every number is unique across the program's windows
+// (the description window uses 95, 96 and 99; the connection notice 3).
+// Per-channel controls are consecutive: the control of output n is
+// <first> + n - 1, of analog or digital input i <first> + i - 1.
+#pragma once
+
+enum {
+  // Output rows: column headings.
+  HeadingDevice = 13,
+  HeadingSwitch = 14,
+  HeadingDelay = 15,
+  HeadingRelayStatus = 16,
+
+  // Output rows, one per output.
+  LabelOutputName1 = 4,    // .. 11
+  LabelOutputState1 = 18,  // .. 25
+
+  // Switch column.
+  ButtonPulse1 = 74,
+  ButtonPulse2 = 75,
+  ButtonMeasurementOn = 76,
+  ButtonMinimumOn = 77,
+  ButtonMaximumOn = 78,
+  ButtonOutput6On = 79,
+  ButtonOutput7On = 80,
+  ButtonPulse8 = 81,
+  CheckSafetyLock = 110,
+
+  // Delay column.
+  SpinDelay1 = 83,
+  SpinDelay2 = 85,
+  ButtonMeasurementOff = 86,
+  ButtonMinimumOff = 87,
+  ButtonMaximumOff = 88,
+  ButtonOutput6Off = 89,
+  ButtonOutput7Off = 90,
+  SpinDelay8 = 91,
+
+  // Input rows: headings, then one row per input.
+  HeadingAnalog = 28,
+  HeadingValue = 29,
+  HeadingUnit = 30,
+  HeadingDigital = 31,
+  HeadingStatus = 32,
+  LabelAnalogName1 = 54,    // .. 57
+  LabelAnalogValue1 = 62,   // .. 65
+  LabelAnalogUnit1 = 70,    // .. 73
+  LabelDigitalName1 = 58,   // .. 61
+  LabelDigitalState1 = 66,  // .. 69
+
+  // Refresh strip.
+  LabelPingCountdown = 36,
+  LabelRefreshMin = 34,
+  TrackbarRefresh = 101,
+  LabelRefreshMax = 35,
+  LabelRefreshSeconds = 33,
+
+  // Console.
+  HeadingConsole = 26,
+  EditConsole = 97,
+  ButtonConsoleSend = 92,
+  ButtonCommandOverview = 93,
+  RichConsole = 98,
+
+  // Bottom.
+  ButtonPicture = 100,
+  LabelQuit = 12,
+  ButtonQuit = 82,
+  LabelBoardData = 17,
+
+  // Water level and cycle period.
+  LabelLevelCaption = 42,
+  ProgressLevel = 111,
+  LabelLevelTop = 39,  // the top mark: " 100%", "80%", "90%" or "100%"
+  LabelLevel70 = 44,
+  LabelLevel60 = 45,
+  LabelLevel50 = 40,
+  LabelLevel40 = 47,
+  LabelLevel30 = 48,
+  LabelLevel20 = 49,
+  LabelLevel10 = 50,
+  LabelLevel0 = 51,
+  LabelCycleCaption = 52,
+  LabelCyclePeriod = 53,
+  TrackbarCycle = 102,
+
+  // The board description window.
+  RichDescription = 99,
+  ButtonCloseDescription = 95,
+  ButtonMakerPage = 96,
+};
