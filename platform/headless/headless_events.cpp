@@ -1,0 +1,170 @@
+// Headless stand-in: the driven clock, window timers and the event wait.
+//
+// The clock moves only when the program sleeps or waits for an event, or
+// when a test moves it. It is atomic because the board simulator reads it
+// from its own thread for the time stamps of its log; everything else here
+// belongs to the program's thread (and the wait hook, which runs on it).
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "platform/headless/headless.h"
+#include "platform/headless/headless_internal.h"
+
+namespace {
+
+// The shortest interval a window timer accepts, as on the real platform.
+constexpr int ShortestTimerInterval = 10;
+
+struct WindowTimer {
+  int Number;
+  int Interval;
+  uint32_t NextDue;
+  bool Pending;  // one tick waits to be taken; further ones merge into it
+};
+
+struct EventModel {
+  std::deque<PlatEvent> Queue;
+  std::map<int, WindowTimer> Timers;  // by window
+  std::vector<int> Sleeps;
+  std::function<void()> WaitHook;
+  int WaitCount = 0;
+  int WaitLimit = 0;
+};
+
+std::atomic<uint32_t> Clock{0};
+EventModel Events;
+
+// Signed distance from `from` to `to` on the wrapping 32-bit clock.
+int32_t Ahead(uint32_t from, uint32_t to) { return (int32_t)(to - from); }
+
+// Every timer whose tick has come gets one pending tick, however many of
+// its intervals have passed; its next tick stays on its own grid.
+void MarkDueTimers() {
+  uint32_t now = Clock.load();
+  for (auto& entry : Events.Timers) {
+    WindowTimer& t = entry.second;
+    int32_t late = Ahead(t.NextDue, now);
+    if (late < 0) continue;
+    t.Pending = true;
+    t.NextDue += (uint32_t)(late / t.Interval + 1) * (uint32_t)t.Interval;
+  }
+}
+
+void MoveClock(int ms) {
+  if (ms > 0) Clock.fetch_add((uint32_t)ms);
+  MarkDueTimers();
+}
+
+// Queued events come before timer ticks, as posted messages do before
+// WM_TIMER.
+bool TakeReadyEvent(PlatEvent* event) {
+  if (!Events.Queue.empty()) {
+    *event = Events.Queue.front();
+    Events.Queue.pop_front();
+    return true;
+  }
+  for (auto& entry : Events.Timers) {
+    if (!entry.second.Pending) continue;
+    entry.second.Pending = false;
+    *event = PlatEvent{EventTimer, entry.second.Number};
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Shared with the other pieces
+// ---------------------------------------------------------------------------
+
+void HeadlessResetEvents() {
+  Events = EventModel();
+  Clock.store(0);
+}
+
+void HeadlessQueueEvent(EventKind kind, int number) {
+  Events.Queue.push_back(PlatEvent{kind, number});
+}
+
+void HeadlessDropControlEvents(const std::vector<int>& numbers) {
+  auto gone = [&numbers](const PlatEvent& e) {
+    return e.Kind == EventControl &&
+           std::find(numbers.begin(), numbers.end(), e.Number) != numbers.end();
+  };
+  Events.Queue.erase(
+      std::remove_if(Events.Queue.begin(), Events.Queue.end(), gone),
+      Events.Queue.end());
+}
+
+void HeadlessStartTimer(int window, int timer, int intervalMs) {
+  int interval = std::max(intervalMs, ShortestTimerInterval);
+  Events.Timers[window] =
+      WindowTimer{timer, interval, Clock.load() + (uint32_t)interval, false};
+}
+
+void HeadlessStopTimer(int window) { Events.Timers.erase(window); }
+
+// ---------------------------------------------------------------------------
+// Test API
+// ---------------------------------------------------------------------------
+
+const std::vector<int>& HeadlessSleeps() { return Events.Sleeps; }
+
+// A jump, not a passage of time: running timers count their interval
+// afresh from the new reading.
+void HeadlessSetClock(uint32_t ticks) {
+  Clock.store(ticks);
+  for (auto& entry : Events.Timers)
+    entry.second.NextDue = ticks + (uint32_t)entry.second.Interval;
+}
+
+void HeadlessAdvanceClock(int ms) { MoveClock(ms); }
+
+void HeadlessSetWaitHook(std::function<void()> hook) {
+  Events.WaitHook = std::move(hook);
+}
+
+int HeadlessWaitCount() { return Events.WaitCount; }
+
+void HeadlessSetWaitLimit(int waits) { Events.WaitLimit = waits; }
+
+// ---------------------------------------------------------------------------
+// Platform
+// ---------------------------------------------------------------------------
+
+PlatEvent PlatWaitEvent(int maxMs) {
+  Events.WaitCount++;
+  if (Events.WaitLimit > 0 && Events.WaitCount > Events.WaitLimit)
+    return PlatEvent{EventClose, 0};
+
+  // The hook acts for the operator whenever nothing has been posted yet,
+  // also when a tick is pending: what it posts comes first.
+  PlatEvent event{EventNone, 0};
+  if (Events.Queue.empty() && Events.WaitHook) {
+    // Copied: the hook may replace itself.
+    std::function<void()> hook = Events.WaitHook;
+    hook();
+  }
+  if (TakeReadyEvent(&event)) return event;
+
+  int limit = std::max(maxMs, 0);
+  uint32_t now = Clock.load();
+  int step = limit;
+  for (const auto& entry : Events.Timers)
+    step = std::min(step, (int)std::max(Ahead(now, entry.second.NextDue), 0));
+  MoveClock(step);
+  if (TakeReadyEvent(&event)) return event;
+  return PlatEvent{EventNone, 0};
+}
+
+uint32_t PlatTickCount() { return Clock.load(); }
+
+void PlatSleep(int ms) {
+  Events.Sleeps.push_back(ms);
+  MoveClock(ms);
+}

@@ -1,0 +1,27 @@
+// What the pieces of the headless stand-in tell each other. Not for the
+// program or the tests: they see platform.h and headless.h only.
+#pragma once
+
+#include <vector>
+
+#include "platform/platform.h"
+
+// headless_windows.cpp
+void HeadlessResetWindows();
+std::vector<int> HeadlessOpenWindowNumbers();  // ascending
+
+// headless_events.cpp: event queue, window timers, the driven clock.
+void HeadlessResetEvents();
+void HeadlessQueueEvent(EventKind kind, int number);
+// Drops control events already queued for these controls (their window
+// went away, and its messages with it).
+void HeadlessDropControlEvents(const std::vector<int>& numbers);
+void HeadlessStartTimer(int window, int timer, int intervalMs);
+// Stops the timer of `window` and forgets its pending tick.
+void HeadlessStopTimer(int window);
+
+// headless_process.cpp
+int HeadlessDefaultFont();  // -1: the platform's default font
+
+// headless_sockets.cpp
+void HeadlessResetSockets();

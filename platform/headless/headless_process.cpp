@@ -1,0 +1,183 @@
+// Headless stand-in: process facilities, memory, fonts, picture, sound,
+// message boxes, shell requests, build settings and the local date.
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/headless/headless.h"
+#include "platform/headless/headless_internal.h"
+
+namespace {
+
+struct ProcessModel {
+  HeadlessFaults Faults{};
+  std::string BoardAddress = "127.0.0.1";
+  int BoardPort = 50290;
+
+  std::vector<void*> MemoryBlocks;
+  std::set<int> Fonts;
+  int DefaultFont = -1;
+
+  bool PictureLoaded = false;
+  bool SoundStarted = false;
+  bool ClickLoaded = false;
+  int Clicks = 0;
+
+  std::vector<HeadlessMessageBox> MessageBoxes;
+  std::vector<Text> OpenedAddresses;
+
+  int Day = 6, Month = 12, Year = 2026, Hour = 7, Minute = 45;
+};
+
+ProcessModel Process;
+
+void FreeMemoryBlocks() {
+  for (void* block : Process.MemoryBlocks) free(block);
+  Process.MemoryBlocks.clear();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Reset and test settings
+// ---------------------------------------------------------------------------
+
+void HeadlessReset() {
+  FreeMemoryBlocks();
+  Process = ProcessModel();
+  HeadlessResetWindows();
+  HeadlessResetEvents();
+  HeadlessResetSockets();
+}
+
+HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }
+
+void HeadlessSetBoardAddress(const char* address) {
+  Process.BoardAddress = address ? address : "";
+}
+
+void HeadlessSetBoardPort(int port) { Process.BoardPort = port; }
+
+const std::vector<HeadlessMessageBox>& HeadlessMessageBoxes() {
+  return Process.MessageBoxes;
+}
+
+int HeadlessClickCount() { return Process.Clicks; }
+
+const std::vector<Text>& HeadlessOpenedAddresses() {
+  return Process.OpenedAddresses;
+}
+
+int HeadlessFontCreated(int number) { return Process.Fonts.count(number); }
+
+int HeadlessLiveMemoryBlocks() { return (int)Process.MemoryBlocks.size(); }
+
+void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute) {
+  Process.Day = day;
+  Process.Month = month;
+  Process.Year = year;
+  Process.Hour = hour;
+  Process.Minute = minute;
+}
+
+int HeadlessDefaultFont() { return Process.DefaultFont; }
+
+// ---------------------------------------------------------------------------
+// Facilities
+// ---------------------------------------------------------------------------
+
+bool PlatStartFacilities() { return true; }
+
+unsigned char* PlatTakeZeroedMemory(int size) {
+  void* block = calloc(size > 0 ? (size_t)size : 1, 1);
+  if (block) Process.MemoryBlocks.push_back(block);
+  return (unsigned char*)block;
+}
+
+void PlatReleaseMemory() { FreeMemoryBlocks(); }
+
+void PlatReleaseSound() {
+  Process.SoundStarted = false;
+  Process.ClickLoaded = false;
+}
+
+void PlatReleaseControlLibrary() {}
+
+void PlatReleaseImages() { Process.PictureLoaded = false; }
+
+void PlatReleaseGraphics() {}
+
+void PlatReleaseFonts() {
+  Process.Fonts.clear();
+  Process.DefaultFont = -1;
+}
+
+void PlatDestroyHeap() {}
+
+const char* PlatBuildBoardAddress() { return Process.BoardAddress.c_str(); }
+
+int PlatBuildBoardPort() { return Process.BoardPort; }
+
+// ---------------------------------------------------------------------------
+// Fonts, picture, sound
+// ---------------------------------------------------------------------------
+
+bool PlatCreateFont(int number, const char* face, int points) {
+  (void)face;
+  (void)points;
+  if (number >= 0 && number < 2 && Process.Faults.FontFails[number])
+    return false;
+  Process.Fonts.insert(number);
+  return true;
+}
+
+void PlatSetDefaultControlFont(int number) { Process.DefaultFont = number; }
+
+bool PlatLoadBoardPicture() {
+  if (Process.Faults.PictureFails) return false;
+  Process.PictureLoaded = true;
+  return true;
+}
+
+bool PlatStartSound() {
+  if (Process.Faults.SoundFails) return false;
+  Process.SoundStarted = true;
+  return true;
+}
+
+bool PlatLoadClick() {
+  if (!Process.SoundStarted || Process.Faults.ClickFails) return false;
+  Process.ClickLoaded = true;
+  return true;
+}
+
+void PlatPlayClick() {
+  if (Process.ClickLoaded) Process.Clicks++;
+}
+
+// ---------------------------------------------------------------------------
+// Message box, shell, local date
+// ---------------------------------------------------------------------------
+
+// The operator presses OK at once.
+void PlatMessageBox(const Text& title, const Text& text) {
+  Process.MessageBoxes.push_back(
+      HeadlessMessageBox{title, text, HeadlessOpenWindowNumbers()});
+}
+
+void PlatOpenAddress(const Text& address) {
+  Process.OpenedAddresses.push_back(address);
+}
+
+void PlatLocalDate(int* day, int* month, int* year) {
+  *day = Process.Day;
+  *month = Process.Month;
+  *year = Process.Year;
+}
+
+void PlatLocalTime(int* hour, int* minute) {
+  *hour = Process.Hour;
+  *minute = Process.Minute;
+}

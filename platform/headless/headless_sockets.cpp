@@ -1,0 +1,183 @@
+// Headless stand-in: real IPv4 sockets over POSIX, with the behaviour the
+// program expects from Windows Sockets 1.1. Two things are deliberately
+// narrower: host names are never looked up (only "localhost" and the names
+// a test adds are known), and connections go to the loopback network only,
+// so nothing the tests run can reach another machine.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <set>
+#include <string>
+
+#include "platform/headless/headless.h"
+#include "platform/headless/headless_internal.h"
+
+namespace {
+
+struct HostKey {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+  }
+};
+
+struct SocketModel {
+  bool Started = false;
+  std::set<int> Open;  // sockets made here and not yet closed
+  std::map<std::string, uint32_t, HostKey> Hosts;
+};
+
+SocketModel Sockets;
+
+PlatSocket NewSocket(int type) {
+  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return NoSocket;
+  Sockets.Open.insert(fd);
+  return fd;
+}
+
+void CloseTracked() {
+  for (int fd : Sockets.Open) close(fd);
+  Sockets.Open.clear();
+}
+
+bool IsLoopback(uint32_t addressNetworkOrder) {
+  return (ntohl(addressNetworkOrder) >> 24) == 127;
+}
+
+int MsSince(std::chrono::steady_clock::time_point start) {
+  return (int)std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+}  // namespace
+
+void HeadlessResetSockets() {
+  CloseTracked();
+  Sockets = SocketModel();
+}
+
+void HeadlessAddHost(const char* name, uint32_t addressNetworkOrder) {
+  if (name) Sockets.Hosts[name] = addressNetworkOrder;
+}
+
+bool PlatSocketsStart() {
+  if (HeadlessFaultSettings().SocketsFail) return false;
+  Sockets.Started = true;
+  return true;
+}
+
+// As on the real platform, the cleanup closes every socket still open.
+void PlatSocketsCleanup() {
+  CloseTracked();
+  Sockets.Started = false;
+}
+
+uint32_t PlatDottedAddress(const char* text) {
+  return text ? inet_addr(text) : INADDR_NONE;
+}
+
+bool PlatLookupHost(const char* name, uint32_t* address) {
+  if (!name) return false;
+  in_addr dotted;
+  if (inet_aton(name, &dotted)) {
+    *address = dotted.s_addr;
+    return true;
+  }
+  if (strcasecmp(name, "localhost") == 0) {
+    *address = htonl(INADDR_LOOPBACK);
+    return true;
+  }
+  auto it = Sockets.Hosts.find(name);
+  if (it == Sockets.Hosts.end()) return false;
+  *address = it->second;
+  return true;
+}
+
+PlatSocket PlatStreamSocket() { return NewSocket(SOCK_STREAM); }
+
+PlatSocket PlatDatagramSocket() { return NewSocket(SOCK_DGRAM); }
+
+bool PlatSetNonBlocking(PlatSocket socket) {
+  int flags = fcntl((int)socket, F_GETFL, 0);
+  return flags >= 0 && fcntl((int)socket, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
+  if (socket < 0 || !IsLoopback(address)) return false;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  to.sin_port = htons((uint16_t)port);
+  if (connect((int)socket, (const sockaddr*)&to, sizeof to) == 0) return true;
+  if (errno != EINTR) return false;
+  // An interrupted connect goes on in the background; wait for its end.
+  pollfd p{(int)socket, POLLOUT, 0};
+  while (poll(&p, 1, -1) < 0)
+    if (errno != EINTR) return false;
+  int error = 0;
+  socklen_t size = sizeof error;
+  return getsockopt((int)socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
+         error == 0;
+}
+
+int PlatSend(PlatSocket socket, const void* bytes, int length) {
+  if (socket < 0 || length < 0) return -1;
+  ssize_t sent;
+  do {
+    sent = send((int)socket, bytes, (size_t)length, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent < 0 ? -1 : (int)sent;
+}
+
+int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
+                int* waitedMs) {
+  auto start = std::chrono::steady_clock::now();
+  int result = ReceiveClosed;
+  if (waitMs < 0) waitMs = 0;
+  while (socket >= 0) {
+    int left = waitMs - MsSince(start);
+    pollfd p{(int)socket, POLLIN, 0};
+    int ready = poll(&p, 1, left > 0 ? left : 0);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (ready == 0) {
+      if (MsSince(start) < waitMs) continue;  // woke early
+      result = ReceiveTimedOut;
+      break;
+    }
+    ssize_t got =
+        recv((int)socket, bytes, max > 0 ? (size_t)max : 0, MSG_DONTWAIT);
+    if (got >= 0) {
+      result = got > 0 ? (int)got : ReceiveClosed;
+      break;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+  }
+  if (waitedMs) *waitedMs = MsSince(start);
+  return result;
+}
+
+void PlatDiscardPending(PlatSocket socket) {
+  if (socket < 0) return;
+  char scratch[4096];
+  while (recv((int)socket, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+  }
+}
+
+void PlatCloseSocket(PlatSocket socket) {
+  if (socket < 0) return;
+  Sockets.Open.erase((int)socket);
+  close((int)socket);
+}

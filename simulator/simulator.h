@@ -1,0 +1,292 @@
+// Board simulator: stands in for the KORVALINEX board on a loopback TCP
+// port, for tests (in-process, this class) and as the program
+// korvalinex-sim (simulator/main.cpp). Native Linux only.
+//
+// Protocol (what the board's firmware does here):
+// - One connection at a time; after the peer closes, the next is accepted.
+// - The incoming bytes are split into commands. A command ends at the
+//   five-byte suffix 20 5C 72 5C 6E (blank, backslash, r, backslash, n):
+//   kind Text; or at a CR and/or LF (a terminal): kind Line (empty lines
+//   are skipped, neither logged nor answered). A command in which a zero
+//   byte comes before any end is a 100-byte display block: kind Block, its
+//   text is the bytes before the zero byte, and exactly 100 bytes from its
+//   start are consumed (the simulator waits until all 100 have arrived).
+//   1024 bytes without any end: kind Overlong, answered with an error line.
+// - Keyword = the leading ASCII letters (after blanks/tabs), case-insensitive;
+//   the arguments follow after blanks. Replies (defaults):
+//     GETPORT n   "1\r\n" / "0\r\n"  (digital input n, 1 = open)
+//     GETADC n    decimal count 0..1023 + "\r\n"
+//     SETPORT x.y "OK\r\n"  (output x 1..8 to y 0/1)
+//     GETSTATUS   "S" + eight digits, output 8 first, + "\r\n"
+//     GETIP / GETMASK / GETGW  "192.168.1.50\r\n" / "255.255.255.0\r\n" /
+//                 "192.168.1.1\r\n" (settable with SETIP/SETMASK/SETGW)
+//     HELP        multi-line help text, under 200 bytes (SetHelpText)
+//     RESET       "RESET\r\n", then the connection is closed and the
+//                 outputs and the display are reset (a restart)
+//     VERSION     "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n"
+//     SETIP / SETMASK / SETGW X.X.X.X  "OK\r\n" (stored at once)
+//     INITLCD     "OK\r\n" (clears the display)
+//     WRITELCD X.Y  "OK\r\n" (line X 1/2 := Y, first 16 bytes)
+//     CLEARLCD [X]  "OK\r\n"
+//   Bad arguments: "ERR\r\n"; unknown command: "ERR unknown command\r\n".
+//
+// Well model: the level is the sensor's converter count (double, clamped
+// 0..1023); it rises by the inflow (counts/s) and, while output 4
+// ("Minimum", the dry-run cut-off) is OFF, falls by the draw (counts/s).
+// Analog input 1 reads the level (rounded) only while output 3 is ON,
+// else 0. The model advances on real time, or on SetModelClock's clock.
+//
+// Threads: Start() starts one server thread (and StartControl() one more);
+// every public method is thread-safe. Stop() is bounded and joins them.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kvxsim {
+
+enum class CommandKind { Text, Line, Block, Overlong };
+// "text", "line", "block", "overlong".
+const char* KindName(CommandKind kind);
+
+// One received chunk (the bytes of one recv call).
+struct ChunkRecord {
+  uint32_t time;      // from the log clock (SetClock), ms
+  std::string bytes;  // raw bytes
+};
+
+// One parsed command.
+struct CommandRecord {
+  uint32_t time;  // from the log clock, when the command was complete
+  CommandKind kind;
+  std::string raw;      // every byte the command consumed (suffix, CR/LF,
+                        // all 100 bytes of a block)
+  std::string text;     // the command text (without suffix / line end /
+                        // zero byte and block filler)
+  std::string keyword;  // upper-case keyword, e.g. "GETADC" ("" if none)
+  std::string reply;    // the bytes actually sent back (after faults);
+                        // empty when silent
+};
+
+// A snapshot of the board for displays.
+struct BoardSnapshot {
+  bool outputs[9];      // [1..8]
+  int analog[5];        // [1..4], as GETADC would answer now
+  int digital[5];       // [1..4]
+  double level;         // well level, counts
+  double inflow, draw;  // counts/s
+  std::string lcd[3];   // [1..2], 16 bytes each (Windows-1252)
+  std::string ip, mask, gw;
+  bool connected;
+  uint64_t connections;     // accepted so far
+  uint64_t commands;        // parsed since the last ClearLog
+  std::string lastCommand;  // text of the last command
+};
+
+// Log form of bytes: printable ASCII 21..7E as is except backslash, a blank
+// as is except as the last byte; everything else (backslash included) as
+// \xNN with two lower-case hex digits. "Help \r\n" suffix -> Help \x5cr\x5cn
+std::string EscapeBytes(const std::string& bytes);
+// Inverse for the control channel: \xNN, \\, \r, \n, \t, \0, \s (blank);
+// other bytes as they are. False on a malformed escape.
+bool UnescapeBytes(const std::string& text, std::string* bytes);
+// Windows-1252 to UTF-8 for the terminal; control bytes become '.', the
+// five undefined code points U+FFFD.
+std::string Cp1252ToUtf8(const std::string& bytes);
+// True for a dotted IPv4 address in 127.0.0.0/8, or "localhost".
+bool IsLoopbackAddress(const std::string& address);
+
+class Simulator {
+ public:
+  Simulator();
+  ~Simulator();  // Stop()s
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // ---- Life cycle ----
+  // Listens on address:port (port 0 = ephemeral). Refuses any address that
+  // is not loopback. False with LastError() on failure.
+  bool Start(uint16_t port = 0, const std::string& address = "127.0.0.1");
+  uint16_t Port() const;
+  // Bounded: closes everything and joins the server and control threads.
+  void Stop();
+  bool Running() const;
+  std::string LastError() const;
+  bool Connected() const;
+  uint64_t ConnectionCount() const;  // connections accepted since Start
+  // True once `count` connections were accepted and one is open.
+  bool WaitForConnection(uint64_t count, int timeoutMs);
+
+  // ---- Board state ----
+  void SetAnalog(int n, int count);   // n 2..4; n 1 sets the well level
+  void SetDigital(int n, int value);  // n 1..4; value 1 = open
+  bool Output(int n) const;           // n 1..8
+  void SetOutput(int n, bool on);
+  std::string Outputs() const;      // "00000000", output 1 FIRST
+  int Analog(int n) const;          // what GETADC n would answer now
+  std::string Lcd(int line) const;  // 16 bytes, line 1 or 2
+  void SetNetwork(const std::string& ip, const std::string& mask,
+                  const std::string& gw);  // empty = unchanged
+  BoardSnapshot Snapshot() const;
+
+  // ---- Well model ----
+  void SetLevel(double counts);
+  double Level() const;
+  void SetRates(double inflowPerS, double drawPerS);
+  // Seconds, any origin; nullptr = real time (steady clock). Called under
+  // the simulator's lock: must not call back into the simulator.
+  void SetModelClock(std::function<double()> seconds);
+
+  // ---- Log ----
+  // Time stamps of the log, ms; nullptr = ms since Start(). Called from the
+  // simulator's threads (never under its lock). Both clock functions must
+  // stay callable until replaced or Stop().
+  void SetClock(std::function<uint32_t()> ms);
+  std::vector<ChunkRecord> Chunks() const;
+  std::vector<CommandRecord> Commands() const;
+  uint64_t CommandCount() const;  // parsed since the last ClearLog
+  void ClearLog();
+  // True once CommandCount() >= count; false after timeoutMs.
+  bool WaitForCommands(uint64_t count, int timeoutMs);
+  // Polls `condition` (without the simulator's lock held) until true or
+  // timeoutMs; returns the last result.
+  bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+  // One line per parsed command: "<ms> <kind> <EscapeBytes(raw)>\n",
+  // flushed at once. Empty path closes it.
+  bool SetLogFile(const std::string& path);
+  // Called from the server thread after each command (reply sent).
+  void SetCommandListener(std::function<void(const CommandRecord&)> fn);
+
+  // ---- Reply overrides ----
+  // `key` is a keyword ("GETSTATUS") or a keyword with its arguments
+  // ("GETADC 2"); compared upper-case with blanks removed; "*" matches any
+  // command. The most specific key wins. The command's effect still
+  // happens; only its reply is replaced by exactly `bytes` (any bytes, zero
+  // bytes too; empty = no reply). count < 0: until cleared, else that many
+  // uses (0 removes the override).
+  void SetReply(const std::string& key, const std::string& bytes,
+                int count = -1);
+  void ClearReply(const std::string& key);
+  void ClearReplies();
+  // Replaces the HELP text (default under 200 bytes).
+  void SetHelpText(const std::string& bytes);
+
+  // ---- Faults (applied to each reply in this order) ----
+  // transform -> garbage / CR-LF-only -> non-ASCII -> zero byte -> padding
+  // -> silent -> delay -> split.
+  void CloseNow();             // graceful close (FIN) of the connection
+  void ResetNow();             // RST (SO_LINGER 0)
+  void SetSilent(bool on);     // read and process, answer nothing
+  void SetReplyDelay(int ms);  // before each reply
+  void SetReplySplit(int pieces, int gapMs);  // send in pieces (<=1 off)
+  void SetReplyPadding(size_t toBytes, char fill = '#');  // 0 off
+  void SetGarbage(bool on);      // replies become 1..64 random bytes 01..FF
+  void SetLineEndOnly(bool on);  // every reply is "\r\n"
+  // Non-ASCII: the bytes C4 D6 DC E4 F6 FC DF 80 (Windows-1252 umlauts,
+  // sharp s, euro) inserted before the reply's trailing CR/LF.
+  void SetNonAscii(bool on);
+  void SetZeroByteAt(int position);  // insert 00 at position; -1 off
+  // Any transformation of the reply (keyword, reply) -> reply; nullptr off.
+  void SetReplyTransform(
+      std::function<std::string(const std::string&, const std::string&)> fn);
+  // Closes the connection after `commands` more commands (reply sent);
+  // -1 off.
+  void SetCloseAfter(int commands);
+  // Requests made while no client is connected are dropped (use
+  // WaitForConnection first). Sends unsolicited bytes now: `count` bytes (at
+  // most 1 MiB) of a repeated pattern; SendRaw sends exactly `bytes`.
+  void Flood(size_t count, const std::string& pattern = "FLOOD\r\n");
+  void SendRaw(const std::string& bytes);
+  void SetSeed(uint32_t seed);  // for garbage
+  void ClearFaults();           // all of the above off (not overrides)
+
+  // ---- Control channel (plain text lines on a loopback TCP port) ----
+  bool StartControl(uint16_t port = 0,
+                    const std::string& address = "127.0.0.1");
+  uint16_t ControlPort() const;
+  // Executes one control line; returns the reply (one or more lines, each
+  // ending in "\n"). See simulator/control.cpp for the commands.
+  std::string ControlCommand(const std::string& line);
+  // Set by the control command "shutdown".
+  bool ShutdownRequested() const;
+
+ private:
+  void ServerLoop();
+  void ControlLoop();
+  void ServeConnection(int fd);
+  std::string Execute(CommandRecord* cmd, bool* resetAfter);
+  std::string ApplyFaults(const std::string& keyword, std::string reply);
+  bool SendAll(int fd, const std::string& bytes);
+  bool SleepMs(int ms);  // false when interrupted by stop/close/reset
+  void Wake();
+  void AdvanceLocked() const;
+  int AnalogLocked(int n) const;
+  uint32_t Now();
+  void RecordChunk(const std::string& bytes);
+  void RecordCommand(const CommandRecord& cmd);
+  std::string DefaultReply(CommandRecord* cmd, bool* resetAfter);
+  static std::string NormalKey(const std::string& key);
+
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  std::thread server_, control_;
+  int listenFd_ = -1, controlFd_ = -1, wakeRead_ = -1, wakeWrite_ = -1;
+  uint16_t port_ = 0, controlPort_ = 0;
+  bool running_ = false, stopping_ = false, shutdown_ = false;
+  std::string lastError_;
+  bool connected_ = false;
+  uint64_t connections_ = 0;
+
+  // Board.
+  bool outputs_[9] = {};
+  int analog_[5] = {0, 0, 0, 0, 0};
+  int digital_[5] = {1, 1, 1, 1, 1};
+  std::string lcd_[3];
+  std::string ip_ = "192.168.1.50", mask_ = "255.255.255.0",
+              gw_ = "192.168.1.1";
+  std::string help_;
+
+  // Well.
+  mutable double level_ = 100.0;
+  double inflow_ = 0.5, draw_ = 1.5;
+  mutable double modelLast_ = 0.0;
+  std::function<double()> modelClock_;
+
+  // Log.
+  std::function<uint32_t()> clock_;
+  uint64_t startNs_ = 0;
+  std::deque<ChunkRecord> chunks_;
+  std::deque<CommandRecord> commands_;
+  uint64_t commandCount_ = 0;
+  std::string lastCommand_;
+  FILE* logFile_ = nullptr;
+  std::function<void(const CommandRecord&)> listener_;
+
+  // Overrides and faults.
+  struct Override {
+    std::string bytes;
+    int count;
+  };
+  std::map<std::string, Override> overrides_;
+  bool silent_ = false, garbage_ = false, lineEndOnly_ = false,
+       nonAscii_ = false;
+  int delayMs_ = 0, splitPieces_ = 0, splitGapMs_ = 0, zeroAt_ = -1;
+  size_t padTo_ = 0;
+  char padFill_ = '#';
+  int closeAfter_ = -1;
+  uint32_t seed_ = 12345;
+  std::function<std::string(const std::string&, const std::string&)> transform_;
+  // Actions for the server thread.
+  bool closeReq_ = false, resetReq_ = false;
+  std::string unsolicited_;
+};
+
+}  // namespace kvxsim

@@ -1,0 +1,382 @@
+// Tests of the board simulator over real loopback TCP, with a plain POSIX
+// client.
+#include "simulator/simulator.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "gtest/gtest.h"
+
+namespace {
+
+using kvxsim::CommandKind;
+using kvxsim::Simulator;
+
+const std::string kSuffix = " \\r\\n";
+
+// A blocking loopback client with bounded waits.
+class Client {
+ public:
+  explicit Client(uint16_t port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+  ~Client() { Close(); }
+  bool Connected() const { return connected_; }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  // One receive, waiting at most timeoutMs. "" on timeout; sets closed_ on
+  // EOF and error_ on an error.
+  std::string RecvOnce(int timeoutMs = 2000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return "";
+    char buf[65536];
+    ssize_t r = recv(fd_, buf, sizeof buf, 0);
+    if (r == 0) closed_ = true;
+    if (r < 0) error_ = errno;
+    return r > 0 ? std::string(buf, static_cast<size_t>(r)) : "";
+  }
+  // Collects until `n` bytes arrived or timeoutMs passed.
+  std::string RecvBytes(size_t n, int timeoutMs = 2000) {
+    std::string out;
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out.size() < n && !closed_ && !error_) {
+      int left = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(
+              end - std::chrono::steady_clock::now())
+              .count());
+      if (left <= 0) break;
+      out += RecvOnce(left);
+    }
+    return out;
+  }
+  // Collects until the peer is quiet for quietMs.
+  std::string RecvQuiet(int quietMs = 150) {
+    std::string out, got;
+    while (!(got = RecvOnce(quietMs)).empty()) out += got;
+    return out;
+  }
+  // Sends a command with the suffix; returns its reply (the first chunk
+  // and whatever follows it within a short quiet time).
+  std::string Exchange(const std::string& command) {
+    Send(command + kSuffix);
+    std::string out = RecvOnce(2000);
+    return out + RecvQuiet(30);
+  }
+  bool closed_ = false;
+  int error_ = 0;
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+class SimulatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim_.Start(0)) << sim_.LastError();
+    ASSERT_NE(sim_.Port(), 0);
+  }
+  void TearDown() override {
+    const auto t0 = std::chrono::steady_clock::now();
+    sim_.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  }
+  Simulator sim_;
+};
+
+TEST_F(SimulatorTest, ParsingSuffixLineBlockAndSplitArrival) {
+  Client c(sim_.Port());
+  ASSERT_TRUE(c.Connected());
+  // The suffix ends a command; several commands in one chunk.
+  c.Send("Getstatus" + kSuffix + "GETPORT 1" + kSuffix);
+  EXPECT_EQ(c.RecvBytes(14), "S00000000\r\n1\r\n");
+  // CR, LF or CR LF end a command (a terminal); keywords ignore case.
+  c.Send("getport 2\rgEtPoRt 3\nGETPORT 4\r\n\r\n");
+  EXPECT_EQ(c.RecvBytes(9), "1\r\n1\r\n1\r\n");
+  // Split arrival: byte by byte.
+  const std::string cmd = "setport 3.1" + kSuffix;
+  for (char ch : cmd) {
+    c.Send(std::string(1, ch));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(c.RecvBytes(4), "OK\r\n");
+  EXPECT_TRUE(sim_.Output(3));
+  // A 100-byte block: no reply until all 100 bytes are there.
+  std::string block = "writelcd 1.** KORVALINEX **";
+  block += '\0';
+  block += std::string(100 - block.size(), ' ');
+  block.replace(60, 5, kSuffix);  // filler that looks like a suffix
+  c.Send(block.substr(0, 50));
+  EXPECT_EQ(c.RecvOnce(200), "");
+  c.Send(block.substr(50) + "Getstatus" + kSuffix);
+  EXPECT_EQ(c.RecvBytes(15), "OK\r\nS00000100\r\n");
+  EXPECT_EQ(sim_.Lcd(1), "** KORVALINEX **");
+
+  ASSERT_TRUE(sim_.WaitForCommands(8, 1000));
+  std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  ASSERT_EQ(log.size(), 8u);
+  EXPECT_EQ(log[0].kind, CommandKind::Text);
+  EXPECT_EQ(log[0].raw, "Getstatus" + kSuffix);
+  EXPECT_EQ(log[0].text, "Getstatus");
+  EXPECT_EQ(log[0].keyword, "GETSTATUS");
+  EXPECT_EQ(log[0].reply, "S00000000\r\n");
+  EXPECT_EQ(log[2].kind, CommandKind::Line);
+  EXPECT_EQ(log[2].raw, "getport 2\r");
+  EXPECT_EQ(log[4].raw, "GETPORT 4\r\n");
+  EXPECT_EQ(log[5].raw, cmd);
+  EXPECT_EQ(log[6].kind, CommandKind::Block);
+  EXPECT_EQ(log[6].raw, block);
+  EXPECT_EQ(log[6].text, "writelcd 1.** KORVALINEX **");
+  // The byte-by-byte command arrived in many chunks.
+  EXPECT_GE(sim_.Chunks().size(), 8u);
+}
+
+TEST_F(SimulatorTest, ReplyForms) {
+  Client c(sim_.Port());
+  EXPECT_EQ(c.Exchange("setport 1.1"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("SETPORT 8.1"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("Getstatus"), "S10000001\r\n");
+  EXPECT_EQ(sim_.Outputs(), "10000001");
+  EXPECT_EQ(c.Exchange("setport 9.1"), "ERR\r\n");
+  sim_.SetAnalog(2, 512);
+  sim_.SetDigital(3, 0);
+  EXPECT_EQ(c.Exchange("GETADC 2"), "512\r\n");
+  EXPECT_EQ(c.Exchange("GETADC 3"), "0\r\n");
+  EXPECT_EQ(c.Exchange("GETPORT 3"), "0\r\n");
+  EXPECT_EQ(c.Exchange("Version"),
+            "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
+  EXPECT_EQ(c.Exchange("Getip"), "192.168.1.50\r\n");
+  EXPECT_EQ(c.Exchange("Getmask"), "255.255.255.0\r\n");
+  EXPECT_EQ(c.Exchange("Getgw"), "192.168.1.1\r\n");
+  EXPECT_EQ(c.Exchange("SETIP 10.0.0.7"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("GETIP"), "10.0.0.7\r\n");
+  std::string help = c.Exchange("Help");
+  EXPECT_GT(help.size(), 40u);
+  EXPECT_LT(help.size(), 200u);
+  EXPECT_NE(help.find("\r\n"), std::string::npos);
+  EXPECT_EQ(c.Exchange("WRITELCD 2.0123456789abcdefXYZ"), "OK\r\n");
+  EXPECT_EQ(sim_.Lcd(2), "0123456789abcdef");
+  EXPECT_EQ(c.Exchange("CLEARLCD 2"), "OK\r\n");
+  EXPECT_EQ(sim_.Lcd(2), std::string(16, ' '));
+  EXPECT_EQ(c.Exchange("frobnicate"), "ERR unknown command\r\n");
+  EXPECT_EQ(c.Exchange(""), "ERR unknown command\r\n");
+  // Garbage input does not crash it and gets answers.
+  std::string junk;
+  for (int i = 1; i < 256; ++i) junk += static_cast<char>(i);
+  c.Send(junk + kSuffix);
+  EXPECT_FALSE(c.RecvQuiet().empty());
+  // RESET answers, closes, and resets the outputs; the next client is served.
+  c.Send("RESET" + kSuffix);
+  EXPECT_EQ(c.RecvBytes(7), "RESET\r\n");
+  c.RecvOnce(1000);
+  EXPECT_TRUE(c.closed_);
+  ASSERT_TRUE(sim_.WaitFor([&] { return !sim_.Connected(); }, 1000));
+  EXPECT_EQ(sim_.Outputs(), "00000000");
+  Client d(sim_.Port());
+  EXPECT_EQ(d.Exchange("Getstatus"), "S00000000\r\n");
+  EXPECT_EQ(sim_.ConnectionCount(), 2u);
+}
+
+TEST_F(SimulatorTest, WellModelDirection) {
+  double t = 0;
+  sim_.SetModelClock([&t] { return t; });
+  sim_.SetLevel(100);
+  sim_.SetRates(1.0, 3.0);
+  Client c(sim_.Port());
+  // Sensor unpowered: analog 1 reads 0.
+  EXPECT_EQ(c.Exchange("GETADC 1"), "0\r\n");
+  EXPECT_EQ(c.Exchange("setport 3.1"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("GETADC 1"), "100\r\n");
+  // Output 4 off: the pump draws, the level falls by 2/s.
+  t = 10;
+  EXPECT_EQ(c.Exchange("GETADC 1"), "80\r\n");
+  // Output 4 on (Minimum): the pump stops, the inflow raises the level.
+  EXPECT_EQ(c.Exchange("setport 4.1"), "OK\r\n");
+  t = 20;
+  EXPECT_EQ(c.Exchange("GETADC 1"), "90\r\n");
+  EXPECT_NEAR(sim_.Level(), 90.0, 1e-9);
+  // Clamped to 0..1023.
+  t = 5000;
+  EXPECT_EQ(c.Exchange("GETADC 1"), "1023\r\n");
+  EXPECT_EQ(c.Exchange("setport 4.0"), "OK\r\n");
+  t = 10000;
+  EXPECT_EQ(c.Exchange("GETADC 1"), "0\r\n");
+  EXPECT_EQ(sim_.Level(), 0.0);
+  sim_.SetModelClock(nullptr);  // `t` goes out of scope
+}
+
+TEST_F(SimulatorTest, OverridesLogAndClock) {
+  uint32_t now = 4242;
+  sim_.SetClock([&now] { return now; });
+  sim_.SetReply("GETSTATUS", "S00000001");
+  sim_.SetReply("GETADC 2", "abc");
+  sim_.SetReply("getport", std::string("1\0x\r\n", 5), 1);
+  Client c(sim_.Port());
+  EXPECT_EQ(c.Exchange("Getstatus"), "S00000001");
+  EXPECT_EQ(c.Exchange("GETADC 2"), "abc");
+  EXPECT_EQ(c.Exchange("GETADC 3"), "0\r\n");
+  EXPECT_EQ(c.Exchange("GETPORT 1"), std::string("1\0x\r\n", 5));
+  EXPECT_EQ(c.Exchange("GETPORT 1"), "1\r\n");  // used up
+  sim_.ClearReplies();
+  EXPECT_EQ(c.Exchange("Getstatus"), "S00000000\r\n");
+  std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[0].time, 4242u);
+  EXPECT_EQ(sim_.Chunks()[0].time, 4242u);
+  sim_.ClearLog();
+  EXPECT_EQ(sim_.CommandCount(), 0u);
+  EXPECT_TRUE(sim_.Chunks().empty());
+  EXPECT_EQ(kvxsim::EscapeBytes("Help \\r\\n"), "Help \\x5cr\\x5cn");
+  EXPECT_EQ(kvxsim::EscapeBytes(std::string("a \0", 3) + "\xfc "),
+            "a \\x00\\xfc\\x20");
+  std::string back;
+  ASSERT_TRUE(kvxsim::UnescapeBytes("S\\x30\\r\\n\\0\\\\", &back));
+  EXPECT_EQ(back, std::string("S0\r\n\0\\", 6));
+  EXPECT_EQ(kvxsim::Cp1252ToUtf8("\xe4\x80"), "\xc3\xa4\xe2\x82\xac");
+  sim_.SetClock(nullptr);  // `now` goes out of scope
+}
+
+TEST_F(SimulatorTest, FaultsSilentSplitPadAndGarbage) {
+  Client c(sim_.Port());
+  ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
+  sim_.SetSilent(true);
+  c.Send("Getstatus" + kSuffix);
+  EXPECT_EQ(c.RecvOnce(300), "");
+  EXPECT_EQ(sim_.CommandCount(), 1u);
+  sim_.SetSilent(false);
+
+  sim_.SetReplySplit(3, 100);
+  c.Send("Version" + kSuffix);
+  std::string first = c.RecvOnce();
+  EXPECT_LT(first.size(), 20u);
+  EXPECT_EQ(first + c.RecvBytes(39 - first.size()),
+            "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
+  sim_.SetReplySplit(0, 0);
+
+  sim_.SetReplyPadding(250);
+  std::string help = c.Exchange("Help");
+  EXPECT_EQ(help.size(), 250u);
+  EXPECT_EQ(help.back(), '#');
+  sim_.SetReplyPadding(0);
+
+  sim_.SetLineEndOnly(true);
+  EXPECT_EQ(c.Exchange("GETADC 1"), "\r\n");
+  sim_.SetLineEndOnly(false);
+  sim_.SetNonAscii(true);
+  EXPECT_EQ(c.Exchange("GETPORT 1"), "1\xC4\xD6\xDC\xE4\xF6\xFC\xDF\x80\r\n");
+  sim_.SetNonAscii(false);
+  sim_.SetZeroByteAt(1);
+  EXPECT_EQ(c.Exchange("GETPORT 1"), std::string("1\0\r\n", 4));
+  sim_.ClearFaults();
+  sim_.SetGarbage(true);
+  std::string g = c.Exchange("Getstatus");
+  EXPECT_GE(g.size(), 1u);
+  EXPECT_LE(g.size(), 64u);
+  sim_.ClearFaults();
+
+  sim_.SetReplyDelay(300);
+  const auto t0 = std::chrono::steady_clock::now();
+  c.Send("Getgw" + kSuffix);
+  EXPECT_EQ(c.RecvBytes(13), "192.168.1.1\r\n");
+  EXPECT_GE(std::chrono::steady_clock::now() - t0,
+            std::chrono::milliseconds(290));
+  sim_.SetReplyDelay(0);
+
+  sim_.Flood(5000, "0123456789");
+  std::string flood = c.RecvBytes(5000);
+  EXPECT_EQ(flood.size(), 5000u);
+  EXPECT_EQ(flood.substr(0, 12), "012345678901");
+}
+
+TEST_F(SimulatorTest, FaultsCloseAndReset) {
+  {
+    Client c(sim_.Port());
+    ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
+    sim_.CloseNow();
+    c.RecvOnce(1000);
+    EXPECT_TRUE(c.closed_);
+  }
+  {
+    Client c(sim_.Port());
+    ASSERT_TRUE(sim_.WaitForConnection(2, 1000));
+    sim_.ResetNow();
+    c.RecvOnce(1000);
+    EXPECT_EQ(c.error_, ECONNRESET);
+  }
+  {
+    Client c(sim_.Port());
+    ASSERT_TRUE(sim_.WaitForConnection(3, 1000));
+    // A long delay is cut short by Stop() (checked in TearDown).
+    sim_.SetReplyDelay(60000);
+    c.Send("Help" + kSuffix);
+    ASSERT_TRUE(sim_.WaitForCommands(1, 1000));
+  }
+}
+
+TEST(SimulatorStart, RefusesNonLoopback) {
+  Simulator sim;
+  EXPECT_FALSE(sim.Start(0, "0.0.0.0"));
+  EXPECT_FALSE(sim.Start(0, "192.168.1.50"));
+  EXPECT_FALSE(sim.StartControl(0, "10.1.2.3"));
+  EXPECT_TRUE(kvxsim::IsLoopbackAddress("127.0.0.2"));
+  EXPECT_FALSE(kvxsim::IsLoopbackAddress("128.0.0.1"));
+}
+
+TEST_F(SimulatorTest, ControlChannel) {
+  ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  Client ctl(sim_.ControlPort());
+  auto ask = [&ctl](const std::string& line) {
+    ctl.Send(line + "\n");
+    std::string out = ctl.RecvOnce(2000);
+    return out + ctl.RecvQuiet(30);
+  };
+  EXPECT_EQ(ask("ping"), "OK\n");
+  EXPECT_EQ(ask("analog 2 700"), "OK\n");
+  EXPECT_EQ(ask("digital 1 0"), "OK\n");
+  EXPECT_EQ(ask("reply GETSTATUS S00000001\\r\\n"), "OK\n");
+  Client c(sim_.Port());
+  EXPECT_EQ(c.Exchange("GETADC 2"), "700\r\n");
+  EXPECT_EQ(c.Exchange("GETPORT 1"), "0\r\n");
+  EXPECT_EQ(c.Exchange("setport 6.1"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("Getstatus"), "S00000001\r\n");
+  EXPECT_EQ(ask("outputs"), "00000100\n");
+  EXPECT_EQ(ask("wait 4 1000"), "OK\n");
+  EXPECT_EQ(ask("count"), "4\n");
+  std::string log = ask("log 3");
+  EXPECT_NE(log.find(" text Getstatus \\x5cr\\x5cn\nEND\n"), std::string::npos)
+      << log;
+  EXPECT_EQ(ask("clearlog"), "OK\n");
+  EXPECT_EQ(ask("wait 1 50"), "TIMEOUT 0\n");
+  EXPECT_EQ(ask("bogus"),
+            "ERR unknown or malformed control command (try help)\n");
+  EXPECT_EQ(ask("close"), "OK\n");
+  c.RecvOnce(1000);
+  EXPECT_TRUE(c.closed_);
+  EXPECT_EQ(ask("shutdown"), "OK\n");
+  EXPECT_TRUE(sim_.ShutdownRequested());
+}
+
+}  // namespace
