@@ -123,10 +123,19 @@ static void RunPass() {
 
   ApplySafetyLock();
 
-  if (AppState.LastEvent == EventTimer && event.Number == MeasurementTimer)
+  if (AppState.LastEvent == EventTimer && event.Number == MeasurementTimer) {
     MeasurementCycle();
-  else if (AppState.LastEvent == EventControl)
+  } else if (AppState.LastEvent == EventControl) {
     HandleControl(event.Number);
+  } else if (AppState.LastEvent == EventClose &&
+             event.Number == DescriptionWindow) {
+    // A close request for the description window (it has no close box,
+    // but the platform may still ask) closes that window as its own
+    // button does; only the main window's close ends the program and with
+    // it the pump's protection.
+    CloseDescriptionWindow();
+    AppState.LastEvent = EventNone;
+  }
 
   PlatEraseOnlyOutsideControls(MainWindow);
 }

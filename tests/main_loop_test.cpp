@@ -165,3 +165,22 @@ TEST_F(MainLoop, OtherEventsRunAPassOfTheirOwn) {
   EXPECT_EQ(passesWithOther, 4);
   EXPECT_EQ(HeadlessMessageBoxes().size(), 0u);
 }
+
+TEST_F(MainLoop, CloseRequestForTheDescriptionWindowClosesOnlyThatWindow) {
+  bool stillRunning = false;
+  int code = RunProgram([&](int wait) {
+    if (wait == 2) HeadlessPostClick(ButtonPicture);
+    if (wait == 3) {
+      ASSERT_NE(HeadlessFindWindow(1), nullptr);
+      EXPECT_TRUE(HeadlessFindWindow(1)->Open);
+      HeadlessPostClose(1);
+    }
+    if (wait == 4) {
+      EXPECT_FALSE(HeadlessFindWindow(1)->Open);
+      stillRunning = HeadlessFindWindow(0)->Open;
+      HeadlessPostClick(ButtonQuit);
+    }
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(stillRunning);
+}
