@@ -1,0 +1,165 @@
+// Process entry, heaps, COM, the control libraries, the build settings,
+// the clock, message boxes and the shell request.
+#include <objbase.h>
+#include <shellapi.h>
+#include <windows.h>
+// After windows.h:
+#include <commctrl.h>
+#include <mmsystem.h>
+
+#include "app/startup.h"
+#include "platform/win32/win32_platform.h"
+
+HINSTANCE Win32Instance;
+
+static HANDLE PrivateHeap;  // the program's own heap: the control table
+static HANDLE MemoryHeap;   // the memory facility: the reply buffers
+static HMODULE RichEditLibrary;
+static bool RichEditReleased;
+static bool ComStarted;
+
+static Win32Control FallbackControls[ControlSlots];
+Win32Control* Win32Controls = FallbackControls;
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  Win32Instance = instance;
+  ProgramMain();
+  return 0;
+}
+
+static bool RegisterWindowClass() {
+  WNDCLASSEXA wc;
+  ZeroMemory(&wc, sizeof wc);
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = Win32WindowProc;
+  wc.hInstance = Win32Instance;
+  wc.hIcon = LoadIconA(Win32Instance, MAKEINTRESOURCEA(KVX_ICON));
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = Win32WindowClass;
+  return RegisterClassExA(&wc) != 0;
+}
+
+bool PlatStartFacilities() {
+  bool ok = true;
+  if (!Win32Instance) Win32Instance = GetModuleHandleA(nullptr);
+
+  PrivateHeap = HeapCreate(0, 0, 0);
+  if (PrivateHeap) {
+    void* table = HeapAlloc(PrivateHeap, HEAP_ZERO_MEMORY,
+                            sizeof(Win32Control) * ControlSlots);
+    if (table) Win32Controls = static_cast<Win32Control*>(table);
+  } else {
+    ok = false;
+  }
+  MemoryHeap = HeapCreate(0, 0, 0);
+  if (!MemoryHeap) ok = false;
+
+  INITCOMMONCONTROLSEX icc;
+  icc.dwSize = sizeof icc;
+  icc.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_UPDOWN_CLASS |
+              ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES;
+  if (!InitCommonControlsEx(&icc)) ok = false;
+
+  RichEditLibrary = LoadLibraryA("riched20.dll");
+  if (!RichEditLibrary) ok = false;
+  RichEditReleased = false;
+
+  ComStarted = SUCCEEDED(CoInitialize(nullptr));
+  if (!ComStarted) ok = false;
+
+  if (!RegisterWindowClass()) ok = false;
+  return ok;
+}
+
+unsigned char* PlatTakeZeroedMemory(int size) {
+  if (!MemoryHeap || size <= 0) return nullptr;
+  return static_cast<unsigned char*>(
+      HeapAlloc(MemoryHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(size)));
+}
+
+void PlatReleaseMemory() {
+  if (MemoryHeap) HeapDestroy(MemoryHeap);
+  MemoryHeap = nullptr;
+}
+
+// The rich-edit boxes still exist when the control library is released;
+// the library itself goes once the last window is closed.
+void PlatReleaseControlLibrary() {
+  RichEditReleased = true;
+  Win32FreeRichEditIfReleased();
+}
+
+void Win32FreeRichEditIfReleased() {
+  if (!RichEditReleased || !RichEditLibrary) return;
+  for (HWND w : Win32Windows)
+    if (w) return;
+  FreeLibrary(RichEditLibrary);
+  RichEditLibrary = nullptr;
+}
+
+// The program draws with GDI alone; there is no further graphics library
+// to let go of.
+void PlatReleaseGraphics() {}
+
+void PlatDestroyHeap() {
+  if (ComStarted) CoUninitialize();
+  ComStarted = false;
+  Win32Controls = FallbackControls;
+  ZeroMemory(FallbackControls, sizeof FallbackControls);
+  if (PrivateHeap) HeapDestroy(PrivateHeap);
+  PrivateHeap = nullptr;
+}
+
+const char* PlatBuildBoardAddress() { return KORVALINEX_BOARD_ADDRESS; }
+int PlatBuildBoardPort() { return KORVALINEX_BOARD_PORT; }
+
+// ---------------------------------------------------------------------------
+// Message box and shell
+// ---------------------------------------------------------------------------
+
+void PlatMessageBox(const Text& title, const Text& text) {
+  HWND owner = GetForegroundWindow();
+  DWORD process = 0;
+  if (owner) GetWindowThreadProcessId(owner, &process);
+  if (process != GetCurrentProcessId()) owner = nullptr;
+  MessageBoxA(owner, text.c_str(), title.c_str(), MB_OK);
+}
+
+void PlatOpenAddress(const Text& address) {
+  SHELLEXECUTEINFOA request;
+  ZeroMemory(&request, sizeof request);
+  request.cbSize = sizeof request;
+  request.lpVerb = nullptr;  // the default verb
+  request.lpFile = address.c_str();
+  request.nShow = SW_SHOWNORMAL;
+  ShellExecuteExA(&request);
+}
+
+// ---------------------------------------------------------------------------
+// Clock
+// ---------------------------------------------------------------------------
+
+uint32_t PlatTickCount() { return GetTickCount(); }
+
+void PlatSleep(int ms) {
+  if (ms < 0) ms = 0;
+  timeBeginPeriod(1);
+  Sleep(static_cast<DWORD>(ms));
+  timeEndPeriod(1);
+}
+
+void PlatLocalDate(int* day, int* month, int* year) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  *day = now.wDay;
+  *month = now.wMonth;
+  *year = now.wYear;
+}
+
+void PlatLocalTime(int* hour, int* minute) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  *hour = now.wHour;
+  *minute = now.wMinute;
+}

@@ -1,0 +1,103 @@
+// Windows Sockets 1.1 (wsock32): blocking IPv4 sockets, with select for
+// the bounded wait of a receive.
+#include <windows.h>
+#include <winsock.h>
+
+#include "platform/platform.h"
+
+static bool SocketsStarted;
+
+bool PlatSocketsStart() {
+  WSADATA data;
+  SocketsStarted = WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  return SocketsStarted;
+}
+
+void PlatSocketsCleanup() {
+  if (SocketsStarted) WSACleanup();
+  SocketsStarted = false;
+}
+
+uint32_t PlatDottedAddress(const char* text) {
+  return static_cast<uint32_t>(inet_addr(text));
+}
+
+bool PlatLookupHost(const char* name, uint32_t* address) {
+  hostent* host = gethostbyname(name);
+  if (!host || host->h_addrtype != AF_INET || host->h_length != 4 ||
+      !host->h_addr_list || !host->h_addr_list[0])
+    return false;
+  u_long first;
+  memcpy(&first, host->h_addr_list[0], 4);
+  *address = static_cast<uint32_t>(first);
+  return true;
+}
+
+static PlatSocket NewSocket(int type, int protocol) {
+  SOCKET s = socket(AF_INET, type, protocol);
+  return s == INVALID_SOCKET ? NoSocket : static_cast<PlatSocket>(s);
+}
+
+PlatSocket PlatStreamSocket() { return NewSocket(SOCK_STREAM, IPPROTO_TCP); }
+PlatSocket PlatDatagramSocket() { return NewSocket(SOCK_DGRAM, IPPROTO_UDP); }
+
+bool PlatSetNonBlocking(PlatSocket s) {
+  u_long on = 1;
+  return ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on) == 0;
+}
+
+bool PlatConnect(PlatSocket s, uint32_t address, int port) {
+  sockaddr_in to;
+  memset(&to, 0, sizeof to);
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<u_short>(port));
+  to.sin_addr.s_addr = address;
+  return connect(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&to),
+                 sizeof to) == 0;
+}
+
+int PlatSend(PlatSocket s, const void* bytes, int length) {
+  int sent =
+      send(static_cast<SOCKET>(s), static_cast<const char*>(bytes), length, 0);
+  return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+// select on one socket, at most `waitMs`: 1 when a receive would not
+// block (data, end or failure), 0 when the time ran out, SOCKET_ERROR.
+static int WaitReadable(SOCKET s, int waitMs) {
+  fd_set readable, failed;
+  FD_ZERO(&readable);
+  FD_ZERO(&failed);
+  FD_SET(s, &readable);
+  FD_SET(s, &failed);
+  timeval limit;
+  limit.tv_sec = waitMs / 1000;
+  limit.tv_usec = (waitMs % 1000) * 1000;
+  return select(0, &readable, nullptr, &failed, &limit);
+}
+
+int PlatReceive(PlatSocket s, void* bytes, int max, int waitMs, int* waitedMs) {
+  SOCKET sock = static_cast<SOCKET>(s);
+  if (waitMs < 0) waitMs = 0;
+  DWORD start = GetTickCount();
+  int ready = WaitReadable(sock, waitMs);
+  *waitedMs = static_cast<int>(GetTickCount() - start);
+  if (ready == 0) return ReceiveTimedOut;
+  if (ready == SOCKET_ERROR) return ReceiveClosed;
+  int got = recv(sock, static_cast<char*>(bytes), max, 0);
+  return got > 0 ? got : ReceiveClosed;
+}
+
+void PlatDiscardPending(PlatSocket s) {
+  SOCKET sock = static_cast<SOCKET>(s);
+  char scrap[512];
+  // Bounded: a board that keeps talking cannot hold the program here.
+  for (int i = 0; i < 64; ++i) {
+    if (WaitReadable(sock, 0) <= 0) return;
+    if (recv(sock, scrap, sizeof scrap, 0) <= 0) return;
+  }
+}
+
+void PlatCloseSocket(PlatSocket s) {
+  if (s != NoSocket) closesocket(static_cast<SOCKET>(s));
+}

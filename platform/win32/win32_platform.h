@@ -1,0 +1,56 @@
+// What the parts of the Windows platform layer share: the instance, the
+// tables of windows and controls, the fonts and the picture, and the queue
+// of events the window procedure fills for PlatWaitEvent.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/win32/resource_ids.h"
+
+extern HINSTANCE Win32Instance;
+
+// Window numbers 0 .. WindowSlots-1, control numbers 0 .. ControlSlots-1.
+enum { WindowSlots = 8, ControlSlots = 256 };
+
+struct Win32Control {
+  HWND Handle;   // the control; for a spin control its number field
+  HWND Arrows;   // the up-down arrows of a spin control
+  HWND Tooltip;  // its tooltip window, once it has one
+  int Window;
+  ControlKind Kind;
+  int Properties;
+  bool HasTextColour;
+  COLORREF TextColour;
+};
+
+// The control table lives on the program's private heap once that exists.
+extern Win32Control* Win32Controls;
+extern HWND Win32Windows[WindowSlots];
+
+// nullptr when `number` is outside the table or names no live control.
+Win32Control* Win32FindControl(int number);
+Win32Control* Win32ControlOfHandle(HWND handle);
+// -1 when `handle` is none of the program's top-level windows.
+int Win32WindowNumber(HWND handle);
+
+// The font every new control gets (the platform's GUI font when none was
+// made the default).
+HFONT Win32DefaultFont();
+
+// The board picture, or nullptr when it could not be loaded.
+HBITMAP Win32Picture(int* width, int* height);
+
+// Events found by the window procedure, taken by PlatWaitEvent.
+void Win32PushEvent(EventKind kind, int number);
+
+// The window procedure of every top-level window of the program.
+LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam,
+                                 LPARAM lParam);
+extern const char Win32WindowClass[];
+
+// The picture button's face (WM_DRAWITEM).
+void Win32DrawImageButton(const DRAWITEMSTRUCT* item);
+
+// Rich-edit library: loaded at start, freed once no window needs it.
+void Win32FreeRichEditIfReleased();

@@ -1,0 +1,276 @@
+// Top-level windows, their timers and the event wait.
+#include <windows.h>
+// After windows.h:
+#include <commctrl.h>
+
+#include "platform/win32/win32_platform.h"
+
+const char Win32WindowClass[] = "KorvalinexWindow";
+
+HWND Win32Windows[WindowSlots];
+// The control that had the focus when the window was last deactivated.
+static HWND SavedFocus[WindowSlots];
+
+int Win32WindowNumber(HWND handle) {
+  if (!handle) return -1;
+  for (int i = 0; i < WindowSlots; ++i)
+    if (Win32Windows[i] == handle) return i;
+  return -1;
+}
+
+static HWND WindowHandle(int window) {
+  if (window < 0 || window >= WindowSlots) return nullptr;
+  return Win32Windows[window];
+}
+
+// ---------------------------------------------------------------------------
+// Events found while messages are dispatched. A close request or a control
+// use is kept in order; a timer that already waits here is not added again,
+// as the system keeps at most one pending tick of a timer.
+// ---------------------------------------------------------------------------
+
+enum { EventSlots = 64 };
+static PlatEvent Pending[EventSlots];
+static int PendingFirst, PendingCount;
+
+void Win32PushEvent(EventKind kind, int number) {
+  if (kind == EventTimer) {
+    for (int i = 0; i < PendingCount; ++i) {
+      const PlatEvent& e = Pending[(PendingFirst + i) % EventSlots];
+      if (e.Kind == EventTimer && e.Number == number) return;
+    }
+  }
+  if (PendingCount == EventSlots) return;
+  Pending[(PendingFirst + PendingCount) % EventSlots] = PlatEvent{kind, number};
+  ++PendingCount;
+}
+
+static bool TakePending(PlatEvent* event) {
+  if (PendingCount == 0) return false;
+  *event = Pending[PendingFirst];
+  PendingFirst = (PendingFirst + 1) % EventSlots;
+  --PendingCount;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The window procedure
+// ---------------------------------------------------------------------------
+
+static void ControlCommand(WPARAM wParam, LPARAM lParam) {
+  HWND from = reinterpret_cast<HWND>(lParam);
+  if (!from) return;  // menu, accelerator, or the dialog keys Enter / Esc
+  const Win32Control* c = Win32ControlOfHandle(from);
+  if (!c || c->Handle != from) return;
+  int code = HIWORD(wParam);
+  bool used = false;
+  switch (c->Kind) {
+    case KindButton:
+    case KindCheckBox:
+      used = code == BN_CLICKED;
+      break;
+    case KindImageButton:
+      // An owner-drawn button reports the second click of a double click
+      // as a double click; for the operator it is one more click.
+      used = code == BN_CLICKED || code == BN_DOUBLECLICKED;
+      break;
+    default:
+      break;
+  }
+  if (used) Win32PushEvent(EventControl, LOWORD(wParam));
+}
+
+LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                 LPARAM lParam) {
+  int window = Win32WindowNumber(hwnd);
+  switch (message) {
+    case WM_COMMAND:
+      ControlCommand(wParam, lParam);
+      return 0;
+    case WM_TIMER:
+      Win32PushEvent(EventTimer, static_cast<int>(wParam));
+      return 0;
+    case WM_CLOSE:
+      // The program decides what a close request means; the window stays.
+      if (window >= 0) Win32PushEvent(EventClose, window);
+      return 0;
+    case WM_CTLCOLORSTATIC: {
+      const Win32Control* c =
+          Win32ControlOfHandle(reinterpret_cast<HWND>(lParam));
+      if (c && c->Kind == KindLabel && c->HasTextColour) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, c->TextColour);
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+      }
+      break;
+    }
+    case WM_DRAWITEM: {
+      const DRAWITEMSTRUCT* item =
+          reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      const Win32Control* c = Win32ControlOfHandle(item->hwndItem);
+      if (c && c->Kind == KindImageButton) {
+        Win32DrawImageButton(item);
+        return TRUE;
+      }
+      break;
+    }
+    case WM_ACTIVATE:
+      if (window < 0) break;
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd, focus)) SavedFocus[window] = focus;
+      } else if (SavedFocus[window] && IsWindow(SavedFocus[window]) &&
+                 IsChild(hwnd, SavedFocus[window])) {
+        SetFocus(SavedFocus[window]);
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// Windows
+// ---------------------------------------------------------------------------
+
+static DWORD FrameStyle(WindowFrame frame) {
+  if (frame == FrameMain) return WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  return WS_CAPTION;
+}
+
+bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
+                    int clientWidth, int clientHeight, bool centred, int x,
+                    int y) {
+  if (window < 0 || window >= WindowSlots) return false;
+  if (Win32Windows[window]) PlatCloseWindow(window);
+
+  DWORD style = FrameStyle(frame);
+  RECT outer = {0, 0, clientWidth, clientHeight};
+  AdjustWindowRect(&outer, style, FALSE);
+  int width = outer.right - outer.left;
+  int height = outer.bottom - outer.top;
+  if (centred) {
+    int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    if (width > screenWidth) width = screenWidth;
+    if (height > screenHeight) height = screenHeight;
+    x = (screenWidth - width) / 2;
+    y = (screenHeight - height) / 2;
+  }
+
+  HWND hwnd =
+      CreateWindowExA(0, Win32WindowClass, title.c_str(), style, x, y, width,
+                      height, nullptr, nullptr, Win32Instance, nullptr);
+  if (!hwnd) return false;
+  Win32Windows[window] = hwnd;
+  SavedFocus[window] = nullptr;
+  ShowWindow(hwnd, SW_SHOW);
+  UpdateWindow(hwnd);
+  return true;
+}
+
+static void ForgetControlsOf(int window) {
+  for (int i = 0; i < ControlSlots; ++i) {
+    Win32Control& c = Win32Controls[i];
+    if (c.Handle && c.Window == window) c = Win32Control{};
+  }
+}
+
+void PlatCloseWindow(int window) {
+  HWND hwnd = WindowHandle(window);
+  if (!hwnd) return;
+  // Tooltips belong to the window and go with it.
+  DestroyWindow(hwnd);
+  Win32Windows[window] = nullptr;
+  SavedFocus[window] = nullptr;
+  ForgetControlsOf(window);
+  Win32FreeRichEditIfReleased();
+}
+
+void PlatCloseAllWindows() {
+  for (int i = 0; i < WindowSlots; ++i) PlatCloseWindow(i);
+}
+
+bool PlatWindowIsOpen(int window) {
+  HWND hwnd = WindowHandle(window);
+  return hwnd && IsWindow(hwnd);
+}
+
+bool PlatWindowOuterPosition(int window, int* x, int* y) {
+  HWND hwnd = WindowHandle(window);
+  RECT r;
+  if (!hwnd || !GetWindowRect(hwnd, &r)) return false;
+  *x = r.left;
+  *y = r.top;
+  return true;
+}
+
+void PlatEraseOnlyOutsideControls(int window) {
+  HWND hwnd = WindowHandle(window);
+  if (!hwnd) return;
+  LONG_PTR style = GetWindowLongPtrA(hwnd, GWL_STYLE);
+  if (!(style & WS_CLIPCHILDREN))
+    SetWindowLongPtrA(hwnd, GWL_STYLE, style | WS_CLIPCHILDREN);
+}
+
+bool PlatAddTimer(int window, int timer, int intervalMs) {
+  HWND hwnd = WindowHandle(window);
+  if (!hwnd || intervalMs <= 0) return false;
+  return SetTimer(hwnd, static_cast<UINT_PTR>(timer),
+                  static_cast<UINT>(intervalMs), nullptr) != 0;
+}
+
+// ---------------------------------------------------------------------------
+// The event wait
+// ---------------------------------------------------------------------------
+
+// A rich-text box would keep Tab for itself; in the program's windows Tab
+// and Shift+Tab leave it for the next or previous control, as elsewhere.
+static bool TabOutOfRichText(HWND root, const MSG* msg) {
+  if (msg->message != WM_KEYDOWN || msg->wParam != VK_TAB) return false;
+  if (GetKeyState(VK_CONTROL) < 0) return false;
+  const Win32Control* c = Win32ControlOfHandle(msg->hwnd);
+  if (!c || c->Kind != KindRichText) return false;
+  HWND next = GetNextDlgTabItem(root, msg->hwnd, GetKeyState(VK_SHIFT) < 0);
+  if (next) SetFocus(next);
+  return true;
+}
+
+// Keyboard navigation (Tab, Shift+Tab, the arrows of a spin field) works
+// as in a dialog for every window of the program.
+static void Dispatch(MSG* msg) {
+  HWND root = msg->hwnd ? GetAncestor(msg->hwnd, GA_ROOT) : nullptr;
+  if (root && Win32WindowNumber(root) >= 0) {
+    if (TabOutOfRichText(root, msg)) return;
+    if (IsDialogMessageA(root, msg)) return;
+  }
+  TranslateMessage(msg);
+  DispatchMessageA(msg);
+}
+
+PlatEvent PlatWaitEvent(int maxMs) {
+  PlatEvent event;
+  if (TakePending(&event)) return event;
+
+  MSG msg;
+  bool got = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0;
+  bool timedOut = false;
+  if (!got) {
+    // Peeking may have delivered messages sent by other threads.
+    if (TakePending(&event)) return event;
+    if (maxMs < 0) maxMs = 0;
+    timedOut =
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(maxMs),
+                                  QS_ALLINPUT) == WAIT_TIMEOUT;
+    got = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0;
+  }
+  if (got) {
+    if (msg.message == WM_QUIT) return PlatEvent{EventOther, 0};
+    Dispatch(&msg);
+  }
+  if (TakePending(&event)) return event;
+  return PlatEvent{got || !timedOut ? EventOther : EventNone, 0};
+}

@@ -1,0 +1,402 @@
+// kvx-drive: works the program's windows from outside, for the end-to-end
+// tests under Wine. Finds a top-level window by its exact title and its
+// controls by number; no screen coordinates, no synthetic mouse.
+//
+//   kvx-drive wait TITLE [MS]          the window is visible (within MS)
+//   kvx-drive gone TITLE [MS]          no window with that title (within MS)
+//   kvx-drive text TITLE N             control N's text, as it is
+//   kvx-drive hex TITLE N              control N's text as hex bytes
+//   kvx-drive settext TITLE N TEXT     replaces control N's text
+//   kvx-drive click TITLE N            clicks button N (refused if disabled)
+//   kvx-drive press TITLE N 1|0        shows button N held down / released
+//   kvx-drive trackbar TITLE N [V]     sets, then prints trackbar N's
+//                                      "VALUE RAW MIN MAX" (the value of a
+//                                      vertical one reads max at the top)
+//   kvx-drive progress TITLE N         "POS MIN MAX" of progress bar N
+//   kvx-drive checked TITLE N          1 when check box N is ticked, else 0
+//   kvx-drive enabled TITLE N          1 when control N is enabled, else 0
+//   kvx-drive exists TITLE N           1 when control N exists, else 0
+//   kvx-drive rect TITLE               outer "LEFT TOP RIGHT BOTTOM"
+//   kvx-drive client TITLE             client "WIDTH HEIGHT"
+//   kvx-drive origin TITLE             client top-left on the screen "X Y"
+//   kvx-drive style TITLE [N]          window style bits of the window or
+//                                      control N, as hex: "STYLE EXSTYLE"
+//   kvx-drive focus TITLE              number of the focused control, 0: none
+//   kvx-drive key TITLE N KEY          posts KEY (tab up down space) to
+//                                      control N (0: the focused one)
+//   kvx-drive close TITLE              close request (as the close box)
+//   kvx-drive windows [TITLE]          visible top-level windows (of the
+//                                      process owning TITLE): "PID<TAB>TITLE"
+//   kvx-drive msgbox TITLE [MS]        text of the message box TITLE
+//   kvx-drive ok TITLE [MS]            presses OK on message box TITLE
+//
+// TITLE is the title's bytes (Windows-1252) with \xNN escapes, or one of
+// @main, @notice, @description, @problem, the program's own titles.
+// Exit codes: 0 done, 1 usage, 2 window not found, 3 control not found,
+// 4 control disabled, 5 the window did not answer.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// After windows.h:
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+enum {
+  Done = 0,
+  Usage = 1,
+  NoWindow = 2,
+  NoControl = 3,
+  Disabled = 4,
+  NoAnswer = 5
+};
+
+const DWORD AnswerMs = 15000;  // longest wait for the program to answer
+
+std::string DecodeTitle(const char* arg) {
+  if (!strcmp(arg, "@main"))
+    return "KORVALINEX-Steuerprogramm für einen Brunnen mit Trockenlauf und "
+           "Alarm ";
+  if (!strcmp(arg, "@notice")) return "KORVALINEX: Meldung";
+  if (!strcmp(arg, "@description"))
+    return "KORVALINEX: Infos zum KORVALINEX-Board";
+  if (!strcmp(arg, "@problem")) return "KORVALINEX: Problem";
+  std::string out;
+  for (const char* p = arg; *p; ++p) {
+    if (p[0] == '\\' && p[1] == 'x' && isxdigit((unsigned char)p[2]) &&
+        isxdigit((unsigned char)p[3])) {
+      char hex[3] = {p[2], p[3], 0};
+      out += static_cast<char>(strtol(hex, nullptr, 16));
+      p += 3;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+// Titles are compared as text of the Windows-1252 code page, whatever the
+// code page of this process.
+std::wstring Wide1252(const std::string& bytes) {
+  if (bytes.empty()) return std::wstring();
+  int n =
+      MultiByteToWideChar(1252, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
+  std::wstring w(n, L'\0');
+  MultiByteToWideChar(1252, 0, bytes.data(), (int)bytes.size(), &w[0], n);
+  return w;
+}
+
+std::wstring TitleOf(HWND w) {
+  wchar_t buf[512];
+  int n = GetWindowTextW(w, buf, 512);
+  return std::wstring(buf, n > 0 ? n : 0);
+}
+
+std::string ClassOf(HWND w) {
+  char buf[128];
+  int n = GetClassNameA(w, buf, sizeof buf);
+  return std::string(buf, n > 0 ? n : 0);
+}
+
+struct Search {
+  std::wstring Title;
+  bool VisibleOnly;
+  bool DialogOnly;
+  HWND Found;
+};
+
+BOOL CALLBACK MatchWindow(HWND w, LPARAM p) {
+  Search* s = reinterpret_cast<Search*>(p);
+  if (s->VisibleOnly && !IsWindowVisible(w)) return TRUE;
+  if (s->DialogOnly && ClassOf(w) != "#32770") return TRUE;
+  if (TitleOf(w) != s->Title) return TRUE;
+  s->Found = w;
+  return FALSE;
+}
+
+HWND FindTop(const std::string& title, bool visibleOnly, bool dialogOnly) {
+  Search s{Wide1252(title), visibleOnly, dialogOnly, nullptr};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
+  return s.Found;
+}
+
+// Polls for the window, at most `ms`.
+HWND WaitTop(const std::string& title, DWORD ms, bool dialogOnly) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    HWND w = FindTop(title, true, dialogOnly);
+    if (w || GetTickCount() - start >= ms) return w;
+    Sleep(50);
+  }
+}
+
+bool Ask(HWND w, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  DWORD_PTR r = 0;
+  if (!SendMessageTimeoutA(w, msg, wp, lp, SMTO_NORMAL, AnswerMs, &r))
+    return false;
+  if (result) *result = static_cast<LRESULT>(r);
+  return true;
+}
+
+bool ReadText(HWND w, std::string* text) {
+  LRESULT n = 0;
+  if (!Ask(w, WM_GETTEXTLENGTH, 0, 0, &n)) return false;
+  std::string buf(static_cast<size_t>(n) + 1, '\0');
+  LRESULT got = 0;
+  if (!Ask(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]), &got))
+    return false;
+  buf.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  *text = buf;
+  return true;
+}
+
+int Fail(int code, const char* what) {
+  fprintf(stderr, "kvx-drive: %s\n", what);
+  return code;
+}
+
+bool IsVertical(HWND trackbar) {
+  return (GetWindowLongA(trackbar, GWL_STYLE) & TBS_VERT) != 0;
+}
+
+int TrackbarValue(HWND t, LRESULT raw) {
+  if (!IsVertical(t)) return static_cast<int>(raw);
+  LRESULT min = 0, max = 0;
+  Ask(t, TBM_GETRANGEMIN, 0, 0, &min);
+  Ask(t, TBM_GETRANGEMAX, 0, 0, &max);
+  return static_cast<int>(min + max - raw);
+}
+
+struct ProcessList {
+  DWORD Pid;  // 0: every process
+};
+
+BOOL CALLBACK ListWindow(HWND w, LPARAM p) {
+  const ProcessList* l = reinterpret_cast<const ProcessList*>(p);
+  if (!IsWindowVisible(w)) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (l->Pid && pid != l->Pid) return TRUE;
+  std::string cls = ClassOf(w);
+  if (cls == "tooltips_class32") return TRUE;
+  char title[512];
+  int n = GetWindowTextA(w, title, sizeof title);
+  printf("%lu\t%.*s\n", static_cast<unsigned long>(pid), n > 0 ? n : 0, title);
+  return TRUE;
+}
+
+UINT KeyCode(const char* key) {
+  if (!strcmp(key, "tab")) return VK_TAB;
+  if (!strcmp(key, "up")) return VK_UP;
+  if (!strcmp(key, "down")) return VK_DOWN;
+  if (!strcmp(key, "space")) return VK_SPACE;
+  return 0;
+}
+
+HWND FocusOf(HWND top) {
+  GUITHREADINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.cbSize = sizeof info;
+  DWORD thread = GetWindowThreadProcessId(top, nullptr);
+  if (!GetGUIThreadInfo(thread, &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  if (argc < 2) return Fail(Usage, "usage: kvx-drive COMMAND ...");
+  std::string cmd = argv[1];
+
+  if (cmd == "windows") {
+    ProcessList list{0};
+    if (argc > 2) {
+      HWND top = FindTop(DecodeTitle(argv[2]), false, false);
+      if (!top) return Fail(NoWindow, "window not found");
+      GetWindowThreadProcessId(top, &list.Pid);
+    }
+    EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&list));
+    return Done;
+  }
+
+  if (argc < 3) return Fail(Usage, "a window title is missing");
+  std::string title = DecodeTitle(argv[2]);
+  DWORD waitMs = 0;
+
+  if (cmd == "wait" || cmd == "gone" || cmd == "msgbox" || cmd == "ok") {
+    waitMs = argc > 3 ? static_cast<DWORD>(atol(argv[3])) : 0;
+  }
+  if (cmd == "gone") {
+    DWORD start = GetTickCount();
+    while (FindTop(title, false, false)) {
+      if (GetTickCount() - start >= waitMs)
+        return Fail(NoWindow, "the window is still there");
+      Sleep(50);
+    }
+    return Done;
+  }
+  if (cmd == "msgbox" || cmd == "ok") {
+    HWND box = WaitTop(title, waitMs, true);
+    if (!box) return Fail(NoWindow, "message box not found");
+    if (cmd == "ok") {
+      HWND ok = GetDlgItem(box, IDOK);
+      if (!ok) return Fail(NoControl, "the box has no OK button");
+      if (!PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(ok)))
+        return Fail(NoAnswer, "the box did not take the click");
+      return Done;
+    }
+    HWND body = GetDlgItem(box, 0xFFFF);
+    std::string text;
+    if (!body || !ReadText(body, &text))
+      return Fail(NoControl, "the box has no text");
+    printf("%s\n", text.c_str());
+    return Done;
+  }
+
+  HWND top = WaitTop(title, waitMs, false);
+  if (!top) return Fail(NoWindow, "window not found");
+  if (cmd == "wait") return Done;
+
+  if (cmd == "rect") {
+    RECT r;
+    GetWindowRect(top, &r);
+    printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return Done;
+  }
+  if (cmd == "client") {
+    RECT r;
+    GetClientRect(top, &r);
+    printf("%ld %ld\n", r.right - r.left, r.bottom - r.top);
+    return Done;
+  }
+  if (cmd == "origin") {
+    POINT p = {0, 0};
+    ClientToScreen(top, &p);
+    printf("%ld %ld\n", p.x, p.y);
+    return Done;
+  }
+  if (cmd == "close") {
+    if (!PostMessageA(top, WM_CLOSE, 0, 0))
+      return Fail(NoAnswer, "the close request was not taken");
+    return Done;
+  }
+  if (cmd == "focus") {
+    HWND f = FocusOf(top);
+    printf("%d\n", f && IsChild(top, f) ? GetDlgCtrlID(f) : 0);
+    return Done;
+  }
+  if (cmd == "style" && argc == 3) {
+    printf("%08lx %08lx\n",
+           static_cast<unsigned long>(GetWindowLongA(top, GWL_STYLE)),
+           static_cast<unsigned long>(GetWindowLongA(top, GWL_EXSTYLE)));
+    return Done;
+  }
+
+  if (argc < 4) return Fail(Usage, "a control number is missing");
+  int number = atoi(argv[3]);
+  HWND c = GetDlgItem(top, number);
+  if (cmd == "exists") {
+    printf("%d\n", c ? 1 : 0);
+    return Done;
+  }
+  if (cmd == "key") {
+    if (argc < 5 || !KeyCode(argv[4]))
+      return Fail(Usage, "key: tab up down space");
+    HWND to = number ? c : FocusOf(top);
+    if (!to) return Fail(NoControl, "no control to take the key");
+    UINT vk = KeyCode(argv[4]);
+    UINT scan = MapVirtualKeyA(vk, 0);
+    PostMessageA(to, WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageA(to, WM_KEYUP, vk, 1 | (scan << 16) | 0xC0000000u);
+    return Done;
+  }
+  if (!c) return Fail(NoControl, "control not found");
+
+  if (cmd == "text" || cmd == "hex") {
+    std::string text;
+    if (!ReadText(c, &text)) return Fail(NoAnswer, "no answer");
+    if (cmd == "text") {
+      fwrite(text.data(), 1, text.size(), stdout);
+      printf("\n");
+    } else {
+      for (size_t i = 0; i < text.size(); ++i)
+        printf("%s%02x", i ? " " : "", (unsigned char)text[i]);
+      printf("\n");
+    }
+    return Done;
+  }
+  if (cmd == "settext") {
+    if (argc < 5) return Fail(Usage, "settext: the text is missing");
+    std::string text = DecodeTitle(argv[4]);
+    if (!Ask(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), nullptr))
+      return Fail(NoAnswer, "no answer");
+    return Done;
+  }
+  if (cmd == "click") {
+    if (!IsWindowEnabled(c)) return Fail(Disabled, "the control is disabled");
+    if (!Ask(c, BM_CLICK, 0, 0, nullptr)) return Fail(NoAnswer, "no answer");
+    return Done;
+  }
+  if (cmd == "press") {
+    // Shows button N held down (1) or released (0), without a click.
+    bool down = argc > 4 && atoi(argv[4]) != 0;
+    if (!Ask(c, BM_SETSTATE, down, 0, nullptr))
+      return Fail(NoAnswer, "no answer");
+    return Done;
+  }
+  if (cmd == "trackbar") {
+    if (argc > 4) {
+      int v = atoi(argv[4]);
+      LRESULT raw = v;
+      if (IsVertical(c)) {
+        LRESULT min = 0, max = 0;
+        Ask(c, TBM_GETRANGEMIN, 0, 0, &min);
+        Ask(c, TBM_GETRANGEMAX, 0, 0, &max);
+        raw = min + max - v;
+      }
+      if (!Ask(c, TBM_SETPOS, TRUE, raw, nullptr))
+        return Fail(NoAnswer, "no answer");
+    }
+    LRESULT raw = 0, min = 0, max = 0;
+    if (!Ask(c, TBM_GETPOS, 0, 0, &raw) ||
+        !Ask(c, TBM_GETRANGEMIN, 0, 0, &min) ||
+        !Ask(c, TBM_GETRANGEMAX, 0, 0, &max))
+      return Fail(NoAnswer, "no answer");
+    printf("%d %ld %ld %ld\n", TrackbarValue(c, raw), (long)raw, (long)min,
+           (long)max);
+    return Done;
+  }
+  if (cmd == "progress") {
+    LRESULT pos = 0, min = 0, max = 0;
+    if (!Ask(c, PBM_GETPOS, 0, 0, &pos) ||
+        !Ask(c, PBM_GETRANGE, TRUE, 0, &min) ||
+        !Ask(c, PBM_GETRANGE, FALSE, 0, &max))
+      return Fail(NoAnswer, "no answer");
+    printf("%ld %ld %ld\n", (long)pos, (long)min, (long)max);
+    return Done;
+  }
+  if (cmd == "checked") {
+    LRESULT state = 0;
+    if (!Ask(c, BM_GETCHECK, 0, 0, &state)) return Fail(NoAnswer, "no answer");
+    printf("%d\n", state == BST_CHECKED ? 1 : 0);
+    return Done;
+  }
+  if (cmd == "enabled") {
+    printf("%d\n", IsWindowEnabled(c) ? 1 : 0);
+    return Done;
+  }
+  if (cmd == "style") {
+    printf("%08lx %08lx\n",
+           static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)),
+           static_cast<unsigned long>(GetWindowLongA(c, GWL_EXSTYLE)));
+    return Done;
+  }
+  return Fail(Usage, "unknown command");
+}

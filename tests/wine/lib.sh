@@ -1,0 +1,221 @@
+# shellcheck shell=bash
+# Shared by the Wine end-to-end tests of the Windows program (sourced).
+#
+# Gives every test a Wine prefix (made once, then reused), an Xvfb display
+# of its own, the board simulator on loopback and the program, and ends
+# every process it started by its own PID when the test ends.
+#
+# Environment: KVX_WIN_BUILD (build directory with korvalinex.exe and
+# kvx-drive.exe), KVX_SIM (simulator program), KVX_SOURCE_DIR (optional),
+# KVX_WINEPREFIX (optional: another prefix than the shared test prefix).
+
+set -u
+
+KVX_BOARD_PORT=50290  # the port the program was built for
+
+: "${KVX_WIN_BUILD:?KVX_WIN_BUILD must name the Windows build directory}"
+KVX_EXE="$KVX_WIN_BUILD/korvalinex.exe"
+KVX_DRIVE_EXE="$KVX_WIN_BUILD/kvx-drive.exe"
+
+export WINEPREFIX="${KVX_WINEPREFIX:-${TMPDIR:-/tmp}/kvx-wine-$UID}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win32
+# Windows-1252 as the ANSI code page of every process in the prefix.
+unset LC_ALL LC_CTYPE
+export LANG=en_US.UTF-8
+
+KVX_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kvx-wine-test.XXXXXX")
+KVX_PIDS=()          # every process started here, in start order
+KVX_XVFB_PID=""
+KVX_WINE_USED=0
+KVX_PROGRAM_PID=""
+KVX_PROGRAM_RC=""    # exit code of the program, once kvx_wait_program_end saw it
+export KVX_PROGRAM_RC
+KVX_SIM_PID=""
+KVX_SIM_CONTROL=""
+KVX_FAILED=0
+
+kvx_log() { echo "[$(date +%T)] $*"; }
+
+kvx_fail() {
+  KVX_FAILED=1
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Runs "$@" until it succeeds, at most $1 seconds (polling every 0.2 s).
+kvx_wait_for() {
+  local limit=$1
+  shift
+  local end=$((SECONDS + limit))
+  while ! "$@"; do
+    ((SECONDS < end)) || return 1
+    sleep 0.2
+  done
+}
+
+kvx_alive() { kill -0 "$1" 2>/dev/null; }
+kvx_dead() { ! kill -0 "$1" 2>/dev/null; }
+
+# Ends one process: TERM, a bounded wait, then KILL.
+kvx_stop_pid() {
+  local pid=$1
+  kvx_alive "$pid" || return 0
+  kill "$pid" 2>/dev/null
+  kvx_wait_for 5 kvx_dead "$pid" || kill -9 "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
+kvx_cleanup() {
+  local rc=$?
+  local i
+  # Programs first (newest first), the display last.
+  for ((i = ${#KVX_PIDS[@]} - 1; i >= 0; i--)); do
+    [[ ${KVX_PIDS[i]} == "$KVX_XVFB_PID" ]] && continue
+    kvx_stop_pid "${KVX_PIDS[i]}"
+  done
+  if ((KVX_WINE_USED)); then
+    timeout 20 wineserver -k 2>/dev/null
+    timeout 20 wineserver -w 2>/dev/null
+  fi
+  [[ -n $KVX_XVFB_PID ]] && kvx_stop_pid "$KVX_XVFB_PID"
+  if ((rc != 0 || KVX_FAILED)); then
+    for f in "$KVX_TMP"/*.log; do
+      [[ -s $f ]] || continue
+      echo "---- $(basename "$f") (last lines) ----" >&2
+      tail -n 30 "$f" >&2
+    done
+  fi
+  rm -rf "$KVX_TMP"
+  exit "$rc"
+}
+trap kvx_cleanup EXIT
+trap 'exit 130' INT TERM
+
+# ---------------------------------------------------------------------------
+# Display and prefix
+# ---------------------------------------------------------------------------
+
+kvx_file_filled() { [[ -s $1 ]]; }
+
+kvx_start_display() {
+  command -v Xvfb >/dev/null || kvx_fail "Xvfb is not installed"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+    3>"$KVX_TMP/display" >"$KVX_TMP/xvfb.log" 2>&1 &
+  KVX_XVFB_PID=$!
+  KVX_PIDS+=("$KVX_XVFB_PID")
+  kvx_wait_for 15 kvx_file_filled "$KVX_TMP/display" ||
+    kvx_fail "Xvfb did not report a display"
+  DISPLAY=":$(head -n 1 "$KVX_TMP/display")"
+  export DISPLAY
+  kvx_log "display $DISPLAY"
+}
+
+kvx_reg() { timeout 60 wine reg add "$@" /f >/dev/null 2>&1; }
+
+# Makes the prefix once (about 10 s); later runs reuse it. Under a lock, so
+# two runs never make it at the same time.
+kvx_prepare_prefix() {
+  command -v wine >/dev/null || kvx_fail "wine is not installed"
+  KVX_WINE_USED=1
+  exec 9>"$WINEPREFIX.lock"
+  flock -w 180 9 || kvx_fail "prefix $WINEPREFIX is locked"
+  if [[ ! -f $WINEPREFIX/.kvx-ready-v2 ]]; then
+    kvx_log "making Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    timeout 180 wineboot -i >"$KVX_TMP/wineboot.log" 2>&1 ||
+      kvx_fail "wineboot -i failed"
+    # Wine draws the frames itself and closes windows at once.
+    kvx_reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
+    # Plain text pixels, for colour checks on screenshots.
+    kvx_reg 'HKCU\Control Panel\Desktop' /v FontSmoothing /t REG_SZ /d 0
+    # Nothing started by the shell may open a web browser.
+    kvx_reg 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d false
+    kvx_reg 'HKCU\Software\Wine\WineBrowser' /v Mailers /t REG_SZ /d false
+    # The symbols of the caption buttons.
+    [[ -f /usr/share/wine/fonts/marlett.ttf ]] &&
+      cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    timeout 60 wineserver -w
+    touch "$WINEPREFIX/.kvx-ready-v2"
+  fi
+  flock -u 9
+  exec 9>&-
+  # One wine server for the whole test, started here with its own output,
+  # so that it never holds the output of a driver command open.
+  wineserver -p </dev/null >>"$KVX_TMP/wineserver.log" 2>&1 ||
+    kvx_fail "the wine server did not start"
+}
+
+# ---------------------------------------------------------------------------
+# Simulator
+# ---------------------------------------------------------------------------
+
+kvx_port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# Starts the simulator on the board port; extra arguments go to it.
+kvx_start_simulator() {
+  : "${KVX_SIM:?KVX_SIM must name the simulator program}"
+  kvx_wait_for 10 kvx_port_free "$KVX_BOARD_PORT" ||
+    kvx_fail "port $KVX_BOARD_PORT on 127.0.0.1 is in use"
+  "$KVX_SIM" --address 127.0.0.1 --port "$KVX_BOARD_PORT" --control-port 0 \
+    --port-file "$KVX_TMP/sim.ports" --quiet "$@" >"$KVX_TMP/sim.log" 2>&1 &
+  KVX_SIM_PID=$!
+  KVX_PIDS+=("$KVX_SIM_PID")
+  kvx_wait_for 10 kvx_file_filled "$KVX_TMP/sim.ports" ||
+    kvx_fail "the simulator did not start"
+  KVX_SIM_CONTROL=$(awk '{print $2}' "$KVX_TMP/sim.ports")
+  [[ $KVX_SIM_CONTROL =~ ^[0-9]+$ ]] || kvx_fail "no control port"
+  kvx_log "simulator pid $KVX_SIM_PID, control port $KVX_SIM_CONTROL"
+}
+
+# One control command; prints its reply (up to END for the long ones).
+kvx_sim() {
+  local line reply=""
+  exec 7<>"/dev/tcp/127.0.0.1/$KVX_SIM_CONTROL" ||
+    kvx_fail "simulator control channel unreachable"
+  printf '%s\n' "$*" >&7
+  case ${1,,} in
+    log | replies | chunks | help)
+      while IFS= read -r -t 30 line <&7; do
+        line=${line%$'\r'}
+        [[ $line == END ]] && break
+        reply+="$line"$'\n'
+      done
+      ;;
+    *)
+      IFS= read -r -t 130 line <&7
+      reply=${line%$'\r'}$'\n'
+      ;;
+  esac
+  exec 7>&-
+  printf '%s' "$reply"
+}
+
+# ---------------------------------------------------------------------------
+# The program and the driver
+# ---------------------------------------------------------------------------
+
+kvx_start_program() {
+  [[ -f $KVX_EXE ]] || kvx_fail "no $KVX_EXE"
+  wine "$KVX_EXE" >"$KVX_TMP/program.log" 2>&1 &
+  KVX_PROGRAM_PID=$!
+  KVX_PIDS+=("$KVX_PROGRAM_PID")
+  kvx_log "program pid $KVX_PROGRAM_PID"
+}
+
+# Waits at most $1 seconds for the program to end; sets KVX_PROGRAM_RC.
+kvx_wait_program_end() {
+  kvx_wait_for "$1" kvx_dead "$KVX_PROGRAM_PID" || return 1
+  wait "$KVX_PROGRAM_PID"
+  KVX_PROGRAM_RC=$?
+  return 0
+}
+
+# The test driver, under the same prefix and display.
+kvx_drive() { timeout 60 wine "$KVX_DRIVE_EXE" "$@" 2>>"$KVX_TMP/drive.log"; }
+
+kvx_expect_eq() {
+  [[ $1 == "$2" ]] || kvx_fail "$3: expected '$2', got '$1'"
+}
