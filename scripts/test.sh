@@ -38,3 +38,12 @@ cmake --build build -j "$jobs"
 
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+
+echo "== native tests under AddressSanitizer and UBSan"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON \
+  -DKORVALINEX_BOARD_ADDRESS=127.0.0.1
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
+
+echo "== fuzzing (${FUZZ_SECONDS:-60} s a harness)"
+scripts/fuzz.sh

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -122,3 +123,18 @@ int HeadlessWaitCount();
 // Safety bound: after this many waits the wait returns a close event for
 // window 0, so a test whose program never ends still ends. 0: no bound.
 void HeadlessSetWaitLimit(int waits);
+
+// A scripted board, for tests that need exact control over what arrives
+// and when, without any socket traffic. While `chunks` is set, each
+// PlatReceive on a stream socket returns the next chunk, cut to its `max`
+// (the rest stays for the next receive, as TCP would deliver it); an empty
+// chunk is a receive that nothing reaches within its wait (ReceiveTimedOut,
+// the whole wait reported as waited, the clock untouched); once every chunk
+// is taken, each receive returns ReceiveClosed. PlatDiscardPending throws
+// away the rest of a cut chunk. PlatConnect succeeds for a loopback address
+// without connecting, and PlatSend sends nothing: it appends its bytes as
+// one entry to `*sent` (when given) and reports them all sent. Both vectors
+// must outlive the script; nullptr switches it off, and so does
+// HeadlessReset.
+void HeadlessSetReceiveScript(const std::vector<std::string>* chunks,
+                              std::vector<std::string>* sent = nullptr);

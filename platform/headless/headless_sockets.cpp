@@ -2,7 +2,9 @@
 // program expects from Windows Sockets 1.1. Two things are deliberately
 // narrower: host names are never looked up (only "localhost" and the names
 // a test adds are known), and connections go to the loopback network only,
-// so nothing the tests run can reach another machine.
+// so nothing the tests run can reach another machine. A test may also put
+// a scripted board in place of the connection (HeadlessSetReceiveScript),
+// which sends and receives without any socket traffic.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,9 +16,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/headless/headless.h"
 #include "platform/headless/headless_internal.h"
@@ -31,22 +35,60 @@ struct HostKey {
 
 struct SocketModel {
   bool Started = false;
-  std::set<int> Open;  // sockets made here and not yet closed
+  std::set<int> Open;     // sockets made here and not yet closed
+  std::set<int> Streams;  // those of them that are stream sockets
   std::map<std::string, uint32_t, HostKey> Hosts;
 };
 
 SocketModel Sockets;
 
+// The scripted board of HeadlessSetReceiveScript.
+struct ReceiveScript {
+  const std::vector<std::string>* Chunks = nullptr;
+  std::vector<std::string>* Sent = nullptr;
+  size_t Next = 0;   // the chunk the next receive starts in
+  size_t Taken = 0;  // bytes of that chunk already received
+};
+
+ReceiveScript Script;
+
+bool Scripted(PlatSocket socket) {
+  return Script.Chunks && Sockets.Streams.count((int)socket) > 0;
+}
+
+int ScriptedReceive(void* bytes, int max, int waitMs, int* waitedMs) {
+  if (waitedMs) *waitedMs = 0;
+  if (Script.Next >= Script.Chunks->size()) return ReceiveClosed;
+  const std::string& chunk = (*Script.Chunks)[Script.Next];
+  if (chunk.empty()) {
+    Script.Next++;
+    if (waitedMs) *waitedMs = waitMs > 0 ? waitMs : 0;
+    return ReceiveTimedOut;
+  }
+  size_t n = chunk.size() - Script.Taken;
+  if (max <= 0) return ReceiveClosed;  // as recv of 0 bytes reports
+  if (n > (size_t)max) n = (size_t)max;
+  memcpy(bytes, chunk.data() + Script.Taken, n);
+  Script.Taken += n;
+  if (Script.Taken == chunk.size()) {
+    Script.Next++;
+    Script.Taken = 0;
+  }
+  return (int)n;
+}
+
 PlatSocket NewSocket(int type) {
   int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   if (fd < 0) return NoSocket;
   Sockets.Open.insert(fd);
+  if (type == SOCK_STREAM) Sockets.Streams.insert(fd);
   return fd;
 }
 
 void CloseTracked() {
   for (int fd : Sockets.Open) close(fd);
   Sockets.Open.clear();
+  Sockets.Streams.clear();
 }
 
 bool IsLoopback(uint32_t addressNetworkOrder) {
@@ -64,6 +106,14 @@ int MsSince(std::chrono::steady_clock::time_point start) {
 void HeadlessResetSockets() {
   CloseTracked();
   Sockets = SocketModel();
+  Script = ReceiveScript();
+}
+
+void HeadlessSetReceiveScript(const std::vector<std::string>* chunks,
+                              std::vector<std::string>* sent) {
+  Script = ReceiveScript();
+  Script.Chunks = chunks;
+  Script.Sent = chunks ? sent : nullptr;
 }
 
 void HeadlessAddHost(const char* name, uint32_t addressNetworkOrder) {
@@ -114,6 +164,7 @@ bool PlatSetNonBlocking(PlatSocket socket) {
 
 bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
   if (socket < 0 || !IsLoopback(address)) return false;
+  if (Script.Chunks) return true;
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = address;
@@ -132,6 +183,10 @@ bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
 
 int PlatSend(PlatSocket socket, const void* bytes, int length) {
   if (socket < 0 || length < 0) return -1;
+  if (Script.Chunks) {
+    if (Script.Sent) Script.Sent->emplace_back((const char*)bytes, length);
+    return length;
+  }
   ssize_t sent;
   do {
     sent = send((int)socket, bytes, (size_t)length, MSG_NOSIGNAL);
@@ -141,6 +196,7 @@ int PlatSend(PlatSocket socket, const void* bytes, int length) {
 
 int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
                 int* waitedMs) {
+  if (Scripted(socket)) return ScriptedReceive(bytes, max, waitMs, waitedMs);
   auto start = std::chrono::steady_clock::now();
   int result = ReceiveClosed;
   if (waitMs < 0) waitMs = 0;
@@ -171,6 +227,13 @@ int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
 
 void PlatDiscardPending(PlatSocket socket) {
   if (socket < 0) return;
+  if (Scripted(socket)) {
+    if (Script.Taken > 0) {
+      Script.Next++;
+      Script.Taken = 0;
+    }
+    return;
+  }
   char scratch[4096];
   while (recv((int)socket, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
   }
@@ -179,5 +242,6 @@ void PlatDiscardPending(PlatSocket socket) {
 void PlatCloseSocket(PlatSocket socket) {
   if (socket < 0) return;
   Sockets.Open.erase((int)socket);
+  Sockets.Streams.erase((int)socket);
   close((int)socket);
 }

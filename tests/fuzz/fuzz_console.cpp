@@ -1,0 +1,161 @@
+// Fuzzes the console's command framing. Whatever the operator types into
+// field 97, the console sends either one 100-byte block (a WriteLCD command
+// in any mix of letter case) or the text with the command suffix, stays
+// inside CommandBuffer, shows a reply of at most 100 characters, and the
+// board query after it keeps its framing.
+//
+// Input: the first byte holds settings (bit 0: the character display is
+// on), then the field text up to the first 0x1E byte, then the board's
+// byte stream, cut into what one receive delivers at every further 0x1E
+// byte (an empty piece: a reply that does not come in time).
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "app/state.h"
+#include "board/connection.h"
+#include "platform/headless/headless.h"
+#include "ui/console.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+namespace {
+
+const char Separator = 0x1E;
+const std::string Suffix = " \\r\\n";
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  fprintf(stderr, "console: %s\n", what);
+  abort();
+}
+
+// Compared without regard to case, the first eight characters are
+// "writelcd". No Windows-1252 letter outside A-Z has a small form among
+// the ASCII letters, so ASCII case folding is enough here.
+bool StartsWithWriteLcd(const std::string& text) {
+  static const char Word[] = "writelcd";
+  if (text.size() < 8) return false;
+  for (size_t i = 0; i < 8; i++) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    if (c != Word[i]) return false;
+  }
+  return true;
+}
+
+std::string CutAtZero(const std::string& bytes) {
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  bool lcd = data[0] & 1;
+  std::string rest((const char*)data + 1, size - 1);
+  size_t end = rest.find(Separator);
+  const std::string command = rest.substr(0, end);
+  std::vector<std::string> pieces;
+  if (end != std::string::npos) {
+    pieces.emplace_back();
+    for (size_t i = end + 1; i < rest.size(); i++) {
+      if (rest[i] == Separator)
+        pieces.emplace_back();
+      else
+        pieces.back() += rest[i];
+    }
+  }
+  std::vector<std::string> sent;
+
+  HeadlessReset();
+  ZeroAppState();
+  InitDefaults();
+  AppState.LcdEnabled = lcd ? 1 : 0;
+  Check(PlatSocketsStart(), "sockets");
+  HeadlessSetReceiveScript(&pieces, &sent);
+  AppState.BoardConnection =
+      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
+  Check(AppState.BoardConnection != NoSocket, "scripted connection");
+  Check(BuildMainWindow(), "main window");
+
+  HeadlessTypeText(EditConsole, command);
+  RenewReplyWait();
+  SendConsoleCommand();
+
+  // The console's own command.
+  Check(!sent.empty(), "nothing sent");
+  Check(AppState.ConsoleCommandText == command, "command text");
+  std::string buffer(100, ' ');  // CommandBuffer as the receive finds it
+  if (StartsWithWriteLcd(command)) {
+    std::string text = command.substr(0, 99);
+    buffer.replace(0, text.size(), text);
+    buffer[text.size()] = '\0';
+    Check(sent[0].size() == 100, "display block not 100 bytes");
+    Check(sent[0] == buffer, "display block content");
+  } else {
+    Check(sent[0] == command + Suffix, "text command framing");
+    Check(sent[0].size() >= 5 &&
+              sent[0].compare(sent[0].size() - 5, 5, Suffix) == 0,
+          "text command suffix");
+  }
+  if (!pieces.empty() && !pieces[0].empty()) {
+    std::string got = pieces[0].substr(0, 100);
+    buffer.replace(0, got.size(), got);
+  }
+  Check(AppState.ConsoleReplyText.size() <= 100, "reply text too long");
+  Check(AppState.ConsoleReplyText == CutAtZero(buffer), "reply text");
+  Check(AppState.CommandBuffer.Size == CommandBufferSize,
+        "command buffer size");
+
+  // The board query that follows: all its exchanges while every reply
+  // comes in time, never one out of order, and its framing kept.
+  std::vector<std::string> query;
+  for (const char* c : {"Help", "Version", "Getip", "Getgw", "Getmask"})
+    query.push_back(c + Suffix);
+  if (lcd) {
+    query.push_back("initlcd" + Suffix);
+    query.push_back("writelcd 1.** KORVALINEX **");
+    query.push_back("writelcd 2.06.12.2026/07:45");
+  }
+  query.push_back("Getstatus" + Suffix);
+  for (int n = 1; n <= 4; n++)
+    query.push_back("GETADC " + std::to_string(n) + Suffix);
+  for (int n = 1; n <= 4; n++)
+    query.push_back("GETPORT " + std::to_string(n) + Suffix);
+  bool allInTime = true;
+  for (const std::string& piece : pieces)
+    allInTime = allInTime && !piece.empty();
+  if (allInTime) Check(sent.size() == 1 + query.size(), "board query commands");
+  size_t next = 0;
+  for (size_t i = 1; i < sent.size(); i++) {
+    const std::string& s = sent[i];
+    while (next < query.size() &&
+           s.compare(0, query[next].size(), query[next]) != 0)
+      next++;
+    Check(next < query.size(), "query command out of order or malformed");
+    const std::string& expected = query[next++];
+    if (expected.compare(0, 9, "writelcd ") == 0) {
+      // The rest of the block is what the console's reply left in the
+      // command buffer.
+      Check(s.size() == 100, "query block not 100 bytes");
+      Check(s[expected.size()] == '\0', "query block text not ended");
+    } else {
+      Check(s == expected, "query command");
+    }
+  }
+  Check(PlatIsEnabled(ButtonConsoleSend), "send button enabled again");
+  Check(HeadlessFocus() == ButtonConsoleSend, "focus on the send button");
+
+  CloseConnection();
+  ReleaseFacilities();
+  HeadlessSetReceiveScript(nullptr);
+  Check(HeadlessLiveMemoryBlocks() == 0, "reply buffers released");
+  ZeroAppState();
+  HeadlessReset();
+  return 0;
+}

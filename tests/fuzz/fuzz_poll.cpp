@@ -1,0 +1,272 @@
+// Fuzzes the board query's handling of replies. Whatever the board sends,
+// in whatever pieces single receives get it, PollBoard must stay inside its
+// buffers, keep the framing and order of its commands, and keep every
+// display consistent with the reply it shows. While all replies come in
+// time, it must also take exactly what a plain model of the connection
+// says each exchange received.
+//
+// Input: the first byte holds settings (bit 0: the character display is
+// on; bits 1 to 3: the measurement, minimum and maximum released), the
+// rest is the byte stream from the board, cut into what one receive
+// delivers at every 0x1E byte. An empty piece is a reply that does not come
+// in time. Up to three board queries run while pieces are left.
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/read_number.h"
+#include "app/startup.h"
+#include "app/state.h"
+#include "board/connection.h"
+#include "board/poll.h"
+#include "platform/headless/headless.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+namespace {
+
+const char Separator = 0x1E;
+const char Suffix[] = " \\r\\n";
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  fprintf(stderr, "board query: %s\n", what);
+  abort();
+}
+
+std::vector<std::string> Pieces(const uint8_t* data, size_t size) {
+  std::vector<std::string> pieces;
+  if (size == 0) return pieces;
+  pieces.emplace_back();
+  for (size_t i = 0; i < size; i++) {
+    if (data[i] == Separator)
+      pieces.emplace_back();
+    else
+      pieces.back() += (char)data[i];
+  }
+  return pieces;
+}
+
+std::string CutAtZero(const std::string& bytes) {
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+// The pass's commands on the wire, in order, when every exchange runs.
+std::vector<std::string> QueryCommands(bool lcd) {
+  std::vector<std::string> all;
+  for (const char* c : {"Help", "Version", "Getip", "Getgw", "Getmask"})
+    all.push_back(c + std::string(Suffix));
+  if (lcd) {
+    all.push_back("initlcd" + std::string(Suffix));
+    for (const char* line :
+         {"writelcd 1.** KORVALINEX **", "writelcd 2.06.12.2026/07:45"}) {
+      std::string block = line;
+      block.resize(100, '\0');  // the command buffer is zero here
+      all.push_back(block);
+    }
+  }
+  all.push_back("Getstatus" + std::string(Suffix));
+  for (int n = 1; n <= 4; n++)
+    all.push_back("GETADC " + std::to_string(n) + Suffix);
+  for (int n = 1; n <= 4; n++)
+    all.push_back("GETPORT " + std::to_string(n) + Suffix);
+  return all;
+}
+
+// The connection as the board query sees it while every reply comes in
+// time: a receive takes at most `max` bytes of the current piece and
+// leaves the rest for the next. Once a receive has waited in vain, how the
+// query catches up again is its own affair; the model stops there.
+struct WireModel {
+  const std::vector<std::string>* Pieces;
+  size_t Next = 0, Taken = 0;
+  bool Lost = false;
+
+  bool Receive(size_t max, std::string* got) {
+    if (Lost || Next >= Pieces->size()) return false;
+    const std::string& piece = (*Pieces)[Next];
+    if (piece.empty()) {
+      Lost = true;
+      return false;
+    }
+    *got = piece.substr(Taken, max);
+    Taken += got->size();
+    if (Taken == piece.size()) {
+      Next++;
+      Taken = 0;
+    }
+    return true;
+  }
+};
+
+// What the buffers hold in front of their first zero byte, and the
+// displays, as the model has it.
+struct Shadow {
+  std::string Ping, Version, Ip, Gateway, Mask, Lcd, Status, Adc, Port;
+  std::string AdcReply[5];
+  std::string InputState[5];
+};
+
+bool SameDouble(double a, double b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+bool OutputOn(const std::string& status, int output) {
+  size_t at = 10 - output;
+  return at <= status.size() && status[at - 1] == '1';
+}
+
+double Volts(const std::string& reply) {
+  double v = ReadDecimal(reply) * 0.0048828;
+  return std::round(v * 1000) / 1000;
+}
+
+// The exact expectations of a pass in which every reply came in time.
+void ExpectExactPass(WireModel* wire, Shadow* m, bool lcd,
+                     const std::vector<std::string>& sent) {
+  auto take = [&](std::string* text, size_t max) {
+    std::string got;
+    bool delivered = wire->Receive(max, &got);
+    if (delivered) *text = CutAtZero(got);
+    return delivered;
+  };
+  take(&m->Ping, 200);
+  take(&m->Version, 200);
+  take(&m->Ip, 100);
+  take(&m->Gateway, 100);
+  take(&m->Mask, 100);
+  if (lcd)
+    for (int i = 0; i < 3; i++) take(&m->Lcd, 100);
+  take(&m->Status, 200);
+  for (int n = 1; n <= 4; n++) {
+    if (!take(&m->Adc, 100)) continue;
+    m->AdcReply[n].clear();
+    for (char c : m->Adc)
+      if (c != '\r' && c != '\n') m->AdcReply[n] += c;
+  }
+  for (int n = 1; n <= 4; n++) {
+    if (!take(&m->Port, 100)) continue;
+    char first = m->Port.empty() ? 0 : m->Port[0];
+    if (first == '1') m->InputState[n] = "OFFEN";
+    if (first == '0' || first < '0' || first > '9')
+      m->InputState[n] = "GESCHLOSSEN";
+  }
+  if (wire->Lost) return;
+
+  const AppStateRecord& s = AppState;
+  Check(sent == QueryCommands(lcd), "commands on the wire");
+  Check(s.FirmwareText == m->Version, "firmware text");
+  Check(s.BoardIpText == m->Ip, "board address text");
+  Check(s.GatewayText == m->Gateway, "gateway text");
+  Check(s.SubnetMaskText == m->Mask, "subnet mask text");
+  Check(s.StatusReplyText == m->Status, "status text");
+  for (int n = 1; n <= 4; n++) {
+    Check(s.AdcReplyText[n] == m->AdcReply[n], "analog reply text");
+    Check(s.InputStateText[n] == m->InputState[n], "digital input state");
+  }
+}
+
+// What holds after every pass, whatever came in time.
+void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent) {
+  // Exchanges may be left out, but never reordered, repeated or changed.
+  std::vector<std::string> all = QueryCommands(lcd);
+  size_t next = 0;
+  for (const std::string& command : sent) {
+    while (next < all.size() && all[next] != command) next++;
+    Check(next < all.size(), "command out of order or malformed");
+    next++;
+  }
+
+  const AppStateRecord& s = AppState;
+  Check(s.FirmwareText.size() <= 200 && s.StatusReplyText.size() <= 200 &&
+            s.BoardIpText.size() <= 100 && s.GatewayText.size() <= 100 &&
+            s.SubnetMaskText.size() <= 100,
+        "reply texts within their receives");
+  for (int output = 1; output <= 8; output++) {
+    if (output == 3) continue;
+    Check(s.OutputStateText[output] ==
+              (OutputOn(s.StatusReplyText, output) ? "GESCHLOSSEN" : "OFFEN"),
+          "output state");
+    // Outputs 4 and 5 show their function's state instead.
+    if (output == 4 || output == 5) continue;
+    Check(PlatGetText(LabelOutputState1 + output - 1) ==
+              s.OutputStateText[output],
+          "output label");
+  }
+  Check(PlatGetText(LabelOutputState1 + 3) ==
+            (s.MinimumEnabled ? "Freigegeben" : "gesperrt"),
+        "minimum label");
+  Check(PlatGetText(LabelOutputState1 + 4) ==
+            (s.MaximumEnabled ? "Freigegeben" : "gesperrt"),
+        "maximum label");
+
+  for (int n = 1; n <= 4; n++) {
+    const Text& shown = s.AnalogValueText[n];
+    Check(PlatGetText(LabelAnalogValue1 + n - 1) == shown, "analog label");
+    Check(s.AdcReplyText[n].size() <= 100 &&
+              s.AdcReplyText[n].find_first_of("\r\n") == Text::npos,
+          "analog reply text keeps no line ending");
+    if (shown == "--.--") continue;  // no reply yet
+    Check(SameDouble(s.AnalogVoltage[n], Volts(s.AdcReplyText[n])),
+          "voltage of the analog reply");
+    Check(!std::isnan(s.AnalogVoltage[n]), "voltage is a number");
+    Check(shown.size() <= 4 && shown.size() <= (size_t)s.AnalogTextWidth[n],
+          "analog text width");
+    Check(shown.find('.') == Text::npos, "decimal comma");
+    Check(shown == VoltageText(s.AnalogVoltage[n], 4), "analog text");
+  }
+  Check(SameDouble(s.LevelVoltage, s.AnalogVoltage[1]), "level voltage");
+  for (int n = 1; n <= 4; n++) {
+    const Text& state = s.InputStateText[n];
+    Check(state == "---" || state == "OFFEN" || state == "GESCHLOSSEN",
+          "digital input state");
+    Check(PlatGetText(LabelDigitalState1 + n - 1) == state, "digital label");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  uint8_t settings = data[0];
+  std::vector<std::string> pieces = Pieces(data + 1, size - 1);
+  std::vector<std::string> sent;
+
+  HeadlessReset();
+  ZeroAppState();
+  InitDefaults();
+  AppState.LcdEnabled = settings & 1;
+  AppState.MeasurementEnabled = (settings >> 1) & 1;
+  AppState.MinimumEnabled = (settings >> 2) & 1;
+  AppState.MaximumEnabled = (settings >> 3) & 1;
+  Check(PlatSocketsStart(), "sockets");
+  HeadlessSetReceiveScript(&pieces, &sent);
+  AppState.BoardConnection =
+      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
+  Check(AppState.BoardConnection != NoSocket, "scripted connection");
+  Check(BuildMainWindow(), "main window");
+
+  WireModel wire{&pieces};
+  Shadow model{};
+  for (int n = 1; n <= 4; n++) model.InputState[n] = "---";
+  bool lcd = AppState.LcdEnabled == 1;
+  for (int pass = 0; pass < 3; pass++) {
+    sent.clear();
+    RenewReplyWait();
+    PollBoard();
+    ExpectExactPass(&wire, &model, lcd, sent);
+    ExpectConsistentDisplays(lcd, sent);
+    if (!wire.Lost && wire.Next >= pieces.size()) break;  // all taken
+  }
+
+  CloseConnection();
+  ReleaseFacilities();
+  HeadlessSetReceiveScript(nullptr);
+  Check(HeadlessLiveMemoryBlocks() == 0, "reply buffers released");
+  ZeroAppState();
+  HeadlessReset();
+  return 0;
+}
