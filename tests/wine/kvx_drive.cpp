@@ -16,7 +16,8 @@
 //   kvx-drive checked TITLE N          1 when check box N is ticked, else 0
 //   kvx-drive enabled TITLE N          1 when control N is enabled, else 0
 //   kvx-drive exists TITLE N           1 when control N exists, else 0
-//   kvx-drive rect TITLE               outer "LEFT TOP RIGHT BOTTOM"
+//   kvx-drive rect TITLE [N]           outer "LEFT TOP RIGHT BOTTOM" of the
+//                                      window or of control N, on the screen
 //   kvx-drive client TITLE             client "WIDTH HEIGHT"
 //   kvx-drive origin TITLE             client top-left on the screen "X Y"
 //   kvx-drive style TITLE [N]          window style bits of the window or
@@ -29,6 +30,29 @@
 //                                      process owning TITLE): "PID<TAB>TITLE"
 //   kvx-drive msgbox TITLE [MS]        text of the message box TITLE
 //   kvx-drive ok TITLE [MS]            presses OK on message box TITLE
+//   kvx-drive watch TITLE N MS         reads control N's text every 100 ms
+//                                      for MS: one line "T<TAB>TEXT" per
+//                                      change (T: ms from the start), then
+//                                      "samples=S changes=C answer=A
+//                                      unchanged=U" (A: longest wait for
+//                                      an answer, U: longest time without
+//                                      a change, both ms)
+//   kvx-drive open-description COUNT   COUNT times: opens the description
+//                                      window (picture 100), waits for it,
+//                                      closes it (button 95), waits until
+//                                      it is gone; prints "done COUNT MS"
+//   kvx-drive console COUNT TEXT       COUNT times: sends TEXT from the
+//                                      console, waits for its exchange in
+//                                      box 98, then shows the command
+//                                      summary and waits for it; prints
+//                                      "done COUNT MS"
+//   kvx-drive resources TITLE          of the process owning TITLE: "gdi=G
+//                                      user=U windows=W children=C
+//                                      handles=H" (G, U from
+//                                      GetGuiResources, -1 when the system
+//                                      has no figure; W its top-level
+//                                      windows, C their child windows; H
+//                                      its kernel handles, -1: unknown)
 //
 // TITLE is the title's bytes (Windows-1252) with \xNN escapes, or one of
 // @main, @notice, @description, @problem, the program's own titles.
@@ -146,13 +170,21 @@ bool Ask(HWND w, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
 bool ReadText(HWND w, std::string* text) {
   LRESULT n = 0;
   if (!Ask(w, WM_GETTEXTLENGTH, 0, 0, &n)) return false;
-  std::string buf(static_cast<size_t>(n) + 1, '\0');
-  LRESULT got = 0;
-  if (!Ask(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]), &got))
-    return false;
-  buf.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  *text = buf;
-  return true;
+  // The text may grow between the two questions: room to spare, and once
+  // more with more room when the answer filled it.
+  for (size_t room = static_cast<size_t>(n) + 257;; room *= 4) {
+    std::string buf(room, '\0');
+    LRESULT got = 0;
+    if (!Ask(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]),
+             &got))
+      return false;
+    size_t length = got > 0 ? static_cast<size_t>(got) : 0;
+    if (length + 1 < room || room > (1u << 24)) {
+      buf.resize(length);
+      *text = buf;
+      return true;
+    }
+  }
 }
 
 int Fail(int code, const char* what) {
@@ -207,6 +239,168 @@ HWND FocusOf(HWND top) {
   return info.hwndFocus;
 }
 
+// Every window of one process: top-level ones (visible or not, tooltips
+// included) and all their descendants.
+struct WindowCount {
+  DWORD Pid;
+  int Top;
+  int Children;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM p) {
+  ++reinterpret_cast<WindowCount*>(p)->Children;
+  return TRUE;
+}
+
+BOOL CALLBACK CountTop(HWND w, LPARAM p) {
+  WindowCount* c = reinterpret_cast<WindowCount*>(p);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid != c->Pid) return TRUE;
+  ++c->Top;
+  EnumChildWindows(w, CountChild, p);  // descendants, recursively
+  return TRUE;
+}
+
+// A figure of GetGuiResources; -1 when the system keeps none for the
+// process (it answers 0 with an error, as a stub does).
+long GuiFigure(HANDLE process, DWORD which) {
+  SetLastError(0);
+  DWORD n = GetGuiResources(process, which);
+  if (n == 0 && GetLastError() != 0) return -1;
+  return n == 0 ? -1 : static_cast<long>(n);
+}
+
+typedef BOOL(WINAPI* HandleCountFn)(HANDLE, PDWORD);
+
+long HandleCount(HANDLE process) {
+  HandleCountFn f = reinterpret_cast<HandleCountFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+  DWORD n = 0;
+  if (!f || !f(process, &n) || n == 0) return -1;  // 0: no figure kept
+  return static_cast<long>(n);
+}
+
+int Resources(HWND top) {
+  WindowCount count{0, 0, 0};
+  GetWindowThreadProcessId(top, &count.Pid);
+  HANDLE process =
+      OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, count.Pid);
+  if (!process) return Fail(NoWindow, "the window's process cannot be opened");
+  long gdi = GuiFigure(process, GR_GDIOBJECTS);
+  long user = GuiFigure(process, GR_USEROBJECTS);
+  long handles = HandleCount(process);
+  CloseHandle(process);
+  EnumWindows(CountTop, reinterpret_cast<LPARAM>(&count));
+  printf("gdi=%ld user=%ld windows=%d children=%d handles=%ld\n", gdi, user,
+         count.Top, count.Children, handles);
+  return Done;
+}
+
+// Samples control c's text for `ms`, reporting every change.
+int Watch(HWND c, DWORD ms) {
+  DWORD start = GetTickCount();
+  DWORD lastChange = start, longestAnswer = 0, longestUnchanged = 0;
+  int samples = 0, changes = 0;
+  std::string last;
+  for (;;) {
+    DWORD asked = GetTickCount();
+    std::string text;
+    if (!ReadText(c, &text)) return Fail(NoAnswer, "no answer");
+    DWORD now = GetTickCount();
+    if (now - asked > longestAnswer) longestAnswer = now - asked;
+    if (samples == 0 || text != last) {
+      if (samples > 0) {
+        ++changes;
+        if (now - lastChange > longestUnchanged)
+          longestUnchanged = now - lastChange;
+        lastChange = now;
+      }
+      printf("%lu\t%s\n", static_cast<unsigned long>(now - start),
+             text.c_str());
+      last = text;
+    }
+    ++samples;
+    if (now - start >= ms) break;
+    Sleep(100);
+  }
+  DWORD end = GetTickCount();
+  if (end - lastChange > longestUnchanged) longestUnchanged = end - lastChange;
+  printf("samples=%d changes=%d answer=%lu unchanged=%lu\n", samples, changes,
+         static_cast<unsigned long>(longestAnswer),
+         static_cast<unsigned long>(longestUnchanged));
+  return Done;
+}
+
+// Polls until `done` holds, at most `ms`.
+template <typename Condition>
+bool WaitUntil(DWORD ms, Condition done) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start >= ms) return false;
+    Sleep(20);
+  }
+}
+
+const DWORD StepMs = 10000;  // longest wait for one step of a repetition
+
+bool Click(HWND top, int number) {
+  HWND c = GetDlgItem(top, number);
+  return c && IsWindowEnabled(c) && Ask(c, BM_CLICK, 0, 0, nullptr);
+}
+
+bool TextStarts(HWND top, int number, const std::string& start) {
+  std::string text;
+  HWND c = GetDlgItem(top, number);
+  return c && ReadText(c, &text) && text.compare(0, start.size(), start) == 0;
+}
+
+int OpenDescription(HWND main, int count) {
+  const std::string title = DecodeTitle("@description");
+  DWORD start = GetTickCount();
+  for (int i = 0; i < count; ++i) {
+    if (!Click(main, 100)) return Fail(NoAnswer, "picture 100 not clicked");
+    HWND d = nullptr;
+    if (!WaitUntil(StepMs, [&] { return (d = FindTop(title, true, false)); }))
+      return Fail(NoWindow, "the description window did not open");
+    if (!WaitUntil(StepMs, [&] { return GetDlgItem(d, 95) != nullptr; }) ||
+        !Click(d, 95))
+      return Fail(NoControl, "button 95 not clicked");
+    if (!WaitUntil(StepMs, [&] { return !FindTop(title, false, false); }))
+      return Fail(NoWindow, "the description window did not close");
+  }
+  printf("done %d %lu\n", count,
+         static_cast<unsigned long>(GetTickCount() - start));
+  return Done;
+}
+
+int ConsoleRounds(HWND main, int count, const std::string& command) {
+  HWND field = GetDlgItem(main, 97);
+  HWND send = GetDlgItem(main, 92);
+  if (!field || !send) return Fail(NoControl, "no console");
+  const std::string echo = ">" + command + "\r\n";
+  const std::string summary = "Befehle f\xfcr das KORVALINEX-Board\r\n";
+  DWORD start = GetTickCount();
+  for (int i = 0; i < count; ++i) {
+    if (!Ask(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(command.c_str()),
+             nullptr) ||
+        !WaitUntil(StepMs, [&] { return IsWindowEnabled(send) != 0; }) ||
+        !Click(main, 92))
+      return Fail(NoAnswer, "the command was not sent");
+    if (!WaitUntil(StepMs, [&] {
+          return TextStarts(main, 98, echo) && IsWindowEnabled(send);
+        }))
+      return Fail(NoAnswer, "no exchange in the console box");
+    if (!Click(main, 93) ||
+        !WaitUntil(StepMs, [&] { return TextStarts(main, 98, summary); }))
+      return Fail(NoAnswer, "no command summary in the console box");
+  }
+  printf("done %d %lu\n", count,
+         static_cast<unsigned long>(GetTickCount() - start));
+  return Done;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,6 +417,15 @@ int main(int argc, char** argv) {
     }
     EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&list));
     return Done;
+  }
+
+  if (cmd == "open-description" || cmd == "console") {
+    HWND main = WaitTop(DecodeTitle("@main"), 0, false);
+    if (!main) return Fail(NoWindow, "main window not found");
+    int count = argc > 2 ? atoi(argv[2]) : 0;
+    if (cmd == "open-description") return OpenDescription(main, count);
+    if (argc < 4) return Fail(Usage, "console: the command text is missing");
+    return ConsoleRounds(main, count, DecodeTitle(argv[3]));
   }
 
   if (argc < 3) return Fail(Usage, "a window title is missing");
@@ -264,7 +467,8 @@ int main(int argc, char** argv) {
   if (!top) return Fail(NoWindow, "window not found");
   if (cmd == "wait") return Done;
 
-  if (cmd == "rect") {
+  if (cmd == "resources") return Resources(top);
+  if (cmd == "rect" && argc == 3) {
     RECT r;
     GetWindowRect(top, &r);
     printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
@@ -387,6 +591,16 @@ int main(int argc, char** argv) {
     if (!Ask(c, BM_GETCHECK, 0, 0, &state)) return Fail(NoAnswer, "no answer");
     printf("%d\n", state == BST_CHECKED ? 1 : 0);
     return Done;
+  }
+  if (cmd == "rect") {
+    RECT r;
+    GetWindowRect(c, &r);
+    printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return Done;
+  }
+  if (cmd == "watch") {
+    if (argc < 5) return Fail(Usage, "watch: the time is missing");
+    return Watch(c, static_cast<DWORD>(atol(argv[4])));
   }
   if (cmd == "enabled") {
     printf("%d\n", IsWindowEnabled(c) ? 1 : 0);
