@@ -57,11 +57,12 @@ struct AppStateRecord {
   ReplyBuffer LcdReplyBuffer;
 
   // Bounded reply wait: what is left of this main-loop pass's allowance
-  // for waiting on the board, and whether the last receive gave up waiting
-  // (so that a late reply still in the connection is not taken as the
-  // reply to the next command).
+  // for waiting on the board, whether the board still owes a reply that a
+  // receive gave up waiting for (so that it is not taken as the reply to a
+  // later command), and how long that late reply has been awaited since.
   int ReplyWaitLeft;
   int ReplyOutOfStep;
+  int LateReplyWaited;
 
   // Captions and units.
   Text OutputName[9];
@@ -123,8 +124,10 @@ struct AppStateRecord {
 extern AppStateRecord AppState;
 
 // Longest wait for one reply, and the allowance of one main-loop pass for
-// all waits on the board together, in ms.
-enum { ReplyWaitLimit = 700, ReplyWaitPerPass = 1400 };
+// all waits on the board together, in ms. A reply not there after
+// ReplyLostAfter of waiting in all (its own receive and the waits for it
+// before the next command) counts as lost.
+enum { ReplyWaitLimit = 700, ReplyWaitPerPass = 1400, ReplyLostAfter = 1200 };
 
 // Zeroes the whole record.
 void ZeroAppState();

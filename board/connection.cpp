@@ -42,18 +42,57 @@ PlatSocket OpenConnection(const Text& address, int port) {
   return s;
 }
 
-// Before a command goes out after a receive that gave up waiting, the
-// late reply (or what is left of it) is thrown away, so that it cannot be
-// taken for the reply to this command.
-static void BringIntoStep() {
-  if (!AppState.ReplyOutOfStep) return;
-  PlatDiscardPending(AppState.BoardConnection);
+// What is left of the pass's allowance for one wait on the board.
+static int WaitForOneReply() {
+  int wait = AppState.ReplyWaitLeft;
+  if (wait > ReplyWaitLimit) wait = ReplyWaitLimit;
+  return wait < 0 ? 0 : wait;
+}
+
+// The board answers its commands in order, one reply each. After a
+// receive that gave up waiting, the board still owes that reply: it is
+// awaited here, within what is left of the pass's allowance, and thrown
+// away, so that it cannot be taken for the reply to a later command (a
+// command sent before it came would only push it into that command's
+// receive). A reply waited for ReplyLostAfter in all, its own receive
+// included, counts as lost: the board dropped it or was silent.
+bool BringIntoStep() {
+  if (!AppState.ReplyOutOfStep) return true;
+  if (AppState.BoardConnection == NoSocket) return true;
+  int wait = WaitForOneReply();
+  int lostAfter = ReplyLostAfter - AppState.LateReplyWaited;
+  if (wait > lostAfter) wait = lostAfter > 0 ? lostAfter : 0;
+  unsigned char scratch[512];
+  int waited = 0;
+  int got = PlatReceive(AppState.BoardConnection, scratch, sizeof scratch, wait,
+                        &waited);
+  if (got == ReceiveTimedOut) {
+    int spent = waited > wait ? waited : wait;
+    AppState.ReplyWaitLeft -= spent;
+    AppState.LateReplyWaited += spent;
+    if (AppState.LateReplyWaited < ReplyLostAfter) return false;
+  } else {
+    if (waited > 0) AppState.ReplyWaitLeft -= waited;
+    // A full scratch block may have more of the late reply behind it.
+    if (got == (int)sizeof scratch)
+      PlatDiscardPending(AppState.BoardConnection);
+  }
   AppState.ReplyOutOfStep = 0;
+  AppState.LateReplyWaited = 0;
+  return true;
+}
+
+// Commands the operator or the measurement cycle caused always go out;
+// one sent while a late reply is still owed leaves the connection out of
+// step, since its receive may take that late reply instead of its own.
+static void GoingOut() {
+  if (BringIntoStep()) return;
+  AppState.LateReplyWaited = 0;
 }
 
 void SendCommand(const Text& keyword) {
   if (AppState.BoardConnection == NoSocket) return;
-  BringIntoStep();
+  GoingOut();
   Text wire = keyword;
   wire.append(CommandSuffix, 5);
   PlatSend(AppState.BoardConnection, wire.data(), (int)wire.size());
@@ -66,16 +105,14 @@ void SendBlock(const Text& text) {
   memcpy(b->Bytes, text.data(), n);
   b->Bytes[n] = 0;
   if (AppState.BoardConnection == NoSocket) return;
-  BringIntoStep();
+  GoingOut();
   PlatSend(AppState.BoardConnection, b->Bytes, BlockSize);
 }
 
 int ReceiveReply(ReplyBuffer* buffer, int max) {
   if (AppState.BoardConnection == NoSocket || !buffer->Bytes) return 0;
   if (max > buffer->Size) max = buffer->Size;
-  int wait = AppState.ReplyWaitLeft;
-  if (wait > ReplyWaitLimit) wait = ReplyWaitLimit;
-  if (wait < 0) wait = 0;
+  int wait = WaitForOneReply();
   int waited = 0;
   int got =
       PlatReceive(AppState.BoardConnection, buffer->Bytes, max, wait, &waited);
@@ -83,8 +120,10 @@ int ReceiveReply(ReplyBuffer* buffer, int max) {
     // A reply that did not come in time costs at least the time asked for,
     // whatever the clock's resolution made of it; once the allowance is
     // spent, the rest of the pass only takes what has already arrived.
-    AppState.ReplyWaitLeft -= waited > wait ? waited : wait;
+    int spent = waited > wait ? waited : wait;
+    AppState.ReplyWaitLeft -= spent;
     AppState.ReplyOutOfStep = 1;
+    AppState.LateReplyWaited = spent;
     return 0;
   }
   if (waited > 0) AppState.ReplyWaitLeft -= waited;

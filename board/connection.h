@@ -15,7 +15,14 @@ bool CheckBoardAddress(const Text& address, int port);
 // Opens the TCP connection; NoSocket when it cannot be opened.
 PlatSocket OpenConnection(const Text& address, int port);
 
-// Sends `keyword` followed by the command suffix, in one send call.
+// Waits, within the pass's allowance, for a late reply the board still
+// owes and throws it away. False while it is still owed: an exchange of
+// the board query is then left out, so that the query never talks over a
+// board that has not answered yet.
+bool BringIntoStep();
+// Sends `keyword` followed by the command suffix, in one send call; also
+// while a late reply is still owed (what the operator or the cycle caused
+// always goes out).
 void SendCommand(const Text& keyword);
 // Writes `text` and one zero byte at the start of CommandBuffer, then sends
 // all 100 bytes of it. A text of more than 99 bytes is cut to 99.

@@ -16,8 +16,11 @@ static int DigitalLabel(int n) { return LabelDigitalState1 + n - 1; }
 // One exchange of the board query: the reply text is what this receive
 // delivered, ended by a zero byte written after it where it fits; when
 // nothing arrived, the buffer's previous text. `delivered` tells which.
+// While the board still owes a late reply, the exchange is left out.
 static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
                      bool* delivered = nullptr) {
+  if (delivered) *delivered = false;
+  if (!BringIntoStep()) return ReplyText(buffer);
   SendCommand(keyword);
   int n = ReceiveReply(buffer, max);
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
@@ -26,8 +29,9 @@ static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
 }
 
 static Text BlockExchange(const Text& text) {
-  SendBlock(text);
   ReplyBuffer* b = &AppState.LcdReplyBuffer;
+  if (!BringIntoStep()) return ReplyText(b);
+  SendBlock(text);
   int n = ReceiveReply(b, LcdReplyBufferSize);
   if (n >= 1 && n < b->Size) b->Bytes[n] = 0;
   return ReplyText(b);

@@ -57,6 +57,10 @@ void ReadSwitchDelay(int output) {
 
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
+  // Output 8 pulses only behind a fresh tick of the safety lock. A click
+  // made while its last pulse ran is taken after that pulse, when the lock
+  // is off again: it does nothing, as a click on the locked button would.
+  if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   int button = PulseButton(output);
 
   ReadSwitchDelay(output);

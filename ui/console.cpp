@@ -46,7 +46,12 @@ void SendConsoleCommand() {
   ReplyBuffer* buffer = &AppState.CommandBuffer;
   if (buffer->Bytes) memset(buffer->Bytes, ' ', buffer->Size);
 
+  // A field's text ends at its first zero byte, as the window system keeps
+  // it; a zero byte in a text command would make the board take it for a
+  // display block and swallow the commands that follow it.
   AppState.ConsoleCommandText = PlatGetText(EditConsole);
+  size_t zero = AppState.ConsoleCommandText.find('\0');
+  if (zero != Text::npos) AppState.ConsoleCommandText.resize(zero);
 
   // A display command longer than 99 characters does not fit the block
   // together with its zero byte: SendBlock sends its first 99 characters.
