@@ -14,9 +14,6 @@
 
 namespace {
 
-const uint32_t Red = 0x000000FF;
-const uint32_t Blue = 0x00FF0000;
-
 // The board link and the main window, with the click loaded so that the
 // click sound can be counted.
 class Console : public BoardTest {

@@ -15,8 +15,6 @@
 
 namespace {
 
-const uint32_t Blue = 0x00FF0000;
-
 // The description as the operator reads it, one entry per line on the
 // screen (the box keeps its lines apart with a carriage return).
 const std::vector<Text> ShownLines = {
@@ -94,12 +92,6 @@ class DescriptionWindowTest : public ::testing::Test {
     ASSERT_TRUE(PlatLoadClick());
     AppState.SoundLoaded = 1;
     ASSERT_TRUE(BuildMainWindow());
-  }
-
-  const HeadlessControl& C(int number) {
-    static HeadlessControl none{};
-    const HeadlessControl* c = HeadlessFindControl(number);
-    return c ? *c : none;
   }
 };
 

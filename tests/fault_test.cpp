@@ -19,11 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::vector<std::string> Query = {
-    "Help",      "Version",   "Getip",     "Getgw",    "Getmask",
-    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3", "GETADC 4",
-    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4"};
-
 const char VersionReply[] = "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n";
 const char Umlauts[] = "\xC4\xD6\xDC\xE4\xF6\xFC\xDF\x80";  // as the board adds
 const char Closed[] = "GESCHLOSSEN";
@@ -324,23 +319,25 @@ class Faults : public BoardTest {
     for (const kvxsim::CommandRecord& c : log) raw += c.raw;
     EXPECT_EQ(ReceivedBytes().substr(0, raw.size()), raw);
     int runs = 0;
-    size_t previous = Query.size();
+    size_t previous = QueryCommands.size();
     for (size_t i = 0; i < log.size(); i++) {
       const std::string& text = log[i].text;
       size_t at = 0;
-      while (at < Query.size() && Query[at] != text) at++;
-      if (at == Query.size()) {
+      while (at < QueryCommands.size() && QueryCommands[at] != text) at++;
+      if (at == QueryCommands.size()) {
         ADD_FAILURE() << "command " << i << " not a query: '" << text << "'";
         continue;
       }
       if (whole) {
-        EXPECT_EQ(text, Query[i % Query.size()]) << "command " << i;
+        EXPECT_EQ(text, QueryCommands[i % QueryCommands.size()])
+            << "command " << i;
       }
       if (at <= previous) runs++;
       previous = at;
     }
     if (whole && Sim.Connected()) {
-      EXPECT_EQ(log.size(), Query.size() * (size_t)HeadlessClickCount());
+      EXPECT_EQ(log.size(),
+                QueryCommands.size() * (size_t)HeadlessClickCount());
     }
     EXPECT_LE(runs, HeadlessClickCount());
   }
@@ -615,7 +612,7 @@ TEST_F(Faults, OperatorCommandsGoOutWhileTheBoardIsSilent) {
   std::vector<std::string> others;
   for (const std::string& t : CommandTexts()) {
     bool query = false;
-    for (const std::string& q : Query) query = query || q == t;
+    for (const std::string& q : QueryCommands) query = query || q == t;
     if (!query) others.push_back(t);
   }
   EXPECT_EQ(others, caused);
@@ -665,7 +662,7 @@ TEST_F(Faults, CycleCommandsGoOutAtItsTicksOnlyWhileRepliesAreLineEnds) {
   std::vector<std::string> queries;
   for (const kvxsim::CommandRecord& c : log)
     if (c.text.rfind("setport", 0) != 0) queries.push_back(c.text);
-  ASSERT_EQ(queries.size() % Query.size(), 0u);
+  ASSERT_EQ(queries.size() % QueryCommands.size(), 0u);
   for (size_t i = 0; i < queries.size(); i++)
-    ASSERT_EQ(queries[i], Query[i % Query.size()]) << i;
+    ASSERT_EQ(queries[i], QueryCommands[i % QueryCommands.size()]) << i;
 }

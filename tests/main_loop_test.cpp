@@ -7,16 +7,7 @@
 
 namespace {
 
-const uint32_t Red = 0x000000FF;
-const uint32_t Blue = 0x00FF0000;
-
 using MainLoop = BoardTest;
-
-const HeadlessControl& C(int number) {
-  static HeadlessControl none{};
-  const HeadlessControl* c = HeadlessFindControl(number);
-  return c ? *c : none;
-}
 
 // Board-clock times of every board query (its "Help" command).
 std::vector<uint32_t> QueryTimes(kvxsim::Simulator& sim) {

@@ -13,26 +13,6 @@ namespace {
 
 using Commands = std::vector<std::string>;
 
-const uint32_t Blue = 0x00FF0000;
-
-const Commands Query = {"Help",      "Version",   "Getip",     "Getgw",
-                        "Getmask",   "Getstatus", "GETADC 1",  "GETADC 2",
-                        "GETADC 3",  "GETADC 4",  "GETPORT 1", "GETPORT 2",
-                        "GETPORT 3", "GETPORT 4"};
-
-const HeadlessControl& C(int number) {
-  static HeadlessControl none{};
-  const HeadlessControl* c = HeadlessFindControl(number);
-  return c ? *c : none;
-}
-
-Commands Setports(const Commands& all) {
-  Commands s;
-  for (const std::string& c : all)
-    if (c.rfind("setport", 0) == 0) s.push_back(c);
-  return s;
-}
-
 // The board link and the main window, with the click loaded and the three
 // functions released as after start-up; the procedures are called directly.
 class Measurement : public BoardTest {
@@ -73,17 +53,17 @@ Commands PoweredTicks() {
   };
   for (int tick = 1; tick <= 5; tick++) {
     add({"setport 3.1"});
-    add(Query);
+    add(QueryCommands);
     if (tick >= 3) {
-      add(Query);
+      add(QueryCommands);
       add({"setport 5.1"});
-      add(Query);
+      add(QueryCommands);
       add({"setport 4.0"});
-      add(Query);
+      add(QueryCommands);
     }
     if (tick == 5) {
       add({"setport 3.0"});
-      add(Query);
+      add(QueryCommands);
     }
   }
   return all;
@@ -103,8 +83,8 @@ TEST_F(Measurement, FullCycleCommandsClicksAndQueries) {
     int clicks = HeadlessClickCount();
     Commands sent = Ticks(5);
     EXPECT_EQ(sent, PoweredTicks());
-    EXPECT_EQ(Setports(sent).size(), 12u);
-    EXPECT_EQ(sent.size() - 12, 15 * Query.size());
+    EXPECT_EQ(OnlySetports(sent).size(), 12u);
+    EXPECT_EQ(sent.size() - 12, 15 * QueryCommands.size());
     EXPECT_EQ(HeadlessClickCount() - clicks, 12);
     EXPECT_EQ(AppState.CycleCounter, 0);
     EXPECT_FALSE(Sim.Output(3));
@@ -112,7 +92,7 @@ TEST_F(Measurement, FullCycleCommandsClicksAndQueries) {
 
     // With P = 0 output 3 is off for one tick only.
     Commands next = Ticks(1);
-    EXPECT_EQ(Setports(next),
+    EXPECT_EQ(OnlySetports(next),
               period == 0 ? Commands({"setport 3.1"}) : Commands());
     EXPECT_EQ(AppState.CycleCounter, 1);
   }
@@ -125,12 +105,12 @@ TEST_F(Measurement, SwitchedOffCycleOnlyEndsAndNegativePeriodEndsEveryTick) {
   Commands expected;
   for (int i = 0; i < 2; i++) {
     expected.push_back("setport 3.0");
-    expected.insert(expected.end(), Query.begin(), Query.end());
+    expected.insert(expected.end(), QueryCommands.begin(), QueryCommands.end());
   }
   EXPECT_EQ(sent, expected);
 
   AppState.CyclePeriod = -1;
-  EXPECT_EQ(Setports(Ticks(2)), Commands({"setport 3.0", "setport 3.0"}));
+  EXPECT_EQ(OnlySetports(Ticks(2)), Commands({"setport 3.0", "setport 3.0"}));
   EXPECT_EQ(AppState.CycleCounter, 0);
 }
 
@@ -159,7 +139,7 @@ TEST_F(Measurement, LevelOutputsAtTheirThresholds) {
     Sim.SetOutput(5, true);
     AppState.MaximumEnabled = c.maximum;
     AppState.MinimumEnabled = c.minimum;
-    EXPECT_EQ(Setports(Evaluate()), Commands({c.toOutput5, c.toOutput4}));
+    EXPECT_EQ(OnlySetports(Evaluate()), Commands({c.toOutput5, c.toOutput4}));
     EXPECT_EQ(AppState.LevelVoltage, c.level);
     EXPECT_EQ(Sim.Output(5), std::string(c.toOutput5) == "setport 5.1");
     EXPECT_EQ(Sim.Output(4), std::string(c.toOutput4) == "setport 4.1");
@@ -170,7 +150,7 @@ TEST_F(Measurement, MinimumDecidesOnTheLevelReadAfterTheMaximumCommand) {
   Sim.SetOutput(3, true);
   Sim.SetAnalog(1, 43);                    // 0.21 V from the second read on
   Sim.SetReply("GETADC 1", "300\r\n", 1);  // 1.465 V at the first read
-  EXPECT_EQ(Setports(Evaluate()), Commands({"setport 5.1", "setport 4.1"}));
+  EXPECT_EQ(OnlySetports(Evaluate()), Commands({"setport 5.1", "setport 4.1"}));
   EXPECT_EQ(C(ProgressLevel).Value, 400);  // 527: shown full
 }
 
@@ -260,7 +240,7 @@ TEST_F(MeasurementRun, SwitchingOnPastPeriodPlusTwoEvaluatesAtTheNextTick) {
   Commands after = CommandTexts();
   after.erase(after.begin(), after.begin() + before);
   EXPECT_EQ(
-      Setports(after),
+      OnlySetports(after),
       Commands({"setport 3.1", "setport 5.0", "setport 4.0", "setport 3.1",
                 "setport 5.0", "setport 4.0", "setport 3.0"}));
 }

@@ -20,18 +20,7 @@
 
 namespace {
 
-const std::vector<std::string> Query = {
-    "Help",      "Version",   "Getip",     "Getgw",    "Getmask",
-    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3", "GETADC 4",
-    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4"};
-
 const std::string Suffix = " \\r\\n";
-
-const HeadlessControl& C(int number) {
-  static HeadlessControl none{};
-  const HeadlessControl* c = HeadlessFindControl(number);
-  return c ? *c : none;
-}
 
 // Every Windows-1252 byte from 80 to FF, in order.
 std::string HighBytes() {
@@ -50,7 +39,7 @@ std::string ControlBytes() {
 
 std::string QueryWire() {
   std::string wire;
-  for (const std::string& q : Query) wire += q + Suffix;
+  for (const std::string& q : QueryCommands) wire += q + Suffix;
   return wire;
 }
 
@@ -375,7 +364,9 @@ TEST_F(OperatorInput, ClicksPostedAtOnceAreEachHandledOnceInOrder) {
     std::vector<uint32_t> on, off;
     for (size_t i = before; i < log.size(); i++) {
       const std::string& t = log[i].text;
-      if (std::find(Query.begin(), Query.end(), t) != Query.end()) continue;
+      if (std::find(QueryCommands.begin(), QueryCommands.end(), t) !=
+          QueryCommands.end())
+        continue;
       caused.push_back(t);
       if (t == "setport 1.1") on.push_back(log[i].time);
       if (t == "setport 1.0") off.push_back(log[i].time);

@@ -9,21 +9,12 @@
 
 namespace {
 
-const uint32_t Red = 0x000000FF;
-const uint32_t Blue = 0x00FF0000;
-
 class Poll : public BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
     ConnectOnly();
     ASSERT_TRUE(BuildMainWindow());
-  }
-  static const HeadlessControl& C(int number) {
-    const HeadlessControl* c = HeadlessFindControl(number);
-    EXPECT_NE(c, nullptr) << "control " << number;
-    static HeadlessControl none{};
-    return c ? *c : none;
   }
   static void ExpectLabel(int number, const std::string& text,
                           uint32_t colour) {
@@ -37,11 +28,6 @@ class Poll : public BoardTest {
     PollBoard();
   }
 };
-
-const std::vector<std::string> QueryCommands = {
-    "Help",      "Version",   "Getip",     "Getgw",    "Getmask",
-    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3", "GETADC 4",
-    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4"};
 
 }  // namespace
 

@@ -71,3 +71,21 @@ int UnusedPort() {
   close(s);
   return ntohs(a.sin_port);
 }
+
+const std::vector<std::string> QueryCommands = {
+    "Help",      "Version",   "Getip",     "Getgw",    "Getmask",
+    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3", "GETADC 4",
+    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4"};
+
+const HeadlessControl& C(int number) {
+  static const HeadlessControl none{};
+  const HeadlessControl* c = HeadlessFindControl(number);
+  return c ? *c : none;
+}
+
+std::vector<std::string> OnlySetports(const std::vector<std::string>& all) {
+  std::vector<std::string> setports;
+  for (const std::string& c : all)
+    if (c.rfind("setport", 0) == 0) setports.push_back(c);
+  return setports;
+}

@@ -43,3 +43,16 @@ class BoardTest : public ::testing::Test {
 
 // A loopback port on which nothing listens.
 int UnusedPort();
+
+// The two text colours the program sets.
+constexpr uint32_t Red = 0x000000FF;
+constexpr uint32_t Blue = 0x00FF0000;
+
+// The fourteen commands of one board query, in their order.
+extern const std::vector<std::string> QueryCommands;
+
+// Control `number` of an open window; an empty record when there is none.
+const HeadlessControl& C(int number);
+
+// Only the setport commands of a command list.
+std::vector<std::string> OnlySetports(const std::vector<std::string>& all);

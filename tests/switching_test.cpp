@@ -12,24 +12,6 @@ namespace {
 
 using Commands = std::vector<std::string>;
 
-const Commands Query = {"Help",      "Version",   "Getip",     "Getgw",
-                        "Getmask",   "Getstatus", "GETADC 1",  "GETADC 2",
-                        "GETADC 3",  "GETADC 4",  "GETPORT 1", "GETPORT 2",
-                        "GETPORT 3", "GETPORT 4"};
-
-const HeadlessControl& C(int number) {
-  static HeadlessControl none{};
-  const HeadlessControl* c = HeadlessFindControl(number);
-  return c ? *c : none;
-}
-
-Commands Setports(const Commands& all) {
-  Commands s;
-  for (const std::string& c : all)
-    if (c.rfind("setport", 0) == 0) s.push_back(c);
-  return s;
-}
-
 Commands Concat(std::initializer_list<Commands> parts) {
   Commands all;
   for (const Commands& p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -106,8 +88,10 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
     RenewReplyWait();
     PulseOutput(1);
 
-    EXPECT_EQ(CommandTexts(),
-              Concat({{"setport 1.1"}, Query, {"setport 1.0"}, Query}));
+    EXPECT_EQ(
+        CommandTexts(),
+        Concat(
+            {{"setport 1.1"}, QueryCommands, {"setport 1.0"}, QueryCommands}));
     ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
     EXPECT_EQ(HeadlessSleeps().back(), c.second);
     EXPECT_EQ(TimeOf(Sim, "setport 1.0") - TimeOf(Sim, "setport 1.1"),
@@ -140,7 +124,7 @@ TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
       RenewReplyWait();
       SwitchFunction(c.output, on);
       EXPECT_EQ(*c.flag, on);
-      EXPECT_EQ(CommandTexts(), Query);
+      EXPECT_EQ(CommandTexts(), QueryCommands);
       EXPECT_EQ(HeadlessClickCount(), clicks);
       const char* shown = on ? c.onText : c.offText;
       if (shown) {
@@ -177,14 +161,14 @@ TEST_F(SwitchingRun, SafetyLockFreesOnePulseOfOutput8) {
         // Ticking plays one click and sends nothing; every automatic query
         // in between plays its own.
         EXPECT_TRUE(C(ButtonPulse8).Enabled);
-        EXPECT_TRUE(Setports(CommandTexts()).empty());
+        EXPECT_TRUE(OnlySetports(CommandTexts()).empty());
         EXPECT_EQ(HeadlessClickCount() - clicks, 1 + helps() - queries);
         sleeps = HeadlessSleeps().size();
         EXPECT_TRUE(HeadlessPostClick(ButtonPulse8));
         break;
       case 4:
         EXPECT_FALSE(C(CheckSafetyLock).Checked);
-        EXPECT_EQ(Setports(CommandTexts()),
+        EXPECT_EQ(OnlySetports(CommandTexts()),
                   Commands({"setport 8.1", "setport 8.0"}));
         ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
         EXPECT_EQ(HeadlessSleeps().back(), 100);
@@ -198,7 +182,7 @@ TEST_F(SwitchingRun, SafetyLockFreesOnePulseOfOutput8) {
         break;
     }
   });
-  EXPECT_EQ(Setports(CommandTexts()).size(), 2u);
+  EXPECT_EQ(OnlySetports(CommandTexts()).size(), 2u);
 }
 
 TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
@@ -227,7 +211,7 @@ TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
         break;
       case 7:
         EXPECT_EQ(Sim.Outputs(), "00000000");
-        afterAus = Setports(CommandTexts());
+        afterAus = OnlySetports(CommandTexts());
         EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOff));
         break;
       case 8:
@@ -240,7 +224,7 @@ TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
         break;
       case 10:
         EXPECT_EQ(AppState.MinimumEnabled, 1);
-        EXPECT_EQ(Setports(CommandTexts()), afterAus);
+        EXPECT_EQ(OnlySetports(CommandTexts()), afterAus);
         HeadlessPostClick(ButtonQuit);
         break;
     }
