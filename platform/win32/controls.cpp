@@ -156,7 +156,11 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
 
 void PlatSetText(int number, const Text& text) {
   Win32Control* c = Win32FindControl(number);
-  if (c) SetWindowTextA(c->Handle, text.c_str());
+  if (!c) return;
+  // The board query and the main loop rewrite most labels every second
+  // with what they already show; only a change is worth a repaint.
+  if (PlatGetText(number) == text) return;
+  SetWindowTextA(c->Handle, text.c_str());
 }
 
 Text PlatGetText(int number) {
