@@ -142,24 +142,7 @@ const char kHelp[] =
     "closeafter N|off | flood N | raw BYTES | faults off | shutdown\n";
 
 bool SendLines(int fd, const std::string& bytes) {
-  size_t sent = 0;
-  int stalled = 0;
-  while (sent < bytes.size()) {
-    ssize_t r = send(fd, bytes.data() + sent, bytes.size() - sent,
-                     MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (r > 0) {
-      sent += static_cast<size_t>(r);
-      stalled = 0;
-      continue;
-    }
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-      return false;
-    pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, 50);
-    stalled += 50;
-    if (stalled > 5000) return false;
-  }
-  return true;
+  return SendBounded(fd, bytes, 5000, nullptr);
 }
 
 }  // namespace

@@ -962,14 +962,12 @@ std::string Simulator::Execute(CommandRecord* cmd, bool* resetAfter) {
 
 // ---- Server ----
 
-bool Simulator::SendAll(int fd, const std::string& bytes) {
+bool SendBounded(int fd, const std::string& bytes, int stallMs,
+                 const std::function<bool()>& stop) {
   size_t sent = 0;
   int stalled = 0;
   while (sent < bytes.size()) {
-    {
-      std::lock_guard<std::mutex> lk(mu_);
-      if (stopping_ || closeReq_ || resetReq_) return false;
-    }
+    if (stop && stop()) return false;
     ssize_t r = send(fd, bytes.data() + sent, bytes.size() - sent,
                      MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r > 0) {
@@ -982,9 +980,16 @@ bool Simulator::SendAll(int fd, const std::string& bytes) {
     pollfd p{fd, POLLOUT, 0};
     poll(&p, 1, 50);
     stalled += 50;
-    if (stalled > kSendStallMs) return false;
+    if (stalled > stallMs) return false;
   }
   return true;
+}
+
+bool Simulator::SendAll(int fd, const std::string& bytes) {
+  return SendBounded(fd, bytes, kSendStallMs, [this] {
+    std::lock_guard<std::mutex> lk(mu_);
+    return stopping_ || closeReq_ || resetReq_;
+  });
 }
 
 void Simulator::ServerLoop() {

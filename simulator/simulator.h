@@ -101,6 +101,10 @@ bool UnescapeBytes(const std::string& text, std::string* bytes);
 // Windows-1252 to UTF-8 for the terminal; control bytes become '.', the
 // five undefined code points U+FFFD.
 std::string Cp1252ToUtf8(const std::string& bytes);
+// Sends all of `bytes` on a non-blocking send loop; false on an error,
+// when `stop` (may be empty) says so, or after `stallMs` without progress.
+bool SendBounded(int fd, const std::string& bytes, int stallMs,
+                 const std::function<bool()>& stop);
 // True for a dotted IPv4 address in 127.0.0.0/8, or "localhost".
 bool IsLoopbackAddress(const std::string& address);
 

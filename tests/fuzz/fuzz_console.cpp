@@ -19,6 +19,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "platform/headless/headless.h"
+#include "tests/fuzz/harness.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
@@ -154,11 +155,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(PlatIsEnabled(ButtonConsoleSend), "send button enabled again");
   Check(HeadlessFocus() == ButtonConsoleSend, "focus on the send button");
 
-  CloseConnection();
-  ReleaseFacilities();
-  HeadlessSetReceiveScript(nullptr);
-  Check(HeadlessLiveMemoryBlocks() == 0, "reply buffers released");
-  ZeroAppState();
-  HeadlessReset();
+  Check(EndScriptedRun(), "reply buffers released");
   return 0;
 }

@@ -25,6 +25,7 @@
 #include "board/connection.h"
 #include "board/poll.h"
 #include "platform/headless/headless.h"
+#include "tests/fuzz/harness.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -262,11 +263,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!wire.Lost && wire.Next >= pieces.size()) break;  // all taken
   }
 
-  CloseConnection();
-  ReleaseFacilities();
-  HeadlessSetReceiveScript(nullptr);
-  Check(HeadlessLiveMemoryBlocks() == 0, "reply buffers released");
-  ZeroAppState();
-  HeadlessReset();
+  Check(EndScriptedRun(), "reply buffers released");
   return 0;
 }
