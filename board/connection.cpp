@@ -82,6 +82,20 @@ bool BringIntoStep() {
   return true;
 }
 
+// Bytes that are waiting before a board query sends its first command
+// cannot be the reply to any of its commands: a flood the board sent
+// unasked, or the rest of an earlier reply too long for its buffer (the
+// console's Help, for one). Taken for replies, they would put every later
+// reply one exchange or more behind its command for good, the level
+// voltage the cycle switches on included, since each receive returns as
+// soon as anything is there. A late reply still owed is awaited first, as
+// before any exchange.
+void CatchUpWithBoard() {
+  if (AppState.BoardConnection == NoSocket) return;
+  if (!BringIntoStep()) return;
+  PlatDiscardPending(AppState.BoardConnection);
+}
+
 // Commands the operator or the measurement cycle caused always go out;
 // one sent while a late reply is still owed leaves the connection out of
 // step, since its receive may take that late reply instead of its own.

@@ -20,6 +20,11 @@ PlatSocket OpenConnection(const Text& address, int port);
 // the board query is then left out, so that the query never talks over a
 // board that has not answered yet.
 bool BringIntoStep();
+// Before a board query: once no late reply is owed, throws away whatever
+// is already waiting on the connection, so that the query starts in step
+// with the board. Within a query, the rest of a reply still begins the
+// next command's reply.
+void CatchUpWithBoard();
 // Sends `keyword` followed by the command suffix, in one send call; also
 // while a late reply is still owed (what the operator or the cycle caused
 // always goes out).

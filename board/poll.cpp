@@ -203,6 +203,7 @@ static void Redraw() {
 }
 
 void PollBoard() {
+  CatchUpWithBoard();
   uint32_t before = PlatTickCount();
   Exchange("Help", &AppState.PingBuffer, PingBufferSize);
   AppState.PingTime = (int32_t)(PlatTickCount() - before);

@@ -118,8 +118,7 @@ enum ControlProperty {
 // button's caption, or the field's first text; ignored by other kinds.
 // An image button shows image 0.
 bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
-                       int width, int height, const Text& text,
-                       int properties);
+                       int width, int height, const Text& text, int properties);
 
 void PlatSetText(int number, const Text& text);
 Text PlatGetText(int number);
@@ -225,6 +224,7 @@ enum {
 // really waited. Returns the byte count, or one of the values above.
 int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
                 int* waitedMs);
-// Throws away every byte that has arrived and not been received.
+// Throws away the bytes that have arrived and not been received, with a
+// bounded number of reads (a board that keeps talking cannot hold it).
 void PlatDiscardPending(PlatSocket socket);
 void PlatCloseSocket(PlatSocket socket);

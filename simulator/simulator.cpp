@@ -626,6 +626,11 @@ uint64_t Simulator::CommandCount() const {
   return commandCount_;
 }
 
+uint64_t Simulator::AnsweredCount() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return answeredCount_;
+}
+
 void Simulator::ClearLog() {
   std::lock_guard<std::mutex> lk(mu_);
   chunks_.clear();
@@ -1121,6 +1126,7 @@ void Simulator::ServeConnection(int fd) {
         break;
       }
       std::lock_guard<std::mutex> lk(mu_);
+      ++answeredCount_;
       if (closeAfter_ > 0 && --closeAfter_ == 0) {
         closeAfter_ = -1;
         end = kClose;

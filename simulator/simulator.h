@@ -157,6 +157,9 @@ class Simulator {
   std::vector<ChunkRecord> Chunks() const;
   std::vector<CommandRecord> Commands() const;
   uint64_t CommandCount() const;  // parsed since the last ClearLog
+  // Commands done with since Start: reply sent, or none to send (silent,
+  // empty override). Not cleared by ClearLog.
+  uint64_t AnsweredCount() const;
   void ClearLog();
   // True once CommandCount() >= count; false after timeoutMs.
   bool WaitForCommands(uint64_t count, int timeoutMs);
@@ -270,6 +273,7 @@ class Simulator {
   std::deque<ChunkRecord> chunks_;
   std::deque<CommandRecord> commands_;
   uint64_t commandCount_ = 0;
+  uint64_t answeredCount_ = 0;
   std::string lastCommand_;
   FILE* logFile_ = nullptr;
   std::function<void(const CommandRecord&)> listener_;

@@ -8,6 +8,7 @@
 
 #include "app/startup.h"
 #include "board/connection.h"
+#include "board/poll.h"
 #include "tests/program_fixture.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
@@ -155,6 +156,25 @@ TEST_F(Console, ReplyTextIsTheBufferUpToAZeroByteAtMostOneHundredLong) {
   Sim.SetReply("VERSION", std::string(150, 'v'), 1);
   Send("VERSION");
   EXPECT_EQ(AppState.ConsoleReplyText, std::string(100, 'v'));
+}
+
+TEST_F(Console, RestOfALongReplyDoesNotPutTheBoardQueryOutOfStep) {
+  // The board's help text is longer than the console's 100 bytes. What is
+  // left of it is no reply to the query that follows: every display still
+  // shows its own command's reply, in this query and the next.
+  Sim.SetNetwork("10.1.2.3", "255.255.0.0", "10.1.0.1");
+  Send("HELP");
+  EXPECT_EQ(AppState.ConsoleReplyText.substr(0, 21), "KORVALINEX Befehle:\r\n");
+  for (int query = 0; query < 2; query++) {
+    EXPECT_EQ(AppState.FirmwareText,
+              "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n")
+        << query;
+    EXPECT_EQ(AppState.BoardIpText, "10.1.2.3\r\n") << query;
+    EXPECT_EQ(AppState.GatewayText, "10.1.0.1\r\n") << query;
+    EXPECT_EQ(AppState.SubnetMaskText, "255.255.0.0\r\n") << query;
+    RenewReplyWait();
+    PollBoard();
+  }
 }
 
 TEST_F(Console, SilentBoardLeavesWhatTheBufferHeldBeforeTheReceive) {

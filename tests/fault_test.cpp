@@ -216,9 +216,12 @@ class Faults : public BoardTest {
   // closed for good, after `recoverWithin` passes).
   Outcome Run(const Fault& fault) {
     Outcome out;
+    closedForGood_ = !fault.reconnects;
     enum { Warm, Misbehaving, Behaving, Done } phase = Warm;
     int phaseStart = 0;
     Clock::time_point last;
+    const uint64_t answeredBefore = Sim.AnsweredCount();
+    const int sentBefore = HeadlessSendCount();
     out.exitCode = RunProgram(
         [&](int wait) {
           Clock::time_point now = Clock::now();
@@ -272,12 +275,27 @@ class Faults : public BoardTest {
             case Done:
               break;
           }
+          if (phase == Behaving && fault.reconnects) {
+            // In operation a second lies between two queries, and the board
+            // has long answered every command when the next one starts. The
+            // driven clock leaves no such time: it is given here, and not
+            // counted as the program's.
+            Sim.WaitFor(
+                [&] {
+                  return Sim.AnsweredCount() - answeredBefore >=
+                         (uint64_t)(HeadlessSendCount() - sentBefore);
+                },
+                2000);
+            last = Clock::now();
+          }
           if (phase == Done && !out.quit)
             out.quit = HeadlessPostClick(ButtonQuit);
         },
         WaitLimit);
     return out;
   }
+
+  bool closedForGood_ = false;  // the last run's board closed for good
 
   void CheckWhileMisbehaving(const Fault& fault, const Displays& s, int wait) {
     switch (fault.rule) {
@@ -335,7 +353,7 @@ class Faults : public BoardTest {
       if (at <= previous) runs++;
       previous = at;
     }
-    if (whole && Sim.Connected()) {
+    if (whole && !closedForGood_) {
       EXPECT_EQ(log.size(),
                 QueryCommands.size() * (size_t)HeadlessClickCount());
     }
@@ -457,15 +475,14 @@ TEST_F(Faults, SplitRepliesWithGaps) {
   ExpectOnlyQueries(false);
 }
 
-// The rest of a reply too long for its buffer is read by the receives that
-// follow, so the program catches up with the board by at most the size of
-// its buffers per query (1700 bytes): a burst of 1500-byte replies takes
-// its time to read through.
+// The rest of a reply too long for its buffer begins the next replies of
+// the same query; whatever is left when the next query starts is thrown
+// away, so the displays are right again after the first whole query.
 TEST_F(Faults, RepliesLongerThanTheBuffers) {
   Fault f;
   f.rule = Rule::WellFormed;
   f.passes = 2;
-  f.recoverWithin = 100;
+  f.recoverWithin = 3;
   f.on = [](kvxsim::Simulator& s) { s.SetReplyPadding(1500); };
   Outcome out = Run(f);
   ExpectUsableAndEnded(out);
@@ -550,12 +567,12 @@ TEST_F(Faults, GarbageReplies) {
 }
 
 TEST_F(Faults, BoundedFloodOfUnsolicitedBytes) {
-  // The flood is taken for replies until it is read through (at most
-  // 1700 bytes per query).
+  // The flood is taken for replies within the query it reaches; the next
+  // query starts in step with the board again.
   Fault f;
   f.rule = Rule::WellFormed;
   f.passes = 2;
-  f.recoverWithin = 60;
+  f.recoverWithin = 3;
   f.on = [](kvxsim::Simulator& s) { s.Flood(8192); };
   f.off = [](kvxsim::Simulator&) {};
   Outcome out = Run(f);

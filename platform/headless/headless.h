@@ -124,6 +124,10 @@ int HeadlessWaitCount();
 // window 0, so a test whose program never ends still ends. 0: no bound.
 void HeadlessSetWaitLimit(int waits);
 
+// Send calls the program made on its stream sockets since HeadlessReset
+// (one per command or display block); the scripted board's do not count.
+int HeadlessSendCount();
+
 // A scripted board, for tests that need exact control over what arrives
 // and when, without any socket traffic. While `chunks` is set, each
 // PlatReceive on a stream socket returns the next chunk, cut to its `max`

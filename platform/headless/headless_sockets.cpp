@@ -38,6 +38,7 @@ struct SocketModel {
   std::set<int> Open;     // sockets made here and not yet closed
   std::set<int> Streams;  // those of them that are stream sockets
   std::map<std::string, uint32_t, HostKey> Hosts;
+  int Sends = 0;  // PlatSend calls on real stream sockets
 };
 
 SocketModel Sockets;
@@ -108,6 +109,8 @@ void HeadlessResetSockets() {
   Sockets = SocketModel();
   Script = ReceiveScript();
 }
+
+int HeadlessSendCount() { return Sockets.Sends; }
 
 void HeadlessSetReceiveScript(const std::vector<std::string>* chunks,
                               std::vector<std::string>* sent) {
@@ -187,6 +190,7 @@ int PlatSend(PlatSocket socket, const void* bytes, int length) {
     if (Script.Sent) Script.Sent->emplace_back((const char*)bytes, length);
     return length;
   }
+  if (Sockets.Streams.count((int)socket) > 0) Sockets.Sends++;
   ssize_t sent;
   do {
     sent = send((int)socket, bytes, (size_t)length, MSG_NOSIGNAL);
@@ -234,8 +238,11 @@ void PlatDiscardPending(PlatSocket socket) {
     }
     return;
   }
+  // Bounded, as on Windows: a board that keeps talking cannot hold the
+  // program here.
   char scratch[4096];
-  while (recv((int)socket, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+  for (int i = 0; i < 64; i++) {
+    if (recv((int)socket, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) return;
   }
 }
 

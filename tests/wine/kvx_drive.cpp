@@ -274,8 +274,9 @@ long GuiFigure(HANDLE process, DWORD which) {
 typedef BOOL(WINAPI* HandleCountFn)(HANDLE, PDWORD);
 
 long HandleCount(HANDLE process) {
-  HandleCountFn f = reinterpret_cast<HandleCountFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+  HandleCountFn f =
+      reinterpret_cast<HandleCountFn>(reinterpret_cast<void*>(GetProcAddress(
+          GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
   DWORD n = 0;
   if (!f || !f(process, &n) || n == 0) return -1;  // 0: no figure kept
   return static_cast<long>(n);
@@ -284,8 +285,7 @@ long HandleCount(HANDLE process) {
 int Resources(HWND top) {
   WindowCount count{0, 0, 0};
   GetWindowThreadProcessId(top, &count.Pid);
-  HANDLE process =
-      OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, count.Pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, count.Pid);
   if (!process) return Fail(NoWindow, "the window's process cannot be opened");
   long gdi = GuiFigure(process, GR_GDIOBJECTS);
   long user = GuiFigure(process, GR_USEROBJECTS);
