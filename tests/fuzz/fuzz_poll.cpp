@@ -81,12 +81,20 @@ std::vector<std::string> QueryCommands(bool lcd) {
 
 // The connection as the board query sees it while every reply comes in
 // time: a receive takes at most `max` bytes of the current piece and
-// leaves the rest for the next. Once a receive has waited in vain, how the
+// leaves the rest for the next; what is left of a piece when a query
+// starts is thrown away, as it has arrived before any of its commands
+// went out. Once a receive has waited in vain, how the
 // query catches up again is its own affair; the model stops there.
 struct WireModel {
   const std::vector<std::string>* Pieces;
   size_t Next = 0, Taken = 0;
   bool Lost = false;
+
+  void StartQuery() {
+    if (Lost || Taken == 0) return;
+    Next++;
+    Taken = 0;
+  }
 
   bool Receive(size_t max, std::string* got) {
     if (Lost || Next >= Pieces->size()) return false;
@@ -134,6 +142,7 @@ void ExpectExactPass(WireModel* wire, Shadow* m, bool lcd,
     if (delivered) *text = CutAtZero(got);
     return delivered;
   };
+  wire->StartQuery();
   take(&m->Ping, 200);
   take(&m->Version, 200);
   take(&m->Ip, 100);
