@@ -31,6 +31,8 @@ struct EventModel {
   std::map<int, WindowTimer> Timers;  // by window
   std::vector<int> Sleeps;
   std::function<void()> WaitHook;
+  std::function<void()> ServeHook;
+  int ServeCount = 0;
   int WaitCount = 0;
   int WaitLimit = 0;
 };
@@ -131,6 +133,12 @@ void HeadlessSetWaitHook(std::function<void()> hook) {
 
 int HeadlessWaitCount() { return Events.WaitCount; }
 
+void HeadlessSetServeHook(std::function<void()> hook) {
+  Events.ServeHook = std::move(hook);
+}
+
+int HeadlessServeCount() { return Events.ServeCount; }
+
 void HeadlessSetWaitLimit(int waits) { Events.WaitLimit = waits; }
 
 // ---------------------------------------------------------------------------
@@ -160,6 +168,15 @@ PlatEvent PlatWaitEvent(int maxMs) {
   MoveClock(step);
   if (TakeReadyEvent(&event)) return event;
   return PlatEvent{EventNone, 0};
+}
+
+// The headless windows need no painting; a test sees each call.
+void PlatServeWindows() {
+  Events.ServeCount++;
+  if (Events.ServeHook) {
+    std::function<void()> hook = Events.ServeHook;
+    hook();
+  }
 }
 
 uint32_t PlatTickCount() { return Clock.load(); }

@@ -88,7 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The console takes the field's text up to its first zero byte, as the
   // window system keeps a field's text.
   const std::string typed = command.substr(0, command.find('\0'));
-  RenewReplyWait();
   SendConsoleCommand();
 
   // The console's own command.

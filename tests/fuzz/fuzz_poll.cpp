@@ -265,7 +265,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool lcd = AppState.LcdEnabled == 1;
   for (int pass = 0; pass < 3; pass++) {
     sent.clear();
-    RenewReplyWait();
     PollBoard();
     ExpectExactPass(&wire, &model, lcd, sent);
     ExpectConsistentDisplays(lcd, sent);
