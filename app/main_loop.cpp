@@ -107,18 +107,35 @@ static int WaitLimit() {
   return left < 500 ? (int)left : 500;
 }
 
+// Label 36: the ping time and the seconds to the next query, or while the
+// connection is lost the seconds to the next attempt.
+static void ShowPingCountdown() {
+  if (AppState.ConnectionLost) {
+    ShowReconnectCountdown();
+    return;
+  }
+  int seconds = -(PastDeadline(Now()) / 1000);
+  PlatSetText(LabelPingCountdown,
+              "Ping war " + std::to_string(AppState.PingTime) +
+                  " ms / Neue Daten in " + std::to_string(seconds) + " s");
+}
+
 // The automatic query, or while the connection is lost the attempt to
 // reconnect; a new connection is queried at once.
 static void RefreshOrReconnect() {
+  bool reconnected = false;
   if (AppState.ConnectionLost) {
     int32_t left = (int32_t)((uint32_t)AppState.NextReconnectTime - Now());
     if (left > 0 || !Reconnect()) return;
+    reconnected = true;
   } else if (PastDeadline(Now()) < 0) {
     return;
   }
   PollBoard();
   PlaySwitchSound();
   SetDeadline(Now());
+  // Back with the board: label 36 shows it at once.
+  if (reconnected) ShowPingCountdown();
 }
 
 static void RunPass() {
@@ -132,14 +149,7 @@ static void RunPass() {
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
   PlatSetText(LabelRefreshSeconds,
               std::to_string(AppState.RefreshInterval / 1000));
-  if (AppState.ConnectionLost) {
-    ShowReconnectCountdown();
-  } else {
-    int seconds = -(PastDeadline(Now()) / 1000);
-    PlatSetText(LabelPingCountdown,
-                "Ping war " + std::to_string(AppState.PingTime) +
-                    " ms / Neue Daten in " + std::to_string(seconds) + " s");
-  }
+  ShowPingCountdown();
 
   RefreshOrReconnect();
 

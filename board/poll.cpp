@@ -24,7 +24,10 @@ static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
   if (!SendCommand(keyword)) return ReplyText(buffer);
   int n = ReceiveReply(buffer, max);
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
-  if (delivered) *delivered = n >= 1;
+  // A reply whose connection was found gone right after it (the board
+  // closed it behind the reply) is not taken: the displays already show
+  // the loss.
+  if (delivered) *delivered = n >= 1 && BoardConnected();
   return ReplyText(buffer);
 }
 

@@ -96,7 +96,9 @@ void PulseOutput(int output) {
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
   PollBoard();
-  if (!off) NotSwitched(output);
+  if (!off)
+    ShowNoConnection("Ausgang " + std::to_string(output) +
+                     " wird ausgeschaltet, sobald die Verbindung steht.");
 }
 
 void SwitchOutput(int output, int on) {

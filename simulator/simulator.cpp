@@ -369,7 +369,7 @@ bool Simulator::Start(uint16_t port, const std::string& address) {
   listenFd_ = fd;
   port_ = bound;
   address_ = address;
-  listenOff_ = false;
+  listenOff_ = listenClosed_ = false;
   running_ = true;
   stopping_ = false;
   shutdown_ = false;
@@ -785,6 +785,9 @@ void Simulator::SetListening(bool on) {
   }
   cv_.notify_all();
   Wake();
+  std::unique_lock<std::mutex> lk(mu_);
+  cv_.wait_for(lk, std::chrono::seconds(5),
+               [&] { return !running_ || listenClosed_ == !on; });
 }
 
 void Simulator::SetReplySplit(int pieces, int gapMs) {
@@ -1044,7 +1047,9 @@ void Simulator::ServerLoop() {
         listenFd_ = Listen(address_, port_, &bound, &error);
       }
       listenFd = listenFd_;
+      listenClosed_ = listenFd_ < 0;
     }
+    cv_.notify_all();
     pollfd p[2] = {{listenFd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
     poll(p, 2, 200);
     if (p[1].revents & POLLIN) {

@@ -201,7 +201,7 @@ class Simulator {
   void DelayReplyOnce(const std::string& key, int ms);
   // Off: the board closes its connection and listens no more (a connect is
   // refused, as by a board without power); on: it listens again on the
-  // same port.
+  // same port. Returns once in effect (bounded by 5 s).
   void SetListening(bool on);
   void SetReplySplit(int pieces, int gapMs);  // send in pieces (<=1 off)
   void SetReplyPadding(size_t toBytes, char fill = '#');  // 0 off
@@ -300,7 +300,7 @@ class Simulator {
   int jitterMs_ = 0, onceDelayMs_ = 0;
   uint32_t jitterState_ = 777;
   std::string onceDelayKey_;
-  bool listenOff_ = false;
+  bool listenOff_ = false, listenClosed_ = false;
   std::string address_ = "127.0.0.1";
   size_t padTo_ = 0;
   char padFill_ = '#';
