@@ -155,7 +155,10 @@ int ReceiveReply(ReplyBuffer* buffer, int max) {
     int slice = 0;
     int more =
         PlatReceive(s, buffer->Bytes + got, max - got, ReplyPieceGap, &slice);
-    if (more == ReceiveTimedOut) break;
+    if (more == ReceiveTimedOut) {
+      PlatServeWindows();  // replies without a line end freeze nothing
+      break;
+    }
     if (more <= 0) {
       LoseConnection();
       break;
