@@ -44,16 +44,23 @@ std::string Shown(int number) {
   return c ? c->Content : "";
 }
 
-// Holds the driven clock in step with real time; called at every wait.
+// Holds the driven clock in step with real time: at every wait (where the
+// clock jumps ahead, and real time is waited for) and whenever the program
+// serves its windows while it waits for the board (where the clock is
+// moved on, as the system's tick count goes on during an exchange).
 struct RealTime {
   Clock::time_point start = Clock::now();
   uint32_t ticks = PlatTickCount();
-  void Sync() {
+  void CatchUp() {
     long real = (long)MsSince(start);
     long driven = (long)(PlatTickCount() - ticks);
-    if (real > driven)
-      HeadlessAdvanceClock((int)(real - driven));
-    else if (driven > real)
+    if (real > driven) HeadlessAdvanceClock((int)(real - driven));
+  }
+  void Sync() {
+    CatchUp();
+    long real = (long)MsSince(start);
+    long driven = (long)(PlatTickCount() - ticks);
+    if (driven > real)
       std::this_thread::sleep_for(std::chrono::milliseconds(driven - real));
   }
 };
@@ -82,7 +89,8 @@ double QueryMs(kvxsim::Simulator& sim, int delay, int queries) {
 
 // Share of `seconds` of real time the program spends outside its event
 // wait, with the 1-second refresh and no measurement cycle in the stretch.
-double BusyShare(kvxsim::Simulator& sim, int delay, int seconds) {
+double BusyShare(kvxsim::Simulator& sim, int delay, int seconds,
+                 double* queries) {
   HeadlessReset();
   HeadlessSetBoardPort(sim.Port());
   sim.SetReplyDelay(delay);
@@ -91,23 +99,29 @@ double BusyShare(kvxsim::Simulator& sim, int delay, int seconds) {
   Clock::time_point begin, waitEnded;
   double busy = 0;
   HeadlessSetWaitLimit(0);
+  HeadlessSetServeHook([&] {
+    if (started) clock.CatchUp();
+  });
   HeadlessSetWaitHook([&] {
     if (!started) {
       started = true;
       clock = RealTime();
       begin = Clock::now();
     } else {
-      busy += std::chrono::duration<double, std::milli>(Clock::now() -
-                                                        waitEnded)
-                  .count();
+      busy +=
+          std::chrono::duration<double, std::milli>(Clock::now() - waitEnded)
+              .count();
     }
     if (MsSince(begin) >= seconds * 1000.0) HeadlessPostClick(ButtonQuit);
     clock.Sync();
     waitEnded = Clock::now();
   });
+  uint64_t before = sim.CommandCount();
   ProgramMain();
   HeadlessSetWaitHook(nullptr);
+  HeadlessSetServeHook(nullptr);
   sim.SetReplyDelay(0);
+  *queries = (double)(sim.CommandCount() - before) / 14;
   return busy / MsSince(begin);
 }
 
@@ -122,6 +136,7 @@ double BackAfter(kvxsim::Simulator& sim, int offsetMs, int value) {
   Clock::time_point lost, listening;
   double ms = -1;
   HeadlessSetWaitLimit(0);
+  HeadlessSetServeHook([&] { clock.CatchUp(); });
   HeadlessSetWaitHook([&] {
     switch (phase) {
       case Warm:
@@ -155,6 +170,7 @@ double BackAfter(kvxsim::Simulator& sim, int offsetMs, int value) {
   });
   ProgramMain();
   HeadlessSetWaitHook(nullptr);
+  HeadlessSetServeHook(nullptr);
   return ms;
 }
 
@@ -180,13 +196,16 @@ int main(int argc, char** argv) {
     fflush(stdout);
   }
   for (int delay : delays) {
-    printf("busy_share delay=%d seconds=%d share=%.4f\n", delay, seconds,
-           BusyShare(sim, delay, seconds));
+    double queries = 0;
+    double share = BusyShare(sim, delay, seconds, &queries);
+    printf("busy_share delay=%d seconds=%d share=%.4f queries=%.1f\n", delay,
+           seconds, share, queries);
     fflush(stdout);
   }
   std::vector<double> back;
   for (int i = 0; i < returns; i++) {
-    int offset = 500 + i * (ReconnectInterval - 1000) / std::max(returns - 1, 1);
+    int offset =
+        500 + i * (ReconnectInterval - 1000) / std::max(returns - 1, 1);
     double ms = BackAfter(sim, offset, 200 + i * 100);
     printf("back_ms listening_again_after=%d ms=%.0f\n", offset, ms);
     fflush(stdout);
