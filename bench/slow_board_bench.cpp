@@ -44,10 +44,11 @@ std::string Shown(int number) {
   return c ? c->Content : "";
 }
 
-// Holds the driven clock in step with real time: at every wait (where the
-// clock jumps ahead, and real time is waited for) and whenever the program
-// serves its windows while it waits for the board (where the clock is
-// moved on, as the system's tick count goes on during an exchange).
+// Holds the driven clock in step with real time: the waits and sleeps take
+// their time in real time (HeadlessSetRealTimeWaits), and the time the
+// program spends working or waiting for the board is added to the clock at
+// every wait and whenever it serves its windows, as the system's tick count
+// goes on meanwhile.
 struct RealTime {
   Clock::time_point start = Clock::now();
   uint32_t ticks = PlatTickCount();
@@ -56,13 +57,7 @@ struct RealTime {
     long driven = (long)(PlatTickCount() - ticks);
     if (real > driven) HeadlessAdvanceClock((int)(real - driven));
   }
-  void Sync() {
-    CatchUp();
-    long real = (long)MsSince(start);
-    long driven = (long)(PlatTickCount() - ticks);
-    if (driven > real)
-      std::this_thread::sleep_for(std::chrono::milliseconds(driven - real));
-  }
+  void Sync() { CatchUp(); }
 };
 
 double QueryMs(kvxsim::Simulator& sim, int delay, int queries) {
@@ -92,43 +87,44 @@ double QueryMs(kvxsim::Simulator& sim, int delay, int queries) {
 double BusyShare(kvxsim::Simulator& sim, int delay, int seconds,
                  double* queries) {
   HeadlessReset();
+  HeadlessSetRealTimeWaits(true);
   HeadlessSetBoardPort(sim.Port());
   sim.SetReplyDelay(delay);
   RealTime clock;
   bool started = false;
-  Clock::time_point begin, waitEnded;
-  double busy = 0;
+  Clock::time_point begin;
+  long waitedBefore = 0, waited = 0;
+  double total = 0;
+  uint64_t commandsBefore = 0;
   HeadlessSetWaitLimit(0);
-  HeadlessSetServeHook([&] {
-    if (started) clock.CatchUp();
-  });
+  HeadlessSetServeHook([&] { clock.CatchUp(); });
   HeadlessSetWaitHook([&] {
     if (!started) {
       started = true;
-      clock = RealTime();
       begin = Clock::now();
-    } else {
-      busy +=
-          std::chrono::duration<double, std::milli>(Clock::now() - waitEnded)
-              .count();
+      waitedBefore = HeadlessRealTimeWaited();
+      commandsBefore = sim.CommandCount();
     }
-    if (MsSince(begin) >= seconds * 1000.0) HeadlessPostClick(ButtonQuit);
+    if (total == 0 && MsSince(begin) >= seconds * 1000.0) {
+      total = MsSince(begin);
+      waited = HeadlessRealTimeWaited() - waitedBefore;
+      HeadlessPostClick(ButtonQuit);
+    }
     clock.Sync();
-    waitEnded = Clock::now();
   });
-  uint64_t before = sim.CommandCount();
   ProgramMain();
   HeadlessSetWaitHook(nullptr);
   HeadlessSetServeHook(nullptr);
   sim.SetReplyDelay(0);
-  *queries = (double)(sim.CommandCount() - before) / 14;
-  return busy / MsSince(begin);
+  *queries = (double)(sim.CommandCount() - commandsBefore) / 14;
+  return total > 0 ? 1.0 - waited / total : -1;
 }
 
 // Real ms from the board listening again to the new value on label 63;
 // the board listens again `offsetMs` after the program found it gone.
 double BackAfter(kvxsim::Simulator& sim, int offsetMs, int value) {
   HeadlessReset();
+  HeadlessSetRealTimeWaits(true);
   HeadlessSetBoardPort(sim.Port());
   sim.SetAnalog(2, 100);
   RealTime clock;

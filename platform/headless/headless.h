@@ -126,6 +126,11 @@ int HeadlessWaitCount();
 // the program to take there, as none are taken).
 void HeadlessSetServeHook(std::function<void()> hook);
 int HeadlessServeCount();
+// For benchmarks: every wait and sleep also takes its time in real time
+// (the clock still moves only as described above).
+void HeadlessSetRealTimeWaits(bool on);
+// Milliseconds the event waits took so (sleeps of the program not counted).
+long HeadlessRealTimeWaited();
 // Safety bound: after this many waits the wait returns a close event for
 // window 0, so a test whose program never ends still ends. 0: no bound.
 void HeadlessSetWaitLimit(int waits);

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "platform/headless/headless.h"
 #include "platform/headless/headless_internal.h"
@@ -35,6 +37,8 @@ struct EventModel {
   int ServeCount = 0;
   int WaitCount = 0;
   int WaitLimit = 0;
+  bool RealTimeWaits = false;
+  long RealTimeWaited = 0;
 };
 
 std::atomic<uint32_t> Clock{0};
@@ -141,6 +145,10 @@ int HeadlessServeCount() { return Events.ServeCount; }
 
 void HeadlessSetWaitLimit(int waits) { Events.WaitLimit = waits; }
 
+void HeadlessSetRealTimeWaits(bool on) { Events.RealTimeWaits = on; }
+
+long HeadlessRealTimeWaited() { return Events.RealTimeWaited; }
+
 // ---------------------------------------------------------------------------
 // Platform
 // ---------------------------------------------------------------------------
@@ -165,6 +173,10 @@ PlatEvent PlatWaitEvent(int maxMs) {
   int step = limit;
   for (const auto& entry : Events.Timers)
     step = std::min(step, (int)std::max(Ahead(now, entry.second.NextDue), 0));
+  if (Events.RealTimeWaits && step > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(step));
+    Events.RealTimeWaited += step;
+  }
   MoveClock(step);
   if (TakeReadyEvent(&event)) return event;
   return PlatEvent{EventNone, 0};
@@ -183,5 +195,7 @@ uint32_t PlatTickCount() { return Clock.load(); }
 
 void PlatSleep(int ms) {
   Events.Sleeps.push_back(ms);
+  if (Events.RealTimeWaits && ms > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   MoveClock(ms);
 }
