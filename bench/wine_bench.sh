@@ -21,6 +21,9 @@
 #
 # Usage: KVX_WIN_BUILD=build-win KVX_SIM=build-bench/korvalinex-sim \
 #          bench/wine_bench.sh [SECONDS] [GAPS]
+# KVX_WIN_BUILD is the build this host runs (scripts/wine_host.sh): on a
+# host that cannot execute 32-bit code, the 64-bit build (build-win64); the
+# baselines are built with the same cross compiler.
 # SECONDS of measurement (60), GAPS between queries to measure (5).
 # Uses its own Wine prefix (KVX_WINEPREFIX, default /tmp/kvx-bench-wine-UID).
 set -u
@@ -137,17 +140,17 @@ kvx_prepare_prefix
 
 # --- Sizes ------------------------------------------------------------------
 baseline_exe=$KVX_TMP/idle_window.exe
-i686-w64-mingw32-g++-posix -O3 -Wall -Wextra -Werror -static -static-libgcc \
+"$KVX_WIN_CROSS-g++-posix" -O3 -Wall -Wextra -Werror -static -static-libgcc \
   -static-libstdc++ -mwindows -o "$baseline_exe" "$here/idle_window.cpp" ||
   kvx_fail "the idle window program did not build"
 bare_exe=$KVX_TMP/bare_client_win.exe
-i686-w64-mingw32-g++-posix -O3 -Wall -Wextra -Werror -static -static-libgcc \
+"$KVX_WIN_CROSS-g++-posix" -O3 -Wall -Wextra -Werror -static -static-libgcc \
   -static-libstdc++ -o "$bare_exe" "$here/bare_client_win.cpp" -lwsock32 ||
   kvx_fail "the bare client did not build"
 echo
 echo "== Size (bytes)"
 for f in "$KVX_EXE" "$baseline_exe"; do
-  i686-w64-mingw32-strip -o "$KVX_TMP/stripped.exe" "$f"
+  "$KVX_WIN_CROSS-strip" -o "$KVX_TMP/stripped.exe" "$f"
   echo "$(basename "$f"): $(stat -c %s "$f"), stripped $(stat -c %s "$KVX_TMP/stripped.exe")"
 done
 

@@ -36,31 +36,24 @@ done
 [[ $cycle =~ ^[0-9]+$ ]] || { echo "demo: bad --cycle" >&2; exit 2; }
 
 # --- Packages -------------------------------------------------------------
-sudo=""
-[[ $(id -u) -eq 0 ]] || sudo="sudo"
+# Which build runs under which Wine loader on this host: the 32-bit program
+# itself, or where the kernel cannot run 32-bit code, the 64-bit build
+# (KVX_WINE_ARCH=win32 or win64 forces it).
+source "$root/scripts/wine_host.sh"
+kvx_wine_choose || exit 2
+echo "== $(kvx_wine_describe)"
 if ((install)); then
-  packages=(cmake g++ libgtest-dev g++-mingw-w64-i686-posix wine wine32:i386
-    xvfb imagemagick fonts-liberation)
-  missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
-      missing+=("$p")
-  done
-  if ((${#missing[@]})); then
-    echo "== installing: ${missing[*]}"
-    $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" ||
-      { echo "demo: installing failed" >&2; exit 1; }
-  fi
+  kvx_install_packages cmake g++ libgtest-dev "${KVX_WINE_PACKAGES[@]}" \
+    xvfb imagemagick fonts-liberation ||
+    { echo "demo: installing failed" >&2; exit 1; }
 fi
 
 # --- Builds ---------------------------------------------------------------
 jobs=$(nproc)
-win=$root/build-demo-win
+win=$root/build-demo-$KVX_WINE_ARCH
 host=$root/build-demo-sim
-echo "== building korvalinex.exe (board 127.0.0.1)"
-cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+echo "== building korvalinex.exe ($KVX_WINE_ARCH, board 127.0.0.1)"
+cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE="$KVX_WIN_TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE=Release -DKORVALINEX_BOARD_ADDRESS=127.0.0.1 >/dev/null &&
   cmake --build "$win" -j "$jobs" >/dev/null ||
   { echo "demo: the Windows build failed" >&2; exit 1; }

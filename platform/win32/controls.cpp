@@ -27,7 +27,8 @@ Win32Control* Win32ControlOfHandle(HWND handle) {
 static HWND Child(HWND parent, const char* cls, const char* text, DWORD style,
                   DWORD exStyle, int x, int y, int w, int h, int id) {
   return CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x,
-                         y, w, h, parent, reinterpret_cast<HMENU>(id),
+                         y, w, h, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                          Win32Instance, nullptr);
 }
 

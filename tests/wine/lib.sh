@@ -3,11 +3,14 @@
 #
 # Gives every test a Wine prefix (made once, then reused), an Xvfb display
 # of its own, the board simulator on loopback and the program, and ends
-# every process it started by its own PID when the test ends.
+# every process it started by its own PID when the test ends. Which Wine
+# loader runs the program (and so which build of it) is decided in
+# scripts/wine_host.sh; the program in KVX_WIN_BUILD must be that build.
 #
 # Environment: KVX_WIN_BUILD (build directory with korvalinex.exe and
 # kvx-drive.exe), KVX_SIM (simulator program), KVX_SOURCE_DIR (optional),
-# KVX_WINEPREFIX (optional: another prefix than the shared test prefix).
+# KVX_WINEPREFIX (optional: another prefix than the shared test prefix),
+# KVX_WINE_ARCH (optional: win32 or win64, see scripts/wine_host.sh).
 
 set -u
 
@@ -17,13 +20,36 @@ KVX_BOARD_PORT=50290  # the port the program was built for
 KVX_EXE="$KVX_WIN_BUILD/korvalinex.exe"
 KVX_DRIVE_EXE="$KVX_WIN_BUILD/kvx-drive.exe"
 
-export WINEPREFIX="${KVX_WINEPREFIX:-${TMPDIR:-/tmp}/kvx-wine-$UID}"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_host.sh"
+kvx_wine_choose || exit 1
+
+export WINEPREFIX="${KVX_WINEPREFIX:-${TMPDIR:-/tmp}/kvx-wine-$UID}-$KVX_WINE_ARCH"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win32
+export WINEARCH=$KVX_WINE_ARCH
+# Programs Wine starts itself (wineboot's helpers, say) use the same loader.
+export WINELOADER=$KVX_WINE_LOADER
 # Windows-1252 as the ANSI code page of every process in the prefix.
 unset LC_ALL LC_CTYPE
 export LANG=en_US.UTF-8
+
+# Every Wine program goes through the chosen loader and its server, never
+# through whatever /usr/bin/wine would pick.
+wine() { "$KVX_WINE_LOADER" "$@"; }
+wineserver() { "$KVX_WINESERVER" "$@"; }
+
+# The board port 50290 on loopback and the test prefix are shared by every
+# Wine test on this machine (other checkouts included): one at a time. A
+# run in a network namespace of its own has a loopback of its own. The
+# processes a test starts do not inherit the lock (8>&-), so none of them
+# can hold it beyond the test.
+if [[ ${KVX_BENCH_NETNS:-} != 1 ]]; then
+  exec 8>"${TMPDIR:-/tmp}/kvx-wine-board-port.lock"
+  if ! flock -w 240 8; then
+    echo "FAIL: another Wine test held the board port for 4 minutes" >&2
+    exit 1
+  fi
+fi
 
 KVX_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kvx-wine-test.XXXXXX")
 KVX_PIDS=()          # every process started here, in start order
@@ -77,8 +103,8 @@ kvx_cleanup() {
     kvx_stop_pid "${KVX_PIDS[i]}"
   done
   if ((KVX_WINE_USED)); then
-    timeout 20 wineserver -k 2>/dev/null
-    timeout 20 wineserver -w 2>/dev/null
+    timeout 20 "$KVX_WINESERVER" -k 2>/dev/null
+    timeout 20 "$KVX_WINESERVER" -w 2>/dev/null
   fi
   [[ -n $KVX_XVFB_PID ]] && kvx_stop_pid "$KVX_XVFB_PID"
   if ((rc != 0 || KVX_FAILED)); then
@@ -103,7 +129,7 @@ kvx_file_filled() { [[ -s $1 ]]; }
 kvx_start_display() {
   command -v Xvfb >/dev/null || kvx_fail "Xvfb is not installed"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-    3>"$KVX_TMP/display" >"$KVX_TMP/xvfb.log" 2>&1 &
+    3>"$KVX_TMP/display" >"$KVX_TMP/xvfb.log" 2>&1 8>&- &
   KVX_XVFB_PID=$!
   KVX_PIDS+=("$KVX_XVFB_PID")
   kvx_wait_for 15 kvx_file_filled "$KVX_TMP/display" ||
@@ -113,19 +139,22 @@ kvx_start_display() {
   kvx_log "display $DISPLAY"
 }
 
-kvx_reg() { timeout 60 wine reg add "$@" /f >/dev/null 2>&1; }
+kvx_reg() { timeout 60 "$KVX_WINE_LOADER" reg add "$@" /f >/dev/null 2>&1 8>&-; }
 
 # Makes the prefix once (about 10 s); later runs reuse it. Under a lock, so
 # two runs never make it at the same time.
 kvx_prepare_prefix() {
-  command -v wine >/dev/null || kvx_fail "wine is not installed"
+  kvx_log "$(kvx_wine_describe), prefix $WINEPREFIX"
+  [[ -x $KVX_WINE_LOADER ]] ||
+    kvx_fail "$KVX_WINE_LOADER is not installed ($(kvx_wine_describe))"
+  [[ -x $KVX_WINESERVER ]] || kvx_fail "$KVX_WINESERVER is not installed"
   KVX_WINE_USED=1
   exec 9>"$WINEPREFIX.lock"
   flock -w 180 9 || kvx_fail "prefix $WINEPREFIX is locked"
-  if [[ ! -f $WINEPREFIX/.kvx-ready-v2 ]]; then
+  if [[ ! -f $WINEPREFIX/.kvx-ready-v3 ]]; then
     kvx_log "making Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
-    timeout 180 wineboot -i >"$KVX_TMP/wineboot.log" 2>&1 ||
+    timeout 180 "$KVX_WINE_LOADER" wineboot -i >"$KVX_TMP/wineboot.log" 2>&1 8>&- ||
       kvx_fail "wineboot -i failed"
     # Wine draws the frames itself and closes windows at once.
     kvx_reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
@@ -137,14 +166,14 @@ kvx_prepare_prefix() {
     # The symbols of the caption buttons.
     [[ -f /usr/share/wine/fonts/marlett.ttf ]] &&
       cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    timeout 60 wineserver -w
-    touch "$WINEPREFIX/.kvx-ready-v2"
+    timeout 60 "$KVX_WINESERVER" -w
+    touch "$WINEPREFIX/.kvx-ready-v3"
   fi
   flock -u 9
   exec 9>&-
   # One wine server for the whole test, started here with its own output,
   # so that it never holds the output of a driver command open.
-  wineserver -p </dev/null >>"$KVX_TMP/wineserver.log" 2>&1 ||
+  wineserver -p </dev/null >>"$KVX_TMP/wineserver.log" 2>&1 8>&- ||
     kvx_fail "the wine server did not start"
 }
 
@@ -160,7 +189,7 @@ kvx_start_simulator() {
   kvx_wait_for 10 kvx_port_free "$KVX_BOARD_PORT" ||
     kvx_fail "port $KVX_BOARD_PORT on 127.0.0.1 is in use"
   "$KVX_SIM" --address 127.0.0.1 --port "$KVX_BOARD_PORT" --control-port 0 \
-    --port-file "$KVX_TMP/sim.ports" --quiet "$@" >"$KVX_TMP/sim.log" 2>&1 &
+    --port-file "$KVX_TMP/sim.ports" --quiet "$@" >"$KVX_TMP/sim.log" 2>&1 8>&- &
   KVX_SIM_PID=$!
   KVX_PIDS+=("$KVX_SIM_PID")
   kvx_wait_for 10 kvx_file_filled "$KVX_TMP/sim.ports" ||
@@ -197,12 +226,23 @@ kvx_sim() {
 # The program and the driver
 # ---------------------------------------------------------------------------
 
+# Refuses a program that is not the build this host runs (a 32-bit
+# korvalinex.exe cannot start under the 64-bit loader, and the other way).
+kvx_check_exe() {
+  local arch
+  [[ -f $1 ]] || kvx_fail "no $1"
+  arch=$(kvx_pe_arch "$1")
+  [[ $arch == "$KVX_WINE_ARCH" ]] ||
+    kvx_fail "$1 is a ${arch:-non-Windows} program; $(kvx_wine_describe)"
+}
+
 kvx_start_program() {
-  [[ -f $KVX_EXE ]] || kvx_fail "no $KVX_EXE"
-  wine "$KVX_EXE" >"$KVX_TMP/program.log" 2>&1 &
+  kvx_check_exe "$KVX_EXE"
+  kvx_check_exe "$KVX_DRIVE_EXE"
+  wine "$KVX_EXE" "$@" >"$KVX_TMP/program.log" 2>&1 8>&- &
   KVX_PROGRAM_PID=$!
   KVX_PIDS+=("$KVX_PROGRAM_PID")
-  kvx_log "program pid $KVX_PROGRAM_PID"
+  kvx_log "program pid $KVX_PROGRAM_PID: $KVX_EXE ($KVX_WINE_ARCH) under $KVX_WINE_LOADER"
 }
 
 # Waits at most $1 seconds for the program to end; sets KVX_PROGRAM_RC.
@@ -214,7 +254,9 @@ kvx_wait_program_end() {
 }
 
 # The test driver, under the same prefix and display.
-kvx_drive() { timeout 60 wine "$KVX_DRIVE_EXE" "$@" 2>>"$KVX_TMP/drive.log"; }
+kvx_drive() {
+  timeout 60 "$KVX_WINE_LOADER" "$KVX_DRIVE_EXE" "$@" 2>>"$KVX_TMP/drive.log" 8>&-
+}
 
 kvx_expect_eq() {
   [[ $1 == "$2" ]] || kvx_fail "$3: expected '$2', got '$1'"

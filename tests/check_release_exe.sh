@@ -1,0 +1,47 @@
+#!/bin/bash
+# Checks of the release program as built (korvalinex.exe of the 32-bit
+# build), without running it: a 32-bit PE for the GUI subsystem, linked so
+# that it needs only DLLs every Windows has (Winsock 1.1 among them), with
+# its version block. The program's version comes from CMakeLists.txt.
+#
+# Environment: KVX_RELEASE_WIN_BUILD (the 32-bit build directory),
+# KVX_SOURCE_DIR.
+set -u
+: "${KVX_RELEASE_WIN_BUILD:?KVX_RELEASE_WIN_BUILD must name the 32-bit build}"
+: "${KVX_SOURCE_DIR:?KVX_SOURCE_DIR must name the source directory}"
+exe=$KVX_RELEASE_WIN_BUILD/korvalinex.exe
+objdump=i686-w64-mingw32-objdump
+failed=0
+fail() { echo "FAIL: $*" >&2; failed=1; }
+
+[[ -f $exe ]] || { echo "FAIL: no $exe" >&2; exit 1; }
+command -v "$objdump" >/dev/null || { echo "FAIL: no $objdump" >&2; exit 1; }
+headers=$("$objdump" -f -p "$exe") || { echo "FAIL: $objdump cannot read $exe" >&2; exit 1; }
+
+[[ $headers == *"file format pei-i386"* ]] || fail "not a 32-bit x86 PE"
+grep -Eq '^Magic[[:space:]]+010b[[:space:]]+\(PE32\)' <<<"$headers" ||
+  fail "optional header is not PE32"
+grep -Eq '^Subsystem[[:space:]]+00000002[[:space:]]+\(Windows GUI\)' <<<"$headers" ||
+  fail "not the GUI subsystem"
+
+# Every DLL the program imports is one of the system's own.
+system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll winmm.dll wsock32.dll "
+dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z')
+[[ -n $dlls ]] || fail "no imports found"
+for dll in $dlls; do
+  [[ $system_dlls == *" $dll "* ]] || fail "imports $dll, which is not a system DLL"
+done
+grep -qx wsock32.dll <<<"$dlls" || fail "does not import WSOCK32.dll"
+
+# The version block: the version of the project, in the German block.
+version=$(sed -n 's/^project(korvalinex VERSION \([0-9.]*\).*/\1/p' \
+  "$KVX_SOURCE_DIR/CMakeLists.txt")
+[[ -n $version ]] || fail "no project version in CMakeLists.txt"
+texts=$(strings -el "$exe")
+grep -qx "040704E4" <<<"$texts" || fail "no German (040704E4) version block"
+grep -qx "FileVersion" <<<"$texts" || fail "no FileVersion"
+grep -qx "$version" <<<"$texts" || fail "version $version not in the version block"
+grep -qx "korvalinex.exe" <<<"$texts" || fail "no OriginalFilename korvalinex.exe"
+
+((failed == 0)) || exit 1
+echo "PASS: $exe: PE32, GUI, imports $(echo $dlls), version $version"
