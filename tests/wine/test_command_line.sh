@@ -85,6 +85,19 @@ status=$(kvx_sim status)
 [[ $status == *connections=1\ * && $status == *commands=0* ]] ||
   kvx_fail "the simulator was contacted: $status"
 
+# --- A terminal's line to korvalinex-sim.exe, then a reset ---------------
+exec 6<>"/dev/tcp/127.0.0.1/$sim_port" || kvx_fail "no connection to the simulator"
+printf 'GETSTATUS\r\n' >&6
+IFS= read -r -t 10 line <&6 || kvx_fail "no reply to GETSTATUS"
+line=${line%$'\r'}
+# Output 8 first: output 7, switched on by the program, is the second digit.
+[[ $line =~ ^S[01]{8}$ && ${line:2:1} == 1 ]] ||
+  kvx_fail "GETSTATUS answered '$line'"
+[[ $(kvx_sim reset) == OK ]] || kvx_fail "reset not answered"
+read -r -t 10 line <&6 && kvx_fail "connection still open after the reset"
+exec 6>&-
+kvx_wait_for 10 closed || kvx_fail "simulator still connected after the reset"
+
 # --- The simulator ends on its control command ----------------------------
 [[ $(kvx_sim shutdown) == OK ]] || kvx_fail "shutdown not answered"
 sim_ended() { kvx_dead "$KVX_SIM_PID"; }
