@@ -80,6 +80,12 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
         if (arrows) {
           SendMessageA(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(handle),
                        0);
+          // Attaching widens the arrows to their own default width; the
+          // layout gives them a strip half the field's height wide.
+          SetWindowPos(arrows, nullptr, x + width - arrowsWidth, y, arrowsWidth,
+                       height, SWP_NOZORDER | SWP_NOACTIVATE);
+          SetWindowPos(handle, nullptr, x, y, width - arrowsWidth, height,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
           // Attaching the arrows must not change the field's first text.
           SetWindowTextA(handle, t);
         }
