@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/command_line.h"
 #include "app/main_loop.h"
 #include "app/state.h"
 #include "board/connection.h"
@@ -78,6 +79,14 @@ int ProgramMain() {
   if (PlatCreateFont(1, "Arial", 6)) PlatSetDefaultControlFont(1);
 
   InitDefaults();
+  // Address and port given on the command line take the place of the build
+  // settings before anything uses them; wrong ones end the program before
+  // any window opens or anything goes to the network.
+  Text problem;
+  if (!TakeBoardArguments(&problem)) {
+    PlatMessageBox(ProblemTitle, problem);
+    return ExitPath();
+  }
 
   PlatLoadBoardPicture();
   if (PlatStartSound() && AppState.SoundEnabled == 1) {

@@ -40,6 +40,10 @@ void PlatDestroyHeap();
 const char* PlatBuildBoardAddress();
 int PlatBuildBoardPort();
 
+// The program's command line as the process was given it: one text, the
+// program name first, the arguments after it, quoting untouched.
+const char* PlatCommandLine();
+
 // ---------------------------------------------------------------------------
 // Fonts, picture, sound
 // ---------------------------------------------------------------------------

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release korvalinex.exe (for the board address of a real
 # installation, or KORVALINEX_BOARD_ADDRESS/PORT from the environment) and
-# the simulator, and writes dist/korvalinex-<version>.zip with the program,
-# the README and the operator's notes. The release build is never run here.
+# the simulator for Windows (korvalinex-sim.exe, for a trial without a
+# board), and writes dist/korvalinex-<version>.zip with both, the README
+# and the operator's notes. Neither program is run here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,11 +15,8 @@ cmake -S . -B build-release -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
   -DKORVALINEX_BOARD_ADDRESS="$address" -DKORVALINEX_BOARD_PORT="$port"
-cmake --build build-release --target korvalinex
-i686-w64-mingw32-strip build-release/korvalinex.exe
-
-cmake -S . -B build-sim-release -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build-sim-release --target korvalinex-sim
+cmake --build build-release --target korvalinex korvalinex-sim
+i686-w64-mingw32-strip build-release/korvalinex.exe build-release/korvalinex-sim.exe
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -28,7 +26,7 @@ cp build-release/korvalinex.exe README.md "$dir/"
 cp docs/screenshot.png "$dir/docs/"
 cp docs/bedienung.md "$dir/BEDIENUNG.md"
 cp docs/operating.md "$dir/OPERATING.md"
-cp build-sim-release/korvalinex-sim "$dir/simulator/korvalinex-sim"
+cp build-release/korvalinex-sim.exe "$dir/simulator/"
 mkdir -p dist
 rm -f "dist/korvalinex-$version.zip"
 (cd "$stage" && zip -qr "$root/dist/korvalinex-$version.zip" "korvalinex-$version")

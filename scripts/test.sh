@@ -41,6 +41,7 @@ echo "== the Wine tests run $wine_build/korvalinex.exe under $KVX_WINE_LOADER"
 echo "== native build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DKORVALINEX_BOARD_ADDRESS=127.0.0.1 -DKVX_WIN_BUILD="$wine_build" \
+  -DKVX_WINE_ARCH="$KVX_WINE_ARCH" \
   -DKVX_RELEASE_WIN_BUILD="$root/build-win"
 cmake --build build -j "$jobs"
 

@@ -56,10 +56,6 @@
 //   faults off               all faults off (overrides stay)
 //   shutdown                 OK, then the program ends
 //   help                     this list, then END
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -67,6 +63,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "simulator/sim_system.h"
 #include "simulator/simulator.h"
 
 namespace kvxsim {
@@ -401,28 +398,28 @@ void Simulator::ControlLoop() {
       std::lock_guard<std::mutex> lk(mu_);
       if (stopping_) break;
     }
-    std::vector<pollfd> p;
-    p.push_back({controlFd_, POLLIN, 0});
-    for (const Client& c : clients) p.push_back({c.fd, POLLIN, 0});
-    poll(p.data(), p.size(), 200);
+    std::vector<SysWatch> p;
+    p.push_back({controlFd_, false, false});
+    for (const Client& c : clients) p.push_back({c.fd, false, false});
+    SysWait(p.data(), p.size(), 200);
     // No wake pipe here (the server thread drains it): Stop() is seen
     // within one 200 ms poll.
-    if ((p[0].revents & POLLIN)) {
-      int fd = accept4(controlFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (p[0].ready) {
+      int fd = SysAccept(controlFd_);
       if (fd >= 0) {
         if (clients.size() >= kMaxClients) {
-          close(fd);
+          SysClose(fd);
         } else {
           clients.push_back({fd, std::string()});
         }
       }
     }
     for (size_t i = 0; i + 1 < p.size(); ++i) {  // not the one just accepted
-      if (!(p[i + 1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      if (!p[i + 1].ready) continue;
       Client& c = clients[i];
       char buf[4096];
-      ssize_t r = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
-      if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      long r = SysReceive(c.fd, buf, sizeof buf);
+      if (r == SysWouldBlock) continue;
       bool drop = r <= 0;
       if (r > 0) c.in.append(buf, static_cast<size_t>(r));
       size_t nl;
@@ -438,7 +435,7 @@ void Simulator::ControlLoop() {
         if (r == 0 && !c.in.empty() &&
             c.in.find_first_not_of(" \t\r") != std::string::npos)
           SendLines(c.fd, ControlCommand(c.in));
-        close(c.fd);
+        SysClose(c.fd);
         c.fd = -1;
       }
     }
@@ -446,7 +443,7 @@ void Simulator::ControlLoop() {
                                  [](const Client& c) { return c.fd < 0; }),
                   clients.end());
   }
-  for (const Client& c : clients) close(c.fd);
+  for (const Client& c : clients) SysClose(c.fd);
 }
 
 }  // namespace kvxsim

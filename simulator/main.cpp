@@ -1,5 +1,6 @@
 // korvalinex-sim: the board simulator as a program (see simulator.h and,
-// for the control channel, control.cpp). Native Linux.
+// for the control channel, control.cpp). Linux, and on Windows the console
+// program korvalinex-sim.exe (Ctrl+C ends it there).
 //
 //   korvalinex-sim [--address 127.0.0.1] [--port 50290] [--control-port N]
 //                  [--log FILE] [--level COUNTS] [--inflow C/S] [--draw C/S]
@@ -11,12 +12,9 @@
 // terminal; otherwise a line whenever something other than the level
 // changes, and every 10 s). Ends on SIGINT / SIGTERM or the control
 // command "shutdown".
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "simulator/sim_system.h"
 #include "simulator/simulator.h"
 
 namespace {
@@ -106,13 +105,6 @@ std::string Fit(const std::string& line, int columns) {
     if (seen++ == columns) return line.substr(0, i);
   }
   return line;
-}
-
-int TerminalColumns() {
-  winsize ws{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 10)
-    return ws.ws_col - 1;
-  return 79;
 }
 
 }  // namespace
@@ -226,16 +218,14 @@ int main(int argc, char** argv) {
     if (f) {
       fprintf(f, "%u %u\n", sim.Port(), sim.ControlPort());
       fclose(f);
-      rename(tmp.c_str(), portFile.c_str());
+      if (rename(tmp.c_str(), portFile.c_str()) != 0) {
+        remove(portFile.c_str());  // Windows does not replace a file
+        rename(tmp.c_str(), portFile.c_str());
+      }
     }
   }
 
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  kvxsim::SysOnStopRequest(OnSignal);
 
   const std::string where =
       address + ":" + std::to_string(sim.Port()) +
@@ -247,7 +237,7 @@ int main(int argc, char** argv) {
     printf("\n");
     fflush(stdout);
   }
-  const bool tty = isatty(STDOUT_FILENO);
+  const bool tty = kvxsim::SysConsoleIsTerminal();
   size_t drawn = 0;
   std::string lastKey;
   auto lastPrint = std::chrono::steady_clock::now() - std::chrono::hours(1);
@@ -259,7 +249,7 @@ int main(int argc, char** argv) {
     if (tty) {
       std::string out;
       if (drawn) out += "\x1b[" + std::to_string(drawn) + "A";
-      const int cols = TerminalColumns();
+      const int cols = kvxsim::SysConsoleColumns();
       for (const std::string& l : lines)
         out += "\r\x1b[2K" + Fit(l, cols) + "\n";
       fputs(out.c_str(), stdout);

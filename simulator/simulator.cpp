@@ -2,20 +2,13 @@
 // faults. See simulator.h.
 #include "simulator/simulator.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "simulator/sim_system.h"
 
 namespace kvxsim {
 
@@ -92,11 +85,6 @@ bool IsDottedQuad(const std::string& text) {
 }
 
 std::string Blank16() { return std::string(16, ' '); }
-
-void SetNonBlocking(int fd) {
-  int flags = fcntl(fd, F_GETFL, 0);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-}
 
 // 0 = need more bytes, 1 = a command, 2 = an empty line was consumed.
 int ParseCommand(std::string* pending, CommandKind* kind, std::string* raw,
@@ -282,34 +270,27 @@ std::string Cp1252ToUtf8(const std::string& bytes) {
 
 bool IsLoopbackAddress(const std::string& address) {
   if (address == "localhost") return true;
-  in_addr a{};
-  if (inet_pton(AF_INET, address.c_str(), &a) != 1) return false;
-  return (ntohl(a.s_addr) >> 24) == 127;
+  uint32_t a = 0;
+  return SysDottedAddress(address, &a) && (a >> 24) == 127;
 }
 
 // ---------------------------------------------------------------------------
 
 Simulator::Simulator() : help_(kDefaultHelp) {
   lcd_[1] = lcd_[2] = Blank16();
-  int fds[2];
-  if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
-    wakeRead_ = fds[0];
-    wakeWrite_ = fds[1];
-  }
+  if (!SysWakePair(&wakeRead_, &wakeWrite_)) wakeRead_ = wakeWrite_ = -1;
   modelLast_ = SteadySeconds();
 }
 
 Simulator::~Simulator() {
   Stop();
   if (logFile_) fclose(logFile_);
-  if (wakeRead_ >= 0) close(wakeRead_);
-  if (wakeWrite_ >= 0) close(wakeWrite_);
+  SysWakeClose(wakeRead_, wakeWrite_);
 }
 
 void Simulator::Wake() {
   if (wakeWrite_ < 0) return;
-  ssize_t r = write(wakeWrite_, "x", 1);
-  (void)r;
+  SysWakeSignal(wakeWrite_);
 }
 
 namespace {
@@ -320,35 +301,9 @@ int Listen(const std::string& address, uint16_t port, uint16_t* bound,
     *error = "refusing to listen on non-loopback address " + address;
     return -1;
   }
-  in_addr a{};
-  inet_pton(AF_INET, address == "localhost" ? "127.0.0.1" : address.c_str(),
-            &a);
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    *error = std::string("socket: ") + strerror(errno);
-    return -1;
-  }
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr = a;
-  sa.sin_port = htons(port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    *error = std::string("bind: ") + strerror(errno);
-    close(fd);
-    return -1;
-  }
-  if (listen(fd, 8) != 0) {
-    *error = std::string("listen: ") + strerror(errno);
-    close(fd);
-    return -1;
-  }
-  socklen_t len = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  *bound = ntohs(sa.sin_port);
-  SetNonBlocking(fd);
-  return fd;
+  uint32_t a = 0x7F000001;
+  if (address != "localhost") SysDottedAddress(address, &a);
+  return SysListen(a, port, bound, error);
 }
 
 }  // namespace
@@ -414,8 +369,8 @@ void Simulator::Stop() {
   if (server_.joinable()) server_.join();
   if (control_.joinable()) control_.join();
   std::lock_guard<std::mutex> lk(mu_);
-  if (listenFd_ >= 0) close(listenFd_);
-  if (controlFd_ >= 0) close(controlFd_);
+  if (listenFd_ >= 0) SysClose(listenFd_);
+  if (controlFd_ >= 0) SysClose(controlFd_);
   listenFd_ = controlFd_ = -1;
   running_ = false;
   stopping_ = false;
@@ -1002,17 +957,15 @@ bool SendBounded(int fd, const std::string& bytes, int stallMs,
   int stalled = 0;
   while (sent < bytes.size()) {
     if (stop && stop()) return false;
-    ssize_t r = send(fd, bytes.data() + sent, bytes.size() - sent,
-                     MSG_NOSIGNAL | MSG_DONTWAIT);
+    long r = SysSend(fd, bytes.data() + sent, bytes.size() - sent);
     if (r > 0) {
       sent += static_cast<size_t>(r);
       stalled = 0;
       continue;
     }
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-      return false;
-    pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, 50);
+    if (r < 0 && r != SysWouldBlock) return false;
+    SysWatch p{fd, true, false};
+    SysWait(&p, 1, 50);
     stalled += 50;
     if (stalled > stallMs) return false;
   }
@@ -1038,7 +991,7 @@ void Simulator::ServerLoop() {
       off = listenOff_;
       // Not listening: connects are refused until it listens again.
       if (off && listenFd_ >= 0) {
-        close(listenFd_);
+        SysClose(listenFd_);
         listenFd_ = -1;
       }
       if (!off && listenFd_ < 0) {
@@ -1050,15 +1003,12 @@ void Simulator::ServerLoop() {
       listenClosed_ = listenFd_ < 0;
     }
     cv_.notify_all();
-    pollfd p[2] = {{listenFd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    poll(p, 2, 200);
-    if (p[1].revents & POLLIN) {
-      char buf[64];
-      while (read(wakeRead_, buf, sizeof buf) > 0) {
-      }
-    }
-    if (listenFd < 0 || !(p[0].revents & POLLIN)) continue;
-    int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    // Not listening: only the wake pipe is watched.
+    SysWatch p[2] = {{wakeRead_, false, false}, {listenFd, false, false}};
+    SysWait(p, listenFd < 0 ? 1 : 2, 200);
+    if (p[0].ready) SysWakeDrain(wakeRead_);
+    if (listenFd < 0 || !p[1].ready) continue;
+    int fd = SysAccept(listenFd);
     if (fd < 0) continue;
     {
       std::lock_guard<std::mutex> lk(mu_);
@@ -1080,9 +1030,8 @@ void Simulator::ServerLoop() {
 }
 
 void Simulator::ServeConnection(int fd) {
-  SetNonBlocking(fd);
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  SysSetNonBlocking(fd);
+  SysSetNoDelay(fd);
   std::string pending;
   enum { kKeep, kClose, kReset } end = kKeep;
   bool restart = false;
@@ -1107,18 +1056,13 @@ void Simulator::ServeConnection(int fd) {
       if (end == kKeep) end = kClose;
       break;
     }
-    pollfd p[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    poll(p, 2, 200);
-    if (p[1].revents & POLLIN) {
-      char buf[64];
-      while (read(wakeRead_, buf, sizeof buf) > 0) {
-      }
-    }
-    if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    SysWatch p[2] = {{fd, false, false}, {wakeRead_, false, false}};
+    SysWait(p, 2, 200);
+    if (p[1].ready) SysWakeDrain(wakeRead_);
+    if (!p[0].ready) continue;
     char buf[4096];
-    ssize_t r = recv(fd, buf, sizeof buf, 0);
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-      continue;
+    long r = SysReceive(fd, buf, sizeof buf);
+    if (r == SysWouldBlock) continue;
     if (r <= 0) {
       end = kClose;  // peer closed or failed
       break;
@@ -1189,13 +1133,10 @@ void Simulator::ServeConnection(int fd) {
     }
   }
 
-  if (end == kReset) {
-    linger lg{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-  } else {
-    shutdown(fd, SHUT_WR);
-  }
-  close(fd);
+  if (end == kReset)
+    SysCloseWithReset(fd);
+  else
+    SysCloseGracefully(fd);
   if (restart) {
     std::lock_guard<std::mutex> lk(mu_);
     AdvanceLocked();

@@ -1,6 +1,7 @@
 // Board simulator: stands in for the KORVALINEX board on a loopback TCP
 // port, for tests (in-process, this class) and as the program
-// korvalinex-sim (simulator/main.cpp). Native Linux only.
+// korvalinex-sim (simulator/main.cpp), on Linux and, as korvalinex-sim.exe,
+// on Windows (operating system calls in sim_system.h).
 //
 // Protocol (what the board's firmware does here):
 // - One connection at a time; after the peer closes, the next is accepted.

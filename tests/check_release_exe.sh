@@ -2,7 +2,9 @@
 # Checks of the release program as built (korvalinex.exe of the 32-bit
 # build), without running it: a 32-bit PE for the GUI subsystem, linked so
 # that it needs only DLLs every Windows has (Winsock 1.1 among them), with
-# its version block. The program's version comes from CMakeLists.txt.
+# its version block. The program's version comes from CMakeLists.txt. The
+# simulator that ships beside it (korvalinex-sim.exe) is checked the same
+# way: a 32-bit console program that needs only system DLLs.
 #
 # Environment: KVX_RELEASE_WIN_BUILD (the 32-bit build directory),
 # KVX_SOURCE_DIR.
@@ -43,5 +45,23 @@ grep -qx "FileVersion" <<<"$texts" || fail "no FileVersion"
 grep -qx "$version" <<<"$texts" || fail "version $version not in the version block"
 grep -qx "korvalinex.exe" <<<"$texts" || fail "no OriginalFilename korvalinex.exe"
 
+# The simulator that ships beside it, for a trial without a board: a 32-bit
+# console program that needs no DLL beyond the system's own either.
+sim=$KVX_RELEASE_WIN_BUILD/korvalinex-sim.exe
+if [[ -f $sim ]]; then
+  sim_headers=$("$objdump" -f -p "$sim") || fail "$objdump cannot read $sim"
+  [[ $sim_headers == *"file format pei-i386"* ]] || fail "$sim is not a 32-bit x86 PE"
+  grep -Eq '^Subsystem[[:space:]]+00000003[[:space:]]+\(Windows CUI\)' <<<"$sim_headers" ||
+    fail "$sim is not a console program"
+  sim_dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$sim_headers" | tr 'A-Z' 'a-z')
+  for dll in $sim_dlls; do
+    [[ " kernel32.dll msvcrt.dll ws2_32.dll " == *" $dll "* ]] ||
+      fail "$sim imports $dll, which is not a system DLL"
+  done
+else
+  fail "no $sim"
+fi
+
 ((failed == 0)) || exit 1
 echo "PASS: $exe: PE32, GUI, imports $(echo $dlls), version $version"
+echo "PASS: $sim: PE32, console, imports $(echo $sim_dlls)"

@@ -65,13 +65,16 @@ struct HeadlessFaults {
 
 // Forgets every window, control, event and record; clock back to its
 // start (0 unless set), default board address 127.0.0.1 and port 50290,
-// no faults, no hook, screen 1024 x 768.
+// the command line "korvalinex.exe" (no arguments), no faults, no hook,
+// screen 1024 x 768.
 void HeadlessReset();
 HeadlessFaults& HeadlessFaultSettings();
 
 // Build settings seen by the program.
 void HeadlessSetBoardAddress(const char* address);
 void HeadlessSetBoardPort(int port);
+// The command line the program is started with, program name first.
+void HeadlessSetCommandLine(const char* line);
 // Host names the lookup knows; nothing else is looked up ("localhost" is
 // always known as 127.0.0.1), so tests never reach a name server.
 void HeadlessAddHost(const char* name, uint32_t addressNetworkOrder);

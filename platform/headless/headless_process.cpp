@@ -15,6 +15,7 @@ struct ProcessModel {
   HeadlessFaults Faults{};
   std::string BoardAddress = "127.0.0.1";
   int BoardPort = 50290;
+  std::string CommandLine = "korvalinex.exe";
 
   std::vector<void*> MemoryBlocks;
   std::set<int> Fonts;
@@ -59,6 +60,10 @@ void HeadlessSetBoardAddress(const char* address) {
 }
 
 void HeadlessSetBoardPort(int port) { Process.BoardPort = port; }
+
+void HeadlessSetCommandLine(const char* line) {
+  Process.CommandLine = line ? line : "";
+}
 
 const std::vector<HeadlessMessageBox>& HeadlessMessageBoxes() {
   return Process.MessageBoxes;
@@ -119,6 +124,8 @@ void PlatDestroyHeap() {}
 const char* PlatBuildBoardAddress() { return Process.BoardAddress.c_str(); }
 
 int PlatBuildBoardPort() { return Process.BoardPort; }
+
+const char* PlatCommandLine() { return Process.CommandLine.c_str(); }
 
 // ---------------------------------------------------------------------------
 // Fonts, picture, sound

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <cstring>
+
 #include "platform/win32/win32_platform.h"
 
 // Identifier of the arrows of spin control n: n + ArrowsIdOffset.
@@ -78,6 +80,12 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
         if (arrows) {
           SendMessageA(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(handle),
                        0);
+          // Attaching widens the arrows to their own default width; the
+          // layout gives them a strip half the field's height wide.
+          SetWindowPos(arrows, nullptr, x + width - arrowsWidth, y, arrowsWidth,
+                       height, SWP_NOZORDER | SWP_NOACTIVATE);
+          SetWindowPos(handle, nullptr, x, y, width - arrowsWidth, height,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
           // Attaching the arrows must not change the field's first text.
           SetWindowTextA(handle, t);
         }
@@ -352,6 +360,39 @@ void PlatRichSetColour(int number, uint32_t colour) {
                reinterpret_cast<LPARAM>(&format));
 }
 
+// Hands the rich-text box the bytes of one text, as plain text.
+struct PlainTextSource {
+  const char* Bytes;
+  size_t Left;
+};
+
+static DWORD CALLBACK ReadPlainText(DWORD_PTR cookie, LPBYTE buffer, LONG room,
+                                    LONG* given) {
+  PlainTextSource* source = reinterpret_cast<PlainTextSource*>(cookie);
+  size_t n = room > 0 ? static_cast<size_t>(room) : 0;
+  if (n > source->Left) n = source->Left;
+  memcpy(buffer, source->Bytes, n);
+  source->Bytes += n;
+  source->Left -= n;
+  *given = static_cast<LONG>(n);
+  return 0;
+}
+
+// Replaces the selection with text that is shown as it stands. A rich-text
+// box would take a text given by EM_REPLACESEL or WM_SETTEXT that begins
+// with "{\rtf" as a document of its own (formats, embedded objects); the
+// board's replies must never decide what the operator sees. Streamed in as
+// SF_TEXT, the bytes are read in the ANSI code page and nothing else.
+static void InsertPlainText(HWND box, const Text& text) {
+  PlainTextSource source = {text.c_str(), strlen(text.c_str())};
+  EDITSTREAM stream;
+  ZeroMemory(&stream, sizeof stream);
+  stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+  stream.pfnCallback = ReadPlainText;
+  SendMessageA(box, EM_STREAMIN, SF_TEXT | SFF_SELECTION,
+               reinterpret_cast<LPARAM>(&stream));
+}
+
 void PlatRichAppend(int number, const Text& line) {
   Win32Control* c = RichBox(number);
   if (!c) return;
@@ -363,6 +404,6 @@ void PlatRichAppend(int number, const Text& line) {
   if (length > 0)
     SendMessageA(c->Handle, EM_REPLACESEL, FALSE,
                  reinterpret_cast<LPARAM>("\r"));
-  SendMessageA(c->Handle, EM_REPLACESEL, FALSE,
-               reinterpret_cast<LPARAM>(line.c_str()));
+  SendMessageA(c->Handle, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+  InsertPlainText(c->Handle, line);
 }

@@ -114,6 +114,8 @@ void PlatDestroyHeap() {
 const char* PlatBuildBoardAddress() { return KORVALINEX_BOARD_ADDRESS; }
 int PlatBuildBoardPort() { return KORVALINEX_BOARD_PORT; }
 
+const char* PlatCommandLine() { return GetCommandLineA(); }
+
 // ---------------------------------------------------------------------------
 // Message box and shell
 // ---------------------------------------------------------------------------

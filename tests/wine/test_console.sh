@@ -115,6 +115,12 @@ kvx_expect_eq "$(kvx_drive text @main 98)" \
 kvx_wait_for 10 box_in blue || kvx_fail "the exchange after the summary is not blue"
 kvx_wait_for 10 shows 63 "2,50" || kvx_fail "label 63 after the console command"
 
+# --- A reply that looks like a rich-text document is shown as it stands ----
+kvx_sim replyonce RTFTEST '{\\rtf1 {\\b fett}}\r\n' >/dev/null
+console RTFTEST
+kvx_expect_eq "$(kvx_drive text @main 98 | head -n 2 | tr -d '\r')" \
+  ">RTFTEST"$'\n''{\rtf1 {\b fett}}' "box after a reply in rich-text form"
+
 # --- The description window --------------------------------------------------
 read -r left top _ <<<"$(kvx_drive rect @main)"
 kvx_drive click @main 100 || kvx_fail "could not click the picture"

@@ -85,6 +85,15 @@ kvx_wait_for 10 shows 53 "100 s" ||
 kvx_expect_eq "$(kvx_drive trackbar @main 102)" "100 3900 0 4000" \
   "trackbar 102 after moving"
 
+# --- Spin fields: 70 x 20, the arrows a strip 10 wide at the right --------
+for n in 83 85 91; do
+  read -r fl ft fr fb <<<"$(kvx_drive rect @main $n)"
+  read -r al at ar ab <<<"$(kvx_drive rect @main $((n + 1000)))"
+  kvx_expect_eq "$((fr - fl))x$((fb - ft)) $((ar - al))x$((ab - at))" \
+    "60x20 10x20" "spin $n: field and arrows"
+  kvx_expect_eq "$al $at" "$fr $ft" "spin $n: arrows beside the field"
+done
+
 # --- Spin field: the arrow keys step within 1..10000, no separators -------
 spin_key() {  # start key expected
   kvx_drive settext @main 83 "$1"

@@ -1,0 +1,33 @@
+// The program's command line: korvalinex.exe [ADDRESS [PORT]]. Given, the
+// address and the port take the place of the build settings for this run;
+// nothing of them is kept.
+#pragma once
+
+#include <vector>
+
+#include "platform/platform.h"
+
+// The longest text a host name can be (253 characters, without a final dot).
+enum { LongestBoardAddress = 253 };
+
+// Splits a whole command line, program name first, into its parts as
+// Windows programs do: blanks and tabs separate parts outside double quotes;
+// a double quote starts or ends a quoted stretch and is not kept; two
+// double quotes within a quoted stretch are one double quote; backslashes
+// are kept as they are unless a double quote follows them: then each pair
+// becomes one backslash, and an odd one left over makes the double quote a
+// plain character. The program name ends at the first blank or tab outside
+// double quotes and knows no backslash rule.
+std::vector<Text> SplitCommandLine(const Text& line);
+
+// Checks the arguments (the parts after the program name). True when they
+// are good: `*address` and `*port` are then set from those given and left
+// as they are otherwise. False when they are not: `*problem` is the text
+// for the operator, naming the wrong argument and the right form.
+bool ReadBoardArguments(const std::vector<Text>& arguments, Text* address,
+                        int* port, Text* problem);
+
+// Takes the board's address and port from the program's command line into
+// BoardAddress and BoardPort. False, with the text for the operator, when
+// the command line is wrong; both fields are then unchanged.
+bool TakeBoardArguments(Text* problem);

@@ -1,0 +1,242 @@
+// The board's address and port on the command line: how a command line is
+// split, which arguments are taken, and what the program does with them.
+#include "app/command_line.h"
+
+#include <arpa/inet.h>
+
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "tests/program_fixture.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+using Parts = std::vector<Text>;
+
+TEST(CommandLineSplit, BlanksAndTabsSeparateOutsideQuotes) {
+  EXPECT_EQ(SplitCommandLine("korvalinex.exe"), Parts{"korvalinex.exe"});
+  EXPECT_EQ(SplitCommandLine("korvalinex.exe   "), Parts{"korvalinex.exe"});
+  EXPECT_EQ(SplitCommandLine("korvalinex.exe \t 10.0.0.7\t\t 80  "),
+            (Parts{"korvalinex.exe", "10.0.0.7", "80"}));
+  EXPECT_EQ(SplitCommandLine("k.exe a b c"), (Parts{"k.exe", "a", "b", "c"}));
+  EXPECT_EQ(SplitCommandLine(""), Parts{""});
+}
+
+TEST(CommandLineSplit, QuotesGroupAndVanish) {
+  EXPECT_EQ(
+      SplitCommandLine(
+          "\"C:\\Program Files\\KORVALINEX\\korvalinex.exe\" \"10.0.0.7\" "
+          "\"80\""),
+      (Parts{"C:\\Program Files\\KORVALINEX\\korvalinex.exe", "10.0.0.7",
+             "80"}));
+  EXPECT_EQ(SplitCommandLine("k.exe 10.0.\"0.7\" 8\"0\""),
+            (Parts{"k.exe", "10.0.0.7", "80"}));
+  EXPECT_EQ(SplitCommandLine("k.exe \"\" 80"), (Parts{"k.exe", "", "80"}));
+  EXPECT_EQ(SplitCommandLine("k.exe \" 80\""), (Parts{"k.exe", " 80"}));
+  // An unclosed quote runs to the end of the line.
+  EXPECT_EQ(SplitCommandLine("k.exe \"brunnen nord 80"),
+            (Parts{"k.exe", "brunnen nord 80"}));
+  // The program name has no backslash rule.
+  EXPECT_EQ(SplitCommandLine("\"C:\\dir\\\"x.exe a"),
+            (Parts{"C:\\dir\\x.exe", "a"}));
+}
+
+// The examples of the Windows rules for backslashes and double quotes.
+TEST(CommandLineSplit, BackslashesBeforeQuotes) {
+  EXPECT_EQ(SplitCommandLine("p \"a b c\" d e"),
+            (Parts{"p", "a b c", "d", "e"}));
+  EXPECT_EQ(SplitCommandLine("p \"ab\\\"c\" \"\\\\\" d"),
+            (Parts{"p", "ab\"c", "\\", "d"}));
+  EXPECT_EQ(SplitCommandLine("p a\\\\\\b d\"e f\"g h"),
+            (Parts{"p", "a\\\\\\b", "de fg", "h"}));
+  EXPECT_EQ(SplitCommandLine("p a\\\\\\\"b c d"),
+            (Parts{"p", "a\\\"b", "c", "d"}));
+  EXPECT_EQ(SplitCommandLine("p a\\\\\\\\\"b c\" d e"),
+            (Parts{"p", "a\\\\b c", "d", "e"}));
+  EXPECT_EQ(SplitCommandLine("p a\"b\"\" c d"), (Parts{"p", "ab\" c d"}));
+  EXPECT_EQ(SplitCommandLine("p a\\"), (Parts{"p", "a\\"}));
+}
+
+// Reads the arguments over a build setting of "build-host" and 50290.
+struct Read {
+  bool Good;
+  Text Address;
+  int Port;
+  Text Problem;
+};
+static Read ReadArgs(const Parts& arguments) {
+  Read r{false, "build-host", 50290, ""};
+  r.Good = ReadBoardArguments(arguments, &r.Address, &r.Port, &r.Problem);
+  return r;
+}
+
+TEST(CommandLineArguments, GivenOnesReplaceTheBuildSettings) {
+  Read none = ReadArgs({});
+  EXPECT_TRUE(none.Good);
+  EXPECT_EQ(none.Address, "build-host");
+  EXPECT_EQ(none.Port, 50290);
+
+  Read one = ReadArgs({"brunnen-nord"});
+  EXPECT_TRUE(one.Good);
+  EXPECT_EQ(one.Address, "brunnen-nord");
+  EXPECT_EQ(one.Port, 50290);
+
+  Read two = ReadArgs({"10.1.2.3", "8080"});
+  EXPECT_TRUE(two.Good);
+  EXPECT_EQ(two.Address, "10.1.2.3");
+  EXPECT_EQ(two.Port, 8080);
+  EXPECT_TRUE(two.Problem.empty());
+}
+
+TEST(CommandLineArguments, PortsAtTheEdgesOfTheirRange) {
+  for (auto [text, port] : std::vector<std::pair<Text, int>>{
+           {"1", 1}, {"65535", 65535}, {"50290", 50290}, {"080", 80}}) {
+    Read r = ReadArgs({"10.1.2.3", text});
+    EXPECT_TRUE(r.Good) << text;
+    EXPECT_EQ(r.Port, port) << text;
+  }
+  for (Text bad : {"0", "65536", "50290x", "-1", "+80", " 80", "80 ", "",
+                   "99999999999999999999", "0x50", "8.0"}) {
+    Read r = ReadArgs({"10.1.2.3", bad});
+    EXPECT_FALSE(r.Good) << bad;
+    // Nothing is taken when anything is wrong.
+    EXPECT_EQ(r.Address, "build-host") << bad;
+    EXPECT_EQ(r.Port, 50290) << bad;
+    EXPECT_NE(r.Problem.find("Port (zweite Angabe) \"" + bad + "\""),
+              Text::npos)
+        << r.Problem;
+    EXPECT_NE(r.Problem.find("1 bis 65535"), Text::npos);
+  }
+}
+
+TEST(CommandLineArguments, WrongOnesAreNamedWithTheRightForm) {
+  const Text form = "Richtig: korvalinex.exe [ADRESSE [PORT]]";
+
+  Read three = ReadArgs({"10.1.2.3", "80", "extra"});
+  EXPECT_FALSE(three.Good);
+  EXPECT_NE(three.Problem.find("Zu viele Angaben: \"extra\""), Text::npos);
+  EXPECT_NE(three.Problem.find(form), Text::npos);
+
+  Read empty = ReadArgs({""});
+  EXPECT_FALSE(empty.Good);
+  EXPECT_NE(empty.Problem.find("Adresse (erste Angabe) ist leer"), Text::npos);
+  EXPECT_NE(empty.Problem.find(form), Text::npos);
+
+  Read longest = ReadArgs({Text(LongestBoardAddress, 'a')});
+  EXPECT_TRUE(longest.Good);
+  EXPECT_EQ(longest.Address.size(), 253u);
+
+  Read tooLong = ReadArgs({Text(300, 'a'), "80"});
+  EXPECT_FALSE(tooLong.Good);
+  EXPECT_EQ(tooLong.Address, "build-host");
+  EXPECT_NE(tooLong.Problem.find("zu lang: 300 Zeichen, höchstens 253"),
+            Text::npos);
+  // The box shows the beginning of the address, not all of it.
+  EXPECT_NE(tooLong.Problem.find("\"" + Text(40, 'a') + "...\""), Text::npos);
+  EXPECT_LT(tooLong.Problem.size(), 300u);
+  EXPECT_NE(tooLong.Problem.find(form), Text::npos);
+}
+
+// ---------------------------------------------------------------------------
+// The program with a command line
+// ---------------------------------------------------------------------------
+
+using CommandLine = BoardTest;
+
+static std::string Line(const std::string& arguments) {
+  return "\"C:\\Program Files\\KORVALINEX\\korvalinex.exe\" " + arguments;
+}
+
+static void Quit(int) { HeadlessPostClick(ButtonQuit); }
+
+TEST_F(CommandLine, AddressAndPortTakeThePlaceOfTheBuildSettings) {
+  // The build settings point where no board is.
+  HeadlessSetBoardAddress("no-such-board");
+  HeadlessSetBoardPort(UnusedPort());
+  const std::string port = std::to_string(Sim.Port());
+  HeadlessSetCommandLine(Line("127.0.0.1 " + port).c_str());
+  EXPECT_EQ(RunProgram(Quit), 0);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  ASSERT_NE(HeadlessFindWindow(MainWindow), nullptr);
+  EXPECT_EQ(HeadlessFindWindow(MainWindow)->OpenCount, 2);  // notice, main
+  EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
+  EXPECT_EQ(AppState.BoardPort, Sim.Port());
+  EXPECT_EQ(ConnectionNoticeText(),
+            "Verbindungsaufbau zum KORVALINEX-Board...\r\rIP/DNS: "
+            "127.0.0.1\r\rPort: " +
+                port);
+}
+
+TEST_F(CommandLine, QuotedHostNameAloneKeepsTheBuildPort) {
+  HeadlessSetBoardAddress("no-such-board");
+  HeadlessAddHost("brunnen-sued", htonl(0x7F000001));
+  HeadlessSetCommandLine(Line("\"brunnen-sued\"").c_str());
+  EXPECT_EQ(RunProgram(Quit), 0);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  EXPECT_EQ(AppState.BoardAddress, "brunnen-sued");
+  EXPECT_EQ(AppState.BoardPort, Sim.Port());
+}
+
+TEST_F(CommandLine, WithoutArgumentsTheBuildSettingsHold) {
+  HeadlessSetCommandLine("korvalinex.exe");
+  EXPECT_EQ(RunProgram(Quit), 0);
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
+  EXPECT_EQ(AppState.BoardPort, Sim.Port());
+}
+
+// A port at either edge is taken as it is: an address that resolves to
+// nothing keeps the program off the network, and the notice shows the port.
+TEST_F(CommandLine, EdgePortsAreTakenAsTheyAre) {
+  for (const char* port : {"1", "65535"}) {
+    HeadlessReset();
+    HeadlessSetCommandLine(Line(std::string("no-such-board ") + port).c_str());
+    EXPECT_EQ(ProgramMain(), 0);
+    ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
+    EXPECT_EQ(HeadlessMessageBoxes()[0].Body, BoardNotFoundText);
+    EXPECT_EQ(AppState.BoardPort, atoi(port));
+    EXPECT_EQ(ConnectionNoticeText().substr(ConnectionNoticeText().rfind(' ')),
+              std::string(" ") + port);
+  }
+  EXPECT_EQ(Sim.ConnectionCount(), 0u);
+}
+
+// Wrong arguments: the box, then the end with exit code 0; no window was
+// ever opened and nothing went to the network.
+TEST_F(CommandLine, WrongArgumentsEndBeforeAnyWindowOrTraffic) {
+  const std::string port = std::to_string(Sim.Port());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"127.0.0.1 " + port + " extra", "\"extra\""},
+      {"\"\" " + port, "ist leer"},
+      {"\"\"", "ist leer"},
+      {std::string(300, 'b') + " " + port, "zu lang: 300 Zeichen"},
+      {"127.0.0.1 0", "\"0\""},
+      {"127.0.0.1 65536", "\"65536\""},
+      {"127.0.0.1 50290x", "\"50290x\""},
+      {"127.0.0.1 -1", "\"-1\""},
+      {"127.0.0.1 +80", "\"+80\""},
+      {"127.0.0.1 \" 80\"", "\" 80\""},
+  };
+  for (const auto& [arguments, named] : cases) {
+    HeadlessReset();
+    HeadlessSetBoardPort(Sim.Port());  // a board is there to be reached
+    HeadlessSetCommandLine(Line(arguments).c_str());
+    EXPECT_EQ(ProgramMain(), 0) << arguments;
+    ASSERT_EQ(HeadlessMessageBoxes().size(), 1u) << arguments;
+    const HeadlessMessageBox& box = HeadlessMessageBoxes()[0];
+    EXPECT_EQ(box.Title, "KORVALINEX: Problem");
+    EXPECT_NE(box.Body.find(named), std::string::npos) << box.Body;
+    EXPECT_NE(box.Body.find("korvalinex.exe [ADRESSE [PORT]]"),
+              std::string::npos);
+    EXPECT_TRUE(box.OpenWindows.empty()) << arguments;
+    EXPECT_EQ(HeadlessFindWindow(MainWindow), nullptr) << arguments;
+    EXPECT_EQ(HeadlessSendCount(), 0) << arguments;
+    EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0) << arguments;
+    EXPECT_EQ(AppState.BoardPort, Sim.Port()) << arguments;
+  }
+  EXPECT_EQ(Sim.ConnectionCount(), 0u);
+  EXPECT_EQ(Sim.CommandCount(), 0u);
+}
