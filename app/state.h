@@ -128,13 +128,11 @@ extern AppStateRecord AppState;
 
 // Bounds of the board link, in ms.
 enum {
-  // A reply that has not begun this long after its command means the board
-  // is gone: the connection is closed. A healthy board answers within a
+  // A reply that has not begun this long after its command, or that breaks
+  // off before its line feed for this long, means the board is gone: the
+  // connection is closed. A healthy board answers within a
   // few hundred ms, also over the internet.
   ReplyStartLimit = 3000,
-  // The further pieces of one reply (split on its way) come within this of
-  // each other; a piece later than that begins the next reply.
-  ReplyPieceGap = 50,
   // While the board is waited for, the windows are served this often.
   ServeSlice = 20,
   // After a loss, a new connection is tried this often, each attempt at

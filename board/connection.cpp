@@ -124,46 +124,40 @@ bool SendBlock(const Text& text) {
 
 // The board's replies carry no name: they belong to the commands by their
 // order alone. So a receive is never given up while the connection stays
-// open; a board that does not begin its reply within ReplyStartLimit is
-// taken for gone, and only a new connection brings the two back in step.
+// open, and it takes the whole reply: the board ends its replies with a
+// line feed, so a reply is whole once it has its line feed or fills the
+// receive. The rest of a reply split on its way is waited for as its
+// beginning was; taken by the next receive, it would be the next command's
+// reply, and every reply after it one command behind, the level of GETADC
+// 1 included. A board that does not begin its reply, or breaks it off, for
+// ReplyStartLimit is taken for gone, and only a new connection brings the
+// two back in step.
 int ReceiveReply(ReplyBuffer* buffer, int max) {
   if (!BoardConnected() || !buffer->Bytes) return 0;
   if (max > buffer->Size) max = buffer->Size;
   if (max <= 0) return 0;
   PlatSocket s = AppState.BoardConnection;
-  int waited = 0;
-  int got;
-  for (;;) {
+  int got = 0;
+  int silent = 0;
+  while (got == 0 || (got < max && buffer->Bytes[got - 1] != '\n')) {
     int slice = 0;
-    got = PlatReceive(s, buffer->Bytes, max, ServeSlice, &slice);
-    if (got > 0) break;
-    if (got != ReceiveTimedOut) {
+    int more =
+        PlatReceive(s, buffer->Bytes + got, max - got, ServeSlice, &slice);
+    if (more > 0) {
+      got += more;
+      silent = 0;
+      continue;
+    }
+    if (more != ReceiveTimedOut) {
       LoseConnection();
       return 0;
     }
-    waited += slice > ServeSlice ? slice : ServeSlice;
-    if (waited >= ReplyStartLimit) {
+    silent += slice > ServeSlice ? slice : ServeSlice;
+    if (silent >= ReplyStartLimit) {
       LoseConnection();
       return 0;
     }
     PlatServeWindows();
-  }
-  // A reply split on its way: its pieces follow each other closely. The
-  // board ends its replies with a line ending, so one that has its line
-  // feed is whole.
-  while (got < max && buffer->Bytes[got - 1] != '\n') {
-    int slice = 0;
-    int more =
-        PlatReceive(s, buffer->Bytes + got, max - got, ReplyPieceGap, &slice);
-    if (more == ReceiveTimedOut) {
-      PlatServeWindows();  // replies without a line end freeze nothing
-      break;
-    }
-    if (more <= 0) {
-      LoseConnection();
-      break;
-    }
-    got += more;
   }
   return got;
 }

@@ -43,11 +43,11 @@ bool SendCommand(const Text& keyword);
 bool SendBlock(const Text& text);
 // One reply into `buffer` from its first byte on, at most `max` bytes:
 // waits for its first piece as long as the connection is open (the windows
-// served meanwhile), at most ReplyStartLimit, then takes further pieces
-// that follow within ReplyPieceGap of each other, unless the reply so far
-// ends in a line feed or fills `max`. Returns the bytes delivered; 0 when
-// there is no connection or it was lost (closed, reset or silent). The
-// buffer is not cleared before.
+// served meanwhile), at most ReplyStartLimit, then for further pieces until
+// the reply ends in a line feed or fills `max`, again at most
+// ReplyStartLimit of silence. Returns the bytes delivered; 0 when there is
+// no connection or it was lost (closed, reset, silent, or a reply broken
+// off). The buffer is not cleared before.
 int ReceiveReply(ReplyBuffer* buffer, int max);
 // "setport" command and its reply into CommandBuffer (not looked at).
 // False when it did not complete: no connection, or lost meanwhile.

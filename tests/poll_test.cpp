@@ -100,7 +100,7 @@ TEST_F(Poll, ShortOrEmptyStatusReadsMissingOutputsAsOff) {
   ExpectLabel(23, "OFFEN", Blue);
   ExpectLabel(19, "OFFEN", Blue);
   ExpectLabel(18, "OFFEN", Blue);
-  Sim.SetReply("GETSTATUS", std::string(1, '\0'));
+  Sim.SetReply("GETSTATUS", std::string(1, '\0') + "\r\n");
   PollOnce();
   for (int n : {1, 2, 4, 5, 6, 7, 8})
     EXPECT_EQ(AppState.OutputStateText[n], "OFFEN") << n;
@@ -113,10 +113,15 @@ TEST_F(Poll, AnalogRepliesBecomeRoundedVoltsAndCutTexts) {
     std::string text;
   };
   const Case cases[] = {
-      {"512\r\n", 2.5, "2,50"}, {"1023", 4.995, "4,99"},
-      {"43\r\n", 0.21, "0,21"}, {"0\r\n", 0.0, "0,00"},
-      {"abc\r\n", 0.0, "0,00"}, {std::string(1, '\0'), 0.0, "0,00"},
-      {"\r\n512", 2.5, "2,50"}, {"242\r\n", 1.182, "1,18"},
+      {"512\r\n", 2.5, "2,50"},
+      {"1023\n", 4.995, "4,99"},
+      {"43\r\n", 0.21, "0,21"},
+      {"0\r\n", 0.0, "0,00"},
+      {"abc\r\n", 0.0, "0,00"},
+      {std::string(1, '\0') + "\r\n", 0.0, "0,00"},
+      {"\r\n512\r\n", 2.5, "2,50"},
+      {"\r5\r1\n2\r\n", 2.5, "2,50"},
+      {"242\r\n", 1.182, "1,18"},
   };
   for (const Case& c : cases) {
     for (int n = 1; n <= 4; n++)

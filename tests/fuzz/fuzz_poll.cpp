@@ -80,14 +80,13 @@ std::vector<std::string> QueryCommands(bool lcd) {
   return all;
 }
 
-// The connection as the board query sees it. A receive waits through
-// empty pieces (each one slice of silence, as is the gap after a piece
-// taken whole) for the next piece and takes at most `max` bytes of it,
-// leaving the rest for the next receive; a piece taken whole that does not
-// end in a line feed is followed by a wait for a further piece of the same
-// reply, which finds the gap. Silence for the reply bound, or the end of
-// the pieces, loses the connection, and nothing is received after that.
-// What is left of a piece when a query starts is thrown away.
+// The connection as the board query sees it. A receive takes pieces in
+// turn until what came ends in a line feed or fills its `max` (a piece
+// longer than the room left is cut, the rest stays for the next receive).
+// A moment of silence (an empty piece, or the gap after a piece taken
+// whole) lasts one slice; silence for the reply bound, or the end of the
+// pieces, loses the connection, and nothing is received after that. What
+// is left of a piece when a query starts is thrown away.
 struct WireModel {
   const std::vector<std::string>* Pieces;
   size_t Next = 0, Taken = 0;
@@ -103,31 +102,34 @@ struct WireModel {
 
   bool Receive(size_t max, std::string* got) {
     if (Lost) return false;
+    got->clear();
     int silent = 0;
-    for (;;) {
+    while (got->empty() || (got->size() < max && got->back() != '\n')) {
       if (Next >= Pieces->size()) {
         Lost = true;
         return false;
       }
-      if (!Apart && !(*Pieces)[Next].empty()) break;
-      if (Apart)
-        Apart = false;
-      else
-        Next++;
-      if (++silent * ServeSlice >= ReplyStartLimit) {
-        Lost = true;
-        return false;
+      const std::string& piece = (*Pieces)[Next];
+      if (Apart || piece.empty()) {
+        if (Apart)
+          Apart = false;
+        else
+          Next++;
+        if (++silent * ServeSlice >= ReplyStartLimit) {
+          Lost = true;
+          return false;
+        }
+        continue;
       }
-    }
-    const std::string& piece = (*Pieces)[Next];
-    *got = piece.substr(Taken, max);
-    Taken += got->size();
-    if (Taken == piece.size()) {
-      Next++;
-      Taken = 0;
-      // The wait for a further piece finds the gap after this one.
-      Apart = got->size() == max || got->back() == '\n';
-      if (!Apart && Next >= Pieces->size()) Lost = true;
+      std::string part = piece.substr(Taken, max - got->size());
+      *got += part;
+      Taken += part.size();
+      silent = 0;
+      if (Taken == piece.size()) {
+        Next++;
+        Taken = 0;
+        Apart = true;
+      }
     }
     return true;
   }
