@@ -30,7 +30,6 @@ static void EnterLoop() {
       (int)(Now() + (uint32_t)(PlatGetValue(TrackbarRefresh) * 1000));
   PlatSetValue(TrackbarRefresh, AppState.InitialRefreshInterval / 6000);
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
-  RenewReplyWait();
   PollBoard();
   AppState.MeasurementEnabled = 1;
   AppState.MinimumEnabled = 1;
@@ -98,28 +97,61 @@ static void HandleControl(int control) {
   }
 }
 
+// The event wait ends at the refresh deadline (or, while the connection is
+// lost, at the next attempt to reconnect), and after 500 ms at the latest.
+static int WaitLimit() {
+  uint32_t due = AppState.ConnectionLost ? (uint32_t)AppState.NextReconnectTime
+                                         : (uint32_t)AppState.NextRefreshTime;
+  int32_t left = (int32_t)(due - Now());
+  if (left < 0) return 0;
+  return left < 500 ? (int)left : 500;
+}
+
+// Label 36: the ping time and the seconds to the next query, or while the
+// connection is lost the seconds to the next attempt.
+static void ShowPingCountdown() {
+  if (AppState.ConnectionLost) {
+    ShowReconnectCountdown();
+    return;
+  }
+  int seconds = -(PastDeadline(Now()) / 1000);
+  PlatSetText(LabelPingCountdown,
+              "Ping war " + std::to_string(AppState.PingTime) +
+                  " ms / Neue Daten in " + std::to_string(seconds) + " s");
+}
+
+// The automatic query, or while the connection is lost the attempt to
+// reconnect; a new connection is queried at once.
+static void RefreshOrReconnect() {
+  bool reconnected = false;
+  if (AppState.ConnectionLost) {
+    int32_t left = (int32_t)((uint32_t)AppState.NextReconnectTime - Now());
+    if (left > 0 || !Reconnect()) return;
+    reconnected = true;
+  } else if (PastDeadline(Now()) < 0) {
+    return;
+  }
+  PollBoard();
+  PlaySwitchSound();
+  SetDeadline(Now());
+  // Back with the board: label 36 shows it at once.
+  if (reconnected) ShowPingCountdown();
+}
+
 static void RunPass() {
-  RenewReplyWait();
   ShowLevelPercent();
   ReadCyclePeriod();
 
-  PlatEvent event = PlatWaitEvent(500);
+  PlatEvent event = PlatWaitEvent(WaitLimit());
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
 
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
   PlatSetText(LabelRefreshSeconds,
               std::to_string(AppState.RefreshInterval / 1000));
-  int seconds = -(PastDeadline(Now()) / 1000);
-  PlatSetText(LabelPingCountdown,
-              "Ping war " + std::to_string(AppState.PingTime) +
-                  " ms / Neue Daten in " + std::to_string(seconds) + " s");
+  ShowPingCountdown();
 
-  if (PastDeadline(Now()) >= 0) {
-    PollBoard();
-    PlaySwitchSound();
-    SetDeadline(Now());
-  }
+  RefreshOrReconnect();
 
   ApplySafetyLock();
 

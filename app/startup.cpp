@@ -18,6 +18,9 @@ const char NoticeTitle[] = "KORVALINEX: Meldung";
 // could neither see nor end the program.
 static const char MainWindowFailedText[] =
     "Das Programmfenster kann nicht geöffnet werden!";
+// Shown when timer 123 cannot be started: the measurement would never run,
+// and the well would go unguarded behind a window that looks normal.
+const char TimerFailedText[] = "Der Messzeitgeber kann nicht gestartet werden!";
 
 enum { NoticeLabel = 3 };
 
@@ -108,9 +111,15 @@ int ProgramMain() {
     return ExitPath();
   }
 
-  if (!BuildMainWindow()) {
+  bool timerStarted = false;
+  if (!BuildMainWindow(&timerStarted)) {
     CloseConnection();
     PlatMessageBox(ProblemTitle, MainWindowFailedText);
+    return ExitPath();
+  }
+  if (!timerStarted) {
+    CloseConnection();
+    PlatMessageBox(ProblemTitle, TimerFailedText);
     return ExitPath();
   }
   RunMainLoop();

@@ -21,4 +21,5 @@ extern const char ProblemTitle[];
 extern const char NetworkFailedText[];
 extern const char BoardNotFoundText[];
 extern const char NoticeTitle[];
+extern const char TimerFailedText[];
 Text ConnectionNoticeText();

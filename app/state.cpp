@@ -76,6 +76,4 @@ void InitDefaults() {
 
   s.BoardAddress = PlatBuildBoardAddress();
   s.BoardPort = PlatBuildBoardPort();
-
-  s.ReplyWaitLeft = ReplyWaitPerPass;
 }

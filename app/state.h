@@ -56,13 +56,16 @@ struct AppStateRecord {
   ReplyBuffer CommandBuffer;
   ReplyBuffer LcdReplyBuffer;
 
-  // Bounded reply wait: what is left of this main-loop pass's allowance
-  // for waiting on the board, whether the board still owes a reply that a
-  // receive gave up waiting for (so that it is not taken as the reply to a
-  // later command), and how long that late reply has been awaited since.
-  int ReplyWaitLeft;
-  int ReplyOutOfStep;
-  int LateReplyWaited;
+  // The connection's health. Lost: the connection that was open is gone
+  // (closed, reset or silent past ReplyStartLimit); a new one is tried at
+  // NextReconnectTime. OffOwed[n]: "setport n.0", which ends a pulse or a
+  // measurement, could not reach the board and goes out first on the next
+  // connection. LevelFresh: the last board query received a reply to
+  // GETADC 1, so LevelVoltage is the board's level of just now.
+  int ConnectionLost;
+  int NextReconnectTime;  // ms of the system tick count
+  int OffOwed[9];
+  int LevelFresh;
 
   // Captions and units.
   Text OutputName[9];
@@ -123,11 +126,22 @@ struct AppStateRecord {
 
 extern AppStateRecord AppState;
 
-// Longest wait for one reply, and the allowance of one main-loop pass for
-// all waits on the board together, in ms. A reply not there after
-// ReplyLostAfter of waiting in all (its own receive and the waits for it
-// before the next command) counts as lost.
-enum { ReplyWaitLimit = 700, ReplyWaitPerPass = 1400, ReplyLostAfter = 1200 };
+// Bounds of the board link, in ms.
+enum {
+  // A reply that has not begun this long after its command means the board
+  // is gone: the connection is closed. A healthy board answers within a
+  // few hundred ms, also over the internet.
+  ReplyStartLimit = 3000,
+  // The further pieces of one reply (split on its way) come within this of
+  // each other; a piece later than that begins the next reply.
+  ReplyPieceGap = 50,
+  // While the board is waited for, the windows are served this often.
+  ServeSlice = 20,
+  // After a loss, a new connection is tried this often, each attempt at
+  // most ConnectLimit long.
+  ReconnectInterval = 5000,
+  ConnectLimit = 1000,
+};
 
 // Zeroes the whole record.
 void ZeroAppState();

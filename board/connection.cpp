@@ -1,6 +1,9 @@
 #include "board/connection.h"
 
 #include <cstring>
+#include <string>
+
+#include "board/poll.h"
 
 const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
 
@@ -42,106 +45,140 @@ PlatSocket OpenConnection(const Text& address, int port) {
   return s;
 }
 
-// What is left of the pass's allowance for one wait on the board.
-static int WaitForOneReply() {
-  int wait = AppState.ReplyWaitLeft;
-  if (wait > ReplyWaitLimit) wait = ReplyWaitLimit;
-  return wait < 0 ? 0 : wait;
+bool BoardConnected() { return AppState.BoardConnection != NoSocket; }
+
+void LoseConnection() {
+  if (AppState.BoardConnection != NoSocket)
+    PlatCloseSocket(AppState.BoardConnection);
+  AppState.BoardConnection = NoSocket;
+  AppState.ConnectionLost = 1;
+  AppState.LevelFresh = 0;
+  AppState.NextReconnectTime = (int)(PlatTickCount() + ReconnectInterval);
+  ShowConnectionLost();
 }
 
-// The board answers its commands in order, one reply each. After a
-// receive that gave up waiting, the board still owes that reply: it is
-// awaited here, within what is left of the pass's allowance, and thrown
-// away, so that it cannot be taken for the reply to a later command (a
-// command sent before it came would only push it into that command's
-// receive). A reply waited for ReplyLostAfter in all, its own receive
-// included, counts as lost: the board dropped it or was silent.
-bool BringIntoStep() {
-  if (!AppState.ReplyOutOfStep) return true;
-  if (AppState.BoardConnection == NoSocket) return true;
-  int wait = WaitForOneReply();
-  int lostAfter = ReplyLostAfter - AppState.LateReplyWaited;
-  if (wait > lostAfter) wait = lostAfter > 0 ? lostAfter : 0;
-  unsigned char scratch[512];
-  int waited = 0;
-  int got = PlatReceive(AppState.BoardConnection, scratch, sizeof scratch, wait,
-                        &waited);
-  if (got == ReceiveTimedOut) {
-    int spent = waited > wait ? waited : wait;
-    AppState.ReplyWaitLeft -= spent;
-    AppState.LateReplyWaited += spent;
-    if (AppState.LateReplyWaited < ReplyLostAfter) return false;
-  } else {
-    if (waited > 0) AppState.ReplyWaitLeft -= waited;
-    // A full scratch block may have more of the late reply behind it.
-    if (got == (int)sizeof scratch)
-      PlatDiscardPending(AppState.BoardConnection);
+// A connect that may take long (a board powered off, a route that drops
+// packets) is given up after ConnectLimit; the windows are served meanwhile.
+static PlatSocket ConnectBounded() {
+  uint32_t address;
+  if (!ResolveBoardAddress(AppState.BoardAddress, &address)) return NoSocket;
+  PlatSocket s = PlatStreamSocket();
+  if (s == NoSocket) return NoSocket;
+  int state = PlatConnectStart(s, address, AppState.BoardPort);
+  for (int waited = 0; state == ConnectPending && waited < ConnectLimit;
+       waited += ServeSlice) {
+    state = PlatConnectWait(s, ServeSlice);
+    PlatServeWindows();
   }
-  AppState.ReplyOutOfStep = 0;
-  AppState.LateReplyWaited = 0;
+  if (state != ConnectDone) {
+    PlatCloseSocket(s);
+    return NoSocket;
+  }
+  return s;
+}
+
+bool Reconnect() {
+  PlatSocket s = ConnectBounded();
+  if (s == NoSocket) {
+    AppState.NextReconnectTime = (int)(PlatTickCount() + ReconnectInterval);
+    return false;
+  }
+  AppState.BoardConnection = s;
+  AppState.ConnectionLost = 0;
+  // A board that only lost the connection still holds its outputs: what
+  // was meant to end a pulse or a measurement goes out before anything else.
+  for (int n = 1; n <= 8; n++) {
+    if (!AppState.OffOwed[n]) continue;
+    if (!SwitchExchange("setport " + std::to_string(n) + ".0")) return false;
+  }
+  return BoardConnected();
+}
+
+void DiscardWaitingBytes() {
+  if (BoardConnected()) PlatDiscardPending(AppState.BoardConnection);
+}
+
+static bool SendBytes(const void* bytes, int length) {
+  if (!BoardConnected()) return false;
+  if (PlatSend(AppState.BoardConnection, bytes, length) < 0) {
+    LoseConnection();
+    return false;
+  }
   return true;
 }
 
-// Bytes that are waiting before a board query sends its first command
-// cannot be the reply to any of its commands: a flood the board sent
-// unasked, or the rest of an earlier reply too long for its buffer (the
-// console's Help, for one). Taken for replies, they would put every later
-// reply one exchange or more behind its command for good, the level
-// voltage the cycle switches on included, since each receive returns as
-// soon as anything is there. A late reply still owed is awaited first, as
-// before any exchange.
-void CatchUpWithBoard() {
-  if (AppState.BoardConnection == NoSocket) return;
-  if (!BringIntoStep()) return;
-  PlatDiscardPending(AppState.BoardConnection);
-}
-
-// Commands the operator or the measurement cycle caused always go out;
-// one sent while a late reply is still owed leaves the connection out of
-// step, since its receive may take that late reply instead of its own.
-static void GoingOut() {
-  if (BringIntoStep()) return;
-  AppState.LateReplyWaited = 0;
-}
-
-void SendCommand(const Text& keyword) {
-  if (AppState.BoardConnection == NoSocket) return;
-  GoingOut();
+bool SendCommand(const Text& keyword) {
   Text wire = keyword;
   wire.append(CommandSuffix, 5);
-  PlatSend(AppState.BoardConnection, wire.data(), (int)wire.size());
+  return SendBytes(wire.data(), (int)wire.size());
 }
 
-void SendBlock(const Text& text) {
+bool SendBlock(const Text& text) {
   ReplyBuffer* b = &AppState.CommandBuffer;
-  if (!b->Bytes) return;
+  if (!b->Bytes) return false;
   size_t n = text.size() < BlockSize - 1 ? text.size() : BlockSize - 1;
   memcpy(b->Bytes, text.data(), n);
   b->Bytes[n] = 0;
-  if (AppState.BoardConnection == NoSocket) return;
-  GoingOut();
-  PlatSend(AppState.BoardConnection, b->Bytes, BlockSize);
+  return SendBytes(b->Bytes, BlockSize);
 }
 
+// The board's replies carry no name: they belong to the commands by their
+// order alone. So a receive is never given up while the connection stays
+// open; a board that does not begin its reply within ReplyStartLimit is
+// taken for gone, and only a new connection brings the two back in step.
 int ReceiveReply(ReplyBuffer* buffer, int max) {
-  if (AppState.BoardConnection == NoSocket || !buffer->Bytes) return 0;
+  if (!BoardConnected() || !buffer->Bytes) return 0;
   if (max > buffer->Size) max = buffer->Size;
-  int wait = WaitForOneReply();
+  if (max <= 0) return 0;
+  PlatSocket s = AppState.BoardConnection;
   int waited = 0;
-  int got =
-      PlatReceive(AppState.BoardConnection, buffer->Bytes, max, wait, &waited);
-  if (got == ReceiveTimedOut) {
-    // A reply that did not come in time costs at least the time asked for,
-    // whatever the clock's resolution made of it; once the allowance is
-    // spent, the rest of the pass only takes what has already arrived.
-    int spent = waited > wait ? waited : wait;
-    AppState.ReplyWaitLeft -= spent;
-    AppState.ReplyOutOfStep = 1;
-    AppState.LateReplyWaited = spent;
-    return 0;
+  int got;
+  for (;;) {
+    int slice = 0;
+    got = PlatReceive(s, buffer->Bytes, max, ServeSlice, &slice);
+    if (got > 0) break;
+    if (got != ReceiveTimedOut) {
+      LoseConnection();
+      return 0;
+    }
+    waited += slice > ServeSlice ? slice : ServeSlice;
+    if (waited >= ReplyStartLimit) {
+      LoseConnection();
+      return 0;
+    }
+    PlatServeWindows();
   }
-  if (waited > 0) AppState.ReplyWaitLeft -= waited;
-  return got > 0 ? got : 0;
+  // A reply split on its way: its pieces follow each other closely. The
+  // board ends its replies with a line ending, so one that has its line
+  // feed is whole.
+  while (got < max && buffer->Bytes[got - 1] != '\n') {
+    int slice = 0;
+    int more =
+        PlatReceive(s, buffer->Bytes + got, max - got, ReplyPieceGap, &slice);
+    if (more == ReceiveTimedOut) {
+      PlatServeWindows();  // replies without a line end freeze nothing
+      break;
+    }
+    if (more <= 0) {
+      LoseConnection();
+      break;
+    }
+    got += more;
+  }
+  return got;
+}
+
+bool SwitchExchange(const Text& keyword) {
+  if (!SendCommand(keyword)) return false;
+  if (ReceiveReply(&AppState.CommandBuffer, CommandBufferSize) <= 0)
+    return false;
+  // An "off" that reached the board is owed no longer.
+  if (keyword.size() == 11 && keyword.compare(0, 8, "setport ") == 0 &&
+      keyword.compare(9, 2, ".0") == 0) {
+    int n = keyword[8] - '0';
+    if (n >= 1 && n <= 8) AppState.OffOwed[n] = 0;
+  }
+  return true;
 }
 
 Text ReplyText(const ReplyBuffer* buffer) {
@@ -156,5 +193,3 @@ void CloseConnection() {
   PlatCloseSocket(AppState.BoardConnection);
   AppState.BoardConnection = NoSocket;
 }
-
-void RenewReplyWait() { AppState.ReplyWaitLeft = ReplyWaitPerPass; }

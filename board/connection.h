@@ -15,33 +15,47 @@ bool CheckBoardAddress(const Text& address, int port);
 // Opens the TCP connection; NoSocket when it cannot be opened.
 PlatSocket OpenConnection(const Text& address, int port);
 
-// Waits, within the pass's allowance, for a late reply the board still
-// owes and throws it away. False while it is still owed: an exchange of
-// the board query is then left out, so that the query never talks over a
-// board that has not answered yet.
-bool BringIntoStep();
-// Before a board query: once no late reply is owed, throws away whatever
-// is already waiting on the connection, so that the query starts in step
-// with the board. Within a query, the rest of a reply still begins the
-// next command's reply.
-void CatchUpWithBoard();
-// Sends `keyword` followed by the command suffix, in one send call; also
-// while a late reply is still owed (what the operator or the cycle caused
-// always goes out).
-void SendCommand(const Text& keyword);
+// True while the connection to the board is open.
+bool BoardConnected();
+// The connection is gone (closed or reset by the board, a send failed, or
+// a reply did not begin within ReplyStartLimit): closes it, shows the loss
+// at once and sets the time of the next attempt to reconnect.
+void LoseConnection();
+// One attempt at a new connection to the same address and port, at most
+// ConnectLimit long with the windows served meanwhile. On success the
+// commands that end something and could not reach the board before
+// ("setport n.0" of OffOwed) go out first. False when the attempt failed
+// or the connection was lost again; the next attempt is then due
+// ReconnectInterval later.
+bool Reconnect();
+// Before a board query: throws away whatever is waiting on the connection
+// (the rest of a reply too long for its buffer, a piece that came too late
+// to belong to its reply, bytes the board sent unasked), so that the query
+// starts in step with the board. Within a query, the rest of a reply still
+// begins the next command's reply.
+void DiscardWaitingBytes();
+// Sends `keyword` followed by the command suffix, in one send call. False
+// when there is no connection or the send failed (the connection is then
+// lost).
+bool SendCommand(const Text& keyword);
 // Writes `text` and one zero byte at the start of CommandBuffer, then sends
 // all 100 bytes of it. A text of more than 99 bytes is cut to 99.
-void SendBlock(const Text& text);
-// One receive of at most `max` bytes into `buffer` from its first byte on.
-// Returns the bytes delivered, 0 when none (closed, failed or no reply
-// within the bounded wait). The buffer is not cleared before.
+bool SendBlock(const Text& text);
+// One reply into `buffer` from its first byte on, at most `max` bytes:
+// waits for its first piece as long as the connection is open (the windows
+// served meanwhile), at most ReplyStartLimit, then takes further pieces
+// that follow within ReplyPieceGap of each other, unless the reply so far
+// ends in a line feed or fills `max`. Returns the bytes delivered; 0 when
+// there is no connection or it was lost (closed, reset or silent). The
+// buffer is not cleared before.
 int ReceiveReply(ReplyBuffer* buffer, int max);
+// "setport" command and its reply into CommandBuffer (not looked at).
+// False when it did not complete: no connection, or lost meanwhile.
+bool SwitchExchange(const Text& keyword);
 // The buffer's bytes up to the first zero byte, or to its end.
 Text ReplyText(const ReplyBuffer* buffer);
+// Closes the connection at the normal end (no command before).
 void CloseConnection();
-
-// Gives the main loop's new pass its allowance for waiting on the board.
-void RenewReplyWait();
 
 // The five bytes that end every command sent as text: a blank, backslash,
 // r, backslash, n (20 5C 72 5C 6E).

@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "ui/control_numbers.h"
+#include "ui/main_window.h"
 
 // Status labels of output n and of input n.
 static int OutputLabel(int n) { return LabelOutputState1 + n - 1; }
@@ -15,23 +16,24 @@ static int DigitalLabel(int n) { return LabelDigitalState1 + n - 1; }
 
 // One exchange of the board query: the reply text is what this receive
 // delivered, ended by a zero byte written after it where it fits; when
-// nothing arrived, the buffer's previous text. `delivered` tells which.
-// While the board still owes a late reply, the exchange is left out.
+// nothing arrived (the connection is lost), the buffer's previous text.
+// `delivered` tells which.
 static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
                      bool* delivered = nullptr) {
   if (delivered) *delivered = false;
-  if (!BringIntoStep()) return ReplyText(buffer);
-  SendCommand(keyword);
+  if (!SendCommand(keyword)) return ReplyText(buffer);
   int n = ReceiveReply(buffer, max);
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
-  if (delivered) *delivered = n >= 1;
+  // A reply whose connection was found gone right after it (the board
+  // closed it behind the reply) is not taken: the displays already show
+  // the loss.
+  if (delivered) *delivered = n >= 1 && BoardConnected();
   return ReplyText(buffer);
 }
 
 static Text BlockExchange(const Text& text) {
   ReplyBuffer* b = &AppState.LcdReplyBuffer;
-  if (!BringIntoStep()) return ReplyText(b);
-  SendBlock(text);
+  if (!SendBlock(text)) return ReplyText(b);
   int n = ReceiveReply(b, LcdReplyBufferSize);
   if (n >= 1 && n < b->Size) b->Bytes[n] = 0;
   return ReplyText(b);
@@ -63,7 +65,10 @@ static bool StatusOn(const Text& status, size_t position) {
 }
 
 static void ReadOutputStatus() {
-  AppState.StatusReplyText = Exchange("Getstatus", &AppState.StatusBuffer, 200);
+  bool delivered;
+  Text reply = Exchange("Getstatus", &AppState.StatusBuffer, 200, &delivered);
+  if (!delivered) return;
+  AppState.StatusReplyText = reply;
   const Text& s = AppState.StatusReplyText;
   // The reply is a letter, then one digit per output, output 8 first.
   for (int output = 1; output <= 8; output++) {
@@ -110,7 +115,10 @@ static void ReadAnalogInputs() {
     v = std::round(v);  // halves away from zero
     v = v / AppState.AnalogRoundFactor[n];
     AppState.AnalogVoltage[n] = v;
-    if (n == 1) AppState.LevelVoltage = v;
+    if (n == 1) {
+      AppState.LevelVoltage = v;
+      AppState.LevelFresh = 1;
+    }
     AppState.AnalogValueText[n] = VoltageText(v, AppState.AnalogTextWidth[n]);
   }
 }
@@ -195,6 +203,10 @@ static void Redraw() {
     PlatSetText(AnalogLabel(n), AppState.AnalogValueText[n]);
 
   PlatSetTextColour(LabelBoardData, AppState.ColourBlue);
+  if (AppState.ConnectionLost) {
+    PlatSetText(LabelBoardData, BoardDataTemplate);
+    return;
+  }
   PlatSetText(LabelBoardData,
               "Daten aus dem Board:\r\rFirmware:\r" + AppState.FirmwareText +
                   "\rEinstellungen:\rBoard-IP: " + AppState.BoardIpText +
@@ -202,19 +214,54 @@ static void Redraw() {
                   "Gateway: " + AppState.GatewayText);
 }
 
-void PollBoard() {
-  CatchUpWithBoard();
-  uint32_t before = PlatTickCount();
-  Exchange("Help", &AppState.PingBuffer, PingBufferSize);
-  AppState.PingTime = (int32_t)(PlatTickCount() - before);
+// A board text: its reply, taken only when it came.
+static void ReadText(const char* keyword, ReplyBuffer* buffer, int max,
+                     Text* text) {
+  bool delivered;
+  Text reply = Exchange(keyword, buffer, max, &delivered);
+  if (delivered) *text = reply;
+}
 
-  AppState.FirmwareText =
-      Exchange("Version", &AppState.VersionBuffer, VersionBufferSize);
-  AppState.BoardIpText = Exchange("Getip", &AppState.IpBuffer, IpBufferSize);
-  AppState.GatewayText =
-      Exchange("Getgw", &AppState.GatewayBuffer, GatewayBufferSize);
-  AppState.SubnetMaskText =
-      Exchange("Getmask", &AppState.MaskBuffer, MaskBufferSize);
+// From the moment the connection is found gone, nothing the board said on
+// it passes for current: every board display goes back to its first text.
+// The function labels keep the operator's settings.
+void ShowConnectionLost() {
+  for (int n = 1; n <= 8; n++) AppState.OutputStateText[n] = "---";
+  for (int n = 1; n <= 4; n++) AppState.InputStateText[n] = "---";
+  for (int n = 1; n <= 4; n++) AppState.AnalogValueText[n] = "--.--";
+  AppState.FirmwareText.clear();
+  AppState.BoardIpText.clear();
+  AppState.GatewayText.clear();
+  AppState.SubnetMaskText.clear();
+  AppState.StatusReplyText.clear();
+  PlatSetText(ButtonMinimumOff, "AUS");
+  PlatSetText(ButtonMaximumOff, "AUS");
+  Redraw();
+  ShowReconnectCountdown();
+}
+
+void ShowReconnectCountdown() {
+  int32_t left =
+      (int32_t)((uint32_t)AppState.NextReconnectTime - PlatTickCount());
+  PlatSetText(LabelPingCountdown, "Keine Verbindung / Neuer Versuch in " +
+                                      std::to_string(left / 1000) + " s");
+}
+
+void PollBoard() {
+  AppState.LevelFresh = 0;
+  DiscardWaitingBytes();
+  uint32_t before = PlatTickCount();
+  bool answered;
+  Exchange("Help", &AppState.PingBuffer, PingBufferSize, &answered);
+  if (answered) AppState.PingTime = (int32_t)(PlatTickCount() - before);
+
+  ReadText("Version", &AppState.VersionBuffer, VersionBufferSize,
+           &AppState.FirmwareText);
+  ReadText("Getip", &AppState.IpBuffer, IpBufferSize, &AppState.BoardIpText);
+  ReadText("Getgw", &AppState.GatewayBuffer, GatewayBufferSize,
+           &AppState.GatewayText);
+  ReadText("Getmask", &AppState.MaskBuffer, MaskBufferSize,
+           &AppState.SubnetMaskText);
 
   if (AppState.LcdEnabled == 1) WriteDisplay();
 

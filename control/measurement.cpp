@@ -20,16 +20,33 @@ static const double Mark80Low = 1.08;
 static const double Mark90Low = 1.16;
 
 // One switching command of the cycle: the command, its reply into
-// CommandBuffer (not looked at), the click and a fresh board query.
+// CommandBuffer (not looked at), the click and a fresh board query. Without
+// a connection nothing goes out.
 static void CycleCommand(const char* keyword) {
-  SendCommand(keyword);
-  ReceiveReply(&AppState.CommandBuffer, CommandBufferSize);
+  if (!BoardConnected()) return;
+  SwitchExchange(keyword);
   PlaySwitchSound();
   PollBoard();
 }
 
+// The end of a measurement: the sensor's power off. When it cannot reach
+// the board, it goes out first on the next connection.
+static void SensorOff() {
+  if (!BoardConnected()) {
+    AppState.OffOwed[3] = 1;
+    return;
+  }
+  if (!SwitchExchange("setport 3.0")) AppState.OffOwed[3] = 1;
+  PlaySwitchSound();
+  PollBoard();
+}
+
+// The outputs follow only a level the board has just sent: without a reply
+// to GETADC 1 in the query just before (the connection was lost), the
+// evaluation leaves outputs 4 and 5 alone.
 void EvaluateLevel() {
   PollBoard();
+  if (!AppState.LevelFresh) return;
 
   PlatSetBarColour(ProgressLevel, AppState.ColourBlue);
   PlatSetValue(ProgressLevel,
@@ -42,6 +59,7 @@ void EvaluateLevel() {
 
   // The Minimum decision takes the level of the query that followed the
   // Maximum command.
+  if (!AppState.LevelFresh) return;
   if (AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled == 1)
     CycleCommand("setport 4.1");
   else
@@ -64,7 +82,7 @@ void MeasurementCycle() {
   if (AppState.CycleCounter > AppState.CyclePeriod + 4 ||
       AppState.CyclePeriod < 0) {
     AppState.CycleCounter = 0;
-    CycleCommand("setport 3.0");
+    SensorOff();
   }
 }
 

@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/console.h"
 #include "ui/control_numbers.h"
 
 // The delay field and the pulse button of pulse output 1, 2 or 8.
@@ -37,10 +38,17 @@ static bool IsPulseOutput(int output) {
 }
 
 // "setport n.1" or "setport n.0", sent with its reply taken into
-// CommandBuffer; the reply is not looked at.
-static void SetPort(int output, int on) {
-  SendCommand("setport " + std::to_string(output) + (on ? ".1" : ".0"));
-  ReceiveReply(&AppState.CommandBuffer, CommandBufferSize);
+// CommandBuffer; the reply is not looked at. False when it did not
+// complete (no connection, or lost meanwhile).
+static bool SetPort(int output, int on) {
+  return SwitchExchange("setport " + std::to_string(output) +
+                        (on ? ".1" : ".0"));
+}
+
+// The operator's switch did nothing: there is no connection to the board.
+static void NotSwitched(int output) {
+  ShowNoConnection("Ausgang " + std::to_string(output) +
+                   " wurde nicht geschaltet.");
 }
 
 void ReadSwitchDelay(int output) {
@@ -62,34 +70,50 @@ void PulseOutput(int output) {
   // is off again: it does nothing, as a click on the locked button would.
   if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   int button = PulseButton(output);
+  if (!BoardConnected()) {
+    NotSwitched(output);
+    return;
+  }
 
   ReadSwitchDelay(output);
-  SetPort(output, 1);
+  // Once "on" may have reached the board, its "off" is owed until it has.
+  AppState.OffOwed[output] = 1;
+  bool on = SetPort(output, 1);
   PlaySwitchSound();
   PlatEnable(button, false);
-  AppState.OutputStateText[output] = AppState.ClosedText;
+  if (on) AppState.OutputStateText[output] = AppState.ClosedText;
   PollBoard();
 
   // The whole program waits here; ReadSwitchDelay has kept the delay
   // within 1..10000 ms.
-  PlatSleep(AppState.SwitchDelay[output]);
+  if (on) PlatSleep(AppState.SwitchDelay[output]);
 
-  SetPort(output, 0);
+  // Without a connection the "off" goes out first on the next one.
+  bool off = SetPort(output, 0);
   PlaySwitchSound();
   PlatEnable(button, true);
-  AppState.OutputStateText[output] = AppState.OpenText;
+  if (off) AppState.OutputStateText[output] = AppState.OpenText;
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
   PollBoard();
+  if (!off)
+    ShowNoConnection("Ausgang " + std::to_string(output) +
+                     " wird ausgeschaltet, sobald die Verbindung steht.");
 }
 
 void SwitchOutput(int output, int on) {
   if (output != 6 && output != 7) return;
-  SetPort(output, on);
+  if (!BoardConnected()) {
+    NotSwitched(output);
+    return;
+  }
+  bool done = SetPort(output, on);
   PlaySwitchSound();
-  AppState.OutputStateText[output] =
-      on ? AppState.ClosedText : AppState.OpenText;
+  if (done)
+    AppState.OutputStateText[output] =
+        on ? AppState.ClosedText : AppState.OpenText;
   PollBoard();
+  if (!done) NotSwitched(output);
 }
 
 void SwitchFunction(int output, int on) {

@@ -176,6 +176,12 @@ struct PlatEvent {
 // Waits for one window event, at most `maxMs` milliseconds.
 PlatEvent PlatWaitEvent(int maxMs);
 
+// While the program waits for the board: repaints what needs it and answers
+// the messages the system and other programs send to the windows. Takes no
+// operator input and no timer tick: they stay queued for the next event
+// wait, so that no handler runs inside another. Returns at once.
+void PlatServeWindows();
+
 // Modal box with an OK button, no icon, owned by the program's foreground
 // window if there is one. Returns when the operator presses OK.
 void PlatMessageBox(const Text& title, const Text& text);
@@ -216,6 +222,13 @@ PlatSocket PlatDatagramSocket();
 bool PlatSetNonBlocking(PlatSocket socket);
 // Blocking connect, no time limit of its own.
 bool PlatConnect(PlatSocket socket, uint32_t address, int port);
+// A connect that does not block: starts it. Returns ConnectDone,
+// ConnectPending or ConnectFailed.
+enum { ConnectFailed = -1, ConnectPending = 0, ConnectDone = 1 };
+int PlatConnectStart(PlatSocket socket, uint32_t address, int port);
+// Waits at most `waitMs` for a connect started above to end. Once it is
+// done the socket is blocking again, as one from PlatConnect.
+int PlatConnectWait(PlatSocket socket, int waitMs);
 // One send call; the number of bytes sent or -1.
 int PlatSend(PlatSocket socket, const void* bytes, int length);
 

@@ -41,6 +41,9 @@
 //   reset                    reset it now (RST)
 //   silent on|off            read, answer nothing
 //   delay MS                 delay each reply
+//   jitter MS                a further 0..MS before each reply (0 off)
+//   delayonce KEY MS         the next reply to KEY comes MS late
+//   listen on|off            off: close the connection, refuse connects
 //   split N GAPMS            each reply in N pieces, GAPMS apart (N<=1 off)
 //   pad N [BYTE]             pad each reply to N bytes (default '#'; 0 off)
 //   garbage on|off           random replies
@@ -135,6 +138,7 @@ const char kHelp[] =
     "clearlog | wait COUNT [MS] | waitconnect N [MS]\n"
     "reply KEY [BYTES] | replyonce KEY [BYTES] | unreply [KEY]\n"
     "close | reset | silent on|off | delay MS | split N GAPMS | pad N [BYTE]\n"
+    "jitter MS | delayonce KEY MS | listen on|off\n"
     "garbage on|off | crlf on|off | nonascii on|off | zero POS|off\n"
     "closeafter N|off | flood N | raw BYTES | faults off | shutdown\n";
 
@@ -298,6 +302,18 @@ std::string Simulator::ControlCommand(const std::string& rawLine) {
   }
   if (cmd == "delay" && argc == 1 && ToInt(w[1], &a) && a >= 0) {
     SetReplyDelay(static_cast<int>(std::min(a, 600000L)));
+    return OK;
+  }
+  if (cmd == "jitter" && argc == 1 && ToInt(w[1], &a) && a >= 0) {
+    SetReplyJitter(static_cast<int>(std::min(a, 600000L)));
+    return OK;
+  }
+  if (cmd == "delayonce" && argc == 2 && ToInt(w[2], &a) && a >= 0) {
+    DelayReplyOnce(w[1], static_cast<int>(std::min(a, 600000L)));
+    return OK;
+  }
+  if (cmd == "listen" && argc == 1 && OnOff(w[1], &on)) {
+    SetListening(on);
     return OK;
   }
   if (cmd == "split" && argc == 2 && ToInt(w[1], &a) && ToInt(w[2], &b) &&

@@ -323,6 +323,8 @@ bool Simulator::Start(uint16_t port, const std::string& address) {
   if (fd < 0) return false;
   listenFd_ = fd;
   port_ = bound;
+  address_ = address;
+  listenOff_ = listenClosed_ = false;
   running_ = true;
   stopping_ = false;
   shutdown_ = false;
@@ -718,6 +720,31 @@ void Simulator::SetReplyDelay(int ms) {
   delayMs_ = std::max(0, ms);
 }
 
+void Simulator::SetReplyJitter(int maxMs) {
+  std::lock_guard<std::mutex> lk(mu_);
+  jitterMs_ = std::max(0, maxMs);
+  jitterState_ = seed_;
+}
+
+void Simulator::DelayReplyOnce(const std::string& key, int ms) {
+  std::lock_guard<std::mutex> lk(mu_);
+  onceDelayKey_ = NormalKey(key);
+  onceDelayMs_ = std::max(0, ms);
+}
+
+void Simulator::SetListening(bool on) {
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    listenOff_ = !on;
+    if (!on && connected_) closeReq_ = true;
+  }
+  cv_.notify_all();
+  Wake();
+  std::unique_lock<std::mutex> lk(mu_);
+  cv_.wait_for(lk, std::chrono::seconds(5),
+               [&] { return !running_ || listenClosed_ == !on; });
+}
+
 void Simulator::SetReplySplit(int pieces, int gapMs) {
   std::lock_guard<std::mutex> lk(mu_);
   splitPieces_ = pieces;
@@ -790,6 +817,8 @@ void Simulator::ClearFaults() {
   std::lock_guard<std::mutex> lk(mu_);
   silent_ = garbage_ = lineEndOnly_ = nonAscii_ = false;
   delayMs_ = splitPieces_ = splitGapMs_ = 0;
+  jitterMs_ = onceDelayMs_ = 0;
+  onceDelayKey_.clear();
   zeroAt_ = -1;
   padTo_ = 0;
   closeAfter_ = -1;
@@ -952,17 +981,34 @@ bool Simulator::SendAll(int fd, const std::string& bytes) {
 
 void Simulator::ServerLoop() {
   while (true) {
+    bool off;
+    int listenFd;
     {
       std::lock_guard<std::mutex> lk(mu_);
       if (stopping_) break;
       closeReq_ = resetReq_ = false;
       unsolicited_.clear();
+      off = listenOff_;
+      // Not listening: connects are refused until it listens again.
+      if (off && listenFd_ >= 0) {
+        SysClose(listenFd_);
+        listenFd_ = -1;
+      }
+      if (!off && listenFd_ < 0) {
+        uint16_t bound = 0;
+        std::string error;
+        listenFd_ = Listen(address_, port_, &bound, &error);
+      }
+      listenFd = listenFd_;
+      listenClosed_ = listenFd_ < 0;
     }
-    SysWatch p[2] = {{listenFd_, false, false}, {wakeRead_, false, false}};
-    SysWait(p, 2, 200);
-    if (p[1].ready) SysWakeDrain(wakeRead_);
-    if (!p[0].ready) continue;
-    int fd = SysAccept(listenFd_);
+    cv_.notify_all();
+    SysWatch p[2] = {{wakeRead_, false, false}, {listenFd, false, false}};
+    // Not listening: only the wake-up is watched.
+    SysWait(p, listenFd >= 0 ? 2 : 1, 200);
+    if (p[0].ready) SysWakeDrain(wakeRead_);
+    if (listenFd < 0 || !p[1].ready) continue;
+    int fd = SysAccept(listenFd);
     if (fd < 0) continue;
     {
       std::lock_guard<std::mutex> lk(mu_);
@@ -1041,6 +1087,16 @@ void Simulator::ServeConnection(int fd) {
         delay = delayMs_;
         pieces = splitPieces_;
         gap = splitGapMs_;
+        if (jitterMs_ > 0) {
+          jitterState_ = jitterState_ * 1103515245u + 12345u;
+          delay += (int)((jitterState_ >> 8) % (uint32_t)(jitterMs_ + 1));
+        }
+        if (onceDelayMs_ > 0 && (NormalKey(cmd.keyword) == onceDelayKey_ ||
+                                 NormalKey(cmd.text) == onceDelayKey_)) {
+          delay = onceDelayMs_;
+          onceDelayMs_ = 0;
+          onceDelayKey_.clear();
+        }
       }
       bool ok = SleepMs(delay);
       if (ok && !reply.empty()) {

@@ -194,6 +194,16 @@ class Simulator {
   void ResetNow();             // RST (SO_LINGER 0)
   void SetSilent(bool on);     // read and process, answer nothing
   void SetReplyDelay(int ms);  // before each reply
+  // A further delay of 0..maxMs before each reply, drawn from the seed
+  // (SetSeed); 0 off.
+  void SetReplyJitter(int maxMs);
+  // The next reply to a command matching `key` (as for SetReply) comes
+  // `ms` late, instead of after the delay of each reply; once.
+  void DelayReplyOnce(const std::string& key, int ms);
+  // Off: the board closes its connection and listens no more (a connect is
+  // refused, as by a board without power); on: it listens again on the
+  // same port. Returns once in effect (bounded by 5 s).
+  void SetListening(bool on);
   void SetReplySplit(int pieces, int gapMs);  // send in pieces (<=1 off)
   void SetReplyPadding(size_t toBytes, char fill = '#');  // 0 off
   void SetGarbage(bool on);      // replies become 1..64 random bytes 01..FF
@@ -288,6 +298,11 @@ class Simulator {
   bool silent_ = false, garbage_ = false, lineEndOnly_ = false,
        nonAscii_ = false;
   int delayMs_ = 0, splitPieces_ = 0, splitGapMs_ = 0, zeroAt_ = -1;
+  int jitterMs_ = 0, onceDelayMs_ = 0;
+  uint32_t jitterState_ = 777;
+  std::string onceDelayKey_;
+  bool listenOff_ = false, listenClosed_ = false;
+  std::string address_ = "127.0.0.1";
   size_t padTo_ = 0;
   char padFill_ = '#';
   int closeAfter_ = -1;

@@ -1,8 +1,10 @@
 // The board link over real loopback TCP against the simulated board: the
-// bytes on the wire, the reply-buffer rules and the bounded reply wait.
+// bytes on the wire, the reply-buffer rules, the wait for a reply, its
+// pieces, the loss of the connection and the new one.
 #include <arpa/inet.h>
 #include <sys/ioctl.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "app/startup.h"
@@ -91,60 +93,151 @@ TEST_F(BoardLink, ReplyLongerThanTheReceiveStaysForTheNextCommand) {
   EXPECT_EQ(BufferBytes(AppState.VersionBuffer, 50), std::string(50, 'T'));
 }
 
-TEST_F(BoardLink, ClosedConnectionReturnsAtOnceAndLeavesTheBuffer) {
-  ConnectOnly();
-  SendCommand("Getgw");
-  ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100), 0);
-  std::string before = BufferBytes(AppState.GatewayBuffer, 100);
-  Sim.CloseNow();
-  ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
-  for (int i = 0; i < 20; i++) {
+static long MsSince(std::chrono::steady_clock::time_point start) {
+  return (long)std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
+  for (bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "reset" : "closed");
+    if (reset) {
+      ReleaseFacilities();
+      Sim.ClearLog();
+      ConnectOnly();
+      ASSERT_TRUE(Sim.WaitForConnection(2, 5000));
+    } else {
+      ConnectOnly();
+    }
+    SendCommand("Getgw");
+    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100), 0);
+    std::string before = BufferBytes(AppState.GatewayBuffer, 100);
+    HeadlessSetClock(50000);
+    if (reset)
+      Sim.ResetNow();
+    else
+      Sim.CloseNow();
+    ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
+    auto start = std::chrono::steady_clock::now();
     SendCommand("Getgw");
     EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100), 0);
+    EXPECT_LT(MsSince(start), 1000);  // a closed connection costs no wait
+    EXPECT_FALSE(BoardConnected());
+    EXPECT_EQ(AppState.ConnectionLost, 1);
+    EXPECT_EQ(AppState.NextReconnectTime, 50000 + ReconnectInterval);
+    EXPECT_EQ(BufferBytes(AppState.GatewayBuffer, 100), before);
+    // Nothing goes out on a lost connection.
+    EXPECT_FALSE(SendCommand("Getgw"));
+    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100), 0);
   }
-  EXPECT_EQ(BufferBytes(AppState.GatewayBuffer, 100), before);
-  // A closed connection is not a silent board: nothing was waited for.
-  EXPECT_EQ(AppState.ReplyOutOfStep, 0);
-  EXPECT_GT(AppState.ReplyWaitLeft, ReplyWaitPerPass / 2);
 }
 
-TEST_F(BoardLink, SilentBoardCostsABoundedWaitPerPass) {
+TEST_F(BoardLink, SilentBoardIsLostAfterTheReplyBoundWithTheWindowsServed) {
   ConnectOnly();
   Sim.SetSilent(true);
-  RenewReplyWait();
-  for (int i = 0; i < 14; i++) {
-    SendCommand("Getmask");
-    EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100), 0);
-    EXPECT_EQ(AppState.ReplyOutOfStep, 1);
-  }
-  // Two waits of the limit use up the pass's allowance; the other twelve
-  // receives of the pass did not wait.
-  EXPECT_LE(AppState.ReplyWaitLeft, 0);
-  EXPECT_GE(AppState.ReplyWaitLeft, ReplyWaitPerPass - 3 * ReplyWaitLimit);
+  int servedBefore = HeadlessServeCount();
+  auto start = std::chrono::steady_clock::now();
+  SendCommand("Getmask");
+  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100), 0);
+  long waited = MsSince(start);
+  EXPECT_GE(waited, ReplyStartLimit);
+  EXPECT_LT(waited, ReplyStartLimit + 1500);
+  EXPECT_FALSE(BoardConnected());
+  EXPECT_EQ(AppState.ConnectionLost, 1);
+  // Served at least every few slices while waiting.
+  EXPECT_GE(HeadlessServeCount() - servedBefore,
+            ReplyStartLimit / ServeSlice / 4);
+  // The board sees the connection closed.
+  EXPECT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
 }
 
-TEST_F(BoardLink, LateReplyIsNotTakenForTheNextOne) {
+TEST_F(BoardLink, LateRepliesWithinTheBoundAreTakenForTheirOwnCommands) {
   ConnectOnly();
-  Sim.SetReplyDelay(ReplyWaitLimit + 300);
-  RenewReplyWait();
-  SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200), 0);
-  Sim.SetReplyDelay(0);
-  // Let the late Help reply arrive.
-  ASSERT_TRUE(Sim.WaitFor(
-      [&] {
-        int pending = 0;
-        ioctl((int)AppState.BoardConnection, FIONREAD, &pending);
-        return pending > 0;
-      },
-      5000));
-
-  RenewReplyWait();
+  // Every reply 1000 ms late, and one 1250 ms late: each receive takes its
+  // own command's reply, however long it takes.
+  Sim.SetReplyDelay(1000);
   SendCommand("Getip");
   int n = ReceiveReply(&AppState.IpBuffer, 100);
-  ASSERT_GT(n, 0);
   EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "192.168.1.50\r\n");
-  EXPECT_EQ(AppState.ReplyOutOfStep, 0);
+  Sim.SetReplyDelay(0);
+  Sim.DelayReplyOnce("GETSTATUS", 1250);
+  Sim.SetOutput(3, true);
+  SendCommand("Getstatus");
+  n = ReceiveReply(&AppState.StatusBuffer, 200);
+  EXPECT_EQ(BufferBytes(AppState.StatusBuffer, n), "S00000100\r\n");
+  Sim.SetLevel(100);
+  SendCommand("GETADC 1");
+  n = ReceiveReply(&AppState.AdcBuffer, 100);
+  EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
+  EXPECT_TRUE(BoardConnected());
+}
+
+TEST_F(BoardLink, ReplyPiecesCloseTogetherAreOneReply) {
+  ConnectOnly();
+  Sim.SetNetwork("10.20.30.40", "", "");
+  for (int gap : {1, 20}) {
+    SCOPED_TRACE(gap);
+    Sim.SetReplySplit(3, gap);
+    SendCommand("Getip");
+    int n = ReceiveReply(&AppState.IpBuffer, 100);
+    EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "10.20.30.40\r\n");
+  }
+  // A piece far later than the pieces' bound begins the next reply, as a
+  // reply is whatever arrived together; the next board query throws away
+  // what is left of it before it starts.
+  Sim.SetReplySplit(3, 400);
+  SendCommand("Getip");
+  int n = ReceiveReply(&AppState.IpBuffer, 100);
+  EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "10.2");
+  Sim.SetReplySplit(0, 0);
+  SendCommand("Getgw");
+  n = ReceiveReply(&AppState.GatewayBuffer, 100);
+  EXPECT_EQ(BufferBytes(AppState.GatewayBuffer, n), "0.30");
+  ASSERT_TRUE(Sim.WaitForCommands(2, 5000));
+  ASSERT_TRUE(Sim.WaitFor([&] { return Sim.AnsweredCount() >= 2; }, 5000));
+  EXPECT_TRUE(BoardConnected());
+}
+
+TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
+  ConnectOnly();
+  Sim.SetOutput(1, true);
+  Sim.SetOutput(3, true);
+  AppState.OffOwed[1] = 1;
+  AppState.OffOwed[3] = 1;
+  Sim.CloseNow();
+  ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
+  SendCommand("Help");
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200), 0);
+  ASSERT_EQ(AppState.ConnectionLost, 1);
+  Sim.ClearLog();
+  ASSERT_TRUE(Reconnect());
+  EXPECT_TRUE(BoardConnected());
+  EXPECT_EQ(AppState.ConnectionLost, 0);
+  EXPECT_EQ(CommandTexts(),
+            (std::vector<std::string>{"setport 1.0", "setport 3.0"}));
+  EXPECT_FALSE(Sim.Output(1));
+  EXPECT_FALSE(Sim.Output(3));
+  EXPECT_EQ(AppState.OffOwed[1], 0);
+  EXPECT_EQ(AppState.OffOwed[3], 0);
+}
+
+TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
+  ConnectOnly();
+  Sim.SetListening(false);
+  ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
+  SendCommand("Help");
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200), 0);
+  HeadlessSetClock(7000);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Reconnect());
+  EXPECT_LT(MsSince(start), ConnectLimit + 500);
+  EXPECT_EQ(AppState.ConnectionLost, 1);
+  EXPECT_EQ(AppState.NextReconnectTime, 7000 + ReconnectInterval);
+  Sim.SetListening(true);
+  // The board listens again on the same port.
+  EXPECT_TRUE(Sim.WaitFor([&] { return Reconnect(); }, 5000));
+  EXPECT_TRUE(Sim.WaitForConnection(2, 5000));
 }
 
 TEST_F(BoardLink, NothingIsSentOrReceivedWithoutAConnection) {

@@ -33,7 +33,6 @@ class Console : public BoardTest {
   // The operator types `command` into field 97 and clicks button 92.
   void Send(const Text& command) {
     HeadlessTypeText(EditConsole, command);
-    RenewReplyWait();  // as the main loop does at the start of each pass
     SendConsoleCommand();
   }
 
@@ -172,22 +171,26 @@ TEST_F(Console, RestOfALongReplyDoesNotPutTheBoardQueryOutOfStep) {
     EXPECT_EQ(AppState.BoardIpText, "10.1.2.3\r\n") << query;
     EXPECT_EQ(AppState.GatewayText, "10.1.0.1\r\n") << query;
     EXPECT_EQ(AppState.SubnetMaskText, "255.255.0.0\r\n") << query;
-    RenewReplyWait();
     PollBoard();
   }
 }
 
-TEST_F(Console, SilentBoardLeavesWhatTheBufferHeldBeforeTheReceive) {
+TEST_F(Console, SilentBoardIsALostConnectionAndSaysSo) {
   Sim.SetSilent(true);
   Send("GETSTATUS");
+  // The buffer keeps what it held before the receive: the blanks.
   EXPECT_EQ(AppState.ConsoleReplyText, Text(100, ' '));
-  EXPECT_EQ(Box(), ">GETSTATUS\r" + Text(100, ' '));
+  EXPECT_EQ(Box(), Text(NoConnectionText) + "\rKeine Antwort auf >GETSTATUS");
+  EXPECT_FALSE(BoardConnected());
 
+  // Without a connection nothing goes out, and the box says so.
+  Sim.ClearLog();
   Send("WriteLCD 2.Welt");
-  EXPECT_EQ(AppState.ConsoleReplyText, "WriteLCD 2.Welt");
-  EXPECT_EQ(Box(), ">WriteLCD 2.Welt\rWriteLCD 2.Welt");
+  EXPECT_EQ(Box(),
+            Text(NoConnectionText) + "\rDer Befehl wurde nicht gesendet.");
   EXPECT_EQ(HeadlessFocus(), ButtonConsoleSend);
   EXPECT_TRUE(HeadlessFindControl(ButtonConsoleSend)->Enabled);
+  EXPECT_EQ(Sim.CommandCount(), 0u);
 }
 
 TEST_F(Console, SummaryReplacesTheExchangeAndAnExchangeReplacesTheSummary) {

@@ -175,3 +175,17 @@ TEST_F(MainLoop, CloseRequestForTheDescriptionWindowClosesOnlyThatWindow) {
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(stillRunning);
 }
+
+// The event wait ends at the refresh deadline: each automatic query starts
+// at its deadline, not up to half a second after it, also when the window
+// timer's ticks do not fall on the deadlines.
+TEST_F(MainLoop, EachQueryStartsAtItsDeadline) {
+  RunProgram([&](int wait) {
+    if (wait == 1) HeadlessSetClock(250);  // the timer ticks at 1250, 2250...
+    if (QueryTimes(Sim).size() >= 6) HeadlessPostClick(ButtonQuit);
+  });
+  std::vector<uint32_t> times = QueryTimes(Sim);
+  ASSERT_GE(times.size(), 6u);
+  // The entry's query at 0, then one at every second.
+  for (size_t i = 1; i < times.size(); i++) EXPECT_EQ(times[i], 1000u * i) << i;
+}

@@ -30,7 +30,6 @@ class Measurement : public BoardTest {
   Commands Ticks(int ticks) {
     Sim.ClearLog();
     for (int i = 0; i < ticks; i++) {
-      RenewReplyWait();
       MeasurementCycle();
     }
     ExpectCommands(Sim.CommandCount());
@@ -38,7 +37,6 @@ class Measurement : public BoardTest {
   }
   Commands Evaluate() {
     Sim.ClearLog();
-    RenewReplyWait();
     EvaluateLevel();
     return CommandTexts();
   }

@@ -24,7 +24,6 @@ class Poll : public BoardTest {
   }
   void PollOnce() {
     Sim.ClearLog();
-    RenewReplyWait();
     PollBoard();
   }
 };
@@ -145,25 +144,24 @@ TEST_F(Poll, EachAnalogReplyIsItsOwnEvenWhenShorter) {
   EXPECT_EQ(AppState.AdcReplyText[2], "5");
 }
 
-TEST_F(Poll, AMissingReplyLeavesOnlyItsOwnInput) {
+// A reply that never comes is never made up from another command's reply:
+// the connection counts as lost, and nothing further goes out on it.
+TEST_F(Poll, AMissingReplyEndsTheQueryAndTheConnection) {
   Sim.SetReply("GETADC 3", "512\r\n");
-  Sim.SetReply("GETPORT 2", "1\r\n");
   PollOnce();
   ASSERT_EQ(AppState.AnalogValueText[3], "2,50");
-  ASSERT_EQ(AppState.InputStateText[2], "OFFEN");
   Sim.SetReply("GETADC 3", "");  // no reply at all
-  Sim.SetReply("GETADC 4", "43\r\n");
   PollOnce();
-  EXPECT_EQ(AppState.AnalogValueText[3], "2,50");
-  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[3], 2.5);
-  EXPECT_EQ(AppState.AnalogValueText[4], "0,21");
-
-  Sim.ClearReply("GETADC 3");
-  Sim.SetReply("GETPORT 2", "");
-  Sim.SetReply("GETPORT 3", "0\r\n");
-  PollOnce();
-  EXPECT_EQ(AppState.InputStateText[2], "OFFEN");
-  EXPECT_EQ(AppState.InputStateText[3], "GESCHLOSSEN");
+  std::vector<std::string> sent = CommandTexts();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back(), "GETADC 3");
+  EXPECT_EQ(sent.size(), 9u);
+  EXPECT_FALSE(BoardConnected());
+  EXPECT_EQ(AppState.AnalogValueText[3], "--.--");
+  EXPECT_EQ(AppState.AnalogValueText[4], "--.--");
+  // GETADC 1 had its reply before the loss, but the level is no longer
+  // the board's of just now.
+  EXPECT_EQ(AppState.LevelFresh, 0);
 }
 
 TEST_F(Poll, DigitalInputsByTheirFirstCharacter) {
@@ -218,20 +216,36 @@ TEST_F(Poll, FunctionLabelsFollowTheFlags) {
   ExpectLabel(20, "Messung in -3 Sek", Red);
 }
 
-TEST_F(Poll, ClosedConnectionKeepsEveryDisplay) {
-  Sim.SetReply("GETSTATUS", "S10000001\r\n");
+TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
+  Sim.SetReply("GETSTATUS", "S10011001\r\n");
   Sim.SetReply("GETADC 3", "512\r\n");
+  AppState.MeasurementEnabled = 1;
+  AppState.MinimumEnabled = 1;
   PollOnce();
-  std::vector<std::string> before;
-  for (int n : HeadlessCreationOrder(0)) before.push_back(C(n).Content);
+  ASSERT_EQ(C(ButtonMinimumOff).Content, "Ausgelöst");
+  ASSERT_EQ(C(LabelAnalogValue1 + 2).Content, "2,50");
+  HeadlessSetClock(20000);
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   PollOnce();
+  EXPECT_EQ(AppState.ConnectionLost, 1);
+  for (int output : {1, 2, 6, 7, 8})
+    EXPECT_EQ(C(LabelOutputState1 + output - 1).Content, "---") << output;
+  for (int n = 0; n < 4; n++) {
+    EXPECT_EQ(C(LabelAnalogValue1 + n).Content, "--.--") << n + 1;
+    EXPECT_EQ(C(LabelDigitalState1 + n).Content, "---") << n + 1;
+  }
+  EXPECT_EQ(C(LabelBoardData).Content, BoardDataTemplate);
+  EXPECT_EQ(C(ButtonMinimumOff).Content, "AUS");
+  EXPECT_EQ(C(ButtonMaximumOff).Content, "AUS");
+  EXPECT_EQ(C(LabelPingCountdown).Content,
+            "Keine Verbindung / Neuer Versuch in 5 s");
+  // The function labels keep the operator's settings.
+  EXPECT_EQ(C(LabelOutputState1 + 2).Content.rfind("Messung in", 0), 0u);
+  EXPECT_EQ(C(LabelOutputState1 + 3).Content, "Freigegeben");
+  EXPECT_EQ(C(LabelOutputState1 + 4).Content, "gesperrt");
+  // A query without a connection sends nothing and changes nothing.
   PollOnce();
-  std::vector<std::string> after;
-  for (int n : HeadlessCreationOrder(0)) after.push_back(C(n).Content);
-  ASSERT_EQ(after.size(), before.size());
-  for (size_t i = 0; i < after.size(); i++)
-    EXPECT_EQ(after[i], before[i]) << "control " << HeadlessCreationOrder(0)[i];
-  EXPECT_EQ(AppState.ReplyOutOfStep, 0);  // no exchange waited
+  EXPECT_EQ(C(LabelBoardData).Content, BoardDataTemplate);
+  EXPECT_EQ(AppState.LevelFresh, 0);
 }

@@ -135,6 +135,26 @@ TEST_F(StartUp, NetworkingFailureEndsBeforeAnyWindow) {
   EXPECT_EQ(Sim.ConnectionCount(), 0u);
 }
 
+// Without timer 123 the measurement would never run: the program says so
+// and ends before its first board query.
+TEST_F(StartUp, TimerThatCannotStartEndsWithItsOwnMessage) {
+  HeadlessFaultSettings().TimerFails = true;
+  EXPECT_EQ(ProgramMain(), 0);
+  ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
+  EXPECT_EQ(HeadlessMessageBoxes()[0].Title, "KORVALINEX: Problem");
+  EXPECT_EQ(HeadlessMessageBoxes()[0].Body,
+            "Der Messzeitgeber kann nicht gestartet werden!");
+  EXPECT_EQ(HeadlessWaitCount(), 0);
+  EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0);
+  const HeadlessWindow* w = HeadlessFindWindow(0);
+  ASSERT_NE(w, nullptr);
+  EXPECT_FALSE(w->Open);
+  // The board saw a connection and its end, and not one command.
+  ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  EXPECT_EQ(Sim.CommandCount(), 0u);
+}
+
 TEST_F(StartUp, HostNameIsLookedUpWhenNotDotted) {
   HeadlessAddHost("brunnen", htonl(0x7F000001));
   HeadlessSetBoardAddress("brunnen");

@@ -34,7 +34,6 @@ class Switching : public BoardTest {
     ASSERT_TRUE(BuildMainWindow());
     ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
     AppState.SoundLoaded = 1;
-    RenewReplyWait();
   }
 };
 
@@ -85,7 +84,6 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
     HeadlessTypeText(SpinDelay1, c.first);
     int clicks = HeadlessClickCount();
     size_t sleeps = HeadlessSleeps().size();
-    RenewReplyWait();
     PulseOutput(1);
 
     EXPECT_EQ(
@@ -121,7 +119,6 @@ TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
       SCOPED_TRACE(std::to_string(c.output) + (on ? " on" : " off"));
       Sim.ClearLog();
       int clicks = HeadlessClickCount();
-      RenewReplyWait();
       SwitchFunction(c.output, on);
       EXPECT_EQ(*c.flag, on);
       EXPECT_EQ(CommandTexts(), QueryCommands);

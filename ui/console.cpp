@@ -39,7 +39,21 @@ static bool IsDisplayCommand(const Text& command) {
   return true;
 }
 
+const char NoConnectionText[] = "Keine Verbindung zum KORVALINEX-Board!";
+
+void ShowNoConnection(const Text& what) {
+  PlatRichClear(RichConsole);
+  PlatRichSetColour(RichConsole, AppState.ColourRed);
+  PlatRichAppend(RichConsole, NoConnectionText);
+  PlatRichAppend(RichConsole, what);
+}
+
 void SendConsoleCommand() {
+  if (!BoardConnected()) {
+    ShowNoConnection("Der Befehl wurde nicht gesendet.");
+    PlatSetFocus(ButtonConsoleSend);
+    return;
+  }
   PlatEnable(ButtonConsoleSend, false);
   PlatRichClear(RichConsole);
 
@@ -62,14 +76,18 @@ void SendConsoleCommand() {
   else
     SendCommand(AppState.ConsoleCommandText);
 
-  ReceiveReply(buffer, CommandBufferSize);
+  int got = ReceiveReply(buffer, CommandBufferSize);
   PlaySwitchSound();
   AppState.ConsoleReplyText = ReplyText(buffer);
 
-  PlatRichClear(RichConsole);
-  PlatRichSetColour(RichConsole, AppState.ColourBlue);
-  PlatRichAppend(RichConsole, ">" + AppState.ConsoleCommandText);
-  PlatRichAppend(RichConsole, AppState.ConsoleReplyText);
+  if (got > 0) {
+    PlatRichClear(RichConsole);
+    PlatRichSetColour(RichConsole, AppState.ColourBlue);
+    PlatRichAppend(RichConsole, ">" + AppState.ConsoleCommandText);
+    PlatRichAppend(RichConsole, AppState.ConsoleReplyText);
+  } else {
+    ShowNoConnection("Keine Antwort auf >" + AppState.ConsoleCommandText);
+  }
 
   PollBoard();
 

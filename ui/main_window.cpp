@@ -17,7 +17,7 @@ enum {
   CyclePeriodMax = 4000,
 };
 
-static const char BoardDataTemplate[] =
+const char BoardDataTemplate[] =
     "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: ---\r\r"
     "Einstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---";
 
@@ -244,11 +244,13 @@ static void BuildConsolePictureAndRefresh() {
 }
 
 // The creation order is also the Tab order of the window.
-bool BuildMainWindow() {
+bool BuildMainWindow(bool* timerStarted) {
+  if (timerStarted) *timerStarted = false;
   if (!PlatOpenWindow(MainWindow, FrameMain, MainWindowTitle, MainClientWidth,
                       MainClientHeight, true, 0, 0))
     return false;
-  PlatAddTimer(MainWindow, MeasurementTimer, MeasurementTimerMs);
+  bool timer = PlatAddTimer(MainWindow, MeasurementTimer, MeasurementTimerMs);
+  if (timerStarted) *timerStarted = timer;
 
   BuildOutputNames();
   BuildWaterLevel();

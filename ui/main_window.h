@@ -2,8 +2,11 @@
 #pragma once
 
 // Returns false when window 0 could not be opened (no controls, no timer).
-bool BuildMainWindow();
+// `timerStarted` (when given) tells whether timer 123 runs.
+bool BuildMainWindow(bool* timerStarted = nullptr);
 
 extern const char MainWindowTitle[];
+// The first text of label 17, before the board has said anything.
+extern const char BoardDataTemplate[];
 
 enum { MainWindow = 0, DescriptionWindow = 1, MeasurementTimer = 123 };

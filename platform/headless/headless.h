@@ -60,6 +60,7 @@ struct HeadlessFaults {
   bool PictureFails;
   bool FontFails[2];
   bool MainWindowFails;  // opening a window with FrameMain fails
+  bool TimerFails;       // no window timer can be started
 };
 
 // Forgets every window, control, event and record; clock back to its
@@ -123,6 +124,16 @@ void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
 // most, as on the real platform.
 void HeadlessSetWaitHook(std::function<void()> hook);
 int HeadlessWaitCount();
+// PlatServeWindows: counts its calls and calls the hook (which may look at
+// the program while it waits for the board; it must not post events for
+// the program to take there, as none are taken).
+void HeadlessSetServeHook(std::function<void()> hook);
+int HeadlessServeCount();
+// For benchmarks: every wait and sleep also takes its time in real time
+// (the clock still moves only as described above).
+void HeadlessSetRealTimeWaits(bool on);
+// Milliseconds the event waits took so (sleeps of the program not counted).
+long HeadlessRealTimeWaited();
 // Safety bound: after this many waits the wait returns a close event for
 // window 0, so a test whose program never ends still ends. 0: no bound.
 void HeadlessSetWaitLimit(int waits);
@@ -134,10 +145,12 @@ int HeadlessSendCount();
 // A scripted board, for tests that need exact control over what arrives
 // and when, without any socket traffic. While `chunks` is set, each
 // PlatReceive on a stream socket returns the next chunk, cut to its `max`
-// (the rest stays for the next receive, as TCP would deliver it); an empty
-// chunk is a receive that nothing reaches within its wait (ReceiveTimedOut,
-// the whole wait reported as waited, the clock untouched); once every chunk
-// is taken, each receive returns ReceiveClosed. PlatDiscardPending throws
+// (the rest stays for the next receive, as TCP would deliver it). Chunks
+// arrive apart: the first receive after a chunk was taken whole finds
+// nothing within its wait (ReceiveTimedOut, the whole wait reported as
+// waited, the clock untouched), the next one takes the next chunk. An empty
+// chunk is one more such receive that finds nothing; once every chunk is
+// taken, each receive returns ReceiveClosed. PlatDiscardPending throws
 // away the rest of a cut chunk. PlatConnect succeeds for a loopback address
 // without connecting, and PlatSend sends nothing: it appends its bytes as
 // one entry to `*sent` (when given) and reports them all sent. Both vectors

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "platform/headless/headless.h"
 #include "platform/headless/headless_internal.h"
@@ -31,8 +33,12 @@ struct EventModel {
   std::map<int, WindowTimer> Timers;  // by window
   std::vector<int> Sleeps;
   std::function<void()> WaitHook;
+  std::function<void()> ServeHook;
+  int ServeCount = 0;
   int WaitCount = 0;
   int WaitLimit = 0;
+  bool RealTimeWaits = false;
+  long RealTimeWaited = 0;
 };
 
 std::atomic<uint32_t> Clock{0};
@@ -131,7 +137,17 @@ void HeadlessSetWaitHook(std::function<void()> hook) {
 
 int HeadlessWaitCount() { return Events.WaitCount; }
 
+void HeadlessSetServeHook(std::function<void()> hook) {
+  Events.ServeHook = std::move(hook);
+}
+
+int HeadlessServeCount() { return Events.ServeCount; }
+
 void HeadlessSetWaitLimit(int waits) { Events.WaitLimit = waits; }
+
+void HeadlessSetRealTimeWaits(bool on) { Events.RealTimeWaits = on; }
+
+long HeadlessRealTimeWaited() { return Events.RealTimeWaited; }
 
 // ---------------------------------------------------------------------------
 // Platform
@@ -157,14 +173,29 @@ PlatEvent PlatWaitEvent(int maxMs) {
   int step = limit;
   for (const auto& entry : Events.Timers)
     step = std::min(step, (int)std::max(Ahead(now, entry.second.NextDue), 0));
+  if (Events.RealTimeWaits && step > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(step));
+    Events.RealTimeWaited += step;
+  }
   MoveClock(step);
   if (TakeReadyEvent(&event)) return event;
   return PlatEvent{EventNone, 0};
+}
+
+// The headless windows need no painting; a test sees each call.
+void PlatServeWindows() {
+  Events.ServeCount++;
+  if (Events.ServeHook) {
+    std::function<void()> hook = Events.ServeHook;
+    hook();
+  }
 }
 
 uint32_t PlatTickCount() { return Clock.load(); }
 
 void PlatSleep(int ms) {
   Events.Sleeps.push_back(ms);
+  if (Events.RealTimeWaits && ms > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   MoveClock(ms);
 }

@@ -47,8 +47,9 @@ SocketModel Sockets;
 struct ReceiveScript {
   const std::vector<std::string>* Chunks = nullptr;
   std::vector<std::string>* Sent = nullptr;
-  size_t Next = 0;   // the chunk the next receive starts in
-  size_t Taken = 0;  // bytes of that chunk already received
+  size_t Next = 0;     // the chunk the next receive starts in
+  size_t Taken = 0;    // bytes of that chunk already received
+  bool Apart = false;  // a chunk was just taken whole: the next is not there
 };
 
 ReceiveScript Script;
@@ -61,8 +62,11 @@ int ScriptedReceive(void* bytes, int max, int waitMs, int* waitedMs) {
   if (waitedMs) *waitedMs = 0;
   if (Script.Next >= Script.Chunks->size()) return ReceiveClosed;
   const std::string& chunk = (*Script.Chunks)[Script.Next];
-  if (chunk.empty()) {
-    Script.Next++;
+  if (Script.Apart || chunk.empty()) {
+    if (Script.Apart)
+      Script.Apart = false;
+    else
+      Script.Next++;
     if (waitedMs) *waitedMs = waitMs > 0 ? waitMs : 0;
     return ReceiveTimedOut;
   }
@@ -74,6 +78,7 @@ int ScriptedReceive(void* bytes, int max, int waitMs, int* waitedMs) {
   if (Script.Taken == chunk.size()) {
     Script.Next++;
     Script.Taken = 0;
+    Script.Apart = true;
   }
   return (int)n;
 }
@@ -184,6 +189,40 @@ bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
          error == 0;
 }
 
+int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
+  if (socket < 0 || !IsLoopback(address)) return ConnectFailed;
+  if (Script.Chunks) return ConnectDone;
+  if (!PlatSetNonBlocking(socket)) return ConnectFailed;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  to.sin_port = htons((uint16_t)port);
+  if (connect((int)socket, (const sockaddr*)&to, sizeof to) == 0) {
+    int flags = fcntl((int)socket, F_GETFL, 0);
+    fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
+    return ConnectDone;
+  }
+  return errno == EINPROGRESS || errno == EINTR ? ConnectPending
+                                                : ConnectFailed;
+}
+
+int PlatConnectWait(PlatSocket socket, int waitMs) {
+  if (socket < 0) return ConnectFailed;
+  if (Script.Chunks) return ConnectDone;
+  pollfd p{(int)socket, POLLOUT, 0};
+  int ready = poll(&p, 1, waitMs > 0 ? waitMs : 0);
+  if (ready < 0) return errno == EINTR ? ConnectPending : ConnectFailed;
+  if (ready == 0) return ConnectPending;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt((int)socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
+      error != 0)
+    return ConnectFailed;
+  int flags = fcntl((int)socket, F_GETFL, 0);
+  fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
+  return ConnectDone;
+}
+
 int PlatSend(PlatSocket socket, const void* bytes, int length) {
   if (socket < 0 || length < 0) return -1;
   if (Script.Chunks) {
@@ -235,6 +274,7 @@ void PlatDiscardPending(PlatSocket socket) {
     if (Script.Taken > 0) {
       Script.Next++;
       Script.Taken = 0;
+      Script.Apart = true;
     }
     return;
   }

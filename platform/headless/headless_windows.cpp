@@ -290,7 +290,7 @@ void PlatEraseOnlyOutsideControls(int window) {
 
 bool PlatAddTimer(int window, int timer, int intervalMs) {
   WindowEntry* entry = FindOpen(window);
-  if (!entry) return false;
+  if (!entry || HeadlessFaultSettings().TimerFails) return false;
   entry->Shown.Timer = timer;
   entry->Shown.TimerInterval = intervalMs;
   HeadlessStartTimer(window, timer, intervalMs);

@@ -56,6 +56,48 @@ bool PlatConnect(PlatSocket s, uint32_t address, int port) {
                  sizeof to) == 0;
 }
 
+static void SetBlocking(SOCKET s) {
+  u_long off = 0;
+  ioctlsocket(s, FIONBIO, &off);
+}
+
+int PlatConnectStart(PlatSocket s, uint32_t address, int port) {
+  SOCKET sock = static_cast<SOCKET>(s);
+  if (!PlatSetNonBlocking(s)) return ConnectFailed;
+  sockaddr_in to;
+  memset(&to, 0, sizeof to);
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<u_short>(port));
+  to.sin_addr.s_addr = address;
+  if (connect(sock, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+    SetBlocking(sock);
+    return ConnectDone;
+  }
+  return WSAGetLastError() == WSAEWOULDBLOCK ? ConnectPending : ConnectFailed;
+}
+
+// A pending connect is done when the socket turns writable and has failed
+// when it shows in the exception set.
+int PlatConnectWait(PlatSocket s, int waitMs) {
+  SOCKET sock = static_cast<SOCKET>(s);
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(sock, &writable);
+  FD_SET(sock, &failed);
+  if (waitMs < 0) waitMs = 0;
+  timeval limit;
+  limit.tv_sec = waitMs / 1000;
+  limit.tv_usec = (waitMs % 1000) * 1000;
+  int ready = select(0, nullptr, &writable, &failed, &limit);
+  if (ready == SOCKET_ERROR) return ConnectFailed;
+  if (ready == 0) return ConnectPending;
+  if (FD_ISSET(sock, &failed) || !FD_ISSET(sock, &writable))
+    return ConnectFailed;
+  SetBlocking(sock);
+  return ConnectDone;
+}
+
 int PlatSend(PlatSocket s, const void* bytes, int length) {
   int sent =
       send(static_cast<SOCKET>(s), static_cast<const char*>(bytes), length, 0);

@@ -251,6 +251,23 @@ static void Dispatch(MSG* msg) {
   DispatchMessageA(msg);
 }
 
+// Peeking delivers the messages sent to the windows (by the system or
+// another program); paint messages are taken and dispatched. Input and
+// timer messages are not looked at: they stay queued for PlatWaitEvent.
+void PlatServeWindows() {
+  MSG msg;
+  for (int i = 0; i < 64; ++i) {
+    if (!PeekMessageA(&msg, nullptr, 0, 0,
+                      PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE))
+      return;
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    DispatchMessageA(&msg);
+  }
+}
+
 PlatEvent PlatWaitEvent(int maxMs) {
   PlatEvent event;
   if (TakePending(&event)) return event;

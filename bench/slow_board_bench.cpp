@@ -1,0 +1,218 @@
+// Figures of the program against a slow board and a board that comes back:
+//
+//   kvx-slow-board [--seconds S] [--returns N]
+//
+// 1. The wall time of one board query against the simulator (on a thread
+//    of this process) answering every reply at once, 100 ms and 250 ms late.
+// 2. The share of time the window cannot take a click: the program runs
+//    over the headless platform held in step with real time for S seconds
+//    (default 30) at each delay, with the 1-second refresh, and the time
+//    outside the event wait is summed (while the program waits for the
+//    board the windows are served, but clicks wait).
+// 3. The time from the board listening again to current displays: the
+//    board stops listening, and N times (default 5) starts again at a
+//    different moment of the program's 5-second reconnect interval; the
+//    time until label 63 shows the board's new value is taken.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/startup.h"
+#include "app/state.h"
+#include "board/connection.h"
+#include "board/poll.h"
+#include "platform/headless/headless.h"
+#include "simulator/simulator.h"
+#include "ui/control_numbers.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+std::string Shown(int number) {
+  const HeadlessControl* c = HeadlessFindControl(number);
+  return c ? c->Content : "";
+}
+
+// Holds the driven clock in step with real time: the waits and sleeps take
+// their time in real time (HeadlessSetRealTimeWaits), and the time the
+// program spends working or waiting for the board is added to the clock at
+// every wait and whenever it serves its windows, as the system's tick count
+// goes on meanwhile.
+struct RealTime {
+  Clock::time_point start = Clock::now();
+  uint32_t ticks = PlatTickCount();
+  void CatchUp() {
+    long real = (long)MsSince(start);
+    long driven = (long)(PlatTickCount() - ticks);
+    if (real > driven) HeadlessAdvanceClock((int)(real - driven));
+  }
+  void Sync() { CatchUp(); }
+};
+
+double QueryMs(kvxsim::Simulator& sim, int delay, int queries) {
+  HeadlessReset();
+  HeadlessSetBoardPort(sim.Port());
+  ZeroAppState();
+  InitDefaults();
+  PlatSocketsStart();
+  AppState.BoardConnection =
+      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
+  BuildMainWindow();
+  sim.SetReplyDelay(delay);
+  PollBoard();  // the first one outside the measurement
+  Clock::time_point t = Clock::now();
+  for (int i = 0; i < queries; i++) PollBoard();
+  double ms = MsSince(t) / queries;
+  bool kept = BoardConnected();
+  CloseConnection();
+  ReleaseFacilities();
+  sim.SetReplyDelay(0);
+  if (!kept) fprintf(stderr, "the connection was lost at %d ms\n", delay);
+  return ms;
+}
+
+// Share of `seconds` of real time the program spends outside its event
+// wait, with the 1-second refresh and no measurement cycle in the stretch.
+double BusyShare(kvxsim::Simulator& sim, int delay, int seconds,
+                 double* queries) {
+  HeadlessReset();
+  HeadlessSetRealTimeWaits(true);
+  HeadlessSetBoardPort(sim.Port());
+  sim.SetReplyDelay(delay);
+  RealTime clock;
+  bool started = false;
+  Clock::time_point begin;
+  long waitedBefore = 0, waited = 0;
+  double total = 0;
+  uint64_t commandsBefore = 0;
+  HeadlessSetWaitLimit(0);
+  HeadlessSetServeHook([&] { clock.CatchUp(); });
+  HeadlessSetWaitHook([&] {
+    if (!started) {
+      started = true;
+      begin = Clock::now();
+      waitedBefore = HeadlessRealTimeWaited();
+      commandsBefore = sim.CommandCount();
+    }
+    if (total == 0 && MsSince(begin) >= seconds * 1000.0) {
+      total = MsSince(begin);
+      waited = HeadlessRealTimeWaited() - waitedBefore;
+      HeadlessPostClick(ButtonQuit);
+    }
+    clock.Sync();
+  });
+  ProgramMain();
+  HeadlessSetWaitHook(nullptr);
+  HeadlessSetServeHook(nullptr);
+  sim.SetReplyDelay(0);
+  *queries = (double)(sim.CommandCount() - commandsBefore) / 14;
+  return total > 0 ? 1.0 - waited / total : -1;
+}
+
+// Real ms from the board listening again to the new value on label 63;
+// the board listens again `offsetMs` after the program found it gone.
+double BackAfter(kvxsim::Simulator& sim, int offsetMs, int value) {
+  HeadlessReset();
+  HeadlessSetRealTimeWaits(true);
+  HeadlessSetBoardPort(sim.Port());
+  sim.SetAnalog(2, 100);
+  RealTime clock;
+  enum { Warm, Gone, Listening, Done } phase = Warm;
+  Clock::time_point lost, listening;
+  double ms = -1;
+  HeadlessSetWaitLimit(0);
+  HeadlessSetServeHook([&] { clock.CatchUp(); });
+  HeadlessSetWaitHook([&] {
+    switch (phase) {
+      case Warm:
+        if (Shown(LabelAnalogValue1 + 1) == "0,48") {
+          sim.SetListening(false);
+          sim.SetAnalog(2, value);
+          phase = Gone;
+        }
+        break;
+      case Gone:
+        if (AppState.ConnectionLost && lost == Clock::time_point())
+          lost = Clock::now();
+        if (lost != Clock::time_point() && MsSince(lost) >= offsetMs) {
+          sim.SetListening(true);
+          listening = Clock::now();
+          phase = Listening;
+        }
+        break;
+      case Listening:
+        if (Shown(LabelAnalogValue1 + 1) != "--.--" &&
+            Shown(LabelAnalogValue1 + 1) != "0,48") {
+          ms = MsSince(listening);
+          phase = Done;
+          HeadlessPostClick(ButtonQuit);
+        }
+        break;
+      case Done:
+        break;
+    }
+    clock.Sync();
+  });
+  ProgramMain();
+  HeadlessSetWaitHook(nullptr);
+  HeadlessSetServeHook(nullptr);
+  return ms;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int seconds = 30, returns = 5;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!strcmp(argv[i], "--seconds")) seconds = atoi(argv[i + 1]);
+    if (!strcmp(argv[i], "--returns")) returns = atoi(argv[i + 1]);
+  }
+  kvxsim::Simulator sim;
+  if (!sim.Start(0)) {
+    fprintf(stderr, "the board simulator did not start\n");
+    return 1;
+  }
+  sim.SetRates(0, 0);
+  const int delays[] = {0, 100, 250};
+  for (int delay : delays) {
+    int queries = delay == 0 ? 1000 : 10;
+    printf("query_ms delay=%d queries=%d mean=%.2f\n", delay, queries,
+           QueryMs(sim, delay, queries));
+    fflush(stdout);
+  }
+  for (int delay : delays) {
+    double queries = 0;
+    double share = BusyShare(sim, delay, seconds, &queries);
+    printf("busy_share delay=%d seconds=%d share=%.4f queries=%.1f\n", delay,
+           seconds, share, queries);
+    fflush(stdout);
+  }
+  std::vector<double> back;
+  for (int i = 0; i < returns; i++) {
+    int offset =
+        500 + i * (ReconnectInterval - 1000) / std::max(returns - 1, 1);
+    double ms = BackAfter(sim, offset, 200 + i * 100);
+    printf("back_ms listening_again_after=%d ms=%.0f\n", offset, ms);
+    fflush(stdout);
+    back.push_back(ms);
+  }
+  std::sort(back.begin(), back.end());
+  double sum = 0;
+  for (double ms : back) sum += ms;
+  if (!back.empty())
+    printf("back_ms min=%.0f mean=%.0f max=%.0f\n", back.front(),
+           sum / back.size(), back.back());
+  sim.Stop();
+  return 0;
+}
