@@ -347,6 +347,7 @@ TEST(SimulatorStart, RefusesNonLoopback) {
 
 TEST_F(SimulatorTest, ControlChannel) {
   ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  sim_.SetClock([] { return 4242u; });
   Client ctl(sim_.ControlPort());
   auto ask = [&ctl](const std::string& line) {
     ctl.Send(line + "\n");
@@ -365,9 +366,10 @@ TEST_F(SimulatorTest, ControlChannel) {
   EXPECT_EQ(ask("outputs"), "00000100\n");
   EXPECT_EQ(ask("wait 4 1000"), "OK\n");
   EXPECT_EQ(ask("count"), "4\n");
-  std::string log = ask("log 3");
-  EXPECT_NE(log.find(" text Getstatus \\x5cr\\x5cn\nEND\n"), std::string::npos)
-      << log;
+  EXPECT_EQ(ask("log 3"), "4242 text Getstatus \\x5cr\\x5cn\nEND\n");
+  EXPECT_EQ(ask("replies 3"),
+            "4242 text Getstatus \\x5cr\\x5cn => S00000001\\x0d\\x0a\nEND\n");
+  EXPECT_EQ(ask("chunks 3"), "4242 Getstatus \\x5cr\\x5cn\nEND\n");
   EXPECT_EQ(ask("clearlog"), "OK\n");
   EXPECT_EQ(ask("wait 1 50"), "TIMEOUT 0\n");
   EXPECT_EQ(ask("bogus"),
@@ -377,6 +379,154 @@ TEST_F(SimulatorTest, ControlChannel) {
   EXPECT_TRUE(c.closed_);
   EXPECT_EQ(ask("shutdown"), "OK\n");
   EXPECT_TRUE(sim_.ShutdownRequested());
+}
+
+// Every control command's reply, for good and for malformed arguments, on a
+// simulator without a connection (the model clock stands still).
+TEST(SimulatorControl, RepliesToEveryCommand) {
+  Simulator sim;
+  sim.SetModelClock([] { return 0.0; });
+  const struct {
+    const char* line;
+    const char* reply;
+  } cases[] = {
+      {"", "ERR empty\n"},
+      {"   ", "ERR empty\n"},
+      {"ping", "OK\n"},
+      {"PING extra", "OK\n"},
+      {"help",
+       "ping | outputs (output 1 first) | output N | setoutput N V | "
+       "status\nanalog N [COUNT] | digital N [V] | level [COUNTS] | rates [IN "
+       "DRAW]\nlcd 1|2 | network | count | log [FROM] | replies [FROM] | "
+       "chunks [FROM]\nclearlog | wait COUNT [MS] | waitconnect N [MS]\nreply "
+       "KEY [BYTES] | replyonce KEY [BYTES] | unreply [KEY]\nclose | reset | "
+       "silent on|off | delay MS | split N GAPMS | pad N [BYTE]\njitter MS | "
+       "delayonce KEY MS | listen on|off\ngarbage on|off | crlf on|off | "
+       "nonascii on|off | zero POS|off\ncloseafter N|off | flood N | raw BYTES "
+       "| faults off | shutdown\nEND\n"},
+      {"outputs", "00000000\n"},
+      {"output 3", "0\n"},
+      {"output x", "ERR unknown or malformed control command (try help)\n"},
+      {"output", "ERR unknown or malformed control command (try help)\n"},
+      {"setoutput 3 1", "OK\n"},
+      {"setoutput 9 1",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"setoutput 3", "ERR unknown or malformed control command (try help)\n"},
+      {"output 3", "1\n"},
+      {"status",
+       "outputs=00100000 level=100.000 adc=100,0,0,0 din=1111 connected=0 "
+       "connections=0 commands=0\n"},
+      {"analog 2 700", "OK\n"},
+      {"analog 2", "700\n"},
+      {"analog 5", "ERR unknown or malformed control command (try help)\n"},
+      {"analog 2 x", "ERR unknown or malformed control command (try help)\n"},
+      {"analog 1 300", "OK\n"},
+      {"analog 1 300 4",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"digital 1 0", "OK\n"},
+      {"digital 1", "0\n"},
+      {"digital 1 x", "ERR unknown or malformed control command (try help)\n"},
+      {"digital 0", "ERR unknown or malformed control command (try help)\n"},
+      {"level", "300.000\n"},
+      {"level 12.5", "OK\n"},
+      {"level abc", "ERR unknown or malformed control command (try help)\n"},
+      {"level 1 2", "ERR unknown or malformed control command (try help)\n"},
+      {"rates", "0.5 1.5\n"},
+      {"rates 1 2", "OK\n"},
+      {"rates 1", "ERR unknown or malformed control command (try help)\n"},
+      {"rates", "1 2\n"},
+      {"lcd 1", "               \\x20\n"},
+      {"lcd 3", "ERR unknown or malformed control command (try help)\n"},
+      {"lcd", "ERR unknown or malformed control command (try help)\n"},
+      {"network", "192.168.1.50 255.255.255.0 192.168.1.1\n"},
+      {"count", "0\n"},
+      {"count 5", "0\n"},
+      {"log", "END\n"},
+      {"log x", "ERR bad FROM\n"},
+      {"log -1", "ERR bad FROM\n"},
+      {"log 0 1", "ERR unknown or malformed control command (try help)\n"},
+      {"replies", "END\n"},
+      {"replies 0", "END\n"},
+      {"chunks", "END\n"},
+      {"chunks 0", "END\n"},
+      {"clearlog", "OK\n"},
+      {"wait 0", "OK\n"},
+      {"wait 0 x", "ERR bad MS\n"},
+      {"wait x", "ERR unknown or malformed control command (try help)\n"},
+      {"wait 1 0", "TIMEOUT 0\n"},
+      {"wait 1 -5", "ERR bad MS\n"},
+      {"waitconnect 0 0", "TIMEOUT 0\n"},
+      {"waitconnect", "ERR unknown or malformed control command (try help)\n"},
+      {"reply GETSTATUS S1\\r\\n", "OK\n"},
+      {"reply X \\q", "ERR bad escape\n"},
+      {"reply", "ERR unknown or malformed control command (try help)\n"},
+      {"reply GETIP", "OK\n"},
+      {"replyonce getport 1\\x00 x", "OK\n"},
+      {"unreply GETSTATUS", "OK\n"},
+      {"unreply", "OK\n"},
+      {"close", "OK\n"},
+      {"close now", "ERR unknown or malformed control command (try help)\n"},
+      {"reset", "OK\n"},
+      {"reset x", "ERR unknown or malformed control command (try help)\n"},
+      {"silent on", "OK\n"},
+      {"silent maybe", "ERR unknown or malformed control command (try help)\n"},
+      {"silent", "ERR unknown or malformed control command (try help)\n"},
+      {"delay 10", "OK\n"},
+      {"delay -1", "ERR unknown or malformed control command (try help)\n"},
+      {"delay 9999999", "OK\n"},
+      {"jitter 5", "OK\n"},
+      {"jitter x", "ERR unknown or malformed control command (try help)\n"},
+      {"delayonce GETIP 50", "OK\n"},
+      {"delayonce GETIP",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"delayonce GETIP -1",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"listen on", "OK\n"},
+      {"listen x", "ERR unknown or malformed control command (try help)\n"},
+      {"split 2 10", "OK\n"},
+      {"split 2 -1", "ERR unknown or malformed control command (try help)\n"},
+      {"split 2", "ERR unknown or malformed control command (try help)\n"},
+      {"pad 10", "OK\n"},
+      {"pad 10 \\x2a", "OK\n"},
+      {"pad 10 ab", "ERR bad BYTE\n"},
+      {"pad 0 \\s", "OK\n"},
+      {"pad x", "ERR unknown or malformed control command (try help)\n"},
+      {"pad 1 2 3", "ERR unknown or malformed control command (try help)\n"},
+      {"garbage off", "OK\n"},
+      {"garbage", "ERR unknown or malformed control command (try help)\n"},
+      {"crlf on", "OK\n"},
+      {"crlf off", "OK\n"},
+      {"nonascii off", "OK\n"},
+      {"zero off", "OK\n"},
+      {"zero OFF", "OK\n"},
+      {"zero 3", "OK\n"},
+      {"zero -2", "ERR unknown or malformed control command (try help)\n"},
+      {"zero x", "ERR unknown or malformed control command (try help)\n"},
+      {"closeafter off", "OK\n"},
+      {"closeafter 0", "ERR unknown or malformed control command (try help)\n"},
+      {"closeafter 5", "OK\n"},
+      {"closeafter x", "ERR unknown or malformed control command (try help)\n"},
+      {"flood 10", "OK\n"},
+      {"flood -1", "ERR unknown or malformed control command (try help)\n"},
+      {"raw A\\r\\n", "OK\n"},
+      {"raw \\z", "ERR bad escape\n"},
+      {"raw", "OK\n"},
+      {"faults off", "OK\n"},
+      {"faults on", "ERR unknown or malformed control command (try help)\n"},
+      {"faults", "ERR unknown or malformed control command (try help)\n"},
+      {"status",
+       "outputs=00100000 level=12.500 adc=13,700,0,0 din=0111 connected=0 "
+       "connections=0 commands=0\n"},
+      {"bogus", "ERR unknown or malformed control command (try help)\n"},
+      {"SETOUTPUT 2 1\r\n", "OK\n"},
+      {"OUTPUTS", "01100000\n"},
+      {"Shutdown", "OK\n"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(sim.ControlCommand(c.line), c.reply) << "line: " << c.line;
+  EXPECT_TRUE(sim.ShutdownRequested());
+  EXPECT_EQ(sim.Lcd(1), std::string(16, ' '));
+  sim.SetModelClock(nullptr);
 }
 
 }  // namespace
