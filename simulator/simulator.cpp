@@ -96,8 +96,10 @@ int ParseCommand(std::string* pending, CommandKind* kind, std::string* raw,
     if (c == '\0') {
       if (n < kBlockLen) return 0;
       *kind = CommandKind::Block;
+      // The block's text is its own bytes: a zero byte past its 100 bytes
+      // belongs to what follows.
       *raw = p.substr(0, kBlockLen);
-      *text = p.substr(0, i);
+      *text = p.substr(0, std::min(i, kBlockLen));
       pending->erase(0, kBlockLen);
       return 1;
     }

@@ -10,8 +10,9 @@
 //   kind Text; or at a CR and/or LF (a terminal): kind Line (empty lines
 //   are skipped, neither logged nor answered). A command in which a zero
 //   byte comes before any end is a 100-byte display block: kind Block, its
-//   text is the bytes before the zero byte, and exactly 100 bytes from its
-//   start are consumed (the simulator waits until all 100 have arrived).
+//   text is the bytes before the zero byte (at most its 100 bytes, when the
+//   zero byte lies beyond them), and exactly 100 bytes from its start are
+//   consumed (the simulator waits until all 100 have arrived).
 //   1024 bytes without any end: kind Overlong, answered with an error line.
 // - Keyword = the leading ASCII letters (after blanks/tabs), case-insensitive;
 //   the arguments follow after blanks. Replies (defaults):

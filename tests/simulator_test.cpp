@@ -154,6 +154,28 @@ TEST_F(SimulatorTest, ParsingSuffixLineBlockAndSplitArrival) {
   EXPECT_GE(sim_.Chunks().size(), 8u);
 }
 
+// A block ends after its 100 bytes even when its zero byte comes later (in
+// the next block): its text is taken from its own bytes only.
+TEST_F(SimulatorTest, BlockTextStaysWithinItsHundredBytes) {
+  Client c(sim_.Port());
+  std::string first = "WRITELCD 1.FIRST";
+  first += std::string(100 - first.size(), '.');
+  std::string second = "WRITELCD 2.SECOND";
+  second += std::string(100 - second.size(), '\0');
+  c.Send(first + second);
+  EXPECT_EQ(c.RecvBytes(8), "OK\r\nOK\r\n");
+  ASSERT_TRUE(sim_.WaitForCommands(2, 1000));
+  std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].kind, CommandKind::Block);
+  EXPECT_EQ(log[0].raw, first);
+  EXPECT_EQ(log[0].text, first);
+  EXPECT_EQ(log[1].raw, second);
+  EXPECT_EQ(log[1].text, "WRITELCD 2.SECOND");
+  EXPECT_EQ(sim_.Lcd(1), "FIRST...........");
+  EXPECT_EQ(sim_.Lcd(2), "SECOND          ");
+}
+
 TEST_F(SimulatorTest, ReplyForms) {
   Client c(sim_.Port());
   EXPECT_EQ(c.Exchange("setport 1.1"), "OK\r\n");
