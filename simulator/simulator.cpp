@@ -45,6 +45,11 @@ std::string Upper(std::string s) {
   return s;
 }
 
+// What a command record holds in bytes, for the log's bound.
+size_t RecordBytes(const CommandRecord& r) {
+  return r.raw.size() + r.text.size() + r.keyword.size() + r.reply.size();
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string Trim(const std::string& s) {
@@ -594,6 +599,7 @@ void Simulator::ClearLog() {
   std::lock_guard<std::mutex> lk(mu_);
   chunks_.clear();
   commands_.clear();
+  chunkBytes_ = commandBytes_ = 0;
   commandCount_ = 0;
 }
 
@@ -634,8 +640,13 @@ void Simulator::RecordChunk(const std::string& bytes) {
   ChunkRecord r{Now(), bytes};
   {
     std::lock_guard<std::mutex> lk(mu_);
+    chunkBytes_ += r.bytes.size();
     chunks_.push_back(std::move(r));
-    while (chunks_.size() > kMaxLog) chunks_.pop_front();
+    while (chunks_.size() > 1 &&
+           (chunks_.size() > kMaxLog || chunkBytes_ > kLogBytes)) {
+      chunkBytes_ -= chunks_.front().bytes.size();
+      chunks_.pop_front();
+    }
   }
   cv_.notify_all();
 }
@@ -644,8 +655,13 @@ void Simulator::RecordCommand(const CommandRecord& cmd) {
   std::function<void(const CommandRecord&)> listener;
   {
     std::lock_guard<std::mutex> lk(mu_);
+    commandBytes_ += RecordBytes(cmd);
     commands_.push_back(cmd);
-    while (commands_.size() > kMaxLog) commands_.pop_front();
+    while (commands_.size() > 1 &&
+           (commands_.size() > kMaxLog || commandBytes_ > kLogBytes)) {
+      commandBytes_ -= RecordBytes(commands_.front());
+      commands_.pop_front();
+    }
     ++commandCount_;
     lastCommand_ = cmd.text;
     if (logFile_) {

@@ -152,6 +152,11 @@ class Simulator {
   void SetModelClock(std::function<double()> seconds);
 
   // ---- Log ----
+  // The log keeps the newest records: at most 100,000 commands and 100,000
+  // chunks, and at most kLogBytes of each: a command counts its raw bytes,
+  // text, keyword and reply, a chunk its bytes (4 MiB in all). The oldest
+  // records are dropped; the newest is always kept, whatever its size.
+  static constexpr size_t kLogBytes = 2 * 1024 * 1024;
   // Time stamps of the log, ms; nullptr = ms since Start(). Called from the
   // simulator's threads (never under its lock). Both clock functions must
   // stay callable until replaced or Stop().
@@ -284,6 +289,7 @@ class Simulator {
   uint64_t startNs_ = 0;
   std::deque<ChunkRecord> chunks_;
   std::deque<CommandRecord> commands_;
+  size_t chunkBytes_ = 0, commandBytes_ = 0;  // held by the log
   uint64_t commandCount_ = 0;
   uint64_t answeredCount_ = 0;
   std::string lastCommand_;

@@ -281,6 +281,48 @@ TEST_F(SimulatorTest, OverridesLogAndClock) {
   sim_.SetClock(nullptr);  // `now` goes out of scope
 }
 
+size_t CommandBytes(const std::vector<kvxsim::CommandRecord>& log) {
+  size_t n = 0;
+  for (const kvxsim::CommandRecord& r : log)
+    n += r.raw.size() + r.text.size() + r.keyword.size() + r.reply.size();
+  return n;
+}
+
+// Long input and long replies do not make the log grow without bound: it
+// keeps the newest records within its bytes.
+TEST_F(SimulatorTest, LogIsBoundedByBytes) {
+  const size_t kBound = Simulator::kLogBytes;
+  Client c(sim_.Port());
+  // 3 MiB without a line end: 3072 overlong commands of 1024 bytes.
+  const std::string piece(64 * 1024, 'A');
+  for (int i = 0; i < 48; ++i) c.Send(piece);
+  ASSERT_TRUE(sim_.WaitForCommands(3072, 10000));
+  size_t chunkBytes = 0;
+  for (const kvxsim::ChunkRecord& r : sim_.Chunks())
+    chunkBytes += r.bytes.size();
+  EXPECT_LE(chunkBytes, kBound);
+  EXPECT_GT(chunkBytes, kBound - 64 * 1024);
+  std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  EXPECT_LE(CommandBytes(log), kBound);
+  EXPECT_GT(CommandBytes(log), kBound - 4096);
+  EXPECT_EQ(sim_.CommandCount(), 3072u);
+  c.RecvBytes(3072 * 14);
+
+  // Replies padded to 1 MiB: only the newest stay, the last one always.
+  sim_.ClearLog();
+  sim_.SetReplyPadding(1024 * 1024);
+  for (int i = 0; i < 3; ++i) {
+    c.Send("GETIP" + kSuffix);
+    ASSERT_EQ(c.RecvBytes(1024 * 1024, 10000).size(), 1024u * 1024u);
+  }
+  ASSERT_TRUE(sim_.WaitForCommands(3, 1000));
+  log = sim_.Commands();
+  EXPECT_LE(CommandBytes(log), kBound);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().reply.size(), 1024u * 1024u);
+  EXPECT_EQ(sim_.CommandCount(), 3u);
+}
+
 TEST_F(SimulatorTest, FaultsSilentSplitPadAndGarbage) {
   Client c(sim_.Port());
   ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
