@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "simulator/faults.h"
 
 namespace {
 
@@ -373,6 +374,36 @@ TEST_F(SimulatorTest, FaultsSilentSplitPadAndGarbage) {
   std::string flood = c.RecvBytes(5000);
   EXPECT_EQ(flood.size(), 5000u);
   EXPECT_EQ(flood.substr(0, 12), "012345678901");
+}
+
+// The fault pipeline on its own: the order of the changes to a reply's
+// bytes, the pieces it is sent in, and a once-delay that is used up.
+TEST(SimulatorFaults, PipelineOrderPiecesAndOnceDelay) {
+  kvxsim::Faults f;
+  f.nonAscii = true;
+  f.zeroAt = 0;
+  f.padTo = 14;
+  uint32_t seed = 1;
+  EXPECT_EQ(kvxsim::DistortReply(f, &seed, "1\r\n"),
+            std::string("\0"
+                        "1\xC4\xD6\xDC\xE4\xF6\xFC\xDF\x80\r\n##",
+                        14));
+  f.silent = true;
+  EXPECT_EQ(kvxsim::DistortReply(f, &seed, "1\r\n"), "");
+
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(kvxsim::SplitReply("abcdefg", 3), (Pieces{"ab", "cd", "efg"}));
+  EXPECT_EQ(kvxsim::SplitReply("ab", 5), (Pieces{"a", "b"}));
+  EXPECT_EQ(kvxsim::SplitReply("abc", 1), (Pieces{"abc"}));
+
+  kvxsim::Faults d;
+  d.delayMs = 20;
+  d.onceDelayKey = "GETADC2";
+  d.onceDelayMs = 500;
+  uint32_t jitter = 1;
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "GETADC 1"), 20);
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "getadc 2"), 500);
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "GETADC 2"), 20);
 }
 
 TEST_F(SimulatorTest, FaultsCloseAndReset) {
