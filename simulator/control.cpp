@@ -533,6 +533,40 @@ bool SendLines(int fd, const std::string& bytes) {
   return SendBounded(fd, bytes, 5000, nullptr);
 }
 
+// A shell connected to the control channel.
+struct ControlClient {
+  int fd;
+  std::string in;  // received, not yet a whole line
+};
+
+bool IsBlankLine(const std::string& line) {
+  return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+// Reads what the client sent and answers each whole line; closes the
+// client (fd -1) when it closed, failed or sent an overlong line.
+void ServeControlClient(Simulator& sim, ControlClient* c) {
+  char buf[4096];
+  const long r = SysReceive(c->fd, buf, sizeof buf);
+  if (r == SysWouldBlock) return;
+  bool drop = r <= 0;
+  if (r > 0) c->in.append(buf, static_cast<size_t>(r));
+  size_t nl;
+  while (!drop && (nl = c->in.find('\n')) != std::string::npos) {
+    const std::string line = c->in.substr(0, nl);
+    c->in.erase(0, nl + 1);
+    if (IsBlankLine(line)) continue;
+    if (!SendLines(c->fd, sim.ControlCommand(line))) drop = true;
+  }
+  if (c->in.size() > kMaxLine) drop = true;
+  if (!drop) return;
+  // A last line without "\n" before the peer closed still counts.
+  if (r == 0 && !IsBlankLine(c->in))
+    SendLines(c->fd, sim.ControlCommand(c->in));
+  SysClose(c->fd);
+  c->fd = -1;
+}
+
 }  // namespace
 
 std::string Simulator::ControlCommand(const std::string& rawLine) {
@@ -552,62 +586,31 @@ std::string Simulator::ControlCommand(const std::string& rawLine) {
 }
 
 void Simulator::ControlLoop() {
-  struct Client {
-    int fd;
-    std::string in;
-  };
-  std::vector<Client> clients;
-  while (true) {
-    {
-      std::lock_guard<std::mutex> lk(mu_);
-      if (stopping_) break;
-    }
+  std::vector<ControlClient> clients;
+  while (!ControlChannel::Stopping(*this)) {
     std::vector<SysWatch> p;
     p.push_back({controlFd_, false, false});
-    for (const Client& c : clients) p.push_back({c.fd, false, false});
+    for (const ControlClient& c : clients) p.push_back({c.fd, false, false});
     SysWait(p.data(), p.size(), 200);
     // No wake pipe here (the server thread drains it): Stop() is seen
     // within one 200 ms poll.
     if (p[0].ready) {
-      int fd = SysAccept(controlFd_);
-      if (fd >= 0) {
-        if (clients.size() >= kMaxClients) {
-          SysClose(fd);
-        } else {
-          clients.push_back({fd, std::string()});
-        }
+      const int fd = SysAccept(controlFd_);
+      if (fd >= 0 && clients.size() < kMaxClients) {
+        clients.push_back({fd, std::string()});
+      } else if (fd >= 0) {
+        SysClose(fd);
       }
     }
     for (size_t i = 0; i + 1 < p.size(); ++i) {  // not the one just accepted
-      if (!p[i + 1].ready) continue;
-      Client& c = clients[i];
-      char buf[4096];
-      long r = SysReceive(c.fd, buf, sizeof buf);
-      if (r == SysWouldBlock) continue;
-      bool drop = r <= 0;
-      if (r > 0) c.in.append(buf, static_cast<size_t>(r));
-      size_t nl;
-      while (!drop && (nl = c.in.find('\n')) != std::string::npos) {
-        std::string line = c.in.substr(0, nl);
-        c.in.erase(0, nl + 1);
-        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        if (!SendLines(c.fd, ControlCommand(line))) drop = true;
-      }
-      if (c.in.size() > kMaxLine) drop = true;
-      if (drop) {
-        // A last line without "\n" before the peer closed still counts.
-        if (r == 0 && !c.in.empty() &&
-            c.in.find_first_not_of(" \t\r") != std::string::npos)
-          SendLines(c.fd, ControlCommand(c.in));
-        SysClose(c.fd);
-        c.fd = -1;
-      }
+      if (p[i + 1].ready) ServeControlClient(*this, &clients[i]);
     }
-    clients.erase(std::remove_if(clients.begin(), clients.end(),
-                                 [](const Client& c) { return c.fd < 0; }),
-                  clients.end());
+    clients.erase(
+        std::remove_if(clients.begin(), clients.end(),
+                       [](const ControlClient& c) { return c.fd < 0; }),
+        clients.end());
   }
-  for (const Client& c : clients) SysClose(c.fd);
+  for (const ControlClient& c : clients) SysClose(c.fd);
 }
 
 }  // namespace kvxsim
