@@ -207,7 +207,7 @@ void Simulator::SetHelpText(const std::string& bytes) {
   help_ = bytes;
 }
 
-// ---- Commands ----
+// ---- The board's answers ----
 
 std::string Simulator::DefaultReply(CommandRecord* cmd, bool* resetAfter) {
   const std::string ok = "OK\r\n", err = "ERR\r\n";
