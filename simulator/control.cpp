@@ -56,6 +56,9 @@
 //   faults off               all faults off (overrides stay)
 //   shutdown                 OK, then the program ends
 //   help                     this list, then END
+//
+// The commands are one table below: name, argument check, handler and the
+// words "help" lists for it.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -68,10 +71,28 @@
 
 namespace kvxsim {
 
+// What the control commands need beyond the Simulator's interface.
+struct ControlChannel {
+  static bool Stopping(Simulator& sim) {
+    std::lock_guard<std::mutex> lk(sim.mu_);
+    return sim.stopping_;
+  }
+  static void RequestShutdown(Simulator& sim) {
+    {
+      std::lock_guard<std::mutex> lk(sim.mu_);
+      sim.shutdown_ = true;
+    }
+    sim.cv_.notify_all();
+  }
+};
+
 namespace {
 
 const size_t kMaxClients = 8;
 const size_t kMaxLine = 65536;
+const char kOk[] = "OK\n";
+const char kMalformed[] =
+    "ERR unknown or malformed control command (try help)\n";
 
 std::string Lower(std::string s) {
   for (char& c : s) {
@@ -131,19 +152,419 @@ bool OnOff(const std::string& s, bool* v) {
   return true;
 }
 
-const char kHelp[] =
-    "ping | outputs (output 1 first) | output N | setoutput N V | status\n"
-    "analog N [COUNT] | digital N [V] | level [COUNTS] | rates [IN DRAW]\n"
-    "lcd 1|2 | network | count | log [FROM] | replies [FROM] | chunks [FROM]\n"
-    "clearlog | wait COUNT [MS] | waitconnect N [MS]\n"
-    "reply KEY [BYTES] | replyonce KEY [BYTES] | unreply [KEY]\n"
-    "close | reset | silent on|off | delay MS | split N GAPMS | pad N [BYTE]\n"
-    "jitter MS | delayonce KEY MS | listen on|off\n"
-    "garbage on|off | crlf on|off | nonascii on|off | zero POS|off\n"
-    "closeafter N|off | flood N | raw BYTES | faults off | shutdown\n";
+// One control line being executed: its words and what the argument check
+// read from them for the handler.
+struct Call {
+  Simulator& sim;
+  std::string line;            // without its line end
+  std::vector<std::string> w;  // w[0] is the command
+  size_t argc;                 // words after it
+  long a = 0, b = 0;
+  double d = 0, e = 0;
+  bool on = false;
+};
+
+// ---- Argument checks ----
+
+bool AnyArgs(Call*) { return true; }
+bool NoArgs(Call* c) { return c->argc == 0; }
+bool UpToOneArg(Call* c) { return c->argc <= 1; }
+bool SomeArgs(Call* c) { return c->argc >= 1; }
+bool OneInt(Call* c) { return c->argc == 1 && ToInt(c->w[1], &c->a); }
+bool OneCount(Call* c) { return OneInt(c) && c->a >= 0; }
+bool OneOnOff(Call* c) { return c->argc == 1 && OnOff(c->w[1], &c->on); }
+bool OutputAndValue(Call* c) {
+  return c->argc == 2 && ToInt(c->w[1], &c->a) && ToInt(c->w[2], &c->b) &&
+         c->a >= 1 && c->a <= 8;
+}
+// N 1..4, then nothing (get) or a value (set).
+bool InputAndValue(Call* c) {
+  return c->argc >= 1 && ToInt(c->w[1], &c->a) && c->a >= 1 && c->a <= 4 &&
+         (c->argc == 1 || (c->argc == 2 && ToInt(c->w[2], &c->b)));
+}
+bool NoneOrOneNumber(Call* c) {
+  return c->argc == 0 || (c->argc == 1 && ToDouble(c->w[1], &c->d));
+}
+bool NoneOrTwoNumbers(Call* c) {
+  return c->argc == 0 ||
+         (c->argc == 2 && ToDouble(c->w[1], &c->d) && ToDouble(c->w[2], &c->e));
+}
+bool LcdLine(Call* c) {
+  return c->argc == 1 && (c->w[1] == "1" || c->w[1] == "2");
+}
+bool CountAndMs(Call* c) {
+  return c->argc >= 1 && c->argc <= 2 && ToInt(c->w[1], &c->a) && c->a >= 0;
+}
+bool KeyAndMs(Call* c) {
+  return c->argc == 2 && ToInt(c->w[2], &c->a) && c->a >= 0;
+}
+bool PiecesAndGap(Call* c) {
+  return c->argc == 2 && ToInt(c->w[1], &c->a) && ToInt(c->w[2], &c->b) &&
+         c->b >= 0;
+}
+bool SizeAndByte(Call* c) {
+  return c->argc >= 1 && c->argc <= 2 && ToInt(c->w[1], &c->a) && c->a >= 0;
+}
+// "off" (a = -1) or a number from `least` on.
+bool OffOrFrom(Call* c, long least) {
+  if (c->argc != 1) return false;
+  if (Lower(c->w[1]) == "off") {
+    c->a = -1;
+    return true;
+  }
+  return ToInt(c->w[1], &c->a) && c->a >= least;
+}
+bool OffOrPosition(Call* c) { return OffOrFrom(c, 0); }
+bool OffOrCommands(Call* c) { return OffOrFrom(c, 1); }
+bool WordOff(Call* c) { return c->argc == 1 && Lower(c->w[1]) == "off"; }
+
+// ---- Handlers ----
+
+std::string Help(Call&);
+
+std::string Ping(Call&) { return kOk; }
+
+std::string OutputsNow(Call& c) { return c.sim.Outputs() + "\n"; }
+
+std::string OutputNow(Call& c) {
+  return std::string(c.sim.Output(static_cast<int>(c.a)) ? "1" : "0") + "\n";
+}
+
+std::string SetOutputTo(Call& c) {
+  c.sim.SetOutput(static_cast<int>(c.a), c.b != 0);
+  return kOk;
+}
+
+std::string Status(Call& c) {
+  const BoardSnapshot s = c.sim.Snapshot();
+  std::string o, din;
+  for (int i = 1; i <= 8; ++i) o += s.outputs[i] ? '1' : '0';
+  for (int i = 1; i <= 4; ++i) din += s.digital[i] ? '1' : '0';
+  char buf[256];
+  snprintf(buf, sizeof buf,
+           "outputs=%s level=%.3f adc=%d,%d,%d,%d din=%s connected=%d "
+           "connections=%llu commands=%llu\n",
+           o.c_str(), s.level, s.analog[1], s.analog[2], s.analog[3],
+           s.analog[4], din.c_str(), s.connected ? 1 : 0,
+           static_cast<unsigned long long>(s.connections),
+           static_cast<unsigned long long>(s.commands));
+  return buf;
+}
+
+std::string AnalogInput(Call& c) {
+  const int n = static_cast<int>(c.a);
+  if (c.argc == 1) return std::to_string(c.sim.Analog(n)) + "\n";
+  c.sim.SetAnalog(n, static_cast<int>(c.b));
+  return kOk;
+}
+
+std::string DigitalInput(Call& c) {
+  const int n = static_cast<int>(c.a);
+  if (c.argc == 1) return std::to_string(c.sim.Snapshot().digital[n]) + "\n";
+  c.sim.SetDigital(n, static_cast<int>(c.b));
+  return kOk;
+}
+
+std::string WellLevel(Call& c) {
+  char buf[64];
+  if (c.argc == 0) {
+    snprintf(buf, sizeof buf, "%.3f\n", c.sim.Level());
+    return buf;
+  }
+  c.sim.SetLevel(c.d);
+  return kOk;
+}
+
+std::string Rates(Call& c) {
+  if (c.argc == 0) {
+    const BoardSnapshot s = c.sim.Snapshot();
+    char buf[128];
+    snprintf(buf, sizeof buf, "%g %g\n", s.inflow, s.draw);
+    return buf;
+  }
+  c.sim.SetRates(c.d, c.e);
+  return kOk;
+}
+
+std::string LcdText(Call& c) {
+  return EscapeBytes(c.sim.Lcd(c.w[1][0] - '0')) + "\n";
+}
+
+std::string Network(Call& c) {
+  const BoardSnapshot s = c.sim.Snapshot();
+  return s.ip + " " + s.mask + " " + s.gw + "\n";
+}
+
+std::string Count(Call& c) {
+  return std::to_string(c.sim.CommandCount()) + "\n";
+}
+
+// "log", "replies" and "chunks": the records from index FROM on, then END.
+std::string LogLines(Call& c) {
+  if (c.argc == 1 && (!ToInt(c.w[1], &c.a) || c.a < 0)) return "ERR bad FROM\n";
+  const size_t from = static_cast<size_t>(c.a);
+  const std::string cmd = Lower(c.w[0]);
+  std::string out;
+  if (cmd == "chunks") {
+    const std::vector<ChunkRecord> records = c.sim.Chunks();
+    for (size_t i = from; i < records.size(); ++i)
+      out += std::to_string(records[i].time) + " " +
+             EscapeBytes(records[i].bytes) + "\n";
+    return out + "END\n";
+  }
+  const std::vector<CommandRecord> records = c.sim.Commands();
+  for (size_t i = from; i < records.size(); ++i) {
+    const CommandRecord& r = records[i];
+    out += std::to_string(r.time) + " " + KindName(r.kind) + " " +
+           EscapeBytes(r.raw);
+    if (cmd == "replies") out += " => " + EscapeBytes(r.reply);
+    out += "\n";
+  }
+  return out + "END\n";
+}
+
+std::string ClearLog(Call& c) {
+  c.sim.ClearLog();
+  return kOk;
+}
+
+// "wait" and "waitconnect": polls in 100 ms steps so that Stop() ends it.
+std::string Wait(Call& c) {
+  long ms = 10000;
+  if (c.argc == 2 && (!ToInt(c.w[2], &ms) || ms < 0)) return "ERR bad MS\n";
+  ms = std::min(ms, 120000L);
+  const bool commands = Lower(c.w[0]) == "wait";
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  const uint64_t want = static_cast<uint64_t>(c.a);
+  while (true) {
+    const bool done = commands ? c.sim.WaitForCommands(want, 100)
+                               : c.sim.WaitForConnection(want, 100);
+    if (done) return kOk;
+    if (ControlChannel::Stopping(c.sim)) break;
+    if (std::chrono::steady_clock::now() >= end) break;
+  }
+  return "TIMEOUT " +
+         std::to_string(commands ? c.sim.CommandCount()
+                                 : c.sim.ConnectionCount()) +
+         "\n";
+}
+
+// "reply" and "replyonce".
+std::string Reply(Call& c) {
+  std::string bytes;
+  if (!UnescapeBytes(RestAfterWords(c.line, 2), &bytes))
+    return "ERR bad escape\n";
+  c.sim.SetReply(c.w[1], bytes, Lower(c.w[0]) == "reply" ? -1 : 1);
+  return kOk;
+}
+
+std::string Unreply(Call& c) {
+  if (c.argc == 0) {
+    c.sim.ClearReplies();
+  } else {
+    c.sim.ClearReply(c.w[1]);
+  }
+  return kOk;
+}
+
+std::string Close(Call& c) {
+  c.sim.CloseNow();
+  return kOk;
+}
+
+std::string Reset(Call& c) {
+  c.sim.ResetNow();
+  return kOk;
+}
+
+std::string Silent(Call& c) {
+  c.sim.SetSilent(c.on);
+  return kOk;
+}
+
+std::string Delay(Call& c) {
+  c.sim.SetReplyDelay(static_cast<int>(std::min(c.a, 600000L)));
+  return kOk;
+}
+
+std::string Jitter(Call& c) {
+  c.sim.SetReplyJitter(static_cast<int>(std::min(c.a, 600000L)));
+  return kOk;
+}
+
+std::string DelayOnce(Call& c) {
+  c.sim.DelayReplyOnce(c.w[1], static_cast<int>(std::min(c.a, 600000L)));
+  return kOk;
+}
+
+std::string Listen(Call& c) {
+  c.sim.SetListening(c.on);
+  return kOk;
+}
+
+std::string Split(Call& c) {
+  c.sim.SetReplySplit(static_cast<int>(std::min(c.a, 1000L)),
+                      static_cast<int>(std::min(c.b, 60000L)));
+  return kOk;
+}
+
+std::string Pad(Call& c) {
+  std::string fill = "#";
+  if (c.argc == 2 && (!UnescapeBytes(c.w[2], &fill) || fill.size() != 1))
+    return "ERR bad BYTE\n";
+  c.sim.SetReplyPadding(static_cast<size_t>(c.a), fill[0]);
+  return kOk;
+}
+
+std::string Garbage(Call& c) {
+  c.sim.SetGarbage(c.on);
+  return kOk;
+}
+
+std::string LineEndOnly(Call& c) {
+  c.sim.SetLineEndOnly(c.on);
+  return kOk;
+}
+
+std::string NonAscii(Call& c) {
+  c.sim.SetNonAscii(c.on);
+  return kOk;
+}
+
+std::string ZeroByte(Call& c) {
+  c.sim.SetZeroByteAt(c.a < 0 ? -1 : static_cast<int>(std::min(c.a, 100000L)));
+  return kOk;
+}
+
+std::string CloseAfter(Call& c) {
+  c.sim.SetCloseAfter(c.a < 0 ? -1 : static_cast<int>(std::min(c.a, 1000000L)));
+  return kOk;
+}
+
+std::string Flood(Call& c) {
+  c.sim.Flood(static_cast<size_t>(c.a));
+  return kOk;
+}
+
+std::string Raw(Call& c) {
+  std::string bytes;
+  if (!UnescapeBytes(RestAfterWords(c.line, 1), &bytes))
+    return "ERR bad escape\n";
+  c.sim.SendRaw(bytes);
+  return kOk;
+}
+
+std::string FaultsOff(Call& c) {
+  c.sim.ClearFaults();
+  return kOk;
+}
+
+std::string Shutdown(Call& c) {
+  ControlChannel::RequestShutdown(c.sim);
+  return kOk;
+}
+
+// ---- The table ----
+
+struct ControlCommandEntry {
+  const char* name;
+  bool (*check)(Call*);  // false: malformed
+  std::string (*run)(Call&);
+  const char* help;  // what "help" lists; nullptr: not listed
+  bool helpLineEnds;
+};
+
+// In the order "help" lists them.
+const ControlCommandEntry kCommands[] = {
+    {"ping", AnyArgs, Ping, "ping", false},
+    {"outputs", AnyArgs, OutputsNow, "outputs (output 1 first)", false},
+    {"output", OneInt, OutputNow, "output N", false},
+    {"setoutput", OutputAndValue, SetOutputTo, "setoutput N V", false},
+    {"status", AnyArgs, Status, "status", true},
+    {"analog", InputAndValue, AnalogInput, "analog N [COUNT]", false},
+    {"digital", InputAndValue, DigitalInput, "digital N [V]", false},
+    {"level", NoneOrOneNumber, WellLevel, "level [COUNTS]", false},
+    {"rates", NoneOrTwoNumbers, Rates, "rates [IN DRAW]", true},
+    {"lcd", LcdLine, LcdText, "lcd 1|2", false},
+    {"network", AnyArgs, Network, "network", false},
+    {"count", AnyArgs, Count, "count", false},
+    {"log", UpToOneArg, LogLines, "log [FROM]", false},
+    {"replies", UpToOneArg, LogLines, "replies [FROM]", false},
+    {"chunks", UpToOneArg, LogLines, "chunks [FROM]", true},
+    {"clearlog", AnyArgs, ClearLog, "clearlog", false},
+    {"wait", CountAndMs, Wait, "wait COUNT [MS]", false},
+    {"waitconnect", CountAndMs, Wait, "waitconnect N [MS]", true},
+    {"reply", SomeArgs, Reply, "reply KEY [BYTES]", false},
+    {"replyonce", SomeArgs, Reply, "replyonce KEY [BYTES]", false},
+    {"unreply", AnyArgs, Unreply, "unreply [KEY]", true},
+    {"close", NoArgs, Close, "close", false},
+    {"reset", NoArgs, Reset, "reset", false},
+    {"silent", OneOnOff, Silent, "silent on|off", false},
+    {"delay", OneCount, Delay, "delay MS", false},
+    {"split", PiecesAndGap, Split, "split N GAPMS", false},
+    {"pad", SizeAndByte, Pad, "pad N [BYTE]", true},
+    {"jitter", OneCount, Jitter, "jitter MS", false},
+    {"delayonce", KeyAndMs, DelayOnce, "delayonce KEY MS", false},
+    {"listen", OneOnOff, Listen, "listen on|off", true},
+    {"garbage", OneOnOff, Garbage, "garbage on|off", false},
+    {"crlf", OneOnOff, LineEndOnly, "crlf on|off", false},
+    {"nonascii", OneOnOff, NonAscii, "nonascii on|off", false},
+    {"zero", OffOrPosition, ZeroByte, "zero POS|off", true},
+    {"closeafter", OffOrCommands, CloseAfter, "closeafter N|off", false},
+    {"flood", OneCount, Flood, "flood N", false},
+    {"raw", AnyArgs, Raw, "raw BYTES", false},
+    {"faults", WordOff, FaultsOff, "faults off", false},
+    {"shutdown", AnyArgs, Shutdown, "shutdown", true},
+    {"help", AnyArgs, Help, nullptr, false},
+};
+
+std::string Help(Call&) {
+  std::string out;
+  for (const ControlCommandEntry& e : kCommands) {
+    if (!e.help) continue;
+    out += e.help;
+    out += e.helpLineEnds ? "\n" : " | ";
+  }
+  return out + "END\n";
+}
 
 bool SendLines(int fd, const std::string& bytes) {
   return SendBounded(fd, bytes, 5000, nullptr);
+}
+
+// A shell connected to the control channel.
+struct ControlClient {
+  int fd;
+  std::string in;  // received, not yet a whole line
+};
+
+bool IsBlankLine(const std::string& line) {
+  return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+// Reads what the client sent and answers each whole line; closes the
+// client (fd -1) when it closed, failed or sent an overlong line.
+void ServeControlClient(Simulator& sim, ControlClient* c) {
+  char buf[4096];
+  const long r = SysReceive(c->fd, buf, sizeof buf);
+  if (r == SysWouldBlock) return;
+  bool drop = r <= 0;
+  if (r > 0) c->in.append(buf, static_cast<size_t>(r));
+  size_t nl;
+  while (!drop && (nl = c->in.find('\n')) != std::string::npos) {
+    const std::string line = c->in.substr(0, nl);
+    c->in.erase(0, nl + 1);
+    if (IsBlankLine(line)) continue;
+    if (!SendLines(c->fd, sim.ControlCommand(line))) drop = true;
+  }
+  if (c->in.size() > kMaxLine) drop = true;
+  if (!drop) return;
+  // A last line without "\n" before the peer closed still counts.
+  if (r == 0 && !IsBlankLine(c->in))
+    SendLines(c->fd, sim.ControlCommand(c->in));
+  SysClose(c->fd);
+  c->fd = -1;
 }
 
 }  // namespace
@@ -152,298 +573,44 @@ std::string Simulator::ControlCommand(const std::string& rawLine) {
   std::string line = rawLine;
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
     line.pop_back();
-  const std::vector<std::string> w = Words(line);
+  std::vector<std::string> w = Words(line);
   if (w.empty()) return "ERR empty\n";
-  const std::string cmd = Lower(w[0]);
-  const size_t argc = w.size() - 1;
-  const std::string OK = "OK\n";
-  long a = 0, b = 0;
-  double d = 0, e = 0;
-  bool on = false;
-  char buf[256];
-
-  if (cmd == "ping") return OK;
-  if (cmd == "help") return std::string(kHelp) + "END\n";
-  if (cmd == "outputs") return Outputs() + "\n";
-  if (cmd == "output" && argc == 1 && ToInt(w[1], &a))
-    return std::string(Output(static_cast<int>(a)) ? "1" : "0") + "\n";
-  if (cmd == "setoutput" && argc == 2 && ToInt(w[1], &a) && ToInt(w[2], &b) &&
-      a >= 1 && a <= 8) {
-    SetOutput(static_cast<int>(a), b != 0);
-    return OK;
+  const std::string name = Lower(w[0]);
+  for (const ControlCommandEntry& e : kCommands) {
+    if (name != e.name) continue;
+    const size_t argc = w.size() - 1;
+    Call call{*this, line, std::move(w), argc};
+    return e.check(&call) ? e.run(call) : kMalformed;
   }
-  if (cmd == "status") {
-    BoardSnapshot s = Snapshot();
-    std::string o, din;
-    for (int i = 1; i <= 8; ++i) o += s.outputs[i] ? '1' : '0';
-    for (int i = 1; i <= 4; ++i) din += s.digital[i] ? '1' : '0';
-    snprintf(buf, sizeof buf,
-             "outputs=%s level=%.3f adc=%d,%d,%d,%d din=%s connected=%d "
-             "connections=%llu commands=%llu\n",
-             o.c_str(), s.level, s.analog[1], s.analog[2], s.analog[3],
-             s.analog[4], din.c_str(), s.connected ? 1 : 0,
-             static_cast<unsigned long long>(s.connections),
-             static_cast<unsigned long long>(s.commands));
-    return buf;
-  }
-  if (cmd == "analog" && argc >= 1 && ToInt(w[1], &a) && a >= 1 && a <= 4) {
-    if (argc == 1) return std::to_string(Analog(static_cast<int>(a))) + "\n";
-    if (argc == 2 && ToInt(w[2], &b)) {
-      SetAnalog(static_cast<int>(a), static_cast<int>(b));
-      return OK;
-    }
-  }
-  if (cmd == "digital" && argc >= 1 && ToInt(w[1], &a) && a >= 1 && a <= 4) {
-    if (argc == 1)
-      return std::to_string(Snapshot().digital[static_cast<int>(a)]) + "\n";
-    if (argc == 2 && ToInt(w[2], &b)) {
-      SetDigital(static_cast<int>(a), static_cast<int>(b));
-      return OK;
-    }
-  }
-  if (cmd == "level") {
-    if (argc == 0) {
-      snprintf(buf, sizeof buf, "%.3f\n", Level());
-      return buf;
-    }
-    if (argc == 1 && ToDouble(w[1], &d)) {
-      SetLevel(d);
-      return OK;
-    }
-  }
-  if (cmd == "rates") {
-    if (argc == 0) {
-      BoardSnapshot s = Snapshot();
-      snprintf(buf, sizeof buf, "%g %g\n", s.inflow, s.draw);
-      return buf;
-    }
-    if (argc == 2 && ToDouble(w[1], &d) && ToDouble(w[2], &e)) {
-      SetRates(d, e);
-      return OK;
-    }
-  }
-  if (cmd == "lcd" && argc == 1 && (w[1] == "1" || w[1] == "2"))
-    return EscapeBytes(Lcd(w[1][0] - '0')) + "\n";
-  if (cmd == "network") {
-    BoardSnapshot s = Snapshot();
-    return s.ip + " " + s.mask + " " + s.gw + "\n";
-  }
-  if (cmd == "count") return std::to_string(CommandCount()) + "\n";
-  if ((cmd == "log" || cmd == "replies" || cmd == "chunks") && argc <= 1) {
-    if (argc == 1 && (!ToInt(w[1], &a) || a < 0)) return "ERR bad FROM\n";
-    std::string out;
-    if (cmd == "chunks") {
-      std::vector<ChunkRecord> c = Chunks();
-      for (size_t i = static_cast<size_t>(a); i < c.size(); ++i)
-        out += std::to_string(c[i].time) + " " + EscapeBytes(c[i].bytes) + "\n";
-    } else {
-      std::vector<CommandRecord> c = Commands();
-      for (size_t i = static_cast<size_t>(a); i < c.size(); ++i) {
-        out += std::to_string(c[i].time) + " " + KindName(c[i].kind) + " " +
-               EscapeBytes(c[i].raw);
-        if (cmd == "replies") out += " => " + EscapeBytes(c[i].reply);
-        out += "\n";
-      }
-    }
-    return out + "END\n";
-  }
-  if (cmd == "clearlog") {
-    ClearLog();
-    return OK;
-  }
-  if ((cmd == "wait" || cmd == "waitconnect") && argc >= 1 && argc <= 2 &&
-      ToInt(w[1], &a) && a >= 0) {
-    long ms = 10000;
-    if (argc == 2 && (!ToInt(w[2], &ms) || ms < 0)) return "ERR bad MS\n";
-    ms = std::min(ms, 120000L);
-    const auto end =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    const uint64_t want = static_cast<uint64_t>(a);
-    while (true) {
-      bool done = cmd == "wait" ? WaitForCommands(want, 100)
-                                : WaitForConnection(want, 100);
-      if (done) return OK;
-      {
-        std::lock_guard<std::mutex> lk(mu_);
-        if (stopping_) break;
-      }
-      if (std::chrono::steady_clock::now() >= end) break;
-    }
-    return "TIMEOUT " +
-           std::to_string(cmd == "wait" ? CommandCount() : ConnectionCount()) +
-           "\n";
-  }
-  if ((cmd == "reply" || cmd == "replyonce") && argc >= 1) {
-    std::string bytes;
-    if (!UnescapeBytes(RestAfterWords(line, 2), &bytes))
-      return "ERR bad escape\n";
-    SetReply(w[1], bytes, cmd == "reply" ? -1 : 1);
-    return OK;
-  }
-  if (cmd == "unreply") {
-    if (argc == 0) {
-      ClearReplies();
-    } else {
-      ClearReply(w[1]);
-    }
-    return OK;
-  }
-  if (cmd == "close" && argc == 0) {
-    CloseNow();
-    return OK;
-  }
-  if (cmd == "reset" && argc == 0) {
-    ResetNow();
-    return OK;
-  }
-  if (cmd == "silent" && argc == 1 && OnOff(w[1], &on)) {
-    SetSilent(on);
-    return OK;
-  }
-  if (cmd == "delay" && argc == 1 && ToInt(w[1], &a) && a >= 0) {
-    SetReplyDelay(static_cast<int>(std::min(a, 600000L)));
-    return OK;
-  }
-  if (cmd == "jitter" && argc == 1 && ToInt(w[1], &a) && a >= 0) {
-    SetReplyJitter(static_cast<int>(std::min(a, 600000L)));
-    return OK;
-  }
-  if (cmd == "delayonce" && argc == 2 && ToInt(w[2], &a) && a >= 0) {
-    DelayReplyOnce(w[1], static_cast<int>(std::min(a, 600000L)));
-    return OK;
-  }
-  if (cmd == "listen" && argc == 1 && OnOff(w[1], &on)) {
-    SetListening(on);
-    return OK;
-  }
-  if (cmd == "split" && argc == 2 && ToInt(w[1], &a) && ToInt(w[2], &b) &&
-      b >= 0) {
-    SetReplySplit(static_cast<int>(std::min(a, 1000L)),
-                  static_cast<int>(std::min(b, 60000L)));
-    return OK;
-  }
-  if (cmd == "pad" && argc >= 1 && argc <= 2 && ToInt(w[1], &a) && a >= 0) {
-    std::string fill = "#";
-    if (argc == 2 && (!UnescapeBytes(w[2], &fill) || fill.size() != 1))
-      return "ERR bad BYTE\n";
-    SetReplyPadding(static_cast<size_t>(a), fill[0]);
-    return OK;
-  }
-  if (cmd == "garbage" && argc == 1 && OnOff(w[1], &on)) {
-    SetGarbage(on);
-    return OK;
-  }
-  if (cmd == "crlf" && argc == 1 && OnOff(w[1], &on)) {
-    SetLineEndOnly(on);
-    return OK;
-  }
-  if (cmd == "nonascii" && argc == 1 && OnOff(w[1], &on)) {
-    SetNonAscii(on);
-    return OK;
-  }
-  if (cmd == "zero" && argc == 1) {
-    if (Lower(w[1]) == "off") {
-      SetZeroByteAt(-1);
-      return OK;
-    }
-    if (ToInt(w[1], &a) && a >= 0) {
-      SetZeroByteAt(static_cast<int>(std::min(a, 100000L)));
-      return OK;
-    }
-  }
-  if (cmd == "closeafter" && argc == 1) {
-    if (Lower(w[1]) == "off") {
-      SetCloseAfter(-1);
-      return OK;
-    }
-    if (ToInt(w[1], &a) && a > 0) {
-      SetCloseAfter(static_cast<int>(std::min(a, 1000000L)));
-      return OK;
-    }
-  }
-  if (cmd == "flood" && argc == 1 && ToInt(w[1], &a) && a >= 0) {
-    Flood(static_cast<size_t>(a));
-    return OK;
-  }
-  if (cmd == "raw") {
-    std::string bytes;
-    if (!UnescapeBytes(RestAfterWords(line, 1), &bytes))
-      return "ERR bad escape\n";
-    SendRaw(bytes);
-    return OK;
-  }
-  if (cmd == "faults" && argc == 1 && Lower(w[1]) == "off") {
-    ClearFaults();
-    return OK;
-  }
-  if (cmd == "shutdown") {
-    {
-      std::lock_guard<std::mutex> lk(mu_);
-      shutdown_ = true;
-    }
-    cv_.notify_all();
-    return OK;
-  }
-  return "ERR unknown or malformed control command (try help)\n";
+  return kMalformed;
 }
 
 void Simulator::ControlLoop() {
-  struct Client {
-    int fd;
-    std::string in;
-  };
-  std::vector<Client> clients;
-  while (true) {
-    {
-      std::lock_guard<std::mutex> lk(mu_);
-      if (stopping_) break;
-    }
+  std::vector<ControlClient> clients;
+  while (!ControlChannel::Stopping(*this)) {
     std::vector<SysWatch> p;
     p.push_back({controlFd_, false, false});
-    for (const Client& c : clients) p.push_back({c.fd, false, false});
+    for (const ControlClient& c : clients) p.push_back({c.fd, false, false});
     SysWait(p.data(), p.size(), 200);
     // No wake pipe here (the server thread drains it): Stop() is seen
     // within one 200 ms poll.
     if (p[0].ready) {
-      int fd = SysAccept(controlFd_);
-      if (fd >= 0) {
-        if (clients.size() >= kMaxClients) {
-          SysClose(fd);
-        } else {
-          clients.push_back({fd, std::string()});
-        }
+      const int fd = SysAccept(controlFd_);
+      if (fd >= 0 && clients.size() < kMaxClients) {
+        clients.push_back({fd, std::string()});
+      } else if (fd >= 0) {
+        SysClose(fd);
       }
     }
     for (size_t i = 0; i + 1 < p.size(); ++i) {  // not the one just accepted
-      if (!p[i + 1].ready) continue;
-      Client& c = clients[i];
-      char buf[4096];
-      long r = SysReceive(c.fd, buf, sizeof buf);
-      if (r == SysWouldBlock) continue;
-      bool drop = r <= 0;
-      if (r > 0) c.in.append(buf, static_cast<size_t>(r));
-      size_t nl;
-      while (!drop && (nl = c.in.find('\n')) != std::string::npos) {
-        std::string line = c.in.substr(0, nl);
-        c.in.erase(0, nl + 1);
-        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        if (!SendLines(c.fd, ControlCommand(line))) drop = true;
-      }
-      if (c.in.size() > kMaxLine) drop = true;
-      if (drop) {
-        // A last line without "\n" before the peer closed still counts.
-        if (r == 0 && !c.in.empty() &&
-            c.in.find_first_not_of(" \t\r") != std::string::npos)
-          SendLines(c.fd, ControlCommand(c.in));
-        SysClose(c.fd);
-        c.fd = -1;
-      }
+      if (p[i + 1].ready) ServeControlClient(*this, &clients[i]);
     }
-    clients.erase(std::remove_if(clients.begin(), clients.end(),
-                                 [](const Client& c) { return c.fd < 0; }),
-                  clients.end());
+    clients.erase(
+        std::remove_if(clients.begin(), clients.end(),
+                       [](const ControlClient& c) { return c.fd < 0; }),
+        clients.end());
   }
-  for (const Client& c : clients) SysClose(c.fd);
+  for (const ControlClient& c : clients) SysClose(c.fd);
 }
 
 }  // namespace kvxsim

@@ -10,8 +10,9 @@
 //   kind Text; or at a CR and/or LF (a terminal): kind Line (empty lines
 //   are skipped, neither logged nor answered). A command in which a zero
 //   byte comes before any end is a 100-byte display block: kind Block, its
-//   text is the bytes before the zero byte, and exactly 100 bytes from its
-//   start are consumed (the simulator waits until all 100 have arrived).
+//   text is the bytes before the zero byte (at most its 100 bytes, when the
+//   zero byte lies beyond them), and exactly 100 bytes from its start are
+//   consumed (the simulator waits until all 100 have arrived).
 //   1024 bytes without any end: kind Overlong, answered with an error line.
 // - Keyword = the leading ASCII letters (after blanks/tabs), case-insensitive;
 //   the arguments follow after blanks. Replies (defaults):
@@ -44,6 +45,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -51,6 +53,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "simulator/faults.h"
 
 namespace kvxsim {
 
@@ -151,6 +155,11 @@ class Simulator {
   void SetModelClock(std::function<double()> seconds);
 
   // ---- Log ----
+  // The log keeps the newest records: at most 100,000 commands and 100,000
+  // chunks, and at most kLogBytes of each: a command counts its raw bytes,
+  // text, keyword and reply, a chunk its bytes (4 MiB in all). The oldest
+  // records are dropped; the newest is always kept, whatever its size.
+  static constexpr size_t kLogBytes = 2 * 1024 * 1024;
   // Time stamps of the log, ms; nullptr = ms since Start(). Called from the
   // simulator's threads (never under its lock). Both clock functions must
   // stay callable until replaced or Stop().
@@ -237,21 +246,55 @@ class Simulator {
   bool ShutdownRequested() const;
 
  private:
+  friend struct ControlChannel;  // control.cpp: a wait's stop, shutdown
+
+  // How a connection ends.
+  enum class ConnectionEnd { Keep, Close, Reset };
+  struct Session {
+    int fd = -1;
+    std::string pending;  // received bytes not yet a command
+    ConnectionEnd end = ConnectionEnd::Keep;
+    bool restart = false;  // RESET answered: the board restarts after it
+  };
+
+  // server.cpp: the server thread and one connection.
   void ServerLoop();
-  void ControlLoop();
+  // Opens or closes the listening socket as asked; false when stopping.
+  bool UpdateListening(int* listenFd);
+  int AcceptWithin(int listenFd);  // -1 after one wait without a connect
+  void SetConnected(bool on);
   void ServeConnection(int fd);
-  std::string Execute(CommandRecord* cmd, bool* resetAfter);
-  std::string ApplyFaults(const std::string& keyword, std::string reply);
+  // Takes the requested close, reset or stop into s->end and the
+  // unsolicited bytes to send.
+  void TakeRequests(Session* s, std::string* unsolicited);
+  void EndAfterFailedSend(Session* s);
+  // One wait for bytes; true when some were appended to s->pending.
+  bool Receive(Session* s);
+  void AnswerPending(Session* s);  // every complete command, in order
+  void Answer(Session* s, CommandRecord* cmd);
+  bool SendReply(int fd, const CommandRecord& cmd);  // delay, pieces
   bool SendAll(int fd, const std::string& bytes);
-  bool SleepMs(int ms);  // false when interrupted by stop/close/reset
-  void Wake();
+  void EndConnection(const Session& s);
+  // control.cpp
+  void ControlLoop();
+  // board.cpp
+  static std::string DefaultHelpText();
+  std::string Execute(CommandRecord* cmd, bool* resetAfter);
+  std::string DefaultReply(CommandRecord* cmd, bool* resetAfter);
   void AdvanceLocked() const;
   int AnalogLocked(int n) const;
-  uint32_t Now();
+  void RestartBoard();  // outputs off, display cleared
+  // faults.cpp
+  std::string ApplyFaults(const std::string& keyword, std::string reply);
+  // The wait before the reply to `cmd`, and the pieces it is sent in.
+  int TakeReplyDelay(const CommandRecord& cmd, int* pieces, int* gapMs);
+  // log.cpp
   void RecordChunk(const std::string& bytes);
   void RecordCommand(const CommandRecord& cmd);
-  std::string DefaultReply(CommandRecord* cmd, bool* resetAfter);
-  static std::string NormalKey(const std::string& key);
+  // simulator.cpp
+  bool SleepMs(int ms);  // false when interrupted by stop/close/reset
+  void Wake();
+  uint32_t Now();
 
   mutable std::mutex mu_;
   std::condition_variable cv_;
@@ -262,6 +305,11 @@ class Simulator {
   std::string lastError_;
   bool connected_ = false;
   uint64_t connections_ = 0;
+  std::string address_ = "127.0.0.1";
+  bool listenOff_ = false, listenClosed_ = false;
+  // Actions for the server thread.
+  bool closeReq_ = false, resetReq_ = false;
+  std::string unsolicited_;
 
   // Board.
   bool outputs_[9] = {};
@@ -283,6 +331,7 @@ class Simulator {
   uint64_t startNs_ = 0;
   std::deque<ChunkRecord> chunks_;
   std::deque<CommandRecord> commands_;
+  size_t chunkBytes_ = 0, commandBytes_ = 0;  // held by the log
   uint64_t commandCount_ = 0;
   uint64_t answeredCount_ = 0;
   std::string lastCommand_;
@@ -295,22 +344,9 @@ class Simulator {
     int count;
   };
   std::map<std::string, Override> overrides_;
-  bool silent_ = false, garbage_ = false, lineEndOnly_ = false,
-       nonAscii_ = false;
-  int delayMs_ = 0, splitPieces_ = 0, splitGapMs_ = 0, zeroAt_ = -1;
-  int jitterMs_ = 0, onceDelayMs_ = 0;
-  uint32_t jitterState_ = 777;
-  std::string onceDelayKey_;
-  bool listenOff_ = false, listenClosed_ = false;
-  std::string address_ = "127.0.0.1";
-  size_t padTo_ = 0;
-  char padFill_ = '#';
-  int closeAfter_ = -1;
-  uint32_t seed_ = 12345;
-  std::function<std::string(const std::string&, const std::string&)> transform_;
-  // Actions for the server thread.
-  bool closeReq_ = false, resetReq_ = false;
-  std::string unsolicited_;
+  Faults faults_;
+  uint32_t seed_ = 12345;       // the garbage's generator (SetSeed)
+  uint32_t jitterState_ = 777;  // the jitter's, from the seed
 };
 
 }  // namespace kvxsim

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "simulator/faults.h"
 
 namespace {
 
@@ -154,6 +155,28 @@ TEST_F(SimulatorTest, ParsingSuffixLineBlockAndSplitArrival) {
   EXPECT_GE(sim_.Chunks().size(), 8u);
 }
 
+// A block ends after its 100 bytes even when its zero byte comes later (in
+// the next block): its text is taken from its own bytes only.
+TEST_F(SimulatorTest, BlockTextStaysWithinItsHundredBytes) {
+  Client c(sim_.Port());
+  std::string first = "WRITELCD 1.FIRST";
+  first += std::string(100 - first.size(), '.');
+  std::string second = "WRITELCD 2.SECOND";
+  second += std::string(100 - second.size(), '\0');
+  c.Send(first + second);
+  EXPECT_EQ(c.RecvBytes(8), "OK\r\nOK\r\n");
+  ASSERT_TRUE(sim_.WaitForCommands(2, 1000));
+  std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].kind, CommandKind::Block);
+  EXPECT_EQ(log[0].raw, first);
+  EXPECT_EQ(log[0].text, first);
+  EXPECT_EQ(log[1].raw, second);
+  EXPECT_EQ(log[1].text, "WRITELCD 2.SECOND");
+  EXPECT_EQ(sim_.Lcd(1), "FIRST...........");
+  EXPECT_EQ(sim_.Lcd(2), "SECOND          ");
+}
+
 TEST_F(SimulatorTest, ReplyForms) {
   Client c(sim_.Port());
   EXPECT_EQ(c.Exchange("setport 1.1"), "OK\r\n");
@@ -259,6 +282,48 @@ TEST_F(SimulatorTest, OverridesLogAndClock) {
   sim_.SetClock(nullptr);  // `now` goes out of scope
 }
 
+size_t CommandBytes(const std::vector<kvxsim::CommandRecord>& log) {
+  size_t n = 0;
+  for (const kvxsim::CommandRecord& r : log)
+    n += r.raw.size() + r.text.size() + r.keyword.size() + r.reply.size();
+  return n;
+}
+
+// Long input and long replies do not make the log grow without bound: it
+// keeps the newest records within its bytes.
+TEST_F(SimulatorTest, LogIsBoundedByBytes) {
+  const size_t kBound = Simulator::kLogBytes;
+  Client c(sim_.Port());
+  // 3 MiB without a line end: 3072 overlong commands of 1024 bytes.
+  const std::string piece(64 * 1024, 'A');
+  for (int i = 0; i < 48; ++i) c.Send(piece);
+  ASSERT_TRUE(sim_.WaitForCommands(3072, 10000));
+  size_t chunkBytes = 0;
+  for (const kvxsim::ChunkRecord& r : sim_.Chunks())
+    chunkBytes += r.bytes.size();
+  EXPECT_LE(chunkBytes, kBound);
+  EXPECT_GT(chunkBytes, kBound - 64 * 1024);
+  std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  EXPECT_LE(CommandBytes(log), kBound);
+  EXPECT_GT(CommandBytes(log), kBound - 4096);
+  EXPECT_EQ(sim_.CommandCount(), 3072u);
+  c.RecvBytes(3072 * 14);
+
+  // Replies padded to 1 MiB: only the newest stay, the last one always.
+  sim_.ClearLog();
+  sim_.SetReplyPadding(1024 * 1024);
+  for (int i = 0; i < 3; ++i) {
+    c.Send("GETIP" + kSuffix);
+    ASSERT_EQ(c.RecvBytes(1024 * 1024, 10000).size(), 1024u * 1024u);
+  }
+  ASSERT_TRUE(sim_.WaitForCommands(3, 1000));
+  log = sim_.Commands();
+  EXPECT_LE(CommandBytes(log), kBound);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().reply.size(), 1024u * 1024u);
+  EXPECT_EQ(sim_.CommandCount(), 3u);
+}
+
 TEST_F(SimulatorTest, FaultsSilentSplitPadAndGarbage) {
   Client c(sim_.Port());
   ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
@@ -311,6 +376,36 @@ TEST_F(SimulatorTest, FaultsSilentSplitPadAndGarbage) {
   EXPECT_EQ(flood.substr(0, 12), "012345678901");
 }
 
+// The fault pipeline on its own: the order of the changes to a reply's
+// bytes, the pieces it is sent in, and a once-delay that is used up.
+TEST(SimulatorFaults, PipelineOrderPiecesAndOnceDelay) {
+  kvxsim::Faults f;
+  f.nonAscii = true;
+  f.zeroAt = 0;
+  f.padTo = 14;
+  uint32_t seed = 1;
+  EXPECT_EQ(kvxsim::DistortReply(f, &seed, "1\r\n"),
+            std::string("\0"
+                        "1\xC4\xD6\xDC\xE4\xF6\xFC\xDF\x80\r\n##",
+                        14));
+  f.silent = true;
+  EXPECT_EQ(kvxsim::DistortReply(f, &seed, "1\r\n"), "");
+
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(kvxsim::SplitReply("abcdefg", 3), (Pieces{"ab", "cd", "efg"}));
+  EXPECT_EQ(kvxsim::SplitReply("ab", 5), (Pieces{"a", "b"}));
+  EXPECT_EQ(kvxsim::SplitReply("abc", 1), (Pieces{"abc"}));
+
+  kvxsim::Faults d;
+  d.delayMs = 20;
+  d.onceDelayKey = "GETADC2";
+  d.onceDelayMs = 500;
+  uint32_t jitter = 1;
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "GETADC 1"), 20);
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "getadc 2"), 500);
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "GETADC 2"), 20);
+}
+
 TEST_F(SimulatorTest, FaultsCloseAndReset) {
   {
     Client c(sim_.Port());
@@ -347,6 +442,7 @@ TEST(SimulatorStart, RefusesNonLoopback) {
 
 TEST_F(SimulatorTest, ControlChannel) {
   ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  sim_.SetClock([] { return 4242u; });
   Client ctl(sim_.ControlPort());
   auto ask = [&ctl](const std::string& line) {
     ctl.Send(line + "\n");
@@ -365,9 +461,10 @@ TEST_F(SimulatorTest, ControlChannel) {
   EXPECT_EQ(ask("outputs"), "00000100\n");
   EXPECT_EQ(ask("wait 4 1000"), "OK\n");
   EXPECT_EQ(ask("count"), "4\n");
-  std::string log = ask("log 3");
-  EXPECT_NE(log.find(" text Getstatus \\x5cr\\x5cn\nEND\n"), std::string::npos)
-      << log;
+  EXPECT_EQ(ask("log 3"), "4242 text Getstatus \\x5cr\\x5cn\nEND\n");
+  EXPECT_EQ(ask("replies 3"),
+            "4242 text Getstatus \\x5cr\\x5cn => S00000001\\x0d\\x0a\nEND\n");
+  EXPECT_EQ(ask("chunks 3"), "4242 Getstatus \\x5cr\\x5cn\nEND\n");
   EXPECT_EQ(ask("clearlog"), "OK\n");
   EXPECT_EQ(ask("wait 1 50"), "TIMEOUT 0\n");
   EXPECT_EQ(ask("bogus"),
@@ -377,6 +474,154 @@ TEST_F(SimulatorTest, ControlChannel) {
   EXPECT_TRUE(c.closed_);
   EXPECT_EQ(ask("shutdown"), "OK\n");
   EXPECT_TRUE(sim_.ShutdownRequested());
+}
+
+// Every control command's reply, for good and for malformed arguments, on a
+// simulator without a connection (the model clock stands still).
+TEST(SimulatorControl, RepliesToEveryCommand) {
+  Simulator sim;
+  sim.SetModelClock([] { return 0.0; });
+  const struct {
+    const char* line;
+    const char* reply;
+  } cases[] = {
+      {"", "ERR empty\n"},
+      {"   ", "ERR empty\n"},
+      {"ping", "OK\n"},
+      {"PING extra", "OK\n"},
+      {"help",
+       "ping | outputs (output 1 first) | output N | setoutput N V | "
+       "status\nanalog N [COUNT] | digital N [V] | level [COUNTS] | rates [IN "
+       "DRAW]\nlcd 1|2 | network | count | log [FROM] | replies [FROM] | "
+       "chunks [FROM]\nclearlog | wait COUNT [MS] | waitconnect N [MS]\nreply "
+       "KEY [BYTES] | replyonce KEY [BYTES] | unreply [KEY]\nclose | reset | "
+       "silent on|off | delay MS | split N GAPMS | pad N [BYTE]\njitter MS | "
+       "delayonce KEY MS | listen on|off\ngarbage on|off | crlf on|off | "
+       "nonascii on|off | zero POS|off\ncloseafter N|off | flood N | raw BYTES "
+       "| faults off | shutdown\nEND\n"},
+      {"outputs", "00000000\n"},
+      {"output 3", "0\n"},
+      {"output x", "ERR unknown or malformed control command (try help)\n"},
+      {"output", "ERR unknown or malformed control command (try help)\n"},
+      {"setoutput 3 1", "OK\n"},
+      {"setoutput 9 1",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"setoutput 3", "ERR unknown or malformed control command (try help)\n"},
+      {"output 3", "1\n"},
+      {"status",
+       "outputs=00100000 level=100.000 adc=100,0,0,0 din=1111 connected=0 "
+       "connections=0 commands=0\n"},
+      {"analog 2 700", "OK\n"},
+      {"analog 2", "700\n"},
+      {"analog 5", "ERR unknown or malformed control command (try help)\n"},
+      {"analog 2 x", "ERR unknown or malformed control command (try help)\n"},
+      {"analog 1 300", "OK\n"},
+      {"analog 1 300 4",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"digital 1 0", "OK\n"},
+      {"digital 1", "0\n"},
+      {"digital 1 x", "ERR unknown or malformed control command (try help)\n"},
+      {"digital 0", "ERR unknown or malformed control command (try help)\n"},
+      {"level", "300.000\n"},
+      {"level 12.5", "OK\n"},
+      {"level abc", "ERR unknown or malformed control command (try help)\n"},
+      {"level 1 2", "ERR unknown or malformed control command (try help)\n"},
+      {"rates", "0.5 1.5\n"},
+      {"rates 1 2", "OK\n"},
+      {"rates 1", "ERR unknown or malformed control command (try help)\n"},
+      {"rates", "1 2\n"},
+      {"lcd 1", "               \\x20\n"},
+      {"lcd 3", "ERR unknown or malformed control command (try help)\n"},
+      {"lcd", "ERR unknown or malformed control command (try help)\n"},
+      {"network", "192.168.1.50 255.255.255.0 192.168.1.1\n"},
+      {"count", "0\n"},
+      {"count 5", "0\n"},
+      {"log", "END\n"},
+      {"log x", "ERR bad FROM\n"},
+      {"log -1", "ERR bad FROM\n"},
+      {"log 0 1", "ERR unknown or malformed control command (try help)\n"},
+      {"replies", "END\n"},
+      {"replies 0", "END\n"},
+      {"chunks", "END\n"},
+      {"chunks 0", "END\n"},
+      {"clearlog", "OK\n"},
+      {"wait 0", "OK\n"},
+      {"wait 0 x", "ERR bad MS\n"},
+      {"wait x", "ERR unknown or malformed control command (try help)\n"},
+      {"wait 1 0", "TIMEOUT 0\n"},
+      {"wait 1 -5", "ERR bad MS\n"},
+      {"waitconnect 0 0", "TIMEOUT 0\n"},
+      {"waitconnect", "ERR unknown or malformed control command (try help)\n"},
+      {"reply GETSTATUS S1\\r\\n", "OK\n"},
+      {"reply X \\q", "ERR bad escape\n"},
+      {"reply", "ERR unknown or malformed control command (try help)\n"},
+      {"reply GETIP", "OK\n"},
+      {"replyonce getport 1\\x00 x", "OK\n"},
+      {"unreply GETSTATUS", "OK\n"},
+      {"unreply", "OK\n"},
+      {"close", "OK\n"},
+      {"close now", "ERR unknown or malformed control command (try help)\n"},
+      {"reset", "OK\n"},
+      {"reset x", "ERR unknown or malformed control command (try help)\n"},
+      {"silent on", "OK\n"},
+      {"silent maybe", "ERR unknown or malformed control command (try help)\n"},
+      {"silent", "ERR unknown or malformed control command (try help)\n"},
+      {"delay 10", "OK\n"},
+      {"delay -1", "ERR unknown or malformed control command (try help)\n"},
+      {"delay 9999999", "OK\n"},
+      {"jitter 5", "OK\n"},
+      {"jitter x", "ERR unknown or malformed control command (try help)\n"},
+      {"delayonce GETIP 50", "OK\n"},
+      {"delayonce GETIP",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"delayonce GETIP -1",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"listen on", "OK\n"},
+      {"listen x", "ERR unknown or malformed control command (try help)\n"},
+      {"split 2 10", "OK\n"},
+      {"split 2 -1", "ERR unknown or malformed control command (try help)\n"},
+      {"split 2", "ERR unknown or malformed control command (try help)\n"},
+      {"pad 10", "OK\n"},
+      {"pad 10 \\x2a", "OK\n"},
+      {"pad 10 ab", "ERR bad BYTE\n"},
+      {"pad 0 \\s", "OK\n"},
+      {"pad x", "ERR unknown or malformed control command (try help)\n"},
+      {"pad 1 2 3", "ERR unknown or malformed control command (try help)\n"},
+      {"garbage off", "OK\n"},
+      {"garbage", "ERR unknown or malformed control command (try help)\n"},
+      {"crlf on", "OK\n"},
+      {"crlf off", "OK\n"},
+      {"nonascii off", "OK\n"},
+      {"zero off", "OK\n"},
+      {"zero OFF", "OK\n"},
+      {"zero 3", "OK\n"},
+      {"zero -2", "ERR unknown or malformed control command (try help)\n"},
+      {"zero x", "ERR unknown or malformed control command (try help)\n"},
+      {"closeafter off", "OK\n"},
+      {"closeafter 0", "ERR unknown or malformed control command (try help)\n"},
+      {"closeafter 5", "OK\n"},
+      {"closeafter x", "ERR unknown or malformed control command (try help)\n"},
+      {"flood 10", "OK\n"},
+      {"flood -1", "ERR unknown or malformed control command (try help)\n"},
+      {"raw A\\r\\n", "OK\n"},
+      {"raw \\z", "ERR bad escape\n"},
+      {"raw", "OK\n"},
+      {"faults off", "OK\n"},
+      {"faults on", "ERR unknown or malformed control command (try help)\n"},
+      {"faults", "ERR unknown or malformed control command (try help)\n"},
+      {"status",
+       "outputs=00100000 level=12.500 adc=13,700,0,0 din=0111 connected=0 "
+       "connections=0 commands=0\n"},
+      {"bogus", "ERR unknown or malformed control command (try help)\n"},
+      {"SETOUTPUT 2 1\r\n", "OK\n"},
+      {"OUTPUTS", "01100000\n"},
+      {"Shutdown", "OK\n"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(sim.ControlCommand(c.line), c.reply) << "line: " << c.line;
+  EXPECT_TRUE(sim.ShutdownRequested());
+  EXPECT_EQ(sim.Lcd(1), std::string(16, ' '));
+  sim.SetModelClock(nullptr);
 }
 
 }  // namespace

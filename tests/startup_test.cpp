@@ -150,7 +150,7 @@ TEST_F(StartUp, TimerThatCannotStartEndsWithItsOwnMessage) {
   ASSERT_NE(w, nullptr);
   EXPECT_FALSE(w->Open);
   // The board saw a connection and its end, and not one command.
-  EXPECT_TRUE(Sim.WaitFor(
+  ASSERT_TRUE(Sim.WaitFor(
       [&] { return Sim.ConnectionCount() == 1 && !Sim.Connected(); }, 5000));
   EXPECT_EQ(Sim.CommandCount(), 0u);
 }

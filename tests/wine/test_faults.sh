@@ -138,9 +138,13 @@ kvx_expect_eq "$(connections)" connections=2 "connections after the late replies
 kvx_sim zero 1 >/dev/null
 responsive "zero byte in every reply" 3000
 kvx_sim zero off >/dev/null
+# Garbage lacks the line feed that ends a reply: after 3 s the board is
+# taken for gone, shown so, and connected again once it answers in lines.
 kvx_sim garbage on >/dev/null
-responsive "garbage replies" 3000
+responsive "garbage replies" 3000 500 4500
+kvx_wait_for 10 lost_shown || kvx_fail "garbage without line ends not shown as a loss"
 kvx_sim garbage off >/dev/null
+kvx_wait_for 15 shows_prefix 36 "Ping war " || kvx_fail "no reconnect after the garbage"
 # 1000-byte replies to receives of at most 100 and 200 bytes.
 kvx_sim pad 1000 >/dev/null
 responsive "1000-byte replies" 3000

@@ -1,0 +1,305 @@
+// The board and the well: inputs, outputs, display and network settings,
+// the level model, and the board's answer to each command (with the reply
+// overrides). See simulator.h.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "simulator/framing.h"
+#include "simulator/simulator.h"
+#include "simulator/steady_time.h"
+
+namespace kvxsim {
+
+namespace {
+
+const char kDefaultHelp[] =
+    "KORVALINEX Befehle:\r\n"
+    "GETPORT n, GETADC n, SETPORT x.y, GETSTATUS\r\n"
+    "GETIP, GETMASK, GETGW, SETIP, SETMASK, SETGW\r\n"
+    "HELP, RESET, VERSION\r\n"
+    "INITLCD, WRITELCD x.y, CLEARLCD [x]\r\n";
+
+// Digits only (after trimming), at most 6 of them.
+bool ParseIntStrict(const std::string& text, int* value) {
+  std::string s = Trim(text);
+  if (s.empty() || s.size() > 6) return false;
+  int v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  *value = v;
+  return true;
+}
+
+bool IsDottedQuad(const std::string& text) {
+  std::string s = Trim(text);
+  int parts = 0;
+  size_t i = 0;
+  while (true) {
+    size_t j = i;
+    while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j;
+    if (j == i || j - i > 3) return false;
+    if (std::atoi(s.substr(i, j - i).c_str()) > 255) return false;
+    ++parts;
+    if (j == s.size()) break;
+    if (s[j] != '.') return false;
+    i = j + 1;
+  }
+  return parts == 4;
+}
+
+std::string Blank16() { return std::string(16, ' '); }
+
+}  // namespace
+
+std::string Simulator::DefaultHelpText() { return kDefaultHelp; }
+
+void Simulator::AdvanceLocked() const {
+  const double now = modelClock_ ? modelClock_() : SteadySeconds();
+  const double dt = now - modelLast_;
+  modelLast_ = now;
+  if (!(dt > 0) || !std::isfinite(dt)) return;
+  double rate = inflow_ - (outputs_[4] ? 0.0 : draw_);
+  level_ += rate * dt;
+  if (!(level_ >= 0)) level_ = 0;  // also NaN
+  if (level_ > 1023) level_ = 1023;
+}
+
+int Simulator::AnalogLocked(int n) const {
+  if (n == 1) {
+    AdvanceLocked();
+    if (!outputs_[3]) return 0;
+    int v = static_cast<int>(std::floor(level_ + 0.5));
+    return std::min(1023, std::max(0, v));
+  }
+  if (n >= 2 && n <= 4) return analog_[n];
+  return 0;
+}
+
+void Simulator::SetAnalog(int n, int count) {
+  count = std::min(1023, std::max(0, count));
+  if (n == 1) {
+    SetLevel(count);
+    return;
+  }
+  std::lock_guard<std::mutex> lk(mu_);
+  if (n >= 2 && n <= 4) analog_[n] = count;
+}
+
+void Simulator::SetDigital(int n, int value) {
+  std::lock_guard<std::mutex> lk(mu_);
+  if (n >= 1 && n <= 4) digital_[n] = value ? 1 : 0;
+}
+
+bool Simulator::Output(int n) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return n >= 1 && n <= 8 && outputs_[n];
+}
+
+void Simulator::SetOutput(int n, bool on) {
+  std::lock_guard<std::mutex> lk(mu_);
+  if (n < 1 || n > 8) return;
+  AdvanceLocked();
+  outputs_[n] = on;
+}
+
+std::string Simulator::Outputs() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  std::string s;
+  for (int i = 1; i <= 8; ++i) s += outputs_[i] ? '1' : '0';
+  return s;
+}
+
+int Simulator::Analog(int n) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return AnalogLocked(n);
+}
+
+std::string Simulator::Lcd(int line) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return (line == 1 || line == 2) ? lcd_[line] : std::string();
+}
+
+void Simulator::SetNetwork(const std::string& ip, const std::string& mask,
+                           const std::string& gw) {
+  std::lock_guard<std::mutex> lk(mu_);
+  if (!ip.empty()) ip_ = ip;
+  if (!mask.empty()) mask_ = mask;
+  if (!gw.empty()) gw_ = gw;
+}
+
+BoardSnapshot Simulator::Snapshot() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  BoardSnapshot s{};
+  s.outputs[0] = false;
+  for (int i = 1; i <= 8; ++i) s.outputs[i] = outputs_[i];
+  s.analog[0] = s.digital[0] = 0;
+  for (int i = 1; i <= 4; ++i) {
+    s.analog[i] = AnalogLocked(i);
+    s.digital[i] = digital_[i];
+  }
+  s.level = level_;
+  s.inflow = inflow_;
+  s.draw = draw_;
+  s.lcd[1] = lcd_[1];
+  s.lcd[2] = lcd_[2];
+  s.ip = ip_;
+  s.mask = mask_;
+  s.gw = gw_;
+  s.connected = connected_;
+  s.connections = connections_;
+  s.commands = commandCount_;
+  s.lastCommand = lastCommand_;
+  return s;
+}
+
+void Simulator::SetLevel(double counts) {
+  std::lock_guard<std::mutex> lk(mu_);
+  AdvanceLocked();
+  if (!std::isfinite(counts)) counts = 0;
+  level_ = std::min(1023.0, std::max(0.0, counts));
+}
+
+double Simulator::Level() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  AdvanceLocked();
+  return level_;
+}
+
+void Simulator::SetRates(double inflowPerS, double drawPerS) {
+  std::lock_guard<std::mutex> lk(mu_);
+  AdvanceLocked();
+  inflow_ = std::isfinite(inflowPerS) ? inflowPerS : 0;
+  draw_ = std::isfinite(drawPerS) ? drawPerS : 0;
+}
+
+void Simulator::SetModelClock(std::function<double()> seconds) {
+  std::lock_guard<std::mutex> lk(mu_);
+  AdvanceLocked();
+  modelClock_ = std::move(seconds);
+  modelLast_ = modelClock_ ? modelClock_() : SteadySeconds();
+}
+
+void Simulator::SetReply(const std::string& key, const std::string& bytes,
+                         int count) {
+  std::lock_guard<std::mutex> lk(mu_);
+  if (count == 0) {
+    overrides_.erase(NormalKey(key));
+    return;
+  }
+  overrides_[NormalKey(key)] = Override{bytes, count};
+}
+
+void Simulator::ClearReply(const std::string& key) {
+  std::lock_guard<std::mutex> lk(mu_);
+  overrides_.erase(NormalKey(key));
+}
+
+void Simulator::ClearReplies() {
+  std::lock_guard<std::mutex> lk(mu_);
+  overrides_.clear();
+}
+
+void Simulator::SetHelpText(const std::string& bytes) {
+  std::lock_guard<std::mutex> lk(mu_);
+  help_ = bytes;
+}
+
+// ---- The board's answers ----
+
+std::string Simulator::DefaultReply(CommandRecord* cmd, bool* resetAfter) {
+  const std::string ok = "OK\r\n", err = "ERR\r\n";
+  std::string args;
+  SplitKeyword(cmd->text, &cmd->keyword, &args);
+  const std::string& k = cmd->keyword;
+  if (cmd->kind == CommandKind::Overlong) return "ERR too long\r\n";
+  int n = 0;
+  if (k == "GETPORT") {
+    if (!ParseIntStrict(args, &n) || n < 1 || n > 4) return err;
+    return digital_[n] ? "1\r\n" : "0\r\n";
+  }
+  if (k == "GETADC") {
+    if (!ParseIntStrict(args, &n) || n < 1 || n > 4) return err;
+    return std::to_string(AnalogLocked(n)) + "\r\n";
+  }
+  if (k == "SETPORT") {
+    const size_t dot = args.find('.');
+    int x = 0, y = 0;
+    if (dot == std::string::npos || !ParseIntStrict(args.substr(0, dot), &x) ||
+        !ParseIntStrict(args.substr(dot + 1), &y) || x < 1 || x > 8 || y > 1)
+      return err;
+    AdvanceLocked();
+    outputs_[x] = y == 1;
+    return ok;
+  }
+  if (k == "GETSTATUS") {
+    if (!Trim(args).empty()) return err;
+    std::string s = "S";
+    for (int i = 8; i >= 1; --i) s += outputs_[i] ? '1' : '0';
+    return s + "\r\n";
+  }
+  if (k == "GETIP") return ip_ + "\r\n";
+  if (k == "GETMASK") return mask_ + "\r\n";
+  if (k == "GETGW") return gw_ + "\r\n";
+  if (k == "SETIP" || k == "SETMASK" || k == "SETGW") {
+    if (!IsDottedQuad(args)) return err;
+    std::string v = Trim(args);
+    (k == "SETIP" ? ip_ : k == "SETMASK" ? mask_ : gw_) = v;
+    return ok;
+  }
+  if (k == "HELP") return help_;
+  if (k == "VERSION") return "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n";
+  if (k == "RESET") {
+    *resetAfter = true;
+    return "RESET\r\n";
+  }
+  if (k == "INITLCD") {
+    lcd_[1] = lcd_[2] = Blank16();
+    return ok;
+  }
+  if (k == "WRITELCD") {
+    if (args.size() < 2 || (args[0] != '1' && args[0] != '2') || args[1] != '.')
+      return err;
+    std::string t = args.substr(2, 16);
+    t.resize(16, ' ');
+    lcd_[args[0] - '0'] = t;
+    return ok;
+  }
+  if (k == "CLEARLCD") {
+    std::string a = Trim(args);
+    if (a.empty()) {
+      lcd_[1] = lcd_[2] = Blank16();
+    } else if (a == "1" || a == "2") {
+      lcd_[a[0] - '0'] = Blank16();
+    } else {
+      return err;
+    }
+    return ok;
+  }
+  return "ERR unknown command\r\n";
+}
+
+std::string Simulator::Execute(CommandRecord* cmd, bool* resetAfter) {
+  std::lock_guard<std::mutex> lk(mu_);
+  std::string reply = DefaultReply(cmd, resetAfter);
+  const std::string keys[3] = {NormalKey(cmd->text), cmd->keyword, "*"};
+  for (const std::string& key : keys) {
+    auto it = overrides_.find(key);
+    if (it == overrides_.end()) continue;
+    reply = it->second.bytes;
+    if (it->second.count > 0 && --it->second.count == 0) overrides_.erase(it);
+    break;
+  }
+  return reply;
+}
+
+void Simulator::RestartBoard() {
+  std::lock_guard<std::mutex> lk(mu_);
+  AdvanceLocked();
+  for (int i = 1; i <= 8; ++i) outputs_[i] = false;
+  lcd_[1] = lcd_[2] = Blank16();
+}
+
+}  // namespace kvxsim

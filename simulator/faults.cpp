@@ -1,0 +1,169 @@
+// The faults in the simulator's replies: the pipeline and the Simulator's
+// setters. See faults.h and simulator.h.
+#include "simulator/faults.h"
+
+#include <algorithm>
+
+#include "simulator/framing.h"
+#include "simulator/simulator.h"
+
+namespace kvxsim {
+
+std::string DistortReply(const Faults& faults, uint32_t* seed,
+                         std::string reply) {
+  if (faults.garbage) {
+    auto next = [seed] {
+      *seed ^= *seed << 13;
+      *seed ^= *seed >> 17;
+      *seed ^= *seed << 5;
+      return *seed;
+    };
+    const size_t len = 1 + next() % 64;
+    reply.clear();
+    for (size_t i = 0; i < len; ++i)
+      reply += static_cast<char>(1 + next() % 255);
+  } else if (faults.lineEndOnly) {
+    reply = "\r\n";
+  }
+  if (faults.nonAscii) {
+    size_t at = reply.size();
+    while (at > 0 && (reply[at - 1] == '\r' || reply[at - 1] == '\n')) --at;
+    reply.insert(at, "\xC4\xD6\xDC\xE4\xF6\xFC\xDF\x80");
+  }
+  if (faults.zeroAt >= 0) {
+    reply.insert(std::min(reply.size(), static_cast<size_t>(faults.zeroAt)), 1,
+                 '\0');
+  }
+  if (faults.padTo > reply.size())
+    reply.append(faults.padTo - reply.size(), faults.padFill);
+  if (faults.silent) reply.clear();
+  return reply;
+}
+
+int ReplyDelayMs(Faults* faults, uint32_t* jitterState,
+                 const std::string& keyword, const std::string& text) {
+  int delay = faults->delayMs;
+  if (faults->jitterMs > 0) {
+    *jitterState = *jitterState * 1103515245u + 12345u;
+    delay += static_cast<int>((*jitterState >> 8) %
+                              static_cast<uint32_t>(faults->jitterMs + 1));
+  }
+  if (faults->onceDelayMs > 0 && (NormalKey(keyword) == faults->onceDelayKey ||
+                                  NormalKey(text) == faults->onceDelayKey)) {
+    delay = faults->onceDelayMs;
+    faults->onceDelayMs = 0;
+    faults->onceDelayKey.clear();
+  }
+  return delay;
+}
+
+std::vector<std::string> SplitReply(const std::string& reply, int pieces) {
+  if (pieces <= 1 || reply.size() <= 1) return {reply};
+  const size_t np = std::min(reply.size(), static_cast<size_t>(pieces));
+  const size_t each = reply.size() / np;
+  std::vector<std::string> out;
+  for (size_t i = 0; i < np; ++i) {
+    const size_t from = i * each;
+    out.push_back(reply.substr(from, i + 1 == np ? std::string::npos : each));
+  }
+  return out;
+}
+
+// ---- The Simulator's side ----
+
+std::string Simulator::ApplyFaults(const std::string& keyword,
+                                   std::string reply) {
+  std::function<std::string(const std::string&, const std::string&)> fn;
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    fn = faults_.transform;
+  }
+  if (fn) reply = fn(keyword, reply);
+  std::lock_guard<std::mutex> lk(mu_);
+  return DistortReply(faults_, &seed_, std::move(reply));
+}
+
+int Simulator::TakeReplyDelay(const CommandRecord& cmd, int* pieces,
+                              int* gapMs) {
+  std::lock_guard<std::mutex> lk(mu_);
+  *pieces = faults_.splitPieces;
+  *gapMs = faults_.splitGapMs;
+  return ReplyDelayMs(&faults_, &jitterState_, cmd.keyword, cmd.text);
+}
+
+void Simulator::SetSilent(bool on) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.silent = on;
+}
+
+void Simulator::SetReplyDelay(int ms) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.delayMs = std::max(0, ms);
+}
+
+void Simulator::SetReplyJitter(int maxMs) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.jitterMs = std::max(0, maxMs);
+  jitterState_ = seed_;
+}
+
+void Simulator::DelayReplyOnce(const std::string& key, int ms) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.onceDelayKey = NormalKey(key);
+  faults_.onceDelayMs = std::max(0, ms);
+}
+
+void Simulator::SetReplySplit(int pieces, int gapMs) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.splitPieces = pieces;
+  faults_.splitGapMs = std::max(0, gapMs);
+}
+
+void Simulator::SetReplyPadding(size_t toBytes, char fill) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.padTo = std::min(toBytes, kMaxFlood);
+  faults_.padFill = fill;
+}
+
+void Simulator::SetGarbage(bool on) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.garbage = on;
+}
+
+void Simulator::SetLineEndOnly(bool on) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.lineEndOnly = on;
+}
+
+void Simulator::SetNonAscii(bool on) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.nonAscii = on;
+}
+
+void Simulator::SetZeroByteAt(int position) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.zeroAt = position;
+}
+
+void Simulator::SetReplyTransform(
+    std::function<std::string(const std::string&, const std::string&)> fn) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.transform = std::move(fn);
+}
+
+void Simulator::SetCloseAfter(int commands) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.closeAfter = commands;
+}
+
+void Simulator::SetSeed(uint32_t seed) {
+  std::lock_guard<std::mutex> lk(mu_);
+  seed_ = seed ? seed : 1;
+}
+
+void Simulator::ClearFaults() {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_ = Faults();
+}
+
+}  // namespace kvxsim

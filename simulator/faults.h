@@ -1,0 +1,57 @@
+// The faults the simulator can put into its replies: one record, set by the
+// Simulator's fault setters, read by the reply pipeline below.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kvxsim {
+
+// The most bytes of padding, and of one flood of unasked-for bytes.
+const size_t kMaxFlood = 1024 * 1024;
+
+struct Faults {
+  // The reply's bytes, in this order: transform, garbage or CR LF only,
+  // non-ASCII bytes, a zero byte, padding, silence.
+  std::function<std::string(const std::string&, const std::string&)>
+      transform;             // (keyword, reply) -> reply
+  bool garbage = false;      // 1..64 random bytes 01..FF
+  bool lineEndOnly = false;  // "\r\n"
+  bool nonAscii = false;     // C4 D6 DC E4 F6 FC DF 80 before the line end
+  int zeroAt = -1;           // a zero byte inserted here; -1 off
+  size_t padTo = 0;          // padded to this many bytes; 0 off
+  char padFill = '#';
+  bool silent = false;  // nothing is sent
+  // When it is sent: after a delay (plus a jitter of 0..jitterMs), or after
+  // onceDelayMs instead for the next command matching onceDelayKey; in
+  // splitPieces pieces splitGapMs apart.
+  int delayMs = 0;
+  int jitterMs = 0;
+  std::string onceDelayKey;  // as NormalKey
+  int onceDelayMs = 0;       // 0 off
+  int splitPieces = 0;       // <= 1 off
+  int splitGapMs = 0;
+  // The connection is closed after this many more commands; -1 off.
+  int closeAfter = -1;
+};
+
+// The reply after the faults that change its bytes, except the transform
+// (the caller's code, called without the simulator's lock). `*seed` drives
+// the garbage.
+std::string DistortReply(const Faults& faults, uint32_t* seed,
+                         std::string reply);
+
+// How long to wait before the reply to the command (keyword, text): the
+// once-delay if the command matches its key (and then it is used up), else
+// the delay plus a jitter drawn from `*jitterState`.
+int ReplyDelayMs(Faults* faults, uint32_t* jitterState,
+                 const std::string& keyword, const std::string& text);
+
+// The reply in the pieces it is sent in: at most `pieces` (and at most one
+// per byte), equal but for the last, which takes the rest.
+std::vector<std::string> SplitReply(const std::string& reply, int pieces);
+
+}  // namespace kvxsim
