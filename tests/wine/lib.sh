@@ -192,7 +192,7 @@ kvx_start_simulator() {
     --port-file "$KVX_TMP/sim.ports" --quiet "$@" >"$KVX_TMP/sim.log" 2>&1 8>&- &
   KVX_SIM_PID=$!
   KVX_PIDS+=("$KVX_SIM_PID")
-  kvx_wait_for 10 kvx_file_filled "$KVX_TMP/sim.ports" ||
+  kvx_wait_for 30 kvx_file_filled "$KVX_TMP/sim.ports" ||
     kvx_fail "the simulator did not start"
   KVX_SIM_CONTROL=$(awk '{print $2}' "$KVX_TMP/sim.ports")
   [[ $KVX_SIM_CONTROL =~ ^[0-9]+$ ]] || kvx_fail "no control port"

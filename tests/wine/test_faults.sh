@@ -174,7 +174,7 @@ countdown=$(kvx_drive watch @main 36 7000) || kvx_fail "label 36 not answered"
   kvx_fail "no failed attempt seen in label 36: $countdown"
 lost_shown || kvx_fail "while the board does not listen: $(kvx_drive text @main 36)"
 kvx_expect_eq "$(kvx_sim listen on)" OK "listen on"
-kvx_wait_for 10 analog_shows "2,50 1,00 3,99" ||
+kvx_wait_for 20 analog_shows "2,50 1,00 3,99" ||
   kvx_fail "analog labels after the board listens again: $(analog_texts)"
 kvx_wait_for 5 shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
   kvx_fail "board data after the board listens again"
