@@ -281,7 +281,8 @@ bool PlatConnect(PlatSocket socket, uint32_t address, int port);
 enum { ConnectFailed = -1, ConnectPending = 0, ConnectDone = 1 };
 int PlatConnectStart(PlatSocket socket, uint32_t address, int port);
 // Waits at most `waitMs` for a connect started above to end. Once it is
-// done the socket is blocking again, as one from PlatConnect.
+// done the socket is blocking again, as one from PlatConnect. Urgent data
+// that comes with the connection does not make it a failure.
 int PlatConnectWait(PlatSocket socket, int waitMs);
 // One send call; the number of bytes sent or -1.
 int PlatSend(PlatSocket socket, const void* bytes, int length);

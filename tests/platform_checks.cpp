@@ -429,6 +429,41 @@ void DiscardThrowsAwayOneLimitAtMost() {
   PlatSocketsCleanup();
 }
 
+// The connect that does not block: done although the peer greets it with
+// urgent data, failed where nothing listens.
+void ConnectsEndAsTheyReallyDid() {
+  CHECK(PlatSocketsStart());
+  uint32_t loopback = PlatDottedAddress("127.0.0.1");
+  int port = Hands->Listen();
+  CHECK(port > 0);
+  PlatSocket s = PlatStreamSocket();
+  CHECK(s != NoSocket);
+  int state = PlatConnectStart(s, loopback, port);
+  CHECK(state != ConnectFailed);
+  CHECK(Hands->Accept());
+  CHECK(Hands->Send("!", 1, true));
+  for (int i = 0; i < 20 && state == ConnectPending; i++)
+    state = PlatConnectWait(s, 100);
+  CHECK_EQ(state, (int)ConnectDone);
+  // Blocking again: a send and a receive as on any connection.
+  CHECK_EQ(PlatSend(s, "getstatus", 9), 9);
+  CHECK(Hands->Send("ok\r\n", 4, false));
+  char buffer[16];
+  int waited = 0;
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 1000, &waited), 4);
+  PlatCloseSocket(s);
+
+  // The same port once nothing listens there any more.
+  Hands->Close();
+  s = PlatStreamSocket();
+  state = PlatConnectStart(s, loopback, port);
+  for (int i = 0; i < 20 && state == ConnectPending; i++)
+    state = PlatConnectWait(s, 100);
+  CHECK_EQ(state, (int)ConnectFailed);
+  PlatCloseSocket(s);
+  PlatSocketsCleanup();
+}
+
 void FacilitiesRefuseWhatTheyCannotGive() {
   CHECK(PlatTakeZeroedMemory(0) == nullptr);
   CHECK(PlatTakeZeroedMemory(-1) == nullptr);
@@ -464,6 +499,7 @@ const PlatformCheck PlatformChecks[] = {
     {"ReceivesWaitInTimeAndTakeOnlyTheStream",
      ReceivesWaitInTimeAndTakeOnlyTheStream},
     {"DiscardThrowsAwayOneLimitAtMost", DiscardThrowsAwayOneLimitAtMost},
+    {"ConnectsEndAsTheyReallyDid", ConnectsEndAsTheyReallyDid},
     {"FacilitiesRefuseWhatTheyCannotGive", FacilitiesRefuseWhatTheyCannotGive},
 };
 const int PlatformCheckCount = sizeof PlatformChecks / sizeof PlatformChecks[0];

@@ -76,8 +76,10 @@ int PlatConnectStart(PlatSocket s, uint32_t address, int port) {
   return WSAGetLastError() == WSAEWOULDBLOCK ? ConnectPending : ConnectFailed;
 }
 
-// A pending connect is done when the socket turns writable and has failed
-// when it shows in the exception set.
+// A pending connect is done when the socket turns writable with no error
+// on it; one that failed shows in the exception set alone. Urgent data
+// that arrives at once shows there too, beside a writable socket: it does
+// not make the connect a failure.
 int PlatConnectWait(PlatSocket s, int waitMs) {
   SOCKET sock = static_cast<SOCKET>(s);
   fd_set writable, failed;
@@ -92,7 +94,12 @@ int PlatConnectWait(PlatSocket s, int waitMs) {
   int ready = select(0, nullptr, &writable, &failed, &limit);
   if (ready == SOCKET_ERROR) return ConnectFailed;
   if (ready == 0) return ConnectPending;
-  if (FD_ISSET(sock, &failed) || !FD_ISSET(sock, &writable))
+  if (!FD_ISSET(sock, &writable)) return ConnectFailed;
+  int error = 0;
+  int size = sizeof error;
+  if (getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                 &size) != 0 ||
+      error != 0)
     return ConnectFailed;
   SetBlocking(sock);
   return ConnectDone;
