@@ -15,8 +15,11 @@ kvx_log "run $(basename "$KVX_CHECKS_EXE")"
 timeout 120 "$KVX_WINE_LOADER" "$KVX_CHECKS_EXE" "$@" \
   >"$KVX_TMP/checks.log" 2>"$KVX_TMP/checks-stderr.log" 8>&-
 rc=$?
-tr -d '\r' <"$KVX_TMP/checks.log"
+# A Windows program's lines end in CR LF.
+tr -d '\r' <"$KVX_TMP/checks.log" >"$KVX_TMP/checks.txt"
+cat "$KVX_TMP/checks.txt"
 ((rc == 124)) && kvx_fail "the checks did not end within 120 s (a wait that blocks)"
-grep -q ' checks held$' "$KVX_TMP/checks.log" || kvx_fail "the checks did not run to their end"
-((rc == 0)) || kvx_fail "$(grep -c '^FAIL' "$KVX_TMP/checks.log") checks failed (exit code $rc)"
+grep -q ' checks held$' "$KVX_TMP/checks.txt" ||
+  kvx_fail "the checks did not run to their end"
+((rc == 0)) || kvx_fail "$(grep -c '^FAIL' "$KVX_TMP/checks.txt") checks failed (exit code $rc)"
 kvx_log "all checks held"
