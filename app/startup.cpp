@@ -55,7 +55,6 @@ void ReleaseFacilities() {
   PlatReleaseControlLibrary();
   PlatCloseAllWindows();
   PlatReleaseImages();
-  PlatReleaseGraphics();
   PlatReleaseFonts();
 }
 

@@ -1,8 +1,23 @@
 // Everything the program asks of the operating system goes through these
 // procedures. There are two implementations: platform/win32 (the real
 // program) and platform/headless (an in-memory stand-in used by the tests).
-// Controls are addressed by their number alone; numbers are unique across
-// all windows of the program.
+// Both keep the contract written here; tests/platform_checks.cpp holds
+// them to it, the headless one in the native test suite and the Windows
+// one under Wine (tests/wine/test_platform.sh).
+//
+// Rules for every procedure below, unless it says otherwise:
+// - Windows are numbered 0 .. PlatWindowCount - 1 and controls
+//   0 .. PlatControlCount - 1. A control number is unique across all
+//   windows of the program.
+// - A number outside its range, or one that names no open window or no
+//   existing control, is no error: a procedure that makes something returns
+//   false and makes nothing, one that changes something does nothing, one
+//   that reads gives the empty value (empty text, 0, false).
+// - A procedure for some kinds of control (a range, a value, a check mark,
+//   the rich-text operations) does nothing on a control of another kind and
+//   reads the empty value there.
+// - The Windows layer makes windows, controls and memory only once
+//   PlatStartFacilities has run; the headless one at any time.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +26,10 @@
 
 // A text is a byte string in the Windows-1252 code page.
 using Text = std::string;
+
+constexpr int PlatWindowCount = 8;
+constexpr int PlatControlCount = 256;
+constexpr int PlatFontCount = 4;
 
 // ---------------------------------------------------------------------------
 // Facilities of the process
@@ -22,16 +41,21 @@ using Text = std::string;
 bool PlatStartFacilities();
 
 // Memory taken from the program's own heap, zero-filled. Kept until
-// PlatReleaseMemory.
+// PlatReleaseMemory, which gives all of it back at once. A size of 0 or
+// less gives nullptr.
 unsigned char* PlatTakeZeroedMemory(int size);
 void PlatReleaseMemory();
 
 // Shutdown pieces, called by the program's ReleaseFacilities in its order.
+// Each may be called more than once and before the facility was started.
+// After PlatReleaseSound the click is silent; the control library may go
+// before the windows that use it (it is let go once the last is closed);
+// after PlatReleaseImages the image button shows no picture; after
+// PlatReleaseFonts new controls get the platform's default font.
 void PlatReleaseSound();
 void PlatReleaseControlLibrary();
 void PlatCloseAllWindows();
 void PlatReleaseImages();
-void PlatReleaseGraphics();
 void PlatReleaseFonts();
 // Destroys the private heap. Last step of the exit path.
 void PlatDestroyHeap();
@@ -48,10 +72,12 @@ const char* PlatCommandLine();
 // Fonts, picture, sound
 // ---------------------------------------------------------------------------
 
-// Creates font `number` with `face` at `points` for the display's vertical
-// resolution (negative character height, weight 400, default charset).
+// Creates font `number` (0 .. PlatFontCount - 1) with `face` at `points`
+// for the display's vertical resolution (negative character height, weight
+// 400, default charset). A font made again replaces the first.
 bool PlatCreateFont(int number, const char* face, int points);
-// Every control created from now on uses font `number`.
+// Every control created from now on uses font `number`; a number that
+// names no font made here changes nothing.
 void PlatSetDefaultControlFont(int number);
 
 // Loads the embedded board picture as image 0.
@@ -78,17 +104,23 @@ enum WindowFrame {
 // Opens top-level window `window` with the given client size. When
 // `centred` is true it is centred on the screen (cut to the screen where
 // smaller); otherwise its outer top-left corner is placed at (x, y).
-// The window is shown at once.
+// The window is shown at once and comes to the front. A window of that
+// number that is still open is closed first (as PlatCloseWindow).
 bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
                     int clientWidth, int clientHeight, bool centred, int x,
                     int y);
+// Closes the window: its controls and its timer go with it, and so do the
+// events of its controls and the tick of its timer that wait to be taken
+// (a close request already waiting stays). Their numbers are free again.
 void PlatCloseWindow(int window);
 bool PlatWindowIsOpen(int window);
 // Outer top-left corner of the window on the screen.
 bool PlatWindowOuterPosition(int window, int* x, int* y);
 // Repaints erase the background only outside the window's controls.
 void PlatEraseOnlyOutsideControls(int window);
-// Window timer `timer` on `window`, every `intervalMs`.
+// Window timer `timer` (a number above 0) on `window`, every `intervalMs`
+// (above 0). A window has one timer: a further one replaces it, and a
+// tick of the old one that waits to be taken is dropped.
 bool PlatAddTimer(int window, int timer, int intervalMs);
 
 // ---------------------------------------------------------------------------
@@ -118,17 +150,29 @@ enum ControlProperty {
   PropSmooth = 64,       // progress bar
 };
 
-// Creates control `number` in `window`. `text` is the label's text, the
-// button's caption, or the field's first text; ignored by other kinds.
-// An image button shows image 0.
+// Creates control `number` in `window`, enabled, unchecked, with no
+// tooltip. `text` is the label's text, the button's caption, the field's
+// or the rich-text box's first text; other kinds ignore it. An image
+// button shows image 0. Trackbars, progress bars and spin controls start
+// with the range 0..100; a trackbar or progress bar reads its minimum. A
+// number that is already in use is refused (false): the control that has
+// it stays as it is.
 bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
                        int width, int height, const Text& text, int properties);
 
+// The label's text, the caption, the field's text (of a spin control: its
+// number field). A rich-text box takes the text as it stands (a line feed,
+// alone or after a carriage return, breaks a line) and gives it back with
+// its lines joined by a carriage return; text that looks like a document
+// format is shown as text. Check boxes, trackbars, progress bars and image
+// buttons have no text.
 void PlatSetText(int number, const Text& text);
 Text PlatGetText(int number);
 // Text colour of a label (COLORREF 0x00BBGGRR); the background stays the
 // window's.
 void PlatSetTextColour(int number, uint32_t colour);
+// A disabled control takes no operator input (clicks, typing, arrows) and
+// loses the keyboard focus; the program can still change it.
 void PlatEnable(int number, bool enabled);
 bool PlatIsEnabled(int number);
 void PlatSetTooltip(int number, const Text& text);
@@ -136,10 +180,17 @@ void PlatSetTooltip(int number, const Text& text);
 void PlatUseSystemFont(int number);
 void PlatSetFocus(int number);
 
-// Range of a trackbar, progress bar or spin control.
+// Range of a trackbar, progress bar or spin control; a range whose min is
+// above its max changes nothing. A trackbar or progress bar keeps its value
+// as far as the new range holds it (else the nearer end). A spin
+// control's range bounds only its arrows: they step the number in the
+// field by 1 within it (from the last number they wrote when the field
+// holds no whole decimal number within the range); the field itself takes
+// any text and keeps it.
 void PlatSetRange(int number, int min, int max);
-// Value of a trackbar (brought into its range; a vertical one reads its
-// maximum at the top) or a progress bar.
+// Value of a trackbar or a progress bar, brought into its range. A
+// vertical trackbar reads its maximum at the top. A spin control has no
+// value here: its number is its text.
 void PlatSetValue(int number, int value);
 int PlatGetValue(int number);
 // Colour of a progress bar's bar.
@@ -173,7 +224,10 @@ struct PlatEvent {
   int Number;
 };
 
-// Waits for one window event, at most `maxMs` milliseconds.
+// Waits for one window event, at most `maxMs` milliseconds (0 or less:
+// only what is there). Control events and close requests come in the order
+// they happened; a timer has one waiting tick at most. A close request
+// leaves the window open: the program decides what it means.
 PlatEvent PlatWaitEvent(int maxMs);
 
 // While the program waits for the board: repaints what needs it and answers
@@ -227,7 +281,8 @@ bool PlatConnect(PlatSocket socket, uint32_t address, int port);
 enum { ConnectFailed = -1, ConnectPending = 0, ConnectDone = 1 };
 int PlatConnectStart(PlatSocket socket, uint32_t address, int port);
 // Waits at most `waitMs` for a connect started above to end. Once it is
-// done the socket is blocking again, as one from PlatConnect.
+// done the socket is blocking again, as one from PlatConnect. Urgent data
+// that comes with the connection does not make it a failure.
 int PlatConnectWait(PlatSocket socket, int waitMs);
 // One send call; the number of bytes sent or -1.
 int PlatSend(PlatSocket socket, const void* bytes, int length);
@@ -236,12 +291,20 @@ enum {
   ReceiveClosed = 0,    // the peer closed the connection, or it failed
   ReceiveTimedOut = -1  // nothing arrived within the wait
 };
-// One receive of at most `max` bytes. Waits at most `waitMs` for the first
-// byte (0: only what is already there) and tells in `waitedMs` how long it
-// really waited. Returns the byte count, or one of the values above.
+// One receive of at most `max` bytes of the stream. Waits at most `waitMs`
+// for the first byte (0: only what is already there) and tells in
+// `waitedMs` (when given) how long it really waited. Returns the byte
+// count, or one of the values above; a `max` of 0 or less gives
+// ReceiveClosed. Urgent (out-of-band) data is no part of the stream: it
+// neither ends the wait nor reaches the bytes, so a peer that sends only
+// urgent data is a peer that sends nothing, and the wait still ends in time.
 int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
                 int* waitedMs);
-// Throws away the bytes that have arrived and not been received, with a
-// bounded number of reads (a board that keeps talking cannot hold it).
+// Throws away the bytes of the stream that have arrived and not been
+// received, DiscardLimit at most, without waiting for more: a board that
+// keeps talking cannot hold the program here. What lies beyond the limit
+// stays for the next receive.
+constexpr int DiscardLimit = 32 * 1024;
+constexpr int DiscardPiece = 4096;  // bytes taken by one read
 void PlatDiscardPending(PlatSocket socket);
 void PlatCloseSocket(PlatSocket socket);

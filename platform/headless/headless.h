@@ -22,7 +22,9 @@ struct HeadlessControl {
   bool HasTextColour;
   uint32_t TextColour;  // label text colour, rich-text colour
   bool Enabled;
-  int Min, Max, Value;  // trackbar (logical value), progress bar, spin range
+  int Min, Max;  // range of a trackbar, progress bar or spin control
+  int Value;     // trackbar (logical value), progress bar; spin control:
+                 // the number its arrows wrote last
   bool HasBarColour;
   uint32_t BarColour;
   Text Tooltip;

@@ -96,7 +96,8 @@ int HeadlessDefaultFont() { return Process.DefaultFont; }
 bool PlatStartFacilities() { return true; }
 
 unsigned char* PlatTakeZeroedMemory(int size) {
-  void* block = calloc(size > 0 ? (size_t)size : 1, 1);
+  if (size <= 0) return nullptr;
+  void* block = calloc((size_t)size, 1);
   if (block) Process.MemoryBlocks.push_back(block);
   return (unsigned char*)block;
 }
@@ -111,8 +112,6 @@ void PlatReleaseSound() {
 void PlatReleaseControlLibrary() {}
 
 void PlatReleaseImages() { Process.PictureLoaded = false; }
-
-void PlatReleaseGraphics() {}
 
 void PlatReleaseFonts() {
   Process.Fonts.clear();
@@ -134,13 +133,15 @@ const char* PlatCommandLine() { return Process.CommandLine.c_str(); }
 bool PlatCreateFont(int number, const char* face, int points) {
   (void)face;
   (void)points;
-  if (number >= 0 && number < 2 && Process.Faults.FontFails[number])
-    return false;
+  if (number < 0 || number >= PlatFontCount) return false;
+  if (number < 2 && Process.Faults.FontFails[number]) return false;
   Process.Fonts.insert(number);
   return true;
 }
 
-void PlatSetDefaultControlFont(int number) { Process.DefaultFont = number; }
+void PlatSetDefaultControlFont(int number) {
+  if (Process.Fonts.count(number)) Process.DefaultFont = number;
+}
 
 bool PlatLoadBoardPicture() {
   if (Process.Faults.PictureFails) return false;

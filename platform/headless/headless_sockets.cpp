@@ -239,6 +239,8 @@ int PlatSend(PlatSocket socket, const void* bytes, int length) {
 
 int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
                 int* waitedMs) {
+  if (waitedMs) *waitedMs = 0;
+  if (max <= 0) return ReceiveClosed;
   if (Scripted(socket)) return ScriptedReceive(bytes, max, waitMs, waitedMs);
   auto start = std::chrono::steady_clock::now();
   int result = ReceiveClosed;
@@ -256,8 +258,7 @@ int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
       result = ReceiveTimedOut;
       break;
     }
-    ssize_t got =
-        recv((int)socket, bytes, max > 0 ? (size_t)max : 0, MSG_DONTWAIT);
+    ssize_t got = recv((int)socket, bytes, (size_t)max, MSG_DONTWAIT);
     if (got >= 0) {
       result = got > 0 ? (int)got : ReceiveClosed;
       break;
@@ -278,11 +279,14 @@ void PlatDiscardPending(PlatSocket socket) {
     }
     return;
   }
-  // Bounded, as on Windows: a board that keeps talking cannot hold the
-  // program here.
-  char scratch[4096];
-  for (int i = 0; i < 64; i++) {
-    if (recv((int)socket, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) return;
+  char scratch[DiscardPiece];
+  for (int thrown = 0; thrown < DiscardLimit;) {
+    int piece = DiscardLimit - thrown;
+    if (piece > DiscardPiece) piece = DiscardPiece;
+    ssize_t got = recv((int)socket, scratch, (size_t)piece, MSG_DONTWAIT);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return;
+    thrown += (int)got;
   }
 }
 

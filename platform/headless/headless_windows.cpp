@@ -52,6 +52,7 @@ HeadlessControl* Find(int number) {
 }
 
 WindowEntry* FindOpen(int window) {
+  if (window < 0 || window >= PlatWindowCount) return nullptr;
   auto it = Model.Windows.find(window);
   if (it == Model.Windows.end() || !it->second.Shown.Open) return nullptr;
   return &it->second;
@@ -61,6 +62,11 @@ int Clamp(int value, int min, int max) {
   if (value < min) value = min;
   if (value > max) value = max;
   return value;
+}
+
+bool HasText(ControlKind kind) {
+  return kind == KindLabel || kind == KindButton || kind == KindEdit ||
+         kind == KindSpin || kind == KindRichText;
 }
 
 bool TakesFocus(ControlKind kind) {
@@ -234,6 +240,7 @@ void HeadlessSpinStep(int number, int direction) {
 bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
                     int clientWidth, int clientHeight, bool centred, int x,
                     int y) {
+  if (window < 0 || window >= PlatWindowCount) return false;
   if (frame == FrameMain && HeadlessFaultSettings().MainWindowFails)
     return false;
   WindowEntry* old = FindOpen(window);
@@ -290,7 +297,9 @@ void PlatEraseOnlyOutsideControls(int window) {
 
 bool PlatAddTimer(int window, int timer, int intervalMs) {
   WindowEntry* entry = FindOpen(window);
-  if (!entry || HeadlessFaultSettings().TimerFails) return false;
+  if (!entry || timer <= 0 || intervalMs <= 0 ||
+      HeadlessFaultSettings().TimerFails)
+    return false;
   entry->Shown.Timer = timer;
   entry->Shown.TimerInterval = intervalMs;
   HeadlessStartTimer(window, timer, intervalMs);
@@ -309,7 +318,8 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
                        int width, int height, const Text& text,
                        int properties) {
   WindowEntry* entry = FindOpen(window);
-  if (!entry || Find(number)) return false;
+  if (!entry || number < 0 || number >= PlatControlCount || Find(number))
+    return false;
   HeadlessControl c{};
   c.Window = window;
   c.Number = number;
@@ -319,24 +329,15 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
   c.Width = width;
   c.Height = height;
   c.Properties = properties;
-  switch (kind) {
-    case KindRichText:
-      c.Content = RichLines(text);
-      break;
-    case KindProgressBar:
-    case KindTrackbar:
-    case KindImageButton:
-      break;
-    default:
-      c.Content = text;
-  }
+  if (kind == KindRichText)
+    c.Content = RichLines(text);
+  else if (HasText(kind))
+    c.Content = text;
   c.Enabled = true;
   c.Min = DefaultMin;
   c.Max = DefaultMax;
+  // The number the arrows step from until they find one in the field.
   if (kind == KindSpin) c.Value = atoi(text.c_str());
-  // A new slider's thumb stands at its raw minimum: the top of a vertical
-  // one, which is its logical maximum.
-  if (kind == KindTrackbar && (properties & PropVertical)) c.Value = c.Max;
   c.Font = HeadlessDefaultFont();
   c.CreationIndex = (int)entry->Controls.size();
   Model.Controls[number] = c;
@@ -346,7 +347,8 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
 
 void PlatSetText(int number, const Text& text) {
   HeadlessControl* c = Find(number);
-  if (c) c->Content = c->Kind == KindRichText ? RichLines(text) : text;
+  if (c && HasText(c->Kind))
+    c->Content = c->Kind == KindRichText ? RichLines(text) : text;
 }
 
 Text PlatGetText(int number) {
@@ -391,36 +393,25 @@ void PlatSetFocus(int number) {
 
 void PlatSetRange(int number, int min, int max) {
   HeadlessControl* c = Find(number);
-  if (!c) return;
-  if (c->Kind == KindTrackbar && (c->Properties & PropVertical)) {
-    // The slider keeps its raw thumb position, which grows downwards.
-    int raw = c->Min + c->Max - c->Value;
-    c->Min = min;
-    c->Max = max;
-    c->Value = min + max - Clamp(raw, min, max);
-  } else {
-    c->Min = min;
-    c->Max = max;
-    if (c->Kind == KindTrackbar || c->Kind == KindProgressBar)
-      c->Value = Clamp(c->Value, min, max);
-  }
+  if (!c || min > max) return;
+  if (c->Kind != KindTrackbar && c->Kind != KindProgressBar &&
+      c->Kind != KindSpin)
+    return;
+  c->Min = min;
+  c->Max = max;
+  if (c->Kind != KindSpin) c->Value = Clamp(c->Value, min, max);
 }
 
 void PlatSetValue(int number, int value) {
   HeadlessControl* c = Find(number);
   if (!c) return;
-  if (c->Kind == KindTrackbar || c->Kind == KindProgressBar) {
+  if (c->Kind == KindTrackbar || c->Kind == KindProgressBar)
     c->Value = Clamp(value, c->Min, c->Max);
-  } else if (c->Kind == KindSpin) {
-    c->Value = Clamp(value, c->Min, c->Max);
-    c->Content = std::to_string(c->Value);
-  }
 }
 
 int PlatGetValue(int number) {
   HeadlessControl* c = Find(number);
   if (!c) return 0;
-  if (c->Kind == KindSpin) return SpinPosition(*c);
   if (c->Kind == KindTrackbar || c->Kind == KindProgressBar) return c->Value;
   return 0;
 }

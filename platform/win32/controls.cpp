@@ -40,6 +40,8 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
   if (window < 0 || window >= WindowSlots || !Win32Windows[window] ||
       number < 0 || number >= ControlSlots)
     return false;
+  // A number is used once: the control that has it stays as it is.
+  if (Win32Controls[number].Handle) return false;
   HWND parent = Win32Windows[window];
   const char* t = text.c_str();
   HWND handle = nullptr;
@@ -86,6 +88,9 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
                        height, SWP_NOZORDER | SWP_NOACTIVATE);
           SetWindowPos(handle, nullptr, x, y, width - arrowsWidth, height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
+          // The range every new spin control starts with (the arrows' own
+          // runs from 100 down to 0).
+          SendMessageA(arrows, UDM_SETRANGE32, 0, 100);
           // Attaching the arrows must not change the field's first text.
           SetWindowTextA(handle, t);
         }
@@ -106,7 +111,6 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
         SendMessageA(handle, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
         // Lines break only where the text breaks them.
         SendMessageA(handle, EM_SETTARGETDEVICE, 0, 1);
-        if (!text.empty()) SetWindowTextA(handle, t);
       }
       break;
     }
@@ -137,13 +141,6 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
   }
 
   Win32Control& c = Win32Controls[number];
-  if (c.Handle) {
-    // A number is used once; a second control of the same number
-    // replaces the first.
-    if (c.Tooltip) DestroyWindow(c.Tooltip);
-    if (c.Arrows) DestroyWindow(c.Arrows);
-    DestroyWindow(c.Handle);
-  }
   c = Win32Control{};
   c.Handle = handle;
   c.Arrows = arrows;
@@ -160,21 +157,52 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
     SendMessageA(handle, TBM_SETPOS, TRUE,
                  SendMessageA(handle, TBM_GETRANGEMAX, 0, 0));
   }
+  if (kind == KindRichText && !text.empty()) PlatSetText(number, text);
   return true;
+}
+
+static bool HasText(ControlKind kind) {
+  return kind == KindLabel || kind == KindButton || kind == KindEdit ||
+         kind == KindSpin || kind == KindRichText;
+}
+
+static void SetPlainText(HWND box, const Text& text);
+
+// The rich-text box's text with its lines joined by a carriage return,
+// as the box keeps them.
+static Text RichText(HWND box) {
+  GETTEXTLENGTHEX ask = {GTL_NUMBYTES | GTL_PRECISE, CP_ACP};
+  LRESULT length =
+      SendMessageA(box, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&ask), 0);
+  if (length <= 0) return Text();
+  Text text(static_cast<size_t>(length) + 1, '\0');
+  GETTEXTEX get;
+  ZeroMemory(&get, sizeof get);
+  get.cb = static_cast<DWORD>(text.size());
+  get.flags = GT_DEFAULT;
+  get.codepage = CP_ACP;
+  LRESULT got = SendMessageA(box, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get),
+                             reinterpret_cast<LPARAM>(&text[0]));
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
 }
 
 void PlatSetText(int number, const Text& text) {
   Win32Control* c = Win32FindControl(number);
-  if (!c) return;
+  if (!c || !HasText(c->Kind)) return;
   // The board query and the main loop rewrite most labels every second
   // with what they already show; only a change is worth a repaint.
   if (PlatGetText(number) == text) return;
-  SetWindowTextA(c->Handle, text.c_str());
+  if (c->Kind == KindRichText)
+    SetPlainText(c->Handle, text);
+  else
+    SetWindowTextA(c->Handle, text.c_str());
 }
 
 Text PlatGetText(int number) {
   Win32Control* c = Win32FindControl(number);
-  if (!c) return Text();
+  if (!c || !HasText(c->Kind)) return Text();
+  if (c->Kind == KindRichText) return RichText(c->Handle);
   int length = GetWindowTextLengthA(c->Handle);
   if (length <= 0) return Text();
   Text text(static_cast<size_t>(length) + 1, '\0');
@@ -263,7 +291,7 @@ static int TrackbarMax(HWND h) {
 
 void PlatSetRange(int number, int min, int max) {
   Win32Control* c = Win32FindControl(number);
-  if (!c) return;
+  if (!c || min > max) return;
   switch (c->Kind) {
     case KindTrackbar: {
       // A vertical trackbar keeps its value (not its raw position).
@@ -391,6 +419,13 @@ static void InsertPlainText(HWND box, const Text& text) {
   stream.pfnCallback = ReadPlainText;
   SendMessageA(box, EM_STREAMIN, SF_TEXT | SFF_SELECTION,
                reinterpret_cast<LPARAM>(&stream));
+}
+
+// The whole text of the box, replaced by text shown as it stands.
+static void SetPlainText(HWND box, const Text& text) {
+  CHARRANGE all = {0, -1};
+  SendMessageA(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
+  InsertPlainText(box, text);
 }
 
 void PlatRichAppend(int number, const Text& line) {

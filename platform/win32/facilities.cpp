@@ -98,10 +98,6 @@ void Win32FreeRichEditIfReleased() {
   RichEditLibrary = nullptr;
 }
 
-// The program draws with GDI alone; there is no further graphics library
-// to let go of.
-void PlatReleaseGraphics() {}
-
 void PlatDestroyHeap() {
   if (ComStarted) CoUninitialize();
   ComStarted = false;

@@ -12,7 +12,7 @@
 // Fonts
 // ---------------------------------------------------------------------------
 
-enum { FontSlots = 4 };
+enum { FontSlots = PlatFontCount };
 static HFONT Fonts[FontSlots];
 static int DefaultFont = -1;
 

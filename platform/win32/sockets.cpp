@@ -1,5 +1,5 @@
 // Windows Sockets 1.1 (wsock32): blocking IPv4 sockets, with select for
-// the bounded wait of a receive.
+// the bounded wait of a receive and a receive that never blocks.
 #include <windows.h>
 #include <winsock.h>
 
@@ -76,8 +76,10 @@ int PlatConnectStart(PlatSocket s, uint32_t address, int port) {
   return WSAGetLastError() == WSAEWOULDBLOCK ? ConnectPending : ConnectFailed;
 }
 
-// A pending connect is done when the socket turns writable and has failed
-// when it shows in the exception set.
+// A pending connect is done when the socket turns writable with no error
+// on it; one that failed shows in the exception set alone. Urgent data
+// that arrives at once shows there too, beside a writable socket: it does
+// not make the connect a failure.
 int PlatConnectWait(PlatSocket s, int waitMs) {
   SOCKET sock = static_cast<SOCKET>(s);
   fd_set writable, failed;
@@ -92,7 +94,12 @@ int PlatConnectWait(PlatSocket s, int waitMs) {
   int ready = select(0, nullptr, &writable, &failed, &limit);
   if (ready == SOCKET_ERROR) return ConnectFailed;
   if (ready == 0) return ConnectPending;
-  if (FD_ISSET(sock, &failed) || !FD_ISSET(sock, &writable))
+  if (!FD_ISSET(sock, &writable)) return ConnectFailed;
+  int error = 0;
+  int size = sizeof error;
+  if (getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                 &size) != 0 ||
+      error != 0)
     return ConnectFailed;
   SetBlocking(sock);
   return ConnectDone;
@@ -104,39 +111,73 @@ int PlatSend(PlatSocket s, const void* bytes, int length) {
   return sent == SOCKET_ERROR ? -1 : sent;
 }
 
-// select on one socket, at most `waitMs`: 1 when a receive would not
-// block (data, end or failure), 0 when the time ran out, SOCKET_ERROR.
+// select on one socket for normal data, at most `waitMs`: 1 when there
+// is data, an end or a failure to take, 0 when the time ran out,
+// SOCKET_ERROR. Urgent (out-of-band) data is not asked about: it never
+// reaches a receive, and a wait that reported it would hand the receive a
+// socket with nothing to read.
 static int WaitReadable(SOCKET s, int waitMs) {
-  fd_set readable, failed;
+  fd_set readable;
   FD_ZERO(&readable);
-  FD_ZERO(&failed);
   FD_SET(s, &readable);
-  FD_SET(s, &failed);
   timeval limit;
   limit.tv_sec = waitMs / 1000;
   limit.tv_usec = (waitMs % 1000) * 1000;
-  return select(0, &readable, nullptr, &failed, &limit);
+  return select(0, &readable, nullptr, nullptr, &limit);
+}
+
+// One recv that never blocks: the byte count, 0 at the end of the
+// connection, -1 when nothing is there (WSAEWOULDBLOCK), -2 on a failure.
+// The socket is blocking for everything else (the sends of a command).
+static int TakeWaiting(SOCKET s, char* bytes, int max) {
+  u_long on = 1, off = 0;
+  if (ioctlsocket(s, FIONBIO, &on) != 0) return -2;
+  int got = recv(s, bytes, max, 0);
+  int error = got == SOCKET_ERROR ? WSAGetLastError() : 0;
+  ioctlsocket(s, FIONBIO, &off);
+  if (got >= 0) return got;
+  return error == WSAEWOULDBLOCK ? -1 : -2;
 }
 
 int PlatReceive(PlatSocket s, void* bytes, int max, int waitMs, int* waitedMs) {
   SOCKET sock = static_cast<SOCKET>(s);
+  if (waitedMs) *waitedMs = 0;
+  if (max <= 0) return ReceiveClosed;
   if (waitMs < 0) waitMs = 0;
   DWORD start = GetTickCount();
-  int ready = WaitReadable(sock, waitMs);
-  *waitedMs = static_cast<int>(GetTickCount() - start);
-  if (ready == 0) return ReceiveTimedOut;
-  if (ready == SOCKET_ERROR) return ReceiveClosed;
-  int got = recv(sock, static_cast<char*>(bytes), max, 0);
-  return got > 0 ? got : ReceiveClosed;
+  int result = ReceiveTimedOut;
+  for (;;) {
+    int spent = static_cast<int>(GetTickCount() - start);
+    int left = waitMs > spent ? waitMs - spent : 0;
+    int ready = WaitReadable(sock, left);
+    if (ready == SOCKET_ERROR) {
+      result = ReceiveClosed;
+      break;
+    }
+    if (ready > 0) {
+      int got = TakeWaiting(sock, static_cast<char*>(bytes), max);
+      if (got != -1) {
+        result = got > 0 ? got : ReceiveClosed;
+        break;
+      }
+      // Readable, yet nothing to take: the stream's urgent byte was
+      // skipped. The wait goes on to its end.
+    }
+    if (static_cast<int>(GetTickCount() - start) >= waitMs) break;
+  }
+  if (waitedMs) *waitedMs = static_cast<int>(GetTickCount() - start);
+  return result;
 }
 
 void PlatDiscardPending(PlatSocket s) {
   SOCKET sock = static_cast<SOCKET>(s);
-  char scrap[512];
-  // Bounded: a board that keeps talking cannot hold the program here.
-  for (int i = 0; i < 64; ++i) {
-    if (WaitReadable(sock, 0) <= 0) return;
-    if (recv(sock, scrap, sizeof scrap, 0) <= 0) return;
+  char scrap[DiscardPiece];
+  for (int thrown = 0; thrown < DiscardLimit;) {
+    int piece = DiscardLimit - thrown;
+    if (piece > DiscardPiece) piece = DiscardPiece;
+    int got = TakeWaiting(sock, scrap, piece);
+    if (got <= 0) return;
+    thrown += got;
   }
 }
 

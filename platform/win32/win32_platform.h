@@ -11,7 +11,7 @@
 extern HINSTANCE Win32Instance;
 
 // Window numbers 0 .. WindowSlots-1, control numbers 0 .. ControlSlots-1.
-enum { WindowSlots = 8, ControlSlots = 256 };
+enum { WindowSlots = PlatWindowCount, ControlSlots = PlatControlCount };
 
 struct Win32Control {
   HWND Handle;   // the control; for a spin control its number field
@@ -43,6 +43,9 @@ HBITMAP Win32Picture(int* width, int* height);
 
 // Events found by the window procedure, taken by PlatWaitEvent.
 void Win32PushEvent(EventKind kind, int number);
+// Drops the waiting events of one kind whose number `gone` says.
+void Win32DropEvents(EventKind kind, bool (*gone)(int number, int window),
+                     int window);
 
 // The window procedure of every top-level window of the program.
 LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam,

@@ -10,6 +10,8 @@ const char Win32WindowClass[] = "KorvalinexWindow";
 HWND Win32Windows[WindowSlots];
 // The control that had the focus when the window was last deactivated.
 static HWND SavedFocus[WindowSlots];
+// The number of each window's timer, 0 when it has none.
+static int TimerOf[WindowSlots];
 
 int Win32WindowNumber(HWND handle) {
   if (!handle) return -1;
@@ -43,6 +45,18 @@ void Win32PushEvent(EventKind kind, int number) {
   if (PendingCount == EventSlots) return;
   Pending[(PendingFirst + PendingCount) % EventSlots] = PlatEvent{kind, number};
   ++PendingCount;
+}
+
+void Win32DropEvents(EventKind kind, bool (*gone)(int number, int window),
+                     int window) {
+  int kept = 0;
+  for (int i = 0; i < PendingCount; ++i) {
+    const PlatEvent e = Pending[(PendingFirst + i) % EventSlots];
+    if (e.Kind == kind && gone(e.Number, window)) continue;
+    Pending[(PendingFirst + kept) % EventSlots] = e;
+    ++kept;
+  }
+  PendingCount = kept;
 }
 
 static bool TakePending(PlatEvent* event) {
@@ -172,6 +186,15 @@ bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
   return true;
 }
 
+static bool ControlOfWindow(int number, int window) {
+  const Win32Control* c = Win32FindControl(number);
+  return c && c->Window == window;
+}
+
+static bool TimerOfWindow(int number, int window) {
+  return number == TimerOf[window];
+}
+
 static void ForgetControlsOf(int window) {
   for (int i = 0; i < ControlSlots; ++i) {
     Win32Control& c = Win32Controls[i];
@@ -182,6 +205,10 @@ static void ForgetControlsOf(int window) {
 void PlatCloseWindow(int window) {
   HWND hwnd = WindowHandle(window);
   if (!hwnd) return;
+  // What its controls and its timer raised goes with them.
+  Win32DropEvents(EventControl, ControlOfWindow, window);
+  Win32DropEvents(EventTimer, TimerOfWindow, window);
+  TimerOf[window] = 0;
   // Tooltips belong to the window and go with it.
   DestroyWindow(hwnd);
   Win32Windows[window] = nullptr;
@@ -218,9 +245,17 @@ void PlatEraseOnlyOutsideControls(int window) {
 
 bool PlatAddTimer(int window, int timer, int intervalMs) {
   HWND hwnd = WindowHandle(window);
-  if (!hwnd || intervalMs <= 0) return false;
-  return SetTimer(hwnd, static_cast<UINT_PTR>(timer),
-                  static_cast<UINT>(intervalMs), nullptr) != 0;
+  if (!hwnd || timer <= 0 || intervalMs <= 0) return false;
+  if (TimerOf[window]) {
+    KillTimer(hwnd, static_cast<UINT_PTR>(TimerOf[window]));
+    Win32DropEvents(EventTimer, TimerOfWindow, window);
+    TimerOf[window] = 0;
+  }
+  if (!SetTimer(hwnd, static_cast<UINT_PTR>(timer),
+                static_cast<UINT>(intervalMs), nullptr))
+    return false;
+  TimerOf[window] = timer;
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,515 @@
+// The contract of platform/platform.h, checked on whichever layer this is
+// linked with (see platform_checks.h).
+
+#include "tests/platform_checks.h"
+
+#include <string>
+
+const PlatformHands* Hands = nullptr;
+
+namespace {
+
+std::vector<std::string> Failures;
+
+std::string Shown(int v) { return std::to_string(v); }
+std::string Shown(const Text& v) {
+  std::string out = "\"";
+  for (unsigned char ch : v) {
+    if (ch == '\r')
+      out += "\\r";
+    else if (ch == '\n')
+      out += "\\n";
+    else
+      out += (char)ch;
+  }
+  return out + "\"";
+}
+std::string Shown(const char* v) { return Shown(Text(v)); }
+
+void Fail(const char* file, int line, const std::string& what) {
+  std::string name = file;
+  size_t slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  Failures.push_back(name + ":" + std::to_string(line) + ": " + what);
+}
+
+template <class A, class B>
+void ExpectEq(const A& got, const B& wanted, const char* file, int line,
+              const char* expression) {
+  if (got == wanted) return;
+  Fail(
+      file, line,
+      std::string(expression) + " is " + Shown(got) + ", not " + Shown(wanted));
+}
+
+#define CHECK(c) ((c) ? (void)0 : Fail(__FILE__, __LINE__, "not true: " #c))
+#define CHECK_EQ(got, wanted) \
+  ExpectEq((got), (wanted), __FILE__, __LINE__, #got)
+
+// The next event that is not EventOther (painting and the like), or
+// EventNone when the waits found nothing else.
+PlatEvent NextEvent() {
+  for (int i = 0; i < 200; i++) {
+    PlatEvent e = PlatWaitEvent(10);
+    if (e.Kind != EventOther) return e;
+  }
+  return PlatEvent{EventNone, 0};
+}
+
+// The number of the first timer that ticks within about two seconds, 0
+// when none does. Control events and close requests on the way fail.
+int NextTick() {
+  for (int i = 0; i < 40; i++) {
+    PlatEvent e = PlatWaitEvent(50);
+    if (e.Kind == EventTimer) return e.Number;
+    if (e.Kind == EventControl || e.Kind == EventClose)
+      Fail(__FILE__, __LINE__, "an event other than a tick came");
+  }
+  return 0;
+}
+
+bool OpenWindow(int window) {
+  return PlatOpenWindow(window, FrameMain, "Conformance", 320, 240, false,
+                        40 + 60 * window, 40);
+}
+
+// ---------------------------------------------------------------------------
+
+void NumbersAreUniqueAndUnknownOnesChangeNothing() {
+  CHECK(OpenWindow(0));
+  CHECK(PlatCreateControl(0, 10, KindLabel, 5, 5, 80, 20, "eins", 0));
+  // A second control of the same number is refused; the first stays.
+  CHECK(!PlatCreateControl(0, 10, KindButton, 5, 30, 80, 20, "zwei", 0));
+  CHECK_EQ(PlatGetText(10), "eins");
+  CHECK(!PlatCreateControl(0, -1, KindLabel, 5, 5, 80, 20, "x", 0));
+  CHECK(
+      !PlatCreateControl(0, PlatControlCount, KindLabel, 5, 5, 80, 20, "x", 0));
+  // No control in a window that is not open or has no number.
+  CHECK(!PlatCreateControl(1, 11, KindLabel, 5, 5, 80, 20, "x", 0));
+  CHECK(
+      !PlatCreateControl(PlatWindowCount, 11, KindLabel, 5, 5, 80, 20, "x", 0));
+  CHECK(!OpenWindow(PlatWindowCount));
+  CHECK(!OpenWindow(-1));
+  CHECK(!PlatWindowIsOpen(PlatWindowCount));
+
+  // Unknown numbers: changes do nothing, reads give the empty value.
+  for (int n : {-1, 11, 200, PlatControlCount, 100000}) {
+    PlatSetText(n, "x");
+    PlatSetTextColour(n, 0x0000FF);
+    PlatEnable(n, true);
+    PlatSetTooltip(n, "x");
+    PlatUseSystemFont(n);
+    PlatSetFocus(n);
+    PlatSetRange(n, 0, 10);
+    PlatSetValue(n, 5);
+    PlatSetBarColour(n, 0xFF0000);
+    PlatSetChecked(n, true);
+    PlatRichClear(n);
+    PlatRichSetColour(n, 0xFF0000);
+    PlatRichAppend(n, "x");
+    CHECK_EQ(PlatGetText(n), "");
+    CHECK(!PlatIsEnabled(n));
+    CHECK(!PlatIsChecked(n));
+    CHECK_EQ(PlatGetValue(n), 0);
+  }
+
+  // A procedure for other kinds leaves the control as it is.
+  PlatSetChecked(10, true);
+  CHECK(!PlatIsChecked(10));
+  PlatSetValue(10, 5);
+  CHECK_EQ(PlatGetValue(10), 0);
+  PlatRichAppend(10, "drei");
+  PlatRichClear(10);
+  CHECK_EQ(PlatGetText(10), "eins");
+  // Kinds without text.
+  CHECK(PlatCreateControl(0, 12, KindCheckBox, 5, 30, 18, 18, "Haken", 0));
+  CHECK(PlatCreateControl(0, 13, KindTrackbar, 5, 60, 150, 20, "x", 0));
+  CHECK(PlatCreateControl(0, 14, KindProgressBar, 5, 90, 150, 20, "x", 0));
+  for (int n : {12, 13, 14}) {
+    PlatSetText(n, "Text");
+    CHECK_EQ(PlatGetText(n), "");
+  }
+
+  // Opening a window that is open closes it first: its numbers are free.
+  CHECK(OpenWindow(0));
+  CHECK_EQ(PlatGetText(10), "");
+  CHECK(PlatCreateControl(0, 10, KindButton, 5, 5, 80, 20, "neu", 0));
+  CHECK_EQ(PlatGetText(10), "neu");
+  PlatCloseWindow(0);
+  CHECK(!PlatWindowIsOpen(0));
+  CHECK(!PlatIsEnabled(10));
+  int x = 0, y = 0;
+  CHECK(!PlatWindowOuterPosition(0, &x, &y));
+  PlatCloseWindow(0);  // a second time: nothing
+}
+
+void TrackbarsAndBarsKeepTheirValueInRange() {
+  CHECK(OpenWindow(0));
+  CHECK(PlatCreateControl(0, 20, KindTrackbar, 5, 5, 175, 20, "", 0));
+  CHECK(PlatCreateControl(0, 21, KindTrackbar, 200, 5, 20, 200, "",
+                          PropVertical | PropTickMarks));
+  CHECK(PlatCreateControl(0, 22, KindProgressBar, 250, 5, 30, 200, "",
+                          PropVertical | PropSmooth));
+  // Fresh ones read their minimum of the range 0..100.
+  for (int n : {20, 21, 22}) {
+    CHECK_EQ(PlatGetValue(n), 0);
+    PlatSetValue(n, 1000);
+    CHECK_EQ(PlatGetValue(n), 100);
+    PlatSetValue(n, -5);
+    CHECK_EQ(PlatGetValue(n), 0);
+  }
+
+  PlatSetRange(20, 1, 10);
+  CHECK_EQ(PlatGetValue(20), 1);
+  PlatSetValue(20, 12);
+  CHECK_EQ(PlatGetValue(20), 10);
+  PlatSetRange(20, 5, 3);  // refused
+  PlatSetValue(20, 12);
+  CHECK_EQ(PlatGetValue(20), 10);
+  PlatSetValue(20, 4);
+  CHECK_EQ(PlatGetValue(20), 4);
+
+  // A vertical one too keeps its value across a change of range.
+  PlatSetRange(21, 0, 4000);
+  PlatSetValue(21, 360);
+  CHECK_EQ(PlatGetValue(21), 360);
+  PlatSetRange(21, 0, 1000);
+  CHECK_EQ(PlatGetValue(21), 360);
+  PlatSetRange(21, 0, 100);
+  CHECK_EQ(PlatGetValue(21), 100);
+  PlatSetRange(21, 200, 300);
+  CHECK_EQ(PlatGetValue(21), 200);
+
+  PlatSetRange(22, 0, 400);
+  PlatSetValue(22, 360);
+  CHECK_EQ(PlatGetValue(22), 360);
+  PlatSetRange(22, 0, 200);
+  CHECK_EQ(PlatGetValue(22), 200);
+  PlatSetBarColour(22, 0x0000FF);
+  CHECK_EQ(PlatGetValue(22), 200);
+}
+
+void SpinNumbersAreTheirText() {
+  CHECK(OpenWindow(0));
+  CHECK(PlatCreateControl(0, 23, KindSpin, 5, 5, 70, 20, "9999", 0));
+  PlatSetRange(23, 1, 10000);
+  // No value of its own: the text is the number.
+  PlatSetValue(23, 5);
+  CHECK_EQ(PlatGetValue(23), 0);
+  CHECK_EQ(PlatGetText(23), "9999");
+
+  Hands->SpinStep(23, +1);
+  Hands->SpinStep(23, +1);
+  CHECK_EQ(PlatGetText(23), "10000");
+  // Any text is taken; the arrows then go on from their last number.
+  Hands->Type(23, "abc");
+  CHECK_EQ(PlatGetText(23), "abc");
+  Hands->SpinStep(23, -1);
+  CHECK_EQ(PlatGetText(23), "9999");
+  Hands->Type(23, "1");
+  Hands->SpinStep(23, -1);
+  CHECK_EQ(PlatGetText(23), "1");
+  PlatSetText(23, "50");
+  Hands->SpinStep(23, +1);
+  CHECK_EQ(PlatGetText(23), "51");
+  Hands->Type(23, "20000");  // beyond the range: not a number of it
+  Hands->SpinStep(23, -1);
+  CHECK_EQ(PlatGetText(23), "50");
+
+  PlatEnable(23, false);
+  Hands->SpinStep(23, +1);
+  CHECK_EQ(PlatGetText(23), "50");
+  CHECK(!PlatIsEnabled(23));
+
+  // A fresh one steps within 0..100.
+  CHECK(PlatCreateControl(0, 24, KindSpin, 5, 30, 70, 20, "100", 0));
+  Hands->SpinStep(24, +1);
+  CHECK_EQ(PlatGetText(24), "100");
+  Hands->SpinStep(24, -1);
+  CHECK_EQ(PlatGetText(24), "99");
+  PlatSetRange(24, 10, 5);  // refused
+  Hands->SpinStep(24, +1);
+  CHECK_EQ(PlatGetText(24), "100");
+}
+
+void TextsComeBackAsTheyWereGiven() {
+  CHECK(OpenWindow(0));
+  const Text umlauts = "Ger\xE4t \xFC\xF6 & 100%";
+  CHECK(PlatCreateControl(0, 30, KindLabel, 5, 5, 150, 20, umlauts,
+                          PropBorder | PropCentred));
+  CHECK_EQ(PlatGetText(30), umlauts);
+  PlatSetTextColour(30, 0x0000FF);
+  CHECK_EQ(PlatGetText(30), umlauts);
+  CHECK(PlatCreateControl(0, 31, KindEdit, 5, 30, 150, 20, "getstatus", 0));
+  Hands->Type(31, "setport 1.1");
+  CHECK_EQ(PlatGetText(31), "setport 1.1");
+  PlatSetText(31, "");
+  CHECK_EQ(PlatGetText(31), "");
+
+  // The rich-text box: lines joined by a carriage return, whatever broke
+  // them, and text that looks like a document shown as it stands.
+  CHECK(PlatCreateControl(0, 32, KindRichText, 5, 60, 300, 120, "a\r\nb\nc",
+                          PropReadOnly));
+  CHECK_EQ(PlatGetText(32), "a\rb\rc");
+  PlatRichClear(32);
+  CHECK_EQ(PlatGetText(32), "");
+  PlatRichAppend(32, "");
+  PlatRichAppend(32, "eins");
+  PlatRichAppend(32, "");
+  PlatRichAppend(32, "zwei\rdrei\r\nvier");
+  CHECK_EQ(PlatGetText(32), "eins\r\rzwei\rdrei\rvier");
+  PlatRichSetColour(32, 0xFF0000);
+  PlatRichAppend(32, "{\\rtf1 {\\b fett}}");
+  CHECK_EQ(PlatGetText(32), "eins\r\rzwei\rdrei\rvier\r{\\rtf1 {\\b fett}}");
+  PlatSetText(32, "{\\rtf1 {\\b fett}}");
+  CHECK_EQ(PlatGetText(32), "{\\rtf1 {\\b fett}}");
+  PlatSetText(32, "x\r\ny");
+  CHECK_EQ(PlatGetText(32), "x\ry");
+}
+
+void ClicksReachEnabledControlsInOrder() {
+  CHECK(OpenWindow(0));
+  CHECK(PlatCreateControl(0, 40, KindButton, 5, 5, 80, 20, "EIN", 0));
+  CHECK(PlatCreateControl(0, 41, KindCheckBox, 5, 30, 18, 18, "", 0));
+  CHECK(PlatCreateControl(0, 42, KindLabel, 5, 55, 80, 20, "Text", 0));
+  CHECK(PlatCreateControl(0, 43, KindButton, 100, 5, 80, 20, "AUS", 0));
+  CHECK(PlatIsEnabled(40));
+  CHECK(!PlatIsChecked(41));
+
+  CHECK(Hands->Click(43));
+  CHECK(Hands->Click(41));
+  CHECK(PlatIsChecked(41));
+  CHECK(Hands->Click(40));
+  PlatEvent e = NextEvent();
+  CHECK_EQ(e.Kind, EventControl);
+  CHECK_EQ(e.Number, 43);
+  e = NextEvent();
+  CHECK_EQ(e.Number, 41);
+  e = NextEvent();
+  CHECK_EQ(e.Number, 40);
+  CHECK_EQ(NextEvent().Kind, EventNone);
+
+  PlatSetChecked(41, false);
+  CHECK(!PlatIsChecked(41));
+  PlatEnable(40, false);
+  CHECK(!PlatIsEnabled(40));
+  CHECK(!Hands->Click(40));
+  CHECK(!Hands->Click(42));  // a label takes no click
+  CHECK_EQ(NextEvent().Kind, EventNone);
+  PlatEnable(40, true);
+  CHECK(Hands->Click(40));
+  CHECK_EQ(NextEvent().Number, 40);
+
+  // A close request leaves the window open.
+  Hands->RequestClose(0);
+  e = NextEvent();
+  CHECK_EQ(e.Kind, EventClose);
+  CHECK_EQ(e.Number, 0);
+  CHECK(PlatWindowIsOpen(0));
+}
+
+void ClosingAWindowTakesItsEventsAlong() {
+  CHECK(OpenWindow(0));
+  CHECK(OpenWindow(1));
+  CHECK(PlatCreateControl(0, 50, KindButton, 5, 5, 80, 20, "bleibt", 0));
+  CHECK(PlatCreateControl(1, 51, KindButton, 5, 5, 80, 20, "geht", 0));
+  CHECK(Hands->Click(51));
+  CHECK(Hands->Click(50));
+  Hands->RequestClose(1);
+  PlatCloseWindow(1);
+  CHECK(PlatWindowIsOpen(0));
+  CHECK(!PlatWindowIsOpen(1));
+  PlatEvent e = NextEvent();
+  CHECK_EQ(e.Kind, EventControl);
+  CHECK_EQ(e.Number, 50);
+  e = NextEvent();  // the close request stays
+  CHECK_EQ(e.Kind, EventClose);
+  CHECK_EQ(e.Number, 1);
+  CHECK_EQ(NextEvent().Kind, EventNone);
+  // Its number is free for a control of another window.
+  CHECK(PlatCreateControl(0, 51, KindLabel, 5, 30, 80, 20, "neu", 0));
+}
+
+void TimersTickAndGoWithTheirWindow() {
+  CHECK(!PlatAddTimer(0, 7, 50));  // no window
+  CHECK(OpenWindow(0));
+  CHECK(!PlatAddTimer(0, 0, 50));
+  CHECK(!PlatAddTimer(0, 7, 0));
+  CHECK(PlatAddTimer(0, 7, 50));
+  CHECK_EQ(NextTick(), 7);
+  // A second timer replaces the first.
+  CHECK(PlatAddTimer(0, 8, 50));
+  CHECK_EQ(NextTick(), 8);
+  CHECK_EQ(NextTick(), 8);
+  PlatCloseWindow(0);
+  CHECK_EQ(NextTick(), 0);
+}
+
+// A loopback connection to the hands' end; NoSocket when there is none.
+PlatSocket Connected() {
+  if (!PlatSocketsStart()) return NoSocket;
+  int port = Hands->Listen();
+  if (port <= 0) return NoSocket;
+  PlatSocket s = PlatStreamSocket();
+  if (s == NoSocket) return NoSocket;
+  if (!PlatConnect(s, PlatDottedAddress("127.0.0.1"), port) ||
+      !Hands->Accept()) {
+    PlatCloseSocket(s);
+    return NoSocket;
+  }
+  return s;
+}
+
+void ReceivesWaitInTimeAndTakeOnlyTheStream() {
+  PlatSocket s = Connected();
+  CHECK(s != NoSocket);
+  if (s == NoSocket) return;
+  char buffer[64];
+  int waited = -1;
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 60, &waited),
+           (int)ReceiveTimedOut);
+  CHECK(waited >= 40 && waited < 2000);
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 0, &waited),
+           (int)ReceiveTimedOut);
+
+  // Urgent data alone is silence: the wait ends at its limit.
+  CHECK(Hands->Send("!", 1, true));
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 200, &waited),
+           (int)ReceiveTimedOut);
+  CHECK(waited < 2000);
+  CHECK(Hands->Send("?", 1, true));
+  CHECK(Hands->Send("ok\r\n", 4, false));
+  int got = PlatReceive(s, buffer, sizeof buffer, 1000, &waited);
+  CHECK_EQ(got, 4);
+  if (got == 4) CHECK_EQ(Text(buffer, 4), "ok\r\n");
+
+  CHECK_EQ(PlatReceive(s, buffer, 0, 0, &waited), (int)ReceiveClosed);
+  CHECK_EQ(PlatSend(s, "getstatus", 9), 9);
+  Hands->Close();
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 1000, &waited),
+           (int)ReceiveClosed);
+  PlatCloseSocket(s);
+  PlatSocketsCleanup();
+}
+
+void DiscardThrowsAwayOneLimitAtMost() {
+  PlatSocket s = Connected();
+  CHECK(s != NoSocket);
+  if (s == NoSocket) return;
+  char buffer[64];
+  int waited = 0;
+  // Less than the limit: all of it goes.
+  Text some(100, 'a');
+  CHECK(Hands->Send(some.data(), (int)some.size(), false));
+  CHECK_EQ(Hands->Arrived(s, 100), 100);
+  PlatDiscardPending(s);
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 0, &waited),
+           (int)ReceiveTimedOut);
+
+  // More: the limit goes, the rest stays for the next receive.
+  Text flood(DiscardLimit, 'x');
+  flood += "0123456789";
+  CHECK(Hands->Send(flood.data(), (int)flood.size(), false));
+  CHECK_EQ(Hands->Arrived(s, (int)flood.size()), (int)flood.size());
+  PlatDiscardPending(s);
+  int got = PlatReceive(s, buffer, sizeof buffer, 0, &waited);
+  CHECK_EQ(got, 10);
+  if (got == 10) CHECK_EQ(Text(buffer, 10), "0123456789");
+
+  // Urgent data in the middle does not end the discard early.
+  CHECK(Hands->Send("abc", 3, false));
+  CHECK(Hands->Send("!", 1, true));
+  CHECK(Hands->Send("def", 3, false));
+  // (What has arrived counts up to the urgent byte only.)
+  CHECK(Hands->Arrived(s, 3) >= 3);
+  PlatDiscardPending(s);
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 0, &waited),
+           (int)ReceiveTimedOut);
+  PlatCloseSocket(s);
+  PlatSocketsCleanup();
+}
+
+// The connect that does not block: done although the peer greets it with
+// urgent data, failed where nothing listens.
+void ConnectsEndAsTheyReallyDid() {
+  CHECK(PlatSocketsStart());
+  uint32_t loopback = PlatDottedAddress("127.0.0.1");
+  int port = Hands->Listen();
+  CHECK(port > 0);
+  PlatSocket s = PlatStreamSocket();
+  CHECK(s != NoSocket);
+  int state = PlatConnectStart(s, loopback, port);
+  CHECK(state != ConnectFailed);
+  CHECK(Hands->Accept());
+  CHECK(Hands->Send("!", 1, true));
+  for (int i = 0; i < 20 && state == ConnectPending; i++)
+    state = PlatConnectWait(s, 100);
+  CHECK_EQ(state, (int)ConnectDone);
+  // Blocking again: a send and a receive as on any connection.
+  CHECK_EQ(PlatSend(s, "getstatus", 9), 9);
+  CHECK(Hands->Send("ok\r\n", 4, false));
+  char buffer[16];
+  int waited = 0;
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 1000, &waited), 4);
+  PlatCloseSocket(s);
+
+  // The same port once nothing listens there any more.
+  Hands->Close();
+  s = PlatStreamSocket();
+  state = PlatConnectStart(s, loopback, port);
+  for (int i = 0; i < 20 && state == ConnectPending; i++)
+    state = PlatConnectWait(s, 100);
+  CHECK_EQ(state, (int)ConnectFailed);
+  PlatCloseSocket(s);
+  PlatSocketsCleanup();
+}
+
+void FacilitiesRefuseWhatTheyCannotGive() {
+  CHECK(PlatTakeZeroedMemory(0) == nullptr);
+  CHECK(PlatTakeZeroedMemory(-1) == nullptr);
+  unsigned char* block = PlatTakeZeroedMemory(300);
+  CHECK(block != nullptr);
+  if (block) {
+    int nonZero = 0;
+    for (int i = 0; i < 300; i++) nonZero += block[i] != 0;
+    CHECK_EQ(nonZero, 0);
+  }
+  CHECK(!PlatCreateFont(-1, "Arial", 8));
+  CHECK(!PlatCreateFont(PlatFontCount, "Arial", 8));
+  CHECK(PlatCreateFont(PlatFontCount - 1, "Arial", 8));
+  CHECK_EQ(PlatDottedAddress("127.0.0.1"), 0x0100007Fu);
+  CHECK_EQ(PlatDottedAddress("Brunnen"), 0xFFFFFFFFu);
+  uint32_t before = PlatTickCount();
+  PlatSleep(20);
+  CHECK(PlatTickCount() - before >= 10);
+}
+
+}  // namespace
+
+const PlatformCheck PlatformChecks[] = {
+    {"NumbersAreUniqueAndUnknownOnesChangeNothing",
+     NumbersAreUniqueAndUnknownOnesChangeNothing},
+    {"TrackbarsAndBarsKeepTheirValueInRange",
+     TrackbarsAndBarsKeepTheirValueInRange},
+    {"SpinNumbersAreTheirText", SpinNumbersAreTheirText},
+    {"TextsComeBackAsTheyWereGiven", TextsComeBackAsTheyWereGiven},
+    {"ClicksReachEnabledControlsInOrder", ClicksReachEnabledControlsInOrder},
+    {"ClosingAWindowTakesItsEventsAlong", ClosingAWindowTakesItsEventsAlong},
+    {"TimersTickAndGoWithTheirWindow", TimersTickAndGoWithTheirWindow},
+    {"ReceivesWaitInTimeAndTakeOnlyTheStream",
+     ReceivesWaitInTimeAndTakeOnlyTheStream},
+    {"DiscardThrowsAwayOneLimitAtMost", DiscardThrowsAwayOneLimitAtMost},
+    {"ConnectsEndAsTheyReallyDid", ConnectsEndAsTheyReallyDid},
+    {"FacilitiesRefuseWhatTheyCannotGive", FacilitiesRefuseWhatTheyCannotGive},
+};
+const int PlatformCheckCount = sizeof PlatformChecks / sizeof PlatformChecks[0];
+
+std::vector<std::string>& PlatformCheckFailures() { return Failures; }
+
+bool RunPlatformCheck(int index) {
+  Failures.clear();
+  Hands->Fresh();
+  PlatformChecks[index].Run();
+  Hands->Fresh();
+  return Failures.empty();
+}

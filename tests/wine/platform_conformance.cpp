@@ -1,0 +1,152 @@
+// The platform contract (tests/platform_checks.cpp) on the Windows layer:
+// a console program that runs every check and prints one line for each.
+// The operator's hands are messages to the controls, as a mouse click or
+// a key press would send them; the board's end of the connection is a
+// Winsock socket. Exit code 0 when every check held.
+//
+//   kvx-platform-checks.exe [name ...]   only the checks named
+#include <windows.h>
+#include <winsock.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/win32/win32_platform.h"
+#include "tests/platform_checks.h"
+
+namespace {
+
+SOCKET Listener = INVALID_SOCKET;
+SOCKET Peer = INVALID_SOCKET;
+
+void ClosePeer() {
+  if (Peer != INVALID_SOCKET) closesocket(Peer);
+  if (Listener != INVALID_SOCKET) closesocket(Listener);
+  Peer = Listener = INVALID_SOCKET;
+}
+
+void Fresh() {
+  ClosePeer();
+  PlatCloseAllWindows();
+  // Whatever the closed windows left in the queue.
+  for (int i = 0; i < 1000; ++i)
+    if (PlatWaitEvent(0).Kind == EventNone) break;
+}
+
+// The mouse reaches only enabled controls, and of those only the ones that
+// take the focus; a button reports the click.
+bool Click(int number) {
+  Win32Control* c = Win32FindControl(number);
+  if (!c || !IsWindowEnabled(c->Handle)) return false;
+  switch (c->Kind) {
+    case KindButton:
+    case KindCheckBox:
+    case KindImageButton:
+      SendMessageA(c->Handle, BM_CLICK, 0, 0);
+      return true;
+    case KindLabel:
+    case KindProgressBar:
+      return false;
+    default:
+      SetFocus(c->Handle);
+      return true;
+  }
+}
+
+void Type(int number, const Text& text) {
+  Win32Control* c = Win32FindControl(number);
+  if (!c || !IsWindowEnabled(c->Handle)) return;
+  if (c->Kind != KindEdit && c->Kind != KindSpin) return;
+  SetFocus(c->Handle);
+  SetWindowTextA(c->Handle, text.c_str());
+}
+
+// The up and down keys in the field step it as the arrows do.
+void SpinStep(int number, int direction) {
+  Win32Control* c = Win32FindControl(number);
+  if (!c || c->Kind != KindSpin || !IsWindowEnabled(c->Handle)) return;
+  WPARAM key = direction > 0 ? VK_UP : VK_DOWN;
+  SetFocus(c->Handle);
+  SendMessageA(c->Handle, WM_KEYDOWN, key, 1);
+  SendMessageA(c->Handle, WM_KEYUP, key, 1 | (3u << 30));
+}
+
+void RequestClose(int window) {
+  if (window >= 0 && window < WindowSlots && Win32Windows[window])
+    SendMessageA(Win32Windows[window], WM_CLOSE, 0, 0);
+}
+
+int Listen() {
+  ClosePeer();
+  Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (Listener == INVALID_SOCKET) return 0;
+  sockaddr_in at;
+  memset(&at, 0, sizeof at);
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof at;
+  if (bind(Listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      listen(Listener, 1) != 0 ||
+      getsockname(Listener, reinterpret_cast<sockaddr*>(&at), &size) != 0)
+    return 0;
+  return ntohs(at.sin_port);
+}
+
+bool Accept() {
+  Peer = accept(Listener, nullptr, nullptr);
+  return Peer != INVALID_SOCKET;
+}
+
+bool Send(const void* bytes, int length, bool urgent) {
+  const char* p = static_cast<const char*>(bytes);
+  while (length > 0) {
+    int sent = send(Peer, p, length, urgent ? MSG_OOB : 0);
+    if (sent <= 0) return false;
+    p += sent;
+    length -= sent;
+  }
+  return true;
+}
+
+int Arrived(PlatSocket socket, int wanted) {
+  u_long count = 0;
+  for (int i = 0; i < 2000; ++i) {
+    if (ioctlsocket(static_cast<SOCKET>(socket), FIONREAD, &count) != 0)
+      return -1;
+    if (static_cast<int>(count) >= wanted) break;
+    Sleep(1);
+  }
+  return static_cast<int>(count);
+}
+
+const PlatformHands WindowsHands = {Fresh,        Click,  Type,   SpinStep,
+                                    RequestClose, Listen, Accept, Send,
+                                    ClosePeer,    Arrived};
+
+bool Named(int index, int argc, char** argv) {
+  if (argc < 2) return true;
+  for (int i = 1; i < argc; ++i)
+    if (strcmp(argv[i], PlatformChecks[index].Name) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The checks tell what a facility that did not start takes away.
+  if (!PlatStartFacilities()) printf("note: not every facility started\n");
+  Hands = &WindowsHands;
+  int failed = 0, ran = 0;
+  for (int i = 0; i < PlatformCheckCount; ++i) {
+    if (!Named(i, argc, argv)) continue;
+    ++ran;
+    bool held = RunPlatformCheck(i);
+    printf("%s %s\n", held ? "ok  " : "FAIL", PlatformChecks[i].Name);
+    for (const std::string& failure : PlatformCheckFailures())
+      printf("     %s\n", failure.c_str());
+    fflush(stdout);
+    if (!held) ++failed;
+  }
+  printf("%d of %d checks held\n", ran - failed, ran);
+  return failed == 0 && ran > 0 ? 0 : 1;
+}
