@@ -2,16 +2,15 @@
 
 #include <string>
 
-#include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
 #include "control/measurement.h"
 #include "control/switching.h"
+#include "ui/click.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 #include "ui/description_window.h"
-#include "ui/main_window.h"
 
 static uint32_t Now() { return PlatTickCount(); }
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <string>
 
-#include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/click.h"
 #include "ui/control_numbers.h"
 
 // 0.21 itself is the double just below 0.21000000000000002; the threshold

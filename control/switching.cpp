@@ -3,10 +3,10 @@
 #include <string>
 
 #include "app/read_number.h"
-#include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/click.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 
