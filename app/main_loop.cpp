@@ -7,6 +7,7 @@
 #include "board/poll.h"
 #include "control/measurement.h"
 #include "control/switching.h"
+#include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
@@ -30,6 +31,7 @@ static void EnterLoop() {
   PlatSetValue(TrackbarRefresh, AppState.InitialRefreshInterval / 6000);
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
   PollBoard();
+  ShowBoard();
   AppState.MeasurementEnabled = 1;
   AppState.MinimumEnabled = 1;
   AppState.MaximumEnabled = 1;
@@ -131,6 +133,7 @@ static void RefreshOrReconnect() {
     return;
   }
   PollBoard();
+  ShowBoard();
   PlaySwitchSound();
   SetDeadline(Now());
   // Back with the board: label 36 shows it at once.

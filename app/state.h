@@ -61,11 +61,15 @@ struct AppStateRecord {
   // NextReconnectTime. OffOwed[n]: "setport n.0", which ends a pulse or a
   // measurement, could not reach the board and goes out first on the next
   // connection. LevelFresh: the last board query received a reply to
-  // GETADC 1, so LevelVoltage is the board's level of just now.
+  // GETADC 1, so LevelVoltage is the board's level of just now;
+  // StatusFresh, likewise to Getstatus. ShowLoss: draws the loss on
+  // screen, set once the main window stands (the board link draws nothing).
   int ConnectionLost;
   int NextReconnectTime;  // ms of the system tick count
   int OffOwed[9];
-  int LevelFresh;
+  bool LevelFresh;
+  bool StatusFresh;
+  void (*ShowLoss)();
 
   // Captions and units.
   Text OutputName[9];

@@ -3,8 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "board/poll.h"
-
 const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
 
 enum { BlockSize = 100 };
@@ -47,14 +45,29 @@ PlatSocket OpenConnection(const Text& address, int port) {
 
 bool BoardConnected() { return AppState.BoardConnection != NoSocket; }
 
+// From the moment the connection is found gone, nothing the board said on
+// it passes for current: the board data go back to their first texts.
+static void ForgetBoardData() {
+  for (int n = 1; n <= 8; n++) AppState.OutputStateText[n] = "---";
+  for (int n = 1; n <= 4; n++) AppState.InputStateText[n] = "---";
+  for (int n = 1; n <= 4; n++) AppState.AnalogValueText[n] = "--.--";
+  AppState.FirmwareText.clear();
+  AppState.BoardIpText.clear();
+  AppState.GatewayText.clear();
+  AppState.SubnetMaskText.clear();
+  AppState.StatusReplyText.clear();
+  AppState.LevelFresh = false;
+  AppState.StatusFresh = false;
+}
+
 void LoseConnection() {
   if (AppState.BoardConnection != NoSocket)
     PlatCloseSocket(AppState.BoardConnection);
   AppState.BoardConnection = NoSocket;
   AppState.ConnectionLost = 1;
-  AppState.LevelFresh = 0;
   AppState.NextReconnectTime = (int)(PlatTickCount() + ReconnectInterval);
-  ShowConnectionLost();
+  ForgetBoardData();
+  if (AppState.ShowLoss) AppState.ShowLoss();
 }
 
 // A connect that may take long (a board powered off, a route that drops

@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 
@@ -27,6 +28,7 @@ static void CycleCommand(const char* keyword) {
   SwitchExchange(keyword);
   PlaySwitchSound();
   PollBoard();
+  ShowBoard();
 }
 
 // The end of a measurement: the sensor's power off. When it cannot reach
@@ -39,6 +41,7 @@ static void SensorOff() {
   if (!SwitchExchange("setport 3.0")) AppState.OffOwed[3] = 1;
   PlaySwitchSound();
   PollBoard();
+  ShowBoard();
 }
 
 // The outputs follow only a level the board has just sent: without a reply
@@ -46,6 +49,7 @@ static void SensorOff() {
 // evaluation leaves outputs 4 and 5 alone.
 void EvaluateLevel() {
   PollBoard();
+  ShowBoard();
   if (!AppState.LevelFresh) return;
 
   PlatSetBarColour(ProgressLevel, AppState.ColourBlue);

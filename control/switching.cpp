@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
@@ -83,6 +84,7 @@ void PulseOutput(int output) {
   PlatEnable(button, false);
   if (on) AppState.OutputStateText[output] = AppState.ClosedText;
   PollBoard();
+  ShowBoard();
 
   // The whole program waits here; ReadSwitchDelay has kept the delay
   // within 1..10000 ms.
@@ -96,6 +98,7 @@ void PulseOutput(int output) {
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
   PollBoard();
+  ShowBoard();
   if (!off)
     ShowNoConnection("Ausgang " + std::to_string(output) +
                      " wird ausgeschaltet, sobald die Verbindung steht.");
@@ -113,6 +116,7 @@ void SwitchOutput(int output, int on) {
     AppState.OutputStateText[output] =
         on ? AppState.ClosedText : AppState.OpenText;
   PollBoard();
+  ShowBoard();
   if (!done) NotSwitched(output);
 }
 
@@ -132,6 +136,7 @@ void SwitchFunction(int output, int on) {
       return;
   }
   PollBoard();
+  ShowBoard();
 }
 
 void SafetyLockClicked() { PlaySwitchSound(); }

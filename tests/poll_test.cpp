@@ -3,7 +3,9 @@
 #include "board/poll.h"
 
 #include "board/connection.h"
+#include "board/query_table.h"
 #include "tests/program_fixture.h"
+#include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -25,6 +27,7 @@ class Poll : public BoardTest {
   void PollOnce() {
     Sim.ClearLog();
     PollBoard();
+    ShowBoard();
   }
 };
 

@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "board/connection.h"
+#include "board/query_table.h"
 
 void BoardTest::SetUp() {
   HeadlessReset();
@@ -72,10 +73,13 @@ int UnusedPort() {
   return ntohs(a.sin_port);
 }
 
-const std::vector<std::string> QueryCommands = {
-    "Help",      "Version",   "Getip",     "Getgw",    "Getmask",
-    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3", "GETADC 4",
-    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4"};
+static std::vector<std::string> QueryKeywords() {
+  std::vector<std::string> all;
+  for (const QueryExchange& e : BoardQuery) all.push_back(e.Keyword);
+  return all;
+}
+
+const std::vector<std::string> QueryCommands = QueryKeywords();
 
 const HeadlessControl& C(int number) {
   static const HeadlessControl none{};

@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 
@@ -90,6 +91,7 @@ void SendConsoleCommand() {
   }
 
   PollBoard();
+  ShowBoard();
 
   PlatEnable(ButtonConsoleSend, true);
   PlatSetFocus(ButtonConsoleSend);

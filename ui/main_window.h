@@ -1,6 +1,7 @@
 // The main window: window 0, its timer and its 90 controls.
 #pragma once
 
+#include "ui/board_view.h"
 #include "ui/control_numbers.h"
 
 // Returns false when window 0 could not be opened (no controls, no timer).
@@ -8,5 +9,3 @@
 bool BuildMainWindow(bool* timerStarted = nullptr);
 
 extern const char MainWindowTitle[];
-// The first text of label 17, before the board has said anything.
-extern const char BoardDataTemplate[];
