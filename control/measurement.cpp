@@ -1,6 +1,5 @@
 #include "control/measurement.h"
 
-#include <cmath>
 #include <string>
 
 #include "app/state.h"
@@ -52,9 +51,7 @@ void EvaluateLevel() {
   ShowBoard();
   if (!AppState.LevelFresh) return;
 
-  PlatSetBarColour(ProgressLevel, AppState.ColourBlue);
-  PlatSetValue(ProgressLevel,
-               (int)std::lround(AppState.LevelVoltage * 100 * 3.6));
+  ShowLevelBar();
 
   if (AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled == 1)
     CycleCommand("setport 5.1");

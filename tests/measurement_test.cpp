@@ -165,6 +165,19 @@ TEST_F(Measurement, BarIsBlueAndShowsTheLevelTimes360) {
   }
 }
 
+// A hostile analog reply gives a level far beyond the bar (or no finite
+// one at all): the bar shows it full, not empty.
+TEST_F(Measurement, BarIsFullForALevelBeyondItsRange) {
+  const std::pair<const char*, int> cases[] = {
+      {"1e400", 400}, {"99999999999", 400}, {"-99999999999", 0}, {"-1e400", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    Sim.SetReply("GETADC 1", std::string(c.first) + "\r\n");
+    Evaluate();
+    EXPECT_EQ(C(ProgressLevel).Value, c.second);
+  }
+}
+
 TEST_F(Measurement, TopMarkFollowsTheLevelAndKeepsItAtTheBoundaries) {
   const std::pair<double, const char*> steps[] = {
       {1.05, " 100%"}, {1.08, " 100%"}, {1.16, " 100%"}, {1.18, " 100%"},

@@ -1,5 +1,6 @@
 #include "ui/board_view.h"
 
+#include <cmath>
 #include <string>
 
 #include "app/state.h"
@@ -100,6 +101,14 @@ void ShowBoard() {
                   "\rEinstellungen:\rBoard-IP: " + AppState.BoardIpText +
                   "Subnetz: " + AppState.SubnetMaskText +
                   "Gateway: " + AppState.GatewayText);
+}
+
+void ShowLevelBar() {
+  double value = AppState.LevelVoltage * 100 * 3.6;
+  if (!(value < LevelBarMax)) value = LevelBarMax;  // NaN too
+  if (value < 0) value = 0;
+  PlatSetBarColour(ProgressLevel, AppState.ColourBlue);
+  PlatSetValue(ProgressLevel, (int)std::lround(value));
 }
 
 // From the moment the connection is found gone, nothing the board said on

@@ -2,6 +2,14 @@
 // colours, enabled states and captions. Draws only; talks to no board.
 #pragma once
 
+// The level bar's range: 0 to 400, the level in volts times 360.
+enum { LevelBarMax = 400 };
+
+// The level bar, blue, at LevelVoltage times 360, cut to the bar's range
+// first: a level beyond it (or none at all, as a hostile analog reply can
+// give) shows the bar full, one below it empty.
+void ShowLevelBar();
+
 // The first text of label 17, before the board has said anything.
 extern const char BoardDataTemplate[];
 

@@ -14,7 +14,6 @@ enum {
   MainClientWidth = 540,
   MainClientHeight = 590,
   MeasurementTimerMs = 1000,
-  LevelBarMax = 400,
   CyclePeriodMax = 4000,
 };
 
