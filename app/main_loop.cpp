@@ -144,7 +144,11 @@ static void RunPass() {
   ShowLevelPercent();
   ReadCyclePeriod();
 
-  PlatEvent event = PlatWaitEvent(WaitLimit());
+  // After a pulse the event wait takes what is already there and does not
+  // wait: the clicks made while the pulse ran find its button greyed, and
+  // the first wait that finds nothing makes it usable again.
+  PlatEvent event = PlatWaitEvent(PulseButtonsHeld() ? 0 : WaitLimit());
+  if (event.Kind == EventNone) ReleasePulseButtons();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
 

@@ -69,6 +69,11 @@ struct AppStateRecord {
   int OffOwed[9];
   bool LevelFresh;
   bool StatusFresh;
+
+  // PulseButtonHeld[n]: the pulse of output n (1, 2 or 8) is over, and its
+  // button stays greyed until the main loop has taken every click made
+  // while the pulse ran.
+  bool PulseButtonHeld[9];
   void (*ShowLoss)();
 
   // Captions and units.

@@ -66,11 +66,13 @@ void ReadSwitchDelay(int output) {
 
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
-  // Output 8 pulses only behind a fresh tick of the safety lock. A click
-  // made while its last pulse ran is taken after that pulse, when the lock
-  // is off again: it does nothing, as a click on the locked button would.
-  if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   int button = PulseButton(output);
+  // A click on a greyed pulse button does nothing: the button is greyed
+  // while its pulse runs and until the clicks made meanwhile are taken,
+  // and button 81 whenever the safety lock is not ticked.
+  if (!PlatIsEnabled(button)) return;
+  // Output 8 pulses only behind a fresh tick of the safety lock.
+  if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   if (!BoardConnected()) {
     NotSwitched(output);
     return;
@@ -93,7 +95,9 @@ void PulseOutput(int output) {
   // Without a connection the "off" goes out first on the next one.
   bool off = SetPort(output, 0);
   PlaySwitchSound();
-  PlatEnable(button, true);
+  // The button stays greyed: clicks made while the pulse ran are waiting
+  // to be taken, and they must find it so.
+  AppState.PulseButtonHeld[output] = true;
   if (off) AppState.OutputStateText[output] = AppState.OpenText;
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
@@ -141,6 +145,20 @@ void SwitchFunction(int output, int on) {
 
 void SafetyLockClicked() { PlaySwitchSound(); }
 
+bool PulseButtonsHeld() {
+  return AppState.PulseButtonHeld[1] || AppState.PulseButtonHeld[2] ||
+         AppState.PulseButtonHeld[8];
+}
+
+void ReleasePulseButtons() {
+  for (int output : {1, 2}) {
+    if (AppState.PulseButtonHeld[output]) PlatEnable(PulseButton(output), true);
+    AppState.PulseButtonHeld[output] = false;
+  }
+  AppState.PulseButtonHeld[8] = false;  // ApplySafetyLock frees button 81
+}
+
 void ApplySafetyLock() {
-  PlatEnable(ButtonPulse8, PlatIsChecked(CheckSafetyLock));
+  PlatEnable(ButtonPulse8,
+             PlatIsChecked(CheckSafetyLock) && !AppState.PulseButtonHeld[8]);
 }

@@ -13,7 +13,14 @@ void PulseOutput(int output);
 void SwitchOutput(int output, int on);
 // Releases (on = 1) or locks (on = 0) the function of output 3, 4 or 5.
 void SwitchFunction(int output, int on);
+// After a pulse its button stays greyed (PulseButtonHeld) while clicks
+// made during the pulse wait to be taken: true while any does.
+bool PulseButtonsHeld();
+// Every click made during the pulses has been taken (an event wait found
+// nothing): the held pulse buttons are usable again.
+void ReleasePulseButtons();
 // Check box 110 was clicked.
 void SafetyLockClicked();
-// Button 81 (output 8) is usable only while check box 110 is ticked.
+// Button 81 (output 8) is usable only while check box 110 is ticked and
+// no click made during its last pulse waits.
 void ApplySafetyLock();
