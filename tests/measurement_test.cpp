@@ -13,26 +13,17 @@ namespace {
 
 using Commands = std::vector<std::string>;
 
-// The board link and the main window, with the click loaded and the three
-// functions released as after start-up; the procedures are called directly.
-class Measurement : public BoardTest {
+class Measurement : public HandlerTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    ConnectOnly();
-    ASSERT_TRUE(BuildMainWindow());
-    ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
-    AppState.SoundLoaded = 1;
-    AppState.MeasurementEnabled = AppState.MinimumEnabled =
-        AppState.MaximumEnabled = 1;
-  }
-  // Runs `ticks` ticks of timer 123 and returns the commands they sent.
+  // Runs `ticks` ticks of timer 123 and returns the commands they sent,
+  // once the board has every one of them (one send call each).
   Commands Ticks(int ticks) {
     Sim.ClearLog();
+    int sends = HeadlessSendCount();
     for (int i = 0; i < ticks; i++) {
       MeasurementCycle();
     }
-    ExpectCommands(Sim.CommandCount());
+    ExpectCommands((uint64_t)(HeadlessSendCount() - sends));
     return CommandTexts();
   }
   Commands Evaluate() {

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "board/connection.h"
 #include "board/query_table.h"
+#include "ui/main_window.h"
 
 void BoardTest::SetUp() {
   HeadlessReset();
@@ -40,6 +41,16 @@ void BoardTest::ConnectOnly() {
   ASSERT_NE(AppState.BoardConnection, NoSocket);
   linkOnly_ = true;
   ASSERT_TRUE(Sim.WaitForConnection(1, 5000));
+}
+
+void HandlerTest::SetUp() {
+  BoardTest::SetUp();
+  ConnectOnly();
+  ASSERT_TRUE(BuildMainWindow());
+  ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
+  AppState.SoundLoaded = 1;
+  AppState.MeasurementEnabled = AppState.MinimumEnabled =
+      AppState.MaximumEnabled = 1;
 }
 
 std::string BoardTest::ReceivedBytes() {

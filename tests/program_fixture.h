@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "ui/control_numbers.h"
 
 class BoardTest : public ::testing::Test {
  protected:
@@ -41,6 +42,14 @@ class BoardTest : public ::testing::Test {
   bool linkOnly_ = false;
 };
 
+// The board link and the main window, with the click loaded and the three
+// well functions released as after start-up: the handlers are called
+// directly, without the main loop.
+class HandlerTest : public BoardTest {
+ protected:
+  void SetUp() override;
+};
+
 // A loopback port on which nothing listens.
 int UnusedPort();
 
@@ -50,6 +59,11 @@ constexpr uint32_t Blue = 0x00FF0000;
 
 // The fourteen commands of one board query, in their order.
 extern const std::vector<std::string> QueryCommands;
+
+// The status label of output n (1..8).
+inline int OutputStateLabel(int output) {
+  return LabelOutputState1 + output - 1;
+}
 
 // Control `number` of an open window; an empty record when there is none.
 const HeadlessControl& C(int number);

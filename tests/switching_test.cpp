@@ -26,16 +26,7 @@ uint32_t TimeOf(kvxsim::Simulator& sim, const std::string& text) {
   return 0;
 }
 
-class Switching : public BoardTest {
- protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    ConnectOnly();
-    ASSERT_TRUE(BuildMainWindow());
-    ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
-    AppState.SoundLoaded = 1;
-  }
-};
+using Switching = HandlerTest;
 
 }  // namespace
 
@@ -113,9 +104,12 @@ TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
     const char* offText;
   };
   const Case cases[] = {
-      {3, &AppState.MeasurementEnabled, 20, nullptr, "keine Messung"},
-      {4, &AppState.MinimumEnabled, 21, "Freigegeben", "gesperrt"},
-      {5, &AppState.MaximumEnabled, 22, "Freigegeben", "gesperrt"},
+      {3, &AppState.MeasurementEnabled, OutputStateLabel(3), nullptr,
+       "keine Messung"},
+      {4, &AppState.MinimumEnabled, OutputStateLabel(4), "Freigegeben",
+       "gesperrt"},
+      {5, &AppState.MaximumEnabled, OutputStateLabel(5), "Freigegeben",
+       "gesperrt"},
   };
   for (const Case& c : cases) {
     for (int on : {1, 0}) {
