@@ -171,40 +171,24 @@ TEST_F(DescriptionWindowTest, PageButtonAsksTheShellEachTimeAndKeepsTheWindow) {
 // Through the main loop: the picture opens the window, the main window
 // keeps working beside it, 96 asks the shell and 95 closes it.
 TEST_F(BoardTest, DescriptionWindowThroughTheMainLoop) {
-  int step = 0;
   bool openWithMainFont = false;
   bool consoleWorked = false;
-  RunProgram([&](int wait) {
-    switch (step) {
-      case 0:
-        if (wait < 2) return;
-        HeadlessPostClick(ButtonPicture);
-        break;
-      case 1: {
-        const HeadlessControl* box = HeadlessFindControl(RichDescription);
-        openWithMainFont =
-            box && box->Font == HeadlessFindControl(ButtonConsoleSend)->Font;
-        HeadlessTypeText(EditConsole, "GETIP");
-        HeadlessPostClick(ButtonConsoleSend);
-        break;
-      }
-      case 2:
-        consoleWorked = HeadlessFindControl(RichConsole)
-                            ->Content.rfind(">GETIP\r192.168.1.50", 0) == 0;
-        HeadlessPostClick(ButtonMakerPage);
-        break;
-      case 3:
-        HeadlessPostClick(ButtonCloseDescription);
-        break;
-      case 4:
-        HeadlessPostClick(ButtonQuit);
-        break;
-      default:
-        return;
-    }
-    step++;
+  Then([] {});
+  Then([] { HeadlessPostClick(ButtonPicture); });
+  Then([&] {
+    const HeadlessControl* box = HeadlessFindControl(RichDescription);
+    openWithMainFont =
+        box && box->Font == HeadlessFindControl(ButtonConsoleSend)->Font;
+    HeadlessTypeText(EditConsole, "GETIP");
+    HeadlessPostClick(ButtonConsoleSend);
   });
-  EXPECT_EQ(step, 5);
+  Then([&] {
+    consoleWorked = HeadlessFindControl(RichConsole)
+                        ->Content.rfind(">GETIP\r192.168.1.50", 0) == 0;
+    HeadlessPostClick(ButtonMakerPage);
+  });
+  Then([] { HeadlessPostClick(ButtonCloseDescription); });
+  RunSteps();
   EXPECT_TRUE(openWithMainFont);
   EXPECT_TRUE(consoleWorked);
   EXPECT_EQ(HeadlessOpenedAddresses().size(), 1u);

@@ -168,20 +168,18 @@ TEST_F(MainLoop, OtherEventsRunAPassOfTheirOwn) {
 
 TEST_F(MainLoop, CloseRequestForTheDescriptionWindowClosesOnlyThatWindow) {
   bool stillRunning = false;
-  int code = RunProgram([&](int wait) {
-    if (wait == 2) HeadlessPostClick(ButtonPicture);
-    if (wait == 3) {
-      ASSERT_NE(HeadlessFindWindow(DescriptionWindow), nullptr);
-      EXPECT_TRUE(HeadlessFindWindow(DescriptionWindow)->Open);
-      HeadlessPostClose(1);
-    }
-    if (wait == 4) {
-      EXPECT_FALSE(HeadlessFindWindow(DescriptionWindow)->Open);
-      stillRunning = HeadlessFindWindow(MainWindow)->Open;
-      HeadlessPostClick(ButtonQuit);
-    }
+  Then([] {});
+  Then([] { HeadlessPostClick(ButtonPicture); });
+  Then([] {
+    ASSERT_NE(HeadlessFindWindow(DescriptionWindow), nullptr);
+    EXPECT_TRUE(HeadlessFindWindow(DescriptionWindow)->Open);
+    HeadlessPostClose(DescriptionWindow);
   });
-  EXPECT_EQ(code, 0);
+  Then([&] {
+    EXPECT_FALSE(HeadlessFindWindow(DescriptionWindow)->Open);
+    stillRunning = HeadlessFindWindow(MainWindow)->Open;
+  });
+  RunSteps();
   EXPECT_TRUE(stillRunning);
 }
 

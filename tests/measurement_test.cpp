@@ -248,29 +248,25 @@ TEST_F(MeasurementRun, SwitchingOnPastPeriodPlusTwoEvaluatesAtTheNextTick) {
 }
 
 TEST_F(MeasurementRun, PeriodFollowsTheTrackbarOnlyWhileTheMeasurementIsOff) {
-  RunProgram([&](int wait) {
-    switch (wait) {
-      case 2:
-        HeadlessMoveTrackbar(TrackbarCycle, 50);
-        break;
-      case 4:
-        EXPECT_EQ(AppState.CyclePeriod, 360);
-        EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
-        HeadlessPostClick(ButtonMeasurementOff);
-        break;
-      case 6:
-        EXPECT_EQ(AppState.CyclePeriod, 50);
-        EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
-        HeadlessPostClick(ButtonMeasurementOn);
-        break;
-      case 7:
-        HeadlessMoveTrackbar(TrackbarCycle, 70);
-        break;
-      case 9:
-        EXPECT_EQ(AppState.CyclePeriod, 50);
-        EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
-        HeadlessPostClick(ButtonQuit);
-        break;
-    }
+  Then([] {});
+  Then([&] { HeadlessMoveTrackbar(TrackbarCycle, 50); });
+  Then([] {});
+  Then([&] {
+    EXPECT_EQ(AppState.CyclePeriod, 360);
+    EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
+    HeadlessPostClick(ButtonMeasurementOff);
   });
+  Then([] {});
+  Then([&] {
+    EXPECT_EQ(AppState.CyclePeriod, 50);
+    EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
+    HeadlessPostClick(ButtonMeasurementOn);
+  });
+  Then([&] { HeadlessMoveTrackbar(TrackbarCycle, 70); });
+  Then([] {});
+  Then([&] {
+    EXPECT_EQ(AppState.CyclePeriod, 50);
+    EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
+  });
+  RunSteps();
 }

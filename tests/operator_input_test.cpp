@@ -52,49 +52,8 @@ int OpenFiles() {
   return n;
 }
 
-// The program run as a list of steps, one at each wait of the main loop
-// (so each step sees what the one before it caused); QUIT after the last.
 class OperatorInput : public BoardTest {
  protected:
-  std::vector<std::function<void()>> Steps;
-
-  void Then(std::function<void()> step) { Steps.push_back(std::move(step)); }
-
-  // A step that takes as many passes as `done` needs to come true, at
-  // most `passes`.
-  void ThenWithin(int passes, std::function<bool()> done,
-                  std::function<std::string()> otherwise) {
-    auto left = std::make_shared<int>(passes);
-    Steps.push_back([this, left, done, otherwise] {
-      if (done()) return;
-      if (--*left > 0) {
-        Steps.insert(Steps.begin() + (long)next_, Steps[next_ - 1]);
-        return;
-      }
-      ADD_FAILURE() << otherwise();
-    });
-  }
-
-  void RunSteps(int waitLimit = 20000) {
-    next_ = 0;
-    bool quit = false;
-    int code = RunProgram(
-        [&](int) {
-          if (next_ < Steps.size()) {
-            std::function<void()> step = Steps[next_++];
-            step();
-          } else if (!quit) {
-            quit = HeadlessPostClick(ButtonQuit);
-          }
-        },
-        waitLimit);
-    EXPECT_EQ(code, 0);
-    EXPECT_TRUE(quit) << "the run ended before its last step";
-    EXPECT_TRUE(HeadlessMessageBoxes().empty());
-  }
-
-  size_t next_ = 0;
-
   // Bytes the board has received since `from`; waits (bounded) until they
   // end in a complete board query, the last thing every action sends.
   std::string WireSince(size_t from) {

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "app/startup.h"
 #include "board/connection.h"
 #include "board/query_table.h"
@@ -30,6 +32,37 @@ int BoardTest::RunProgram(const std::function<void(int wait)>& atWait,
   HeadlessSetWaitLimit(waitLimit);
   HeadlessSetWaitHook([atWait] { atWait(HeadlessWaitCount()); });
   return ProgramMain();
+}
+
+void BoardTest::ThenWithin(int passes, std::function<bool()> done,
+                           std::function<std::string()> otherwise) {
+  auto left = std::make_shared<int>(passes);
+  Steps.push_back([this, left, done, otherwise] {
+    if (done()) return;
+    if (--*left > 0) {
+      Steps.insert(Steps.begin() + (long)next_, Steps[next_ - 1]);
+      return;
+    }
+    ADD_FAILURE() << otherwise();
+  });
+}
+
+void BoardTest::RunSteps(int waitLimit) {
+  next_ = 0;
+  bool quit = false;
+  int code = RunProgram(
+      [&](int) {
+        if (next_ < Steps.size()) {
+          std::function<void()> step = Steps[next_++];
+          step();
+        } else if (!quit) {
+          quit = HeadlessPostClick(ButtonQuit);
+        }
+      },
+      waitLimit);
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(quit) << "the run ended before its last step";
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
 }
 
 void BoardTest::ConnectOnly() {

@@ -27,6 +27,19 @@ class BoardTest : public ::testing::Test {
   int RunProgram(const std::function<void(int wait)>& atWait,
                  int waitLimit = 20000);
 
+  // The program run as a list of steps, one at each wait of the main loop
+  // (so each step sees what the one before it caused), QUIT after the
+  // last: the one way a test scripts a run step by step. RunProgram with a
+  // hook of its own is for runs that watch a condition at every wait.
+  void Then(std::function<void()> step) { Steps.push_back(std::move(step)); }
+  // A step that takes as many passes as `done` needs to come true, at
+  // most `passes`; `otherwise` says what failed.
+  void ThenWithin(int passes, std::function<bool()> done,
+                  std::function<std::string()> otherwise);
+  // Runs the program through the steps; expects exit code 0, the QUIT
+  // posted and no message box.
+  void RunSteps(int waitLimit = 20000);
+
   // Only the board link: defaults in place, networking started and the
   // connection open, no window. Released again by TearDown.
   void ConnectOnly();
@@ -39,6 +52,8 @@ class BoardTest : public ::testing::Test {
   void ExpectCommands(uint64_t count);
 
  private:
+  std::vector<std::function<void()>> Steps;
+  size_t next_ = 0;
   bool linkOnly_ = false;
 };
 
