@@ -85,8 +85,8 @@ int ProgramMain() {
   }
 
   PlatLoadBoardPicture();
-  if (PlatStartSound() && AppState.SoundEnabled == 1) {
-    AppState.SoundLoaded = 1;
+  if (PlatStartSound() && AppState.SoundEnabled) {
+    AppState.SoundLoaded = true;
     PlatLoadClick();
   }
 

@@ -7,6 +7,10 @@
 
 #include "platform/platform.h"
 
+// A reading of the system tick count: milliseconds since system start,
+// wrapping at 2^32. Compare two only through their signed difference.
+using TickCount = uint32_t;
+
 // A fixed block of bytes that takes one board reply at a time. Taken once
 // at start from the program's heap, zero-filled, never freed before the end.
 struct ReplyBuffer {
@@ -64,9 +68,9 @@ struct AppStateRecord {
   // GETADC 1, so LevelVoltage is the board's level of just now;
   // StatusFresh, likewise to Getstatus. ShowLoss: draws the loss on
   // screen, set once the main window stands (the board link draws nothing).
-  int ConnectionLost;
-  int NextReconnectTime;  // ms of the system tick count
-  int OffOwed[9];
+  bool ConnectionLost;
+  TickCount NextReconnectTime;
+  bool OffOwed[9];
   bool LevelFresh;
   bool StatusFresh;
 
@@ -108,17 +112,17 @@ struct AppStateRecord {
   // Timing.
   int RefreshInterval;  // ms
   int InitialRefreshInterval;
-  int NextRefreshTime;  // ms of the system tick count
-  int CyclePeriod;      // s
-  int CycleCounter;     // ticks of timer 123 in the current cycle
+  TickCount NextRefreshTime;
+  int CyclePeriod;   // s
+  int CycleCounter;  // ticks of timer 123 in the current cycle
 
   // Flags.
-  int SoundEnabled;
-  int SoundLoaded;
-  int LcdEnabled;
-  int MeasurementEnabled;
-  int MinimumEnabled;
-  int MaximumEnabled;
+  bool SoundEnabled;
+  bool SoundLoaded;
+  bool LcdEnabled;
+  bool MeasurementEnabled;
+  bool MinimumEnabled;
+  bool MaximumEnabled;
 
   // Colours (COLORREF 0x00BBGGRR).
   uint32_t ColourRed;

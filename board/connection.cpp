@@ -64,8 +64,8 @@ void LoseConnection() {
   if (AppState.BoardConnection != NoSocket)
     PlatCloseSocket(AppState.BoardConnection);
   AppState.BoardConnection = NoSocket;
-  AppState.ConnectionLost = 1;
-  AppState.NextReconnectTime = (int)(PlatTickCount() + ReconnectInterval);
+  AppState.ConnectionLost = true;
+  AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
   ForgetBoardData();
   if (AppState.ShowLoss) AppState.ShowLoss();
 }
@@ -93,11 +93,11 @@ static PlatSocket ConnectBounded() {
 bool Reconnect() {
   PlatSocket s = ConnectBounded();
   if (s == NoSocket) {
-    AppState.NextReconnectTime = (int)(PlatTickCount() + ReconnectInterval);
+    AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
     return false;
   }
   AppState.BoardConnection = s;
-  AppState.ConnectionLost = 0;
+  AppState.ConnectionLost = false;
   // A board that only lost the connection still holds its outputs: what
   // was meant to end a pulse or a measurement goes out before anything else.
   for (int n = 1; n <= 8; n++) {
@@ -189,7 +189,7 @@ bool SwitchExchange(const Text& keyword) {
   if (keyword.size() == 11 && keyword.compare(0, 8, "setport ") == 0 &&
       keyword.compare(9, 2, ".0") == 0) {
     int n = keyword[8] - '0';
-    if (n >= 1 && n <= 8) AppState.OffOwed[n] = 0;
+    if (n >= 1 && n <= 8) AppState.OffOwed[n] = false;
   }
   return true;
 }

@@ -145,7 +145,7 @@ void PollBoard() {
   DiscardWaitingBytes();
   uint32_t queryStart = PlatTickCount();
   for (int i = 0; i < BoardQueryLength; i++) {
-    if (i == DisplayExchangesAfter && AppState.LcdEnabled == 1) WriteDisplay();
+    if (i == DisplayExchangesAfter && AppState.LcdEnabled) WriteDisplay();
     RunExchange(BoardQuery[i], queryStart);
   }
 }

@@ -34,10 +34,10 @@ static void CycleCommand(const char* keyword) {
 // the board, it goes out first on the next connection.
 static void SensorOff() {
   if (!BoardConnected()) {
-    AppState.OffOwed[3] = 1;
+    AppState.OffOwed[3] = true;
     return;
   }
-  if (!SwitchExchange("setport 3.0")) AppState.OffOwed[3] = 1;
+  if (!SwitchExchange("setport 3.0")) AppState.OffOwed[3] = true;
   PlaySwitchSound();
   PollBoard();
   ShowBoard();
@@ -53,7 +53,7 @@ void EvaluateLevel() {
 
   ShowLevelBar();
 
-  if (AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled == 1)
+  if (AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled)
     CycleCommand("setport 5.1");
   else
     CycleCommand("setport 5.0");
@@ -61,7 +61,7 @@ void EvaluateLevel() {
   // The Minimum decision takes the level of the query that followed the
   // Maximum command.
   if (!AppState.LevelFresh) return;
-  if (AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled == 1)
+  if (AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled)
     CycleCommand("setport 4.1");
   else
     CycleCommand("setport 4.0");
@@ -71,11 +71,11 @@ void MeasurementCycle() {
   AppState.CycleCounter++;
 
   if (AppState.CycleCounter > AppState.CyclePeriod &&
-      AppState.MeasurementEnabled == 1)
+      AppState.MeasurementEnabled)
     CycleCommand("setport 3.1");
 
   if (AppState.CycleCounter > AppState.CyclePeriod + 2 &&
-      AppState.MeasurementEnabled == 1)
+      AppState.MeasurementEnabled)
     EvaluateLevel();
 
   // The end of the cycle runs whether or not the measurement is released,
@@ -95,7 +95,7 @@ void ShowLevelPercent() {
 }
 
 void ReadCyclePeriod() {
-  if (AppState.MeasurementEnabled != 0) return;
+  if (AppState.MeasurementEnabled) return;
   AppState.CyclePeriod = PlatGetValue(TrackbarCycle);
   PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
 }

@@ -41,7 +41,7 @@ static bool IsPulseOutput(int output) {
 // "setport n.1" or "setport n.0", sent with its reply taken into
 // CommandBuffer; the reply is not looked at. False when it did not
 // complete (no connection, or lost meanwhile).
-static bool SetPort(int output, int on) {
+static bool SetPort(int output, bool on) {
   return SwitchExchange("setport " + std::to_string(output) +
                         (on ? ".1" : ".0"));
 }
@@ -80,8 +80,8 @@ void PulseOutput(int output) {
 
   ReadSwitchDelay(output);
   // Once "on" may have reached the board, its "off" is owed until it has.
-  AppState.OffOwed[output] = 1;
-  bool on = SetPort(output, 1);
+  AppState.OffOwed[output] = true;
+  bool on = SetPort(output, true);
   PlaySwitchSound();
   PlatEnable(button, false);
   if (on) AppState.OutputStateText[output] = AppState.ClosedText;
@@ -93,7 +93,7 @@ void PulseOutput(int output) {
   if (on) PlatSleep(AppState.SwitchDelay[output]);
 
   // Without a connection the "off" goes out first on the next one.
-  bool off = SetPort(output, 0);
+  bool off = SetPort(output, false);
   PlaySwitchSound();
   // The button stays greyed: clicks made while the pulse ran are waiting
   // to be taken, and they must find it so.
@@ -108,7 +108,7 @@ void PulseOutput(int output) {
                      " wird ausgeschaltet, sobald die Verbindung steht.");
 }
 
-void SwitchOutput(int output, int on) {
+void SwitchOutput(int output, bool on) {
   if (output != 6 && output != 7) return;
   if (!BoardConnected()) {
     NotSwitched(output);
@@ -124,17 +124,16 @@ void SwitchOutput(int output, int on) {
   if (!done) NotSwitched(output);
 }
 
-void SwitchFunction(int output, int on) {
-  int flag = on ? 1 : 0;
+void SwitchFunction(int output, bool on) {
   switch (output) {
     case 3:
-      AppState.MeasurementEnabled = flag;
+      AppState.MeasurementEnabled = on;
       break;
     case 4:
-      AppState.MinimumEnabled = flag;
+      AppState.MinimumEnabled = on;
       break;
     case 5:
-      AppState.MaximumEnabled = flag;
+      AppState.MaximumEnabled = on;
       break;
     default:
       return;

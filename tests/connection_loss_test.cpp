@@ -160,7 +160,8 @@ TEST_F(Loss, ClosedResetSilentOrNotListeningIsShownAndReconnected) {
     Record([&](const kvxsim::CommandRecord&) {});
     enum { Warm, Failing, Lost, Back } phase = Warm;
     uint32_t lostAt = 0, backAt = 0;
-    int failed = 0, lastAttempt = 0;
+    int failed = 0;
+    TickCount lastAttempt = 0;
     bool quit = false;
     int code = RunProgram(
         [&](int wait) {

@@ -98,7 +98,7 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
 TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
   struct Case {
     int output;
-    int* flag;
+    bool* flag;
     int label;
     const char* onText;
     const char* offText;
@@ -112,7 +112,7 @@ TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
        "gesperrt"},
   };
   for (const Case& c : cases) {
-    for (int on : {1, 0}) {
+    for (bool on : {true, false}) {
       SCOPED_TRACE(std::to_string(c.output) + (on ? " on" : " off"));
       Sim.ClearLog();
       int clicks = HeadlessClickCount();

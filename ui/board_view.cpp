@@ -53,7 +53,7 @@ void ShowBoard() {
   ShowRelay(1);
   ShowRelay(2);
 
-  if (AppState.MeasurementEnabled == 1)
+  if (AppState.MeasurementEnabled)
     ShowFunction(
         3, true, ButtonMeasurementOn, ButtonMeasurementOff,
         "Messung in " +
@@ -62,10 +62,10 @@ void ShowBoard() {
   else
     ShowFunction(3, false, ButtonMeasurementOn, ButtonMeasurementOff,
                  "keine Messung");
-  bool minimum = AppState.MinimumEnabled == 1;
+  bool minimum = AppState.MinimumEnabled;
   ShowFunction(4, minimum, ButtonMinimumOn, ButtonMinimumOff,
                minimum ? "Freigegeben" : "gesperrt");
-  bool maximum = AppState.MaximumEnabled == 1;
+  bool maximum = AppState.MaximumEnabled;
   ShowFunction(5, maximum, ButtonMaximumOn, ButtonMaximumOff,
                maximum ? "Freigegeben" : "gesperrt");
 
@@ -122,8 +122,7 @@ void ShowConnectionLost() {
 }
 
 void ShowReconnectCountdown() {
-  int32_t left =
-      (int32_t)((uint32_t)AppState.NextReconnectTime - PlatTickCount());
+  int32_t left = (int32_t)(AppState.NextReconnectTime - PlatTickCount());
   PlatSetText(LabelPingCountdown, "Keine Verbindung / Neuer Versuch in " +
                                       std::to_string(left / 1000) + " s");
 }

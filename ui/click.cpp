@@ -4,5 +4,5 @@
 #include "platform/platform.h"
 
 void PlaySwitchSound() {
-  if (AppState.SoundLoaded == 1 && AppState.SoundEnabled == 1) PlatPlayClick();
+  if (AppState.SoundLoaded && AppState.SoundEnabled) PlatPlayClick();
 }
