@@ -226,7 +226,7 @@ BoardLink& Board() { return *TheBoard; }
 std::vector<std::string> QueryWire() {
   std::vector<std::string> wire;
   for (const QueryExchange& s : BoardQuery)
-    wire.push_back(std::string(s.keyword) + " \\r\\n");
+    wire.push_back(std::string(s.Keyword) + " \\r\\n");
   return wire;
 }
 
