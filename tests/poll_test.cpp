@@ -226,7 +226,7 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   AppState.MinimumEnabled = 1;
   PollOnce();
   ASSERT_EQ(C(ButtonMinimumOff).Content, "Ausgelöst");
-  ASSERT_EQ(C(LabelAnalogValue1 + 2).Content, "2,50");
+  ASSERT_EQ(C(AnalogValueLabel(3)).Content, "2,50");
   HeadlessSetClock(20000);
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
@@ -244,9 +244,9 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   EXPECT_EQ(C(LabelPingCountdown).Content,
             "Keine Verbindung / Neuer Versuch in 5 s");
   // The function labels keep the operator's settings.
-  EXPECT_EQ(C(LabelOutputState1 + 2).Content.rfind("Messung in", 0), 0u);
-  EXPECT_EQ(C(LabelOutputState1 + 3).Content, "Freigegeben");
-  EXPECT_EQ(C(LabelOutputState1 + 4).Content, "gesperrt");
+  EXPECT_EQ(C(OutputStateLabel(3)).Content.rfind("Messung in", 0), 0u);
+  EXPECT_EQ(C(OutputStateLabel(4)).Content, "Freigegeben");
+  EXPECT_EQ(C(OutputStateLabel(5)).Content, "gesperrt");
   // A query without a connection sends nothing and changes nothing.
   PollOnce();
   EXPECT_EQ(C(LabelBoardData).Content, BoardDataTemplate);
