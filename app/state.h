@@ -129,7 +129,7 @@ struct AppStateRecord {
   uint32_t ColourBlue;
 
   // Event, console and display commands.
-  int LastEvent;        // an EventKind
+  EventKind LastEvent;
   int LastEventNumber;  // the control, timer or window of the last event
   Text ConsoleCommandText;
   Text ConsoleReplyText;
