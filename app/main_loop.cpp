@@ -2,38 +2,39 @@
 
 #include <string>
 
-#include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
 #include "control/measurement.h"
 #include "control/switching.h"
+#include "ui/board_view.h"
+#include "ui/click.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 #include "ui/description_window.h"
-#include "ui/main_window.h"
 
-static uint32_t Now() { return PlatTickCount(); }
+static TickCount Now() { return PlatTickCount(); }
 
 // Milliseconds from the refresh deadline to `now`, as a signed 32-bit
 // difference, so the tick count's wrap after 49.7 days changes nothing.
-static int32_t PastDeadline(uint32_t now) {
-  return (int32_t)(now - (uint32_t)AppState.NextRefreshTime);
+static int32_t PastDeadline(TickCount now) {
+  return (int32_t)(now - AppState.NextRefreshTime);
 }
 
-static void SetDeadline(uint32_t from) {
-  AppState.NextRefreshTime = (int)(from + (uint32_t)AppState.RefreshInterval);
+static void SetDeadline(TickCount from) {
+  AppState.NextRefreshTime = from + (TickCount)AppState.RefreshInterval;
 }
 
 static void EnterLoop() {
   AppState.NextRefreshTime =
-      (int)(Now() + (uint32_t)(PlatGetValue(TrackbarRefresh) * 1000));
+      Now() + (TickCount)(PlatGetValue(TrackbarRefresh) * 1000);
   PlatSetValue(TrackbarRefresh, AppState.InitialRefreshInterval / 6000);
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
   PollBoard();
-  AppState.MeasurementEnabled = 1;
-  AppState.MinimumEnabled = 1;
-  AppState.MaximumEnabled = 1;
+  ShowBoard();
+  AppState.MeasurementEnabled = true;
+  AppState.MinimumEnabled = true;
+  AppState.MaximumEnabled = true;
   AppState.CyclePeriod = 360;
   PlatSetValue(TrackbarCycle, AppState.CyclePeriod);
   PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
@@ -100,8 +101,8 @@ static void HandleControl(int control) {
 // The event wait ends at the refresh deadline (or, while the connection is
 // lost, at the next attempt to reconnect), and after 500 ms at the latest.
 static int WaitLimit() {
-  uint32_t due = AppState.ConnectionLost ? (uint32_t)AppState.NextReconnectTime
-                                         : (uint32_t)AppState.NextRefreshTime;
+  TickCount due = AppState.ConnectionLost ? AppState.NextReconnectTime
+                                          : AppState.NextRefreshTime;
   int32_t left = (int32_t)(due - Now());
   if (left < 0) return 0;
   return left < 500 ? (int)left : 500;
@@ -125,13 +126,14 @@ static void ShowPingCountdown() {
 static void RefreshOrReconnect() {
   bool reconnected = false;
   if (AppState.ConnectionLost) {
-    int32_t left = (int32_t)((uint32_t)AppState.NextReconnectTime - Now());
+    int32_t left = (int32_t)(AppState.NextReconnectTime - Now());
     if (left > 0 || !Reconnect()) return;
     reconnected = true;
   } else if (PastDeadline(Now()) < 0) {
     return;
   }
   PollBoard();
+  ShowBoard();
   PlaySwitchSound();
   SetDeadline(Now());
   // Back with the board: label 36 shows it at once.
@@ -142,7 +144,11 @@ static void RunPass() {
   ShowLevelPercent();
   ReadCyclePeriod();
 
-  PlatEvent event = PlatWaitEvent(WaitLimit());
+  // After a pulse the event wait takes what is already there and does not
+  // wait: the clicks made while the pulse ran find its button greyed, and
+  // the first wait that finds nothing makes it usable again.
+  PlatEvent event = PlatWaitEvent(PulseButtonsHeld() ? 0 : WaitLimit());
+  if (event.Kind == EventNone) ReleasePulseButtons();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
 

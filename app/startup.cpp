@@ -6,6 +6,8 @@
 #include "app/main_loop.h"
 #include "app/state.h"
 #include "board/connection.h"
+#include "ui/click.h"
+#include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
 const char ProblemTitle[] = "KORVALINEX: Problem";
@@ -22,16 +24,10 @@ static const char MainWindowFailedText[] =
 // and the well would go unguarded behind a window that looks normal.
 const char TimerFailedText[] = "Der Messzeitgeber kann nicht gestartet werden!";
 
-enum { NoticeLabel = 3 };
-
 Text ConnectionNoticeText() {
   return "Verbindungsaufbau zum KORVALINEX-Board...\r\rIP/DNS: " +
          AppState.BoardAddress +
          "\r\rPort: " + std::to_string(AppState.BoardPort);
-}
-
-void PlaySwitchSound() {
-  if (AppState.SoundLoaded == 1 && AppState.SoundEnabled == 1) PlatPlayClick();
 }
 
 static void ForgetBuffers() {
@@ -88,8 +84,8 @@ int ProgramMain() {
   }
 
   PlatLoadBoardPicture();
-  if (PlatStartSound() && AppState.SoundEnabled == 1) {
-    AppState.SoundLoaded = 1;
+  if (PlatStartSound() && AppState.SoundEnabled) {
+    AppState.SoundLoaded = true;
     PlatLoadClick();
   }
 

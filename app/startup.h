@@ -6,9 +6,6 @@
 // Start-up, main loop and the normal end. Returns the exit code, always 0.
 int ProgramMain();
 
-// Plays the click once, when the sound is loaded and wanted; never waits.
-void PlaySwitchSound();
-
 // Releases the platform facilities in their order. Does not close the
 // board connection.
 void ReleaseFacilities();

@@ -70,9 +70,9 @@ void InitDefaults() {
   s.RefreshInterval = 10000;
   s.InitialRefreshInterval = s.RefreshInterval;
 
-  s.SoundEnabled = 1;
-  s.LcdEnabled = 0;
-  s.SoundLoaded = 0;
+  s.SoundEnabled = true;
+  s.LcdEnabled = false;
+  s.SoundLoaded = false;
 
   s.BoardAddress = PlatBuildBoardAddress();
   s.BoardPort = PlatBuildBoardPort();

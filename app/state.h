@@ -7,6 +7,10 @@
 
 #include "platform/platform.h"
 
+// A reading of the system tick count: milliseconds since system start,
+// wrapping at 2^32. Compare two only through their signed difference.
+using TickCount = uint32_t;
+
 // A fixed block of bytes that takes one board reply at a time. Taken once
 // at start from the program's heap, zero-filled, never freed before the end.
 struct ReplyBuffer {
@@ -61,11 +65,20 @@ struct AppStateRecord {
   // NextReconnectTime. OffOwed[n]: "setport n.0", which ends a pulse or a
   // measurement, could not reach the board and goes out first on the next
   // connection. LevelFresh: the last board query received a reply to
-  // GETADC 1, so LevelVoltage is the board's level of just now.
-  int ConnectionLost;
-  int NextReconnectTime;  // ms of the system tick count
-  int OffOwed[9];
-  int LevelFresh;
+  // GETADC 1, so LevelVoltage is the board's level of just now;
+  // StatusFresh, likewise to Getstatus. ShowLoss: draws the loss on
+  // screen, set once the main window stands (the board link draws nothing).
+  bool ConnectionLost;
+  TickCount NextReconnectTime;
+  bool OffOwed[9];
+  bool LevelFresh;
+  bool StatusFresh;
+
+  // PulseButtonHeld[n]: the pulse of output n (1, 2 or 8) is over, and its
+  // button stays greyed until the main loop has taken every click made
+  // while the pulse ran.
+  bool PulseButtonHeld[9];
+  void (*ShowLoss)();
 
   // Captions and units.
   Text OutputName[9];
@@ -99,24 +112,24 @@ struct AppStateRecord {
   // Timing.
   int RefreshInterval;  // ms
   int InitialRefreshInterval;
-  int NextRefreshTime;  // ms of the system tick count
-  int CyclePeriod;      // s
-  int CycleCounter;     // ticks of timer 123 in the current cycle
+  TickCount NextRefreshTime;
+  int CyclePeriod;   // s
+  int CycleCounter;  // ticks of timer 123 in the current cycle
 
   // Flags.
-  int SoundEnabled;
-  int SoundLoaded;
-  int LcdEnabled;
-  int MeasurementEnabled;
-  int MinimumEnabled;
-  int MaximumEnabled;
+  bool SoundEnabled;
+  bool SoundLoaded;
+  bool LcdEnabled;
+  bool MeasurementEnabled;
+  bool MinimumEnabled;
+  bool MaximumEnabled;
 
   // Colours (COLORREF 0x00BBGGRR).
   uint32_t ColourRed;
   uint32_t ColourBlue;
 
   // Event, console and display commands.
-  int LastEvent;        // an EventKind
+  EventKind LastEvent;
   int LastEventNumber;  // the control, timer or window of the last event
   Text ConsoleCommandText;
   Text ConsoleReplyText;

@@ -14,15 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "board/query_table.h"
 
-const char* const kQuery[] = {
-    "Help",      "Version",   "Getip",     "Getgw",     "Getmask",
-    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3",  "GETADC 4",
-    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4",
-};
-const int kQueryMax[] = {200, 200, 100, 100, 100, 200, 100,
-                         100, 100, 100, 100, 100, 100, 100};
+namespace {
 
 bool Readable(SOCKET s, int waitMs) {
   fd_set readable, failed;
@@ -53,9 +47,9 @@ int main(int argc, char** argv) {
   if (s == INVALID_SOCKET ||
       connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
     return 1;
-  char wire[14][32];
-  for (int i = 0; i < 14; i++) {
-    strcpy(wire[i], kQuery[i]);
+  char wire[BoardQueryLength][32];
+  for (int i = 0; i < BoardQueryLength; i++) {
+    strcpy(wire[i], BoardQuery[i].Keyword);
     strcat(wire[i], " \\r\\n");
   }
   char reply[1000];
@@ -65,9 +59,10 @@ int main(int argc, char** argv) {
     DWORD due = start + (DWORD)(q * period);
     int32_t ahead = (int32_t)(due - GetTickCount());
     if (ahead > 0) Sleep((DWORD)ahead);
-    for (int i = 0; i < 14; i++) {
+    for (int i = 0; i < BoardQueryLength; i++) {
       send(s, wire[i], (int)strlen(wire[i]), 0);
-      if (!Readable(s, 700) || recv(s, reply, kQueryMax[i], 0) <= 0) ok = false;
+      if (!Readable(s, 700) || recv(s, reply, BoardQuery[i].ReceiveMax, 0) <= 0)
+        ok = false;
     }
   }
   closesocket(s);

@@ -35,29 +35,16 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
 namespace {
 
-// The commands of one board query in the program's order, with the most
-// bytes each receive takes.
-struct Step {
-  const char* keyword;
-  int max;
-};
-const Step kQuery[] = {
-    {"Help", PingBufferSize},      {"Version", VersionBufferSize},
-    {"Getip", IpBufferSize},       {"Getgw", GatewayBufferSize},
-    {"Getmask", MaskBufferSize},   {"Getstatus", 200},
-    {"GETADC 1", AdcBufferSize},   {"GETADC 2", AdcBufferSize},
-    {"GETADC 3", AdcBufferSize},   {"GETADC 4", AdcBufferSize},
-    {"GETPORT 1", PortBufferSize}, {"GETPORT 2", PortBufferSize},
-    {"GETPORT 3", PortBufferSize}, {"GETPORT 4", PortBufferSize},
-};
-const int kQuerySteps = sizeof kQuery / sizeof kQuery[0];
+const int kQuerySteps = BoardQueryLength;
 
 // Queries of the program in one minute at the 1-second refresh (measured by
 // BM_ProgramMinute, counter "queries").
@@ -238,8 +225,8 @@ BoardLink& Board() { return *TheBoard; }
 // Every command's bytes on the wire: keyword and the five-byte suffix.
 std::vector<std::string> QueryWire() {
   std::vector<std::string> wire;
-  for (const Step& s : kQuery)
-    wire.push_back(std::string(s.keyword) + " \\r\\n");
+  for (const QueryExchange& s : BoardQuery)
+    wire.push_back(std::string(s.Keyword) + " \\r\\n");
   return wire;
 }
 
@@ -301,7 +288,7 @@ bool BoardSawQueryCommands(size_t count, std::string* error) {
   }
   for (size_t i = 0; i < count; i++) {
     std::string want = kvxsim::EscapeBytes(
-        std::string(kQuery[i % kQuerySteps].keyword) + " \\r\\n");
+        std::string(BoardQuery[i % kQuerySteps].Keyword) + " \\r\\n");
     if (log[i] != want) {
       *error = "unexpected command " + log[i] + " instead of " + want;
       return false;
@@ -319,13 +306,17 @@ void BM_PollBoard(benchmark::State& state) {
     return;
   }
   PollBoard();
+  ShowBoard();
   if (!BoardSawQueryCommands(kQuerySteps, &error)) {
     state.SkipWithError(error.c_str());
     CloseProgramLink();
     return;
   }
   Board().ClearLog();
-  for (auto _ : state) PollBoard();
+  for (auto _ : state) {
+    PollBoard();
+    ShowBoard();
+  }
   bool kept = BoardConnected();
   CloseProgramLink();
   if (!kept) state.SkipWithError("the connection was lost");
@@ -363,7 +354,7 @@ bool BareQuery(int fd, const std::vector<std::string>& wire) {
     if (send(fd, wire[i].data(), wire[i].size(), MSG_NOSIGNAL) !=
         (ssize_t)wire[i].size())
       return false;
-    if (recv(fd, reply, (size_t)kQuery[i].max, 0) <= 0) return false;
+    if (recv(fd, reply, (size_t)BoardQuery[i].ReceiveMax, 0) <= 0) return false;
   }
   return true;
 }

@@ -42,6 +42,7 @@
 #endif
 
 #include "app/startup.h"
+#include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "ui/control_numbers.h"
 
@@ -89,14 +90,6 @@ void EndStretch(Stretch* s) {
   s->rssKb = StatusKb("VmRSS:");
 }
 
-const char* const kQuery[] = {
-    "Help",      "Version",   "Getip",     "Getgw",     "Getmask",
-    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3",  "GETADC 4",
-    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4",
-};
-const int kQueryMax[] = {200, 200, 100, 100, 100, 200, 100,
-                         100, 100, 100, 100, 100, 100, 100};
-
 bool RunBare(int port, int seconds, bool realtime, Stretch* s) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in to{};
@@ -107,16 +100,17 @@ bool RunBare(int port, int seconds, bool realtime, Stretch* s) {
     fprintf(stderr, "kvx-headless-run: no board on 127.0.0.1:%d\n", port);
     return false;
   }
-  std::string wire[14];
-  for (int i = 0; i < 14; i++) wire[i] = std::string(kQuery[i]) + " \\r\\n";
+  std::string wire[BoardQueryLength];
+  for (int i = 0; i < BoardQueryLength; i++)
+    wire[i] = std::string(BoardQuery[i].Keyword) + " \\r\\n";
   char reply[1000];
   BeginStretch(s);
   for (int q = 0; q < seconds; q++) {
     if (realtime)
       std::this_thread::sleep_until(s->begin.at + std::chrono::seconds(q));
-    for (int i = 0; i < 14; i++) {
+    for (int i = 0; i < BoardQueryLength; i++) {
       send(fd, wire[i].data(), wire[i].size(), MSG_NOSIGNAL);
-      if (recv(fd, reply, (size_t)kQueryMax[i], 0) <= 0) {
+      if (recv(fd, reply, (size_t)BoardQuery[i].ReceiveMax, 0) <= 0) {
         fprintf(stderr, "kvx-headless-run: the board did not answer\n");
         close(fd);
         return false;

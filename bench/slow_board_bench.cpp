@@ -28,6 +28,7 @@
 #include "board/poll.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -71,8 +72,12 @@ double QueryMs(kvxsim::Simulator& sim, int delay, int queries) {
   BuildMainWindow();
   sim.SetReplyDelay(delay);
   PollBoard();  // the first one outside the measurement
+  ShowBoard();
   Clock::time_point t = Clock::now();
-  for (int i = 0; i < queries; i++) PollBoard();
+  for (int i = 0; i < queries; i++) {
+    PollBoard();
+    ShowBoard();
+  }
   double ms = MsSince(t) / queries;
   bool kept = BoardConnected();
   CloseConnection();

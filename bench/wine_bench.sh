@@ -145,7 +145,8 @@ baseline_exe=$KVX_TMP/idle_window.exe
   kvx_fail "the idle window program did not build"
 bare_exe=$KVX_TMP/bare_client_win.exe
 "$KVX_WIN_CROSS-g++-posix" -O3 -Wall -Wextra -Werror -static -static-libgcc \
-  -static-libstdc++ -o "$bare_exe" "$here/bare_client_win.cpp" -lwsock32 ||
+  -static-libstdc++ -std=c++17 -I"$here/.." -o "$bare_exe" "$here/bare_client_win.cpp" \
+  -lwsock32 ||
   kvx_fail "the bare client did not build"
 echo
 echo "== Size (bytes)"

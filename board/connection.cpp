@@ -3,8 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "board/poll.h"
-
 const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
 
 enum { BlockSize = 100 };
@@ -47,14 +45,29 @@ PlatSocket OpenConnection(const Text& address, int port) {
 
 bool BoardConnected() { return AppState.BoardConnection != NoSocket; }
 
+// From the moment the connection is found gone, nothing the board said on
+// it passes for current: the board data go back to their first texts.
+static void ForgetBoardData() {
+  for (int n = 1; n <= 8; n++) AppState.OutputStateText[n] = "---";
+  for (int n = 1; n <= 4; n++) AppState.InputStateText[n] = "---";
+  for (int n = 1; n <= 4; n++) AppState.AnalogValueText[n] = "--.--";
+  AppState.FirmwareText.clear();
+  AppState.BoardIpText.clear();
+  AppState.GatewayText.clear();
+  AppState.SubnetMaskText.clear();
+  AppState.StatusReplyText.clear();
+  AppState.LevelFresh = false;
+  AppState.StatusFresh = false;
+}
+
 void LoseConnection() {
   if (AppState.BoardConnection != NoSocket)
     PlatCloseSocket(AppState.BoardConnection);
   AppState.BoardConnection = NoSocket;
-  AppState.ConnectionLost = 1;
-  AppState.LevelFresh = 0;
-  AppState.NextReconnectTime = (int)(PlatTickCount() + ReconnectInterval);
-  ShowConnectionLost();
+  AppState.ConnectionLost = true;
+  AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
+  ForgetBoardData();
+  if (AppState.ShowLoss) AppState.ShowLoss();
 }
 
 // A connect that may take long (a board powered off, a route that drops
@@ -80,11 +93,11 @@ static PlatSocket ConnectBounded() {
 bool Reconnect() {
   PlatSocket s = ConnectBounded();
   if (s == NoSocket) {
-    AppState.NextReconnectTime = (int)(PlatTickCount() + ReconnectInterval);
+    AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
     return false;
   }
   AppState.BoardConnection = s;
-  AppState.ConnectionLost = 0;
+  AppState.ConnectionLost = false;
   // A board that only lost the connection still holds its outputs: what
   // was meant to end a pulse or a measurement goes out before anything else.
   for (int n = 1; n <= 8; n++) {
@@ -170,7 +183,7 @@ bool SwitchExchange(const Text& keyword) {
   if (keyword.size() == 11 && keyword.compare(0, 8, "setport ") == 0 &&
       keyword.compare(9, 2, ".0") == 0) {
     int n = keyword[8] - '0';
-    if (n >= 1 && n <= 8) AppState.OffOwed[n] = 0;
+    if (n >= 1 && n <= 8) AppState.OffOwed[n] = false;
   }
   return true;
 }

@@ -1,12 +1,12 @@
 #include "control/measurement.h"
 
-#include <cmath>
 #include <string>
 
-#include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/board_view.h"
+#include "ui/click.h"
 #include "ui/control_numbers.h"
 
 // 0.21 itself is the double just below 0.21000000000000002; the threshold
@@ -27,18 +27,20 @@ static void CycleCommand(const char* keyword) {
   SwitchExchange(keyword);
   PlaySwitchSound();
   PollBoard();
+  ShowBoard();
 }
 
 // The end of a measurement: the sensor's power off. When it cannot reach
 // the board, it goes out first on the next connection.
 static void SensorOff() {
   if (!BoardConnected()) {
-    AppState.OffOwed[3] = 1;
+    AppState.OffOwed[3] = true;
     return;
   }
-  if (!SwitchExchange("setport 3.0")) AppState.OffOwed[3] = 1;
+  if (!SwitchExchange("setport 3.0")) AppState.OffOwed[3] = true;
   PlaySwitchSound();
   PollBoard();
+  ShowBoard();
 }
 
 // The outputs follow only a level the board has just sent: without a reply
@@ -46,13 +48,12 @@ static void SensorOff() {
 // evaluation leaves outputs 4 and 5 alone.
 void EvaluateLevel() {
   PollBoard();
+  ShowBoard();
   if (!AppState.LevelFresh) return;
 
-  PlatSetBarColour(ProgressLevel, AppState.ColourBlue);
-  PlatSetValue(ProgressLevel,
-               (int)std::lround(AppState.LevelVoltage * 100 * 3.6));
+  ShowLevelBar();
 
-  if (AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled == 1)
+  if (AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled)
     CycleCommand("setport 5.1");
   else
     CycleCommand("setport 5.0");
@@ -60,7 +61,7 @@ void EvaluateLevel() {
   // The Minimum decision takes the level of the query that followed the
   // Maximum command.
   if (!AppState.LevelFresh) return;
-  if (AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled == 1)
+  if (AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled)
     CycleCommand("setport 4.1");
   else
     CycleCommand("setport 4.0");
@@ -70,11 +71,11 @@ void MeasurementCycle() {
   AppState.CycleCounter++;
 
   if (AppState.CycleCounter > AppState.CyclePeriod &&
-      AppState.MeasurementEnabled == 1)
+      AppState.MeasurementEnabled)
     CycleCommand("setport 3.1");
 
   if (AppState.CycleCounter > AppState.CyclePeriod + 2 &&
-      AppState.MeasurementEnabled == 1)
+      AppState.MeasurementEnabled)
     EvaluateLevel();
 
   // The end of the cycle runs whether or not the measurement is released,
@@ -94,7 +95,7 @@ void ShowLevelPercent() {
 }
 
 void ReadCyclePeriod() {
-  if (AppState.MeasurementEnabled != 0) return;
+  if (AppState.MeasurementEnabled) return;
   AppState.CyclePeriod = PlatGetValue(TrackbarCycle);
   PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
 }

@@ -3,10 +3,11 @@
 #include <string>
 
 #include "app/read_number.h"
-#include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/board_view.h"
+#include "ui/click.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 
@@ -40,7 +41,7 @@ static bool IsPulseOutput(int output) {
 // "setport n.1" or "setport n.0", sent with its reply taken into
 // CommandBuffer; the reply is not looked at. False when it did not
 // complete (no connection, or lost meanwhile).
-static bool SetPort(int output, int on) {
+static bool SetPort(int output, bool on) {
   return SwitchExchange("setport " + std::to_string(output) +
                         (on ? ".1" : ".0"));
 }
@@ -65,11 +66,13 @@ void ReadSwitchDelay(int output) {
 
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
-  // Output 8 pulses only behind a fresh tick of the safety lock. A click
-  // made while its last pulse ran is taken after that pulse, when the lock
-  // is off again: it does nothing, as a click on the locked button would.
-  if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   int button = PulseButton(output);
+  // A click on a greyed pulse button does nothing: the button is greyed
+  // while its pulse runs and until the clicks made meanwhile are taken,
+  // and button 81 whenever the safety lock is not ticked.
+  if (!PlatIsEnabled(button)) return;
+  // Output 8 pulses only behind a fresh tick of the safety lock.
+  if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   if (!BoardConnected()) {
     NotSwitched(output);
     return;
@@ -77,31 +80,35 @@ void PulseOutput(int output) {
 
   ReadSwitchDelay(output);
   // Once "on" may have reached the board, its "off" is owed until it has.
-  AppState.OffOwed[output] = 1;
-  bool on = SetPort(output, 1);
+  AppState.OffOwed[output] = true;
+  bool on = SetPort(output, true);
   PlaySwitchSound();
   PlatEnable(button, false);
   if (on) AppState.OutputStateText[output] = AppState.ClosedText;
   PollBoard();
+  ShowBoard();
 
   // The whole program waits here; ReadSwitchDelay has kept the delay
   // within 1..10000 ms.
   if (on) PlatSleep(AppState.SwitchDelay[output]);
 
   // Without a connection the "off" goes out first on the next one.
-  bool off = SetPort(output, 0);
+  bool off = SetPort(output, false);
   PlaySwitchSound();
-  PlatEnable(button, true);
+  // The button stays greyed: clicks made while the pulse ran are waiting
+  // to be taken, and they must find it so.
+  AppState.PulseButtonHeld[output] = true;
   if (off) AppState.OutputStateText[output] = AppState.OpenText;
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
   PollBoard();
+  ShowBoard();
   if (!off)
     ShowNoConnection("Ausgang " + std::to_string(output) +
                      " wird ausgeschaltet, sobald die Verbindung steht.");
 }
 
-void SwitchOutput(int output, int on) {
+void SwitchOutput(int output, bool on) {
   if (output != 6 && output != 7) return;
   if (!BoardConnected()) {
     NotSwitched(output);
@@ -113,29 +120,44 @@ void SwitchOutput(int output, int on) {
     AppState.OutputStateText[output] =
         on ? AppState.ClosedText : AppState.OpenText;
   PollBoard();
+  ShowBoard();
   if (!done) NotSwitched(output);
 }
 
-void SwitchFunction(int output, int on) {
-  int flag = on ? 1 : 0;
+void SwitchFunction(int output, bool on) {
   switch (output) {
     case 3:
-      AppState.MeasurementEnabled = flag;
+      AppState.MeasurementEnabled = on;
       break;
     case 4:
-      AppState.MinimumEnabled = flag;
+      AppState.MinimumEnabled = on;
       break;
     case 5:
-      AppState.MaximumEnabled = flag;
+      AppState.MaximumEnabled = on;
       break;
     default:
       return;
   }
   PollBoard();
+  ShowBoard();
 }
 
 void SafetyLockClicked() { PlaySwitchSound(); }
 
+bool PulseButtonsHeld() {
+  return AppState.PulseButtonHeld[1] || AppState.PulseButtonHeld[2] ||
+         AppState.PulseButtonHeld[8];
+}
+
+void ReleasePulseButtons() {
+  for (int output : {1, 2}) {
+    if (AppState.PulseButtonHeld[output]) PlatEnable(PulseButton(output), true);
+    AppState.PulseButtonHeld[output] = false;
+  }
+  AppState.PulseButtonHeld[8] = false;  // ApplySafetyLock frees button 81
+}
+
 void ApplySafetyLock() {
-  PlatEnable(ButtonPulse8, PlatIsChecked(CheckSafetyLock));
+  PlatEnable(ButtonPulse8,
+             PlatIsChecked(CheckSafetyLock) && !AppState.PulseButtonHeld[8]);
 }

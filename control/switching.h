@@ -9,11 +9,18 @@
 void ReadSwitchDelay(int output);
 // Switches output n (1, 2 or 8) on for its delay, then off.
 void PulseOutput(int output);
-// Switches output n (6 or 7) on (on = 1) or off (on = 0).
-void SwitchOutput(int output, int on);
-// Releases (on = 1) or locks (on = 0) the function of output 3, 4 or 5.
-void SwitchFunction(int output, int on);
+// Switches output n (6 or 7) on or off.
+void SwitchOutput(int output, bool on);
+// Releases (on) or locks (not on) the function of output 3, 4 or 5.
+void SwitchFunction(int output, bool on);
+// After a pulse its button stays greyed (PulseButtonHeld) while clicks
+// made during the pulse wait to be taken: true while any does.
+bool PulseButtonsHeld();
+// Every click made during the pulses has been taken (an event wait found
+// nothing): the held pulse buttons are usable again.
+void ReleasePulseButtons();
 // Check box 110 was clicked.
 void SafetyLockClicked();
-// Button 81 (output 8) is usable only while check box 110 is ticked.
+// Button 81 (output 8) is usable only while check box 110 is ticked and
+// no click made during its last pulse waits.
 void ApplySafetyLock();

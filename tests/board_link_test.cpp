@@ -203,7 +203,7 @@ TEST_F(BoardLink, AReplyBrokenOffIsALostConnection) {
   SendCommand("GETADC 1");
   EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100), 0);
   EXPECT_FALSE(BoardConnected());
-  EXPECT_EQ(AppState.ConnectionLost, 1);
+  EXPECT_TRUE(AppState.ConnectionLost);
   // A reply that fills the receive is whole without a line feed.
   Sim.ClearReplies();
   ASSERT_TRUE(Reconnect());

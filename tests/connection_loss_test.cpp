@@ -110,7 +110,7 @@ class Loss : public BoardTest {
 
   // The board's values shown again, from the new connection.
   static bool Current(const char* analog2 = "0,97") {
-    return Shown(LabelAnalogValue1 + 1) == analog2 &&
+    return Shown(AnalogValueLabel(2)) == analog2 &&
            AppState.BoardIpText == "10.0.0.7\r\n" &&
            Shown(LabelPingCountdown).rfind("Ping war ", 0) == 0;
   }
@@ -160,7 +160,8 @@ TEST_F(Loss, ClosedResetSilentOrNotListeningIsShownAndReconnected) {
     Record([&](const kvxsim::CommandRecord&) {});
     enum { Warm, Failing, Lost, Back } phase = Warm;
     uint32_t lostAt = 0, backAt = 0;
-    int failed = 0, lastAttempt = 0;
+    int failed = 0;
+    TickCount lastAttempt = 0;
     bool quit = false;
     int code = RunProgram(
         [&](int wait) {
@@ -242,7 +243,7 @@ TEST_F(Loss, PulseOffGoesOutFirstOnTheNextConnection) {
           EXPECT_EQ(Shown(RichConsole),
                     std::string(NoConnectionText) +
                         "\rAusgang 6 wurde nicht geschaltet.");
-          EXPECT_EQ(Shown(LabelOutputState1 + 5), "---");
+          EXPECT_EQ(Shown(OutputStateLabel(6)), "---");
           EXPECT_EQ(Shown(LabelOutputState1), "---");
         }
         if (triedWhileLost && !AppState.ConnectionLost && !quit)
@@ -340,8 +341,8 @@ TEST_F(Loss, LateStatusRepliesWithinAndBeyondTheBound) {
             break;
           case Late:
             if (Sim.CommandCount() < lateAt + QueryCommands.size()) break;
-            EXPECT_EQ(Shown(LabelOutputState1 + 5), "GESCHLOSSEN");
-            EXPECT_EQ(Shown(LabelAnalogValue1 + 1), "0,97");
+            EXPECT_EQ(Shown(OutputStateLabel(6)), "GESCHLOSSEN");
+            EXPECT_EQ(Shown(AnalogValueLabel(2)), "0,97");
             EXPECT_FALSE(AppState.ConnectionLost);
             Sim.DelayReplyOnce("GETSTATUS", ReplyStartLimit + 1000);
             phase = Later;
@@ -350,7 +351,7 @@ TEST_F(Loss, LateStatusRepliesWithinAndBeyondTheBound) {
             if (AppState.ConnectionLost) {
               EXPECT_EQ(NotFirstTexts(), "");
             } else if (Sim.ConnectionCount() == 2 && Current()) {
-              EXPECT_EQ(Shown(LabelOutputState1 + 5), "GESCHLOSSEN");
+              EXPECT_EQ(Shown(OutputStateLabel(6)), "GESCHLOSSEN");
               phase = Back;
             }
             break;

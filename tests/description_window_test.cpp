@@ -116,19 +116,24 @@ TEST_F(DescriptionWindowTest, OpensBesideTheMainWindowWithTheDescription) {
 
   EXPECT_EQ(HeadlessCreationOrder(DescriptionWindow),
             (std::vector<int>{99, 95, 96}));
-  const HeadlessControl& box = C(99);
+  const HeadlessControl& box = C(RichDescription);
   EXPECT_EQ(box.Kind, KindRichText);
   EXPECT_TRUE(box.Properties & PropReadOnly);
   EXPECT_EQ(box.TextColour, Blue);
   EXPECT_EQ(box.Content, ShownText());
   EXPECT_EQ((std::vector<int>{box.X, box.Y, box.Width, box.Height}),
             (std::vector<int>{5, 5, 410, 555}));
-  EXPECT_EQ(C(95).Content, "Dieses Fenster schließen");
-  EXPECT_EQ((std::vector<int>{C(95).X, C(95).Y, C(95).Width, C(95).Height}),
-            (std::vector<int>{40, 565, 140, 20}));
-  EXPECT_EQ(C(96).Content, "Brandolin-Homepage");
-  EXPECT_EQ((std::vector<int>{C(96).X, C(96).Y, C(96).Width, C(96).Height}),
-            (std::vector<int>{240, 565, 140, 20}));
+  EXPECT_EQ(C(ButtonCloseDescription).Content, "Dieses Fenster schließen");
+  EXPECT_EQ(
+      (std::vector<int>{
+          C(ButtonCloseDescription).X, C(ButtonCloseDescription).Y,
+          C(ButtonCloseDescription).Width, C(ButtonCloseDescription).Height}),
+      (std::vector<int>{40, 565, 140, 20}));
+  EXPECT_EQ(C(ButtonMakerPage).Content, "Brandolin-Homepage");
+  EXPECT_EQ(
+      (std::vector<int>{C(ButtonMakerPage).X, C(ButtonMakerPage).Y,
+                        C(ButtonMakerPage).Width, C(ButtonMakerPage).Height}),
+      (std::vector<int>{240, 565, 140, 20}));
 }
 
 TEST_F(DescriptionWindowTest, SecondOpeningReplacesItAndCloseButtonClosesIt) {
@@ -140,12 +145,13 @@ TEST_F(DescriptionWindowTest, SecondOpeningReplacesItAndCloseButtonClosesIt) {
   EXPECT_EQ(w->OpenCount, 2);
   EXPECT_EQ(HeadlessCreationOrder(DescriptionWindow),
             (std::vector<int>{99, 95, 96}));
-  EXPECT_EQ(C(99).Content, ShownText());  // not appended to the old text
+  EXPECT_EQ(C(RichDescription).Content,
+            ShownText());  // not appended to the old text
   EXPECT_EQ(HeadlessClickCount(), clicks + 1);
 
   CloseDescriptionWindow();
   EXPECT_FALSE(w->Open);
-  EXPECT_EQ(HeadlessFindControl(99), nullptr);
+  EXPECT_EQ(HeadlessFindControl(RichDescription), nullptr);
   EXPECT_EQ(HeadlessClickCount(), clicks + 2);
   EXPECT_TRUE(HeadlessFindWindow(MainWindow)->Open);
 }
@@ -165,39 +171,24 @@ TEST_F(DescriptionWindowTest, PageButtonAsksTheShellEachTimeAndKeepsTheWindow) {
 // Through the main loop: the picture opens the window, the main window
 // keeps working beside it, 96 asks the shell and 95 closes it.
 TEST_F(BoardTest, DescriptionWindowThroughTheMainLoop) {
-  int step = 0;
   bool openWithMainFont = false;
   bool consoleWorked = false;
-  RunProgram([&](int wait) {
-    switch (step) {
-      case 0:
-        if (wait < 2) return;
-        HeadlessPostClick(ButtonPicture);
-        break;
-      case 1: {
-        const HeadlessControl* box = HeadlessFindControl(99);
-        openWithMainFont = box && box->Font == HeadlessFindControl(92)->Font;
-        HeadlessTypeText(EditConsole, "GETIP");
-        HeadlessPostClick(ButtonConsoleSend);
-        break;
-      }
-      case 2:
-        consoleWorked = HeadlessFindControl(RichConsole)
-                            ->Content.rfind(">GETIP\r192.168.1.50", 0) == 0;
-        HeadlessPostClick(96);
-        break;
-      case 3:
-        HeadlessPostClick(95);
-        break;
-      case 4:
-        HeadlessPostClick(ButtonQuit);
-        break;
-      default:
-        return;
-    }
-    step++;
+  Then([] {});
+  Then([] { HeadlessPostClick(ButtonPicture); });
+  Then([&] {
+    const HeadlessControl* box = HeadlessFindControl(RichDescription);
+    openWithMainFont =
+        box && box->Font == HeadlessFindControl(ButtonConsoleSend)->Font;
+    HeadlessTypeText(EditConsole, "GETIP");
+    HeadlessPostClick(ButtonConsoleSend);
   });
-  EXPECT_EQ(step, 5);
+  Then([&] {
+    consoleWorked = HeadlessFindControl(RichConsole)
+                        ->Content.rfind(">GETIP\r192.168.1.50", 0) == 0;
+    HeadlessPostClick(ButtonMakerPage);
+  });
+  Then([] { HeadlessPostClick(ButtonCloseDescription); });
+  RunSteps();
   EXPECT_TRUE(openWithMainFont);
   EXPECT_TRUE(consoleWorked);
   EXPECT_EQ(HeadlessOpenedAddresses().size(), 1u);

@@ -25,10 +25,10 @@ TEST_F(MainLoop, EntryRunsTheFirstQueryWithTheFunctionsStillOff) {
     if (wait == 1) {
       checkedFirst = true;
       EXPECT_EQ(Sim.CommandCount(), 14u);
-      EXPECT_EQ(C(20).Content, "keine Messung");
-      EXPECT_EQ(C(20).TextColour, Blue);
-      EXPECT_EQ(C(21).Content, "gesperrt");
-      EXPECT_EQ(C(22).Content, "gesperrt");
+      EXPECT_EQ(C(OutputStateLabel(3)).Content, "keine Messung");
+      EXPECT_EQ(C(OutputStateLabel(3)).TextColour, Blue);
+      EXPECT_EQ(C(OutputStateLabel(4)).Content, "gesperrt");
+      EXPECT_EQ(C(OutputStateLabel(5)).Content, "gesperrt");
       for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
         EXPECT_TRUE(C(on).Enabled) << on;
       for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
@@ -41,10 +41,10 @@ TEST_F(MainLoop, EntryRunsTheFirstQueryWithTheFunctionsStillOff) {
     }
     if (!checkedSecond && Sim.CommandCount() >= 28) {
       checkedSecond = true;
-      EXPECT_EQ(C(20).Content, "Messung in 360 Sek");
-      EXPECT_EQ(C(20).TextColour, Red);
-      EXPECT_EQ(C(21).Content, "Freigegeben");
-      EXPECT_EQ(C(22).TextColour, Red);
+      EXPECT_EQ(C(OutputStateLabel(3)).Content, "Messung in 360 Sek");
+      EXPECT_EQ(C(OutputStateLabel(3)).TextColour, Red);
+      EXPECT_EQ(C(OutputStateLabel(4)).Content, "Freigegeben");
+      EXPECT_EQ(C(OutputStateLabel(5)).TextColour, Red);
       for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
         EXPECT_FALSE(C(on).Enabled) << on;
       for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
@@ -142,37 +142,44 @@ TEST_F(MainLoop, TickCountWrapIsHarmless) {
   }
 }
 
+// Each other event ends its wait, and a whole pass follows it (label 36 is
+// written afresh) before the next wait; it sends nothing and ends nothing.
 TEST_F(MainLoop, OtherEventsRunAPassOfTheirOwn) {
-  int passesWithOther = 0;
+  int passesAfterOther = 0;
+  uint64_t commands = 0;
   RunProgram([&](int wait) {
+    if (wait == 1) commands = Sim.CommandCount();
+    if (wait > 1) {
+      EXPECT_EQ(AppState.LastEvent, EventOther) << wait;
+      if (C(LabelPingCountdown).Content != "-") passesAfterOther++;
+    }
     if (wait < 5) {
+      PlatSetText(LabelPingCountdown, "-");
       HeadlessPostOther();
-      passesWithOther++;
     } else {
+      EXPECT_EQ(Sim.CommandCount(), commands);
       HeadlessPostClick(LabelBoardData);  // a label raises nothing useful
       HeadlessPostClick(ButtonQuit);
     }
   });
-  EXPECT_EQ(passesWithOther, 4);
+  EXPECT_EQ(passesAfterOther, 4);
   EXPECT_EQ(HeadlessMessageBoxes().size(), 0u);
 }
 
 TEST_F(MainLoop, CloseRequestForTheDescriptionWindowClosesOnlyThatWindow) {
   bool stillRunning = false;
-  int code = RunProgram([&](int wait) {
-    if (wait == 2) HeadlessPostClick(ButtonPicture);
-    if (wait == 3) {
-      ASSERT_NE(HeadlessFindWindow(1), nullptr);
-      EXPECT_TRUE(HeadlessFindWindow(1)->Open);
-      HeadlessPostClose(1);
-    }
-    if (wait == 4) {
-      EXPECT_FALSE(HeadlessFindWindow(1)->Open);
-      stillRunning = HeadlessFindWindow(0)->Open;
-      HeadlessPostClick(ButtonQuit);
-    }
+  Then([] {});
+  Then([] { HeadlessPostClick(ButtonPicture); });
+  Then([] {
+    ASSERT_NE(HeadlessFindWindow(DescriptionWindow), nullptr);
+    EXPECT_TRUE(HeadlessFindWindow(DescriptionWindow)->Open);
+    HeadlessPostClose(DescriptionWindow);
   });
-  EXPECT_EQ(code, 0);
+  Then([&] {
+    EXPECT_FALSE(HeadlessFindWindow(DescriptionWindow)->Open);
+    stillRunning = HeadlessFindWindow(MainWindow)->Open;
+  });
+  RunSteps();
   EXPECT_TRUE(stillRunning);
 }
 

@@ -315,9 +315,9 @@ TEST_F(MainWindowTest, TextsRangesAndTooltipsFollowTheStateAtBuildTime) {
             "Schaltverz\xF6gerung f\xFCr Schalter 'Pumpe'. G\xFCltige "
             "Eingabewerte = 5...500");
   EXPECT_EQ(ContentOf(83), "250");
-  EXPECT_EQ(HeadlessFindControl(83)->Min, 5);
-  EXPECT_EQ(HeadlessFindControl(83)->Max, 500);
-  EXPECT_EQ(HeadlessFindControl(91)->Max, 3000);
+  EXPECT_EQ(HeadlessFindControl(SpinDelay1)->Min, 5);
+  EXPECT_EQ(HeadlessFindControl(SpinDelay1)->Max, 500);
+  EXPECT_EQ(HeadlessFindControl(SpinDelay8)->Max, 3000);
   EXPECT_EQ(TooltipOf(91),
             "Schaltverz\xF6gerung f\xFCr Schalter 'Alarm'. G\xFCltige "
             "Eingabewerte = 1...3000");
@@ -325,7 +325,7 @@ TEST_F(MainWindowTest, TextsRangesAndTooltipsFollowTheStateAtBuildTime) {
             "Sicherheitslock: Schalter zur Aktivierung des EIN/AUS-Schalters "
             "f\xFCr 'Alarm'");
 
-  EXPECT_EQ(HeadlessFindControl(101)->Max, 20);
+  EXPECT_EQ(HeadlessFindControl(TrackbarRefresh)->Max, 20);
   EXPECT_EQ(TooltipOf(101),
             "Abfrageintervall der Messdaten. Von 1...20 Sekunden einstellbar");
   EXPECT_EQ(ContentOf(33), "20");

@@ -13,26 +13,17 @@ namespace {
 
 using Commands = std::vector<std::string>;
 
-// The board link and the main window, with the click loaded and the three
-// functions released as after start-up; the procedures are called directly.
-class Measurement : public BoardTest {
+class Measurement : public HandlerTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    ConnectOnly();
-    ASSERT_TRUE(BuildMainWindow());
-    ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
-    AppState.SoundLoaded = 1;
-    AppState.MeasurementEnabled = AppState.MinimumEnabled =
-        AppState.MaximumEnabled = 1;
-  }
-  // Runs `ticks` ticks of timer 123 and returns the commands they sent.
+  // Runs `ticks` ticks of timer 123 and returns the commands they sent,
+  // once the board has every one of them (one send call each).
   Commands Ticks(int ticks) {
     Sim.ClearLog();
+    int sends = HeadlessSendCount();
     for (int i = 0; i < ticks; i++) {
       MeasurementCycle();
     }
-    ExpectCommands(Sim.CommandCount());
+    ExpectCommands((uint64_t)(HeadlessSendCount() - sends));
     return CommandTexts();
   }
   Commands Evaluate() {
@@ -165,6 +156,19 @@ TEST_F(Measurement, BarIsBlueAndShowsTheLevelTimes360) {
   }
 }
 
+// A hostile analog reply gives a level far beyond the bar (or no finite
+// one at all): the bar shows it full, not empty.
+TEST_F(Measurement, BarIsFullForALevelBeyondItsRange) {
+  const std::pair<const char*, int> cases[] = {
+      {"1e400", 400}, {"99999999999", 400}, {"-99999999999", 0}, {"-1e400", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    Sim.SetReply("GETADC 1", std::string(c.first) + "\r\n");
+    Evaluate();
+    EXPECT_EQ(C(ProgressLevel).Value, c.second);
+  }
+}
+
 TEST_F(Measurement, TopMarkFollowsTheLevelAndKeepsItAtTheBoundaries) {
   const std::pair<double, const char*> steps[] = {
       {1.05, " 100%"}, {1.08, " 100%"}, {1.16, " 100%"}, {1.18, " 100%"},
@@ -244,29 +248,25 @@ TEST_F(MeasurementRun, SwitchingOnPastPeriodPlusTwoEvaluatesAtTheNextTick) {
 }
 
 TEST_F(MeasurementRun, PeriodFollowsTheTrackbarOnlyWhileTheMeasurementIsOff) {
-  RunProgram([&](int wait) {
-    switch (wait) {
-      case 2:
-        HeadlessMoveTrackbar(TrackbarCycle, 50);
-        break;
-      case 4:
-        EXPECT_EQ(AppState.CyclePeriod, 360);
-        EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
-        HeadlessPostClick(ButtonMeasurementOff);
-        break;
-      case 6:
-        EXPECT_EQ(AppState.CyclePeriod, 50);
-        EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
-        HeadlessPostClick(ButtonMeasurementOn);
-        break;
-      case 7:
-        HeadlessMoveTrackbar(TrackbarCycle, 70);
-        break;
-      case 9:
-        EXPECT_EQ(AppState.CyclePeriod, 50);
-        EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
-        HeadlessPostClick(ButtonQuit);
-        break;
-    }
+  Then([] {});
+  Then([&] { HeadlessMoveTrackbar(TrackbarCycle, 50); });
+  Then([] {});
+  Then([&] {
+    EXPECT_EQ(AppState.CyclePeriod, 360);
+    EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
+    HeadlessPostClick(ButtonMeasurementOff);
   });
+  Then([] {});
+  Then([&] {
+    EXPECT_EQ(AppState.CyclePeriod, 50);
+    EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
+    HeadlessPostClick(ButtonMeasurementOn);
+  });
+  Then([&] { HeadlessMoveTrackbar(TrackbarCycle, 70); });
+  Then([] {});
+  Then([&] {
+    EXPECT_EQ(AppState.CyclePeriod, 50);
+    EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
+  });
+  RunSteps();
 }

@@ -52,49 +52,8 @@ int OpenFiles() {
   return n;
 }
 
-// The program run as a list of steps, one at each wait of the main loop
-// (so each step sees what the one before it caused); QUIT after the last.
 class OperatorInput : public BoardTest {
  protected:
-  std::vector<std::function<void()>> Steps;
-
-  void Then(std::function<void()> step) { Steps.push_back(std::move(step)); }
-
-  // A step that takes as many passes as `done` needs to come true, at
-  // most `passes`.
-  void ThenWithin(int passes, std::function<bool()> done,
-                  std::function<std::string()> otherwise) {
-    auto left = std::make_shared<int>(passes);
-    Steps.push_back([this, left, done, otherwise] {
-      if (done()) return;
-      if (--*left > 0) {
-        Steps.insert(Steps.begin() + (long)next_, Steps[next_ - 1]);
-        return;
-      }
-      ADD_FAILURE() << otherwise();
-    });
-  }
-
-  void RunSteps(int waitLimit = 20000) {
-    next_ = 0;
-    bool quit = false;
-    int code = RunProgram(
-        [&](int) {
-          if (next_ < Steps.size()) {
-            std::function<void()> step = Steps[next_++];
-            step();
-          } else if (!quit) {
-            quit = HeadlessPostClick(ButtonQuit);
-          }
-        },
-        waitLimit);
-    EXPECT_EQ(code, 0);
-    EXPECT_TRUE(quit) << "the run ended before its last step";
-    EXPECT_TRUE(HeadlessMessageBoxes().empty());
-  }
-
-  size_t next_ = 0;
-
   // Bytes the board has received since `from`; waits (bounded) until they
   // end in a complete board query, the last thing every action sends.
   std::string WireSince(size_t from) {
@@ -200,8 +159,12 @@ TEST_F(OperatorInput, DelayFieldsTakeAnyTextAndPulseWithinTheLimits) {
           EXPECT_EQ(C(f.field).Content, c.typed);  // kept as typed
         }
         EXPECT_FALSE(Sim.Output(f.output));
-        EXPECT_TRUE(C(f.button).Enabled || f.output == 8);
+        // Greyed until the main loop has taken the clicks made meanwhile.
+        EXPECT_FALSE(C(f.button).Enabled);
       });
+      ThenWithin(
+          5, [f] { return C(f.button).Enabled || f.output == 8; },
+          [trace] { return trace + ": the pulse button stays greyed"; });
     }
   }
   RunSteps();
@@ -349,15 +312,13 @@ TEST_F(OperatorInput, ClicksPostedAtOnceAreEachHandledOnceInOrder) {
   });
   Then([&] {
     std::vector<std::string> expected;
-    for (int i = 0; i < 5; i++) {
-      expected.push_back("setport 1.1");
-      expected.push_back("setport 1.0");
-    }
+    // The clicks after the first on a pulse button were made while its
+    // pulse ran: they met a greyed button and did nothing.
+    expected.push_back("setport 1.1");
+    expected.push_back("setport 1.0");
     for (int i = 0; i < 3; i++) expected.push_back("setport 7.1");
-    for (int i = 0; i < 4; i++) {
-      expected.push_back("setport 2.1");
-      expected.push_back("setport 2.0");
-    }
+    expected.push_back("setport 2.1");
+    expected.push_back("setport 2.0");
     for (int i = 0; i < 7; i++) expected.push_back("GETSTATUS");
     std::vector<kvxsim::CommandRecord> log = Sim.Commands();
     std::vector<std::string> caused;
@@ -372,22 +333,48 @@ TEST_F(OperatorInput, ClicksPostedAtOnceAreEachHandledOnceInOrder) {
       if (t == "setport 1.0") off.push_back(log[i].time);
     }
     EXPECT_EQ(caused, expected);
-    // The pulses follow each other and never overlap: each lasts its
-    // delay, and the next begins only after the last one ended.
-    ASSERT_EQ(on.size(), 5u);
-    ASSERT_EQ(off.size(), 5u);
-    for (size_t i = 0; i < on.size(); i++) {
-      EXPECT_EQ(off[i] - on[i], 300u);
-      if (i > 0) {
-        EXPECT_GE(on[i], off[i - 1]);
-      }
-    }
+    // The pulse lasts its delay.
+    ASSERT_EQ(on.size(), 1u);
+    ASSERT_EQ(off.size(), 1u);
+    EXPECT_EQ(off[0] - on[0], 300u);
     std::vector<int> sleeps = HeadlessSleeps();
-    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 300), 5);
-    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 40), 4);
+    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 300), 1);
+    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 40), 1);
     EXPECT_FALSE(Sim.Output(1));
     EXPECT_FALSE(Sim.Output(2));
     EXPECT_TRUE(Sim.Output(7));
+  });
+  RunSteps();
+}
+
+// Clicks on a pulse button made while its pulse runs meet a greyed button:
+// they do nothing, also once the pulse is over. A click after that pulses
+// again.
+TEST_F(OperatorInput, ClicksOnAGreyedPulseButtonDoNothing) {
+  size_t before = 0;
+  Then([&] {
+    before = Sim.CommandCount();
+    for (int i = 0; i < 4; i++) EXPECT_TRUE(HeadlessPostClick(ButtonPulse1));
+    for (int i = 0; i < 3; i++) EXPECT_TRUE(HeadlessPostClick(ButtonPulse2));
+  });
+  ThenWithin(
+      20, [] { return C(ButtonPulse1).Enabled && C(ButtonPulse2).Enabled; },
+      [] { return "the pulse buttons stay greyed"; });
+  Then([&] {
+    EXPECT_EQ(OnlySetports(CommandTexts()).size(), 4u);
+    EXPECT_TRUE(HeadlessPostClick(ButtonPulse1));
+  });
+  ThenWithin(
+      20, [] { return C(ButtonPulse1).Enabled; },
+      [] { return "button 74 stays greyed"; });
+  Then([&] {
+    std::vector<std::string> setports;
+    std::vector<kvxsim::CommandRecord> log = Sim.Commands();
+    for (size_t i = before; i < log.size(); i++)
+      if (log[i].text.rfind("setport", 0) == 0) setports.push_back(log[i].text);
+    EXPECT_EQ(setports, std::vector<std::string>(
+                            {"setport 1.1", "setport 1.0", "setport 2.1",
+                             "setport 2.0", "setport 1.1", "setport 1.0"}));
   });
   RunSteps();
 }

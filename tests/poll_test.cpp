@@ -3,7 +3,9 @@
 #include "board/poll.h"
 
 #include "board/connection.h"
+#include "board/query_table.h"
 #include "tests/program_fixture.h"
+#include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -25,6 +27,7 @@ class Poll : public BoardTest {
   void PollOnce() {
     Sim.ClearLog();
     PollBoard();
+    ShowBoard();
   }
 };
 
@@ -228,7 +231,7 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   AppState.MinimumEnabled = 1;
   PollOnce();
   ASSERT_EQ(C(ButtonMinimumOff).Content, "Ausgelöst");
-  ASSERT_EQ(C(LabelAnalogValue1 + 2).Content, "2,50");
+  ASSERT_EQ(C(AnalogValueLabel(3)).Content, "2,50");
   HeadlessSetClock(20000);
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
@@ -246,9 +249,9 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   EXPECT_EQ(C(LabelPingCountdown).Content,
             "Keine Verbindung / Neuer Versuch in 5 s");
   // The function labels keep the operator's settings.
-  EXPECT_EQ(C(LabelOutputState1 + 2).Content.rfind("Messung in", 0), 0u);
-  EXPECT_EQ(C(LabelOutputState1 + 3).Content, "Freigegeben");
-  EXPECT_EQ(C(LabelOutputState1 + 4).Content, "gesperrt");
+  EXPECT_EQ(C(OutputStateLabel(3)).Content.rfind("Messung in", 0), 0u);
+  EXPECT_EQ(C(OutputStateLabel(4)).Content, "Freigegeben");
+  EXPECT_EQ(C(OutputStateLabel(5)).Content, "gesperrt");
   // A query without a connection sends nothing and changes nothing.
   PollOnce();
   EXPECT_EQ(C(LabelBoardData).Content, BoardDataTemplate);

@@ -4,8 +4,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "app/startup.h"
 #include "board/connection.h"
+#include "board/query_table.h"
+#include "ui/main_window.h"
 
 void BoardTest::SetUp() {
   HeadlessReset();
@@ -30,6 +34,37 @@ int BoardTest::RunProgram(const std::function<void(int wait)>& atWait,
   return ProgramMain();
 }
 
+void BoardTest::ThenWithin(int passes, std::function<bool()> done,
+                           std::function<std::string()> otherwise) {
+  auto left = std::make_shared<int>(passes);
+  Steps.push_back([this, left, done, otherwise] {
+    if (done()) return;
+    if (--*left > 0) {
+      Steps.insert(Steps.begin() + (long)next_, Steps[next_ - 1]);
+      return;
+    }
+    ADD_FAILURE() << otherwise();
+  });
+}
+
+void BoardTest::RunSteps(int waitLimit) {
+  next_ = 0;
+  bool quit = false;
+  int code = RunProgram(
+      [&](int) {
+        if (next_ < Steps.size()) {
+          std::function<void()> step = Steps[next_++];
+          step();
+        } else if (!quit) {
+          quit = HeadlessPostClick(ButtonQuit);
+        }
+      },
+      waitLimit);
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(quit) << "the run ended before its last step";
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+}
+
 void BoardTest::ConnectOnly() {
   ZeroAppState();
   InitDefaults();
@@ -39,6 +74,16 @@ void BoardTest::ConnectOnly() {
   ASSERT_NE(AppState.BoardConnection, NoSocket);
   linkOnly_ = true;
   ASSERT_TRUE(Sim.WaitForConnection(1, 5000));
+}
+
+void HandlerTest::SetUp() {
+  BoardTest::SetUp();
+  ConnectOnly();
+  ASSERT_TRUE(BuildMainWindow());
+  ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
+  AppState.SoundLoaded = 1;
+  AppState.MeasurementEnabled = AppState.MinimumEnabled =
+      AppState.MaximumEnabled = 1;
 }
 
 std::string BoardTest::ReceivedBytes() {
@@ -72,10 +117,13 @@ int UnusedPort() {
   return ntohs(a.sin_port);
 }
 
-const std::vector<std::string> QueryCommands = {
-    "Help",      "Version",   "Getip",     "Getgw",    "Getmask",
-    "Getstatus", "GETADC 1",  "GETADC 2",  "GETADC 3", "GETADC 4",
-    "GETPORT 1", "GETPORT 2", "GETPORT 3", "GETPORT 4"};
+static std::vector<std::string> QueryKeywords() {
+  std::vector<std::string> all;
+  for (const QueryExchange& e : BoardQuery) all.push_back(e.Keyword);
+  return all;
+}
+
+const std::vector<std::string> QueryCommands = QueryKeywords();
 
 const HeadlessControl& C(int number) {
   static const HeadlessControl none{};

@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "ui/control_numbers.h"
 
 class BoardTest : public ::testing::Test {
  protected:
@@ -26,6 +27,19 @@ class BoardTest : public ::testing::Test {
   int RunProgram(const std::function<void(int wait)>& atWait,
                  int waitLimit = 20000);
 
+  // The program run as a list of steps, one at each wait of the main loop
+  // (so each step sees what the one before it caused), QUIT after the
+  // last: the one way a test scripts a run step by step. RunProgram with a
+  // hook of its own is for runs that watch a condition at every wait.
+  void Then(std::function<void()> step) { Steps.push_back(std::move(step)); }
+  // A step that takes as many passes as `done` needs to come true, at
+  // most `passes`; `otherwise` says what failed.
+  void ThenWithin(int passes, std::function<bool()> done,
+                  std::function<std::string()> otherwise);
+  // Runs the program through the steps; expects exit code 0, the QUIT
+  // posted and no message box.
+  void RunSteps(int waitLimit = 20000);
+
   // Only the board link: defaults in place, networking started and the
   // connection open, no window. Released again by TearDown.
   void ConnectOnly();
@@ -38,7 +52,17 @@ class BoardTest : public ::testing::Test {
   void ExpectCommands(uint64_t count);
 
  private:
+  std::vector<std::function<void()>> Steps;
+  size_t next_ = 0;
   bool linkOnly_ = false;
+};
+
+// The board link and the main window, with the click loaded and the three
+// well functions released as after start-up: the handlers are called
+// directly, without the main loop.
+class HandlerTest : public BoardTest {
+ protected:
+  void SetUp() override;
 };
 
 // A loopback port on which nothing listens.
@@ -50,6 +74,16 @@ constexpr uint32_t Blue = 0x00FF0000;
 
 // The fourteen commands of one board query, in their order.
 extern const std::vector<std::string> QueryCommands;
+
+// The status label of output n (1..8), the value label of analog input n
+// and the state label of digital input n (1..4).
+inline int OutputStateLabel(int output) {
+  return LabelOutputState1 + output - 1;
+}
+inline int AnalogValueLabel(int input) { return LabelAnalogValue1 + input - 1; }
+inline int DigitalStateLabel(int input) {
+  return LabelDigitalState1 + input - 1;
+}
 
 // Control `number` of an open window; an empty record when there is none.
 const HeadlessControl& C(int number);

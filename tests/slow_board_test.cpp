@@ -63,20 +63,20 @@ class SlowBoard : public BoardTest {
         wrong += std::to_string(number) + " shows '" + Shown(number) + "'; ";
     };
     expect(LabelOutputState1, "GESCHLOSSEN");
-    expect(LabelOutputState1 + 1, "OFFEN");
-    expect(LabelOutputState1 + 5, "GESCHLOSSEN");
-    expect(LabelOutputState1 + 6, "OFFEN");
-    expect(LabelOutputState1 + 7, "OFFEN");
+    expect(OutputStateLabel(2), "OFFEN");
+    expect(OutputStateLabel(6), "GESCHLOSSEN");
+    expect(OutputStateLabel(7), "OFFEN");
+    expect(OutputStateLabel(8), "OFFEN");
     std::string level = Shown(LabelAnalogValue1);
     if (level != "0,00" && level != "2,93" && level != "0,09")
       wrong += "level shows '" + level + "'; ";
-    expect(LabelAnalogValue1 + 1, "0,97");
-    expect(LabelAnalogValue1 + 2, "1,46");
-    expect(LabelAnalogValue1 + 3, "1,95");
+    expect(AnalogValueLabel(2), "0,97");
+    expect(AnalogValueLabel(3), "1,46");
+    expect(AnalogValueLabel(4), "1,95");
     expect(LabelDigitalState1, "OFFEN");
-    expect(LabelDigitalState1 + 1, "GESCHLOSSEN");
-    expect(LabelDigitalState1 + 2, "OFFEN");
-    expect(LabelDigitalState1 + 3, "GESCHLOSSEN");
+    expect(DigitalStateLabel(2), "GESCHLOSSEN");
+    expect(DigitalStateLabel(3), "OFFEN");
+    expect(DigitalStateLabel(4), "GESCHLOSSEN");
     expect(LabelBoardData,
            "Daten aus dem Board:\r\rFirmware:\ruC: ATmega32\r\nVer: "
            "1.5\r\nNIC: ENC28J60\r\n\rEinstellungen:\rBoard-IP: "

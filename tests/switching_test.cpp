@@ -26,16 +26,7 @@ uint32_t TimeOf(kvxsim::Simulator& sim, const std::string& text) {
   return 0;
 }
 
-class Switching : public BoardTest {
- protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    ConnectOnly();
-    ASSERT_TRUE(BuildMainWindow());
-    ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
-    AppState.SoundLoaded = 1;
-  }
-};
+using Switching = HandlerTest;
 
 }  // namespace
 
@@ -96,26 +87,32 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
               (uint32_t)c.second);
     EXPECT_EQ(HeadlessClickCount() - clicks, 2);
     EXPECT_FALSE(Sim.Output(1));
-    EXPECT_TRUE(C(ButtonPulse1).Enabled);
     EXPECT_EQ(AppState.OutputStateText[1], AppState.OpenText);
+    // Greyed until the main loop has taken the clicks made meanwhile.
+    EXPECT_FALSE(C(ButtonPulse1).Enabled);
+    ReleasePulseButtons();
+    EXPECT_TRUE(C(ButtonPulse1).Enabled);
   }
 }
 
 TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
   struct Case {
     int output;
-    int* flag;
+    bool* flag;
     int label;
     const char* onText;
     const char* offText;
   };
   const Case cases[] = {
-      {3, &AppState.MeasurementEnabled, 20, nullptr, "keine Messung"},
-      {4, &AppState.MinimumEnabled, 21, "Freigegeben", "gesperrt"},
-      {5, &AppState.MaximumEnabled, 22, "Freigegeben", "gesperrt"},
+      {3, &AppState.MeasurementEnabled, OutputStateLabel(3), nullptr,
+       "keine Messung"},
+      {4, &AppState.MinimumEnabled, OutputStateLabel(4), "Freigegeben",
+       "gesperrt"},
+      {5, &AppState.MaximumEnabled, OutputStateLabel(5), "Freigegeben",
+       "gesperrt"},
   };
   for (const Case& c : cases) {
-    for (int on : {1, 0}) {
+    for (bool on : {true, false}) {
       SCOPED_TRACE(std::to_string(c.output) + (on ? " on" : " off"));
       Sim.ClearLog();
       int clicks = HeadlessClickCount();
@@ -145,87 +142,76 @@ TEST_F(SwitchingRun, SafetyLockFreesOnePulseOfOutput8) {
     for (const std::string& c : CommandTexts()) n += c == "Help";
     return n;
   };
-  RunProgram([&](int wait) {
-    switch (wait) {
-      case 2:
-        EXPECT_FALSE(C(ButtonPulse8).Enabled);
-        EXPECT_FALSE(HeadlessPostClick(ButtonPulse8));
-        clicks = HeadlessClickCount();
-        queries = helps();
-        EXPECT_TRUE(HeadlessPostClick(CheckSafetyLock));
-        break;
-      case 3:
-        // Ticking plays one click and sends nothing; every automatic query
-        // in between plays its own.
-        EXPECT_TRUE(C(ButtonPulse8).Enabled);
-        EXPECT_TRUE(OnlySetports(CommandTexts()).empty());
-        EXPECT_EQ(HeadlessClickCount() - clicks, 1 + helps() - queries);
-        sleeps = HeadlessSleeps().size();
-        EXPECT_TRUE(HeadlessPostClick(ButtonPulse8));
-        break;
-      case 4:
-        EXPECT_FALSE(C(CheckSafetyLock).Checked);
-        EXPECT_EQ(OnlySetports(CommandTexts()),
-                  Commands({"setport 8.1", "setport 8.0"}));
-        ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
-        EXPECT_EQ(HeadlessSleeps().back(), 100);
-        EXPECT_EQ(TimeOf(Sim, "setport 8.0") - TimeOf(Sim, "setport 8.1"),
-                  100u);
-        break;
-      case 5:
-        EXPECT_FALSE(C(ButtonPulse8).Enabled);
-        EXPECT_FALSE(HeadlessPostClick(ButtonPulse8));
-        HeadlessPostClick(ButtonQuit);
-        break;
-    }
+  Then([] {});
+  Then([&] {
+    EXPECT_FALSE(C(ButtonPulse8).Enabled);
+    EXPECT_FALSE(HeadlessPostClick(ButtonPulse8));
+    clicks = HeadlessClickCount();
+    queries = helps();
+    EXPECT_TRUE(HeadlessPostClick(CheckSafetyLock));
   });
+  Then([&] {
+    // Ticking plays one click and sends nothing; every automatic query
+    // in between plays its own.
+    EXPECT_TRUE(C(ButtonPulse8).Enabled);
+    EXPECT_TRUE(OnlySetports(CommandTexts()).empty());
+    EXPECT_EQ(HeadlessClickCount() - clicks, 1 + helps() - queries);
+    sleeps = HeadlessSleeps().size();
+    EXPECT_TRUE(HeadlessPostClick(ButtonPulse8));
+  });
+  Then([&] {
+    EXPECT_FALSE(C(CheckSafetyLock).Checked);
+    EXPECT_EQ(OnlySetports(CommandTexts()),
+              Commands({"setport 8.1", "setport 8.0"}));
+    ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
+    EXPECT_EQ(HeadlessSleeps().back(), 100);
+    EXPECT_EQ(TimeOf(Sim, "setport 8.0") - TimeOf(Sim, "setport 8.1"), 100u);
+  });
+  Then([&] {
+    EXPECT_FALSE(C(ButtonPulse8).Enabled);
+    EXPECT_FALSE(HeadlessPostClick(ButtonPulse8));
+  });
+  RunSteps();
   EXPECT_EQ(OnlySetports(CommandTexts()).size(), 2u);
 }
 
 TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
   Sim.SetOutput(6, true);
   Commands afterAus;
-  RunProgram([&](int wait) {
-    switch (wait) {
-      case 2:
-        // The board reports output 6 on: only its "AUS" can be clicked.
-        EXPECT_FALSE(HeadlessPostClick(ButtonOutput6On));
-        EXPECT_TRUE(HeadlessPostClick(ButtonOutput6Off));
-        break;
-      case 3:
-        HeadlessPostClick(ButtonOutput7On);
-        break;
-      case 4:
-        HeadlessPostClick(ButtonOutput7Off);
-        break;
-      case 5:
-        HeadlessTypeText(SpinDelay1, "30");
-        HeadlessPostClick(ButtonPulse1);
-        break;
-      case 6:
-        HeadlessTypeText(SpinDelay2, "40");
-        HeadlessPostClick(ButtonPulse2);
-        break;
-      case 7:
-        EXPECT_EQ(Sim.Outputs(), "00000000");
-        afterAus = OnlySetports(CommandTexts());
-        EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOff));
-        break;
-      case 8:
-        EXPECT_EQ(AppState.MinimumEnabled, 0);
-        EXPECT_TRUE(HeadlessPostClick(ButtonMaximumOff));
-        break;
-      case 9:
-        EXPECT_EQ(AppState.MaximumEnabled, 0);
-        EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOn));
-        break;
-      case 10:
-        EXPECT_EQ(AppState.MinimumEnabled, 1);
-        EXPECT_EQ(OnlySetports(CommandTexts()), afterAus);
-        HeadlessPostClick(ButtonQuit);
-        break;
-    }
+  Then([] {});
+  Then([&] {
+    // The board reports output 6 on: only its "AUS" can be clicked.
+    EXPECT_FALSE(HeadlessPostClick(ButtonOutput6On));
+    EXPECT_TRUE(HeadlessPostClick(ButtonOutput6Off));
   });
+  Then([&] { HeadlessPostClick(ButtonOutput7On); });
+  Then([&] { HeadlessPostClick(ButtonOutput7Off); });
+  Then([&] {
+    HeadlessTypeText(SpinDelay1, "30");
+    HeadlessPostClick(ButtonPulse1);
+  });
+  Then([&] {
+    HeadlessTypeText(SpinDelay2, "40");
+    HeadlessPostClick(ButtonPulse2);
+  });
+  Then([&] {
+    EXPECT_EQ(Sim.Outputs(), "00000000");
+    afterAus = OnlySetports(CommandTexts());
+    EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOff));
+  });
+  Then([&] {
+    EXPECT_EQ(AppState.MinimumEnabled, 0);
+    EXPECT_TRUE(HeadlessPostClick(ButtonMaximumOff));
+  });
+  Then([&] {
+    EXPECT_EQ(AppState.MaximumEnabled, 0);
+    EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOn));
+  });
+  Then([&] {
+    EXPECT_EQ(AppState.MinimumEnabled, 1);
+    EXPECT_EQ(OnlySetports(CommandTexts()), afterAus);
+  });
+  RunSteps();
   EXPECT_EQ(afterAus, Commands({"setport 6.0", "setport 7.1", "setport 7.0",
                                 "setport 1.1", "setport 1.0", "setport 2.1",
                                 "setport 2.0"}));

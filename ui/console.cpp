@@ -3,10 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "ui/board_view.h"
+#include "ui/click.h"
 #include "ui/control_numbers.h"
 
 // Lower case of one Windows-1252 byte: A-Z, À-Þ except × (D7), and the four
@@ -90,6 +91,7 @@ void SendConsoleCommand() {
   }
 
   PollBoard();
+  ShowBoard();
 
   PlatEnable(ButtonConsoleSend, true);
   PlatSetFocus(ButtonConsoleSend);

@@ -1,10 +1,9 @@
 #include "ui/description_window.h"
 
-#include "app/startup.h"
 #include "app/state.h"
 #include "platform/platform.h"
+#include "ui/click.h"
 #include "ui/control_numbers.h"
-#include "ui/main_window.h"
 
 const char DescriptionWindowTitle[] = "KORVALINEX: Infos zum KORVALINEX-Board";
 const char MakerPageAddress[] = "http://www.example.com/korvalinex/";

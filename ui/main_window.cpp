@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "platform/platform.h"
+#include "ui/board_view.h"
 #include "ui/control_numbers.h"
 
 const char MainWindowTitle[] =
@@ -13,13 +14,8 @@ enum {
   MainClientWidth = 540,
   MainClientHeight = 590,
   MeasurementTimerMs = 1000,
-  LevelBarMax = 400,
   CyclePeriodMax = 4000,
 };
-
-const char BoardDataTemplate[] =
-    "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: ---\r\r"
-    "Einstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---";
 
 // Top edge of output row n (1..8) and of input row i (1..4).
 static int OutputRowY(int n) { return 20 + 20 * (n - 1); }
@@ -249,6 +245,8 @@ bool BuildMainWindow(bool* timerStarted) {
   if (!PlatOpenWindow(MainWindow, FrameMain, MainWindowTitle, MainClientWidth,
                       MainClientHeight, true, 0, 0))
     return false;
+  // From now on a lost connection is shown at once, wherever it is found.
+  AppState.ShowLoss = ShowConnectionLost;
   bool timer = PlatAddTimer(MainWindow, MeasurementTimer, MeasurementTimerMs);
   if (timerStarted) *timerStarted = timer;
 

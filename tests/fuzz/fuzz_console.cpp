@@ -20,6 +20,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
+#include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
 #include "ui/console.h"
@@ -150,18 +151,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The board query that follows: never a command out of order, and its
   // framing kept.
   std::vector<std::string> query;
-  for (const char* c : {"Help", "Version", "Getip", "Getgw", "Getmask"})
-    query.push_back(c + Suffix);
-  if (lcd) {
-    query.push_back("initlcd" + Suffix);
-    query.push_back("writelcd 1.** KORVALINEX **");
-    query.push_back("writelcd 2.06.12.2026/07:45");
+  for (int i = 0; i < BoardQueryLength; i++) {
+    if (i == DisplayExchangesAfter && lcd) {
+      query.push_back("initlcd" + Suffix);
+      query.push_back("writelcd 1.** KORVALINEX **");
+      query.push_back("writelcd 2.06.12.2026/07:45");
+    }
+    query.push_back(BoardQuery[i].Keyword + Suffix);
   }
-  query.push_back("Getstatus" + Suffix);
-  for (int n = 1; n <= 4; n++)
-    query.push_back("GETADC " + std::to_string(n) + Suffix);
-  for (int n = 1; n <= 4; n++)
-    query.push_back("GETPORT " + std::to_string(n) + Suffix);
   // The query runs whole while the connection lasts; once it is lost,
   // nothing more goes out, and the console box says there is none.
   bool lost = AppState.ConnectionLost == 1;

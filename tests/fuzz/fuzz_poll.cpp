@@ -25,8 +25,10 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
+#include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -61,22 +63,18 @@ std::string CutAtZero(const std::string& bytes) {
 // The pass's commands on the wire, in order, when every exchange runs.
 std::vector<std::string> QueryCommands(bool lcd) {
   std::vector<std::string> all;
-  for (const char* c : {"Help", "Version", "Getip", "Getgw", "Getmask"})
-    all.push_back(c + std::string(Suffix));
-  if (lcd) {
-    all.push_back("initlcd" + std::string(Suffix));
-    for (const char* line :
-         {"writelcd 1.** KORVALINEX **", "writelcd 2.06.12.2026/07:45"}) {
-      std::string block = line;
-      block.resize(100, '\0');  // the command buffer is zero here
-      all.push_back(block);
+  for (int i = 0; i < BoardQueryLength; i++) {
+    if (i == DisplayExchangesAfter && lcd) {
+      all.push_back("initlcd" + std::string(Suffix));
+      for (const char* line :
+           {"writelcd 1.** KORVALINEX **", "writelcd 2.06.12.2026/07:45"}) {
+        std::string block = line;
+        block.resize(100, '\0');  // the command buffer is zero here
+        all.push_back(block);
+      }
     }
+    all.push_back(BoardQuery[i].Keyword + std::string(Suffix));
   }
-  all.push_back("Getstatus" + std::string(Suffix));
-  for (int n = 1; n <= 4; n++)
-    all.push_back("GETADC " + std::to_string(n) + Suffix);
-  for (int n = 1; n <= 4; n++)
-    all.push_back("GETPORT " + std::to_string(n) + Suffix);
   return all;
 }
 
@@ -304,6 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int pass = 0; pass < 3; pass++) {
     sent.clear();
     PollBoard();
+    ShowBoard();
     ExpectExactPass(&wire, &model, lcd, sent);
     ExpectConsistentDisplays(lcd, sent, wire.Lost);
     if (wire.Lost) break;

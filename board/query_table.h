@@ -1,0 +1,63 @@
+// The exchanges of one board query, in their order on the wire: the one
+// list of them, for the program, its tests, the fuzz harnesses and the
+// benchmarks.
+#pragma once
+
+#include "app/state.h"
+
+// What the query takes from an exchange's reply.
+enum QueryReplyUse {
+  ReplyTimesTheBoard,   // only its round trip: the ping time
+  ReplyIsBoardText,     // a text shown as it came (Text field)
+  ReplyIsOutputStatus,  // "S" and one digit per output, output 8 first
+  ReplyIsAnalogInput,   // the count of analog input Channel
+  ReplyIsDigitalInput,  // the state of digital input Channel
+};
+
+struct QueryExchange {
+  const char* Keyword;                  // sent with CommandSuffix
+  ReplyBuffer AppStateRecord::*Buffer;  // the reply's buffer
+  int ReceiveMax;                       // the most bytes its receive takes
+  QueryReplyUse Use;
+  int Channel;                      // the input, for the two input uses
+  Text AppStateRecord::*TextField;  // where a board text goes
+};
+
+inline constexpr QueryExchange BoardQuery[] = {
+    {"Help", &AppStateRecord::PingBuffer, PingBufferSize, ReplyTimesTheBoard, 0,
+     nullptr},
+    {"Version", &AppStateRecord::VersionBuffer, VersionBufferSize,
+     ReplyIsBoardText, 0, &AppStateRecord::FirmwareText},
+    {"Getip", &AppStateRecord::IpBuffer, IpBufferSize, ReplyIsBoardText, 0,
+     &AppStateRecord::BoardIpText},
+    {"Getgw", &AppStateRecord::GatewayBuffer, GatewayBufferSize,
+     ReplyIsBoardText, 0, &AppStateRecord::GatewayText},
+    {"Getmask", &AppStateRecord::MaskBuffer, MaskBufferSize, ReplyIsBoardText,
+     0, &AppStateRecord::SubnetMaskText},
+    // The status buffer holds 1000 bytes; its receive takes 200.
+    {"Getstatus", &AppStateRecord::StatusBuffer, 200, ReplyIsOutputStatus, 0,
+     nullptr},
+    {"GETADC 1", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+     1, nullptr},
+    {"GETADC 2", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+     2, nullptr},
+    {"GETADC 3", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+     3, nullptr},
+    {"GETADC 4", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+     4, nullptr},
+    {"GETPORT 1", &AppStateRecord::PortBuffer, PortBufferSize,
+     ReplyIsDigitalInput, 1, nullptr},
+    {"GETPORT 2", &AppStateRecord::PortBuffer, PortBufferSize,
+     ReplyIsDigitalInput, 2, nullptr},
+    {"GETPORT 3", &AppStateRecord::PortBuffer, PortBufferSize,
+     ReplyIsDigitalInput, 3, nullptr},
+    {"GETPORT 4", &AppStateRecord::PortBuffer, PortBufferSize,
+     ReplyIsDigitalInput, 4, nullptr},
+};
+
+enum {
+  BoardQueryLength = sizeof BoardQuery / sizeof BoardQuery[0],
+  // With the display in use, its three exchanges ("initlcd" and the two
+  // 100-byte line blocks) come after this many of the list's.
+  DisplayExchangesAfter = 5,
+};

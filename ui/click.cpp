@@ -1,0 +1,8 @@
+#include "ui/click.h"
+
+#include "app/state.h"
+#include "platform/platform.h"
+
+void PlaySwitchSound() {
+  if (AppState.SoundLoaded && AppState.SoundEnabled) PlatPlayClick();
+}
