@@ -66,8 +66,8 @@ struct AppStateRecord {
   // measurement, could not reach the board and goes out first on the next
   // connection. LevelFresh: the last board query received a reply to
   // GETADC 1, so LevelVoltage is the board's level of just now;
-  // StatusFresh, likewise to Getstatus. ShowLoss: draws the loss on
-  // screen, set once the main window stands (the board link draws nothing).
+  // StatusFresh, likewise to Getstatus. Every exchange is followed by a
+  // board query and its redraw, which shows the loss.
   bool ConnectionLost;
   TickCount NextReconnectTime;
   bool OffOwed[9];
@@ -78,7 +78,6 @@ struct AppStateRecord {
   // button stays greyed until the main loop has taken every click made
   // while the pulse ran.
   bool PulseButtonHeld[9];
-  void (*ShowLoss)();
 
   // Captions and units.
   Text OutputName[9];

@@ -67,7 +67,6 @@ void LoseConnection() {
   AppState.ConnectionLost = true;
   AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
   ForgetBoardData();
-  if (AppState.ShowLoss) AppState.ShowLoss();
 }
 
 // A connect that may take long (a board powered off, a route that drops

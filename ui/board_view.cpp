@@ -92,8 +92,16 @@ void ShowBoard() {
   }
 
   PlatSetTextColour(LabelBoardData, AppState.ColourBlue);
+  // From the moment the connection is found gone, nothing the board said
+  // on it passes for current: every board display is back at its first
+  // text (the board link forgot the replies), the AUS buttons read "AUS"
+  // and label 36 counts down to the next attempt. The function labels keep
+  // the operator's settings.
   if (AppState.ConnectionLost) {
+    PlatSetText(ButtonMinimumOff, "AUS");
+    PlatSetText(ButtonMaximumOff, "AUS");
     PlatSetText(LabelBoardData, BoardDataTemplate);
+    ShowReconnectCountdown();
     return;
   }
   PlatSetText(LabelBoardData,
@@ -109,16 +117,6 @@ void ShowLevelBar() {
   if (value < 0) value = 0;
   PlatSetBarColour(ProgressLevel, AppState.ColourBlue);
   PlatSetValue(ProgressLevel, (int)std::lround(value));
-}
-
-// From the moment the connection is found gone, nothing the board said on
-// it passes for current: every board display goes back to its first text.
-// The function labels keep the operator's settings.
-void ShowConnectionLost() {
-  PlatSetText(ButtonMinimumOff, "AUS");
-  PlatSetText(ButtonMaximumOff, "AUS");
-  ShowBoard();
-  ShowReconnectCountdown();
 }
 
 void ShowReconnectCountdown() {

@@ -21,6 +21,5 @@ void ShowBoard();
 // The connection is gone: every board display at its first text (the board
 // link has forgotten the data), the captions of buttons 87 and 88 "AUS",
 // label 36 the reconnect countdown.
-void ShowConnectionLost();
 // Label 36 while the connection is lost: the seconds to the next attempt.
 void ShowReconnectCountdown();

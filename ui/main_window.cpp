@@ -245,8 +245,6 @@ bool BuildMainWindow(bool* timerStarted) {
   if (!PlatOpenWindow(MainWindow, FrameMain, MainWindowTitle, MainClientWidth,
                       MainClientHeight, true, 0, 0))
     return false;
-  // From now on a lost connection is shown at once, wherever it is found.
-  AppState.ShowLoss = ShowConnectionLost;
   bool timer = PlatAddTimer(MainWindow, MeasurementTimer, MeasurementTimerMs);
   if (timerStarted) *timerStarted = timer;
 
