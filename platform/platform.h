@@ -99,6 +99,9 @@ enum WindowFrame {
   FrameTitleOnly,
   // Title bar with system menu (close box) and minimise box; not sizable.
   FrameMain,
+  // Title bar with system menu, close, minimise and maximise boxes, and a
+  // frame the operator can drag to any size.
+  FrameSizable,
 };
 
 // Opens top-level window `window` with the given client size. When
@@ -122,6 +125,27 @@ void PlatEraseOnlyOutsideControls(int window);
 // (above 0). A window has one timer: a further one replaces it, and a
 // tick of the old one that waits to be taken is dropped.
 bool PlatAddTimer(int window, int timer, int intervalMs);
+
+// Size of the window's client area as it is now (after the operator's
+// resizing); false and 0 x 0 for a window that is not open.
+bool PlatWindowClientSize(int window, int* width, int* height);
+// Brings an open window to the front and makes it the active window,
+// restored first when it is minimised.
+void PlatBringToFront(int window);
+// Whether the window is the active window: the one that takes the
+// operator's keyboard input, in the program that has the foreground.
+bool PlatWindowIsActive(int window);
+// Flashes the window's caption and taskbar button until the operator
+// activates the window; a window that is active already is not flashed.
+void PlatFlashUntilActive(int window);
+
+// Adds item `command` (1 .. SystemMenuCommandCount - 1) with `text` to the
+// window's system menu (the menu of its title-bar icon, Alt+Space), below
+// a separator of its own. Choosing it gives an EventMenu with `command`.
+// A command the window's menu has already, or a window without a system
+// menu (FrameTitleOnly), is refused (false).
+constexpr int SystemMenuCommandCount = 256;
+bool PlatAddSystemMenuItem(int window, int command, const Text& text);
 
 // ---------------------------------------------------------------------------
 // Controls
@@ -199,6 +223,9 @@ void PlatSetBarColour(int number, uint32_t colour);
 void PlatSetChecked(int number, bool checked);
 bool PlatIsChecked(int number);
 
+// Moves and sizes a control within its window (client coordinates).
+void PlatMoveControl(int number, int x, int y, int width, int height);
+
 // Rich-text box operations.
 void PlatRichClear(int number);
 // Colour of all text, and of text appended later.
@@ -206,6 +233,45 @@ void PlatRichSetColour(int number, uint32_t colour);
 // Moves to the end, adds a line break if the box is not empty, inserts
 // `line` (a carriage return in it starts a further line).
 void PlatRichAppend(int number, const Text& line);
+
+// ---------------------------------------------------------------------------
+// Drawing
+// ---------------------------------------------------------------------------
+
+// A window's drawing: a list of steps, in client coordinates, that the
+// platform paints in their order over the window's background (and under
+// its controls) whenever the window needs painting. The program builds the
+// whole list anew and then shows it; until then the old one stays on
+// screen. Coordinates outside the client area are cut off when painted.
+// A window opens with an empty drawing; closing it forgets the drawing.
+
+// Starts a new, empty list for `window`; what was shown stays on screen.
+void PlatBeginDrawing(int window);
+// A straight line from (x1, y1) to (x2, y2), both ends included, `width`
+// pixels wide (1 or more), solid or dashed.
+enum LineStyle { LineSolid, LineDashed };
+void PlatDrawLine(int window, int x1, int y1, int x2, int y2, uint32_t colour,
+                  int width, LineStyle style);
+// A filled rectangle from (left, top) up to but not including (right,
+// bottom); an empty one draws nothing.
+void PlatFillRect(int window, int left, int top, int right, int bottom,
+                  uint32_t colour);
+// A filled round dot of `radius` pixels around (x, y).
+void PlatDrawDot(int window, int x, int y, int radius, uint32_t colour);
+// One line of text in the window's control font, on a transparent
+// background. `align` places it: horizontally AlignLeft (starts at x),
+// AlignCentre or AlignRight (ends at x); vertically its top at y, or with
+// AlignMiddle its middle at y.
+enum TextAlign {
+  AlignLeft = 0,
+  AlignCentre = 1,
+  AlignRight = 2,
+  AlignMiddle = 4,
+};
+void PlatDrawText(int window, int x, int y, const Text& text, uint32_t colour,
+                  int align);
+// The list is complete: the window is painted anew with it.
+void PlatShowDrawing(int window);
 
 // ---------------------------------------------------------------------------
 // Events
@@ -217,6 +283,8 @@ enum EventKind {
   EventTimer,    // a window timer fired; Number is the timer
   EventClose,    // a close request; Number is the window
   EventOther,    // any other window message (painting, mouse, ...)
+  EventMenu,     // a system-menu item of the program; Number is its command
+  EventResize,   // the operator resized a window; Number is the window
 };
 
 struct PlatEvent {
@@ -254,6 +322,10 @@ uint32_t PlatTickCount();
 void PlatSleep(int ms);
 void PlatLocalDate(int* day, int* month, int* year);
 void PlatLocalTime(int* hour, int* minute);
+// The local wall-clock time as seconds counted from 1 January 1970, 00:00
+// local time (so a day always starts at a multiple of 86400, whatever the
+// time zone).
+int64_t PlatLocalClock();
 
 // ---------------------------------------------------------------------------
 // Sockets (IPv4)

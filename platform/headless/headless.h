@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -46,6 +47,24 @@ struct HeadlessWindow {
   int Timer;  // number of its window timer, 0 when none
   int TimerInterval;
   int OpenCount;  // how often a window with this number was opened
+  // Items added to its system menu: command and text, in order.
+  std::vector<std::pair<int, Text>> SystemMenu;
+  bool Flashing;   // flashes until the operator activates it
+  int FlashCount;  // flashes started since it was opened
+};
+
+// One step of a window's drawing, as the program gave it.
+enum DrawStepKind { StepLine, StepRect, StepDot, StepText };
+struct HeadlessDrawStep {
+  DrawStepKind Kind;
+  // Line: from (X1, Y1) to (X2, Y2). Rectangle: (X1, Y1) top left, (X2, Y2)
+  // bottom right, excluded. Dot and text: at (X1, Y1).
+  int X1, Y1, X2, Y2;
+  uint32_t Colour;
+  int Width;  // line width; radius of a dot
+  LineStyle Style;
+  Text Content;  // text
+  int Align;     // text
 };
 
 struct HeadlessMessageBox {
@@ -102,6 +121,22 @@ void HeadlessPostClose(int window);
 void HeadlessPostOther();
 // Arrow of a spin control: +1 up, -1 down, within its range.
 void HeadlessSpinStep(int number, int direction);
+// The operator chooses an item of a window's system menu: the window is
+// activated and an EventMenu queued. False when the menu has no such item.
+bool HeadlessChooseSystemMenuItem(int window, int command);
+// The operator drags a sizable window to a new client size: an
+// EventResize is queued. False for a window that is not open or sizable.
+bool HeadlessResizeWindow(int window, int clientWidth, int clientHeight);
+// The operator turns to another program (none of ours is active), or
+// clicks one of our windows (it becomes active and stops flashing).
+void HeadlessActivateOtherProgram();
+void HeadlessActivateWindow(int window);
+
+// The drawing a window shows now (the steps of its last PlatShowDrawing;
+// empty for a window that is not open or has shown none), and how many
+// times one was shown since the window opened.
+const std::vector<HeadlessDrawStep>& HeadlessShownDrawing(int window);
+int HeadlessDrawingShowCount(int window);
 
 // Records.
 const std::vector<HeadlessMessageBox>& HeadlessMessageBoxes();
@@ -115,7 +150,9 @@ int HeadlessLiveMemoryBlocks();            // taken and not yet released
 // or when the test moves it.
 void HeadlessSetClock(uint32_t ticks);
 void HeadlessAdvanceClock(int ms);
-// Local date and time the program reads (default 06.12.2026 07:45).
+// Local date and time the program reads (default 06.12.2026 07:45). The
+// local clock (PlatLocalClock) starts there and moves with the driven
+// clock.
 void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
 
 // PlatWaitEvent, when no event is queued: first calls the hook (which may

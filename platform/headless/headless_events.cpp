@@ -42,6 +42,9 @@ struct EventModel {
 };
 
 std::atomic<uint32_t> Clock{0};
+// Milliseconds the clock has moved since the reset, without the wrap and
+// without HeadlessSetClock: the local wall clock follows this.
+std::atomic<int64_t> Elapsed{0};
 EventModel Events;
 
 // Signed distance from `from` to `to` on the wrapping 32-bit clock.
@@ -61,7 +64,10 @@ void MarkDueTimers() {
 }
 
 void MoveClock(int ms) {
-  if (ms > 0) Clock.fetch_add((uint32_t)ms);
+  if (ms > 0) {
+    Clock.fetch_add((uint32_t)ms);
+    Elapsed.fetch_add(ms);
+  }
   MarkDueTimers();
 }
 
@@ -91,7 +97,10 @@ bool TakeReadyEvent(PlatEvent* event) {
 void HeadlessResetEvents() {
   Events = EventModel();
   Clock.store(0);
+  Elapsed.store(0);
 }
+
+int64_t HeadlessElapsedMs() { return Elapsed.load(); }
 
 void HeadlessQueueEvent(EventKind kind, int number) {
   Events.Queue.push_back(PlatEvent{kind, number});

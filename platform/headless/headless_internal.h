@@ -2,6 +2,7 @@
 // program or the tests: they see platform.h and headless.h only.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "platform/platform.h"
@@ -19,6 +20,13 @@ void HeadlessDropControlEvents(const std::vector<int>& numbers);
 void HeadlessStartTimer(int window, int timer, int intervalMs);
 // Stops the timer of `window` and forgets its pending tick.
 void HeadlessStopTimer(int window);
+// Milliseconds the driven clock has moved since the reset.
+int64_t HeadlessElapsedMs();
+
+// headless_drawing.cpp
+void HeadlessResetDrawings();
+// The window closed or opened anew: its drawing is empty.
+void HeadlessForgetDrawing(int window);
 
 // headless_process.cpp
 int HeadlessDefaultFont();  // -1: the platform's default font

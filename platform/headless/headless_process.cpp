@@ -30,7 +30,20 @@ struct ProcessModel {
   std::vector<Text> OpenedAddresses;
 
   int Day = 6, Month = 12, Year = 2026, Hour = 7, Minute = 45;
+  int64_t ElapsedAtSetting = 0;  // the driven clock when the time was set
 };
+
+// Days from 1 January 1970 to the given date of the proleptic Gregorian
+// calendar.
+int64_t DaysFromEpoch(int day, int month, int year) {
+  int64_t y = year - (month <= 2 ? 1 : 0);
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yoe = y - era * 400;
+  int64_t mp = (month + 9) % 12;
+  int64_t doy = (153 * mp + 2) / 5 + day - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
 
 ProcessModel Process;
 
@@ -51,6 +64,7 @@ void HeadlessReset() {
   HeadlessResetWindows();
   HeadlessResetEvents();
   HeadlessResetSockets();
+  HeadlessResetDrawings();
 }
 
 HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }
@@ -85,6 +99,7 @@ void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute) {
   Process.Year = year;
   Process.Hour = hour;
   Process.Minute = minute;
+  Process.ElapsedAtSetting = HeadlessElapsedMs();
 }
 
 int HeadlessDefaultFont() { return Process.DefaultFont; }
@@ -188,4 +203,12 @@ void PlatLocalDate(int* day, int* month, int* year) {
 void PlatLocalTime(int* hour, int* minute) {
   *hour = Process.Hour;
   *minute = Process.Minute;
+}
+
+// The set date and time, moved on by the driven clock since it was set.
+int64_t PlatLocalClock() {
+  int64_t set =
+      DaysFromEpoch(Process.Day, Process.Month, Process.Year) * 86400 +
+      Process.Hour * 3600 + Process.Minute * 60;
+  return set + (HeadlessElapsedMs() - Process.ElapsedAtSetting) / 1000;
 }

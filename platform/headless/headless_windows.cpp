@@ -42,6 +42,8 @@ struct WindowModel {
   std::vector<int> Activation;
   int ScreenWidth = 1024;
   int ScreenHeight = 768;
+  // The operator works in another program: none of ours is active.
+  bool OtherProgramActive = false;
 };
 
 WindowModel Model;
@@ -108,6 +110,9 @@ int SpinPosition(const HeadlessControl& c) {
 }
 
 void Activate(int window) {
+  Model.OtherProgramActive = false;
+  auto it = Model.Windows.find(window);
+  if (it != Model.Windows.end()) it->second.Shown.Flashing = false;
   if (!Model.Activation.empty() && Model.Activation.back() != window) {
     WindowEntry* previous = FindOpen(Model.Activation.back());
     if (previous) previous->RememberedFocus = Model.Focus;
@@ -134,6 +139,8 @@ void CloseWindow(WindowEntry& entry) {
   HeadlessStopTimer(window);
   entry.Controls.clear();
   entry.Shown.Open = false;
+  entry.Shown.Flashing = false;
+  HeadlessForgetDrawing(window);
   entry.Shown.Timer = 0;
   entry.Shown.TimerInterval = 0;
 
@@ -223,6 +230,36 @@ void HeadlessPostClose(int window) { HeadlessQueueEvent(EventClose, window); }
 
 void HeadlessPostOther() { HeadlessQueueEvent(EventOther, 0); }
 
+bool HeadlessChooseSystemMenuItem(int window, int command) {
+  WindowEntry* entry = FindOpen(window);
+  if (!entry) return false;
+  for (const auto& item : entry->Shown.SystemMenu) {
+    if (item.first != command) continue;
+    Activate(window);
+    HeadlessQueueEvent(EventMenu, command);
+    return true;
+  }
+  return false;
+}
+
+bool HeadlessResizeWindow(int window, int clientWidth, int clientHeight) {
+  WindowEntry* entry = FindOpen(window);
+  if (!entry || entry->Shown.Frame != FrameSizable) return false;
+  HeadlessWindow& w = entry->Shown;
+  w.ClientWidth = std::max(clientWidth, 0);
+  w.ClientHeight = std::max(clientHeight, 0);
+  w.OuterWidth = w.ClientWidth + FrameExtraWidth;
+  w.OuterHeight = w.ClientHeight + FrameExtraHeight;
+  HeadlessQueueEvent(EventResize, window);
+  return true;
+}
+
+void HeadlessActivateOtherProgram() { Model.OtherProgramActive = true; }
+
+void HeadlessActivateWindow(int window) {
+  if (FindOpen(window)) Activate(window);
+}
+
 void HeadlessSpinStep(int number, int direction) {
   HeadlessControl* c = Find(number);
   if (!c || !c->Enabled || c->Kind != KindSpin || direction == 0) return;
@@ -267,6 +304,7 @@ bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
   w.ClientWidth = w.OuterWidth - FrameExtraWidth;
   w.ClientHeight = w.OuterHeight - FrameExtraHeight;
   w.OpenCount = openCount + 1;
+  HeadlessForgetDrawing(window);
 
   // A window that is shown comes to the front; it has no focused control
   // until one is given the focus.
@@ -306,6 +344,40 @@ bool PlatAddTimer(int window, int timer, int intervalMs) {
   return true;
 }
 
+bool PlatWindowClientSize(int window, int* width, int* height) {
+  WindowEntry* entry = FindOpen(window);
+  *width = entry ? entry->Shown.ClientWidth : 0;
+  *height = entry ? entry->Shown.ClientHeight : 0;
+  return entry != nullptr;
+}
+
+void PlatBringToFront(int window) {
+  if (FindOpen(window)) Activate(window);
+}
+
+bool PlatWindowIsActive(int window) {
+  return FindOpen(window) && !Model.OtherProgramActive &&
+         !Model.Activation.empty() && Model.Activation.back() == window;
+}
+
+void PlatFlashUntilActive(int window) {
+  WindowEntry* entry = FindOpen(window);
+  if (!entry || PlatWindowIsActive(window)) return;
+  entry->Shown.Flashing = true;
+  entry->Shown.FlashCount++;
+}
+
+bool PlatAddSystemMenuItem(int window, int command, const Text& text) {
+  WindowEntry* entry = FindOpen(window);
+  if (!entry || entry->Shown.Frame == FrameTitleOnly || command <= 0 ||
+      command >= SystemMenuCommandCount)
+    return false;
+  for (const auto& item : entry->Shown.SystemMenu)
+    if (item.first == command) return false;
+  entry->Shown.SystemMenu.emplace_back(command, text);
+  return true;
+}
+
 void PlatCloseAllWindows() {
   for (int window : HeadlessOpenWindowNumbers()) PlatCloseWindow(window);
 }
@@ -313,6 +385,15 @@ void PlatCloseAllWindows() {
 // ---------------------------------------------------------------------------
 // Controls
 // ---------------------------------------------------------------------------
+
+void PlatMoveControl(int number, int x, int y, int width, int height) {
+  HeadlessControl* c = Find(number);
+  if (!c) return;
+  c->X = x;
+  c->Y = y;
+  c->Width = width;
+  c->Height = height;
+}
 
 bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
                        int width, int height, const Text& text,
