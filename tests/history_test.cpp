@@ -242,16 +242,28 @@ TEST_F(History, HostileLevelsStayInsideThePicture) {
   RecordEvaluation(NAN, 0, 0);
   RecordEvaluation(-3, 1, 0);
   RecordEvaluation(1e300, 0, 1);
+  // The end of summer time: the clock goes back an hour.
+  HeadlessSetLocalTime(6, 12, 2026, 6, 45);
+  RecordEvaluation(0.4, 0, 0);
   OpenHistoryWindow();
   const HeadlessWindow* w = HeadlessFindWindow(HistoryWindow);
   ASSERT_NE(w, nullptr);
   // The axis stops at 10 V; the level that is no number is left out.
   EXPECT_NE(TextStep("10.00"), nullptr);
   std::vector<HeadlessDrawStep> dots = Drawn(StepDot, ChartLevel);
-  EXPECT_EQ(dots.size(), 4u);
+  EXPECT_EQ(dots.size(), 5u);
+  int left = w->ClientWidth;
+  int bottom = 0;
+  for (const HeadlessDrawStep& s : HeadlessShownDrawing(HistoryWindow)) {
+    if (s.Kind != StepLine || s.Colour != ChartAxis) continue;
+    left = std::min(left, s.X1);
+    bottom = std::max(bottom, s.Y2);
+  }
   for (const HeadlessDrawStep& d : dots) {
+    EXPECT_GT(d.X1, left);
+    EXPECT_LT(d.X1, w->ClientWidth);
     EXPECT_GE(d.Y1, 0);
-    EXPECT_LE(d.Y1, w->ClientHeight);
+    EXPECT_LE(d.Y1, bottom);
   }
   EXPECT_NEAR(AppState.HighestLevel.Level, 1e300, 1);
   EXPECT_NEAR(AppState.LowestLevel.Level, -3, 1e-9);

@@ -53,15 +53,22 @@ int YOf(const Plot& p, double volts) {
 }
 
 // The evaluations' time span, at least ShortestSpan, centred on them when
-// they span less; without any, the last ShortestSpan up to now.
+// they span less; without any, the last ShortestSpan up to now. Then the
+// tick step: the shortest that leaves each label its room.
 void ChooseTimeSpan(Plot* p) {
   int n = HistorySize();
   if (n == 0) {
     p->To = PlatLocalClock();
     p->From = p->To - ShortestSpan;
   } else {
-    p->From = HistoryEntry(0).Time;
-    p->To = HistoryEntry(n - 1).Time;
+    // The earliest and the latest: the clock may have been put back (the
+    // end of summer time), so they need not be the first and the last.
+    p->From = p->To = HistoryEntry(0).Time;
+    for (int i = 1; i < n; i++) {
+      int64_t t = HistoryEntry(i).Time;
+      if (t < p->From) p->From = t;
+      if (t > p->To) p->To = t;
+    }
   }
   if (p->To - p->From < ShortestSpan) {
     int64_t middle = p->From + (p->To - p->From) / 2;
