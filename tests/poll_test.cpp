@@ -7,6 +7,7 @@
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -88,6 +89,10 @@ TEST_F(Poll, OutputStatusByPosition) {
   ExpectLabel(23, "GESCHLOSSEN", Red);
   ExpectLabel(24, "GESCHLOSSEN", Red);
   EXPECT_FALSE(C(ButtonOutput6On).Enabled);
+  // Made usable, each stays greyed until the main loop has taken the
+  // clicks made while it was.
+  EXPECT_FALSE(C(ButtonOutput6Off).Enabled);
+  ReleaseHeldButtons();
   EXPECT_TRUE(C(ButtonOutput6Off).Enabled);
   EXPECT_EQ(AppState.OutputStateText[3], "---");  // position 7 is not read
 }
@@ -218,6 +223,8 @@ TEST_F(Poll, FunctionLabelsFollowTheFlags) {
   PollOnce();
   ExpectLabel(20, "Messung in 260 Sek", Red);
   EXPECT_FALSE(C(ButtonMeasurementOn).Enabled);
+  EXPECT_FALSE(C(ButtonMeasurementOff).Enabled);
+  ReleaseHeldButtons();
   EXPECT_TRUE(C(ButtonMeasurementOff).Enabled);
   AppState.CycleCounter = 363;
   PollOnce();

@@ -36,6 +36,14 @@ class BoardTest : public ::testing::Test {
   // most `passes`; `otherwise` says what failed.
   void ThenWithin(int passes, std::function<bool()> done,
                   std::function<std::string()> otherwise);
+  // A step that waits, at most `passes` passes, until `ready` comes true,
+  // and then does `act` at that same wait.
+  void ThenWhen(int passes, std::function<bool()> ready,
+                std::function<void()> act, const std::string& what);
+  // A step that clicks `control` as soon as it is usable (a button made
+  // usable again stays greyed until the main loop has taken the clicks
+  // made meanwhile), within `passes`.
+  void ThenClick(int control, int passes = 20);
   // Runs the program through the steps; expects exit code 0, the QUIT
   // posted and no message box.
   void RunSteps(int waitLimit = 20000);

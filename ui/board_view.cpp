@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "platform/platform.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 
 const char BoardDataTemplate[] =
     "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: ---\r\r"
@@ -36,16 +37,16 @@ static void ShowRelay(int output) {
 static void ShowFunction(int output, bool on, int einButton, int ausButton,
                          const Text& text) {
   PlatSetTextColour(OutputLabel(output), OnColour(on));
-  PlatEnable(einButton, !on);
-  PlatEnable(ausButton, on);
+  EnableButton(einButton, !on);
+  EnableButton(ausButton, on);
   PlatSetText(OutputLabel(output), text);
 }
 
 static void ShowSwitchedOutput(int output, int einButton, int ausButton) {
   bool closed = AppState.OutputStateText[output] == AppState.ClosedText;
   PlatSetTextColour(OutputLabel(output), OnColour(closed));
-  PlatEnable(einButton, !closed);
-  PlatEnable(ausButton, closed);
+  EnableButton(einButton, !closed);
+  EnableButton(ausButton, closed);
   PlatSetText(OutputLabel(output), AppState.OutputStateText[output]);
 }
 
