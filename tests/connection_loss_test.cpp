@@ -31,8 +31,7 @@ std::string NotFirstTexts() {
     if (Shown(number) != text)
       wrong += std::to_string(number) + " shows '" + Shown(number) + "'; ";
   };
-  for (int output : {1, 2, 6, 7, 8})
-    expect(LabelOutputState1 + output - 1, "---");
+  for (int output : {1, 2, 6, 7, 8}) expect(OutputStateLabel(output), "---");
   for (int n = 0; n < 4; n++) {
     expect(LabelAnalogValue1 + n, "--.--");
     expect(LabelDigitalState1 + n, "---");
@@ -244,7 +243,7 @@ TEST_F(Loss, PulseOffGoesOutFirstOnTheNextConnection) {
                     std::string(NoConnectionText) +
                         "\rAusgang 6 wurde nicht geschaltet.");
           EXPECT_EQ(Shown(OutputStateLabel(6)), "---");
-          EXPECT_EQ(Shown(LabelOutputState1), "---");
+          EXPECT_EQ(Shown(OutputStateLabel(1)), "---");
         }
         if (triedWhileLost && !AppState.ConnectionLost && !quit)
           quit = HeadlessPostClick(ButtonQuit);

@@ -83,16 +83,6 @@ constexpr uint32_t Blue = 0x00FF0000;
 // The fourteen commands of one board query, in their order.
 extern const std::vector<std::string> QueryCommands;
 
-// The status label of output n (1..8), the value label of analog input n
-// and the state label of digital input n (1..4).
-inline int OutputStateLabel(int output) {
-  return LabelOutputState1 + output - 1;
-}
-inline int AnalogValueLabel(int input) { return LabelAnalogValue1 + input - 1; }
-inline int DigitalStateLabel(int input) {
-  return LabelDigitalState1 + input - 1;
-}
-
 // Control `number` of an open window; an empty record when there is none.
 const HeadlessControl& C(int number);
 
