@@ -79,6 +79,7 @@ void BoardTest::RunSteps(int waitLimit) {
         }
       },
       waitLimit);
+  Steps.clear();  // a test may script another run after this one
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(quit) << "the run ended before its last step";
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
