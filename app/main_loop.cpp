@@ -12,6 +12,7 @@
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 #include "ui/description_window.h"
+#include "ui/held_buttons.h"
 #include "ui/history_window.h"
 
 static TickCount Now() { return PlatTickCount(); }
@@ -42,6 +43,7 @@ static void EnterLoop() {
 }
 
 static void HandleControl(int control) {
+  if (!ButtonTakesClick(control)) return;
   switch (control) {
     case ButtonPulse1:
       PulseOutput(1);
@@ -148,11 +150,11 @@ static void RunPass() {
   ShowLevelPercent();
   ReadCyclePeriod();
 
-  // After a pulse the event wait takes what is already there and does not
-  // wait: the clicks made while the pulse ran find its button greyed, and
-  // the first wait that finds nothing makes it usable again.
-  PlatEvent event = PlatWaitEvent(PulseButtonsHeld() ? 0 : WaitLimit());
-  if (event.Kind == EventNone) ReleasePulseButtons();
+  // While buttons are held the event wait takes what is already there and
+  // does not wait: the clicks made while they were greyed find them so,
+  // and the first wait that finds nothing makes them usable.
+  PlatEvent event = PlatWaitEvent(ButtonsHeld() ? 0 : WaitLimit());
+  if (event.Kind == EventNone) ReleaseHeldButtons();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
 

@@ -46,6 +46,9 @@ struct LevelRecord {
 // more than five weeks at the 360-s cycle.
 enum { HistoryCapacity = 10000 };
 
+// Every control number is below this.
+enum { ControlNumberLimit = 128 };
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -88,10 +91,12 @@ struct AppStateRecord {
   bool LevelFresh;
   bool StatusFresh;
 
-  // PulseButtonHeld[n]: the pulse of output n (1, 2 or 8) is over, and its
-  // button stays greyed until the main loop has taken every click made
-  // while the pulse ran.
-  bool PulseButtonHeld[9];
+  // HeldButton[n]: button n was made usable again while clicks made when it
+  // was greyed may still be queued; it stays greyed until an event wait
+  // finds nothing (ui/held_buttons.h). HeldFocus: the held button that
+  // takes the keyboard focus then, 0 when none.
+  bool HeldButton[ControlNumberLimit];
+  int HeldFocus;
 
   // Output n switched on in the board's last status reply.
   bool OutputOn[9];

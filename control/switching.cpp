@@ -10,6 +10,7 @@
 #include "ui/click.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 
 // The delay field and the pulse button of pulse output 1, 2 or 8.
 static int DelayField(int output) {
@@ -67,10 +68,6 @@ void ReadSwitchDelay(int output) {
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
   int button = PulseButton(output);
-  // A click on a greyed pulse button does nothing: the button is greyed
-  // while its pulse runs and until the clicks made meanwhile are taken,
-  // and button 81 whenever the safety lock is not ticked.
-  if (!PlatIsEnabled(button)) return;
   // Output 8 pulses only behind a fresh tick of the safety lock.
   if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   if (!BoardConnected()) {
@@ -83,7 +80,7 @@ void PulseOutput(int output) {
   AppState.OffOwed[output] = true;
   bool on = SetPort(output, true);
   PlaySwitchSound();
-  PlatEnable(button, false);
+  EnableButton(button, false);
   if (on) AppState.OutputStateText[output] = AppState.ClosedText;
   PollBoard();
   ShowBoard();
@@ -95,9 +92,10 @@ void PulseOutput(int output) {
   // Without a connection the "off" goes out first on the next one.
   bool off = SetPort(output, false);
   PlaySwitchSound();
-  // The button stays greyed: clicks made while the pulse ran are waiting
-  // to be taken, and they must find it so.
-  AppState.PulseButtonHeld[output] = true;
+  // Clicks made while the pulse ran must find the button greyed: it is
+  // held until they are taken. Button 81 waits for a new tick of the
+  // safety lock (ApplySafetyLock).
+  if (output != 8) EnableButton(button, true);
   if (off) AppState.OutputStateText[output] = AppState.OpenText;
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
@@ -144,20 +142,6 @@ void SwitchFunction(int output, bool on) {
 
 void SafetyLockClicked() { PlaySwitchSound(); }
 
-bool PulseButtonsHeld() {
-  return AppState.PulseButtonHeld[1] || AppState.PulseButtonHeld[2] ||
-         AppState.PulseButtonHeld[8];
-}
-
-void ReleasePulseButtons() {
-  for (int output : {1, 2}) {
-    if (AppState.PulseButtonHeld[output]) PlatEnable(PulseButton(output), true);
-    AppState.PulseButtonHeld[output] = false;
-  }
-  AppState.PulseButtonHeld[8] = false;  // ApplySafetyLock frees button 81
-}
-
 void ApplySafetyLock() {
-  PlatEnable(ButtonPulse8,
-             PlatIsChecked(CheckSafetyLock) && !AppState.PulseButtonHeld[8]);
+  EnableButton(ButtonPulse8, PlatIsChecked(CheckSafetyLock));
 }

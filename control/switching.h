@@ -13,14 +13,9 @@ void PulseOutput(int output);
 void SwitchOutput(int output, bool on);
 // Releases (on) or locks (not on) the function of output 3, 4 or 5.
 void SwitchFunction(int output, bool on);
-// After a pulse its button stays greyed (PulseButtonHeld) while clicks
-// made during the pulse wait to be taken: true while any does.
-bool PulseButtonsHeld();
-// Every click made during the pulses has been taken (an event wait found
-// nothing): the held pulse buttons are usable again.
-void ReleasePulseButtons();
 // Check box 110 was clicked.
 void SafetyLockClicked();
-// Button 81 (output 8) is usable only while check box 110 is ticked and
-// no click made during its last pulse waits.
+// Button 81 (output 8) is usable only while check box 110 is ticked (and,
+// as every button, not before the clicks made while it was greyed are
+// taken).
 void ApplySafetyLock();

@@ -31,8 +31,7 @@ std::string NotFirstTexts() {
     if (Shown(number) != text)
       wrong += std::to_string(number) + " shows '" + Shown(number) + "'; ";
   };
-  for (int output : {1, 2, 6, 7, 8})
-    expect(LabelOutputState1 + output - 1, "---");
+  for (int output : {1, 2, 6, 7, 8}) expect(OutputStateLabel(output), "---");
   for (int n = 0; n < 4; n++) {
     expect(LabelAnalogValue1 + n, "--.--");
     expect(LabelDigitalState1 + n, "---");
@@ -158,54 +157,49 @@ TEST_F(Loss, ClosedResetSilentOrNotListeningIsShownAndReconnected) {
     }
     uint64_t connections = Sim.ConnectionCount();
     Record([&](const kvxsim::CommandRecord&) {});
-    enum { Warm, Failing, Lost, Back } phase = Warm;
     uint32_t lostAt = 0, backAt = 0;
     int failed = 0;
     TickCount lastAttempt = 0;
-    bool quit = false;
-    int code = RunProgram(
-        [&](int wait) {
-          switch (phase) {
-            case Warm:
-              if (wait >= 2 && Current()) {
-                way.fail(Sim);
-                Sim.SetAnalog(2, 700);  // the board changes meanwhile
-                phase = Failing;
-              }
-              break;
-            case Failing:
-              if (!AppState.ConnectionLost) break;
-              // Shown in the pass that found it.
-              lostAt = (uint32_t)AppState.NextReconnectTime - ReconnectInterval;
-              lastAttempt = AppState.NextReconnectTime;
-              phase = Lost;
-              [[fallthrough]];
-            case Lost:
-              if (AppState.ConnectionLost) {
-                EXPECT_EQ(NotFirstTexts(), "") << "pass " << wait;
-                EXPECT_TRUE(ShowsReconnectCountdown())
-                    << Shown(LabelPingCountdown);
-                if (AppState.NextReconnectTime != lastAttempt) {
-                  failed++;
-                  lastAttempt = AppState.NextReconnectTime;
-                }
-                way.whileLost(Sim, failed);
-                break;
-              }
-              backAt = PlatTickCount();
-              // The query at once: the displays are current again.
-              EXPECT_TRUE(Current("3,41")) << Shown(LabelPingCountdown);
-              phase = Back;
-              break;
-            case Back:
-              if (!quit) quit = HeadlessPostClick(ButtonQuit);
-              break;
-          }
+    bool back = false;
+    Then([] {});
+    ThenWhen(
+        400, [&] { return Current(); },
+        [&] {
+          way.fail(Sim);
+          Sim.SetAnalog(2, 700);  // the board changes meanwhile
         },
-        400);
-    EXPECT_EQ(code, 0);
-    EXPECT_TRUE(quit);
-    ASSERT_EQ(phase, Back);
+        "current displays");
+    ThenWhen(
+        400, [] { return AppState.ConnectionLost; },
+        [&] {
+          // Shown in the pass that found it.
+          lostAt = (uint32_t)AppState.NextReconnectTime - ReconnectInterval;
+          lastAttempt = AppState.NextReconnectTime;
+        },
+        "the loss");
+    // Every pass while the connection is lost, then the one that is back.
+    ThenWithin(
+        400,
+        [&] {
+          if (AppState.ConnectionLost) {
+            EXPECT_EQ(NotFirstTexts(), "") << "pass " << HeadlessWaitCount();
+            EXPECT_TRUE(ShowsReconnectCountdown()) << Shown(LabelPingCountdown);
+            if (AppState.NextReconnectTime != lastAttempt) {
+              failed++;
+              lastAttempt = AppState.NextReconnectTime;
+            }
+            way.whileLost(Sim, failed);
+            return false;
+          }
+          backAt = PlatTickCount();
+          // The query at once: the displays are current again.
+          EXPECT_TRUE(Current("3,41")) << Shown(LabelPingCountdown);
+          back = true;
+          return true;
+        },
+        [] { return std::string("the connection never came back"); });
+    RunSteps(400);
+    ASSERT_TRUE(back);
     EXPECT_EQ(failed, way.failedAttempts);
     // Reconnected at the first attempt that could succeed.
     EXPECT_GE(backAt - lostAt, (uint32_t)ReconnectInterval);
@@ -225,34 +219,39 @@ TEST_F(Loss, PulseOffGoesOutFirstOnTheNextConnection) {
   Record([this](const kvxsim::CommandRecord& c) {
     if (c.text == "setport 1.1") Sim.ResetNow();
   });
-  bool pulsed = false, triedWhileLost = false, quit = false;
-  int code = RunProgram(
-      [&](int wait) {
-        if (wait == 2) {
-          HeadlessTypeText(SpinDelay1, "1000");
-          pulsed = HeadlessPostClick(ButtonPulse1);
-        }
-        if (pulsed && AppState.ConnectionLost && !triedWhileLost) {
-          EXPECT_EQ(Shown(RichConsole),
-                    std::string(NoConnectionText) +
-                        "\rAusgang 1 wird ausgeschaltet, sobald die "
-                        "Verbindung steht.");
-          EXPECT_TRUE(HeadlessPostClick(ButtonOutput6On));
-          triedWhileLost = true;
-        } else if (triedWhileLost && AppState.ConnectionLost) {
-          EXPECT_EQ(Shown(RichConsole),
-                    std::string(NoConnectionText) +
-                        "\rAusgang 6 wurde nicht geschaltet.");
-          EXPECT_EQ(Shown(OutputStateLabel(6)), "---");
-          EXPECT_EQ(Shown(LabelOutputState1), "---");
-        }
-        if (triedWhileLost && !AppState.ConnectionLost && !quit)
-          quit = HeadlessPostClick(ButtonQuit);
+  int whileLost = 0;
+  Then([] {});
+  Then([] {
+    HeadlessTypeText(SpinDelay1, "1000");
+    EXPECT_TRUE(HeadlessPostClick(ButtonPulse1));
+  });
+  ThenWhen(
+      400, [] { return AppState.ConnectionLost; },
+      [] {
+        EXPECT_EQ(Shown(RichConsole),
+                  std::string(NoConnectionText) +
+                      "\rAusgang 1 wird ausgeschaltet, sobald die "
+                      "Verbindung steht.");
+        EXPECT_TRUE(HeadlessPostClick(ButtonOutput6On));
       },
-      400);
+      "the loss");
+  // Every pass while the connection is lost, until it is back.
+  ThenWithin(
+      400,
+      [&] {
+        if (!AppState.ConnectionLost) return true;
+        whileLost++;
+        EXPECT_EQ(Shown(RichConsole),
+                  std::string(NoConnectionText) +
+                      "\rAusgang 6 wurde nicht geschaltet.");
+        EXPECT_EQ(Shown(OutputStateLabel(6)), "---");
+        EXPECT_EQ(Shown(OutputStateLabel(1)), "---");
+        return false;
+      },
+      [] { return std::string("the connection never came back"); });
+  RunSteps(400);
   Sim.SetCommandListener(nullptr);
-  EXPECT_EQ(code, 0);
-  ASSERT_TRUE(quit);
+  EXPECT_GT(whileLost, 0);
   std::vector<std::string> second = SentOn(2);
   ASSERT_FALSE(second.empty());
   EXPECT_EQ(second[0], "setport 1.0");
@@ -280,23 +279,20 @@ TEST_F(Loss, NoLevelCommandOnAStaleLevelAndTheSensorOffIsOwed) {
     if (c.text == "Getstatus" && sensorOn == 3 && ++statusAfter == 2)
       Sim.CloseNow();
   });
-  bool quit = false;
-  int code = RunProgram(
-      [&](int wait) {
-        if (wait == 1) {
-          HeadlessMoveTrackbar(TrackbarRefresh, 10);
-          AppState.CyclePeriod = 0;
-          AppState.CycleCounter = 0;
-        }
+  Then([] {
+    HeadlessMoveTrackbar(TrackbarRefresh, 10);
+    AppState.CyclePeriod = 0;
+    AppState.CycleCounter = 0;
+  });
+  ThenWithin(
+      400,
+      [this] {
         std::vector<std::string> second = SentOn(2);
-        bool evaluatedAgain =
-            std::count(second.begin(), second.end(), "setport 4.0") >= 1;
-        if (evaluatedAgain && !quit) quit = HeadlessPostClick(ButtonQuit);
+        return std::count(second.begin(), second.end(), "setport 4.0") >= 1;
       },
-      400);
+      [] { return std::string("no evaluation on the second connection"); });
+  RunSteps(400);
   Sim.SetCommandListener(nullptr);
-  EXPECT_EQ(code, 0);
-  ASSERT_TRUE(quit);
   std::vector<std::string> first = SentOn(1);
   for (const std::string& t : first)
     EXPECT_TRUE(t.rfind("setport 4.", 0) != 0 && t.rfind("setport 5.", 0) != 0)
@@ -326,44 +322,36 @@ TEST_F(Loss, NoLevelCommandOnAStaleLevelAndTheSensorOffIsOwed) {
 TEST_F(Loss, LateStatusRepliesWithinAndBeyondTheBound) {
   Sim.SetOutput(6, true);
   Record();
-  enum { Warm, Late, Later, Back } phase = Warm;
   uint64_t lateAt = 0;
-  bool quit = false;
-  int code = RunProgram(
-      [&](int wait) {
-        switch (phase) {
-          case Warm:
-            if (wait >= 2) {
-              Sim.DelayReplyOnce("GETSTATUS", 1250);
-              lateAt = Sim.CommandCount();
-              phase = Late;
-            }
-            break;
-          case Late:
-            if (Sim.CommandCount() < lateAt + QueryCommands.size()) break;
-            EXPECT_EQ(Shown(OutputStateLabel(6)), "GESCHLOSSEN");
-            EXPECT_EQ(Shown(AnalogValueLabel(2)), "0,97");
-            EXPECT_FALSE(AppState.ConnectionLost);
-            Sim.DelayReplyOnce("GETSTATUS", ReplyStartLimit + 1000);
-            phase = Later;
-            break;
-          case Later:
-            if (AppState.ConnectionLost) {
-              EXPECT_EQ(NotFirstTexts(), "");
-            } else if (Sim.ConnectionCount() == 2 && Current()) {
-              EXPECT_EQ(Shown(OutputStateLabel(6)), "GESCHLOSSEN");
-              phase = Back;
-            }
-            break;
-          case Back:
-            if (!quit) quit = HeadlessPostClick(ButtonQuit);
-            break;
-        }
+  Then([] {});
+  Then([&] {
+    Sim.DelayReplyOnce("GETSTATUS", 1250);
+    lateAt = Sim.CommandCount();
+  });
+  ThenWhen(
+      400, [&] { return Sim.CommandCount() >= lateAt + QueryCommands.size(); },
+      [&] {
+        EXPECT_EQ(Shown(OutputStateLabel(6)), "GESCHLOSSEN");
+        EXPECT_EQ(Shown(AnalogValueLabel(2)), "0,97");
+        EXPECT_FALSE(AppState.ConnectionLost);
+        Sim.DelayReplyOnce("GETSTATUS", ReplyStartLimit + 1000);
       },
-      400);
+      "the query with the late reply");
+  // Every pass while the connection is lost, then the one that is back.
+  ThenWithin(
+      400,
+      [&] {
+        if (AppState.ConnectionLost) {
+          EXPECT_EQ(NotFirstTexts(), "");
+          return false;
+        }
+        if (Sim.ConnectionCount() != 2 || !Current()) return false;
+        EXPECT_EQ(Shown(OutputStateLabel(6)), "GESCHLOSSEN");
+        return true;
+      },
+      [] { return std::string("the connection never came back"); });
+  RunSteps(400);
   Sim.SetCommandListener(nullptr);
-  EXPECT_EQ(code, 0);
-  ASSERT_TRUE(quit);
   std::vector<std::string> first = SentOn(1);
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(first.back(), "Getstatus");  // nothing after the silent one

@@ -11,6 +11,7 @@
 #include "board/poll.h"
 #include "tests/program_fixture.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -83,7 +84,11 @@ TEST_F(Console, OrdinaryCommandGoesOutWithTheSuffixAndShowsTheReplyInBlue) {
   // The board query ran after the exchange, one click for the exchange.
   EXPECT_EQ(Sim.Commands().size(), 15u);
   EXPECT_EQ(HeadlessClickCount(), clicks + 1);
-  EXPECT_TRUE(HeadlessFindControl(ButtonConsoleSend)->Enabled);
+  // The button stays greyed until the main loop has taken the clicks made
+  // during the exchange; then it is usable and has the keyboard focus.
+  EXPECT_FALSE(C(ButtonConsoleSend).Enabled);
+  ReleaseHeldButtons();
+  EXPECT_TRUE(C(ButtonConsoleSend).Enabled);
   EXPECT_EQ(HeadlessFocus(), ButtonConsoleSend);
   EXPECT_EQ(PlatGetText(EditConsole), "GETSTATUS");
 }
@@ -182,6 +187,7 @@ TEST_F(Console, SilentBoardIsALostConnectionAndSaysSo) {
   EXPECT_EQ(AppState.ConsoleReplyText, Text(100, ' '));
   EXPECT_EQ(Box(), Text(NoConnectionText) + "\rKeine Antwort auf >GETSTATUS");
   EXPECT_FALSE(BoardConnected());
+  ReleaseHeldButtons();
 
   // Without a connection nothing goes out, and the box says so.
   Sim.ClearLog();
@@ -223,6 +229,7 @@ TEST_F(Console, SummaryReplacesTheExchangeAndAnExchangeReplacesTheSummary) {
     expected += (i ? "\r" : "") + summary[i];
 
   Send("GETGW");
+  ReleaseHeldButtons();
   uint64_t commands = Sim.CommandCount();
   int clicks = HeadlessClickCount();
   PlatSetFocus(EditConsole);
@@ -249,8 +256,8 @@ TEST_F(BoardTest, ConsoleButtonsWorkThroughTheMainLoop) {
     Then([&, step] {
       if (step == 0) HeadlessTypeText(EditConsole, "getport 2");
       if (step > 0) boxes.push_back(HeadlessFindControl(RichConsole)->Content);
-      if (step < 3) HeadlessPostClick(clicks[step]);
     });
+    if (step < 3) ThenClick(clicks[step]);
   }
   RunSteps();
   ASSERT_EQ(boxes.size(), 3u);
@@ -261,4 +268,41 @@ TEST_F(BoardTest, ConsoleButtonsWorkThroughTheMainLoop) {
   for (const kvxsim::CommandRecord& c : Sim.Commands())
     sent += c.text == "getport 2";
   EXPECT_EQ(sent, 2);
+}
+
+// The send button is greyed while its exchange runs. Clicks made on it
+// meanwhile wait in the window system's input queue until the program next
+// waits for an event; they must meet the button greyed still and send
+// nothing. A click once it is usable again sends as any.
+TEST_F(BoardTest, ClicksOnTheGreyedSendButtonSendNothing) {
+  const std::string command = "CLEARLCD 1";
+  auto sent = [&] {
+    int n = 0;
+    for (const kvxsim::CommandRecord& c : Sim.Commands())
+      n += c.text == command;
+    return n;
+  };
+  // The reply comes late, so the windows are served during the exchange.
+  Sim.DelayReplyOnce(command, 200);
+  int queued = 0;
+  HeadlessSetServeHook([&] {
+    if (queued < 3 && !C(ButtonConsoleSend).Enabled) {
+      HeadlessQueueMouseClick(ButtonConsoleSend);
+      queued++;
+    }
+  });
+  Then([&] { HeadlessTypeText(EditConsole, command); });
+  ThenClick(ButtonConsoleSend);
+  Then([&] { EXPECT_FALSE(C(ButtonConsoleSend).Enabled); });
+  ThenWithin(
+      20, [] { return C(ButtonConsoleSend).Enabled; },
+      [] { return "button 92 stays greyed"; });
+  Then([&] {
+    EXPECT_EQ(queued, 3);
+    EXPECT_EQ(sent(), 1);
+    EXPECT_EQ(HeadlessFocus(), ButtonConsoleSend);
+  });
+  ThenClick(ButtonConsoleSend);
+  Then([&] { EXPECT_EQ(sent(), 2); });
+  RunSteps();
 }

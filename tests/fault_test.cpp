@@ -83,10 +83,10 @@ const int RelayOutputs[] = {1, 2, 6, 7, 8};
 Displays Shown() {
   Displays d;
   for (int output : RelayOutputs)
-    d.relays += Label(LabelOutputState1 + output - 1) + "|";
+    d.relays += Label(OutputStateLabel(output)) + "|";
   for (int n = 0; n < 4; n++) {
-    d.analog[n] = Label(LabelAnalogValue1 + n);
-    d.digital[n] = Label(LabelDigitalState1 + n);
+    d.analog[n] = Label(AnalogValueLabel(n + 1));
+    d.digital[n] = Label(DigitalStateLabel(n + 1));
   }
   d.firmware = AppState.FirmwareText;
   d.ip = AppState.BoardIpText;
@@ -145,7 +145,7 @@ bool Same(const Displays& s, const Displays& e) {
 std::string WellFormed(const Displays& s) {
   std::string wrong;
   for (int output : RelayOutputs) {
-    std::string t = Label(LabelOutputState1 + output - 1);
+    std::string t = Label(OutputStateLabel(output));
     if (t != Open && t != Closed) wrong += "relay shows '" + t + "'; ";
   }
   for (int n = 0; n < 4; n++) {
@@ -315,7 +315,7 @@ class Faults : public BoardTest {
         break;
       case Rule::WellFormedOrLost:
         if (AppState.ConnectionLost)
-          EXPECT_EQ(Label(LabelAnalogValue1), "--.--") << "pass " << wait;
+          EXPECT_EQ(Label(AnalogValueLabel(1)), "--.--") << "pass " << wait;
         else
           EXPECT_EQ(WellFormed(s), "") << "pass " << wait;
         break;

@@ -20,51 +20,51 @@ std::vector<uint32_t> QueryTimes(kvxsim::Simulator& sim) {
 }  // namespace
 
 TEST_F(MainLoop, EntryRunsTheFirstQueryWithTheFunctionsStillOff) {
-  bool checkedFirst = false, checkedSecond = false;
-  RunProgram([&](int wait) {
-    if (wait == 1) {
-      checkedFirst = true;
-      EXPECT_EQ(Sim.CommandCount(), 14u);
-      EXPECT_EQ(C(OutputStateLabel(3)).Content, "keine Messung");
-      EXPECT_EQ(C(OutputStateLabel(3)).TextColour, Blue);
-      EXPECT_EQ(C(OutputStateLabel(4)).Content, "gesperrt");
-      EXPECT_EQ(C(OutputStateLabel(5)).Content, "gesperrt");
-      for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
-        EXPECT_TRUE(C(on).Enabled) << on;
-      for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
-        EXPECT_FALSE(C(off).Enabled) << off;
-      EXPECT_EQ(C(TrackbarRefresh).Value, 1);
-      EXPECT_EQ(AppState.RefreshInterval, 1000);
-      EXPECT_EQ(C(TrackbarCycle).Value, 360);
-      EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
-      EXPECT_EQ(AppState.MeasurementEnabled, 1);
-    }
-    if (!checkedSecond && Sim.CommandCount() >= 28) {
-      checkedSecond = true;
-      EXPECT_EQ(C(OutputStateLabel(3)).Content, "Messung in 360 Sek");
-      EXPECT_EQ(C(OutputStateLabel(3)).TextColour, Red);
-      EXPECT_EQ(C(OutputStateLabel(4)).Content, "Freigegeben");
-      EXPECT_EQ(C(OutputStateLabel(5)).TextColour, Red);
-      for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
-        EXPECT_FALSE(C(on).Enabled) << on;
-      for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
-        EXPECT_TRUE(C(off).Enabled) << off;
-      HeadlessPostClick(ButtonQuit);
-    }
+  Then([&] {
+    EXPECT_EQ(Sim.CommandCount(), 14u);
+    EXPECT_EQ(C(OutputStateLabel(3)).Content, "keine Messung");
+    EXPECT_EQ(C(OutputStateLabel(3)).TextColour, Blue);
+    EXPECT_EQ(C(OutputStateLabel(4)).Content, "gesperrt");
+    EXPECT_EQ(C(OutputStateLabel(5)).Content, "gesperrt");
+    for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
+      EXPECT_TRUE(C(on).Enabled) << on;
+    for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
+      EXPECT_FALSE(C(off).Enabled) << off;
+    EXPECT_EQ(C(TrackbarRefresh).Value, 1);
+    EXPECT_EQ(AppState.RefreshInterval, 1000);
+    EXPECT_EQ(C(TrackbarCycle).Value, 360);
+    EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
+    EXPECT_EQ(AppState.MeasurementEnabled, 1);
   });
-  EXPECT_TRUE(checkedFirst);
-  EXPECT_TRUE(checkedSecond);
+  // The second query shows the functions released.
+  ThenWhen(
+      100, [&] { return Sim.CommandCount() >= 28; },
+      [&] {
+        EXPECT_EQ(C(OutputStateLabel(3)).Content, "Messung in 360 Sek");
+        EXPECT_EQ(C(OutputStateLabel(3)).TextColour, Red);
+        EXPECT_EQ(C(OutputStateLabel(4)).Content, "Freigegeben");
+        EXPECT_EQ(C(OutputStateLabel(5)).TextColour, Red);
+        for (int on : {ButtonMeasurementOn, ButtonMinimumOn, ButtonMaximumOn})
+          EXPECT_FALSE(C(on).Enabled) << on;
+      },
+      "a second query");
+  // The AUS buttons are usable once the main loop has taken the clicks
+  // made while they were greyed.
+  Then([] {
+    for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
+      EXPECT_TRUE(C(off).Enabled) << off;
+  });
+  RunSteps();
 }
 
 TEST_F(MainLoop, QueriesOncePerIntervalAndANewIntervalAppliesFromTheNext) {
-  int clicksAtStart = -1;
-  RunProgram([&](int) {
-    uint32_t now = PlatTickCount();
-    if (clicksAtStart < 0) clicksAtStart = HeadlessClickCount();
-    if (now >= 10000 && C(TrackbarRefresh).Value == 1)
-      HeadlessMoveTrackbar(TrackbarRefresh, 3);
-    if (now >= 30000) HeadlessPostClick(ButtonQuit);
-  });
+  ThenWhen(
+      1000, [] { return PlatTickCount() >= 10000; },
+      [] { HeadlessMoveTrackbar(TrackbarRefresh, 3); }, "10 s");
+  ThenWithin(
+      1000, [] { return PlatTickCount() >= 30000; },
+      [] { return std::string("30 s never came"); });
+  RunSteps();
   std::vector<uint32_t> t = QueryTimes(Sim);
   ASSERT_GE(t.size(), 16u);
   // Every query is a whole one: 14 commands from one "Help" to the next.
@@ -92,15 +92,19 @@ TEST_F(MainLoop, QueriesOncePerIntervalAndANewIntervalAppliesFromTheNext) {
 
 TEST_F(MainLoop, LabelsFollowTheTrackbarAndCountDown) {
   std::vector<std::string> countdowns;
-  bool sawThree = false;
-  RunProgram([&](int wait) {
-    countdowns.push_back(C(LabelPingCountdown).Content);
-    if (wait == 4) HeadlessMoveTrackbar(TrackbarRefresh, 3);
-    if (wait == 5) sawThree = C(LabelRefreshSeconds).Content == "3";
-    if (wait == 12) HeadlessPostClick(ButtonQuit);
+  auto record = [&] { countdowns.push_back(C(LabelPingCountdown).Content); };
+  for (int pass = 0; pass < 3; pass++) Then(record);
+  Then([&] {
+    record();
+    HeadlessMoveTrackbar(TrackbarRefresh, 3);
   });
-  EXPECT_TRUE(sawThree);
-  ASSERT_GE(countdowns.size(), 3u);
+  Then([&] {
+    record();
+    EXPECT_EQ(C(LabelRefreshSeconds).Content, "3");
+  });
+  for (int pass = 0; pass < 7; pass++) Then(record);
+  RunSteps();
+  ASSERT_EQ(countdowns.size(), 12u);
   // Label 36 before the first pass shows the build's template.
   EXPECT_EQ(countdowns[0], "Ping war-ms / New Dat in 10 s");
   bool sawOne = false;
@@ -110,29 +114,28 @@ TEST_F(MainLoop, LabelsFollowTheTrackbarAndCountDown) {
 }
 
 TEST_F(MainLoop, SlowPassShowsANegativeCountOnceAndQueriesAtOnce) {
-  std::string afterSlowPass;
   size_t queriesBefore = 0;
-  RunProgram([&](int wait) {
-    if (wait == 6) {
-      queriesBefore = QueryTimes(Sim).size();
-      HeadlessAdvanceClock(2600);  // a busy pass, as a long pulse makes
-    }
-    if (wait == 7) {
-      afterSlowPass = C(LabelPingCountdown).Content;
-      EXPECT_EQ(QueryTimes(Sim).size(), queriesBefore + 1);
-      HeadlessPostClick(ButtonQuit);
-    }
+  for (int pass = 0; pass < 5; pass++) Then([] {});
+  Then([&] {
+    queriesBefore = QueryTimes(Sim).size();
+    HeadlessAdvanceClock(2600);  // a busy pass, as a long pulse makes
   });
-  EXPECT_EQ(afterSlowPass.find("Ping war 0 ms / Neue Daten in -"), 0u)
-      << afterSlowPass;
+  Then([&] {
+    std::string afterSlowPass = C(LabelPingCountdown).Content;
+    EXPECT_EQ(afterSlowPass.find("Ping war 0 ms / Neue Daten in -"), 0u)
+        << afterSlowPass;
+    EXPECT_EQ(QueryTimes(Sim).size(), queriesBefore + 1);
+  });
+  RunSteps();
 }
 
 TEST_F(MainLoop, TickCountWrapIsHarmless) {
   HeadlessSetClock(0xFFFFFFFFu - 4500);
-  RunProgram([&](int) {
-    if (PlatTickCount() >= 6000 && PlatTickCount() < 0x80000000u)
-      HeadlessPostClick(ButtonQuit);
-  });
+  ThenWithin(
+      1000,
+      [] { return PlatTickCount() >= 6000 && PlatTickCount() < 0x80000000u; },
+      [] { return std::string("the clock never passed its wrap"); });
+  RunSteps();
   std::vector<uint32_t> t = QueryTimes(Sim);
   ASSERT_GE(t.size(), 9u);
   for (size_t i = 1; i < t.size(); i++) {
@@ -147,23 +150,31 @@ TEST_F(MainLoop, TickCountWrapIsHarmless) {
 TEST_F(MainLoop, OtherEventsRunAPassOfTheirOwn) {
   int passesAfterOther = 0;
   uint64_t commands = 0;
-  RunProgram([&](int wait) {
-    if (wait == 1) commands = Sim.CommandCount();
-    if (wait > 1) {
-      EXPECT_EQ(AppState.LastEvent, EventOther) << wait;
-      if (C(LabelPingCountdown).Content != "-") passesAfterOther++;
-    }
-    if (wait < 5) {
-      PlatSetText(LabelPingCountdown, "-");
-      HeadlessPostOther();
-    } else {
-      EXPECT_EQ(Sim.CommandCount(), commands);
-      HeadlessPostClick(LabelBoardData);  // a label raises nothing useful
-      HeadlessPostClick(ButtonQuit);
-    }
+  auto post = [] {
+    PlatSetText(LabelPingCountdown, "-");
+    HeadlessPostOther();
+  };
+  auto passed = [&] {
+    EXPECT_EQ(AppState.LastEvent, EventOther);
+    if (C(LabelPingCountdown).Content != "-") passesAfterOther++;
+  };
+  Then([&] {
+    commands = Sim.CommandCount();
+    post();
   });
+  for (int other = 0; other < 3; other++) {
+    Then([&] {
+      passed();
+      post();
+    });
+  }
+  Then([&] {
+    passed();
+    EXPECT_EQ(Sim.CommandCount(), commands);
+    EXPECT_FALSE(HeadlessPostClick(LabelBoardData));  // a label takes none
+  });
+  RunSteps();
   EXPECT_EQ(passesAfterOther, 4);
-  EXPECT_EQ(HeadlessMessageBoxes().size(), 0u);
 }
 
 TEST_F(MainLoop, CloseRequestForTheDescriptionWindowClosesOnlyThatWindow) {
@@ -187,10 +198,11 @@ TEST_F(MainLoop, CloseRequestForTheDescriptionWindowClosesOnlyThatWindow) {
 // at its deadline, not up to half a second after it, also when the window
 // timer's ticks do not fall on the deadlines.
 TEST_F(MainLoop, EachQueryStartsAtItsDeadline) {
-  RunProgram([&](int wait) {
-    if (wait == 1) HeadlessSetClock(250);  // the timer ticks at 1250, 2250...
-    if (QueryTimes(Sim).size() >= 6) HeadlessPostClick(ButtonQuit);
-  });
+  Then([] { HeadlessSetClock(250); });  // the timer ticks at 1250, 2250...
+  ThenWithin(
+      100, [this] { return QueryTimes(Sim).size() >= 6; },
+      [] { return std::string("fewer than six queries"); });
+  RunSteps();
   std::vector<uint32_t> times = QueryTimes(Sim);
   ASSERT_GE(times.size(), 6u);
   // The entry's query at 0, then one at every second.

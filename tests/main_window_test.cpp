@@ -49,7 +49,10 @@ const std::vector<int> kCreationOrder = {
     97, 92, 93, 98, 100, 101};                 // console, picture, refresh
 // clang-format on
 
-const std::set<int> kHeadings = {13, 14, 15, 16, 26, 28, 29, 30, 31, 32};
+const std::set<int> kHeadings = {
+    HeadingDevice,  HeadingSwitch, HeadingDelay, HeadingRelayStatus,
+    HeadingConsole, HeadingAnalog, HeadingValue, HeadingUnit,
+    HeadingDigital, HeadingStatus};
 
 TEST_F(MainWindowTest, OpensCentredWindowWithTitleFrameAndTimer) {
   ASSERT_TRUE(BuildMainWindow());
@@ -119,9 +122,12 @@ TEST_F(MainWindowTest, CreatesAllNinetyControlsInTabOrder) {
     ASSERT_NE(c, nullptr) << kCreationOrder[i];
     EXPECT_EQ(c->Window, MainWindow);
     EXPECT_EQ(c->CreationIndex, i) << kCreationOrder[i];
+    // The program keeps a flag per control number (held buttons).
+    EXPECT_LT(kCreationOrder[i], ControlNumberLimit);
   }
   // Numbers of the other windows stay free.
-  for (int number : {3, 95, 96, 99})
+  for (int number : std::vector<int>{NoticeLabel, ButtonCloseDescription,
+                                     ButtonMakerPage, RichDescription})
     EXPECT_EQ(HeadlessFindControl(number), nullptr) << number;
 
   // Tab walks the controls that take focus in creation order.
@@ -147,35 +153,41 @@ TEST_F(MainWindowTest, ControlsHaveTheirKindsPlacesAndProperties) {
     int X, Y, Width, Height, Properties;
   };
   const Expected table[] = {
-      {13, KindLabel, 10, 0, 100, 20, PropCentred},
-      {26, KindLabel, 10, 320, 410, 20, PropCentred},
-      {4, KindLabel, 10, 20, 100, 20, PropBorder},
-      {6, KindLabel, 10, 60, 100, 20, PropBorder | PropCentred},
-      {74, KindButton, 130, 20, 70, 20, 0},
-      {81, KindButton, 130, 160, 70, 20, 0},
-      {110, KindCheckBox, 112, 158, 18, 25, 0},
-      {83, KindSpin, 220, 20, 70, 20, 0},
-      {86, KindButton, 220, 60, 70, 20, 0},
-      {91, KindSpin, 220, 160, 70, 20, 0},
-      {18, KindLabel, 310, 20, 110, 20, PropBorder | PropCentred},
-      {54, KindLabel, 10, 210, 110, 20, PropBorder},
-      {65, KindLabel, 111, 270, 40, 20, PropBorder | PropRightAligned},
-      {60, KindLabel, 210, 250, 110, 20, PropBorder},
-      {69, KindLabel, 310, 270, 100, 20, PropBorder | PropCentred},
-      {36, KindLabel, 10, 293, 192, 20, PropCentred},
-      {101, KindTrackbar, 220, 290, 175, 20, 0},
-      {33, KindLabel, 299, 305, 20, 15, PropCentred},
-      {97, KindEdit, 10, 340, 200, 20, 0},
-      {93, KindButton, 320, 340, 90, 20, 0},
-      {98, KindRichText, 10, 365, 400, 50, PropReadOnly},
-      {100, KindImageButton, 10, 420, 120, 160, 0},
-      {12, KindLabel, 150, 530, 110, 20, PropBorder | PropCentred},
-      {82, KindButton, 170, 560, 70, 20, 0},
-      {17, KindLabel, 280, 420, 130, 160, PropBorder},
-      {111, KindProgressBar, 420, 20, 50, 560, PropVertical | PropSmooth},
-      {51, KindLabel, 480, 550, 25, 20, 0},
-      {53, KindLabel, 505, 5, 25, 8, 0},
-      {102, KindTrackbar, 506, 20, 20, 560, PropVertical | PropTickMarks},
+      {HeadingDevice, KindLabel, 10, 0, 100, 20, PropCentred},
+      {HeadingConsole, KindLabel, 10, 320, 410, 20, PropCentred},
+      {OutputNameLabel(1), KindLabel, 10, 20, 100, 20, PropBorder},
+      {OutputNameLabel(3), KindLabel, 10, 60, 100, 20,
+       PropBorder | PropCentred},
+      {ButtonPulse1, KindButton, 130, 20, 70, 20, 0},
+      {ButtonPulse8, KindButton, 130, 160, 70, 20, 0},
+      {CheckSafetyLock, KindCheckBox, 112, 158, 18, 25, 0},
+      {SpinDelay1, KindSpin, 220, 20, 70, 20, 0},
+      {ButtonMeasurementOff, KindButton, 220, 60, 70, 20, 0},
+      {SpinDelay8, KindSpin, 220, 160, 70, 20, 0},
+      {OutputStateLabel(1), KindLabel, 310, 20, 110, 20,
+       PropBorder | PropCentred},
+      {AnalogNameLabel(1), KindLabel, 10, 210, 110, 20, PropBorder},
+      {AnalogValueLabel(4), KindLabel, 111, 270, 40, 20,
+       PropBorder | PropRightAligned},
+      {DigitalNameLabel(3), KindLabel, 210, 250, 110, 20, PropBorder},
+      {DigitalStateLabel(4), KindLabel, 310, 270, 100, 20,
+       PropBorder | PropCentred},
+      {LabelPingCountdown, KindLabel, 10, 293, 192, 20, PropCentred},
+      {TrackbarRefresh, KindTrackbar, 220, 290, 175, 20, 0},
+      {LabelRefreshSeconds, KindLabel, 299, 305, 20, 15, PropCentred},
+      {EditConsole, KindEdit, 10, 340, 200, 20, 0},
+      {ButtonCommandOverview, KindButton, 320, 340, 90, 20, 0},
+      {RichConsole, KindRichText, 10, 365, 400, 50, PropReadOnly},
+      {ButtonPicture, KindImageButton, 10, 420, 120, 160, 0},
+      {LabelQuit, KindLabel, 150, 530, 110, 20, PropBorder | PropCentred},
+      {ButtonQuit, KindButton, 170, 560, 70, 20, 0},
+      {LabelBoardData, KindLabel, 280, 420, 130, 160, PropBorder},
+      {ProgressLevel, KindProgressBar, 420, 20, 50, 560,
+       PropVertical | PropSmooth},
+      {LabelLevel0, KindLabel, 480, 550, 25, 20, 0},
+      {LabelCyclePeriod, KindLabel, 505, 5, 25, 8, 0},
+      {TrackbarCycle, KindTrackbar, 506, 20, 20, 560,
+       PropVertical | PropTickMarks},
   };
   for (const Expected& e : table) {
     const HeadlessControl* c = HeadlessFindControl(e.Number);
@@ -189,12 +201,12 @@ TEST_F(MainWindowTest, ControlsHaveTheirKindsPlacesAndProperties) {
   }
 
   // Every output row lines up across its four columns.
-  const int delayColumn[] = {83, 85, 86, 87, 88, 89, 90, 91};
   for (int n = 1; n <= 8; n++) {
     int y = 20 + 20 * (n - 1);
-    for (int number : {4 + n - 1, 74 + n - 1, delayColumn[n - 1], 18 + n - 1})
+    for (int number : {OutputNameLabel(n), SwitchColumnButton(n),
+                       DelayColumnControl(n), OutputStateLabel(n)})
       EXPECT_EQ(HeadlessFindControl(number)->Y, y) << number;
-    EXPECT_EQ(HeadlessFindControl(delayColumn[n - 1])->X, 220) << n;
+    EXPECT_EQ(HeadlessFindControl(DelayColumnControl(n))->X, 220) << n;
   }
 }
 
@@ -203,57 +215,55 @@ TEST_F(MainWindowTest, InitialTextsComeFromTheDefaults) {
   const char* names[] = {"Device 1", "Device 2", "Messung ", "Minimum ",
                          "Maximum ", "Device 6", "Device 7", "Device 8"};
   for (int n = 1; n <= 8; n++) {
-    EXPECT_EQ(ContentOf(LabelOutputName1 + n - 1), names[n - 1]);
-    EXPECT_EQ(ContentOf(LabelOutputState1 + n - 1), "---") << n;
+    EXPECT_EQ(ContentOf(OutputNameLabel(n)), names[n - 1]);
+    EXPECT_EQ(ContentOf(OutputStateLabel(n)), "---") << n;
   }
   for (int i = 1; i <= 4; i++) {
-    EXPECT_EQ(ContentOf(LabelAnalogName1 + i - 1),
-              "Analog " + std::to_string(i));
-    EXPECT_EQ(ContentOf(LabelAnalogValue1 + i - 1), "--.--") << i;
-    EXPECT_EQ(ContentOf(LabelAnalogUnit1 + i - 1), "Volt") << i;
-    EXPECT_EQ(ContentOf(LabelDigitalName1 + i - 1),
-              "Digital " + std::to_string(i));
-    EXPECT_EQ(ContentOf(LabelDigitalState1 + i - 1), "---") << i;
+    EXPECT_EQ(ContentOf(AnalogNameLabel(i)), "Analog " + std::to_string(i));
+    EXPECT_EQ(ContentOf(AnalogValueLabel(i)), "--.--") << i;
+    EXPECT_EQ(ContentOf(AnalogUnitLabel(i)), "Volt") << i;
+    EXPECT_EQ(ContentOf(DigitalNameLabel(i)), "Digital " + std::to_string(i));
+    EXPECT_EQ(ContentOf(DigitalStateLabel(i)), "---") << i;
   }
 
-  EXPECT_EQ(ContentOf(74), "EIN / AUS");
-  EXPECT_EQ(ContentOf(75), "EIN / AUS");
-  EXPECT_EQ(ContentOf(81), "EIN / AUS");
+  EXPECT_EQ(ContentOf(ButtonPulse1), "EIN / AUS");
+  EXPECT_EQ(ContentOf(ButtonPulse2), "EIN / AUS");
+  EXPECT_EQ(ContentOf(ButtonPulse8), "EIN / AUS");
   for (int n = 76; n <= 80; n++) EXPECT_EQ(ContentOf(n), "EIN") << n;
   for (int n = 86; n <= 90; n++) EXPECT_EQ(ContentOf(n), "AUS") << n;
-  EXPECT_EQ(ContentOf(83), "1000");
-  EXPECT_EQ(ContentOf(85), "200");
-  EXPECT_EQ(ContentOf(91), "100");
+  EXPECT_EQ(ContentOf(SpinDelay1), "1000");
+  EXPECT_EQ(ContentOf(SpinDelay2), "200");
+  EXPECT_EQ(ContentOf(SpinDelay8), "100");
 
-  EXPECT_EQ(ContentOf(13), "Ger\xE4t");
-  EXPECT_EQ(ContentOf(26),
+  EXPECT_EQ(ContentOf(HeadingDevice), "Ger\xE4t");
+  EXPECT_EQ(ContentOf(HeadingConsole),
             "Konsole f\xFCr direkte Befehle an das KORVALINEX-Board");
 
-  EXPECT_EQ(ContentOf(36), "Ping war-ms / New Dat in 10 s");
-  EXPECT_EQ(ContentOf(34), "1");
-  EXPECT_EQ(ContentOf(35), "10");
-  EXPECT_EQ(ContentOf(33), "10");
+  EXPECT_EQ(ContentOf(LabelPingCountdown), "Ping war-ms / New Dat in 10 s");
+  EXPECT_EQ(ContentOf(LabelRefreshMin), "1");
+  EXPECT_EQ(ContentOf(LabelRefreshMax), "10");
+  EXPECT_EQ(ContentOf(LabelRefreshSeconds), "10");
 
-  EXPECT_EQ(ContentOf(92), "Befehl Senden");
-  EXPECT_EQ(ContentOf(93),
+  EXPECT_EQ(ContentOf(ButtonConsoleSend), "Befehl Senden");
+  EXPECT_EQ(ContentOf(ButtonCommandOverview),
             "Befehls\xFC"
             "bersicht");
-  EXPECT_EQ(ContentOf(12), "Programmende:");
-  EXPECT_EQ(ContentOf(82), "QUIT");
-  EXPECT_EQ(ContentOf(17),
+  EXPECT_EQ(ContentOf(LabelQuit), "Programmende:");
+  EXPECT_EQ(ContentOf(ButtonQuit), "QUIT");
+  EXPECT_EQ(ContentOf(LabelBoardData),
             "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: "
             "---\r\rEinstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---");
 
   // The scale marks are right-aligned by leading blanks: two before the
   // two-digit marks 70..30, one before 50, 20, 10, 0 and 100.
-  EXPECT_EQ(ContentOf(42), "Wasserstand");
-  EXPECT_EQ(ContentOf(39), " 100%");
-  EXPECT_EQ(ContentOf(44), "  70%");
-  EXPECT_EQ(ContentOf(40), " 50%");
-  EXPECT_EQ(ContentOf(48), "  30%");
-  EXPECT_EQ(ContentOf(51), " 0%");
-  EXPECT_EQ(ContentOf(52), "Messz");
-  EXPECT_EQ(ContentOf(53), "0 s");
+  EXPECT_EQ(ContentOf(LabelLevelCaption), "Wasserstand");
+  EXPECT_EQ(ContentOf(LabelLevelTop), " 100%");
+  EXPECT_EQ(ContentOf(LabelLevel70), "  70%");
+  EXPECT_EQ(ContentOf(LabelLevel50), " 50%");
+  EXPECT_EQ(ContentOf(LabelLevel30), "  30%");
+  EXPECT_EQ(ContentOf(LabelLevel0), " 0%");
+  EXPECT_EQ(ContentOf(LabelCycleCaption), "Messz");
+  EXPECT_EQ(ContentOf(LabelCyclePeriod), "0 s");
 }
 
 TEST_F(MainWindowTest, TooltipsNameTheOutputsWithTheirTrailingBlanks) {
@@ -309,12 +319,12 @@ TEST_F(MainWindowTest, TextsRangesAndTooltipsFollowTheStateAtBuildTime) {
   AppState.CyclePeriod = 42;
   ASSERT_TRUE(BuildMainWindow());
 
-  EXPECT_EQ(ContentOf(4), "Pumpe");
+  EXPECT_EQ(ContentOf(OutputNameLabel(1)), "Pumpe");
   EXPECT_EQ(TooltipOf(74), "EIN/AUS-Schalter f\xFCr 'Pumpe'");
   EXPECT_EQ(TooltipOf(83),
             "Schaltverz\xF6gerung f\xFCr Schalter 'Pumpe'. G\xFCltige "
             "Eingabewerte = 5...500");
-  EXPECT_EQ(ContentOf(83), "250");
+  EXPECT_EQ(ContentOf(SpinDelay1), "250");
   EXPECT_EQ(HeadlessFindControl(SpinDelay1)->Min, 5);
   EXPECT_EQ(HeadlessFindControl(SpinDelay1)->Max, 500);
   EXPECT_EQ(HeadlessFindControl(SpinDelay8)->Max, 3000);
@@ -328,10 +338,10 @@ TEST_F(MainWindowTest, TextsRangesAndTooltipsFollowTheStateAtBuildTime) {
   EXPECT_EQ(HeadlessFindControl(TrackbarRefresh)->Max, 20);
   EXPECT_EQ(TooltipOf(101),
             "Abfrageintervall der Messdaten. Von 1...20 Sekunden einstellbar");
-  EXPECT_EQ(ContentOf(33), "20");
-  EXPECT_EQ(ContentOf(35), "30");
-  EXPECT_EQ(ContentOf(36), "Ping war-ms / New Dat in 20 s");
-  EXPECT_EQ(ContentOf(53), "42 s");
+  EXPECT_EQ(ContentOf(LabelRefreshSeconds), "20");
+  EXPECT_EQ(ContentOf(LabelRefreshMax), "30");
+  EXPECT_EQ(ContentOf(LabelPingCountdown), "Ping war-ms / New Dat in 20 s");
+  EXPECT_EQ(ContentOf(LabelCyclePeriod), "42 s");
 }
 
 TEST_F(MainWindowTest, StartStatesOfSwitchesSlidersAndBar) {
@@ -363,7 +373,7 @@ TEST_F(MainWindowTest, StartStatesOfSwitchesSlidersAndBar) {
   EXPECT_EQ(level->Max, 400);
   EXPECT_EQ(level->Value, 0);
 
-  for (int number : {83, 85, 91}) {
+  for (int number : {SpinDelay1, SpinDelay2, SpinDelay8}) {
     EXPECT_EQ(HeadlessFindControl(number)->Min, 1) << number;
     EXPECT_EQ(HeadlessFindControl(number)->Max, 10000) << number;
   }

@@ -190,9 +190,10 @@ using MeasurementRun = BoardTest;
 
 TEST_F(MeasurementRun, FirstCycleRunsAtTicks361To365) {
   Sim.SetAnalog(1, 300);
-  RunProgram([&](int) {
-    if (PlatTickCount() > 366000) HeadlessPostClick(ButtonQuit);
-  });
+  ThenWithin(
+      5000, [] { return PlatTickCount() > 366000; },
+      [] { return std::string("the clock never reached 366 s"); });
+  RunSteps();
   std::vector<std::pair<uint32_t, std::string>> sent;
   for (const kvxsim::CommandRecord& c : Sim.Commands())
     if (c.text.rfind("setport", 0) == 0) sent.push_back({c.time, c.text});
@@ -209,11 +210,13 @@ TEST_F(MeasurementRun, FirstCycleRunsAtTicks361To365) {
 }
 
 TEST_F(MeasurementRun, SwitchedOffCycleStillEndsEveryPeriodPlusFive) {
-  RunProgram([&](int wait) {
-    if (AppState.MeasurementEnabled) HeadlessPostClick(ButtonMeasurementOff);
-    if (wait == 2) HeadlessMoveTrackbar(TrackbarCycle, 10);
-    if (PlatTickCount() > 80000) HeadlessPostClick(ButtonQuit);
-  });
+  Then([] {});
+  Then([] { HeadlessMoveTrackbar(TrackbarCycle, 10); });
+  ThenClick(ButtonMeasurementOff);
+  ThenWithin(
+      5000, [] { return PlatTickCount() > 80000; },
+      [] { return std::string("the clock never reached 80 s"); });
+  RunSteps();
   std::vector<uint32_t> ends;
   for (const kvxsim::CommandRecord& c : Sim.Commands()) {
     if (c.text.rfind("setport", 0) != 0) continue;
@@ -228,16 +231,22 @@ TEST_F(MeasurementRun, SwitchedOffCycleStillEndsEveryPeriodPlusFive) {
 TEST_F(MeasurementRun, SwitchingOnPastPeriodPlusTwoEvaluatesAtTheNextTick) {
   Sim.SetAnalog(1, 100);
   size_t before = 0;
-  bool off = false, clicked = false;
-  RunProgram([&](int wait) {
-    if (!off) off = HeadlessPostClick(ButtonMeasurementOff);
-    if (wait == 2) HeadlessMoveTrackbar(TrackbarCycle, 10);
-    if (!clicked && AppState.CyclePeriod == 10 && AppState.CycleCounter == 13) {
-      clicked = HeadlessPostClick(ButtonMeasurementOn);
-      before = Sim.CommandCount();
-    }
-    if (clicked && AppState.CycleCounter == 1) HeadlessPostClick(ButtonQuit);
-  });
+  bool clicked = false;
+  Then([] {});
+  Then([] { HeadlessMoveTrackbar(TrackbarCycle, 10); });
+  ThenClick(ButtonMeasurementOff);
+  ThenWhen(
+      1000,
+      [] { return AppState.CyclePeriod == 10 && AppState.CycleCounter == 13; },
+      [&] {
+        clicked = HeadlessPostClick(ButtonMeasurementOn);
+        before = Sim.CommandCount();
+      },
+      "tick 13 of a 10-second cycle");
+  ThenWithin(
+      1000, [] { return AppState.CycleCounter == 1; },
+      [] { return std::string("the cycle never began anew"); });
+  RunSteps();
   ASSERT_TRUE(clicked);
   Commands after = CommandTexts();
   after.erase(after.begin(), after.begin() + before);

@@ -7,6 +7,7 @@
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -64,8 +65,9 @@ TEST_F(Poll, OutputStatusByPosition) {
   AppState.MinimumEnabled = 1;
   Sim.SetReply("GETSTATUS", "S00000001\r\n");
   PollOnce();
-  ExpectLabel(18, "GESCHLOSSEN", Red);
-  for (int label : {19, 23, 24, 25}) ExpectLabel(label, "OFFEN", Blue);
+  ExpectLabel(OutputStateLabel(1), "GESCHLOSSEN", Red);
+  for (int output : {2, 6, 7, 8})
+    ExpectLabel(OutputStateLabel(output), "OFFEN", Blue);
   EXPECT_EQ(C(ButtonMinimumOff).Content, "Aus");
   EXPECT_EQ(C(ButtonMaximumOff).Content, "Aus");
   EXPECT_TRUE(C(ButtonOutput6On).Enabled);
@@ -79,15 +81,19 @@ TEST_F(Poll, OutputStatusByPosition) {
   PollOnce();
   EXPECT_EQ(C(ButtonMinimumOff).Content, "Ausgelöst");
   EXPECT_EQ(C(ButtonMaximumOff).Content, "Ausgelöst");
-  ExpectLabel(21, "Freigegeben", Red);
-  ExpectLabel(22, "gesperrt", Blue);
+  ExpectLabel(OutputStateLabel(4), "Freigegeben", Red);
+  ExpectLabel(OutputStateLabel(5), "gesperrt", Blue);
 
   // Outputs 6 and 7 on: only their AUS buttons can be used.
   Sim.SetReply("GETSTATUS", "S01100100\r\n");
   PollOnce();
-  ExpectLabel(23, "GESCHLOSSEN", Red);
-  ExpectLabel(24, "GESCHLOSSEN", Red);
+  ExpectLabel(OutputStateLabel(6), "GESCHLOSSEN", Red);
+  ExpectLabel(OutputStateLabel(7), "GESCHLOSSEN", Red);
   EXPECT_FALSE(C(ButtonOutput6On).Enabled);
+  // Made usable, each stays greyed until the main loop has taken the
+  // clicks made while it was.
+  EXPECT_FALSE(C(ButtonOutput6Off).Enabled);
+  ReleaseHeldButtons();
   EXPECT_TRUE(C(ButtonOutput6Off).Enabled);
   EXPECT_EQ(AppState.OutputStateText[3], "---");  // position 7 is not read
 }
@@ -95,14 +101,14 @@ TEST_F(Poll, OutputStatusByPosition) {
 TEST_F(Poll, ShortOrEmptyStatusReadsMissingOutputsAsOff) {
   Sim.SetReply("GETSTATUS", "S11111111\r\n");
   PollOnce();
-  ExpectLabel(18, "GESCHLOSSEN", Red);
+  ExpectLabel(OutputStateLabel(1), "GESCHLOSSEN", Red);
   Sim.SetReply("GETSTATUS", "S11\r\n");  // outputs 8 and 7 on, rest missing
   PollOnce();
-  ExpectLabel(25, "GESCHLOSSEN", Red);
-  ExpectLabel(24, "GESCHLOSSEN", Red);
-  ExpectLabel(23, "OFFEN", Blue);
-  ExpectLabel(19, "OFFEN", Blue);
-  ExpectLabel(18, "OFFEN", Blue);
+  ExpectLabel(OutputStateLabel(8), "GESCHLOSSEN", Red);
+  ExpectLabel(OutputStateLabel(7), "GESCHLOSSEN", Red);
+  ExpectLabel(OutputStateLabel(6), "OFFEN", Blue);
+  ExpectLabel(OutputStateLabel(2), "OFFEN", Blue);
+  ExpectLabel(OutputStateLabel(1), "OFFEN", Blue);
   Sim.SetReply("GETSTATUS", std::string(1, '\0') + "\r\n");
   PollOnce();
   for (int n : {1, 2, 4, 5, 6, 7, 8})
@@ -132,7 +138,7 @@ TEST_F(Poll, AnalogRepliesBecomeRoundedVoltsAndCutTexts) {
     PollOnce();
     for (int n = 1; n <= 4; n++) {
       EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[n], c.volts) << c.reply;
-      ExpectLabel(LabelAnalogValue1 + n - 1, c.text, Blue);
+      ExpectLabel(AnalogValueLabel(n), c.text, Blue);
     }
     EXPECT_EQ(AppState.LevelVoltage, AppState.AnalogVoltage[1]);
   }
@@ -189,7 +195,7 @@ TEST_F(Poll, DigitalInputsByTheirFirstCharacter) {
       Sim.SetReply("GETPORT " + std::to_string(n), c.reply);
     PollOnce();
     for (int n = 1; n <= 4; n++)
-      ExpectLabel(LabelDigitalState1 + n - 1, c.text, c.colour);
+      ExpectLabel(DigitalStateLabel(n), c.text, c.colour);
   }
 }
 
@@ -208,20 +214,22 @@ TEST_F(Poll, BoardDataTextIsBuiltFromTheReplies) {
 
 TEST_F(Poll, FunctionLabelsFollowTheFlags) {
   PollOnce();
-  ExpectLabel(20, "keine Messung", Blue);
-  ExpectLabel(21, "gesperrt", Blue);
+  ExpectLabel(OutputStateLabel(3), "keine Messung", Blue);
+  ExpectLabel(OutputStateLabel(4), "gesperrt", Blue);
   EXPECT_TRUE(C(ButtonMeasurementOn).Enabled);
   EXPECT_FALSE(C(ButtonMeasurementOff).Enabled);
   AppState.MeasurementEnabled = 1;
   AppState.CyclePeriod = 360;
   AppState.CycleCounter = 100;
   PollOnce();
-  ExpectLabel(20, "Messung in 260 Sek", Red);
+  ExpectLabel(OutputStateLabel(3), "Messung in 260 Sek", Red);
   EXPECT_FALSE(C(ButtonMeasurementOn).Enabled);
+  EXPECT_FALSE(C(ButtonMeasurementOff).Enabled);
+  ReleaseHeldButtons();
   EXPECT_TRUE(C(ButtonMeasurementOff).Enabled);
   AppState.CycleCounter = 363;
   PollOnce();
-  ExpectLabel(20, "Messung in -3 Sek", Red);
+  ExpectLabel(OutputStateLabel(3), "Messung in -3 Sek", Red);
 }
 
 TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
@@ -238,10 +246,10 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   PollOnce();
   EXPECT_EQ(AppState.ConnectionLost, 1);
   for (int output : {1, 2, 6, 7, 8})
-    EXPECT_EQ(C(LabelOutputState1 + output - 1).Content, "---") << output;
+    EXPECT_EQ(C(OutputStateLabel(output)).Content, "---") << output;
   for (int n = 0; n < 4; n++) {
-    EXPECT_EQ(C(LabelAnalogValue1 + n).Content, "--.--") << n + 1;
-    EXPECT_EQ(C(LabelDigitalState1 + n).Content, "---") << n + 1;
+    EXPECT_EQ(C(AnalogValueLabel(n + 1)).Content, "--.--") << n + 1;
+    EXPECT_EQ(C(DigitalStateLabel(n + 1)).Content, "---") << n + 1;
   }
   EXPECT_EQ(C(LabelBoardData).Content, BoardDataTemplate);
   EXPECT_EQ(C(ButtonMinimumOff).Content, "AUS");

@@ -47,6 +47,25 @@ void BoardTest::ThenWithin(int passes, std::function<bool()> done,
   });
 }
 
+void BoardTest::ThenWhen(int passes, std::function<bool()> ready,
+                         std::function<void()> act, const std::string& what) {
+  ThenWithin(
+      passes,
+      [ready, act] {
+        if (!ready()) return false;
+        act();
+        return true;
+      },
+      [what] { return "never came true: " + what; });
+}
+
+void BoardTest::ThenClick(int control, int passes) {
+  ThenWhen(
+      passes, [control] { return PlatIsEnabled(control); },
+      [control] { EXPECT_TRUE(HeadlessPostClick(control)); },
+      "control " + std::to_string(control) + " usable");
+}
+
 void BoardTest::RunSteps(int waitLimit) {
   next_ = 0;
   bool quit = false;
@@ -60,6 +79,7 @@ void BoardTest::RunSteps(int waitLimit) {
         }
       },
       waitLimit);
+  Steps.clear();  // a test may script another run after this one
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(quit) << "the run ended before its last step";
   EXPECT_TRUE(HeadlessMessageBoxes().empty());

@@ -36,6 +36,14 @@ class BoardTest : public ::testing::Test {
   // most `passes`; `otherwise` says what failed.
   void ThenWithin(int passes, std::function<bool()> done,
                   std::function<std::string()> otherwise);
+  // A step that waits, at most `passes` passes, until `ready` comes true,
+  // and then does `act` at that same wait.
+  void ThenWhen(int passes, std::function<bool()> ready,
+                std::function<void()> act, const std::string& what);
+  // A step that clicks `control` as soon as it is usable (a button made
+  // usable again stays greyed until the main loop has taken the clicks
+  // made meanwhile), within `passes`.
+  void ThenClick(int control, int passes = 20);
   // Runs the program through the steps; expects exit code 0, the QUIT
   // posted and no message box.
   void RunSteps(int waitLimit = 20000);
@@ -74,16 +82,6 @@ constexpr uint32_t Blue = 0x00FF0000;
 
 // The fourteen commands of one board query, in their order.
 extern const std::vector<std::string> QueryCommands;
-
-// The status label of output n (1..8), the value label of analog input n
-// and the state label of digital input n (1..4).
-inline int OutputStateLabel(int output) {
-  return LabelOutputState1 + output - 1;
-}
-inline int AnalogValueLabel(int input) { return LabelAnalogValue1 + input - 1; }
-inline int DigitalStateLabel(int input) {
-  return LabelDigitalState1 + input - 1;
-}
 
 // Control `number` of an open window; an empty record when there is none.
 const HeadlessControl& C(int number);

@@ -62,18 +62,18 @@ class SlowBoard : public BoardTest {
       if (Shown(number) != text)
         wrong += std::to_string(number) + " shows '" + Shown(number) + "'; ";
     };
-    expect(LabelOutputState1, "GESCHLOSSEN");
+    expect(OutputStateLabel(1), "GESCHLOSSEN");
     expect(OutputStateLabel(2), "OFFEN");
     expect(OutputStateLabel(6), "GESCHLOSSEN");
     expect(OutputStateLabel(7), "OFFEN");
     expect(OutputStateLabel(8), "OFFEN");
-    std::string level = Shown(LabelAnalogValue1);
+    std::string level = Shown(AnalogValueLabel(1));
     if (level != "0,00" && level != "2,93" && level != "0,09")
       wrong += "level shows '" + level + "'; ";
     expect(AnalogValueLabel(2), "0,97");
     expect(AnalogValueLabel(3), "1,46");
     expect(AnalogValueLabel(4), "1,95");
-    expect(LabelDigitalState1, "OFFEN");
+    expect(DigitalStateLabel(1), "OFFEN");
     expect(DigitalStateLabel(2), "GESCHLOSSEN");
     expect(DigitalStateLabel(3), "OFFEN");
     expect(DigitalStateLabel(4), "GESCHLOSSEN");

@@ -6,6 +6,7 @@
 #include "board/connection.h"
 #include "tests/program_fixture.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -90,7 +91,7 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
     EXPECT_EQ(AppState.OutputStateText[1], AppState.OpenText);
     // Greyed until the main loop has taken the clicks made meanwhile.
     EXPECT_FALSE(C(ButtonPulse1).Enabled);
-    ReleasePulseButtons();
+    ReleaseHeldButtons();
     EXPECT_TRUE(C(ButtonPulse1).Enabled);
   }
 }
@@ -152,10 +153,14 @@ TEST_F(SwitchingRun, SafetyLockFreesOnePulseOfOutput8) {
   });
   Then([&] {
     // Ticking plays one click and sends nothing; every automatic query
-    // in between plays its own.
-    EXPECT_TRUE(C(ButtonPulse8).Enabled);
+    // in between plays its own. Button 81 is usable once the main loop
+    // has taken the clicks made while it was greyed.
+    EXPECT_FALSE(C(ButtonPulse8).Enabled);
     EXPECT_TRUE(OnlySetports(CommandTexts()).empty());
     EXPECT_EQ(HeadlessClickCount() - clicks, 1 + helps() - queries);
+  });
+  Then([&] {
+    EXPECT_TRUE(C(ButtonPulse8).Enabled);
     sleeps = HeadlessSleeps().size();
     EXPECT_TRUE(HeadlessPostClick(ButtonPulse8));
   });
@@ -184,29 +189,23 @@ TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
     EXPECT_FALSE(HeadlessPostClick(ButtonOutput6On));
     EXPECT_TRUE(HeadlessPostClick(ButtonOutput6Off));
   });
-  Then([&] { HeadlessPostClick(ButtonOutput7On); });
-  Then([&] { HeadlessPostClick(ButtonOutput7Off); });
+  ThenClick(ButtonOutput7On);
+  ThenClick(ButtonOutput7Off);
   Then([&] {
     HeadlessTypeText(SpinDelay1, "30");
-    HeadlessPostClick(ButtonPulse1);
-  });
-  Then([&] {
     HeadlessTypeText(SpinDelay2, "40");
-    HeadlessPostClick(ButtonPulse2);
   });
+  ThenClick(ButtonPulse1);
+  ThenClick(ButtonPulse2);
   Then([&] {
     EXPECT_EQ(Sim.Outputs(), "00000000");
     afterAus = OnlySetports(CommandTexts());
-    EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOff));
   });
-  Then([&] {
-    EXPECT_EQ(AppState.MinimumEnabled, 0);
-    EXPECT_TRUE(HeadlessPostClick(ButtonMaximumOff));
-  });
-  Then([&] {
-    EXPECT_EQ(AppState.MaximumEnabled, 0);
-    EXPECT_TRUE(HeadlessPostClick(ButtonMinimumOn));
-  });
+  ThenClick(ButtonMinimumOff);
+  Then([&] { EXPECT_EQ(AppState.MinimumEnabled, 0); });
+  ThenClick(ButtonMaximumOff);
+  Then([&] { EXPECT_EQ(AppState.MaximumEnabled, 0); });
+  ThenClick(ButtonMinimumOn);
   Then([&] {
     EXPECT_EQ(AppState.MinimumEnabled, 1);
     EXPECT_EQ(OnlySetports(CommandTexts()), afterAus);
@@ -217,4 +216,39 @@ TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
                                 "setport 2.0"}));
   EXPECT_EQ(TimeOf(Sim, "setport 1.0") - TimeOf(Sim, "setport 1.1"), 30u);
   EXPECT_EQ(TimeOf(Sim, "setport 2.0") - TimeOf(Sim, "setport 2.1"), 40u);
+}
+
+// Button 89 is greyed while output 6 is off. A click on it made while
+// output 6 is being switched on waits in the window system's input queue
+// until the exchange and the redraw that frees the button are over: it
+// must still meet the button greyed and switch nothing off.
+TEST_F(SwitchingRun, ClickOnAGreyedAusButtonDuringTheSwitchingDoesNothing) {
+  Sim.DelayReplyOnce("setport 6.1", 200);
+  bool queued = false;
+  HeadlessSetServeHook([&] {
+    if (!queued && !C(ButtonOutput6Off).Enabled) {
+      HeadlessQueueMouseClick(ButtonOutput6Off);
+      queued = true;
+    }
+  });
+  ThenClick(ButtonOutput6On);
+  ThenWithin(
+      20,
+      [&] {
+        return C(ButtonOutput6Off).Enabled ||
+               OnlySetports(CommandTexts()).size() > 1;
+      },
+      [] { return "button 89 stays greyed"; });
+  Then([&] {
+    EXPECT_TRUE(queued);
+    EXPECT_EQ(OnlySetports(CommandTexts()), Commands({"setport 6.1"}));
+    EXPECT_TRUE(Sim.Output(6));
+  });
+  // Usable now, it switches as any.
+  ThenClick(ButtonOutput6Off);
+  Then([&] {
+    EXPECT_EQ(OnlySetports(CommandTexts()),
+              Commands({"setport 6.1", "setport 6.0"}));
+  });
+  RunSteps();
 }

@@ -6,15 +6,11 @@
 #include "app/state.h"
 #include "platform/platform.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 
 const char BoardDataTemplate[] =
     "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: ---\r\r"
     "Einstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---";
-
-// Status labels of output n and of input n.
-static int OutputLabel(int n) { return LabelOutputState1 + n - 1; }
-static int AnalogLabel(int n) { return LabelAnalogValue1 + n - 1; }
-static int DigitalLabel(int n) { return LabelDigitalState1 + n - 1; }
 
 // Digit `position` (from 1) of the status reply is a 1.
 static bool StatusOn(const Text& status, size_t position) {
@@ -27,26 +23,26 @@ static uint32_t OnColour(bool on) {
 
 static void ShowRelay(int output) {
   bool closed = AppState.OutputStateText[output] == AppState.ClosedText;
-  PlatSetTextColour(OutputLabel(output), OnColour(closed));
-  PlatSetText(OutputLabel(output), AppState.OutputStateText[output]);
+  PlatSetTextColour(OutputStateLabel(output), OnColour(closed));
+  PlatSetText(OutputStateLabel(output), AppState.OutputStateText[output]);
 }
 
 // A function switch: the EIN button is usable while the function is off,
 // the AUS button while it is on.
 static void ShowFunction(int output, bool on, int einButton, int ausButton,
                          const Text& text) {
-  PlatSetTextColour(OutputLabel(output), OnColour(on));
-  PlatEnable(einButton, !on);
-  PlatEnable(ausButton, on);
-  PlatSetText(OutputLabel(output), text);
+  PlatSetTextColour(OutputStateLabel(output), OnColour(on));
+  EnableButton(einButton, !on);
+  EnableButton(ausButton, on);
+  PlatSetText(OutputStateLabel(output), text);
 }
 
 static void ShowSwitchedOutput(int output, int einButton, int ausButton) {
   bool closed = AppState.OutputStateText[output] == AppState.ClosedText;
-  PlatSetTextColour(OutputLabel(output), OnColour(closed));
-  PlatEnable(einButton, !closed);
-  PlatEnable(ausButton, closed);
-  PlatSetText(OutputLabel(output), AppState.OutputStateText[output]);
+  PlatSetTextColour(OutputStateLabel(output), OnColour(closed));
+  EnableButton(einButton, !closed);
+  EnableButton(ausButton, closed);
+  PlatSetText(OutputStateLabel(output), AppState.OutputStateText[output]);
 }
 
 void ShowBoard() {
@@ -75,13 +71,13 @@ void ShowBoard() {
 
   for (int n = 1; n <= 4; n++) {
     bool closed = AppState.InputStateText[n] == AppState.InputClosedText[n];
-    PlatSetTextColour(DigitalLabel(n), OnColour(closed));
-    PlatSetText(DigitalLabel(n), AppState.InputStateText[n]);
+    PlatSetTextColour(DigitalStateLabel(n), OnColour(closed));
+    PlatSetText(DigitalStateLabel(n), AppState.InputStateText[n]);
   }
   for (int n = 1; n <= 4; n++)
-    PlatSetTextColour(AnalogLabel(n), AppState.ColourBlue);
+    PlatSetTextColour(AnalogValueLabel(n), AppState.ColourBlue);
   for (int n = 1; n <= 4; n++)
-    PlatSetText(AnalogLabel(n), AppState.AnalogValueText[n]);
+    PlatSetText(AnalogValueLabel(n), AppState.AnalogValueText[n]);
 
   // The captions of the Minimum and Maximum AUS buttons follow the last
   // status reply the board sent.

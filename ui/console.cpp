@@ -9,6 +9,7 @@
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 
 // Lower case of one Windows-1252 byte: A-Z, À-Þ except × (D7), and the four
 // letters whose small forms lie elsewhere in the code page (Š, Œ, Ž, Ÿ).
@@ -52,10 +53,10 @@ void ShowNoConnection(const Text& what) {
 void SendConsoleCommand() {
   if (!BoardConnected()) {
     ShowNoConnection("Der Befehl wurde nicht gesendet.");
-    PlatSetFocus(ButtonConsoleSend);
+    FocusButton(ButtonConsoleSend);
     return;
   }
-  PlatEnable(ButtonConsoleSend, false);
+  EnableButton(ButtonConsoleSend, false);
   PlatRichClear(RichConsole);
 
   ReplyBuffer* buffer = &AppState.CommandBuffer;
@@ -93,8 +94,9 @@ void SendConsoleCommand() {
   PollBoard();
   ShowBoard();
 
-  PlatEnable(ButtonConsoleSend, true);
-  PlatSetFocus(ButtonConsoleSend);
+  // Held until the clicks made during the exchange are taken.
+  EnableButton(ButtonConsoleSend, true);
+  FocusButton(ButtonConsoleSend);
 }
 
 // One line of the command summary: the command, the blanks that line up
@@ -140,5 +142,5 @@ void ShowCommandOverview() {
     text += line.Description;
     PlatRichAppend(RichConsole, text);
   }
-  PlatSetFocus(ButtonConsoleSend);
+  FocusButton(ButtonConsoleSend);
 }

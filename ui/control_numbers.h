@@ -110,3 +110,29 @@ enum {
   LabelHistorySummary = 112,
   ButtonCloseHistory = 113,
 };
+
+// The per-channel controls: of output n (1..8), of analog or digital input
+// i (1..4).
+inline int OutputNameLabel(int n) { return LabelOutputName1 + n - 1; }
+inline int OutputStateLabel(int n) { return LabelOutputState1 + n - 1; }
+// The switch column's button of output n: 74 (output 1) to 81 (output 8).
+inline int SwitchColumnButton(int n) { return ButtonPulse1 + n - 1; }
+// The delay column's control of output n: the delay field of a pulse
+// output (1, 2, 8), the AUS button of outputs 3 to 7.
+inline int DelayColumnControl(int n) {
+  switch (n) {
+    case 1:
+      return SpinDelay1;
+    case 2:
+      return SpinDelay2;
+    case 8:
+      return SpinDelay8;
+    default:
+      return ButtonMeasurementOff + n - 3;
+  }
+}
+inline int AnalogNameLabel(int i) { return LabelAnalogName1 + i - 1; }
+inline int AnalogValueLabel(int i) { return LabelAnalogValue1 + i - 1; }
+inline int AnalogUnitLabel(int i) { return LabelAnalogUnit1 + i - 1; }
+inline int DigitalNameLabel(int i) { return LabelDigitalName1 + i - 1; }
+inline int DigitalStateLabel(int i) { return LabelDigitalState1 + i - 1; }

@@ -79,7 +79,7 @@ static void BuildOutputNames() {
   for (int n = 1; n <= 8; n++) {
     // The three well functions have their names centred.
     int properties = (n >= 3 && n <= 5) ? PropBorder | PropCentred : PropBorder;
-    Label(LabelOutputName1 + n - 1, 10, OutputRowY(n), 100, 20,
+    Label(OutputNameLabel(n), 10, OutputRowY(n), 100, 20,
           AppState.OutputName[n], properties);
   }
 }
@@ -125,7 +125,7 @@ static void BuildQuitCaptionAndBoardData() {
 static void BuildSwitchColumn() {
   for (int n = 1; n <= 8; n++) {
     bool pulse = n == 1 || n == 2 || n == 8;
-    Button(ButtonPulse1 + n - 1, 130, OutputRowY(n), 70,
+    Button(SwitchColumnButton(n), 130, OutputRowY(n), 70,
            pulse ? "EIN / AUS" : "EIN", pulse ? PulseTooltip(n) : OnTooltip(n));
   }
   Button(ButtonQuit, 170, 560, 70, "QUIT", "Programm beenden");
@@ -141,8 +141,7 @@ static void BuildDelayColumn() {
   PlatSetTooltip(SpinDelay2, DelayTooltip(2));
 
   for (int n = 3; n <= 7; n++)
-    Button(ButtonMeasurementOff + n - 3, 220, OutputRowY(n), 70, "AUS",
-           OffTooltip(n));
+    Button(DelayColumnControl(n), 220, OutputRowY(n), 70, "AUS", OffTooltip(n));
 
   DelayField(SpinDelay8, 8);
   PlatSetTooltip(SpinDelay8, DelayTooltip(8));
@@ -190,26 +189,26 @@ static void BuildRefreshLabels() {
 
 static void BuildOutputStates() {
   for (int n = 1; n <= 8; n++)
-    Label(LabelOutputState1 + n - 1, 310, OutputRowY(n), 110, 20,
+    Label(OutputStateLabel(n), 310, OutputRowY(n), 110, 20,
           AppState.OutputStateText[n], PropBorder | PropCentred);
 }
 
 static void BuildInputRows() {
   for (int i = 1; i <= 4; i++) {
     int y = InputRowY(i);
-    Label(LabelAnalogName1 + i - 1, 10, y, 110, 20, AppState.AnalogName[i],
+    Label(AnalogNameLabel(i), 10, y, 110, 20, AppState.AnalogName[i],
           PropBorder);
-    Label(LabelAnalogValue1 + i - 1, 111, y, 40, 20,
-          AppState.AnalogValueText[i], PropBorder | PropRightAligned);
-    Label(LabelAnalogUnit1 + i - 1, 152, y, 50, 20, AppState.AnalogUnit[i],
+    Label(AnalogValueLabel(i), 111, y, 40, 20, AppState.AnalogValueText[i],
+          PropBorder | PropRightAligned);
+    Label(AnalogUnitLabel(i), 152, y, 50, 20, AppState.AnalogUnit[i],
           PropBorder);
   }
   for (int i = 1; i <= 4; i++) {
     int y = InputRowY(i);
-    Label(LabelDigitalName1 + i - 1, 210, y, 110, 20,
-          AppState.DigitalInputName[i], PropBorder);
-    Label(LabelDigitalState1 + i - 1, 310, y, 100, 20,
-          AppState.InputStateText[i], PropBorder | PropCentred);
+    Label(DigitalNameLabel(i), 210, y, 110, 20, AppState.DigitalInputName[i],
+          PropBorder);
+    Label(DigitalStateLabel(i), 310, y, 100, 20, AppState.InputStateText[i],
+          PropBorder | PropCentred);
   }
 }
 

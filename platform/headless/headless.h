@@ -119,6 +119,14 @@ void HeadlessTypeText(int number, const Text& text);
 void HeadlessMoveTrackbar(int number, int value);
 void HeadlessPostClose(int window);
 void HeadlessPostOther();
+// A mouse click on control `number` made while the program is busy (it may
+// come from the serve hook, while the program waits for the board). As the
+// window system does, it stays queued as input until the program's next
+// event wait, after the events already posted, and is then delivered to
+// the control as it is by then: a greyed or missing control ignores it
+// (that wait reports EventOther), a usable one takes it as
+// HeadlessPostClick does.
+void HeadlessQueueMouseClick(int number);
 // Arrow of a spin control: +1 up, -1 down, within its range.
 void HeadlessSpinStep(int number, int direction);
 // The operator chooses an item of a window's system menu: the window is

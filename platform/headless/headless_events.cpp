@@ -30,6 +30,7 @@ struct WindowTimer {
 
 struct EventModel {
   std::deque<PlatEvent> Queue;
+  std::deque<int> MouseClicks;        // input not yet delivered, by control
   std::map<int, WindowTimer> Timers;  // by window
   std::vector<int> Sleeps;
   std::function<void()> WaitHook;
@@ -140,6 +141,10 @@ void HeadlessSetClock(uint32_t ticks) {
 
 void HeadlessAdvanceClock(int ms) { MoveClock(ms); }
 
+void HeadlessQueueMouseClick(int number) {
+  Events.MouseClicks.push_back(number);
+}
+
 void HeadlessSetWaitHook(std::function<void()> hook) {
   Events.WaitHook = std::move(hook);
 }
@@ -170,6 +175,12 @@ PlatEvent PlatWaitEvent(int maxMs) {
   // The hook acts for the operator whenever nothing has been posted yet,
   // also when a tick is pending: what it posts comes first.
   PlatEvent event{EventNone, 0};
+  // Queued input is delivered one click a wait, to the control as it is now.
+  if (Events.Queue.empty() && !Events.MouseClicks.empty()) {
+    int number = Events.MouseClicks.front();
+    Events.MouseClicks.pop_front();
+    if (!HeadlessPostClick(number)) return PlatEvent{EventOther, 0};
+  }
   if (Events.Queue.empty() && Events.WaitHook) {
     // Copied: the hook may replace itself.
     std::function<void()> hook = Events.WaitHook;

@@ -25,6 +25,7 @@
 #include "tests/fuzz/harness.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
+#include "ui/held_buttons.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -187,6 +188,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(s == expected, "query command");
     }
   }
+  // Greyed until the main loop has taken the clicks made meanwhile.
+  Check(!PlatIsEnabled(ButtonConsoleSend), "send button held greyed");
+  ReleaseHeldButtons();
   Check(PlatIsEnabled(ButtonConsoleSend), "send button enabled again");
   Check(HeadlessFocus() == ButtonConsoleSend, "focus on the send button");
 

@@ -1,0 +1,51 @@
+#include "ui/held_buttons.h"
+
+#include "app/state.h"
+#include "platform/platform.h"
+
+static bool Holdable(int button) {
+  return button >= 0 && button < ControlNumberLimit;
+}
+
+void EnableButton(int button, bool usable) {
+  if (!usable) {
+    if (Holdable(button)) AppState.HeldButton[button] = false;
+    PlatEnable(button, false);
+    return;
+  }
+  if (PlatIsEnabled(button)) return;
+  if (Holdable(button))
+    AppState.HeldButton[button] = true;
+  else
+    PlatEnable(button, true);  // no button has such a number
+}
+
+void FocusButton(int button) {
+  if (Holdable(button) && AppState.HeldButton[button]) {
+    AppState.HeldFocus = button;
+    return;
+  }
+  AppState.HeldFocus = 0;  // the latest focus wins
+  PlatSetFocus(button);
+}
+
+bool ButtonsHeld() {
+  for (bool held : AppState.HeldButton)
+    if (held) return true;
+  return false;
+}
+
+void ReleaseHeldButtons() {
+  for (int button = 0; button < ControlNumberLimit; button++) {
+    if (!AppState.HeldButton[button]) continue;
+    AppState.HeldButton[button] = false;
+    PlatEnable(button, true);
+  }
+  // The focus goes where the program last put it, if that button is
+  // usable; a button greyed again meanwhile does not take it.
+  if (AppState.HeldFocus && PlatIsEnabled(AppState.HeldFocus))
+    PlatSetFocus(AppState.HeldFocus);
+  AppState.HeldFocus = 0;
+}
+
+bool ButtonTakesClick(int control) { return PlatIsEnabled(control); }
