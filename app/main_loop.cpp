@@ -12,6 +12,7 @@
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 #include "ui/description_window.h"
+#include "ui/history_window.h"
 
 static TickCount Now() { return PlatTickCount(); }
 
@@ -89,6 +90,9 @@ static void HandleControl(int control) {
     case ButtonMakerPage:
       OpenMakerPage();
       break;
+    case ButtonCloseHistory:
+      CloseHistoryWindow();
+      break;
     case ButtonQuit:
       AppState.LastEvent = EventClose;
       AppState.LastEventNumber = MainWindow;
@@ -163,15 +167,22 @@ static void RunPass() {
 
   if (AppState.LastEvent == EventTimer && event.Number == MeasurementTimer) {
     MeasurementCycle();
+    ShowHistory();
   } else if (AppState.LastEvent == EventControl) {
     HandleControl(event.Number);
-  } else if (AppState.LastEvent == EventClose &&
-             event.Number == DescriptionWindow) {
-    // A close request for the description window (it has no close box,
-    // but the platform may still ask) closes that window as its own
-    // button does; only the main window's close ends the program and with
-    // it the pump's protection.
-    CloseDescriptionWindow();
+  } else if (AppState.LastEvent == EventMenu &&
+             event.Number == MenuLevelHistory) {
+    OpenHistoryWindow();
+  } else if (AppState.LastEvent == EventResize &&
+             event.Number == HistoryWindow) {
+    HistoryWindowResized();
+  } else if (AppState.LastEvent == EventClose && event.Number != MainWindow) {
+    // A close request for another window (the description window has no
+    // close box, but the platform may still ask; the history window has
+    // one) closes that window as its own button does; only the main
+    // window's close ends the program and with it the pump's protection.
+    if (event.Number == DescriptionWindow) CloseDescriptionWindow();
+    if (event.Number == HistoryWindow) CloseHistoryWindow();
     AppState.LastEvent = EventNone;
   }
 

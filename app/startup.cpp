@@ -37,6 +37,8 @@ static void ForgetBuffers() {
                         &AppState.MaskBuffer,    &AppState.GatewayBuffer,
                         &AppState.CommandBuffer, &AppState.LcdReplyBuffer};
   for (ReplyBuffer* b : all) *b = ReplyBuffer{nullptr, 0};
+  AppState.History = nullptr;
+  AppState.HistoryCount = 0;
 }
 
 void ReleaseFacilities() {

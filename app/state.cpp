@@ -30,6 +30,8 @@ void InitDefaults() {
   TakeBuffer(&s.GatewayBuffer, GatewayBufferSize);
   TakeBuffer(&s.CommandBuffer, CommandBufferSize);
   TakeBuffer(&s.LcdReplyBuffer, LcdReplyBufferSize);
+  s.History = (LevelRecord*)PlatTakeZeroedMemory(HistoryCapacity *
+                                                 (int)sizeof(LevelRecord));
 
   s.ClosedText = "GESCHLOSSEN";
   s.OpenText = "OFFEN";

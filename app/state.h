@@ -32,6 +32,20 @@ enum {
   LcdReplyBufferSize = 100,
 };
 
+// One evaluation of the measurement cycle that decided on a fresh level:
+// when, the level it decided on, and what it sent to outputs 4 and 5.
+enum { CommandNotSent = -1 };
+struct LevelRecord {
+  int64_t Time;    // local wall clock (PlatLocalClock), s
+  double Level;    // V
+  int8_t Output4;  // 1: "setport 4.1" went out, 0: "setport 4.0", or
+  int8_t Output5;  // CommandNotSent (likewise output 5)
+};
+
+// The level history keeps this many evaluations, the oldest dropped first:
+// more than five weeks at the 360-s cycle.
+enum { HistoryCapacity = 10000 };
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -78,6 +92,24 @@ struct AppStateRecord {
   // button stays greyed until the main loop has taken every click made
   // while the pulse ran.
   bool PulseButtonHeld[9];
+
+  // Output n switched on in the board's last status reply.
+  bool OutputOn[9];
+
+  // The level history, in memory only: a ring of HistoryCapacity records
+  // taken from the heap at start (none when it could not be taken), the
+  // oldest at HistoryFirst. The lowest and highest level since the start
+  // are kept apart from it, as the ring forgets old evaluations.
+  // EvaluationCount counts every evaluation recorded since the start;
+  // HistoryShownCount, those the history window has drawn.
+  LevelRecord* History;
+  int HistoryCount;
+  int HistoryFirst;
+  int EvaluationCount;
+  int HistoryShownCount;
+  bool HistoryHasExtremes;
+  LevelRecord LowestLevel;
+  LevelRecord HighestLevel;
 
   // Captions and units.
   Text OutputName[9];

@@ -12,6 +12,10 @@
 //                     clock; the clock jumps over the waits, so the time is
 //                     the program's work in that minute, not 60 s
 //   BM_BareMinute     as many bare queries as the program made in its minute
+//   BM_HistoryPicture the history window's picture of a full history
+//                     (10,000 evaluations) built anew, as after every
+//                     evaluation or resize while the window is open; the
+//                     steps only, not their painting
 //
 // The CPU column is the CPU time of the benchmark's own thread, that is of
 // the program or the bare client, without the simulator.
@@ -36,10 +40,12 @@
 #include "board/connection.h"
 #include "board/poll.h"
 #include "board/query_table.h"
+#include "control/history.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
+#include "ui/history_chart.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -452,10 +458,27 @@ void BM_BareMinute(benchmark::State& state) {
   state.counters["queries"] = benchmark::Counter(kQueriesPerMinute);
 }
 
+void BM_HistoryPicture(benchmark::State& state) {
+  HeadlessReset();
+  ZeroAppState();
+  InitDefaults();
+  for (int i = 0; i < HistoryCapacity; i++) {
+    HeadlessAdvanceClock(360000);
+    RecordEvaluation(0.1 + (i % 300) * 0.004, i % 300 < 20, i % 300 > 280);
+  }
+  PlatOpenWindow(HistoryWindow, FrameSizable, "", 720, 420, true, 0, 0);
+  for (auto _ : state) DrawHistoryChart(HistoryWindow, 0, 0, 720, 384);
+  state.counters["steps"] =
+      benchmark::Counter((double)HeadlessShownDrawing(HistoryWindow).size());
+  PlatCloseWindow(HistoryWindow);
+  PlatReleaseMemory();
+}
+
 BENCHMARK(BM_PollBoard)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareQuery)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ProgramMinute)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareMinute)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryPicture)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

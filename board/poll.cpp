@@ -64,8 +64,9 @@ static void TakeOutputStatus(const Text& reply) {
   const Text& s = AppState.StatusReplyText;
   // The reply is a letter, then one digit per output, output 8 first.
   for (int output = 1; output <= 8; output++) {
-    if (output == 3) continue;  // output 3's label shows the measurement
     bool on = StatusOn(s, 10 - output);
+    AppState.OutputOn[output] = on;
+    if (output == 3) continue;  // output 3's label shows the measurement
     AppState.OutputStateText[output] =
         on ? AppState.ClosedText : AppState.OpenText;
   }

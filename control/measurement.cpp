@@ -5,6 +5,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "control/history.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
@@ -21,13 +22,28 @@ static const double Mark90Low = 1.16;
 
 // One switching command of the cycle: the command, its reply into
 // CommandBuffer (not looked at), the click and a fresh board query. Without
-// a connection nothing goes out.
-static void CycleCommand(const char* keyword) {
-  if (!BoardConnected()) return;
-  SwitchExchange(keyword);
+// a connection nothing goes out. True when the board answered it.
+static bool CycleCommand(const char* keyword) {
+  if (!BoardConnected()) return false;
+  bool answered = SwitchExchange(keyword);
   PlaySwitchSound();
   PollBoard();
   ShowBoard();
+  return answered;
+}
+
+// Output 4 or 5 follows the level: on or off. When it goes on and was off
+// in the board's status just before, an operator who is not looking at the
+// main window is called: its taskbar button flashes until he activates it.
+// Returns what went out: 1, 0 or CommandNotSent.
+static int LevelSwitch(int output, bool on) {
+  bool wasOn = AppState.StatusFresh && AppState.OutputOn[output];
+  std::string keyword =
+      "setport " + std::to_string(output) + (on ? ".1" : ".0");
+  if (!CycleCommand(keyword.c_str())) return CommandNotSent;
+  if (on && !wasOn && !PlatWindowIsActive(MainWindow))
+    PlatFlashUntilActive(MainWindow);
+  return on ? 1 : 0;
 }
 
 // The end of a measurement: the sensor's power off. When it cannot reach
@@ -52,19 +68,19 @@ void EvaluateLevel() {
   if (!AppState.LevelFresh) return;
 
   ShowLevelBar();
+  double level = AppState.LevelVoltage;
 
-  if (AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled)
-    CycleCommand("setport 5.1");
-  else
-    CycleCommand("setport 5.0");
+  int output5 = LevelSwitch(
+      5, AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled);
 
   // The Minimum decision takes the level of the query that followed the
   // Maximum command.
-  if (!AppState.LevelFresh) return;
-  if (AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled)
-    CycleCommand("setport 4.1");
-  else
-    CycleCommand("setport 4.0");
+  int output4 = CommandNotSent;
+  if (AppState.LevelFresh)
+    output4 = LevelSwitch(
+        4, AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled);
+
+  RecordEvaluation(level, output4, output5);
 }
 
 void MeasurementCycle() {

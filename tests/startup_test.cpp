@@ -65,7 +65,10 @@ TEST(Defaults, InPlaceAfterInitDefaults) {
     EXPECT_EQ(buffers[i]->Size, sizes[i]);
     for (int b = 0; b < sizes[i]; b++) ASSERT_EQ(buffers[i]->Bytes[b], 0);
   }
-  EXPECT_EQ(HeadlessLiveMemoryBlocks(), 10);
+  // And the level history's ring, empty.
+  ASSERT_NE(s.History, nullptr);
+  EXPECT_EQ(s.HistoryCount, 0);
+  EXPECT_EQ(HeadlessLiveMemoryBlocks(), 11);
   ReleaseFacilities();
   EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0);
 }

@@ -1,14 +1,22 @@
 // Numbers of the program's windows, its timer and its controls. The main
 // loop tells controls apart by number alone, so every number is unique
 // across the program's windows (the description window uses 95, 96 and 99;
-// the connection notice 3).
+// the history window 112 and 113; the connection notice 3).
 // Per-channel controls are consecutive: the control of output n is
 // <first> + n - 1, of analog or digital input i <first> + i - 1.
 #pragma once
 
 // Windows and the timer. Window 0 is the connection notice at start-up and
 // the main window after it; timer 123 is the measurement's 1-second clock.
-enum { MainWindow = 0, DescriptionWindow = 1, MeasurementTimer = 123 };
+enum {
+  MainWindow = 0,
+  DescriptionWindow = 1,
+  HistoryWindow = 2,
+  MeasurementTimer = 123
+};
+
+// Items the program adds to the main window's system menu.
+enum { MenuLevelHistory = 1 };
 
 // The label of the connection notice.
 enum { NoticeLabel = 3 };
@@ -97,4 +105,8 @@ enum {
   RichDescription = 99,
   ButtonCloseDescription = 95,
   ButtonMakerPage = 96,
+
+  // The level history window.
+  LabelHistorySummary = 112,
+  ButtonCloseHistory = 113,
 };

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
+#include "ui/history_window.h"
 
 const char MainWindowTitle[] =
     "KORVALINEX-Steuerprogramm für einen Brunnen mit Trockenlauf und Alarm ";
@@ -247,6 +248,7 @@ bool BuildMainWindow(bool* timerStarted) {
     return false;
   bool timer = PlatAddTimer(MainWindow, MeasurementTimer, MeasurementTimerMs);
   if (timerStarted) *timerStarted = timer;
+  PlatAddSystemMenuItem(MainWindow, MenuLevelHistory, HistoryMenuText);
 
   BuildOutputNames();
   BuildWaterLevel();
