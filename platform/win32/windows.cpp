@@ -15,7 +15,8 @@ static int TimerOf[WindowSlots];
 // Whether the window was opened sizable; set once it is shown, so that
 // opening it reports no resizing.
 static bool Sizable[WindowSlots];
-// Its client size when it was last not minimised.
+// Its client size when it was last not minimised (a window that is not
+// sizable keeps the one it opened with).
 static SIZE ClientSize[WindowSlots];
 // The commands the program added to each window's system menu.
 static bool MenuCommand[WindowSlots][SystemMenuCommandCount];
@@ -269,12 +270,10 @@ bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
   ForgetWindowState(window);
   ShowWindow(hwnd, SW_SHOW);
   UpdateWindow(hwnd);
-  if (frame == FrameSizable) {
-    RECT client;
-    GetClientRect(hwnd, &client);
-    ClientSize[window] = SIZE{client.right, client.bottom};
-    Sizable[window] = true;
-  }
+  RECT client;
+  GetClientRect(hwnd, &client);
+  ClientSize[window] = SIZE{client.right, client.bottom};
+  Sizable[window] = frame == FrameSizable;
   return true;
 }
 
@@ -356,7 +355,7 @@ bool PlatWindowClientSize(int window, int* width, int* height) {
   RECT client;
   *width = *height = 0;
   if (!hwnd || !GetClientRect(hwnd, &client)) return false;
-  if (IsIconic(hwnd) && Sizable[window]) {
+  if (IsIconic(hwnd)) {
     // A minimised window has no client area; it gets back the last one.
     *width = ClientSize[window].cx;
     *height = ClientSize[window].cy;
