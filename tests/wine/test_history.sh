@@ -132,6 +132,24 @@ if [[ -n ${KVX_HISTORY_PNG:-} ]]; then
   kvx_log "screenshot: $KVX_HISTORY_PNG"
 fi
 
+# button 113 stands at the bottom right corner of a client area $1 x $2.
+button_placed() {
+  local ox oy br bb
+  read -r ox oy <<<"$(kvx_drive origin "$HISTORY")"
+  read -r _ _ br bb <<<"$(kvx_drive rect "$HISTORY" 113)"
+  ((br == ox + $1 - 10 && bb == oy + $2 - 7))
+}
+
+# --- Minimised while it follows the well, it comes back as it was -----------
+kvx_drive show "$HISTORY" min || kvx_fail "could not minimise the history window"
+kvx_wait_for 10 minimised || kvx_fail "the history window did not minimise"
+summary=$(kvx_drive text "$HISTORY" 112)
+kvx_wait_for 20 changed || kvx_fail "the minimised window did not follow the evaluations"
+choose_history
+kvx_wait_for 10 restored || kvx_fail "the history window was not restored"
+button_placed 720 420 ||
+  kvx_fail "button 113 misplaced after the restore: $(kvx_drive rect "$HISTORY" 113)"
+
 # --- A new size: the button keeps to the bottom right corner ---------------
 # With the measurement off no evaluation redraws the window: only the
 # resizing can move its controls.
@@ -139,12 +157,7 @@ kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
 kvx_wait_for 10 shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 kvx_drive size "$HISTORY" 600 360 || kvx_fail "could not resize the history window"
 kvx_expect_eq "$(kvx_drive client "$HISTORY")" "600 360" "client after resizing"
-read -r ox oy <<<"$(kvx_drive origin "$HISTORY")"
-followed() {
-  read -r _ _ br bb <<<"$(kvx_drive rect "$HISTORY" 113)"
-  ((br == ox + 600 - 10 && bb == oy + 360 - 7))
-}
-kvx_wait_for 10 followed ||
+kvx_wait_for 10 button_placed 600 360 ||
   kvx_fail "button 113 did not follow the new size: $(kvx_drive rect "$HISTORY" 113)"
 # The operator cannot make it smaller than its least size.
 kvx_drive size "$HISTORY" 100 80 || kvx_fail "could not resize the history window"
