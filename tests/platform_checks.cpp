@@ -56,6 +56,14 @@ PlatEvent NextEvent() {
   return PlatEvent{EventNone, 0};
 }
 
+// Whether the waits come to an end of everything there is to handle
+// (painting included): a wait that finds nothing at all.
+bool Settles() {
+  for (int i = 0; i < 200; i++)
+    if (PlatWaitEvent(10).Kind == EventNone) return true;
+  return false;
+}
+
 // The number of the first timer that ticks within about two seconds, 0
 // when none does. Control events and close requests on the way fail.
 int NextTick() {
@@ -484,6 +492,250 @@ void FacilitiesRefuseWhatTheyCannotGive() {
   CHECK(PlatTickCount() - before >= 10);
 }
 
+bool OpenSizable(int window, int clientWidth, int clientHeight) {
+  return PlatOpenWindow(window, FrameSizable, "Verlauf", clientWidth,
+                        clientHeight, false, 60 + 60 * window, 60);
+}
+
+void SystemMenuItemsGiveTheirCommand() {
+  CHECK(OpenWindow(0));
+  CHECK(PlatOpenWindow(1, FrameTitleOnly, "Hinweis", 200, 80, false, 300, 40));
+  // No system menu, no open window, no command of the range: refused.
+  CHECK(!PlatAddSystemMenuItem(1, 1, "Verlauf"));
+  CHECK(!PlatAddSystemMenuItem(2, 1, "Verlauf"));
+  CHECK(!PlatAddSystemMenuItem(PlatWindowCount, 1, "Verlauf"));
+  CHECK(!PlatAddSystemMenuItem(0, 0, "Null"));
+  CHECK(!PlatAddSystemMenuItem(0, SystemMenuCommandCount, "Zu gross"));
+  CHECK(PlatAddSystemMenuItem(0, 1, "Verlauf"));
+  CHECK(PlatAddSystemMenuItem(0, SystemMenuCommandCount - 1, "Letzter"));
+  // A command the menu has already: refused, the first item stays.
+  CHECK(!PlatAddSystemMenuItem(0, 1, "Noch einmal"));
+  CHECK(!Hands->ChooseMenuItem(0, "Noch einmal"));
+  CHECK(!Hands->ChooseMenuItem(0, "Null"));
+  CHECK(!Hands->ChooseMenuItem(0, "Zu gross"));
+  CHECK(!Hands->ChooseMenuItem(1, "Verlauf"));
+
+  CHECK(Hands->ChooseMenuItem(0, "Letzter"));
+  CHECK(Hands->ChooseMenuItem(0, "Verlauf"));
+  PlatEvent e = NextEvent();
+  CHECK_EQ(e.Kind, EventMenu);
+  CHECK_EQ(e.Number, SystemMenuCommandCount - 1);
+  e = NextEvent();
+  CHECK_EQ(e.Kind, EventMenu);
+  CHECK_EQ(e.Number, 1);
+  CHECK_EQ(NextEvent().Kind, EventNone);
+
+  // Every window has a menu of its own.
+  CHECK(OpenSizable(2, 400, 300));
+  CHECK(PlatAddSystemMenuItem(2, 1, "Drucken"));
+  CHECK(Hands->ChooseMenuItem(2, "Drucken"));
+  e = NextEvent();
+  CHECK_EQ(e.Kind, EventMenu);
+  CHECK_EQ(e.Number, 1);
+  // A window opened anew has none of the items of the one before.
+  CHECK(OpenWindow(0));
+  CHECK(!Hands->ChooseMenuItem(0, "Verlauf"));
+  CHECK(PlatAddSystemMenuItem(0, 1, "Verlauf"));
+  CHECK_EQ(NextEvent().Kind, EventNone);
+}
+
+void SizableWindowsTellTheirSize() {
+  int width = -1, height = -1;
+  for (int window : {-1, 0, PlatWindowCount}) {
+    CHECK(!PlatWindowClientSize(window, &width, &height));
+    CHECK_EQ(width, 0);
+    CHECK_EQ(height, 0);
+  }
+  CHECK(OpenWindow(0));
+  CHECK(PlatWindowClientSize(0, &width, &height));
+  CHECK_EQ(width, 320);
+  CHECK_EQ(height, 240);
+  CHECK(OpenSizable(1, 480, 320));
+  CHECK(PlatWindowClientSize(1, &width, &height));
+  CHECK_EQ(width, 480);
+  CHECK_EQ(height, 320);
+  // Opening it is no resizing.
+  CHECK_EQ(NextEvent().Kind, EventNone);
+
+  CHECK(Hands->Resize(1, 560, 400));
+  PlatEvent e = NextEvent();
+  CHECK_EQ(e.Kind, EventResize);
+  CHECK_EQ(e.Number, 1);
+  CHECK(PlatWindowClientSize(1, &width, &height));
+  CHECK_EQ(width, 560);
+  CHECK_EQ(height, 400);
+  CHECK_EQ(NextEvent().Kind, EventNone);
+
+  PlatCloseWindow(1);
+  CHECK(!PlatWindowClientSize(1, &width, &height));
+  CHECK_EQ(width, 0);
+  CHECK_EQ(height, 0);
+  CHECK(!Hands->Resize(1, 500, 350));
+}
+
+void ControlsMoveWithinTheirWindow() {
+  CHECK(OpenSizable(0, 400, 300));
+  CHECK(PlatCreateControl(0, 60, KindButton, 5, 5, 80, 24, "Stunden", 0));
+  CHECK(PlatCreateControl(0, 61, KindSpin, 5, 40, 70, 20, "24", 0));
+  int x = 0, y = 0, width = 0, height = 0;
+  CHECK(Hands->ControlPlace(60, &x, &y, &width, &height));
+  CHECK_EQ(x, 5);
+  CHECK_EQ(y, 5);
+  CHECK_EQ(width, 80);
+  CHECK_EQ(height, 24);
+
+  PlatMoveControl(60, 300, 250, 90, 30);
+  CHECK(Hands->ControlPlace(60, &x, &y, &width, &height));
+  CHECK_EQ(x, 300);
+  CHECK_EQ(y, 250);
+  CHECK_EQ(width, 90);
+  CHECK_EQ(height, 30);
+  // A spin control's field and arrows move together and keep working.
+  PlatMoveControl(61, 200, 10, 90, 24);
+  CHECK(Hands->ControlPlace(61, &x, &y, &width, &height));
+  CHECK_EQ(x, 200);
+  CHECK_EQ(y, 10);
+  CHECK_EQ(width, 90);
+  CHECK_EQ(height, 24);
+  Hands->SpinStep(61, +1);
+  CHECK_EQ(PlatGetText(61), "25");
+  CHECK(Hands->Click(60));
+  CHECK_EQ(NextEvent().Number, 60);
+
+  // Unknown numbers: nothing is made.
+  PlatMoveControl(62, 5, 5, 50, 20);
+  PlatMoveControl(-1, 5, 5, 50, 20);
+  CHECK(!Hands->ControlPlace(62, &x, &y, &width, &height));
+}
+
+void DrawingsBelongToOpenWindows() {
+  // Drawing in a window that is not open does nothing.
+  for (int window : {-1, 0, 3, PlatWindowCount}) {
+    PlatBeginDrawing(window);
+    PlatDrawLine(window, 0, 0, 100, 100, 0x0000FF, 2, LineDashed);
+    PlatFillRect(window, 0, 0, 50, 50, 0x00FF00);
+    PlatDrawDot(window, 10, 10, 3, 0xFF0000);
+    PlatDrawText(window, 10, 10, "Pegel", 0, AlignLeft);
+    PlatShowDrawing(window);
+    CHECK(!PlatWindowIsOpen(window));
+  }
+  CHECK(OpenSizable(0, 400, 300));
+  CHECK(PlatCreateControl(0, 70, KindButton, 300, 260, 80, 24, "Zu", 0));
+  // Every kind of step, some of them partly or wholly outside the window.
+  PlatBeginDrawing(0);
+  PlatFillRect(0, 40, 20, 380, 260, 0xFFFFFF);
+  PlatFillRect(0, 50, 50, 50, 80, 0x000000);  // empty
+  PlatFillRect(0, -100, -100, 5000, 10, 0xC0C0C0);
+  for (int width : {1, 2, 3}) {
+    PlatDrawLine(0, 40, 20 + 40 * width, 380, 20 + 40 * width, 0x808080, width,
+                 LineDashed);
+    PlatDrawLine(0, 40, 260, 380, 20 * width, 0xFF0000, width, LineSolid);
+  }
+  PlatDrawLine(0, 60, 60, 60, 60, 0, 1, LineSolid);  // one point
+  PlatDrawLine(0, -50, 500, 900, -20, 0x00FF00, 0, LineSolid);
+  PlatDrawDot(0, 200, 150, 4, 0x0000FF);
+  PlatDrawDot(0, 210, 150, 0, 0x0000FF);
+  PlatDrawDot(0, 2000, 150, 4, 0x0000FF);
+  PlatDrawText(0, 38, 20, "10,0 m", 0, AlignRight | AlignMiddle);
+  PlatDrawText(0, 210, 262, "12:00", 0, AlignCentre);
+  PlatDrawText(0, 40, 5,
+               "Pegel ü"
+               "ber Zeit",
+               0x800000, AlignLeft);
+  PlatDrawText(0, 40, 5, "", 0, AlignLeft);
+  PlatShowDrawing(0);
+  // It is painted, and that gives the program nothing to handle, before
+  // and after the window is resized, and while a new list is built.
+  CHECK(Settles());
+  PlatBeginDrawing(0);
+  PlatFillRect(0, 0, 0, 10, 10, 0);
+  CHECK(Hands->Resize(0, 500, 360));
+  CHECK_EQ(NextEvent().Kind, EventResize);
+  CHECK(Settles());
+  PlatShowDrawing(0);
+  CHECK(Settles());
+  CHECK(Hands->Click(70));
+  CHECK_EQ(NextEvent().Number, 70);
+
+  // Closed, the window forgets its drawing; opened anew it starts empty.
+  PlatCloseWindow(0);
+  PlatDrawDot(0, 10, 10, 3, 0);
+  PlatShowDrawing(0);
+  CHECK(!PlatWindowIsOpen(0));
+  CHECK(OpenSizable(0, 400, 300));
+  PlatShowDrawing(0);
+  CHECK(Settles());
+  CHECK(PlatWindowIsOpen(0));
+}
+
+void BringingToFrontActivates() {
+  for (int window : {-1, 0, PlatWindowCount}) {
+    PlatBringToFront(window);
+    PlatFlashUntilActive(window);
+    CHECK(!PlatWindowIsActive(window));
+  }
+  // A window that opens comes to the front.
+  CHECK(OpenWindow(0));
+  CHECK(PlatWindowIsActive(0));
+  CHECK(OpenSizable(1, 400, 300));
+  CHECK(PlatWindowIsActive(1));
+  CHECK(!PlatWindowIsActive(0));
+  PlatBringToFront(0);
+  CHECK(PlatWindowIsActive(0));
+  CHECK(!PlatWindowIsActive(1));
+  // Flashing does not activate a window, nor does it flash the active one
+  // away from the front.
+  PlatFlashUntilActive(1);
+  PlatFlashUntilActive(0);
+  CHECK(PlatWindowIsActive(0));
+  CHECK(!PlatWindowIsActive(1));
+  PlatBringToFront(1);
+  CHECK(PlatWindowIsActive(1));
+  CHECK(!PlatWindowIsActive(0));
+  PlatCloseWindow(1);
+  CHECK(!PlatWindowIsActive(1));
+}
+
+// Days from 1 January 1970 to a date, counted year by year.
+int DaysSince1970(int day, int month, int year) {
+  auto leap = [](int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  };
+  static const int monthDays[] = {31, 28, 31, 30, 31, 30,
+                                  31, 31, 30, 31, 30, 31};
+  int days = 0;
+  for (int y = 1970; y < year; y++) days += leap(y) ? 366 : 365;
+  for (int m = 1; m < month; m++)
+    days += monthDays[m - 1] + (m == 2 && leap(year) ? 1 : 0);
+  return days + day - 1;
+}
+
+void LocalClockCountsLocalTime() {
+  int day = 0, month = 0, year = 0, hour = 0, minute = 0;
+  int dayAfter = -1, monthAfter = 0, yearAfter = 0, hourAfter = 0,
+      minuteAfter = 0;
+  int64_t clock = 0;
+  // Read within one day (a second try when midnight came in between).
+  for (int tries = 0; tries < 3; tries++) {
+    PlatLocalDate(&day, &month, &year);
+    PlatLocalTime(&hour, &minute);
+    clock = PlatLocalClock();
+    PlatLocalTime(&hourAfter, &minuteAfter);
+    PlatLocalDate(&dayAfter, &monthAfter, &yearAfter);
+    if (day == dayAfter && month == monthAfter && year == yearAfter) break;
+  }
+  CHECK(clock > 0);
+  CHECK_EQ((int)(clock / 86400), DaysSince1970(day, month, year));
+  int minuteOfDay = (int)(clock % 86400 / 60);
+  CHECK(minuteOfDay == hour * 60 + minute ||
+        minuteOfDay == hourAfter * 60 + minuteAfter);
+  // It counts seconds.
+  int64_t before = PlatLocalClock();
+  PlatSleep(1100);
+  int64_t passed = PlatLocalClock() - before;
+  CHECK(passed >= 1 && passed <= 3);
+}
+
 }  // namespace
 
 const PlatformCheck PlatformChecks[] = {
@@ -501,6 +753,12 @@ const PlatformCheck PlatformChecks[] = {
     {"DiscardThrowsAwayOneLimitAtMost", DiscardThrowsAwayOneLimitAtMost},
     {"ConnectsEndAsTheyReallyDid", ConnectsEndAsTheyReallyDid},
     {"FacilitiesRefuseWhatTheyCannotGive", FacilitiesRefuseWhatTheyCannotGive},
+    {"SystemMenuItemsGiveTheirCommand", SystemMenuItemsGiveTheirCommand},
+    {"SizableWindowsTellTheirSize", SizableWindowsTellTheirSize},
+    {"ControlsMoveWithinTheirWindow", ControlsMoveWithinTheirWindow},
+    {"DrawingsBelongToOpenWindows", DrawingsBelongToOpenWindows},
+    {"BringingToFrontActivates", BringingToFrontActivates},
+    {"LocalClockCountsLocalTime", LocalClockCountsLocalTime},
 };
 const int PlatformCheckCount = sizeof PlatformChecks / sizeof PlatformChecks[0];
 

@@ -32,6 +32,15 @@ struct PlatformHands {
   // Bytes that have arrived on `socket` and wait to be received, once
   // there are `wanted` or two seconds have passed.
   int (*Arrived)(PlatSocket socket, int wanted);
+  // The operator chooses the item with `text` in the window's system menu
+  // (false when the menu has none), or drags the frame of a sizable window
+  // to a new client size (false when it has no such frame).
+  bool (*ChooseMenuItem)(int window, const Text& text);
+  bool (*Resize)(int window, int clientWidth, int clientHeight);
+  // Where a control stands in its window's client area, as the operator
+  // sees it (a spin control: its field and arrows together); false when
+  // there is no such control.
+  bool (*ControlPlace)(int number, int* x, int* y, int* width, int* height);
 };
 
 extern const PlatformHands* Hands;

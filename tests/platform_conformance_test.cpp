@@ -78,9 +78,33 @@ int Arrived(PlatSocket socket, int wanted) {
   return count;
 }
 
-const PlatformHands HeadlessHands = {Fresh,        Click,  Type,   SpinStep,
-                                     RequestClose, Listen, Accept, Send,
-                                     ClosePeer,    Arrived};
+bool ChooseMenuItem(int window, const Text& text) {
+  const HeadlessWindow* w = HeadlessFindWindow(window);
+  if (!w || !w->Open) return false;
+  for (const auto& item : w->SystemMenu)
+    if (item.second == text)
+      return HeadlessChooseSystemMenuItem(window, item.first);
+  return false;
+}
+
+bool Resize(int window, int clientWidth, int clientHeight) {
+  return HeadlessResizeWindow(window, clientWidth, clientHeight);
+}
+
+bool ControlPlace(int number, int* x, int* y, int* width, int* height) {
+  const HeadlessControl* c = HeadlessFindControl(number);
+  if (!c) return false;
+  *x = c->X;
+  *y = c->Y;
+  *width = c->Width;
+  *height = c->Height;
+  return true;
+}
+
+const PlatformHands HeadlessHands = {
+    Fresh,          Click,  Type,        SpinStep,  RequestClose,
+    Listen,         Accept, Send,        ClosePeer, Arrived,
+    ChooseMenuItem, Resize, ControlPlace};
 
 class PlatformContract : public ::testing::TestWithParam<int> {
  protected:

@@ -26,6 +26,10 @@ Win32Control* Win32ControlOfHandle(HWND handle) {
   return c && c->Handle == handle ? c : nullptr;
 }
 
+// A spin control's arrows take a strip half its height wide at its right
+// end; the number field takes the rest.
+static int SpinArrowsWidth(int height) { return height / 2; }
+
 static HWND Child(HWND parent, const char* cls, const char* text, DWORD style,
                   DWORD exStyle, int x, int y, int w, int h, int id) {
   return CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x,
@@ -70,7 +74,7 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
                      y, width, height, number);
       break;
     case KindSpin: {
-      int arrowsWidth = height / 2;
+      int arrowsWidth = SpinArrowsWidth(height);
       handle =
           Child(parent, "EDIT", t, WS_TABSTOP | ES_RIGHT | ES_AUTOHSCROLL,
                 WS_EX_CLIENTEDGE, x, y, width - arrowsWidth, height, number);
@@ -357,6 +361,19 @@ bool PlatIsChecked(int number) {
   Win32Control* c = Win32FindControl(number);
   return c && c->Kind == KindCheckBox &&
          SendMessageA(c->Handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void PlatMoveControl(int number, int x, int y, int width, int height) {
+  Win32Control* c = Win32FindControl(number);
+  if (!c) return;
+  if (c->Kind == KindSpin && c->Arrows) {
+    int arrowsWidth = SpinArrowsWidth(height);
+    MoveWindow(c->Handle, x, y, width - arrowsWidth, height, TRUE);
+    MoveWindow(c->Arrows, x + width - arrowsWidth, y, arrowsWidth, height,
+               TRUE);
+    return;
+  }
+  MoveWindow(c->Handle, x, y, width, height, TRUE);
 }
 
 // ---------------------------------------------------------------------------

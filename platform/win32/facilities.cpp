@@ -161,3 +161,18 @@ void PlatLocalTime(int* hour, int* minute) {
   *hour = now.wHour;
   *minute = now.wMinute;
 }
+
+int64_t PlatLocalClock() {
+  // The local date and time read as if they were universal time: the
+  // count then starts at local midnight of 1 January 1970.
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  FILETIME since1601;
+  if (!SystemTimeToFileTime(&now, &since1601)) return 0;
+  ULARGE_INTEGER units;  // of 100 ns
+  units.LowPart = since1601.dwLowDateTime;
+  units.HighPart = since1601.dwHighDateTime;
+  const int64_t SecondsFrom1601To1970 = 11644473600LL;
+  return static_cast<int64_t>(units.QuadPart / 10000000ULL) -
+         SecondsFrom1601To1970;
+}

@@ -57,3 +57,13 @@ void Win32DrawImageButton(const DRAWITEMSTRUCT* item);
 
 // Rich-edit library: loaded at start, freed once no window needs it.
 void Win32FreeRichEditIfReleased();
+
+// A window's drawing (drawing.cpp). Forgets what `window` drew: it closed
+// or opens anew.
+void Win32ForgetDrawing(int window);
+// Whether the window paints a drawing of its own: from its first
+// PlatShowDrawing until it closes. Such a window paints its whole client
+// area itself, background included.
+bool Win32HasDrawing(int window);
+// Paints the window's drawing (WM_PAINT).
+void Win32PaintDrawing(HWND hwnd, int window);

@@ -12,6 +12,22 @@ HWND Win32Windows[WindowSlots];
 static HWND SavedFocus[WindowSlots];
 // The number of each window's timer, 0 when it has none.
 static int TimerOf[WindowSlots];
+// Whether the window was opened sizable; set once it is shown, so that
+// opening it reports no resizing.
+static bool Sizable[WindowSlots];
+// Its client size when it was last not minimised (a window that is not
+// sizable keeps the one it opened with).
+static SIZE ClientSize[WindowSlots];
+// The commands the program added to each window's system menu.
+static bool MenuCommand[WindowSlots][SystemMenuCommandCount];
+
+// The smallest client area the operator can drag a sizable window to.
+enum { MinimumClientWidth = 360, MinimumClientHeight = 240 };
+
+// A system-menu command's identifier: the system keeps the low four bits
+// of WM_SYSCOMMAND for itself and uses 0xF000 and above for its own
+// commands; ours stay below 0x1000.
+static UINT MenuItemId(int command) { return static_cast<UINT>(command) << 4; }
 
 int Win32WindowNumber(HWND handle) {
   if (!handle) return -1;
@@ -36,10 +52,12 @@ static PlatEvent Pending[EventSlots];
 static int PendingFirst, PendingCount;
 
 void Win32PushEvent(EventKind kind, int number) {
-  if (kind == EventTimer) {
+  // One waiting tick of a timer, one waiting resize of a window: dragging
+  // the frame sends a resize for every step of the mouse.
+  if (kind == EventTimer || kind == EventResize) {
     for (int i = 0; i < PendingCount; ++i) {
       const PlatEvent& e = Pending[(PendingFirst + i) % EventSlots];
-      if (e.Kind == EventTimer && e.Number == number) return;
+      if (e.Kind == kind && e.Number == number) return;
     }
   }
   if (PendingCount == EventSlots) return;
@@ -94,6 +112,37 @@ static void ControlCommand(WPARAM wParam, LPARAM lParam) {
   if (used) Win32PushEvent(EventControl, LOWORD(wParam));
 }
 
+// An item the program added to the window's system menu: its command,
+// else 0 (the system's own commands and anything else).
+static int MenuCommandOf(int window, WPARAM wParam) {
+  if (window < 0) return 0;
+  UINT id = static_cast<UINT>(wParam) & 0xFFF0;
+  int command = static_cast<int>(id >> 4);
+  if (command <= 0 || command >= SystemMenuCommandCount) return 0;
+  return MenuCommand[window][command] ? command : 0;
+}
+
+// The operator dragged a sizable window's frame, maximised or restored it.
+static void Resized(HWND hwnd, int window, WPARAM kind, LPARAM lParam) {
+  if (window < 0 || !Sizable[window] || kind == SIZE_MINIMIZED) return;
+  InvalidateRect(hwnd, nullptr, TRUE);
+  SIZE now = {LOWORD(lParam), HIWORD(lParam)};
+  if (now.cx == ClientSize[window].cx && now.cy == ClientSize[window].cy)
+    return;
+  ClientSize[window] = now;
+  Win32PushEvent(EventResize, window);
+}
+
+// The outer size that gives a sizable window its smallest client area.
+static void MinimumTrackSize(HWND hwnd, MINMAXINFO* info) {
+  RECT outer = {0, 0, MinimumClientWidth, MinimumClientHeight};
+  AdjustWindowRectEx(
+      &outer, static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_STYLE)), FALSE,
+      static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_EXSTYLE)));
+  info->ptMinTrackSize.x = outer.right - outer.left;
+  info->ptMinTrackSize.y = outer.bottom - outer.top;
+}
+
 LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                  LPARAM lParam) {
   int window = Win32WindowNumber(hwnd);
@@ -108,6 +157,34 @@ LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
       // The program decides what a close request means; the window stays.
       if (window >= 0) Win32PushEvent(EventClose, window);
       return 0;
+    case WM_SYSCOMMAND: {
+      int command = MenuCommandOf(window, wParam);
+      if (command) {
+        Win32PushEvent(EventMenu, command);
+        return 0;
+      }
+      break;
+    }
+    case WM_SIZE:
+      Resized(hwnd, window, wParam, lParam);
+      break;
+    case WM_GETMINMAXINFO:
+      // Sent while the window is made too, before it has its number.
+      if (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_THICKFRAME) {
+        MinimumTrackSize(hwnd, reinterpret_cast<MINMAXINFO*>(lParam));
+        return 0;
+      }
+      break;
+    case WM_ERASEBKGND:
+      // A window with a drawing paints its background with it.
+      if (window >= 0 && Win32HasDrawing(window)) return 1;
+      break;
+    case WM_PAINT:
+      if (window >= 0 && Win32HasDrawing(window)) {
+        Win32PaintDrawing(hwnd, window);
+        return 0;
+      }
+      break;
     case WM_CTLCOLORSTATIC: {
       const Win32Control* c =
           Win32ControlOfHandle(reinterpret_cast<HWND>(lParam));
@@ -152,7 +229,16 @@ LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
 
 static DWORD FrameStyle(WindowFrame frame) {
   if (frame == FrameMain) return WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  if (frame == FrameSizable) return WS_OVERLAPPEDWINDOW;
   return WS_CAPTION;
+}
+
+// What the window with this number had: it closes or opens anew.
+static void ForgetWindowState(int window) {
+  Sizable[window] = false;
+  ClientSize[window] = SIZE{0, 0};
+  for (bool& added : MenuCommand[window]) added = false;
+  Win32ForgetDrawing(window);
 }
 
 bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
@@ -181,8 +267,13 @@ bool PlatOpenWindow(int window, WindowFrame frame, const Text& title,
   if (!hwnd) return false;
   Win32Windows[window] = hwnd;
   SavedFocus[window] = nullptr;
+  ForgetWindowState(window);
   ShowWindow(hwnd, SW_SHOW);
   UpdateWindow(hwnd);
+  RECT client;
+  GetClientRect(hwnd, &client);
+  ClientSize[window] = SIZE{client.right, client.bottom};
+  Sizable[window] = frame == FrameSizable;
   return true;
 }
 
@@ -213,6 +304,7 @@ void PlatCloseWindow(int window) {
   DestroyWindow(hwnd);
   Win32Windows[window] = nullptr;
   SavedFocus[window] = nullptr;
+  ForgetWindowState(window);
   ForgetControlsOf(window);
   Win32FreeRichEditIfReleased();
 }
@@ -255,6 +347,64 @@ bool PlatAddTimer(int window, int timer, int intervalMs) {
                 static_cast<UINT>(intervalMs), nullptr))
     return false;
   TimerOf[window] = timer;
+  return true;
+}
+
+bool PlatWindowClientSize(int window, int* width, int* height) {
+  HWND hwnd = WindowHandle(window);
+  RECT client;
+  *width = *height = 0;
+  if (!hwnd || !GetClientRect(hwnd, &client)) return false;
+  if (IsIconic(hwnd)) {
+    // A minimised window has no client area; it gets back the last one.
+    *width = ClientSize[window].cx;
+    *height = ClientSize[window].cy;
+    return true;
+  }
+  *width = client.right;
+  *height = client.bottom;
+  return true;
+}
+
+void PlatBringToFront(int window) {
+  HWND hwnd = WindowHandle(window);
+  if (!hwnd) return;
+  if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
+  SetForegroundWindow(hwnd);
+  BringWindowToTop(hwnd);
+  SetActiveWindow(hwnd);
+}
+
+bool PlatWindowIsActive(int window) {
+  HWND hwnd = WindowHandle(window);
+  // The foreground window is the system's, the active one our thread's.
+  return hwnd && GetForegroundWindow() == hwnd && GetActiveWindow() == hwnd;
+}
+
+void PlatFlashUntilActive(int window) {
+  HWND hwnd = WindowHandle(window);
+  if (!hwnd || PlatWindowIsActive(window)) return;
+  FLASHWINFO flash;
+  ZeroMemory(&flash, sizeof flash);
+  flash.cbSize = sizeof flash;
+  flash.hwnd = hwnd;
+  flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+  FlashWindowEx(&flash);
+}
+
+bool PlatAddSystemMenuItem(int window, int command, const Text& text) {
+  HWND hwnd = WindowHandle(window);
+  if (!hwnd || command <= 0 || command >= SystemMenuCommandCount) return false;
+  if (MenuCommand[window][command]) return false;
+  if (!(GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_SYSMENU)) return false;
+  HMENU menu = GetSystemMenu(hwnd, FALSE);
+  if (!menu || !AppendMenuA(menu, MF_SEPARATOR, 0, nullptr)) return false;
+  if (!AppendMenuA(menu, MF_STRING, MenuItemId(command), text.c_str())) {
+    RemoveMenu(menu, static_cast<UINT>(GetMenuItemCount(menu) - 1),
+               MF_BYPOSITION);
+    return false;
+  }
+  MenuCommand[window][command] = true;
   return true;
 }
 

@@ -26,6 +26,21 @@
 //   kvx-drive key TITLE N KEY          posts KEY (tab up down space) to
 //                                      control N (0: the focused one)
 //   kvx-drive close TITLE              close request (as the close box)
+//   kvx-drive syscommand TITLE ID      chooses the item of the window's
+//                                      system menu with identifier ID, as
+//                                      the menu does (posts WM_SYSCOMMAND);
+//                                      Wine lets no other process read a
+//                                      window's menu, so the item is named
+//                                      by its identifier, not its text
+//   kvx-drive count TITLE              how many visible top-level windows
+//                                      have that title
+//   kvx-drive front                    title of the foreground window
+//                                      (empty line: none)
+//   kvx-drive activate TITLE           brings the window to the front, as
+//                                      a click on it would
+//   kvx-drive show TITLE min|max|restore  minimises, maximises, restores
+//   kvx-drive size TITLE W H           gives the window the client size
+//                                      W x H, as dragging its frame would
 //   kvx-drive windows [TITLE]          visible top-level windows (of the
 //                                      process owning TITLE): "PID<TAB>TITLE"
 //   kvx-drive msgbox TITLE [MS]        text of the message box TITLE
@@ -141,6 +156,23 @@ BOOL CALLBACK MatchWindow(HWND w, LPARAM p) {
   if (TitleOf(w) != s->Title) return TRUE;
   s->Found = w;
   return FALSE;
+}
+
+struct TitleCount {
+  std::wstring Title;
+  int Count;
+};
+
+BOOL CALLBACK CountTitle(HWND w, LPARAM p) {
+  TitleCount* c = reinterpret_cast<TitleCount*>(p);
+  if (IsWindowVisible(w) && TitleOf(w) == c->Title) ++c->Count;
+  return TRUE;
+}
+
+int CountTitled(const std::string& title) {
+  TitleCount c{Wide1252(title), 0};
+  EnumWindows(CountTitle, reinterpret_cast<LPARAM>(&c));
+  return c.Count;
 }
 
 HWND FindTop(const std::string& title, bool visibleOnly, bool dialogOnly) {
@@ -401,6 +433,29 @@ int ConsoleRounds(HWND main, int count, const std::string& command) {
   return Done;
 }
 
+int Show(HWND top, const char* how) {
+  int show = !strcmp(how, "min")       ? SW_MINIMIZE
+             : !strcmp(how, "max")     ? SW_MAXIMIZE
+             : !strcmp(how, "restore") ? SW_RESTORE
+                                       : -1;
+  if (show < 0) return Fail(Usage, "show: min, max or restore");
+  ShowWindow(top, show);
+  return Done;
+}
+
+// The outer size that gives the window the client size w x h.
+int Size(HWND top, int w, int h) {
+  RECT outer = {0, 0, w, h};
+  AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongA(top, GWL_STYLE)),
+                     FALSE,
+                     static_cast<DWORD>(GetWindowLongA(top, GWL_EXSTYLE)));
+  if (!SetWindowPos(top, nullptr, 0, 0, outer.right - outer.left,
+                    outer.bottom - outer.top,
+                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
+    return Fail(NoAnswer, "the window was not resized");
+  return Done;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -428,8 +483,20 @@ int main(int argc, char** argv) {
     return ConsoleRounds(main, count, DecodeTitle(argv[3]));
   }
 
+  if (cmd == "front") {
+    HWND front = GetForegroundWindow();
+    char title[512] = "";
+    int n = front ? GetWindowTextA(front, title, sizeof title) : 0;
+    printf("%.*s\n", n > 0 ? n : 0, title);
+    return Done;
+  }
+
   if (argc < 3) return Fail(Usage, "a window title is missing");
   std::string title = DecodeTitle(argv[2]);
+  if (cmd == "count") {
+    printf("%d\n", CountTitled(title));
+    return Done;
+  }
   DWORD waitMs = 0;
 
   if (cmd == "wait" || cmd == "gone" || cmd == "msgbox" || cmd == "ok") {
@@ -490,6 +557,26 @@ int main(int argc, char** argv) {
     if (!PostMessageA(top, WM_CLOSE, 0, 0))
       return Fail(NoAnswer, "the close request was not taken");
     return Done;
+  }
+  if (cmd == "syscommand") {
+    if (argc < 4) return Fail(Usage, "syscommand: the identifier is missing");
+    unsigned long id = strtoul(argv[3], nullptr, 0);
+    if (!PostMessageA(top, WM_SYSCOMMAND, static_cast<WPARAM>(id), 0))
+      return Fail(NoAnswer, "the command was not taken");
+    return Done;
+  }
+  if (cmd == "activate") {
+    if (!SetForegroundWindow(top))
+      return Fail(NoAnswer, "the window did not come to the front");
+    return Done;
+  }
+  if (cmd == "show") {
+    if (argc < 4) return Fail(Usage, "show: min, max or restore");
+    return Show(top, argv[3]);
+  }
+  if (cmd == "size") {
+    if (argc < 5) return Fail(Usage, "size: width and height");
+    return Size(top, atoi(argv[3]), atoi(argv[4]));
   }
   if (cmd == "focus") {
     HWND f = FocusOf(top);

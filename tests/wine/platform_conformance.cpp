@@ -119,9 +119,69 @@ int Arrived(PlatSocket socket, int wanted) {
   return static_cast<int>(count);
 }
 
-const PlatformHands WindowsHands = {Fresh,        Click,  Type,   SpinStep,
-                                    RequestClose, Listen, Accept, Send,
-                                    ClosePeer,    Arrived};
+// The item is looked up by its text in the system menu; choosing it sends
+// the window the command the menu would send.
+bool ChooseMenuItem(int window, const Text& text) {
+  if (window < 0 || window >= WindowSlots || !Win32Windows[window])
+    return false;
+  HWND hwnd = Win32Windows[window];
+  HMENU menu = GetSystemMenu(hwnd, FALSE);
+  int count = menu ? GetMenuItemCount(menu) : 0;
+  for (int i = 0; i < count; ++i) {
+    char item[256] = "";
+    GetMenuStringA(menu, static_cast<UINT>(i), item, sizeof item,
+                   MF_BYPOSITION);
+    if (text != item) continue;
+    UINT id = GetMenuItemID(menu, i);
+    if (id == static_cast<UINT>(-1)) return false;
+    SendMessageA(hwnd, WM_SYSCOMMAND, id, 0);
+    return true;
+  }
+  return false;
+}
+
+// Dragging the frame: the window gets the outer size of that client area.
+bool Resize(int window, int clientWidth, int clientHeight) {
+  if (window < 0 || window >= WindowSlots || !Win32Windows[window])
+    return false;
+  HWND hwnd = Win32Windows[window];
+  DWORD style = static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_STYLE));
+  if (!(style & WS_THICKFRAME)) return false;
+  RECT outer = {0, 0, clientWidth, clientHeight};
+  AdjustWindowRectEx(&outer, style, FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_EXSTYLE)));
+  return SetWindowPos(hwnd, nullptr, 0, 0, outer.right - outer.left,
+                      outer.bottom - outer.top,
+                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) != 0;
+}
+
+// A child's rectangle in its parent's client coordinates.
+RECT PlaceInParent(HWND child) {
+  RECT r = {0, 0, 0, 0};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+bool ControlPlace(int number, int* x, int* y, int* width, int* height) {
+  Win32Control* c = Win32FindControl(number);
+  if (!c) return false;
+  RECT r = PlaceInParent(c->Handle);
+  if (c->Arrows) {
+    RECT arrows = PlaceInParent(c->Arrows);
+    UnionRect(&r, &r, &arrows);
+  }
+  *x = r.left;
+  *y = r.top;
+  *width = r.right - r.left;
+  *height = r.bottom - r.top;
+  return true;
+}
+
+const PlatformHands WindowsHands = {
+    Fresh,          Click,  Type,        SpinStep,  RequestClose,
+    Listen,         Accept, Send,        ClosePeer, Arrived,
+    ChooseMenuItem, Resize, ControlPlace};
 
 bool Named(int index, int argc, char** argv) {
   if (argc < 2) return true;
