@@ -222,6 +222,9 @@ TEST_F(History, AResizedWindowRedrawsToItsSize) {
         right = std::max(right, s.X2);
     return right;
   };
+  // One evaluation, at 07:45:00: two minutes around it, in half minutes.
+  EXPECT_EQ(TimeLabels(), (std::vector<Text>{"07:44:00", "07:44:30", "07:45:00",
+                                             "07:45:30", "07:46:00"}));
   int before = axisRight();
   ASSERT_TRUE(HeadlessResizeWindow(HistoryWindow, 1000, 600));
   HistoryWindowResized();

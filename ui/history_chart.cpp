@@ -22,8 +22,9 @@ const int VoltTickSpacing = 28;
 // much; a higher one (a hostile analog reply) is drawn at the top.
 const double LowestTop = 1.4;
 const double HighestTop = 10.0;
-// Shortest time span the axis shows, in seconds.
-const int64_t ShortestSpan = 600;
+// Shortest time span the axis shows, in seconds: two minutes, so that the
+// first few evaluations after the start do not stand in one column.
+const int64_t ShortestSpan = 120;
 
 struct Plot {
   int Window;
@@ -75,10 +76,11 @@ void ChooseTimeSpan(Plot* p) {
     p->From = middle - ShortestSpan / 2;
     p->To = p->From + ShortestSpan;
   }
-  // Minutes to four weeks; local time, so a day's tick falls on midnight.
-  static const int64_t Steps[] = {
-      60,    120,   300,   600,    900,    1800,   3600,    7200,   10800,
-      21600, 43200, 86400, 172800, 345600, 604800, 1209600, 2419200};
+  // Seconds to four weeks; local time, so a day's tick falls on midnight.
+  static const int64_t Steps[] = {10,     15,     30,     60,      120,
+                                  300,    600,    900,    1800,    3600,
+                                  7200,   10800,  21600,  43200,   86400,
+                                  172800, 345600, 604800, 1209600, 2419200};
   int room = (p->Right - p->Left) / TimeTickSpacing;
   if (room < 2) room = 2;
   p->TimeStep = 0;
@@ -169,6 +171,7 @@ void DrawGridAndLabels(const Plot& p) {
     PlatDrawLine(p.Window, x, p.Top, x, p.Bottom - 1, ChartGrid, 1, LineSolid);
     bool wholeDay = FloorDiv(t, 86400) * 86400 == t;
     Text label = p.TimeStep >= 86400 || wholeDay ? HistoryDayText(t)
+                 : p.TimeStep < 60               ? HistorySecondText(t)
                                                  : HistoryClockText(t);
     PlatDrawText(p.Window, x, p.Bottom + 5, label, ChartText, AlignCentre);
   }
@@ -244,6 +247,14 @@ Text HistoryClockText(int64_t time) {
   char text[16];
   snprintf(text, sizeof text, "%02d:%02d", (int)(second / 3600),
            (int)(second / 60 % 60));
+  return text;
+}
+
+Text HistorySecondText(int64_t time) {
+  int64_t second = time - FloorDiv(time, 86400) * 86400;
+  char text[16];
+  snprintf(text, sizeof text, "%02d:%02d:%02d", (int)(second / 3600),
+           (int)(second / 60 % 60), (int)(second % 60));
   return text;
 }
 
