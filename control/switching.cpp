@@ -12,29 +12,6 @@
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
 
-// The delay field and the pulse button of pulse output 1, 2 or 8.
-static int DelayField(int output) {
-  switch (output) {
-    case 1:
-      return SpinDelay1;
-    case 2:
-      return SpinDelay2;
-    default:
-      return SpinDelay8;
-  }
-}
-
-static int PulseButton(int output) {
-  switch (output) {
-    case 1:
-      return ButtonPulse1;
-    case 2:
-      return ButtonPulse2;
-    default:
-      return ButtonPulse8;
-  }
-}
-
 static bool IsPulseOutput(int output) {
   return output == 1 || output == 2 || output == 8;
 }
@@ -55,7 +32,7 @@ static void NotSwitched(int output) {
 
 void ReadSwitchDelay(int output) {
   if (!IsPulseOutput(output)) return;
-  int field = DelayField(output);
+  int field = DelayColumnControl(output);
   int32_t delay = ReadInteger(PlatGetText(field));
   if (delay > AppState.MaxSwitchDelay[output] ||
       delay < AppState.MinSwitchDelay[output]) {
@@ -67,7 +44,7 @@ void ReadSwitchDelay(int output) {
 
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
-  int button = PulseButton(output);
+  int button = SwitchColumnButton(output);
   // Output 8 pulses only behind a fresh tick of the safety lock.
   if (output == 8 && !PlatIsChecked(CheckSafetyLock)) return;
   if (!BoardConnected()) {
