@@ -57,9 +57,9 @@ std::vector<Text> TimeLabels() {
 }
 
 // The y of a voltage as the axis labels give it: linear between the labels
-// "0.00" and `topLabel` (`top` volts).
+// "0,00" and `topLabel` (`top` volts).
 double YOfVolts(double volts, const Text& topLabel, double top) {
-  const HeadlessDrawStep* zero = TextStep("0.00");
+  const HeadlessDrawStep* zero = TextStep("0,00");
   const HeadlessDrawStep* high = TextStep(topLabel);
   if (!zero || !high) return NAN;
   return zero->Y1 + (high->Y1 - zero->Y1) * volts / top;
@@ -94,8 +94,8 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
   EXPECT_EQ(AppState.LowestLevel.Time, start + 15 * 3 + 13);  // its first
   EXPECT_NEAR(AppState.HighestLevel.Level, 280 * VoltsPerCount, 1e-3);
   EXPECT_EQ(HistorySummaryText(),
-            "Zuletzt: 1.37 V (06.12. 07:46)     Tiefster: 0.10 V (06.12. "
-            "07:45)     Höchster: 1.37 V (06.12. 07:46)");
+            "Zuletzt: 1,37 V (06.12. 07:46)     Tiefster: 0,10 V (06.12. "
+            "07:45)     Höchster: 1,37 V (06.12. 07:46)");
 }
 
 TEST_F(History, AnEvaluationWithoutAFreshLevelRecordsNothing) {
@@ -154,14 +154,14 @@ TEST_F(History, ThePictureFollowsTheData) {
   ASSERT_TRUE(PlatWindowIsOpen(HistoryWindow));
 
   // The voltage axis: 0 to 1.4 V in steps the height allows.
-  ASSERT_NE(TextStep("1.40"), nullptr);
-  EXPECT_EQ(TextStep("1.60"), nullptr);
+  ASSERT_NE(TextStep("1,40"), nullptr);
+  EXPECT_EQ(TextStep("1,60"), nullptr);
   // Points: one per evaluation, evenly apart in time, at their levels.
   std::vector<HeadlessDrawStep> dots = Drawn(StepDot, ChartLevel);
   ASSERT_EQ(dots.size(), 7u);
   for (int i = 0; i < 7; i++) {
     SCOPED_TRACE(i);
-    EXPECT_NEAR(dots[i].Y1, YOfVolts(levels[i], "1.40", 1.4), 1.0);
+    EXPECT_NEAR(dots[i].Y1, YOfVolts(levels[i], "1,40", 1.4), 1.0);
     if (i > 0) {
       EXPECT_NEAR(dots[i].X1 - dots[i - 1].X1, dots[1].X1 - dots[0].X1, 1);
     }
@@ -174,10 +174,10 @@ TEST_F(History, ThePictureFollowsTheData) {
   ASSERT_EQ(minimum.size(), 1u);
   ASSERT_EQ(maximum.size(), 1u);
   EXPECT_EQ(minimum[0].Style, LineDashed);
-  EXPECT_NEAR(minimum[0].Y1, YOfVolts(0.21, "1.40", 1.4), 1.0);
-  EXPECT_NEAR(maximum[0].Y1, YOfVolts(1.18, "1.40", 1.4), 1.0);
-  EXPECT_NE(TextStep("Minimum 0.21 V"), nullptr);
-  EXPECT_NE(TextStep("Maximum 1.18 V"), nullptr);
+  EXPECT_NEAR(minimum[0].Y1, YOfVolts(0.21, "1,40", 1.4), 1.0);
+  EXPECT_NEAR(maximum[0].Y1, YOfVolts(1.18, "1,40", 1.4), 1.0);
+  EXPECT_NE(TextStep("Minimum 0,21 V"), nullptr);
+  EXPECT_NE(TextStep("Maximum 1,18 V"), nullptr);
 
   // The bands: output 4 from its "on" to its "off", output 5 from its
   // "on" (the last evaluation) a few pixels wide; plus their legends.
@@ -201,12 +201,12 @@ TEST_F(History, ThePictureFollowsTheData) {
   RecordEvaluation(2.9, 0, 1);
   ShowHistory();
   EXPECT_EQ(HeadlessDrawingShowCount(HistoryWindow), shown + 1);
-  EXPECT_NE(TextStep("3.00"), nullptr);
-  EXPECT_EQ(TextStep("1.40"), nullptr);
+  EXPECT_NE(TextStep("3,00"), nullptr);
+  EXPECT_EQ(TextStep("1,40"), nullptr);
   EXPECT_EQ(Drawn(StepDot, ChartLevel).size(), 8u);
   EXPECT_EQ(C(LabelHistorySummary).Content,
-            "Zuletzt: 2.90 V (06.12. 09:05)     Tiefster: 0.15 V (06.12. "
-            "08:25)     Höchster: 2.90 V (06.12. 09:05)");
+            "Zuletzt: 2,90 V (06.12. 09:05)     Tiefster: 0,15 V (06.12. "
+            "08:25)     Höchster: 2,90 V (06.12. 09:05)");
   // Nothing new: nothing drawn again.
   ShowHistory();
   EXPECT_EQ(HeadlessDrawingShowCount(HistoryWindow), shown + 1);
@@ -252,7 +252,7 @@ TEST_F(History, HostileLevelsStayInsideThePicture) {
   const HeadlessWindow* w = HeadlessFindWindow(HistoryWindow);
   ASSERT_NE(w, nullptr);
   // The axis stops at 10 V; the level that is no number is left out.
-  EXPECT_NE(TextStep("10.00"), nullptr);
+  EXPECT_NE(TextStep("10,00"), nullptr);
   std::vector<HeadlessDrawStep> dots = Drawn(StepDot, ChartLevel);
   EXPECT_EQ(dots.size(), 5u);
   int left = w->ClientWidth;

@@ -146,11 +146,18 @@ void DrawBands(const Plot& p, int output, uint32_t colour) {
   }
 }
 
-Text VoltText(double volts) {
+}  // namespace
+
+// Two decimals with a decimal comma, as the main window shows volts.
+Text HistoryVoltText(double volts) {
   char text[32];
   snprintf(text, sizeof text, "%.2f", volts);
+  for (char* c = text; *c; c++)
+    if (*c == '.') *c = ',';
   return text;
 }
+
+namespace {
 
 void DrawGridAndLabels(const Plot& p) {
   for (int k = 0; k * p.VoltStep <= p.VoltTop + 1e-9; k++) {
@@ -159,7 +166,7 @@ void DrawGridAndLabels(const Plot& p) {
     if (k > 0)
       PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, ChartGrid, 1,
                    LineSolid);
-    PlatDrawText(p.Window, p.Left - 6, y, VoltText(v), ChartText,
+    PlatDrawText(p.Window, p.Left - 6, y, HistoryVoltText(v), ChartText,
                  AlignRight | AlignMiddle);
   }
   PlatDrawText(p.Window, p.Left - 6, p.Top - 20, "Volt", ChartText, AlignRight);
@@ -182,7 +189,7 @@ void DrawThreshold(const Plot& p, double volts, uint32_t colour,
   int y = YOf(p, volts);
   PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, colour, 1, LineDashed);
   PlatDrawText(p.Window, p.Right - 4, labelAbove ? y - 16 : y + 3,
-               name + " " + VoltText(volts) + " V", colour, AlignRight);
+               name + " " + HistoryVoltText(volts) + " V", colour, AlignRight);
 }
 
 // The levels as a line through the evaluations; a level that is no number

@@ -30,3 +30,5 @@ void DrawHistoryChart(int window, int left, int top, int width, int height);
 Text HistoryDayText(int64_t time);
 Text HistoryClockText(int64_t time);
 Text HistorySecondText(int64_t time);
+// Volts as "0,21": two decimals, decimal comma.
+Text HistoryVoltText(double volts);

@@ -1,7 +1,6 @@
 #include "ui/history_window.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "control/history.h"
 #include "platform/platform.h"
@@ -20,12 +19,9 @@ static const int StripHeight = 36;
 static const int CloseButtonWidth = 150;
 
 static Text LevelAndTime(const LevelRecord& r) {
-  char text[64];
-  if (std::isfinite(r.Level))
-    snprintf(text, sizeof text, "%.2f V (", r.Level);
-  else
-    snprintf(text, sizeof text, "--.-- V (");
-  return text + HistoryDayText(r.Time) + " " + HistoryClockText(r.Time) + ")";
+  Text level = std::isfinite(r.Level) ? HistoryVoltText(r.Level) : "--,--";
+  return level + " V (" + HistoryDayText(r.Time) + " " +
+         HistoryClockText(r.Time) + ")";
 }
 
 Text HistorySummaryText() {

@@ -261,3 +261,31 @@ kvx_drive() {
 kvx_expect_eq() {
   [[ $1 == "$2" ]] || kvx_fail "$3: expected '$2', got '$1'"
 }
+
+# Label or field $1 of the main window reads $2, or begins with it.
+kvx_shows() { [[ $(kvx_drive text @main "$1") == "$2" ]]; }
+kvx_shows_prefix() { [[ $(kvx_drive text @main "$1") == "$2"* ]]; }
+
+# Waits until the main window is up, label 17 shows the board's data and
+# the main loop has been entered (trackbar 102 then stands at 360).
+kvx_await_main_loop() {
+  kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
+  kvx__data_arrived() { [[ $(kvx_drive text @main 17) == *"uC: ATmega32"* ]]; }
+  kvx_wait_for 30 kvx__data_arrived || kvx_fail "board data not shown in label 17"
+  kvx__entered() { [[ $(kvx_drive trackbar @main 102) == "360 "* ]]; }
+  kvx_wait_for 15 kvx__entered || kvx_fail "trackbar 102 never reached 360"
+}
+
+# A measurement at every tick of timer 123: the measurement switched off
+# (button 86), the cycle period set to 0 (trackbar 102; label 53 follows),
+# and switched on again (button 76). The first query after the loop entry
+# showed the functions off; the next one shows them on.
+kvx_measure_every_tick() {
+  kvx_wait_for 15 kvx_shows_prefix 20 "Messung in " || kvx_fail "measurement never on"
+  kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
+  kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+  kvx_expect_eq "$(kvx_drive trackbar @main 102 0)" "0 4000 0 4000" "trackbar 102"
+  kvx_wait_for 10 kvx_shows 53 "0 s" || kvx_fail "label 53 does not follow the trackbar"
+  kvx_drive click @main 76 || kvx_fail "could not switch the measurement on"
+  kvx_wait_for 10 kvx_shows_prefix 20 "Messung in " || kvx_fail "label 20 after EIN"
+}

@@ -9,9 +9,6 @@ source "$(dirname "$0")/lib.sh"
 
 QUERY_KEYWORDS=" Help Version Getip Getgw Getmask Getstatus GETADC GETPORT "
 
-shows() { [[ $(kvx_drive text @main "$1") == "$2" ]]; }
-shows_prefix() { [[ $(kvx_drive text @main "$1") == "$2"* ]]; }
-
 # The commands in the board's log that are not part of a board query, as
 # "KIND ESCAPED-BYTES" (without the time).
 foreign_commands() {
@@ -46,7 +43,7 @@ console() {
   kvx_sim clearlog >/dev/null
   kvx_drive click @main 92 || kvx_fail "could not click button 92"
   answered() {
-    [[ $(kvx_drive enabled @main 92) == 1 ]] && shows_prefix 98 ">$1"$'\r\n'
+    [[ $(kvx_drive enabled @main 92) == 1 ]] && kvx_shows_prefix 98 ">$1"$'\r\n'
   }
   kvx_wait_for 15 answered "$1" || kvx_fail "console: no exchange for '$1'"
   kvx_expect_eq "$(kvx_drive focus @main)" 92 "focus after sending '$1'"
@@ -59,9 +56,9 @@ kvx_prepare_prefix
 kvx_start_simulator
 kvx_start_program
 kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
-kvx_wait_for 30 shows_prefix 17 "Daten aus dem Board:" ||
+kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:" ||
   kvx_fail "board data not shown in label 17"
-kvx_wait_for 15 shows_prefix 20 "Messung in " || kvx_fail "loop never entered"
+kvx_wait_for 15 kvx_shows_prefix 20 "Messung in " || kvx_fail "loop never entered"
 kvx_expect_eq "$(kvx_drive text @main 98)" "" "console box at start"
 
 # --- A text command: its letters and the five-byte suffix, in one piece ----
@@ -91,7 +88,7 @@ kvx_expect_eq "$(kvx_drive text @main 98)" \
 # --- The command summary replaces the exchange, in red --------------------
 kvx_sim clearlog >/dev/null
 kvx_drive click @main 93 || kvx_fail "could not click button 93"
-kvx_wait_for 10 shows_prefix 98 "Befehle f"$'\xfc'"r das KORVALINEX-Board"$'\r\n' ||
+kvx_wait_for 10 kvx_shows_prefix 98 "Befehle f"$'\xfc'"r das KORVALINEX-Board"$'\r\n' ||
   kvx_fail "the summary did not replace the exchange"
 mapfile -t summary <<<"$(kvx_drive text @main 98 | tr -d '\r')"
 kvx_expect_eq "${#summary[@]}" 20 "lines of the summary"
@@ -113,7 +110,7 @@ console "GETADC 2"
 kvx_expect_eq "$(kvx_drive text @main 98)" \
   ">GETADC 2"$'\r\n'"512"$'\r\n'"$(blanks 95)" "box after GETADC 2"
 kvx_wait_for 10 box_in blue || kvx_fail "the exchange after the summary is not blue"
-kvx_wait_for 10 shows 63 "2,50" || kvx_fail "label 63 after the console command"
+kvx_wait_for 10 kvx_shows 63 "2,50" || kvx_fail "label 63 after the console command"
 
 # --- A reply that looks like a rich-text document is shown as it stands ----
 kvx_sim replyonce RTFTEST '{\\rtf1 {\\b fett}}\r\n' >/dev/null

@@ -17,8 +17,6 @@ HISTORY="KORVALINEX: Verlauf des Wasserstands"
 # process read the menu, so the driver names the item by this identifier.
 HISTORY_ITEM=0x10
 
-shows() { [[ $(kvx_drive text @main "$1") == "$2" ]]; }
-shows_prefix() { [[ $(kvx_drive text @main "$1") == "$2"* ]]; }
 history_says() { [[ $(kvx_drive text "$HISTORY" 112) == "$1"* ]]; }
 front_is() { [[ $(kvx_drive front) == "$1"* ]]; }
 history_count() { kvx_drive count "$HISTORY"; }
@@ -34,11 +32,7 @@ kvx_prepare_prefix
 # second while output 4 is off and never fills, until rain sets in below.
 kvx_start_simulator --level 330 --inflow 0 --draw 8
 kvx_start_program
-kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
-data_arrived() { [[ $(kvx_drive text @main 17) == *"uC: ATmega32"* ]]; }
-kvx_wait_for 30 data_arrived || kvx_fail "board data not shown in label 17"
-entered() { [[ $(kvx_drive trackbar @main 102) == "360 "* ]]; }
-kvx_wait_for 15 entered || kvx_fail "trackbar 102 never reached 360"
+kvx_await_main_loop
 
 # --- Opened from the system menu, before any evaluation --------------------
 kvx_expect_eq "$(history_count)" 0 "history windows at start"
@@ -74,13 +68,7 @@ kvx_wait_for 10 front_is "$HISTORY" || kvx_fail "the restored window is not in f
 kvx_expect_eq "$(history_count)" 1 "history windows after a third choice"
 
 # --- A quick cycle: period 0 -----------------------------------------------
-kvx_wait_for 15 shows_prefix 20 "Messung in " || kvx_fail "measurement never on"
-kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
-kvx_expect_eq "$(kvx_drive trackbar @main 102 0)" "0 4000 0 4000" "trackbar 102"
-kvx_wait_for 10 shows 53 "0 s" || kvx_fail "label 53 does not follow the trackbar"
-kvx_drive click @main 76 || kvx_fail "could not switch the measurement on"
-kvx_wait_for 10 shows_prefix 20 "Messung in " || kvx_fail "label 20 after EIN"
+kvx_measure_every_tick
 kvx_sim level 330 >/dev/null  # full again for the first evaluation
 
 # The open window follows the evaluations. The well drains from 330 counts
@@ -154,7 +142,7 @@ button_placed 720 420 ||
 # With the measurement off no evaluation redraws the window: only the
 # resizing can move its controls.
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 kvx_drive size "$HISTORY" 600 360 || kvx_fail "could not resize the history window"
 kvx_expect_eq "$(kvx_drive client "$HISTORY")" "600 360" "client after resizing"
 kvx_wait_for 10 button_placed 600 360 ||

@@ -93,8 +93,6 @@ check_cycle() {
   kvx_log "cycle ok: sensor on at ${sensor[*]} ms"
 }
 
-shows() { [[ $(kvx_drive text @main "$1") == "$2" ]]; }
-shows_prefix() { [[ $(kvx_drive text @main "$1") == "$2"* ]]; }
 sim_is() { [[ $(kvx_sim "${@:1:$#-1}") == "${!#}" ]]; }
 
 kvx_start_display
@@ -104,21 +102,14 @@ kvx_prepare_prefix
 kvx_start_simulator --level 300 --inflow 0 --draw 0
 kvx_start_program
 kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
-kvx_wait_for 30 shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
+kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
   kvx_fail "board data not shown in label 17"
 entered() { [[ $(kvx_drive trackbar @main 102) == "360 "* ]]; }
 kvx_wait_for 15 entered || kvx_fail "trackbar 102 never reached 360"
 kvx_expect_eq "$(kvx_drive text @main 39)" " 100%" "level mark before a measurement"
 
 # --- Period 0: measurement off, trackbar to 0, measurement on -------------
-# The first query showed the functions off; the next one shows them on.
-kvx_wait_for 15 shows_prefix 20 "Messung in " || kvx_fail "measurement never on"
-kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
-kvx_expect_eq "$(kvx_drive trackbar @main 102 0)" "0 4000 0 4000" "trackbar 102"
-kvx_wait_for 10 shows 53 "0 s" || kvx_fail "label 53 does not follow the trackbar"
-kvx_drive click @main 76 || kvx_fail "could not switch the measurement on"
-kvx_wait_for 10 shows_prefix 20 "Messung in " || kvx_fail "label 20 after EIN"
+kvx_measure_every_tick
 # With the measurement on, the period is frozen: the trackbar has no effect.
 kvx_drive trackbar @main 102 50 >/dev/null
 kvx_expect_eq "$(kvx_drive text @main 53)" "0 s" "label 53 while measuring"
@@ -151,12 +142,12 @@ kvx_expect_eq "$(kvx_sim output 5)" 0 "output 5 for a dry well"
 # 20 counts -> 0.098 V -> 35 on the bar; the top mark keeps its text.
 kvx_expect_eq "$(kvx_drive progress @main 111)" "35 0 400" "level bar, dry well"
 kvx_expect_eq "$(kvx_drive text @main 39)" "100%" "level mark at 0.098 V"
-kvx_wait_for 5 shows 87 "Ausgel"$'\xf6'"st" || kvx_fail "button 87 with output 4 on"
+kvx_wait_for 5 kvx_shows 87 "Ausgel"$'\xf6'"st" || kvx_fail "button 87 with output 4 on"
 kvx_expect_eq "$(kvx_drive text @main 88)" "Aus" "button 88 with output 5 off"
 
 # --- Pulse of output 1 ---------------------------------------------------
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 
 # Clicks button 74 with delay text $1; sets PULSE_MS from the board's log
 # (from "setport 1.1" to "setport 1.0") and checks the one board query
@@ -191,7 +182,7 @@ pulse "$hex_250"
 ((PULSE_MS >= 250 && PULSE_MS < 1000)) ||
   kvx_fail "a delay of $hex_250 kept output 1 on for $PULSE_MS ms"
 kvx_expect_eq "$(kvx_drive text @main 83)" "$hex_250" "field 83 after a valid delay"
-kvx_wait_for 10 shows 18 "OFFEN" || kvx_fail "label 18 after the pulse"
+kvx_wait_for 10 kvx_shows 18 "OFFEN" || kvx_fail "label 18 after the pulse"
 
 # Invalid input gives the default of 1000 ms, written back into the field.
 pulse abc

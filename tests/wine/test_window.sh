@@ -9,12 +9,7 @@ kvx_start_display
 kvx_prepare_prefix
 kvx_start_simulator
 kvx_start_program
-kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
-data_arrived() { [[ $(kvx_drive text @main 17) == *"uC: ATmega32"* ]]; }
-kvx_wait_for 30 data_arrived || kvx_fail "board data not shown in label 17"
-# After the loop entry trackbar 102 stands at 360.
-entered() { [[ $(kvx_drive trackbar @main 102) == "360 "* ]]; }
-kvx_wait_for 15 entered || kvx_fail "trackbar 102 never reached 360"
+kvx_await_main_loop
 
 # --- Frame and placement --------------------------------------------------
 kvx_expect_eq "$(kvx_drive client @main)" "540 590" "client size"
@@ -74,13 +69,12 @@ done
 
 # --- Trackbars read by the main loop --------------------------------------
 kvx_drive trackbar @main 101 5 >/dev/null
-shows() { [[ $(kvx_drive text @main "$1") == "$2" ]]; }
-kvx_wait_for 10 shows 33 5 || kvx_fail "label 33 does not follow trackbar 101"
+kvx_wait_for 10 kvx_shows 33 5 || kvx_fail "label 33 does not follow trackbar 101"
 usable() { [[ $(kvx_drive enabled @main "$1") == 1 ]]; }
 kvx_wait_for 10 usable 86 || kvx_fail "button 86 (measurement off) disabled"
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
 kvx_drive trackbar @main 102 100 >/dev/null
-kvx_wait_for 10 shows 53 "100 s" ||
+kvx_wait_for 10 kvx_shows 53 "100 s" ||
   kvx_fail "label 53 does not follow trackbar 102"
 kvx_expect_eq "$(kvx_drive trackbar @main 102)" "100 3900 0 4000" \
   "trackbar 102 after moving"
@@ -98,7 +92,7 @@ done
 spin_key() {  # start key expected
   kvx_drive settext @main 83 "$1"
   kvx_drive key @main 83 "$2"
-  kvx_wait_for 5 shows 83 "$3" || kvx_fail "spin 83: $1 $2 gave $(kvx_drive text @main 83)"
+  kvx_wait_for 5 kvx_shows 83 "$3" || kvx_fail "spin 83: $1 $2 gave $(kvx_drive text @main 83)"
 }
 spin_key 1000 up 1001
 spin_key 9999 up 10000
