@@ -573,30 +573,25 @@ void SizableWindowsTellTheirSize() {
   CHECK(!Hands->Resize(1, 500, 350));
 }
 
+// Where control `number` stands: "x y width height", or "none".
+std::string PlaceOf(int number) {
+  int x = 0, y = 0, width = 0, height = 0;
+  if (!Hands->ControlPlace(number, &x, &y, &width, &height)) return "none";
+  return std::to_string(x) + " " + std::to_string(y) + " " +
+         std::to_string(width) + " " + std::to_string(height);
+}
+
 void ControlsMoveWithinTheirWindow() {
   CHECK(OpenSizable(0, 400, 300));
   CHECK(PlatCreateControl(0, 60, KindButton, 5, 5, 80, 24, "Stunden", 0));
   CHECK(PlatCreateControl(0, 61, KindSpin, 5, 40, 70, 20, "24", 0));
-  int x = 0, y = 0, width = 0, height = 0;
-  CHECK(Hands->ControlPlace(60, &x, &y, &width, &height));
-  CHECK_EQ(x, 5);
-  CHECK_EQ(y, 5);
-  CHECK_EQ(width, 80);
-  CHECK_EQ(height, 24);
+  CHECK_EQ(PlaceOf(60), "5 5 80 24");
 
   PlatMoveControl(60, 300, 250, 90, 30);
-  CHECK(Hands->ControlPlace(60, &x, &y, &width, &height));
-  CHECK_EQ(x, 300);
-  CHECK_EQ(y, 250);
-  CHECK_EQ(width, 90);
-  CHECK_EQ(height, 30);
+  CHECK_EQ(PlaceOf(60), "300 250 90 30");
   // A spin control's field and arrows move together and keep working.
   PlatMoveControl(61, 200, 10, 90, 24);
-  CHECK(Hands->ControlPlace(61, &x, &y, &width, &height));
-  CHECK_EQ(x, 200);
-  CHECK_EQ(y, 10);
-  CHECK_EQ(width, 90);
-  CHECK_EQ(height, 24);
+  CHECK_EQ(PlaceOf(61), "200 10 90 24");
   Hands->SpinStep(61, +1);
   CHECK_EQ(PlatGetText(61), "25");
   CHECK(Hands->Click(60));
@@ -605,7 +600,7 @@ void ControlsMoveWithinTheirWindow() {
   // Unknown numbers: nothing is made.
   PlatMoveControl(62, 5, 5, 50, 20);
   PlatMoveControl(-1, 5, 5, 50, 20);
-  CHECK(!Hands->ControlPlace(62, &x, &y, &width, &height));
+  CHECK_EQ(PlaceOf(62), "none");
 }
 
 void DrawingsBelongToOpenWindows() {
