@@ -118,32 +118,31 @@ void ChooseVoltSpan(Plot* p) {
 
 // The spans in which the evaluations had switched `output` on: from the
 // one that sent "on" to the next that sent "off", or to the last one.
+void DrawBand(const Plot& p, int64_t start, int64_t end, uint32_t colour) {
+  int x1 = XOf(p, start);
+  int x2 = XOf(p, end);
+  if (x2 < x1 + 4) x2 = x1 + 4;  // a span just begun is still seen
+  if (x1 < p.Left + 1) x1 = p.Left + 1;
+  if (x2 > p.Right) x2 = p.Right;
+  PlatFillRect(p.Window, x1, p.Top, x2, p.Bottom, colour);
+}
+
 void DrawBands(const Plot& p, int output, uint32_t colour) {
   int n = HistorySize();
   bool on = false;
   int64_t start = 0;
-  for (int i = 0; i <= n; i++) {
-    bool last = i == n;
-    int sent = CommandNotSent;
-    if (!last) {
-      const LevelRecord& r = HistoryEntry(i);
-      sent = output == 4 ? r.Output4 : r.Output5;
-      if (sent == 1 && !on) {
-        on = true;
-        start = r.Time;
-        continue;
-      }
+  for (int i = 0; i < n; i++) {
+    const LevelRecord& r = HistoryEntry(i);
+    int sent = output == 4 ? r.Output4 : r.Output5;
+    if (sent == 1 && !on) {
+      on = true;
+      start = r.Time;
+    } else if (sent == 0 && on) {
+      DrawBand(p, start, r.Time, colour);
+      on = false;
     }
-    if (!on || (!last && sent != 0)) continue;
-    int64_t end = last ? HistoryEntry(n - 1).Time : HistoryEntry(i).Time;
-    int x1 = XOf(p, start);
-    int x2 = XOf(p, end);
-    if (x2 < x1 + 4) x2 = x1 + 4;  // a span just begun is still seen
-    if (x1 < p.Left + 1) x1 = p.Left + 1;
-    if (x2 > p.Right) x2 = p.Right;
-    PlatFillRect(p.Window, x1, p.Top, x2, p.Bottom, colour);
-    on = false;
   }
+  if (on) DrawBand(p, start, HistoryEntry(n - 1).Time, colour);
 }
 
 }  // namespace
