@@ -115,10 +115,16 @@ static int WaitLimit() {
 }
 
 // Label 36: the ping time and the seconds to the next query, or while the
-// connection is lost the seconds to the next attempt.
+// connection is lost the seconds to the next attempt, or while the last
+// evaluation of the level decided nothing for want of a proven reading,
+// that.
 static void ShowPingCountdown() {
   if (AppState.ConnectionLost) {
     ShowReconnectCountdown();
+    return;
+  }
+  if (AppState.LastEvaluationDoubted) {
+    PlatSetText(LabelPingCountdown, DoubtedReadingText);
     return;
   }
   int seconds = -(PastDeadline(Now()) / 1000);

@@ -32,14 +32,19 @@ enum {
   LcdReplyBufferSize = 100,
 };
 
-// One evaluation of the measurement cycle that decided on a fresh level:
-// when, the level it decided on, and what it sent to outputs 4 and 5.
+// One evaluation of the measurement cycle: when, the level each output was
+// decided on, and what it sent to outputs 4 and 5. Output 5 is decided on
+// the query before its command, output 4 on the query after it; a level
+// that no decision was taken on is NaN.
 enum { CommandNotSent = -1 };
 struct LevelRecord {
   int64_t Time;    // local wall clock (PlatLocalClock), s
-  double Level;    // V
+  double Level;    // V, the level of output 5's decision (drawn, shown)
+  double Level4;   // V, the level of output 4's decision
   int8_t Output4;  // 1: "setport 4.1" went out, 0: "setport 4.0", or
   int8_t Output5;  // CommandNotSent (likewise output 5)
+  bool Doubted;    // a reading not proven the board's own answer to
+                   // GETADC 1 kept a decision from being taken
 };
 
 // The level history keeps this many evaluations, the oldest dropped first:
@@ -81,15 +86,32 @@ struct AppStateRecord {
   // (closed, reset or silent past ReplyStartLimit); a new one is tried at
   // NextReconnectTime. OffOwed[n]: "setport n.0", which ends a pulse or a
   // measurement, could not reach the board and goes out first on the next
-  // connection. LevelFresh: the last board query received a reply to
-  // GETADC 1, so LevelVoltage is the board's level of just now;
-  // StatusFresh, likewise to Getstatus. Every exchange is followed by a
-  // board query and its redraw, which shows the loss.
+  // connection. StatusFresh: the last board query received a reply to
+  // Getstatus. Every exchange is followed by a board query and its redraw,
+  // which shows the loss.
   bool ConnectionLost;
   TickCount NextReconnectTime;
   bool OffOwed[9];
-  bool LevelFresh;
   bool StatusFresh;
+
+  // Whether the replies are in step with their commands (board/reply.h).
+  // LinkInDoubt: something came that no command asked for, or might still
+  // come (a reply too long for its receive, an extra line, a reply of the
+  // wrong form, bytes waiting before a query, a console exchange); the
+  // next query a decision rides on first waits for the link to go quiet.
+  // ReplyFaults counts the replies found wrong since the start, so a query
+  // can tell whether one of its own was. LevelProven: the last board query
+  // was proven in step and LevelVoltage is the board's answer to its
+  // GETADC 1.
+  bool LinkInDoubt;
+  int ReplyFaults;
+  bool LevelProven;
+
+  // The measurement's trust in its readings: the last evaluation decided
+  // nothing on a reading that was not proven (label 36 says so), and how
+  // many evaluations in a row left output 4 undecided for that reason.
+  bool LastEvaluationDoubted;
+  int DoubtedEvaluations;
 
   // HeldButton[n]: button n was made usable again while clicks made when it
   // was greyed may still be queued; it stays greyed until an event wait
@@ -180,8 +202,21 @@ enum {
   // A reply that has not begun this long after its command, or that breaks
   // off before its line feed for this long, means the board is gone: the
   // connection is closed. A healthy board answers within a
-  // few hundred ms, also over the internet.
+  // few hundred ms, also over the internet. So does a link that does not
+  // go quiet within this bound when it has to (LinkQuietTime).
   ReplyStartLimit = 3000,
+  // A reply that may span lines (Help, Version, every console command) is
+  // whole once this long has passed after a line feed without a byte.
+  // The board's firmware writes such a reply in one go or a line at a
+  // time a few ms apart. In the queries a level decision rides on, and at
+  // the console, the longer ProvenSettleTime: a board writing its lines up
+  // to 50 ms apart still gets every decision.
+  SettleTime = 40,
+  ProvenSettleTime = 150,
+  // The link is in step when nothing at all has come for this long: longer
+  // than a board takes to begin a reply (a few hundred ms at worst), so a
+  // reply still owed to an earlier command has come by then.
+  LinkQuietTime = 400,
   // While the board is waited for, the windows are served this often.
   ServeSlice = 20,
   // After a loss, a new connection is tried this often, each attempt at

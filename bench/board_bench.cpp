@@ -464,7 +464,8 @@ void BM_HistoryPicture(benchmark::State& state) {
   InitDefaults();
   for (int i = 0; i < HistoryCapacity; i++) {
     HeadlessAdvanceClock(360000);
-    RecordEvaluation(0.1 + (i % 300) * 0.004, i % 300 < 20, i % 300 > 280);
+    double level = 0.1 + (i % 300) * 0.004;
+    RecordEvaluation(level, i % 300 > 280, level, i % 300 < 20, false);
   }
   PlatOpenWindow(HistoryWindow, FrameSizable, "", 720, 420, true, 0, 0);
   for (auto _ : state) DrawHistoryChart(HistoryWindow, 0, 0, 720, 384);

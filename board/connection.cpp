@@ -56,7 +56,7 @@ static void ForgetBoardData() {
   AppState.GatewayText.clear();
   AppState.SubnetMaskText.clear();
   AppState.StatusReplyText.clear();
-  AppState.LevelFresh = false;
+  AppState.LevelProven = false;
   AppState.StatusFresh = false;
 }
 
@@ -97,6 +97,8 @@ bool Reconnect() {
   }
   AppState.BoardConnection = s;
   AppState.ConnectionLost = false;
+  // A new connection carries nothing of the old one.
+  AppState.LinkInDoubt = false;
   // A board that only lost the connection still holds its outputs: what
   // was meant to end a pulse or a measurement goes out before anything else.
   for (int n = 1; n <= 8; n++) {
@@ -104,10 +106,6 @@ bool Reconnect() {
     if (!SwitchExchange("setport " + std::to_string(n) + ".0")) return false;
   }
   return BoardConnected();
-}
-
-void DiscardWaitingBytes() {
-  if (BoardConnected()) PlatDiscardPending(AppState.BoardConnection);
 }
 
 static bool SendBytes(const void* bytes, int length) {
@@ -135,48 +133,151 @@ bool SendBlock(const Text& text) {
 }
 
 // The board's replies carry no name: they belong to the commands by their
-// order alone. So a receive is never given up while the connection stays
-// open, and it takes the whole reply: the board ends its replies with a
-// line feed, so a reply is whole once it has its line feed or fills the
-// receive. The rest of a reply split on its way is waited for as its
-// beginning was; taken by the next receive, it would be the next command's
-// reply, and every reply after it one command behind, the level of GETADC
-// 1 included. A board that does not begin its reply, or breaks it off, for
-// ReplyStartLimit is taken for gone, and only a new connection brings the
-// two back in step.
-int ReceiveReply(ReplyBuffer* buffer, int max) {
+// order alone. So a reply is read whole, never cut where the next command
+// would take its rest: a one-line reply ends at its line feed, a reply
+// that may span lines once SettleTime (or the longer settle a caller asks
+// for) has passed after a line feed without a byte. A reply too long for
+// its receive is read to its end just the same and the excess thrown
+// away; bytes behind the line feed of a one-line reply are an extra line
+// no command asked for. Either puts the link in doubt. A board that does
+// not begin its reply, or breaks it off before its end, for
+// ReplyStartLimit, or that keeps sending past DiscardLimit bytes, is
+// taken for gone: only a new connection is sure to be in step.
+void NoteFaultyReply() {
+  AppState.ReplyFaults++;
+  AppState.LinkInDoubt = true;
+}
+
+static TickCount ReplyEnd;
+
+TickCount LastReplyByteTime() { return ReplyEnd; }
+
+int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs) {
   if (!BoardConnected() || !buffer->Bytes) return 0;
   if (max > buffer->Size) max = buffer->Size;
   if (max <= 0) return 0;
   PlatSocket s = AppState.BoardConnection;
-  int got = 0;
-  int silent = 0;
-  while (got == 0 || (got < max && buffer->Bytes[got - 1] != '\n')) {
+  unsigned char excess[512];
+  int kept = 0;            // the reply's bytes in the buffer
+  int thrown = 0;          // its bytes beyond `max`, thrown away
+  int silent = 0;          // ms without a byte
+  int drained = 0;         // ms spent on the excess
+  bool atLineEnd = false;  // the last byte that came was a line feed
+  bool extraLine = false;
+  for (;;) {
+    bool full = kept >= max;
+    int wait = ServeSlice;
+    int settle = settleMs > 0 ? settleMs : SettleTime;
+    if ((atLineEnd || full) && settle - silent < wait) wait = settle - silent;
     int slice = 0;
-    int more =
-        PlatReceive(s, buffer->Bytes + got, max - got, ServeSlice, &slice);
+    unsigned char* into = full ? excess : buffer->Bytes + kept;
+    int room = full ? (int)sizeof excess : max - kept;
+    int more = PlatReceive(s, into, room, wait, &slice);
     if (more > 0) {
-      got += more;
       silent = 0;
+      ReplyEnd = PlatTickCount();
+      if (full) {
+        thrown += more;
+        drained += slice;
+      } else {
+        kept += more;
+      }
+      atLineEnd = into[more - 1] == '\n';
+      if (settleMs == 0) {
+        // A one-line reply ends at its first line feed; what came with it
+        // behind that is no part of it.
+        const void* feed = memchr(into, '\n', (size_t)more);
+        if (feed) {
+          int behind = more - (int)((const unsigned char*)feed - into) - 1;
+          if (behind > 0) extraLine = true;
+          if (!full) kept -= behind;
+          break;
+        }
+      }
+      if (thrown > DiscardLimit) break;
       continue;
     }
     if (more != ReceiveTimedOut) {
       LoseConnection();
       return 0;
     }
-    silent += slice > ServeSlice ? slice : ServeSlice;
-    if (silent >= ReplyStartLimit) {
+    int waited = slice > wait ? slice : wait;
+    silent += waited;
+    if (full) drained += waited;
+    // A reply whose end came and then nothing for the settle time is
+    // whole; so is one that filled its receive and then went quiet.
+    if ((atLineEnd || full) && silent >= settle) break;
+    if (silent >= ReplyStartLimit || drained >= ReplyStartLimit) {
       LoseConnection();
       return 0;
     }
     PlatServeWindows();
   }
-  return got;
+  if (thrown > DiscardLimit) {
+    LoseConnection();
+    return 0;
+  }
+  if (thrown > 0 || extraLine) NoteFaultyReply();
+  return kept;
+}
+
+bool DiscardWaitingBytes() {
+  if (!BoardConnected()) return false;
+  unsigned char scrap[DiscardPiece];
+  int thrown = 0;
+  while (thrown < DiscardLimit) {
+    int got =
+        PlatReceive(AppState.BoardConnection, scrap, DiscardPiece, 0, nullptr);
+    if (got == ReceiveTimedOut) break;
+    if (got <= 0) {
+      LoseConnection();
+      return true;
+    }
+    thrown += got;
+  }
+  if (thrown > 0) AppState.LinkInDoubt = true;
+  return thrown > 0;
+}
+
+int WaitUntilQuiet() {
+  if (!BoardConnected()) return LinkLost;
+  unsigned char scrap[DiscardPiece];
+  int silent = 0;
+  int spent = 0;
+  int thrown = 0;
+  while (silent < LinkQuietTime) {
+    int wait = LinkQuietTime - silent;
+    if (wait > ServeSlice) wait = ServeSlice;
+    int slice = 0;
+    int got = PlatReceive(AppState.BoardConnection, scrap, DiscardPiece, wait,
+                          &slice);
+    if (got > 0) {
+      thrown += got;
+      silent = 0;
+      spent += slice;
+    } else if (got == ReceiveTimedOut) {
+      int waited = slice > wait ? slice : wait;
+      silent += waited;
+      spent += waited;
+      PlatServeWindows();
+    } else {
+      LoseConnection();
+      return LinkLost;
+    }
+    // A board that keeps talking is not in step and will not come back
+    // into it by itself.
+    if (thrown > DiscardLimit || spent >= ReplyStartLimit + LinkQuietTime) {
+      LoseConnection();
+      return LinkLost;
+    }
+  }
+  AppState.LinkInDoubt = false;
+  return thrown > 0 ? LinkQuietAfterBytes : LinkQuiet;
 }
 
 bool SwitchExchange(const Text& keyword) {
   if (!SendCommand(keyword)) return false;
-  if (ReceiveReply(&AppState.CommandBuffer, CommandBufferSize) <= 0)
+  if (ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, 0) <= 0)
     return false;
   // An "off" that reached the board is owed no longer.
   if (keyword.size() == 11 && keyword.compare(0, 8, "setport ") == 0 &&

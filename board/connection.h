@@ -28,12 +28,17 @@ void LoseConnection();
 // or the connection was lost again; the next attempt is then due
 // ReconnectInterval later.
 bool Reconnect();
-// Before a board query: throws away whatever is waiting on the connection
-// (the rest of a reply too long for its buffer, a piece that came too late
-// to belong to its reply, bytes the board sent unasked), so that the query
-// starts in step with the board. Within a query, the rest of a reply still
-// begins the next command's reply.
-void DiscardWaitingBytes();
+// Before a board query: throws away whatever is already waiting on the
+// connection (a piece that came too late to belong to its reply, bytes the
+// board sent unasked), without waiting for more. True when there was
+// something; the link is then in doubt.
+bool DiscardWaitingBytes();
+// Proves the link in step: waits until nothing has come for LinkQuietTime,
+// throwing away what comes meanwhile, and so clears the doubt. A board
+// that does not go quiet within ReplyStartLimit (or sends more than
+// DiscardLimit bytes) is taken for gone: the connection is lost.
+enum { LinkLost = -1, LinkQuiet = 0, LinkQuietAfterBytes = 1 };
+int WaitUntilQuiet();
 // Sends `keyword` followed by the command suffix, in one send call. False
 // when there is no connection or the send failed (the connection is then
 // lost).
@@ -41,15 +46,24 @@ bool SendCommand(const Text& keyword);
 // Writes `text` and one zero byte at the start of CommandBuffer, then sends
 // all 100 bytes of it. A text of more than 99 bytes is cut to 99.
 bool SendBlock(const Text& text);
-// One reply into `buffer` from its first byte on, at most `max` bytes:
-// waits for its first piece as long as the connection is open (the windows
-// served meanwhile), at most ReplyStartLimit, then for further pieces until
-// the reply ends in a line feed or fills `max`, again at most
-// ReplyStartLimit of silence. Returns the bytes delivered; 0 when there is
-// no connection or it was lost (closed, reset, silent, or a reply broken
-// off). The buffer is not cleared before.
-int ReceiveReply(ReplyBuffer* buffer, int max);
-// "setport" command and its reply into CommandBuffer (not looked at).
+// One whole reply, its first `max` bytes into `buffer` from its first
+// byte on. With `settleMs` 0 the reply is one line and ends at its first
+// line feed; otherwise it may span lines and ends once `settleMs` has
+// passed after a line feed without a byte. Waits for its first piece as
+// long as the connection is open (the windows served meanwhile), at most
+// ReplyStartLimit, and as long again for each further piece. Bytes beyond
+// `max`, or behind a one-line reply's line feed, are thrown away and put
+// the link in doubt (AppState.LinkInDoubt, AppState.ReplyFaults). Returns
+// the bytes kept; 0 when there is no connection or it was lost (closed,
+// reset, silent, or a reply broken off). The buffer is not cleared before.
+int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs);
+// A reply was found not to be its command's (of the wrong form, or more
+// than its command asked for): counted, and the link is in doubt.
+void NoteFaultyReply();
+// The tick count when the last byte of the last reply came.
+TickCount LastReplyByteTime();
+// "setport" command and its one-line reply into CommandBuffer (its text is
+// not looked at).
 // False when it did not complete: no connection, or lost meanwhile.
 bool SwitchExchange(const Text& keyword);
 // The buffer's bytes up to the first zero byte, or to its end.

@@ -7,16 +7,17 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/query_table.h"
+#include "board/reply_forms.h"
 
 // One exchange of the board query: the reply text is what this receive
 // delivered, ended by a zero byte written after it where it fits; when
 // nothing arrived (the connection is lost), the buffer's previous text.
-// `delivered` tells which.
+// `delivered` tells which. `settleMs` as for ReceiveReply (0: one line).
 static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
-                     bool* delivered = nullptr) {
+                     int settleMs, bool* delivered = nullptr) {
   if (delivered) *delivered = false;
   if (!SendCommand(keyword)) return ReplyText(buffer);
-  int n = ReceiveReply(buffer, max);
+  int n = ReceiveReply(buffer, max, settleMs);
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
   // A reply whose connection was found gone right after it (the board
   // closed it behind the reply) is not taken: the displays already show
@@ -28,7 +29,7 @@ static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
 static Text BlockExchange(const Text& text) {
   ReplyBuffer* b = &AppState.LcdReplyBuffer;
   if (!SendBlock(text)) return ReplyText(b);
-  int n = ReceiveReply(b, LcdReplyBufferSize);
+  int n = ReceiveReply(b, LcdReplyBufferSize, 0);
   if (n >= 1 && n < b->Size) b->Bytes[n] = 0;
   return ReplyText(b);
 }
@@ -40,7 +41,7 @@ static Text TwoDigits(int value) {
 }
 
 static void WriteDisplay() {
-  Exchange("initlcd", &AppState.LcdReplyBuffer, LcdReplyBufferSize);
+  Exchange("initlcd", &AppState.LcdReplyBuffer, LcdReplyBufferSize, 0);
   AppState.LcdLine1Command = "writelcd 1.** KORVALINEX **";
   BlockExchange(AppState.LcdLine1Command);
   int day, month, year, hour, minute;
@@ -97,10 +98,7 @@ static void TakeAnalogInput(int n, const Text& reply) {
   v = std::round(v);  // halves away from zero
   v = v / AppState.AnalogRoundFactor[n];
   AppState.AnalogVoltage[n] = v;
-  if (n == 1) {
-    AppState.LevelVoltage = v;
-    AppState.LevelFresh = true;
-  }
+  if (n == 1) AppState.LevelVoltage = v;
   AppState.AnalogValueText[n] = VoltageText(v, AppState.AnalogTextWidth[n]);
 }
 
@@ -113,17 +111,37 @@ static void TakeDigitalInput(int n, const Text& reply) {
     AppState.InputStateText[n] = AppState.InputClosedText[n];
 }
 
+static bool InForm(QueryReplyForm form, const Text& reply) {
+  switch (form) {
+    case FormAnyLines:
+      return true;
+    case FormAddress:
+      return IsAddressReply(reply);
+    case FormStatus:
+      return IsStatusReply(reply);
+    case FormCount:
+      return IsCountReply(reply);
+    case FormInput:
+      return IsInputReply(reply);
+  }
+  return false;
+}
+
 // One exchange of the list. A reply that did not come changes nothing: the
 // inputs share one buffer each, so an input without its reply keeps its own
-// last value instead of showing the previous input's.
-static void RunExchange(const QueryExchange& e, uint32_t queryStart) {
+// last value instead of showing the previous input's. A reply that came is
+// shown as it is, whatever its form; one of the wrong form counts as a
+// faulty reply. False when no reply came.
+static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
+                        int settleMs) {
   bool delivered;
-  Text reply =
-      Exchange(e.Keyword, &(AppState.*e.Buffer), e.ReceiveMax, &delivered);
-  if (!delivered) return;
+  Text reply = Exchange(e.Keyword, &(AppState.*e.Buffer), e.ReceiveMax,
+                        e.Form == FormAnyLines ? settleMs : 0, &delivered);
+  if (!delivered) return false;
+  if (!InForm(e.Form, reply)) NoteFaultyReply();
   switch (e.Use) {
     case ReplyTimesTheBoard:
-      AppState.PingTime = (int32_t)(PlatTickCount() - queryStart);
+      AppState.PingTime = (int32_t)(LastReplyByteTime() - queryStart);
       break;
     case ReplyIsBoardText:
       AppState.*e.TextField = reply;
@@ -138,15 +156,46 @@ static void RunExchange(const QueryExchange& e, uint32_t queryStart) {
       TakeDigitalInput(e.Channel, reply);
       break;
   }
+  return true;
 }
 
-void PollBoard() {
-  AppState.LevelFresh = false;
+// The exchanges of the list, with the display's between them when it is
+// in use. True when every reply came, whole and of its command's form.
+static bool RunQuery(int settleMs) {
+  AppState.LevelProven = false;
   AppState.StatusFresh = false;
-  DiscardWaitingBytes();
+  int faults = AppState.ReplyFaults;
+  bool all = true;
   uint32_t queryStart = PlatTickCount();
   for (int i = 0; i < BoardQueryLength; i++) {
     if (i == DisplayExchangesAfter && AppState.LcdEnabled) WriteDisplay();
-    RunExchange(BoardQuery[i], queryStart);
+    if (!RunExchange(BoardQuery[i], queryStart, settleMs)) all = false;
   }
+  return all && AppState.ReplyFaults == faults && BoardConnected();
+}
+
+void PollBoard() {
+  DiscardWaitingBytes();
+  RunQuery(SettleTime);
+}
+
+// The board's replies carry no name, so a reading is proven its command's
+// by the count and form of the replies around it: the link quiet before
+// the query (after any doubt), every reply whole and of its command's
+// form, and nothing behind the last one. A reply owed to an earlier
+// command or an extra line anywhere would leave a reply over at the end,
+// which comes within LinkQuietTime.
+bool PollBoardProven() {
+  bool waiting = DiscardWaitingBytes();
+  if ((waiting || AppState.LinkInDoubt) && WaitUntilQuiet() == LinkLost) {
+    RunQuery(ProvenSettleTime);  // nothing goes out: the loss is shown
+    return false;
+  }
+  bool inForm = RunQuery(ProvenSettleTime);
+  if (!BoardConnected()) return false;
+  int behind = WaitUntilQuiet();
+  if (behind == LinkQuietAfterBytes) NoteFaultyReply();
+  AppState.LinkInDoubt = behind != LinkQuiet || !inForm;
+  AppState.LevelProven = inForm && behind == LinkQuiet;
+  return AppState.LevelProven;
 }

@@ -5,8 +5,14 @@
 #include "platform/platform.h"
 
 // The exchanges of BoardQuery in their order, with the display's between
-// them when it is in use.
+// them when it is in use. What was waiting on the link before is thrown
+// away; a reply of the wrong form puts the link in doubt.
 void PollBoard();
+// The same query for a decision on the level: the link proven in step
+// before it (when in doubt) and after it, multi-line replies given
+// ProvenSettleTime. True, and AppState.LevelProven set, when LevelVoltage
+// is provably the board's answer to this query's GETADC 1.
+bool PollBoardProven();
 
 // The shown text of a voltage: "%.10f", cut to `width` characters, with a
 // decimal comma (4.995 shows as 4,99).

@@ -14,6 +14,15 @@ enum QueryReplyUse {
   ReplyIsDigitalInput,  // the state of digital input Channel
 };
 
+// The form that proves a reply its own command's (board/reply_forms.h).
+enum QueryReplyForm {
+  FormAnyLines,  // any text, of one line or several (Help, Version)
+  FormAddress,
+  FormStatus,
+  FormCount,
+  FormInput,
+};
+
 struct QueryExchange {
   const char* Keyword;                  // sent with CommandSuffix
   ReplyBuffer AppStateRecord::*Buffer;  // the reply's buffer
@@ -21,38 +30,39 @@ struct QueryExchange {
   QueryReplyUse Use;
   int Channel;                      // the input, for the two input uses
   Text AppStateRecord::*TextField;  // where a board text goes
+  QueryReplyForm Form;
 };
 
 inline constexpr QueryExchange BoardQuery[] = {
     {"Help", &AppStateRecord::PingBuffer, PingBufferSize, ReplyTimesTheBoard, 0,
-     nullptr},
+     nullptr, FormAnyLines},
     {"Version", &AppStateRecord::VersionBuffer, VersionBufferSize,
-     ReplyIsBoardText, 0, &AppStateRecord::FirmwareText},
+     ReplyIsBoardText, 0, &AppStateRecord::FirmwareText, FormAnyLines},
     {"Getip", &AppStateRecord::IpBuffer, IpBufferSize, ReplyIsBoardText, 0,
-     &AppStateRecord::BoardIpText},
+     &AppStateRecord::BoardIpText, FormAddress},
     {"Getgw", &AppStateRecord::GatewayBuffer, GatewayBufferSize,
-     ReplyIsBoardText, 0, &AppStateRecord::GatewayText},
+     ReplyIsBoardText, 0, &AppStateRecord::GatewayText, FormAddress},
     {"Getmask", &AppStateRecord::MaskBuffer, MaskBufferSize, ReplyIsBoardText,
-     0, &AppStateRecord::SubnetMaskText},
+     0, &AppStateRecord::SubnetMaskText, FormAddress},
     // The status buffer holds 1000 bytes; its receive takes 200.
     {"Getstatus", &AppStateRecord::StatusBuffer, 200, ReplyIsOutputStatus, 0,
-     nullptr},
+     nullptr, FormStatus},
     {"GETADC 1", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
-     1, nullptr},
+     1, nullptr, FormCount},
     {"GETADC 2", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
-     2, nullptr},
+     2, nullptr, FormCount},
     {"GETADC 3", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
-     3, nullptr},
+     3, nullptr, FormCount},
     {"GETADC 4", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
-     4, nullptr},
+     4, nullptr, FormCount},
     {"GETPORT 1", &AppStateRecord::PortBuffer, PortBufferSize,
-     ReplyIsDigitalInput, 1, nullptr},
+     ReplyIsDigitalInput, 1, nullptr, FormInput},
     {"GETPORT 2", &AppStateRecord::PortBuffer, PortBufferSize,
-     ReplyIsDigitalInput, 2, nullptr},
+     ReplyIsDigitalInput, 2, nullptr, FormInput},
     {"GETPORT 3", &AppStateRecord::PortBuffer, PortBufferSize,
-     ReplyIsDigitalInput, 3, nullptr},
+     ReplyIsDigitalInput, 3, nullptr, FormInput},
     {"GETPORT 4", &AppStateRecord::PortBuffer, PortBufferSize,
-     ReplyIsDigitalInput, 4, nullptr},
+     ReplyIsDigitalInput, 4, nullptr, FormInput},
 };
 
 enum {

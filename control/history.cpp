@@ -15,8 +15,10 @@ static void TakeExtremes(const LevelRecord& r) {
   AppState.HistoryHasExtremes = true;
 }
 
-void RecordEvaluation(double level, int output4, int output5) {
-  LevelRecord r{PlatLocalClock(), level, (int8_t)output4, (int8_t)output5};
+void RecordEvaluation(double level5, int output5, double level4, int output4,
+                      bool doubted) {
+  LevelRecord r{PlatLocalClock(), level5,          level4,
+                (int8_t)output4,  (int8_t)output5, doubted};
   TakeExtremes(r);
   AppState.EvaluationCount++;
   if (!AppState.History) return;

@@ -4,10 +4,13 @@
 
 #include "app/state.h"
 
-// Records an evaluation at the local time of now: the level it decided on
-// and what it sent to outputs 4 and 5 (1, 0 or CommandNotSent). When the
-// history is full, the oldest evaluation goes.
-void RecordEvaluation(double level, int output4, int output5);
+// Records an evaluation at the local time of now: the level output 5 was
+// decided on and what went to it (1, 0 or CommandNotSent), likewise for
+// output 4 (NaN where no decision was taken), and whether a reading in
+// doubt kept a decision from being taken. When the history is full, the
+// oldest evaluation goes.
+void RecordEvaluation(double level5, int output5, double level4, int output4,
+                      bool doubted);
 
 // The evaluations kept, the oldest first (0 .. HistorySize() - 1).
 int HistorySize();

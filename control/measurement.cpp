@@ -1,5 +1,6 @@
 #include "control/measurement.h"
 
+#include <cmath>
 #include <string>
 
 #include "app/state.h"
@@ -15,6 +16,9 @@
 // Minimum output on.
 const double MinimumThreshold = 0.21000000000000002;
 const double MaximumThreshold = 1.18;
+
+// A cycle evaluates the level this often (ticks P + 3 to P + 5).
+static const int EvaluationsPerCycle = 3;
 
 // Bounds of the marks at the top of the level bar.
 static const double Mark80Low = 1.08;
@@ -32,15 +36,22 @@ static bool CycleCommand(const char* keyword) {
   return answered;
 }
 
-// Output 4 or 5 follows the level: on or off. When it goes on and was off
-// in the board's status just before, an operator who is not looking at the
-// main window is called: its taskbar button flashes until he activates it.
-// Returns what went out: 1, 0 or CommandNotSent.
+// What went out to output 4 or 5 on the level: "setport n.1" or
+// "setport n.0" with its reply and the click; 1, 0 or CommandNotSent.
+// When it goes on and was off in the board's status just before, an
+// operator who is not looking at the main window is called: its taskbar
+// button flashes until he activates it.
 static int LevelSwitch(int output, bool on) {
   bool wasOn = AppState.StatusFresh && AppState.OutputOn[output];
   std::string keyword =
       "setport " + std::to_string(output) + (on ? ".1" : ".0");
-  if (!CycleCommand(keyword.c_str())) return CommandNotSent;
+  if (!BoardConnected()) return CommandNotSent;
+  bool answered = SwitchExchange(keyword);
+  PlaySwitchSound();
+  if (!answered) {
+    ShowBoard();  // the loss
+    return CommandNotSent;
+  }
   if (on && !wasOn && !PlatWindowIsActive(MainWindow))
     PlatFlashUntilActive(MainWindow);
   return on ? 1 : 0;
@@ -59,28 +70,66 @@ static void SensorOff() {
   ShowBoard();
 }
 
-// The outputs follow only a level the board has just sent: without a reply
-// to GETADC 1 in the query just before (the connection was lost), the
-// evaluation leaves outputs 4 and 5 alone.
-void EvaluateLevel() {
-  PollBoard();
+// The query a decision rides on, and its redraw: true when its level is
+// provably the board's answer to its GETADC 1.
+static bool ProvenQuery() {
+  bool proven = PollBoardProven();
   ShowBoard();
-  if (!AppState.LevelFresh) return;
+  return proven;
+}
 
+// An evaluation that could not decide for want of a proven reading: label
+// 36 says so until an evaluation decides again, and once the dry-run
+// output has gone undecided for a whole cycle (three evaluations) the
+// operator is called as for a level alarm.
+static void ReadingDoubted() {
+  AppState.LastEvaluationDoubted = true;
+  if (++AppState.DoubtedEvaluations == EvaluationsPerCycle &&
+      !PlatWindowIsActive(MainWindow))
+    PlatFlashUntilActive(MainWindow);
+}
+
+// Each output follows only a level that is provably the board's answer to
+// the GETADC 1 just sent: output 5 the level of the query before its
+// command, output 4 that of the query after it. A reading in doubt
+// switches nothing; without a connection nothing goes out either.
+void EvaluateLevel() {
+  bool proven5 = ProvenQuery();
+  if (!proven5) {
+    if (BoardConnected()) {
+      ReadingDoubted();
+      RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
+    }
+    return;
+  }
   ShowLevelBar();
-  double level = AppState.LevelVoltage;
+  double level5 = AppState.LevelVoltage;
+  int output5 =
+      LevelSwitch(5, level5 > MaximumThreshold && AppState.MaximumEnabled);
 
-  int output5 = LevelSwitch(
-      5, AppState.LevelVoltage > MaximumThreshold && AppState.MaximumEnabled);
-
-  // The Minimum decision takes the level of the query that followed the
-  // Maximum command.
+  double level4 = NAN;
   int output4 = CommandNotSent;
-  if (AppState.LevelFresh)
-    output4 = LevelSwitch(
-        4, AppState.LevelVoltage < MinimumThreshold && AppState.MinimumEnabled);
-
-  RecordEvaluation(level, output4, output5);
+  bool doubted = false;
+  if (output5 != CommandNotSent) {
+    if (ProvenQuery()) {
+      level4 = AppState.LevelVoltage;
+      output4 =
+          LevelSwitch(4, level4 < MinimumThreshold && AppState.MinimumEnabled);
+      if (output4 != CommandNotSent) {
+        PollBoard();
+        ShowBoard();
+      }
+    } else {
+      doubted = BoardConnected();
+    }
+  }
+  if (doubted) {
+    ReadingDoubted();
+  } else if (output4 != CommandNotSent) {
+    AppState.LastEvaluationDoubted = false;
+    AppState.DoubtedEvaluations = 0;
+  }
+  RecordEvaluation(level5, output5, level4, output4, doubted);
 }
 
 void MeasurementCycle() {

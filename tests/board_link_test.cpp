@@ -62,35 +62,59 @@ TEST_F(BoardLink, ShorterReplyKeepsTheRestOfTheLongerOne) {
   ConnectOnly();
   Sim.SetReply("GETIP", "192.168.100.200\r\n", 1);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100), 17);
+  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, 0), 17);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100), 14);  // 192.168.1.50\r\n
+  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, 0), 14);  // 192.168.1.50\r\n
   // No zero byte is added after a receive: the earlier reply's tail stays.
   EXPECT_EQ(ReplyText(&AppState.IpBuffer), "192.168.1.50\r\n0\r\n");
 }
 
-TEST_F(BoardLink, ReplyLongerThanTheReceiveStaysForTheNextCommand) {
+// A reply longer than its receive is read to its end: its first bytes are
+// kept, the rest is thrown away instead of becoming the beginning of the
+// next command's reply, and the link is in doubt.
+TEST_F(BoardLink, ReplyLongerThanTheReceiveIsReadToItsEnd) {
   ConnectOnly();
-  std::string help(200, 'H');
-  help += std::string(50, 'T');
-  Sim.SetReply("HELP", help);
-  SendCommand("Help");
-  ASSERT_TRUE(Sim.WaitFor(
-      [&] {
-        int pending = 0;
-        ioctl((int)AppState.BoardConnection, FIONREAD, &pending);
-        return pending == 250;
-      },
-      5000));
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200), 200);
-  EXPECT_EQ(BufferBytes(AppState.PingBuffer, 200), std::string(200, 'H'));
-  // A full buffer without a zero byte: the text runs to the buffer's end.
-  EXPECT_EQ(ReplyText(&AppState.PingBuffer), std::string(200, 'H'));
+  for (const char* ending : {"\r\n", ""}) {
+    SCOPED_TRACE(*ending ? "with its line feed" : "without a line feed");
+    std::string help = std::string(200, 'H') + std::string(48, 'T') + ending;
+    Sim.SetReply("HELP", help, 1);
+    AppState.LinkInDoubt = false;
+    int faults = AppState.ReplyFaults;
+    SendCommand("Help");
+    EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 200);
+    EXPECT_EQ(BufferBytes(AppState.PingBuffer, 200), std::string(200, 'H'));
+    // A full buffer without a zero byte: the text runs to the buffer's end.
+    EXPECT_EQ(ReplyText(&AppState.PingBuffer), std::string(200, 'H'));
+    EXPECT_TRUE(AppState.LinkInDoubt);
+    EXPECT_EQ(AppState.ReplyFaults, faults + 1);
 
+    SendCommand("Version");
+    int n = ReceiveReply(&AppState.VersionBuffer, 200, SettleTime);
+    EXPECT_EQ(BufferBytes(AppState.VersionBuffer, n),
+              "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
+  }
+  EXPECT_TRUE(BoardConnected());
+}
+
+// A reply written a line at a time is read whole; a one-line reply ends
+// at its line feed, and a second line behind it is no part of it.
+TEST_F(BoardLink, RepliesOfSeveralLinesAndExtraLines) {
+  ConnectOnly();
+  Sim.SetReplySplit(3, 10);  // Version's three lines, 10 ms apart
   SendCommand("Version");
-  int n = ReceiveReply(&AppState.VersionBuffer, 200);
-  ASSERT_GE(n, 50);
-  EXPECT_EQ(BufferBytes(AppState.VersionBuffer, 50), std::string(50, 'T'));
+  int n = ReceiveReply(&AppState.VersionBuffer, 200, SettleTime);
+  EXPECT_EQ(BufferBytes(AppState.VersionBuffer, n),
+            "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
+  Sim.SetReplySplit(0, 0);
+  EXPECT_FALSE(AppState.LinkInDoubt);
+
+  Sim.SetReply("GETADC 1", "512\r\n600\r\n", 1);
+  SendCommand("GETADC 1");
+  n = ReceiveReply(&AppState.AdcBuffer, 100, 0);
+  EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "512\r\n");
+  EXPECT_TRUE(AppState.LinkInDoubt);
+  EXPECT_EQ(WaitUntilQuiet(), LinkQuiet);
+  EXPECT_FALSE(AppState.LinkInDoubt);
 }
 
 static long MsSince(std::chrono::steady_clock::time_point start) {
@@ -111,7 +135,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
       ConnectOnly();
     }
     SendCommand("Getgw");
-    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100), 0);
+    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100, 0), 0);
     std::string before = BufferBytes(AppState.GatewayBuffer, 100);
     HeadlessSetClock(50000);
     if (reset)
@@ -121,7 +145,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
     ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
     auto start = std::chrono::steady_clock::now();
     SendCommand("Getgw");
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100), 0);
+    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, 0), 0);
     EXPECT_LT(MsSince(start), 1000);  // a closed connection costs no wait
     EXPECT_FALSE(BoardConnected());
     EXPECT_EQ(AppState.ConnectionLost, 1);
@@ -129,7 +153,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
     EXPECT_EQ(BufferBytes(AppState.GatewayBuffer, 100), before);
     // Nothing goes out on a lost connection.
     EXPECT_FALSE(SendCommand("Getgw"));
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100), 0);
+    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, 0), 0);
   }
 }
 
@@ -139,7 +163,7 @@ TEST_F(BoardLink, SilentBoardIsLostAfterTheReplyBoundWithTheWindowsServed) {
   int servedBefore = HeadlessServeCount();
   auto start = std::chrono::steady_clock::now();
   SendCommand("Getmask");
-  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100, 0), 0);
   long waited = MsSince(start);
   EXPECT_GE(waited, ReplyStartLimit);
   EXPECT_LT(waited, ReplyStartLimit + 1500);
@@ -158,17 +182,17 @@ TEST_F(BoardLink, LateRepliesWithinTheBoundAreTakenForTheirOwnCommands) {
   // own command's reply, however long it takes.
   Sim.SetReplyDelay(1000);
   SendCommand("Getip");
-  int n = ReceiveReply(&AppState.IpBuffer, 100);
+  int n = ReceiveReply(&AppState.IpBuffer, 100, 0);
   EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "192.168.1.50\r\n");
   Sim.SetReplyDelay(0);
   Sim.DelayReplyOnce("GETSTATUS", 1250);
   Sim.SetOutput(3, true);
   SendCommand("Getstatus");
-  n = ReceiveReply(&AppState.StatusBuffer, 200);
+  n = ReceiveReply(&AppState.StatusBuffer, 200, 0);
   EXPECT_EQ(BufferBytes(AppState.StatusBuffer, n), "S00000100\r\n");
   Sim.SetLevel(100);
   SendCommand("GETADC 1");
-  n = ReceiveReply(&AppState.AdcBuffer, 100);
+  n = ReceiveReply(&AppState.AdcBuffer, 100, 0);
   EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
   EXPECT_TRUE(BoardConnected());
 }
@@ -185,11 +209,11 @@ TEST_F(BoardLink, AReplySplitOnItsWayIsTakenWhole) {
     SCOPED_TRACE(gap);
     Sim.SetReplySplit(3, gap);
     SendCommand("Getip");
-    int n = ReceiveReply(&AppState.IpBuffer, 100);
+    int n = ReceiveReply(&AppState.IpBuffer, 100, 0);
     EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "10.20.30.40\r\n");
     Sim.SetReplySplit(0, 0);
     SendCommand("GETADC 2");
-    n = ReceiveReply(&AppState.AdcBuffer, 100);
+    n = ReceiveReply(&AppState.AdcBuffer, 100, 0);
     EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
   }
   EXPECT_TRUE(BoardConnected());
@@ -201,16 +225,18 @@ TEST_F(BoardLink, AReplyBrokenOffIsALostConnection) {
   ConnectOnly();
   Sim.SetReply("GETADC 1", "10");
   SendCommand("GETADC 1");
-  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, 0), 0);
   EXPECT_FALSE(BoardConnected());
   EXPECT_TRUE(AppState.ConnectionLost);
-  // A reply that fills the receive is whole without a line feed.
+  // A reply that overfills the receive without a line feed ends once the
+  // board falls silent; its excess is thrown away.
   Sim.ClearReplies();
   ASSERT_TRUE(Reconnect());
   Sim.SetReply("GETADC 1", std::string(150, '7'));
   SendCommand("GETADC 1");
-  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100), 100);
+  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, 0), 100);
   EXPECT_TRUE(BoardConnected());
+  EXPECT_TRUE(AppState.LinkInDoubt);
 }
 
 TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
@@ -222,7 +248,7 @@ TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 0);
   ASSERT_EQ(AppState.ConnectionLost, 1);
   Sim.ClearLog();
   ASSERT_TRUE(Reconnect());
@@ -241,7 +267,7 @@ TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
   Sim.SetListening(false);
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 0);
   HeadlessSetClock(7000);
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Reconnect());
@@ -258,7 +284,7 @@ TEST_F(BoardLink, NothingIsSentOrReceivedWithoutAConnection) {
   ZeroAppState();
   InitDefaults();
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 0);
   SendBlock("writelcd 1.x");  // still lands in the buffer
   EXPECT_EQ(ReplyText(&AppState.CommandBuffer), "writelcd 1.x");
   EXPECT_EQ(Sim.ConnectionCount(), 0u);

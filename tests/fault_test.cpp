@@ -508,7 +508,8 @@ TEST_F(Faults, BoundedFloodOfUnsolicitedBytes) {
 // ---------------------------------------------------------------------------
 
 TEST_F(Faults, CycleCommandsGoOutAtItsTicksOnlyWhileRepliesAreLineEnds) {
-  // Line ends only: the level reads 0 V, so Minimum (output 4) goes on.
+  // Line ends only: no reply has its command's form, so the evaluations
+  // decide nothing; the sensor's power still goes on and off on time.
   struct Pass {
     int event, number;
     uint64_t commands;  // parsed when the next pass began
@@ -539,10 +540,9 @@ TEST_F(Faults, CycleCommandsGoOutAtItsTicksOnlyWhileRepliesAreLineEnds) {
       setports.push_back(log[i].text);
     }
   }
-  const std::vector<std::string> cycle = {
-      "setport 3.1", "setport 3.1", "setport 3.1", "setport 5.0",
-      "setport 4.1", "setport 3.1", "setport 5.0", "setport 4.1",
-      "setport 3.1", "setport 5.0", "setport 4.1", "setport 3.0"};
+  const std::vector<std::string> cycle = {"setport 3.1", "setport 3.1",
+                                          "setport 3.1", "setport 3.1",
+                                          "setport 3.1", "setport 3.0"};
   EXPECT_EQ(setports, cycle);
   // Every query, before and after each switching command, made all of its
   // exchanges in order.

@@ -116,7 +116,8 @@ TEST_F(History, AnEvaluationWithoutAFreshLevelRecordsNothing) {
 TEST_F(History, TheBoundDropsTheOldestButKeepsTheExtremesSinceTheStart) {
   for (int i = 0; i < HistoryCapacity + 5; i++) {
     HeadlessAdvanceClock(360000);
-    RecordEvaluation(i == 2 ? 0.05 : 0.5 + (i % 100) * 0.01, 0, 0);
+    double level = i == 2 ? 0.05 : 0.5 + (i % 100) * 0.01;
+    RecordEvaluation(level, 0, level, 0, false);
   }
   ASSERT_EQ(HistorySize(), HistoryCapacity);
   EXPECT_NEAR(HistoryEntry(0).Level, 0.5 + 5 * 0.01, 1e-9);
@@ -148,7 +149,7 @@ TEST_F(History, ThePictureFollowsTheData) {
   const int output5[] = {0, 0, 0, 0, 0, 0, 1};
   for (int i = 0; i < 7; i++) {
     HeadlessAdvanceClock(600000);
-    RecordEvaluation(levels[i], output4[i], output5[i]);
+    RecordEvaluation(levels[i], output5[i], levels[i], output4[i], false);
   }
   OpenHistoryWindow();
   ASSERT_TRUE(PlatWindowIsOpen(HistoryWindow));
@@ -198,7 +199,7 @@ TEST_F(History, ThePictureFollowsTheData) {
   // follow a new evaluation while the window is open.
   int shown = HeadlessDrawingShowCount(HistoryWindow);
   HeadlessAdvanceClock(600000);
-  RecordEvaluation(2.9, 0, 1);
+  RecordEvaluation(2.9, 1, 2.9, 0, false);
   ShowHistory();
   EXPECT_EQ(HeadlessDrawingShowCount(HistoryWindow), shown + 1);
   EXPECT_NE(TextStep("3,00"), nullptr);
@@ -213,7 +214,7 @@ TEST_F(History, ThePictureFollowsTheData) {
 }
 
 TEST_F(History, AResizedWindowRedrawsToItsSize) {
-  RecordEvaluation(0.7, 0, 0);
+  RecordEvaluation(0.7, 0, 0.7, 0, false);
   OpenHistoryWindow();
   auto axisRight = [] {
     int right = 0;
@@ -240,14 +241,14 @@ TEST_F(History, AResizedWindowRedrawsToItsSize) {
 }
 
 TEST_F(History, HostileLevelsStayInsideThePicture) {
-  RecordEvaluation(0.5, 0, 0);
-  RecordEvaluation(INFINITY, 0, 1);
-  RecordEvaluation(NAN, 0, 0);
-  RecordEvaluation(-3, 1, 0);
-  RecordEvaluation(1e300, 0, 1);
+  RecordEvaluation(0.5, 0, 0.5, 0, false);
+  RecordEvaluation(INFINITY, 1, INFINITY, 0, false);
+  RecordEvaluation(NAN, 0, NAN, 0, false);
+  RecordEvaluation(-3, 0, -3, 1, false);
+  RecordEvaluation(1e300, 1, 1e300, 0, false);
   // The end of summer time: the clock goes back an hour.
   HeadlessSetLocalTime(6, 12, 2026, 6, 45);
-  RecordEvaluation(0.4, 0, 0);
+  RecordEvaluation(0.4, 0, 0.4, 0, false);
   OpenHistoryWindow();
   const HeadlessWindow* w = HeadlessFindWindow(HistoryWindow);
   ASSERT_NE(w, nullptr);

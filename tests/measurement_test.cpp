@@ -113,7 +113,7 @@ TEST_F(Measurement, LevelOutputsAtTheirThresholds) {
   };
   const Case cases[] = {
       {"242", 1.182, 1, 1, "setport 5.1", "setport 4.0"},
-      {"241.67", 1.18, 1, 1, "setport 5.0", "setport 4.0"},
+
       {"241", 1.177, 1, 1, "setport 5.0", "setport 4.0"},
       {"300", 1.465, 0, 1, "setport 5.0", "setport 4.0"},
       {"43", 0.21, 1, 1, "setport 5.0", "setport 4.1"},
@@ -135,6 +135,24 @@ TEST_F(Measurement, LevelOutputsAtTheirThresholds) {
   }
 }
 
+// The board's count is a whole number: a reply such as "241.67", which
+// would read as exactly 1.18 V, is not its form, and decides nothing.
+TEST_F(Measurement, AReplyThatIsNoCountDecidesNothing) {
+  for (const char* reply :
+       {"241.67\r\n", "abc\r\n", "\r\n", "S00001100\r\n", "-3\r\n",
+        "1023 1023\r\n", "5000\r\n", "99999\r\n"}) {
+    SCOPED_TRACE(reply);
+    Sim.SetReply("GETADC 1", reply);
+    EXPECT_EQ(OnlySetports(Evaluate()), Commands({}));
+    EXPECT_TRUE(AppState.LastEvaluationDoubted);
+  }
+  Sim.ClearReplies();
+  Sim.SetOutput(3, true);
+  Sim.SetAnalog(1, 600);
+  EXPECT_EQ(OnlySetports(Evaluate()), Commands({"setport 5.1", "setport 4.0"}));
+  EXPECT_FALSE(AppState.LastEvaluationDoubted);
+}
+
 TEST_F(Measurement, MinimumDecidesOnTheLevelReadAfterTheMaximumCommand) {
   Sim.SetOutput(3, true);
   Sim.SetAnalog(1, 43);                    // 0.21 V from the second read on
@@ -145,7 +163,7 @@ TEST_F(Measurement, MinimumDecidesOnTheLevelReadAfterTheMaximumCommand) {
 
 TEST_F(Measurement, BarIsBlueAndShowsTheLevelTimes360) {
   const std::pair<const char*, int> cases[] = {
-      {"204.8", 360}, {"227.53", 400}, {"43", 76}, {"100", 176}};
+      {"205", 360}, {"228", 400}, {"43", 76}, {"100", 176}, {"1023", 400}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
     Sim.SetReply("GETADC 1", std::string(c.first) + "\r\n");
@@ -156,16 +174,18 @@ TEST_F(Measurement, BarIsBlueAndShowsTheLevelTimes360) {
   }
 }
 
-// A hostile analog reply gives a level far beyond the bar (or no finite
-// one at all): the bar shows it full, not empty.
-TEST_F(Measurement, BarIsFullForALevelBeyondItsRange) {
-  const std::pair<const char*, int> cases[] = {
-      {"1e400", 400}, {"99999999999", 400}, {"-99999999999", 0}, {"-1e400", 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    Sim.SetReply("GETADC 1", std::string(c.first) + "\r\n");
+// A hostile analog reply gives a level far beyond the bar, or none at
+// all: it is no reading of the well, and the bar keeps the last one.
+TEST_F(Measurement, BarKeepsTheLastProvenLevelOverAHostileReply) {
+  Sim.SetReply("GETADC 1", "100\r\n");
+  Evaluate();
+  ASSERT_EQ(C(ProgressLevel).Value, 176);
+  for (const char* hostile :
+       {"1e400", "99999999999", "-99999999999", "-1e400"}) {
+    SCOPED_TRACE(hostile);
+    Sim.SetReply("GETADC 1", std::string(hostile) + "\r\n");
     Evaluate();
-    EXPECT_EQ(C(ProgressLevel).Value, c.second);
+    EXPECT_EQ(C(ProgressLevel).Value, 176);
   }
 }
 

@@ -128,8 +128,10 @@ TEST_F(Poll, AnalogRepliesBecomeRoundedVoltsAndCutTexts) {
       {"0\r\n", 0.0, "0,00"},
       {"abc\r\n", 0.0, "0,00"},
       {std::string(1, '\0') + "\r\n", 0.0, "0,00"},
-      {"\r\n512\r\n", 2.5, "2,50"},
-      {"\r5\r1\n2\r\n", 2.5, "2,50"},
+      {"\r5\r12\r\n", 2.5, "2,50"},
+      // A reply is one line: an empty line first is the whole reply, and
+      // what follows it is thrown away, never taken for the next input.
+      {"\r\n512\r\n", 0.0, "0,00"},
       {"242\r\n", 1.182, "1,18"},
   };
   for (const Case& c : cases) {
@@ -175,7 +177,7 @@ TEST_F(Poll, AMissingReplyEndsTheQueryAndTheConnection) {
   EXPECT_EQ(AppState.AnalogValueText[4], "--.--");
   // GETADC 1 had its reply before the loss, but the level is no longer
   // the board's of just now.
-  EXPECT_EQ(AppState.LevelFresh, 0);
+  EXPECT_EQ(AppState.LevelProven, 0);
 }
 
 TEST_F(Poll, DigitalInputsByTheirFirstCharacter) {
@@ -263,5 +265,5 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   // A query without a connection sends nothing and changes nothing.
   PollOnce();
   EXPECT_EQ(C(LabelBoardData).Content, BoardDataTemplate);
-  EXPECT_EQ(AppState.LevelFresh, 0);
+  EXPECT_EQ(AppState.LevelProven, 0);
 }

@@ -12,6 +12,8 @@ const char BoardDataTemplate[] =
     "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: ---\r\r"
     "Einstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---";
 
+const char DoubtedReadingText[] = "Messwert unsicher: nichts geschaltet";
+
 // Digit `position` (from 1) of the status reply is a 1.
 static bool StatusOn(const Text& status, size_t position) {
   return position <= status.size() && status[position - 1] == '1';

@@ -22,4 +22,7 @@ void ShowBoard();
 // link has forgotten the data), the captions of buttons 87 and 88 "AUS",
 // label 36 the reconnect countdown.
 // Label 36 while the connection is lost: the seconds to the next attempt.
+// Label 36 after an evaluation that decided nothing because its reading
+// was not proven the board's answer to GETADC 1.
+extern const char DoubtedReadingText[];
 void ShowReconnectCountdown();

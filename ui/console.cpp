@@ -78,7 +78,12 @@ void SendConsoleCommand() {
   else
     SendCommand(AppState.ConsoleCommandText);
 
-  int got = ReceiveReply(buffer, CommandBufferSize);
+  // Any command may be answered in several lines, and the operator may
+  // type one the board answers at length (HELP): the reply is read whole,
+  // its first 100 bytes kept. What else the board may still send is no
+  // command's of the program's: the link is in doubt until proven quiet.
+  int got = ReceiveReply(buffer, CommandBufferSize, ProvenSettleTime);
+  AppState.LinkInDoubt = true;
   PlaySwitchSound();
   AppState.ConsoleReplyText = ReplyText(buffer);
 
