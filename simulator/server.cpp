@@ -245,6 +245,12 @@ void Simulator::Answer(Session* s, CommandRecord* cmd) {
   const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
   cmd->reply.clear();
   for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
+  if (plan.size() > 1 || plan.front().waitMs > 0) {
+    for (const ReplyPiece& piece : plan)
+      cmd->pieces += (cmd->pieces.empty() ? "+" : " +") +
+                     std::to_string(piece.waitMs) + ":" +
+                     std::to_string(piece.bytes.size());
+  }
   RecordCommand(*cmd);
   if (!SendReply(s->fd, plan)) {
     EndAfterFailedSend(s);

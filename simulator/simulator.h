@@ -79,6 +79,9 @@ struct CommandRecord {
   std::string keyword;  // upper-case keyword, e.g. "GETADC" ("" if none)
   std::string reply;    // the bytes actually sent back (after faults);
                         // empty when silent
+  // How the reply went out when not whole at once: each piece as
+  // "+<wait ms>:<bytes>", e.g. "+120:14 +35:10"; empty otherwise.
+  std::string pieces;
 };
 
 // A snapshot of the board for displays.
