@@ -53,6 +53,12 @@
 //   closeafter N|off         close the connection after N more commands
 //   flood N                  send N unsolicited bytes now (at most 1 MiB)
 //   raw BYTES                send these bytes now, unsolicited
+//   linegap MS [KEY]         multi-line replies one line at a time, MS
+//                            apart (0 off); only to KEY when given
+//   random [off|PROFILE [NAME=VALUE]...]
+//                            each reply drawn at random (random_replies.h:
+//                            profiles whole, lines, faults; e.g. "random
+//                            faults seed=7 garbage=5"); alone: the settings
 //   faults off               all faults off (overrides stay)
 //   shutdown                 OK, then the program ends
 //   help                     this list, then END
@@ -217,6 +223,9 @@ bool OffOrFrom(Call* c, long least) {
 bool OffOrPosition(Call* c) { return OffOrFrom(c, 0); }
 bool OffOrCommands(Call* c) { return OffOrFrom(c, 1); }
 bool WordOff(Call* c) { return c->argc == 1 && Lower(c->w[1]) == "off"; }
+bool MsAndKey(Call* c) {
+  return c->argc >= 1 && c->argc <= 2 && ToInt(c->w[1], &c->a) && c->a >= 0;
+}
 
 // ---- Handlers ----
 
@@ -455,6 +464,22 @@ std::string Raw(Call& c) {
   return kOk;
 }
 
+std::string LineGap(Call& c) {
+  c.sim.SetLineGap(static_cast<int>(std::min(c.a, 60000L)),
+                   c.argc == 2 ? c.w[2] : std::string());
+  return kOk;
+}
+
+std::string Random(Call& c) {
+  RandomReplies r = c.sim.GetRandomReplies();
+  if (c.argc == 0) return DescribeRandomReplies(r) + "\n";
+  std::string error;
+  if (!ParseRandomReplies(RestAfterWords(c.line, 1), &r, &error))
+    return "ERR " + error + "\n";
+  c.sim.SetRandomReplies(r);
+  return kOk;
+}
+
 std::string FaultsOff(Call& c) {
   c.sim.ClearFaults();
   return kOk;
@@ -514,6 +539,8 @@ const ControlCommandEntry kCommands[] = {
     {"closeafter", OffOrCommands, CloseAfter, "closeafter N|off", false},
     {"flood", OneCount, Flood, "flood N", false},
     {"raw", AnyArgs, Raw, "raw BYTES", false},
+    {"linegap", MsAndKey, LineGap, "linegap MS [KEY]", false},
+    {"random", AnyArgs, Random, "random [off|PROFILE [NAME=VALUE]...]", true},
     {"faults", WordOff, FaultsOff, "faults off", false},
     {"shutdown", AnyArgs, Shutdown, "shutdown", true},
     {"help", AnyArgs, Help, nullptr, false},

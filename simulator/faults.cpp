@@ -69,6 +69,29 @@ std::vector<std::string> SplitReply(const std::string& reply, int pieces) {
   return out;
 }
 
+std::vector<ReplyPiece> PlanReply(const Faults& faults, uint32_t* randomState,
+                                  const std::string& keyword,
+                                  const std::string& text,
+                                  const std::string& reply, int delayMs) {
+  std::vector<ReplyPiece> plan;
+  if (reply.empty()) {
+    plan.push_back({0, std::string()});
+  } else if (faults.random.on) {
+    plan = DrawReply(faults.random, randomState, keyword, reply);
+  } else if (faults.lineGapMs > 0 && (faults.lineGapKey.empty() ||
+                                      NormalKey(keyword) == faults.lineGapKey ||
+                                      NormalKey(text) == faults.lineGapKey)) {
+    plan = LineByLine(reply, faults.lineGapMs);
+  } else {
+    const std::vector<std::string> parts =
+        SplitReply(reply, faults.splitPieces);
+    for (size_t i = 0; i < parts.size(); ++i)
+      plan.push_back({i > 0 ? faults.splitGapMs : 0, parts[i]});
+  }
+  plan.front().waitMs += delayMs;
+  return plan;
+}
+
 // ---- The Simulator's side ----
 
 std::string Simulator::ApplyFaults(const std::string& keyword,
@@ -83,12 +106,29 @@ std::string Simulator::ApplyFaults(const std::string& keyword,
   return DistortReply(faults_, &seed_, std::move(reply));
 }
 
-int Simulator::TakeReplyDelay(const CommandRecord& cmd, int* pieces,
-                              int* gapMs) {
+std::vector<ReplyPiece> Simulator::TakeReplyPlan(const CommandRecord& cmd) {
   std::lock_guard<std::mutex> lk(mu_);
-  *pieces = faults_.splitPieces;
-  *gapMs = faults_.splitGapMs;
-  return ReplyDelayMs(&faults_, &jitterState_, cmd.keyword, cmd.text);
+  const int delay =
+      ReplyDelayMs(&faults_, &jitterState_, cmd.keyword, cmd.text);
+  return PlanReply(faults_, &randomState_, cmd.keyword, cmd.text, cmd.reply,
+                   delay);
+}
+
+void Simulator::SetRandomReplies(const RandomReplies& random) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.random = random;
+  randomState_ = random.seed ? random.seed : 1;
+}
+
+RandomReplies Simulator::GetRandomReplies() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return faults_.random;
+}
+
+void Simulator::SetLineGap(int ms, const std::string& key) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.lineGapMs = std::max(0, ms);
+  faults_.lineGapKey = NormalKey(key);
 }
 
 void Simulator::SetSilent(bool on) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "simulator/random_replies.h"
+
 namespace kvxsim {
 
 // The most bytes of padding, and of one flood of unasked-for bytes.
@@ -34,6 +36,13 @@ struct Faults {
   int onceDelayMs = 0;       // 0 off
   int splitPieces = 0;       // <= 1 off
   int splitGapMs = 0;
+  // A reply of more than one line goes out one line at a time, lineGapMs
+  // apart (0 off), for every command or only those matching lineGapKey
+  // (as NormalKey; empty: every command). Instead of the split.
+  int lineGapMs = 0;
+  std::string lineGapKey;
+  // Each reply drawn at random (instead of the split and the line gap).
+  RandomReplies random;
   // The connection is closed after this many more commands; -1 off.
   int closeAfter = -1;
 };
@@ -53,5 +62,15 @@ int ReplyDelayMs(Faults* faults, uint32_t* jitterState,
 // The reply in the pieces it is sent in: at most `pieces` (and at most one
 // per byte), equal but for the last, which takes the rest.
 std::vector<std::string> SplitReply(const std::string& reply, int pieces);
+
+// How the reply to the command (keyword, text) goes out, after `delayMs`:
+// drawn at random (from `*randomState`) when the random replies are on,
+// else line by line when the line gap applies to the command, else in the
+// split's pieces. The first piece waits `delayMs` more; an empty reply is
+// one empty piece (the wait alone).
+std::vector<ReplyPiece> PlanReply(const Faults& faults, uint32_t* randomState,
+                                  const std::string& keyword,
+                                  const std::string& text,
+                                  const std::string& reply, int delayMs);
 
 }  // namespace kvxsim

@@ -13,7 +13,8 @@ const size_t kMaxLog = 100000;  // records of each kind
 
 // What a command record holds in bytes, for the log's bound.
 size_t RecordBytes(const CommandRecord& r) {
-  return r.raw.size() + r.text.size() + r.keyword.size() + r.reply.size();
+  return r.raw.size() + r.text.size() + r.keyword.size() + r.reply.size() +
+         r.pieces.size();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 //                  [--log FILE] [--level COUNTS] [--inflow C/S] [--draw C/S]
 //                  [--analog N=COUNT]... [--digital N=0|1]...
 //                  [--ip A] [--mask A] [--gw A] [--help-text BYTES]
+//                  [--line-gap MS[,KEY]] [--random SETTINGS]
 //                  [--port-file FILE] [--quiet]
 //
 // It shows the board live on stdout (a few lines redrawn in place on a
@@ -32,6 +33,16 @@ volatile sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
 
+// `text` with every line indented by `by` blanks.
+std::string Indented(const std::string& text, size_t by) {
+  std::string out(by, ' ');
+  for (char c : text) {
+    out += c;
+    if (c == '\n') out.append(by, ' ');
+  }
+  return out;
+}
+
 void Usage() {
   printf(
       "usage: korvalinex-sim [options]\n"
@@ -49,11 +60,26 @@ void Usage() {
       "  --digital N=V      digital input N (1..4), 1 = open (default 1)\n"
       "  --ip/--mask/--gw A board settings reported by GETIP/GETMASK/GETGW\n"
       "  --help-text BYTES  reply of HELP (escapes \\xNN \\r \\n ...)\n"
+      "  --line-gap MS[,KEY] write every reply of more than one line (HELP,\n"
+      "                     VERSION) one line at a time, MS apart; with KEY\n"
+      "                     only the replies to it, e.g. --line-gap 5,VERSION\n"
+      "  --random SETTINGS  draw each reply at random from a seed (one\n"
+      "                     argument; the control command \"random\" takes\n"
+      "                     the same):\n"
+      "%s\n"
+      "                     whole: every reply whole; lines: replies of\n"
+      "                     several lines line by line, 0..50 ms apart;\n"
+      "                     faults: some replies late (0..300 ms), in pieces\n"
+      "                     (0..500 ms apart), line by line, HELP/VERSION\n"
+      "                     over 200 bytes, garbage instead of a reply, a\n"
+      "                     line too many after one (0..500 ms later)\n"
+      "                     e.g. --random \"faults seed=7 garbage=5\"\n"
       "  --quiet            no live display\n"
       "The pump draws while output 4 (Minimum) is off. Demos (the program\n"
       "measures every cycle period, 360 s by default):\n"
       "  Minimum: --level 60 --inflow 0.3 --draw 1.5  (below 43 in ~15 s)\n"
-      "  Maximum: --level 200 --inflow 1.5 --draw 0.5 (above 242 in ~45 s)\n");
+      "  Maximum: --level 200 --inflow 1.5 --draw 0.5 (above 242 in ~45 s)\n",
+      Indented(kvxsim::kRandomRepliesHelp, 21).c_str());
 }
 
 bool ParsePair(const char* s, int* n, int* v) {
@@ -172,6 +198,28 @@ int main(int argc, char** argv) {
         return 2;
       }
       haveHelp = true;
+    } else if (a == "--line-gap") {
+      const std::string v = value("--line-gap");
+      const size_t comma = v.find(',');
+      char* end = nullptr;
+      const long ms = strtol(v.c_str(), &end, 10);
+      if (v.empty() || end != v.c_str() + v.substr(0, comma).size() ||
+          comma == 0 || ms < 0 || ms > 60000) {
+        fprintf(stderr, "korvalinex-sim: bad value for --line-gap: %s\n",
+                v.c_str());
+        return 2;
+      }
+      sim.SetLineGap(static_cast<int>(ms), comma == std::string::npos
+                                               ? std::string()
+                                               : v.substr(comma + 1));
+    } else if (a == "--random") {
+      kvxsim::RandomReplies r;
+      std::string error;
+      if (!kvxsim::ParseRandomReplies(value("--random"), &r, &error)) {
+        fprintf(stderr, "korvalinex-sim: --random: %s\n", error.c_str());
+        return 2;
+      }
+      sim.SetRandomReplies(r);
     } else if (a == "--quiet" || a == "-q") {
       quiet = true;
     } else {

@@ -242,8 +242,17 @@ void Simulator::Answer(Session* s, CommandRecord* cmd) {
   bool resetAfter = false;
   const std::string reply = Execute(cmd, &resetAfter);
   cmd->reply = ApplyFaults(cmd->keyword, reply);
+  const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
+  cmd->reply.clear();
+  for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
+  if (plan.size() > 1 || plan.front().waitMs > 0) {
+    for (const ReplyPiece& piece : plan)
+      cmd->pieces += (cmd->pieces.empty() ? "+" : " +") +
+                     std::to_string(piece.waitMs) + ":" +
+                     std::to_string(piece.bytes.size());
+  }
   RecordCommand(*cmd);
-  if (!SendReply(s->fd, *cmd)) {
+  if (!SendReply(s->fd, plan)) {
     EndAfterFailedSend(s);
     return;
   }
@@ -260,14 +269,10 @@ void Simulator::Answer(Session* s, CommandRecord* cmd) {
   }
 }
 
-bool Simulator::SendReply(int fd, const CommandRecord& cmd) {
-  int pieces = 0, gapMs = 0;
-  if (!SleepMs(TakeReplyDelay(cmd, &pieces, &gapMs))) return false;
-  if (cmd.reply.empty()) return true;
-  const std::vector<std::string> parts = SplitReply(cmd.reply, pieces);
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0 && !SleepMs(gapMs)) return false;
-    if (!SendAll(fd, parts[i])) return false;
+bool Simulator::SendReply(int fd, const std::vector<ReplyPiece>& plan) {
+  for (const ReplyPiece& piece : plan) {
+    if (!SleepMs(piece.waitMs)) return false;
+    if (!piece.bytes.empty() && !SendAll(fd, piece.bytes)) return false;
   }
   return true;
 }

@@ -79,6 +79,9 @@ struct CommandRecord {
   std::string keyword;  // upper-case keyword, e.g. "GETADC" ("" if none)
   std::string reply;    // the bytes actually sent back (after faults);
                         // empty when silent
+  // How the reply went out when not whole at once: each piece as
+  // "+<wait ms>:<bytes>", e.g. "+120:14 +35:10"; empty otherwise.
+  std::string pieces;
 };
 
 // A snapshot of the board for displays.
@@ -198,7 +201,7 @@ class Simulator {
 
   // ---- Faults (applied to each reply in this order) ----
   // transform -> garbage / CR-LF-only -> non-ASCII -> zero byte -> padding
-  // -> silent -> delay -> split.
+  // -> silent -> delay -> random replies, or line gap, or split.
   void CloseNow();             // graceful close (FIN) of the connection
   void ResetNow();             // RST (SO_LINGER 0)
   void SetSilent(bool on);     // read and process, answer nothing
@@ -233,7 +236,18 @@ class Simulator {
   void Flood(size_t count, const std::string& pattern = "FLOOD\r\n");
   void SendRaw(const std::string& bytes);
   void SetSeed(uint32_t seed);  // for garbage
-  void ClearFaults();           // all of the above off (not overrides)
+  // A reply of more than one line (HELP, VERSION) is written one line at a
+  // time, `ms` apart (0 off): for every command, or only for those
+  // matching `key` (as for SetReply, e.g. "VERSION"). Instead of the split.
+  void SetLineGap(int ms, const std::string& key = "");
+  // Every reply drawn at random from random.seed (random_replies.h): late,
+  // in pieces, line by line, too long, garbage or with a line too many,
+  // each with its own probability; random.on false: off. Each call starts
+  // the draws afresh from the seed. Instead of the split and the line gap;
+  // the delay and the jitter come on top.
+  void SetRandomReplies(const RandomReplies& random);
+  RandomReplies GetRandomReplies() const;
+  void ClearFaults();  // all of the above off (not overrides)
 
   // ---- Control channel (plain text lines on a loopback TCP port) ----
   bool StartControl(uint16_t port = 0,
@@ -272,7 +286,8 @@ class Simulator {
   bool Receive(Session* s);
   void AnswerPending(Session* s);  // every complete command, in order
   void Answer(Session* s, CommandRecord* cmd);
-  bool SendReply(int fd, const CommandRecord& cmd);  // delay, pieces
+  // Each piece after its wait.
+  bool SendReply(int fd, const std::vector<ReplyPiece>& plan);
   bool SendAll(int fd, const std::string& bytes);
   void EndConnection(const Session& s);
   // control.cpp
@@ -286,8 +301,9 @@ class Simulator {
   void RestartBoard();  // outputs off, display cleared
   // faults.cpp
   std::string ApplyFaults(const std::string& keyword, std::string reply);
-  // The wait before the reply to `cmd`, and the pieces it is sent in.
-  int TakeReplyDelay(const CommandRecord& cmd, int* pieces, int* gapMs);
+  // The pieces the reply to `cmd` (its bytes in cmd.reply) goes out in,
+  // each after its wait.
+  std::vector<ReplyPiece> TakeReplyPlan(const CommandRecord& cmd);
   // log.cpp
   void RecordChunk(const std::string& bytes);
   void RecordCommand(const CommandRecord& cmd);
@@ -347,6 +363,7 @@ class Simulator {
   Faults faults_;
   uint32_t seed_ = 12345;       // the garbage's generator (SetSeed)
   uint32_t jitterState_ = 777;  // the jitter's, from the seed
+  uint32_t randomState_ = 1;    // the random replies' (SetRandomReplies)
 };
 
 }  // namespace kvxsim

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -406,6 +407,45 @@ TEST(SimulatorFaults, PipelineOrderPiecesAndOnceDelay) {
   EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "GETADC 2"), 20);
 }
 
+// Version written one line at a time (as the Wine tests start the
+// simulator), and replies drawn at random, set over the control channel:
+// each reply begins only after the one before it was written whole.
+TEST_F(SimulatorTest, LineGapAndRandomRepliesOnTheWire) {
+  ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  EXPECT_EQ(sim_.ControlCommand("linegap 120 VERSION"), "OK\n");
+  Client c(sim_.Port());
+  ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
+  const auto t0 = std::chrono::steady_clock::now();
+  c.Send("Version" + kSuffix);
+  EXPECT_EQ(c.RecvOnce(), "uC: ATmega32\r\n");
+  EXPECT_EQ(c.RecvBytes(10), "Ver: 1.5\r\n");
+  EXPECT_EQ(c.RecvBytes(15), "NIC: ENC28J60\r\n");
+  EXPECT_GE(std::chrono::steady_clock::now() - t0,
+            std::chrono::milliseconds(230));
+  std::string help = c.Exchange("Help");  // other replies whole
+  EXPECT_EQ(help.substr(0, 20), "KORVALINEX Befehle:\r");
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 5);
+
+  EXPECT_EQ(sim_.ControlCommand("random faults seed=2 garbage=100 extra=100 "
+                                "extrams=0 split=100 gapms=20"),
+            "OK\n");
+  sim_.SetLevel(43);
+  sim_.SetOutput(3, true);
+  // Three commands at once: each reply is garbage plus one line more, in
+  // pieces; all six lines come, in the order of the commands (Version and
+  // Help were answered before).
+  c.Send("GETADC 1" + kSuffix + "GETADC 1" + kSuffix + "GETADC 1" + kSuffix);
+  ASSERT_TRUE(sim_.WaitFor([&] { return sim_.AnsweredCount() >= 5; }, 5000));
+  std::string all;
+  for (const kvxsim::CommandRecord& r : sim_.Commands())
+    if (r.keyword == "GETADC") all += r.reply;
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 6);
+  EXPECT_EQ(c.RecvBytes(all.size()), all);
+  EXPECT_EQ(all.find("43\r\n"), std::string::npos);
+  EXPECT_EQ(sim_.ControlCommand("random off"), "OK\n");
+  EXPECT_EQ(c.Exchange("GETADC 1"), "43\r\n");
+}
+
 TEST_F(SimulatorTest, FaultsCloseAndReset) {
   {
     Client c(sim_.Port());
@@ -498,7 +538,8 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
        "silent on|off | delay MS | split N GAPMS | pad N [BYTE]\njitter MS | "
        "delayonce KEY MS | listen on|off\ngarbage on|off | crlf on|off | "
        "nonascii on|off | zero POS|off\ncloseafter N|off | flood N | raw BYTES "
-       "| faults off | shutdown\nEND\n"},
+       "| linegap MS [KEY] | random [off|PROFILE [NAME=VALUE]...]\nfaults "
+       "off | shutdown\nEND\n"},
       {"outputs", "00000000\n"},
       {"output 3", "0\n"},
       {"output x", "ERR unknown or malformed control command (try help)\n"},
@@ -606,6 +647,24 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
       {"raw A\\r\\n", "OK\n"},
       {"raw \\z", "ERR bad escape\n"},
       {"raw", "OK\n"},
+      {"linegap 5", "OK\n"},
+      {"linegap 5 VERSION", "OK\n"},
+      {"linegap 0", "OK\n"},
+      {"linegap", "ERR unknown or malformed control command (try help)\n"},
+      {"linegap -5", "ERR unknown or malformed control command (try help)\n"},
+      {"random", "off\n"},
+      {"random whole seed=9", "OK\n"},
+      {"random",
+       "faults seed=9 delay=0 delayms=300 split=0 pieces=4 gapms=500 "
+       "boundary=50 lines=0 linems=200 long=0 garbage=0 extra=0 extrams=500\n"},
+      {"random faults garbage=101", "ERR garbage is a percentage, 0..100\n"},
+      {"random faults pieces=1", "ERR pieces must be a whole number 2..1000\n"},
+      {"random faults bogus=1", "ERR unknown setting bogus\n"},
+      {"random faults garbage", "ERR not NAME=VALUE: garbage\n"},
+      {"random storm", "ERR unknown profile storm\n"},
+      {"random off now", "ERR nothing may follow off\n"},
+      {"random off", "OK\n"},
+      {"random", "off\n"},
       {"faults off", "OK\n"},
       {"faults on", "ERR unknown or malformed control command (try help)\n"},
       {"faults", "ERR unknown or malformed control command (try help)\n"},
