@@ -217,7 +217,11 @@ int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs) {
     LoseConnection();
     return 0;
   }
-  if (thrown > 0 || extraLine) NoteFaultyReply();
+  // A reply too long for its receive was still read to its end: the link
+  // is in doubt, but the reply counts as its command's if its form says so.
+  // A line behind a one-line reply is one no command asked for.
+  if (thrown > 0) AppState.LinkInDoubt = true;
+  if (extraLine) NoteFaultyReply();
   return kept;
 }
 

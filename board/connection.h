@@ -52,8 +52,9 @@ bool SendBlock(const Text& text);
 // passed after a line feed without a byte. Waits for its first piece as
 // long as the connection is open (the windows served meanwhile), at most
 // ReplyStartLimit, and as long again for each further piece. Bytes beyond
-// `max`, or behind a one-line reply's line feed, are thrown away and put
-// the link in doubt (AppState.LinkInDoubt, AppState.ReplyFaults). Returns
+// `max` are thrown away and put the link in doubt (AppState.LinkInDoubt);
+// a line behind a one-line reply's line feed is thrown away and counts as
+// a faulty reply (AppState.ReplyFaults). Returns
 // the bytes kept; 0 when there is no connection or it was lost (closed,
 // reset, silent, or a reply broken off). The buffer is not cleared before.
 int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs);

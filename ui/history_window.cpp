@@ -24,11 +24,23 @@ static Text LevelAndTime(const LevelRecord& r) {
          HistoryClockText(r.Time) + ")";
 }
 
+// The last evaluation: its level, or that a reading in doubt kept it
+// from deciding (on both outputs, or on output 4 alone).
+static Text LastEvaluationText(const LevelRecord& r) {
+  Text when =
+      " (" + HistoryDayText(r.Time) + " " + HistoryClockText(r.Time) + ")";
+  if (r.Doubted && !std::isfinite(r.Level))
+    return "Messwert unsicher, nichts geschaltet" + when;
+  Text text = LevelAndTime(r);
+  if (r.Doubted) text += ", Messwert unsicher: Ausgang 4 nicht geschaltet";
+  return text;
+}
+
 Text HistorySummaryText() {
   int n = HistorySize();
   if (n == 0)
     return "Seit dem Programmstart wurde noch kein Wasserstand gemessen.";
-  Text text = "Zuletzt: " + LevelAndTime(HistoryEntry(n - 1));
+  Text text = "Zuletzt: " + LastEvaluationText(HistoryEntry(n - 1));
   if (AppState.HistoryHasExtremes)
     text += "     Tiefster: " + LevelAndTime(AppState.LowestLevel) +
             "     Höchster: " + LevelAndTime(AppState.HighestLevel);
