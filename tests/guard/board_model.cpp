@@ -1,5 +1,7 @@
 #include "tests/guard/board_model.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -32,27 +34,48 @@ const char* const LongHelpLines[] = {
     "INITLCD WRITELCD x.y CLEARLCD [x]\r\n",
     "HELP VERSION RESET\r\n"};
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = (char)tolower((unsigned char)c);
-  return s;
-}
+// A command as the firmware reads it (keywords in any case).
+enum Kind {
+  Help,
+  Version,
+  GetIp,
+  GetGateway,
+  GetMask,
+  GetStatus,
+  GetAdc,   // Channel 1..4
+  GetPort,  // Channel 1..4
+  SetPort,  // Channel 1..8, On
+  Display,  // initlcd, a writelcd block
+  Unknown,
+};
+struct Parsed {
+  Kind What;
+  int Channel;
+  int On;
+};
 
-bool StartsWith(const std::string& s, const char* prefix) {
-  return s.compare(0, strlen(prefix), prefix) == 0;
-}
-
-// The channel of "getadc n" / "getport n" (1..4), 0 when it names none.
-int Channel(const std::string& lower, const char* keyword) {
-  std::string k = keyword;
-  if (lower.size() != k.size() + 2 || !StartsWith(lower, keyword) ||
-      lower[k.size()] != ' ')
-    return 0;
-  char n = lower[k.size() + 1];
-  return n >= '1' && n <= '4' ? n - '0' : 0;
-}
-
-bool IsAdcCommand(const std::string& command) {
-  return Channel(Lower(command), "getadc") > 0;
+Parsed Parse(const std::string& text) {
+  const char* t = text.c_str();
+  size_t n = text.size();
+  static const struct {
+    const char* Word;
+    Kind What;
+  } Plain[] = {{"help", Help},       {"version", Version},
+               {"getip", GetIp},     {"getgw", GetGateway},
+               {"getmask", GetMask}, {"getstatus", GetStatus},
+               {"initlcd", Display}};
+  for (const auto& p : Plain)
+    if (strcasecmp(t, p.Word) == 0) return {p.What, 0, 0};
+  if (n == 8 && strncasecmp(t, "getadc ", 7) == 0 && t[7] >= '1' && t[7] <= '4')
+    return {GetAdc, t[7] - '0', 0};
+  if (n == 9 && strncasecmp(t, "getport ", 8) == 0 && t[8] >= '1' &&
+      t[8] <= '4')
+    return {GetPort, t[8] - '0', 0};
+  if (n == 11 && strncasecmp(t, "setport ", 8) == 0 && t[8] >= '1' &&
+      t[8] <= '8' && t[9] == '.' && (t[10] == '0' || t[10] == '1'))
+    return {SetPort, t[8] - '0', t[10] - '0'};
+  if (strncasecmp(t, "writelcd ", 9) == 0) return {Display, 0, 0};
+  return {Unknown, 0, 0};
 }
 
 }  // namespace
@@ -197,70 +220,77 @@ void ModelBoard::Take(const char* bytes, int length, uint32_t now,
 
 void ModelBoard::Command(const std::string& text, uint32_t now,
                          std::vector<HeadlessArrival>* out) {
-  std::string lower = Lower(text);
-  if (StartsWith(lower, "setport ") && lower.size() == 11 && lower[9] == '.' &&
-      lower[8] >= '1' && lower[8] <= '8' &&
-      (lower[10] == '0' || lower[10] == '1')) {
-    int output = lower[8] - '0';
-    int on = lower[10] - '0';
-    outputs_[output] = on == 1;
-    if (output == 4 || output == 5) Switches.push_back({output, on, now, Now});
+  Parsed c = Parse(text);
+  if (c.What == SetPort) {
+    outputs_[c.Channel] = c.On == 1;
+    if (c.Channel == 4 || c.Channel == 5)
+      Switches.push_back({c.Channel, c.On, now, Now});
   }
   commandNumber_++;
   if (Tracing)
     Note(now,
          "<- #" + std::to_string(commandNumber_) + " " + Shown(text) +
-             (Channel(lower, "getadc") == 1
+             (c.What == GetAdc && c.Channel == 1
                   ? "   (true count " + std::to_string(Now.LevelCount) + ")"
                   : ""));
   Write(text, Reply(text), now, out);
 }
 
 std::string ModelBoard::Reply(const std::string& command) {
-  std::string lower = Lower(command);
-  if (lower == "help") {
-    bool healthy = profile_ != Profile::Faulty;
-    if (!healthy && draws_->Percent(15)) {
-      // Longer than the program's receive, maybe without its last line feed.
-      std::string help = "KORVALINEX Befehle:\r\n";
-      while (help.size() <= 200)
-        help += LongHelpLines[draws_->Below(sizeof LongHelpLines /
-                                            sizeof LongHelpLines[0])];
-      if (draws_->Percent(50)) help.erase(help.size() - draws_->Between(1, 2));
-      return help;
+  Parsed c = Parse(command);
+  switch (c.What) {
+    case Help:
+      return HelpText();
+    case Version: {
+      std::string version = VersionText;
+      if (profile_ == Profile::Faulty && draws_->Percent(10)) {
+        while (version.size() <= 200)
+          version += "Build: 2009-03-14 firmware options LCD ADC\r\n";
+        if (draws_->Percent(50)) version.erase(version.size() - 2);
+      }
+      return version;
     }
-    std::string help = "KORVALINEX:\r\n";
-    int lines = draws_->Between(4, 11);
-    for (int i = 0; i < lines; i++)
-      help += HelpLines[draws_->Below(sizeof HelpLines / sizeof HelpLines[0])];
+    case GetIp:
+      return "192.168.1.50\r\n";
+    case GetGateway:
+      return "192.168.1.1\r\n";
+    case GetMask:
+      return "255.255.255.0\r\n";
+    case GetStatus: {
+      std::string s = "S";
+      for (int n = 8; n >= 1; n--) s += outputs_[n] ? '1' : '0';
+      return s + "\r\n";
+    }
+    case GetAdc:
+      return std::to_string(c.Channel == 1 ? Now.LevelCount : adc_[c.Channel]) +
+             "\r\n";
+    case GetPort:
+      return port_[c.Channel] ? "1\r\n" : "0\r\n";
+    case SetPort:
+    case Display:
+      return "OK\r\n";
+    case Unknown:
+      break;
+  }
+  return "ERR unknown command\r\n";
+}
+
+// Five to twelve lines under 200 bytes; on the faulty board now and then
+// longer than the program's receive, maybe without its last line feed.
+std::string ModelBoard::HelpText() {
+  if (profile_ == Profile::Faulty && draws_->Percent(15)) {
+    std::string help = "KORVALINEX Befehle:\r\n";
+    while (help.size() <= 200)
+      help += LongHelpLines[draws_->Below(sizeof LongHelpLines /
+                                          sizeof LongHelpLines[0])];
+    if (draws_->Percent(50)) help.erase(help.size() - draws_->Between(1, 2));
     return help;
   }
-  if (lower == "version") {
-    std::string version = VersionText;
-    if (profile_ == Profile::Faulty && draws_->Percent(10)) {
-      while (version.size() <= 200)
-        version += "Build: 2009-03-14 firmware options LCD ADC\r\n";
-      if (draws_->Percent(50)) version.erase(version.size() - 2);
-    }
-    return version;
-  }
-  if (lower == "getip") return "192.168.1.50\r\n";
-  if (lower == "getgw") return "192.168.1.1\r\n";
-  if (lower == "getmask") return "255.255.255.0\r\n";
-  if (lower == "getstatus") {
-    std::string s = "S";
-    for (int n = 8; n >= 1; n--) s += outputs_[n] ? '1' : '0';
-    return s + "\r\n";
-  }
-  if (int n = Channel(lower, "getadc"))
-    return std::to_string(n == 1 ? Now.LevelCount : adc_[n]) + "\r\n";
-  if (int n = Channel(lower, "getport")) return port_[n] ? "1\r\n" : "0\r\n";
-  if (StartsWith(lower, "setport ") && lower.size() == 11 && lower[9] == '.' &&
-      lower[8] >= '1' && lower[8] <= '8' &&
-      (lower[10] == '0' || lower[10] == '1'))
-    return "OK\r\n";
-  if (lower == "initlcd" || StartsWith(lower, "writelcd ")) return "OK\r\n";
-  return "ERR unknown command\r\n";
+  std::string help = "KORVALINEX:\r\n";
+  int lines = draws_->Between(4, 11);
+  for (int i = 0; i < lines; i++)
+    help += HelpLines[draws_->Below(sizeof HelpLines / sizeof HelpLines[0])];
+  return help;
 }
 
 // Bytes that are no well-formed reply to `command`.
@@ -281,7 +311,8 @@ std::string ModelBoard::Garbage(const std::string& command) {
                                      "512\r\n",
                                      "",
                                      "0\r\n1\r\n"};
-  bool adc = IsAdcCommand(command);
+  Parsed c = Parse(command);
+  bool adc = c.What == GetAdc;
   std::string good = Reply(command);
   for (;;) {
     std::string g;
@@ -303,7 +334,7 @@ std::string ModelBoard::Garbage(const std::string& command) {
       if (IsCountReply(g) ||
           (lf != std::string::npos && IsCountReply(g.substr(0, lf + 1))))
         continue;
-      if (g.empty() && Lower(command) == "getadc 1") continue;
+      if (g.empty() && c.Channel == 1) continue;
     }
     return g;
   }

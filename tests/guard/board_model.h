@@ -95,6 +95,7 @@ class ModelBoard : public HeadlessBoardModel {
   void Command(const std::string& text, uint32_t now,
                std::vector<HeadlessArrival>* out);
   std::string Reply(const std::string& command);
+  std::string HelpText();
   void Write(const std::string& command, std::string reply, uint32_t now,
              std::vector<HeadlessArrival>* out);
   void Emit(uint32_t at, const std::string& bytes, const char* how,
