@@ -14,6 +14,8 @@ namespace {
 const char Suffix[] = " \\r\\n";
 const size_t SuffixLength = 5;
 const size_t BlockSize = 100;
+// The longest the board takes to begin a reply once it may.
+const int LongestReplyDelay = 300;
 
 const char VersionText[] = "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n";
 
@@ -361,11 +363,12 @@ void ModelBoard::Write(const std::string& command, std::string reply,
                        uint32_t now, std::vector<HeadlessArrival>* out) {
   bool faulty = profile_ == Profile::Faulty;
   uint32_t t = (int32_t)(busyUntil_ - now) > 0 ? busyUntil_ : now;
-  t += faulty ? (uint32_t)(draws_->Percent(50) ? draws_->Between(0, 10)
-                                               : draws_->Between(0, 300))
+  t += faulty ? (uint32_t)(draws_->Percent(50)
+                               ? draws_->Between(0, 10)
+                               : draws_->Between(0, LongestReplyDelay))
               : (uint32_t)draws_->Between(0, 10);
 
-  if (faulty && draws_->Percent(1)) {
+  if (faulty && draws_->Below(1000) < 3) {
     // The board drops the connection instead of answering.
     out->push_back({t, std::string(), true});
     Note(t, "-> the board closes the connection");
@@ -402,9 +405,21 @@ void ModelBoard::Write(const std::string& command, std::string reply,
   size_t from = 0;
   cuts.push_back(reply.size());
   for (size_t i = 0; i < cuts.size(); i++) {
-    if (i > 0)
-      t += (uint32_t)(profile_ == Profile::LineByLine ? draws_->Between(0, 50)
-                                                      : Gap(500));
+    if (i > 0) {
+      int gap =
+          profile_ == Profile::LineByLine ? draws_->Between(0, 50) : Gap(500);
+      // A line of the form of a count that begins after a long silence
+      // and is followed by another could pass, for any reader, for the
+      // reply to a GETADC sent meanwhile: before such a line the board
+      // pauses no longer than before a reply.
+      if (gap > LongestReplyDelay && reply[from - 1] == '\n') {
+        size_t lf = reply.find('\n', from);
+        if (lf != std::string::npos &&
+            IsCountReply(reply.substr(from, lf + 1 - from)))
+          gap %= LongestReplyDelay + 1;
+      }
+      t += (uint32_t)gap;
+    }
     if (cuts[i] > from || reply.empty())
       Emit(t, reply.substr(from, cuts[i] - from),
            i + 1 < cuts.size() ? ", piece" : what, command, out);

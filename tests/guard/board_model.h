@@ -12,7 +12,9 @@
 // well: garbage in place of a GETADC reply never has the form of a count
 // ("1 to 4 digits, 0..1023, then CR LF"), neither as a whole nor in its
 // first line, and GETADC 1 always gets some bytes, so that a stray count
-// line before it can always be told from its own reply.
+// line before it can always be told from its own reply. For the same
+// reason the board never pauses longer than before a reply (300 ms)
+// before a line of a reply that has the form of a count.
 #pragma once
 
 #include <cstddef>
