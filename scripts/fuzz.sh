@@ -10,7 +10,8 @@
 #
 # Needs cmake, ninja, clang, libclang-rt-14-dev and libgtest-dev (the
 # project's configure step asks for GoogleTest). The harnesses use a
-# scripted board: nothing they run opens a network connection.
+# scripted board or the model board: nothing they run opens a network
+# connection.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -18,7 +19,7 @@ root=$PWD
 seconds=${FUZZ_SECONDS:-60}
 build=$root/build-fuzz
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console fuzz_guard)
 
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
@@ -57,7 +58,7 @@ for h in "${harnesses[@]}"; do
   found=$(find "$findings" -name "$h-*" | head -1)
   if [ "$status" -ne 0 ] || [ -n "$found" ]; then
     failed=1
-    grep -E 'ERROR|runtime error|SUMMARY|board query:|console:|numbers:' \
+    grep -E 'ERROR|runtime error|SUMMARY|board query:|console:|numbers:|guard:' \
       "$log" | head -20 || true
     line="$h: FAILED (exit $status) after ${elapsed} s; input: ${found:-none}; log: $log"
   else

@@ -1,7 +1,8 @@
 // The headless stand-in for the window system, as the tests see it: an
 // in-memory model of every window and control, a queue of events a test
 // posts, records of message boxes, clicks and shell requests, and a clock
-// the test drives. Sockets are real (POSIX).
+// the test drives. Sockets are real (POSIX), unless a test puts a scripted
+// board or a board model in place of the connection.
 #pragma once
 
 #include <cstdint>
@@ -186,7 +187,8 @@ long HeadlessRealTimeWaited();
 void HeadlessSetWaitLimit(int waits);
 
 // Send calls the program made on its stream sockets since HeadlessReset
-// (one per command or display block); the scripted board's do not count.
+// (one per command or display block), those to a board model included;
+// the scripted board's do not count.
 int HeadlessSendCount();
 
 // A scripted board, for tests that need exact control over what arrives
@@ -205,3 +207,38 @@ int HeadlessSendCount();
 // HeadlessReset.
 void HeadlessSetReceiveScript(const std::vector<std::string>* chunks,
                               std::vector<std::string>* sent = nullptr);
+
+// A board model in place of the connection, on the driven clock: no socket
+// traffic and no real waiting. The model is told every send of the program
+// and answers with pieces of the stream, each with the tick at which it
+// reaches the program. A PlatReceive takes what has arrived by now (up to
+// its `max`, the rest stays); when nothing has, it moves the clock to the
+// next arrival if that comes within its wait and takes it, or else moves
+// the clock by the whole wait and times out. `waitedMs` is always the time
+// the clock moved. PlatDiscardPending throws away only what has arrived.
+// A piece marked Closes ends the stream when it arrives: receives from
+// then on report ReceiveClosed and sends fail.
+struct HeadlessArrival {
+  uint32_t At;  // tick of arrival; never before an earlier piece's
+  std::string Bytes;
+  bool Closes;
+};
+
+class HeadlessBoardModel {
+ public:
+  virtual ~HeadlessBoardModel() = default;
+  // A connection begins at `now`: the stream is fresh, nothing of an
+  // earlier one is still to come. False refuses it (the connect fails).
+  virtual bool Accept(uint32_t now, std::vector<HeadlessArrival>* out) = 0;
+  // One send of the program, handed over at `now`.
+  virtual void Take(const char* bytes, int length, uint32_t now,
+                    std::vector<HeadlessArrival>* out) = 0;
+};
+
+// While `model` is set, stream sockets made from then on lead to it:
+// connecting to a loopback address asks the model (PlatConnectStart is
+// done or failed at once), one connection at a time (a new one ends the
+// stream of the one before). Switches the scripted board off. nullptr
+// switches the model off, and so does HeadlessReset; the model must
+// outlive its use.
+void HeadlessSetBoardModel(HeadlessBoardModel* model);

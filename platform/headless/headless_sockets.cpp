@@ -4,7 +4,8 @@
 // a test adds are known), and connections go to the loopback network only,
 // so nothing the tests run can reach another machine. A test may also put
 // a scripted board in place of the connection (HeadlessSetReceiveScript),
-// which sends and receives without any socket traffic.
+// which sends and receives without any socket traffic, or a board model on
+// the driven clock (HeadlessSetBoardModel), whose sockets are only numbers.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -83,6 +85,117 @@ int ScriptedReceive(void* bytes, int max, int waitMs, int* waitedMs) {
   return (int)n;
 }
 
+// The board model of HeadlessSetBoardModel and its one stream. Its sockets
+// are numbers from ModelSocketBase up, never file descriptors.
+constexpr int ModelSocketBase = 1 << 24;
+
+struct ModelLink {
+  HeadlessBoardModel* Board = nullptr;
+  std::set<int> Sockets;  // made while the model was set, not yet closed
+  int NextSocket = ModelSocketBase;
+  int Connected = -1;  // the socket of the stream, -1 when none
+  std::deque<HeadlessArrival> Pending;  // of the stream, in arrival order
+  size_t Taken = 0;                     // bytes of Pending's front received
+  std::vector<HeadlessArrival> Out;     // the model's answer to one call
+};
+
+ModelLink Model;
+
+bool Modelled(PlatSocket socket) {
+  return Model.Sockets.count((int)socket) > 0;
+}
+
+// Signed distance from `from` to `to` on the wrapping tick count.
+int32_t Ahead(uint32_t from, uint32_t to) { return (int32_t)(to - from); }
+
+// Queues what the model answered, in order and never before now.
+void QueueModelOutput(uint32_t now) {
+  uint32_t last = Model.Pending.empty() ? now : Model.Pending.back().At;
+  if (Ahead(last, now) > 0) last = now;
+  for (HeadlessArrival& a : Model.Out) {
+    if (Ahead(last, a.At) < 0) a.At = last;
+    last = a.At;
+    if (a.Bytes.empty() && !a.Closes) continue;
+    Model.Pending.push_back(std::move(a));
+  }
+  Model.Out.clear();
+}
+
+bool ArrivedBy(const HeadlessArrival& a, uint32_t now) {
+  return Ahead(a.At, now) >= 0;
+}
+
+// A connection to the model: a fresh stream for `socket`, or none.
+int ModelConnect(PlatSocket socket) {
+  if (!Model.Board || !Modelled(socket)) return ConnectFailed;
+  Model.Connected = -1;
+  Model.Pending.clear();
+  Model.Taken = 0;
+  Model.Out.clear();
+  uint32_t now = PlatTickCount();
+  if (!Model.Board->Accept(now, &Model.Out)) {
+    Model.Out.clear();
+    return ConnectFailed;
+  }
+  Model.Connected = (int)socket;
+  QueueModelOutput(now);
+  return ConnectDone;
+}
+
+bool ModelStreamClosed(PlatSocket socket, uint32_t now) {
+  if ((int)socket != Model.Connected) return true;
+  return !Model.Pending.empty() && Model.Pending.front().Closes &&
+         ArrivedBy(Model.Pending.front(), now);
+}
+
+int ModelSend(PlatSocket socket, const void* bytes, int length) {
+  uint32_t now = PlatTickCount();
+  if (ModelStreamClosed(socket, now)) return -1;
+  Sockets.Sends++;
+  Model.Board->Take((const char*)bytes, length, now, &Model.Out);
+  QueueModelOutput(now);
+  return length;
+}
+
+// Copies what has arrived by now, up to `max` bytes; a close that has
+// arrived stops it.
+int TakeArrived(char* bytes, int max, uint32_t now) {
+  int got = 0;
+  while (got < max && !Model.Pending.empty()) {
+    HeadlessArrival& a = Model.Pending.front();
+    if (a.Closes || !ArrivedBy(a, now)) break;
+    size_t n = a.Bytes.size() - Model.Taken;
+    if (n > (size_t)(max - got)) n = (size_t)(max - got);
+    if (bytes) memcpy(bytes + got, a.Bytes.data() + Model.Taken, n);
+    got += (int)n;
+    Model.Taken += n;
+    if (Model.Taken == a.Bytes.size()) {
+      Model.Pending.pop_front();
+      Model.Taken = 0;
+    }
+  }
+  return got;
+}
+
+int ModelReceive(PlatSocket socket, void* bytes, int max, int waitMs,
+                 int* waitedMs) {
+  if ((int)socket != Model.Connected) return ReceiveClosed;
+  if (waitMs < 0) waitMs = 0;
+  uint32_t now = PlatTickCount();
+  if (Model.Pending.empty() || !ArrivedBy(Model.Pending.front(), now)) {
+    int64_t until = Model.Pending.empty()
+                        ? (int64_t)waitMs + 1
+                        : Ahead(now, Model.Pending.front().At);
+    int step = until <= waitMs ? (int)until : waitMs;
+    HeadlessAdvanceClock(step);
+    if (waitedMs) *waitedMs = step;
+    if (until > waitMs) return ReceiveTimedOut;
+    now = PlatTickCount();
+  }
+  if (Model.Pending.front().Closes) return ReceiveClosed;
+  return TakeArrived((char*)bytes, max, now);
+}
+
 PlatSocket NewSocket(int type) {
   int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   if (fd < 0) return NoSocket;
@@ -113,6 +226,7 @@ void HeadlessResetSockets() {
   CloseTracked();
   Sockets = SocketModel();
   Script = ReceiveScript();
+  Model = ModelLink();
 }
 
 int HeadlessSendCount() { return Sockets.Sends; }
@@ -122,6 +236,13 @@ void HeadlessSetReceiveScript(const std::vector<std::string>* chunks,
   Script = ReceiveScript();
   Script.Chunks = chunks;
   Script.Sent = chunks ? sent : nullptr;
+  if (chunks) Model = ModelLink();
+}
+
+void HeadlessSetBoardModel(HeadlessBoardModel* model) {
+  Model = ModelLink();
+  Model.Board = model;
+  if (model) Script = ReceiveScript();
 }
 
 void HeadlessAddHost(const char* name, uint32_t addressNetworkOrder) {
@@ -137,6 +258,10 @@ bool PlatSocketsStart() {
 // As on the real platform, the cleanup closes every socket still open.
 void PlatSocketsCleanup() {
   CloseTracked();
+  Model.Sockets.clear();
+  Model.Connected = -1;
+  Model.Pending.clear();
+  Model.Taken = 0;
   Sockets.Started = false;
 }
 
@@ -161,17 +286,24 @@ bool PlatLookupHost(const char* name, uint32_t* address) {
   return true;
 }
 
-PlatSocket PlatStreamSocket() { return NewSocket(SOCK_STREAM); }
+PlatSocket PlatStreamSocket() {
+  if (!Model.Board) return NewSocket(SOCK_STREAM);
+  int number = Model.NextSocket++;
+  Model.Sockets.insert(number);
+  return number;
+}
 
 PlatSocket PlatDatagramSocket() { return NewSocket(SOCK_DGRAM); }
 
 bool PlatSetNonBlocking(PlatSocket socket) {
+  if (Modelled(socket)) return true;
   int flags = fcntl((int)socket, F_GETFL, 0);
   return flags >= 0 && fcntl((int)socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
   if (socket < 0 || !IsLoopback(address)) return false;
+  if (Modelled(socket)) return ModelConnect(socket) == ConnectDone;
   if (Script.Chunks) return true;
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -191,6 +323,7 @@ bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
 
 int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
   if (socket < 0 || !IsLoopback(address)) return ConnectFailed;
+  if (Modelled(socket)) return ModelConnect(socket);
   if (Script.Chunks) return ConnectDone;
   if (!PlatSetNonBlocking(socket)) return ConnectFailed;
   sockaddr_in to{};
@@ -208,6 +341,8 @@ int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
 
 int PlatConnectWait(PlatSocket socket, int waitMs) {
   if (socket < 0) return ConnectFailed;
+  if (Modelled(socket))
+    return (int)socket == Model.Connected ? ConnectDone : ConnectFailed;
   if (Script.Chunks) return ConnectDone;
   pollfd p{(int)socket, POLLOUT, 0};
   int ready = poll(&p, 1, waitMs > 0 ? waitMs : 0);
@@ -225,6 +360,7 @@ int PlatConnectWait(PlatSocket socket, int waitMs) {
 
 int PlatSend(PlatSocket socket, const void* bytes, int length) {
   if (socket < 0 || length < 0) return -1;
+  if (Modelled(socket)) return ModelSend(socket, bytes, length);
   if (Script.Chunks) {
     if (Script.Sent) Script.Sent->emplace_back((const char*)bytes, length);
     return length;
@@ -241,6 +377,8 @@ int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
                 int* waitedMs) {
   if (waitedMs) *waitedMs = 0;
   if (max <= 0) return ReceiveClosed;
+  if (Modelled(socket))
+    return ModelReceive(socket, bytes, max, waitMs, waitedMs);
   if (Scripted(socket)) return ScriptedReceive(bytes, max, waitMs, waitedMs);
   auto start = std::chrono::steady_clock::now();
   int result = ReceiveClosed;
@@ -271,6 +409,11 @@ int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
 
 void PlatDiscardPending(PlatSocket socket) {
   if (socket < 0) return;
+  if (Modelled(socket)) {
+    if ((int)socket == Model.Connected)
+      TakeArrived(nullptr, DiscardLimit, PlatTickCount());
+    return;
+  }
   if (Scripted(socket)) {
     if (Script.Taken > 0) {
       Script.Next++;
@@ -292,6 +435,15 @@ void PlatDiscardPending(PlatSocket socket) {
 
 void PlatCloseSocket(PlatSocket socket) {
   if (socket < 0) return;
+  if (Modelled(socket)) {
+    Model.Sockets.erase((int)socket);
+    if ((int)socket == Model.Connected) {
+      Model.Connected = -1;
+      Model.Pending.clear();
+      Model.Taken = 0;
+    }
+    return;
+  }
   Sockets.Open.erase((int)socket);
   Sockets.Streams.erase((int)socket);
   close((int)socket);
