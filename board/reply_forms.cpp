@@ -32,8 +32,7 @@ bool IsCountReply(const Text& reply) {
 
 bool IsInputReply(const Text& reply) {
   Text line;
-  return OneLine(reply, &line) && !line.empty() &&
-         (line[0] == '0' || line[0] == '1');
+  return OneLine(reply, &line) && (line == "0" || line == "1");
 }
 
 bool IsStatusReply(const Text& reply) {

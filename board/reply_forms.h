@@ -8,7 +8,9 @@
 
 // GETADC n: the converter's count, 1 to 4 decimal digits, 0..1023.
 bool IsCountReply(const Text& reply);
-// GETPORT n: a line beginning with 0 or 1.
+// GETPORT n: the input's state, 0 or 1, alone on its line. Nothing may
+// follow the digit: bytes the board sent where no reply was due, run into
+// the next reply, must not pass for it.
 bool IsInputReply(const Text& reply);
 // Getstatus: a letter, then one digit 0 or 1 per output, output 8 first
 // ("S00011000").

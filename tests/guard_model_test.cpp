@@ -47,8 +47,11 @@ void RunMany(Profile profile, uint64_t first, int count) {
       ADD_FAILURE() << out.Failure << "\n" << guard::TraceTail(out.Trace, 80);
   }
   EXPECT_EQ(failed, 0) << "scenarios with a wrong or missing decision";
-  // The scenarios did decide: the oracle had something to check.
-  EXPECT_GT(switches, evaluations);
+  // The scenarios did decide: the oracle had something to check. On the
+  // faulty board most queries meet a fault (a reply in pieces too far
+  // apart, a line too many, garbage) and decide nothing; still a good part
+  // of the evaluations switch, each with two commands.
+  EXPECT_GT(switches * 10, evaluations);
   ::testing::Test::RecordProperty("evaluations", (int)evaluations);
   ::testing::Test::RecordProperty("losses", (int)losses);
 }
