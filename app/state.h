@@ -214,9 +214,10 @@ enum {
   SettleTime = 40,
   ProvenSettleTime = 150,
   // The link is in step when nothing at all has come for this long: longer
-  // than a board takes to begin a reply (a few hundred ms at worst), so a
-  // reply still owed to an earlier command has come by then.
-  LinkQuietTime = 400,
+  // than a board takes to begin a reply (a few hundred ms at worst) and
+  // than it pauses within one (half a second at worst), so whatever is
+  // still owed to an earlier command has begun to come by then.
+  LinkQuietTime = 600,
   // While the board is waited for, the windows are served this often.
   ServeSlice = 20,
   // After a loss, a new connection is tried this often, each attempt at

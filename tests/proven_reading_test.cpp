@@ -94,21 +94,31 @@ TEST_F(ProvenReading, HelpLongerThanItsReceive) {
   EXPECT_EQ(C(LabelBoardData).Content, BoardData);
 }
 
-// The console's HELP with a 600-byte reply in three pieces, then at once an
-// evaluation: the console takes the reply whole; pieces too far apart for
-// it are thrown away before the evaluation decides.
+// The console's HELP with a 600-byte reply written a line at a time,
+// then at once an evaluation: the console takes the reply whole; lines
+// too far apart for it are thrown away before the evaluation decides, or
+// it decides nothing.
 TEST_F(ProvenReading, ConsoleHelpInPiecesThenAnEvaluation) {
   std::string lines;
   while (lines.size() < 600) lines += "GETADC X   Ruft analogen Eingang ab\r\n";
-  Sim.SetReply("HELP", lines, 1);
-  for (int gap : {30, 400}) {
+  for (int gap : {30, 200}) {
     SCOPED_TRACE(gap);
     Sim.SetReply("HELP", lines, 1);
-    Sim.SetReplySplit(3, gap);
+    Sim.SetLineGap(gap, "HELP");
     HeadlessTypeText(EditConsole, "HELP");
     SendConsoleCommand();
-    Sim.SetReplySplit(0, 0);
-    ExpectEvaluation(FullWell, ForFull);
+    Sim.SetLevel(FullWell);
+    Commands sent = Evaluate();
+    if (gap == 30) {
+      EXPECT_EQ(sent, ForFull);
+    } else {
+      EXPECT_TRUE(sent.empty() || sent == ForFull)
+          << ::testing::PrintToString(sent);
+    }
+    Sim.SetLineGap(0);
+    if (!BoardConnected()) {
+      ASSERT_TRUE(Reconnect());
+    }
   }
 }
 
@@ -172,3 +182,31 @@ TEST_F(ProvenReading, DoubtedEvaluationsAreShownRecordedAndCallTheOperator) {
 }
 
 }  // namespace
+
+// In the running program, label 36 tells the operator that the last
+// evaluation switched nothing, until one decides again.
+using ProvenReadingRun = BoardTest;
+
+TEST_F(ProvenReadingRun, Label36SaysWhenAReadingWasInDoubt) {
+  Sim.SetReply("GETADC 1", "abc\r\n");
+  Then([] {
+    AppState.CyclePeriod = 0;
+    AppState.CycleCounter = 0;
+  });
+  // Label 36 is written at the pass after the one that evaluated.
+  ThenWhen(
+      40, [] { return AppState.LastEvaluationDoubted; }, [] {},
+      "an evaluation in doubt");
+  Then([&] {
+    EXPECT_EQ(C(LabelPingCountdown).Content, DoubtedReadingText);
+    Sim.ClearReplies();
+  });
+  ThenWhen(
+      40, [] { return !AppState.LastEvaluationDoubted; }, [] {},
+      "an evaluation that decides");
+  Then([] {
+    EXPECT_EQ(C(LabelPingCountdown).Content.rfind("Ping war ", 0), 0u)
+        << C(LabelPingCountdown).Content;
+  });
+  RunSteps();
+}

@@ -73,7 +73,7 @@ sensor_offs() {
 
 # Checks one whole cycle (from just after one "setport 3.0" to the next)
 # with the given commands for output 5 ($1) and output 4 ($2) at the
-# evaluations: the sensor goes on five times a second apart; the level is
+# evaluations: the sensor goes on five times, a tick apart; the level is
 # evaluated in the last three of these seconds, two board queries after
 # the sensor command; a query follows every command.
 check_cycle() {
@@ -85,9 +85,14 @@ check_cycle() {
   # The five sensor commands are the setports 1, 2, 3, 6 and 9.
   local sensor=("${SETPORT_TIMES[0]}" "${SETPORT_TIMES[1]}" "${SETPORT_TIMES[2]}"
     "${SETPORT_TIMES[5]}" "${SETPORT_TIMES[8]}")
+  # A tick that evaluates takes about two seconds (each of its two proven
+  # queries waits for the link to stay quiet), so the timer's ticks that
+  # fall due meanwhile merge into one, which comes at once after it: a
+  # short gap follows a long one. Each sensor command still has a tick of
+  # its own.
   for ((t = 1; t < 5; t++)); do
     local gap=$((sensor[t] - sensor[t - 1]))
-    ((gap >= 600 && gap <= 1600)) ||
+    ((gap >= 50 && gap <= 4000)) ||
       kvx_fail "sensor commands $t and $((t + 1)) are $gap ms apart (${sensor[*]})"
   done
   kvx_log "cycle ok: sensor on at ${sensor[*]} ms"
