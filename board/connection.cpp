@@ -227,20 +227,9 @@ int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs) {
 
 bool DiscardWaitingBytes() {
   if (!BoardConnected()) return false;
-  unsigned char scrap[DiscardPiece];
-  int thrown = 0;
-  while (thrown < DiscardLimit) {
-    int got =
-        PlatReceive(AppState.BoardConnection, scrap, DiscardPiece, 0, nullptr);
-    if (got == ReceiveTimedOut) break;
-    if (got <= 0) {
-      LoseConnection();
-      return true;
-    }
-    thrown += got;
-  }
-  if (thrown > 0) AppState.LinkInDoubt = true;
-  return thrown > 0;
+  if (PlatDiscardPending(AppState.BoardConnection) <= 0) return false;
+  AppState.LinkInDoubt = true;
+  return true;
 }
 
 int WaitUntilQuiet() {

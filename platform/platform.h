@@ -375,8 +375,8 @@ int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
 // Throws away the bytes of the stream that have arrived and not been
 // received, DiscardLimit at most, without waiting for more: a board that
 // keeps talking cannot hold the program here. What lies beyond the limit
-// stays for the next receive.
+// stays for the next receive. Returns the number of bytes thrown away.
 constexpr int DiscardLimit = 32 * 1024;
 constexpr int DiscardPiece = 4096;  // bytes taken by one read
-void PlatDiscardPending(PlatSocket socket);
+int PlatDiscardPending(PlatSocket socket);
 void PlatCloseSocket(PlatSocket socket);

@@ -407,30 +407,33 @@ int PlatReceive(PlatSocket socket, void* bytes, int max, int waitMs,
   return result;
 }
 
-void PlatDiscardPending(PlatSocket socket) {
-  if (socket < 0) return;
+int PlatDiscardPending(PlatSocket socket) {
+  if (socket < 0) return 0;
   if (Modelled(socket)) {
-    if ((int)socket == Model.Connected)
-      TakeArrived(nullptr, DiscardLimit, PlatTickCount());
-    return;
+    if ((int)socket != Model.Connected) return 0;
+    int thrown = TakeArrived(nullptr, DiscardLimit, PlatTickCount());
+    return thrown > 0 ? thrown : 0;
   }
   if (Scripted(socket)) {
-    if (Script.Taken > 0) {
-      Script.Next++;
-      Script.Taken = 0;
-      Script.Apart = true;
-    }
-    return;
+    if (Script.Taken == 0) return 0;
+    const std::string& chunk = (*Script.Chunks)[Script.Next];
+    int thrown = (int)(chunk.size() - Script.Taken);
+    Script.Next++;
+    Script.Taken = 0;
+    Script.Apart = true;
+    return thrown;
   }
   char scratch[DiscardPiece];
-  for (int thrown = 0; thrown < DiscardLimit;) {
+  int thrown = 0;
+  while (thrown < DiscardLimit) {
     int piece = DiscardLimit - thrown;
     if (piece > DiscardPiece) piece = DiscardPiece;
     ssize_t got = recv((int)socket, scratch, (size_t)piece, MSG_DONTWAIT);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return;
+    if (got <= 0) break;
     thrown += (int)got;
   }
+  return thrown;
 }
 
 void PlatCloseSocket(PlatSocket socket) {

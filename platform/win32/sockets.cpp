@@ -169,16 +169,18 @@ int PlatReceive(PlatSocket s, void* bytes, int max, int waitMs, int* waitedMs) {
   return result;
 }
 
-void PlatDiscardPending(PlatSocket s) {
+int PlatDiscardPending(PlatSocket s) {
   SOCKET sock = static_cast<SOCKET>(s);
   char scrap[DiscardPiece];
-  for (int thrown = 0; thrown < DiscardLimit;) {
+  int thrown = 0;
+  while (thrown < DiscardLimit) {
     int piece = DiscardLimit - thrown;
     if (piece > DiscardPiece) piece = DiscardPiece;
     int got = TakeWaiting(sock, scrap, piece);
-    if (got <= 0) return;
+    if (got <= 0) break;
     thrown += got;
   }
+  return thrown;
 }
 
 void PlatCloseSocket(PlatSocket s) {

@@ -110,39 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               sent[0].compare(sent[0].size() - 5, 5, Suffix) == 0,
           "text command suffix");
   }
-  // The reply: pieces taken in turn until what came ends in a line feed or
-  // fills the 100 bytes (a piece longer than the room left is cut). A
-  // moment of silence (an empty piece, or the gap after a piece taken
-  // whole) lasts one slice; silence for the reply bound, or the end of the
-  // pieces, loses the connection. The bytes taken stay in the buffer.
+  // The reply, read whole as the console reads it: of any number of
+  // lines, its first 100 bytes kept.
+  ScriptModel wire{&pieces};
   std::string got;
-  bool replied = true;
-  size_t piece = 0;
-  bool apart = false;
-  int silent = 0;
-  while (got.empty() || (got.size() < 100 && got.back() != '\n')) {
-    if (piece >= pieces.size()) {
-      replied = false;
-      break;
-    }
-    if (apart || pieces[piece].empty()) {
-      if (apart)
-        apart = false;
-      else
-        piece++;
-      if (++silent * ServeSlice >= ReplyStartLimit) {
-        replied = false;
-        break;
-      }
-      continue;
-    }
-    std::string part = pieces[piece].substr(0, 100 - got.size());
-    got += part;
-    silent = 0;
-    if (part.size() < pieces[piece].size()) break;  // the receive is full
-    piece++;
-    apart = true;
-  }
+  bool replied = wire.Receive(100, ProvenSettleTime, &got);
   buffer.replace(0, got.size(), got);
   Check(AppState.ConsoleReplyText.size() <= 100, "reply text too long");
   Check(AppState.ConsoleReplyText == CutAtZero(buffer), "reply text");

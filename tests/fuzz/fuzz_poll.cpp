@@ -78,61 +78,6 @@ std::vector<std::string> QueryCommands(bool lcd) {
   return all;
 }
 
-// The connection as the board query sees it. A receive takes pieces in
-// turn until what came ends in a line feed or fills its `max` (a piece
-// longer than the room left is cut, the rest stays for the next receive).
-// A moment of silence (an empty piece, or the gap after a piece taken
-// whole) lasts one slice; silence for the reply bound, or the end of the
-// pieces, loses the connection, and nothing is received after that. What
-// is left of a piece when a query starts is thrown away.
-struct WireModel {
-  const std::vector<std::string>* Pieces;
-  size_t Next = 0, Taken = 0;
-  bool Apart = false;
-  bool Lost = false;
-
-  void StartQuery() {
-    if (Lost || Taken == 0) return;
-    Next++;
-    Taken = 0;
-    Apart = true;
-  }
-
-  bool Receive(size_t max, std::string* got) {
-    if (Lost) return false;
-    got->clear();
-    int silent = 0;
-    while (got->empty() || (got->size() < max && got->back() != '\n')) {
-      if (Next >= Pieces->size()) {
-        Lost = true;
-        return false;
-      }
-      const std::string& piece = (*Pieces)[Next];
-      if (Apart || piece.empty()) {
-        if (Apart)
-          Apart = false;
-        else
-          Next++;
-        if (++silent * ServeSlice >= ReplyStartLimit) {
-          Lost = true;
-          return false;
-        }
-        continue;
-      }
-      std::string part = piece.substr(Taken, max - got->size());
-      *got += part;
-      Taken += part.size();
-      silent = 0;
-      if (Taken == piece.size()) {
-        Next++;
-        Taken = 0;
-        Apart = true;
-      }
-    }
-    return true;
-  }
-};
-
 // What the buffers hold in front of their first zero byte, and the
 // displays, as the model has it.
 struct Shadow {
@@ -154,17 +99,17 @@ double Volts(const std::string& reply) {
 }
 
 // The exact expectations of a pass in which every reply came in time.
-void ExpectExactPass(WireModel* wire, Shadow* m, bool lcd,
+void ExpectExactPass(ScriptModel* wire, Shadow* m, bool lcd,
                      const std::vector<std::string>& sent) {
-  auto take = [&](std::string* text, size_t max) {
+  auto take = [&](std::string* text, size_t max, int settle = 0) {
     std::string got;
-    bool delivered = wire->Receive(max, &got);
+    bool delivered = wire->Receive(max, settle, &got);
     if (delivered) *text = CutAtZero(got);
     return delivered;
   };
   wire->StartQuery();
-  take(&m->Ping, 200);
-  take(&m->Version, 200);
+  take(&m->Ping, 200, SettleTime);
+  take(&m->Version, 200, SettleTime);
   take(&m->Ip, 100);
   take(&m->Gateway, 100);
   take(&m->Mask, 100);
@@ -224,7 +169,7 @@ void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
     }
     Check(PlatGetText(LabelBoardData) == BoardDataTemplate,
           "board data after the loss");
-    Check(s.LevelFresh == 0, "no fresh level after the loss");
+    Check(!s.LevelProven, "no proven level after the loss");
     return;
   }
   Check(s.FirmwareText.size() <= 200 && s.StatusReplyText.size() <= 200 &&
@@ -295,7 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(AppState.BoardConnection != NoSocket, "scripted connection");
   Check(BuildMainWindow(), "main window");
 
-  WireModel wire{&pieces};
+  ScriptModel wire{&pieces};
   Shadow model{};
   for (int n = 1; n <= 4; n++) model.InputState[n] = "---";
   bool lcd = AppState.LcdEnabled == 1;
