@@ -68,7 +68,7 @@ const std::vector<Text> ShownLines = {
     "- Betriebsspannung 9V~ oder 9V=",
     "- max. Stromaufnahme ca. 190mA",
     "",
-    "AbFreigabeMessungen der Platine (LxBxH): 108x76x22mm",
+    "Abmessungen der Platine (LxBxH): 108x76x22mm",
     "",
     "ACHTUNG: Ein Netzteil ist nicht im Lieferumfang des Boards!",
 };

@@ -94,8 +94,18 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
   EXPECT_EQ(AppState.LowestLevel.Time, start + 15 * 3 + 13);  // its first
   EXPECT_NEAR(AppState.HighestLevel.Level, 280 * VoltsPerCount, 1e-3);
   EXPECT_EQ(HistorySummaryText(),
-            "Zuletzt: 1,37 V (06.12. 07:46)     Tiefster: 0,10 V (06.12. "
-            "07:45)     Höchster: 1,37 V (06.12. 07:46)");
+            "Zuletzt: 1,36 V (06.12. 07:46)     Tiefster: 0,09 V (06.12. "
+            "07:45)     Höchster: 1,36 V (06.12. 07:46)");
+}
+
+// A level reads as in the main window: 1.187 V is 1,18 there, cut at the
+// second decimal, and so here, not 1,19.
+TEST_F(History, LevelsReadAsInTheMainWindow) {
+  RecordEvaluation(1.187, 1, 1.187, 0, false);
+  RecordEvaluation(0.098, 0, 0.098, 1, false);
+  EXPECT_EQ(HistorySummaryText(),
+            "Zuletzt: 0,09 V (06.12. 07:45)     Tiefster: 0,09 V (06.12. "
+            "07:45)     Höchster: 1,18 V (06.12. 07:45)");
 }
 
 TEST_F(History, AnEvaluationWithoutAFreshLevelRecordsNothing) {

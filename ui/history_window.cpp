@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "board/poll.h"
 #include "control/history.h"
 #include "platform/platform.h"
 #include "ui/click.h"
@@ -18,8 +19,12 @@ static const int FirstHeight = 420;
 static const int StripHeight = 36;
 static const int CloseButtonWidth = 150;
 
+// A level as the main window shows analog input 1: cut, not rounded, at
+// its second decimal (1.187 V reads 1,18 in both windows).
 static Text LevelAndTime(const LevelRecord& r) {
-  Text level = std::isfinite(r.Level) ? HistoryVoltText(r.Level) : "--,--";
+  Text level = std::isfinite(r.Level)
+                   ? VoltageText(r.Level, AppState.AnalogTextWidth[1])
+                   : "--,--";
   return level + " V (" + HistoryDayText(r.Time) + " " +
          HistoryClockText(r.Time) + ")";
 }
