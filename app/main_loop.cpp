@@ -4,7 +4,6 @@
 
 #include "app/state.h"
 #include "board/connection.h"
-#include "board/poll.h"
 #include "control/measurement.h"
 #include "control/switching.h"
 #include "ui/board_view.h"
@@ -32,8 +31,7 @@ static void EnterLoop() {
       Now() + (TickCount)(PlatGetValue(TrackbarRefresh) * 1000);
   PlatSetValue(TrackbarRefresh, AppState.InitialRefreshInterval / 6000);
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
   AppState.MeasurementEnabled = true;
   AppState.MinimumEnabled = true;
   AppState.MaximumEnabled = true;
@@ -144,8 +142,7 @@ static void RefreshOrReconnect() {
   } else if (PastDeadline(Now()) < 0) {
     return;
   }
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
   PlaySwitchSound();
   SetDeadline(Now());
   // Back with the board: label 36 shows it at once.

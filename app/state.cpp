@@ -10,6 +10,12 @@ void ZeroAppState() {
   AppState.AddressCheckSocket = NoSocket;
 }
 
+int HistorySize() { return AppState.History ? AppState.HistoryCount : 0; }
+
+const LevelRecord& HistoryEntry(int index) {
+  return AppState.History[(AppState.HistoryFirst + index) % HistoryCapacity];
+}
+
 static void TakeBuffer(ReplyBuffer* buffer, int size) {
   buffer->Bytes = PlatTakeZeroedMemory(size);
   buffer->Size = buffer->Bytes ? size : 0;

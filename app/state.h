@@ -51,6 +51,14 @@ struct LevelRecord {
 // more than five weeks at the 360-s cycle.
 enum { HistoryCapacity = 10000 };
 
+// The level thresholds of the well, in volts: output 5 (Maximum) goes on
+// above MaximumThreshold, output 4 (Minimum, dry run) below
+// MinimumThreshold. 0.21 itself is the double just below
+// 0.21000000000000002; the threshold is the next one up, so a measured
+// 0.210 is below it and switches the Minimum output on.
+constexpr double MinimumThreshold = 0.21000000000000002;
+constexpr double MaximumThreshold = 1.18;
+
 // Every control number is below this.
 enum { ControlNumberLimit = 128 };
 
@@ -228,5 +236,10 @@ enum {
 
 // Zeroes the whole record.
 void ZeroAppState();
+
+// The evaluations the level history keeps, the oldest first
+// (0 .. HistorySize() - 1); control/history.cpp records them.
+int HistorySize();
+const LevelRecord& HistoryEntry(int index);
 // Fills the record with the program's fixed defaults, in their order.
 void InitDefaults();

@@ -102,8 +102,7 @@ bool Reconnect() {
   // A board that only lost the connection still holds its outputs: what
   // was meant to end a pulse or a measurement goes out before anything else.
   for (int n = 1; n <= 8; n++) {
-    if (!AppState.OffOwed[n]) continue;
-    if (!SwitchExchange("setport " + std::to_string(n) + ".0")) return false;
+    if (AppState.OffOwed[n] && !SetPort(n, false, OweNothing)) return false;
   }
   return BoardConnected();
 }
@@ -268,17 +267,65 @@ int WaitUntilQuiet() {
   return thrown > 0 ? LinkQuietAfterBytes : LinkQuiet;
 }
 
-bool SwitchExchange(const Text& keyword) {
+bool SetPort(int output, bool on, PortDebt debt) {
+  if (output < 1 || output > 8) return false;
+  if (debt == OweOff) AppState.OffOwed[output] = true;
+  Text keyword = "setport " + std::to_string(output) + (on ? ".1" : ".0");
   if (!SendCommand(keyword)) return false;
   if (ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, 0) <= 0)
     return false;
-  // An "off" that reached the board is owed no longer.
-  if (keyword.size() == 11 && keyword.compare(0, 8, "setport ") == 0 &&
-      keyword.compare(9, 2, ".0") == 0) {
-    int n = keyword[8] - '0';
-    if (n >= 1 && n <= 8) AppState.OffOwed[n] = false;
+  // An "off" that reached the board is owed no longer, whoever sent it.
+  if (!on) AppState.OffOwed[output] = false;
+  return true;
+}
+
+// Lower case of one Windows-1252 byte: A-Z, À-Þ except × (D7), and the four
+// letters whose small forms lie elsewhere in the code page (Š, Œ, Ž, Ÿ).
+static unsigned char LowerLetter1252(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return (unsigned char)(c + 0x20);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return (unsigned char)(c + 0x20);
+  switch (c) {
+    case 0x8A:  // Š
+    case 0x8C:  // Œ
+    case 0x8E:  // Ž
+      return (unsigned char)(c + 0x10);
+    case 0x9F:  // Ÿ
+      return 0xFF;
+    default:
+      return c;
+  }
+}
+
+// A display command starts with the word WriteLCD in any mix of upper and
+// lower case; the board takes it only as a 100-byte block.
+static bool IsDisplayCommand(const Text& command) {
+  static const char Word[] = "writelcd";
+  const size_t wordLength = sizeof Word - 1;
+  if (command.size() < wordLength) return false;
+  for (size_t i = 0; i < wordLength; i++) {
+    if (LowerLetter1252((unsigned char)command[i]) != (unsigned char)Word[i])
+      return false;
   }
   return true;
+}
+
+int ConsoleExchange(const Text& command) {
+  ReplyBuffer* buffer = &AppState.CommandBuffer;
+  if (buffer->Bytes) memset(buffer->Bytes, ' ', buffer->Size);
+  // A display command longer than 99 characters does not fit the block
+  // together with its zero byte: SendBlock sends its first 99 characters.
+  // The board shows only 16 per line anyway.
+  if (IsDisplayCommand(command))
+    SendBlock(command);
+  else
+    SendCommand(command);
+  // Any command may be answered in several lines, and the operator may
+  // type one the board answers at length (HELP): the reply is read whole,
+  // its first 100 bytes kept. What else the board may still send is no
+  // command's of the program's: the link is in doubt until proven quiet.
+  int got = ReceiveReply(buffer, CommandBufferSize, ProvenSettleTime);
+  AppState.LinkInDoubt = true;
+  return got;
 }
 
 Text ReplyText(const ReplyBuffer* buffer) {

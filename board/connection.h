@@ -18,8 +18,9 @@ PlatSocket OpenConnection(const Text& address, int port);
 // True while the connection to the board is open.
 bool BoardConnected();
 // The connection is gone (closed or reset by the board, a send failed, or
-// a reply did not begin within ReplyStartLimit): closes it, shows the loss
-// at once and sets the time of the next attempt to reconnect.
+// a reply did not begin within ReplyStartLimit): closes it, forgets the
+// board data (the next ShowBoard shows the loss) and sets the time of the
+// next attempt to reconnect.
 void LoseConnection();
 // One attempt at a new connection to the same address and port, at most
 // ConnectLimit long with the windows served meanwhile. On success the
@@ -63,10 +64,21 @@ int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs);
 void NoteFaultyReply();
 // The tick count when the last byte of the last reply came.
 TickCount LastReplyByteTime();
-// "setport" command and its one-line reply into CommandBuffer (its text is
-// not looked at).
-// False when it did not complete: no connection, or lost meanwhile.
-bool SwitchExchange(const Text& keyword);
+// Every switching of an output goes through SetPort: "setport n.1" or
+// "setport n.0" (n 1..8) and its one-line reply into CommandBuffer (the
+// reply's text is not looked at). False when it did not complete: no
+// connection, or lost meanwhile. With OweOff, output n's "off" is owed
+// from now on (an "on" that may reach the board, or an "off" that must):
+// while owed, it goes out first on the next connection (Reconnect). An
+// "off" that completed is owed no longer.
+enum PortDebt { OweNothing, OweOff };
+bool SetPort(int output, bool on, PortDebt debt);
+// The console's raw command: a display command (WriteLCD in any case)
+// goes out as a 100-byte block, any other as text. Its reply is read whole
+// (ProvenSettleTime), its first CommandBufferSize bytes into CommandBuffer,
+// which is filled with blanks first; the link is in doubt after it.
+// Returns the bytes received, 0 when none came.
+int ConsoleExchange(const Text& command);
 // The buffer's bytes up to the first zero byte, or to its end.
 Text ReplyText(const ReplyBuffer* buffer);
 // Closes the connection at the normal end (no command before).

@@ -32,9 +32,3 @@ void RecordEvaluation(double level5, int output5, double level4, int output4,
   AppState.History[AppState.HistoryFirst] = r;
   AppState.HistoryFirst = (AppState.HistoryFirst + 1) % HistoryCapacity;
 }
-
-int HistorySize() { return AppState.History ? AppState.HistoryCount : 0; }
-
-const LevelRecord& HistoryEntry(int index) {
-  return AppState.History[(AppState.HistoryFirst + index) % HistoryCapacity];
-}

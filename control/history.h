@@ -11,7 +11,3 @@
 // oldest evaluation goes.
 void RecordEvaluation(double level5, int output5, double level4, int output4,
                       bool doubted);
-
-// The evaluations kept, the oldest first (0 .. HistorySize() - 1).
-int HistorySize();
-const LevelRecord& HistoryEntry(int index);

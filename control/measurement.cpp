@@ -11,12 +11,6 @@
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 
-// 0.21 itself is the double just below 0.21000000000000002; the threshold
-// is the next one up, so a measured 0.210 is below it and switches the
-// Minimum output on.
-const double MinimumThreshold = 0.21000000000000002;
-const double MaximumThreshold = 1.18;
-
 // A cycle evaluates the level this often (ticks P + 3 to P + 5).
 static const int EvaluationsPerCycle = 3;
 
@@ -24,16 +18,13 @@ static const int EvaluationsPerCycle = 3;
 static const double Mark80Low = 1.08;
 static const double Mark90Low = 1.16;
 
-// One switching command of the cycle: the command, its reply into
-// CommandBuffer (not looked at), the click and a fresh board query. Without
-// a connection nothing goes out. True when the board answered it.
-static bool CycleCommand(const char* keyword) {
-  if (!BoardConnected()) return false;
-  bool answered = SwitchExchange(keyword);
+// The sensor's power on at the start of a measurement, with its reply,
+// the click and a fresh board query. Without a connection nothing goes out.
+static void SensorOn() {
+  if (!BoardConnected()) return;
+  SetPort(3, true, OweNothing);
   PlaySwitchSound();
-  PollBoard();
-  ShowBoard();
-  return answered;
+  RefreshBoard();
 }
 
 // What went out to output 4 or 5 on the level: "setport n.1" or
@@ -43,10 +34,8 @@ static bool CycleCommand(const char* keyword) {
 // button flashes until he activates it.
 static int LevelSwitch(int output, bool on) {
   bool wasOn = AppState.StatusFresh && AppState.OutputOn[output];
-  std::string keyword =
-      "setport " + std::to_string(output) + (on ? ".1" : ".0");
   if (!BoardConnected()) return CommandNotSent;
-  bool answered = SwitchExchange(keyword);
+  bool answered = SetPort(output, on, OweNothing);
   PlaySwitchSound();
   if (!answered) {
     ShowBoard();  // the loss
@@ -60,14 +49,11 @@ static int LevelSwitch(int output, bool on) {
 // The end of a measurement: the sensor's power off. When it cannot reach
 // the board, it goes out first on the next connection.
 static void SensorOff() {
-  if (!BoardConnected()) {
-    AppState.OffOwed[3] = true;
-    return;
-  }
-  if (!SwitchExchange("setport 3.0")) AppState.OffOwed[3] = true;
+  bool connected = BoardConnected();
+  SetPort(3, false, OweOff);
+  if (!connected) return;
   PlaySwitchSound();
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
 }
 
 // The query a decision rides on, and its redraw: true when its level is
@@ -115,10 +101,7 @@ void EvaluateLevel() {
       level4 = AppState.LevelVoltage;
       output4 =
           LevelSwitch(4, level4 < MinimumThreshold && AppState.MinimumEnabled);
-      if (output4 != CommandNotSent) {
-        PollBoard();
-        ShowBoard();
-      }
+      if (output4 != CommandNotSent) RefreshBoard();
     } else {
       doubted = BoardConnected();
     }
@@ -137,7 +120,7 @@ void MeasurementCycle() {
 
   if (AppState.CycleCounter > AppState.CyclePeriod &&
       AppState.MeasurementEnabled)
-    CycleCommand("setport 3.1");
+    SensorOn();
 
   if (AppState.CycleCounter > AppState.CyclePeriod + 2 &&
       AppState.MeasurementEnabled)

@@ -12,8 +12,3 @@ void ShowLevelPercent();
 // Every pass of the main loop: while the measurement is off, the cycle
 // period follows its trackbar.
 void ReadCyclePeriod();
-
-// The Minimum threshold: one step above the double nearest to 0.21, so a
-// level of exactly 0.210 counts as below it.
-extern const double MinimumThreshold;
-extern const double MaximumThreshold;

@@ -5,7 +5,6 @@
 #include "app/read_number.h"
 #include "app/state.h"
 #include "board/connection.h"
-#include "board/poll.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
@@ -14,14 +13,6 @@
 
 static bool IsPulseOutput(int output) {
   return output == 1 || output == 2 || output == 8;
-}
-
-// "setport n.1" or "setport n.0", sent with its reply taken into
-// CommandBuffer; the reply is not looked at. False when it did not
-// complete (no connection, or lost meanwhile).
-static bool SetPort(int output, bool on) {
-  return SwitchExchange("setport " + std::to_string(output) +
-                        (on ? ".1" : ".0"));
 }
 
 // The operator's switch did nothing: there is no connection to the board.
@@ -54,20 +45,18 @@ void PulseOutput(int output) {
 
   ReadSwitchDelay(output);
   // Once "on" may have reached the board, its "off" is owed until it has.
-  AppState.OffOwed[output] = true;
-  bool on = SetPort(output, true);
+  bool on = SetPort(output, true, OweOff);
   PlaySwitchSound();
   EnableButton(button, false);
   if (on) AppState.OutputStateText[output] = AppState.ClosedText;
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
 
   // The whole program waits here; ReadSwitchDelay has kept the delay
   // within 1..10000 ms.
   if (on) PlatSleep(AppState.SwitchDelay[output]);
 
   // Without a connection the "off" goes out first on the next one.
-  bool off = SetPort(output, false);
+  bool off = SetPort(output, false, OweOff);
   PlaySwitchSound();
   // Clicks made while the pulse ran must find the button greyed: it is
   // held until they are taken. Button 81 waits for a new tick of the
@@ -76,8 +65,7 @@ void PulseOutput(int output) {
   if (off) AppState.OutputStateText[output] = AppState.OpenText;
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
   if (!off)
     ShowNoConnection("Ausgang " + std::to_string(output) +
                      " wird ausgeschaltet, sobald die Verbindung steht.");
@@ -89,13 +77,12 @@ void SwitchOutput(int output, bool on) {
     NotSwitched(output);
     return;
   }
-  bool done = SetPort(output, on);
+  bool done = SetPort(output, on, OweNothing);
   PlaySwitchSound();
   if (done)
     AppState.OutputStateText[output] =
         on ? AppState.ClosedText : AppState.OpenText;
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
   if (!done) NotSwitched(output);
 }
 
@@ -113,8 +100,7 @@ void SwitchFunction(int output, bool on) {
     default:
       return;
   }
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
 }
 
 void SafetyLockClicked() { PlaySwitchSound(); }

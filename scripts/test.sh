@@ -18,9 +18,12 @@ echo "== $(kvx_wine_describe)"
 kvx_install_packages cmake ninja-build g++ libgtest-dev libgmock-dev \
   libbenchmark-dev clang libclang-rt-14-dev binutils-mingw-w64-i686 \
   g++-mingw-w64-i686-posix "${KVX_WINE_PACKAGES[@]}" xvfb imagemagick \
-  fonts-liberation xdotool
+  fonts-liberation xdotool python3
 
 jobs=$(nproc)
+
+echo "== include rules"
+python3 scripts/check_includes.py
 
 windows_build() {  # directory, toolchain file
   cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" \

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/state.h"
+#include "board/poll.h"
 #include "platform/platform.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
@@ -115,6 +116,11 @@ void ShowLevelBar() {
   if (value < 0) value = 0;
   PlatSetBarColour(ProgressLevel, AppState.ColourBlue);
   PlatSetValue(ProgressLevel, (int)std::lround(value));
+}
+
+void RefreshBoard() {
+  PollBoard();
+  ShowBoard();
 }
 
 void ShowReconnectCountdown() {

@@ -1,45 +1,13 @@
 #include "ui/console.h"
 
-#include <cstring>
 #include <string>
 
 #include "app/state.h"
 #include "board/connection.h"
-#include "board/poll.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
-
-// Lower case of one Windows-1252 byte: A-Z, À-Þ except × (D7), and the four
-// letters whose small forms lie elsewhere in the code page (Š, Œ, Ž, Ÿ).
-static unsigned char LowerLetter1252(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return (unsigned char)(c + 0x20);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return (unsigned char)(c + 0x20);
-  switch (c) {
-    case 0x8A:  // Š
-    case 0x8C:  // Œ
-    case 0x8E:  // Ž
-      return (unsigned char)(c + 0x10);
-    case 0x9F:  // Ÿ
-      return 0xFF;
-    default:
-      return c;
-  }
-}
-
-// A display command starts with the word WriteLCD in any mix of upper and
-// lower case; it goes out as a 100-byte block instead of a text.
-static bool IsDisplayCommand(const Text& command) {
-  static const char Word[] = "writelcd";
-  const size_t wordLength = sizeof Word - 1;
-  if (command.size() < wordLength) return false;
-  for (size_t i = 0; i < wordLength; i++) {
-    if (LowerLetter1252((unsigned char)command[i]) != (unsigned char)Word[i])
-      return false;
-  }
-  return true;
-}
 
 const char NoConnectionText[] = "Keine Verbindung zum KORVALINEX-Board!";
 
@@ -59,33 +27,17 @@ void SendConsoleCommand() {
   EnableButton(ButtonConsoleSend, false);
   PlatRichClear(RichConsole);
 
-  ReplyBuffer* buffer = &AppState.CommandBuffer;
-  if (buffer->Bytes) memset(buffer->Bytes, ' ', buffer->Size);
-
   // A field's text ends at its first zero byte, as the window system keeps
   // it; a zero byte in a text command would make the board take it for a
-  // display block and swallow the commands that follow it.
+  // display block and swallow the commands that follow it. The echo line
+  // keeps the text as typed.
   AppState.ConsoleCommandText = PlatGetText(EditConsole);
   size_t zero = AppState.ConsoleCommandText.find('\0');
   if (zero != Text::npos) AppState.ConsoleCommandText.resize(zero);
 
-  // A display command longer than 99 characters does not fit the block
-  // together with its zero byte: SendBlock sends its first 99 characters.
-  // The board shows only 16 per line anyway; the echo line keeps the text
-  // as typed.
-  if (IsDisplayCommand(AppState.ConsoleCommandText))
-    SendBlock(AppState.ConsoleCommandText);
-  else
-    SendCommand(AppState.ConsoleCommandText);
-
-  // Any command may be answered in several lines, and the operator may
-  // type one the board answers at length (HELP): the reply is read whole,
-  // its first 100 bytes kept. What else the board may still send is no
-  // command's of the program's: the link is in doubt until proven quiet.
-  int got = ReceiveReply(buffer, CommandBufferSize, ProvenSettleTime);
-  AppState.LinkInDoubt = true;
+  int got = ConsoleExchange(AppState.ConsoleCommandText);
   PlaySwitchSound();
-  AppState.ConsoleReplyText = ReplyText(buffer);
+  AppState.ConsoleReplyText = ReplyText(&AppState.CommandBuffer);
 
   if (got > 0) {
     PlatRichClear(RichConsole);
@@ -96,8 +48,7 @@ void SendConsoleCommand() {
     ShowNoConnection("Keine Antwort auf >" + AppState.ConsoleCommandText);
   }
 
-  PollBoard();
-  ShowBoard();
+  RefreshBoard();
 
   // Held until the clicks made during the exchange are taken.
   EnableButton(ButtonConsoleSend, true);

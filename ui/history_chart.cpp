@@ -3,8 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "control/history.h"
-#include "control/measurement.h"
+#include "app/state.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "board/poll.h"
-#include "control/history.h"
 #include "platform/platform.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
