@@ -102,7 +102,8 @@ struct AppStateRecord {
   bool OffOwed[9];
   bool StatusFresh;
 
-  // Whether the replies are in step with their commands (board/reply.h).
+  // Whether the replies are in step with their commands (board/reply_forms.h,
+  // board/poll.cpp).
   // LinkInDoubt: something came that no command asked for, or might still
   // come (a reply too long for its receive, an extra line, a reply of the
   // wrong form, bytes waiting before a query, a console exchange); the
