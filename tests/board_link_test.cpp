@@ -262,6 +262,37 @@ TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
   EXPECT_EQ(AppState.OffOwed[3], 0);
 }
 
+// What is owed follows SetPort's own arguments: an "on" with OweOff owes
+// its output's "off" even when it cannot go out, an "off" owes it while it
+// cannot reach the board, and only an "off" that completed, of that very
+// output, settles it.
+TEST_F(BoardLink, SetPortKeepsWhatIsOwedFromItsArguments) {
+  ConnectOnly();
+  EXPECT_TRUE(SetPort(1, true, OweOff));
+  EXPECT_TRUE(AppState.OffOwed[1]);
+  EXPECT_TRUE(SetPort(6, true, OweNothing));
+  EXPECT_TRUE(SetPort(6, false, OweNothing));
+  EXPECT_FALSE(AppState.OffOwed[6]);
+  EXPECT_TRUE(AppState.OffOwed[1]) << "another output's off settled it";
+  EXPECT_FALSE(SetPort(9, false, OweOff));
+  EXPECT_FALSE(SetPort(0, true, OweOff));
+  EXPECT_TRUE(SetPort(1, false, OweOff));
+  EXPECT_FALSE(AppState.OffOwed[1]);
+  EXPECT_EQ(CommandTexts(),
+            (std::vector<std::string>{"setport 1.1", "setport 6.1",
+                                      "setport 6.0", "setport 1.0"}));
+  EXPECT_TRUE(Sim.WaitFor([&] { return Sim.Output(6) == false; }, 5000));
+
+  Sim.CloseNow();
+  ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
+  EXPECT_FALSE(SetPort(3, false, OweOff));
+  EXPECT_TRUE(AppState.OffOwed[3]);
+  EXPECT_FALSE(SetPort(2, true, OweOff));
+  EXPECT_TRUE(AppState.OffOwed[2]) << "an on that may have gone out";
+  EXPECT_FALSE(SetPort(7, false, OweNothing));
+  EXPECT_FALSE(AppState.OffOwed[7]);
+}
+
 TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
   ConnectOnly();
   Sim.SetListening(false);
