@@ -18,7 +18,7 @@ echo "== $(kvx_wine_describe)"
 kvx_install_packages cmake ninja-build g++ libgtest-dev libgmock-dev \
   libbenchmark-dev clang libclang-rt-14-dev binutils-mingw-w64-i686 \
   g++-mingw-w64-i686-posix "${KVX_WINE_PACKAGES[@]}" xvfb imagemagick \
-  fonts-liberation xdotool
+  fonts-liberation xdotool python3
 
 jobs=$(nproc)
 
