@@ -98,10 +98,13 @@ int ProgramMain() {
 
   OpenConnectionNotice();
   // An address that cannot be resolved leaves no board to talk to: it ends
-  // like a board that does not answer, without a main window.
+  // like a board that does not answer, without a main window. So does a
+  // board that has not taken the connection within StartupConnectLimit (one
+  // switched off, an address where nothing answers); the notice keeps
+  // painting and answering while it waits.
   if (CheckBoardAddress(AppState.BoardAddress, AppState.BoardPort))
-    AppState.BoardConnection =
-        OpenConnection(AppState.BoardAddress, AppState.BoardPort);
+    AppState.BoardConnection = ConnectBounded(
+        AppState.BoardAddress, AppState.BoardPort, StartupConnectLimit);
   PlatCloseWindow(MainWindow);
   if (AppState.BoardConnection == NoSocket) {
     PlatMessageBox(ProblemTitle, BoardNotFoundText);

@@ -233,6 +233,11 @@ enum {
   // most ConnectLimit long.
   ReconnectInterval = 5000,
   ConnectLimit = 1000,
+  // The connect at start-up, while the connection notice is up, is given
+  // up after this long. Windows itself gives up a connect after about
+  // 21 s, having sent its third SYN at 9 s; 15 s gives that try time to be
+  // answered while an operator still waits with patience.
+  StartupConnectLimit = 15000,
 };
 
 // Zeroes the whole record.

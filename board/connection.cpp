@@ -70,17 +70,25 @@ void LoseConnection() {
 }
 
 // A connect that may take long (a board powered off, a route that drops
-// packets) is given up after ConnectLimit; the windows are served meanwhile.
-static PlatSocket ConnectBounded() {
-  uint32_t address;
-  if (!ResolveBoardAddress(AppState.BoardAddress, &address)) return NoSocket;
+// packets) is given up after `limitMs`; the windows are served meanwhile.
+// The time counts as the waits asked for, or as the clock says when that
+// is more (a coarse system timer, a slow repaint), so the bound holds on
+// either account.
+PlatSocket ConnectBounded(const Text& address, int port, int limitMs) {
+  uint32_t resolved;
+  if (!ResolveBoardAddress(address, &resolved)) return NoSocket;
   PlatSocket s = PlatStreamSocket();
   if (s == NoSocket) return NoSocket;
-  int state = PlatConnectStart(s, address, AppState.BoardPort);
-  for (int waited = 0; state == ConnectPending && waited < ConnectLimit;
-       waited += ServeSlice) {
-    state = PlatConnectWait(s, ServeSlice);
+  TickCount start = PlatTickCount();
+  int state = PlatConnectStart(s, resolved, port);
+  int waited = 0;
+  while (state == ConnectPending && waited < limitMs) {
+    int wait = limitMs - waited < ServeSlice ? limitMs - waited : ServeSlice;
+    state = PlatConnectWait(s, wait);
     PlatServeWindows();
+    waited += wait;
+    int elapsed = (int)(PlatTickCount() - start);
+    if (elapsed > waited) waited = elapsed;
   }
   if (state != ConnectDone) {
     PlatCloseSocket(s);
@@ -90,7 +98,8 @@ static PlatSocket ConnectBounded() {
 }
 
 bool Reconnect() {
-  PlatSocket s = ConnectBounded();
+  PlatSocket s =
+      ConnectBounded(AppState.BoardAddress, AppState.BoardPort, ConnectLimit);
   if (s == NoSocket) {
     AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
     return false;

@@ -3,6 +3,7 @@
 // pieces, the loss of the connection and the new one.
 #include <arpa/inet.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -309,6 +310,22 @@ TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
   // The board listens again on the same port.
   EXPECT_TRUE(Sim.WaitFor([&] { return Reconnect(); }, 5000));
   EXPECT_TRUE(Sim.WaitForConnection(2, 5000));
+}
+
+// The bound holds by the clock as well: waits that take longer than asked
+// (a slow repaint, a coarse system timer) end the connect as early as the
+// time they took says.
+TEST_F(BoardLink, BoundedConnectCountsTheTimeTheClockShows) {
+  int port = 0;
+  int listener = SilentListener(&port);
+  ASSERT_GE(listener, 0);
+  FullAcceptQueue queue;
+  ASSERT_TRUE(queue.Fill(port));
+  HeadlessSetServeHook([] { HeadlessAdvanceClock(250); });
+  int before = HeadlessServeCount();
+  EXPECT_EQ(ConnectBounded("127.0.0.1", port, ConnectLimit), NoSocket);
+  EXPECT_EQ(HeadlessServeCount() - before, ConnectLimit / 250);
+  close(listener);
 }
 
 TEST_F(BoardLink, NothingIsSentOrReceivedWithoutAConnection) {

@@ -1,9 +1,13 @@
 #include "tests/program_fixture.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "app/startup.h"
@@ -135,6 +139,49 @@ int UnusedPort() {
   getsockname(s, (sockaddr*)&a, &len);
   close(s);
   return ntohs(a.sin_port);
+}
+
+bool FullAcceptQueue::Fill(int port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons((uint16_t)port);
+  for (int n = 0; n < 64; n++) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    fillers_.push_back(s);
+    fcntl(s, F_SETFL, fcntl(s, F_GETFL, 0) | O_NONBLOCK);
+    if (connect(s, (const sockaddr*)&to, sizeof to) == 0) continue;
+    if (errno != EINPROGRESS) return false;
+    pollfd p{s, POLLOUT, 0};
+    if (poll(&p, 1, 300) == 0) return true;  // dropped: the queue is full
+    int error = 0;
+    socklen_t size = sizeof error;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size);
+    if (error != 0) return false;
+  }
+  return false;
+}
+
+void FullAcceptQueue::Release() {
+  for (int s : fillers_) close(s);
+  fillers_.clear();
+}
+
+int SilentListener(int* port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (s < 0 || bind(s, (const sockaddr*)&a, sizeof a) != 0 ||
+      listen(s, 0) != 0) {
+    if (s >= 0) close(s);
+    return -1;
+  }
+  socklen_t len = sizeof a;
+  getsockname(s, (sockaddr*)&a, &len);
+  *port = ntohs(a.sin_port);
+  return s;
 }
 
 static std::vector<std::string> QueryKeywords() {

@@ -76,6 +76,27 @@ class HandlerTest : public BoardTest {
 // A loopback port on which nothing listens.
 int UnusedPort();
 
+// Connections to a loopback listener that never accepts them, until its
+// accept queue is full: the last one stays pending, and from then on the
+// system drops every SYN to that port, so a connect there neither
+// completes nor fails until the queue has room again.
+class FullAcceptQueue {
+ public:
+  ~FullAcceptQueue() { Release(); }
+  // False when the queue did not fill within 64 connections, or a
+  // connection failed.
+  bool Fill(int port);
+  // Closes every filling connection: the queue has room again.
+  void Release();
+
+ private:
+  std::vector<int> fillers_;
+};
+
+// A listener on loopback with the smallest accept queue, never accepting;
+// its socket (-1 when none could be made), its port in `*port`.
+int SilentListener(int* port);
+
 // The two text colours the program sets.
 constexpr uint32_t Red = 0x000000FF;
 constexpr uint32_t Blue = 0x00FF0000;

@@ -3,8 +3,11 @@
 #include "app/startup.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "board/connection.h"
 #include "tests/program_fixture.h"
@@ -116,6 +119,91 @@ static void ExpectBoardNotFound(int exitCode) {
 TEST_F(StartUp, NoListenerEndsWithTheBoardNotFoundMessage) {
   HeadlessSetBoardPort(UnusedPort());
   ExpectBoardNotFound(ProgramMain());
+}
+
+using Clock = std::chrono::steady_clock;
+
+static long MsBetween(Clock::time_point from, Clock::time_point to) {
+  return (long)std::chrono::duration_cast<std::chrono::milliseconds>(to - from)
+      .count();
+}
+
+// A board whose connect never completes (switched off, or a full queue as
+// here) is given up after the start-up bound, not when the system gives
+// up; the notice is served all the while, and the end is the same as for
+// a board that refuses.
+TEST_F(StartUp, ConnectThatNeverCompletesEndsAtTheBoundWithTheNoticeServed) {
+  int port = 0;
+  int listener = SilentListener(&port);
+  ASSERT_GE(listener, 0);
+  FullAcceptQueue queue;
+  ASSERT_TRUE(queue.Fill(port));
+  HeadlessSetBoardPort(port);
+
+  std::vector<Clock::time_point> serves;
+  int servedWithoutNotice = 0;
+  HeadlessSetServeHook([&] {
+    serves.push_back(Clock::now());
+    const HeadlessWindow* w = HeadlessFindWindow(MainWindow);
+    const HeadlessControl* label = HeadlessFindControl(NoticeLabel);
+    if (!w || !w->Open || w->Title != "KORVALINEX: Meldung" || !label ||
+        label->Content != ConnectionNoticeText())
+      servedWithoutNotice++;
+  });
+  Clock::time_point start = Clock::now();
+  int code = ProgramMain();
+  Clock::time_point end = Clock::now();
+  close(listener);
+
+  ExpectBoardNotFound(code);
+  long took = MsBetween(start, end);
+  EXPECT_GE(took, StartupConnectLimit - 50);
+  EXPECT_LE(took, StartupConnectLimit + 2000);
+  ASSERT_GE(serves.size(), (size_t)StartupConnectLimit / ServeSlice / 2);
+  EXPECT_EQ(servedWithoutNotice, 0);
+  long longestGap = MsBetween(start, serves.front());
+  for (size_t n = 1; n < serves.size(); n++)
+    longestGap = std::max(longestGap, MsBetween(serves[n - 1], serves[n]));
+  longestGap = std::max(longestGap, MsBetween(serves.back(), end));
+  EXPECT_LE(longestGap, 250);
+}
+
+// A board that takes the connection only after the bound of a reconnect
+// (here when its queue gets room, 1.5 s into the wait) is still within the
+// start-up bound: the program starts as with a board that answers at once.
+TEST_F(StartUp, BoardThatTakesTheConnectionLateIsConnectedNormally) {
+  FullAcceptQueue queue;
+  ASSERT_TRUE(queue.Fill(Sim.Port()));
+  uint64_t fillers = Sim.ConnectionCount();
+  Clock::time_point start = Clock::now();
+  bool released = false;
+  HeadlessSetServeHook([&] {
+    if (!released && MsBetween(start, Clock::now()) >= ConnectLimit + 500) {
+      queue.Release();
+      released = true;
+    }
+  });
+  long connectedAfter = -1;
+  int code = RunProgram([&](int wait) {
+    if (wait == 1) connectedAfter = MsBetween(start, Clock::now());
+    if (wait == 3) HeadlessPostClick(ButtonQuit);
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_GT(connectedAfter, (long)ConnectLimit + 500);
+  EXPECT_LT(connectedAfter, (long)StartupConnectLimit);
+  const HeadlessWindow* w = HeadlessFindWindow(MainWindow);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->OpenCount, 2);  // the notice, then the main window
+  // The fillers carried no byte: all the board received is the program's,
+  // from its first query on.
+  ASSERT_TRUE(Sim.WaitForCommands(QueryCommands.size(), 5000));
+  std::vector<std::string> texts = CommandTexts();
+  EXPECT_EQ(std::vector<std::string>(texts.begin(),
+                                     texts.begin() + QueryCommands.size()),
+            QueryCommands);
+  EXPECT_GT(Sim.ConnectionCount(), fillers);
 }
 
 TEST_F(StartUp, UnresolvableAddressEndsTheSameWay) {

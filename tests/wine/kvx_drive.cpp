@@ -52,6 +52,12 @@
 //                                      unchanged=U" (A: longest wait for
 //                                      an answer, U: longest time without
 //                                      a change, both ms)
+//   kvx-drive probe TITLE N COUNT MS   reads control N's text COUNT times,
+//                                      MS apart, each answered within 2 s
+//                                      (else exit 5): one line "T<TAB>TEXT"
+//                                      per change, as watch, then
+//                                      "probes=P answer=A" (A: longest
+//                                      wait for an answer, ms)
 //   kvx-drive open-description COUNT   COUNT times: opens the description
 //                                      window (picture 100), waits for it,
 //                                      closes it (button 95), waits until
@@ -96,6 +102,9 @@ enum {
 };
 
 const DWORD AnswerMs = 15000;  // longest wait for the program to answer
+// Longest wait for an answer to a probe: a program that serves its windows
+// answers within a few ms, one that does not answer never.
+const DWORD ProbeAnswerMs = 2000;
 
 std::string DecodeTitle(const char* arg) {
   if (!strcmp(arg, "@main"))
@@ -191,24 +200,25 @@ HWND WaitTop(const std::string& title, DWORD ms, bool dialogOnly) {
   }
 }
 
-bool Ask(HWND w, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+bool Ask(HWND w, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result,
+         DWORD answerMs = AnswerMs) {
   DWORD_PTR r = 0;
-  if (!SendMessageTimeoutA(w, msg, wp, lp, SMTO_NORMAL, AnswerMs, &r))
+  if (!SendMessageTimeoutA(w, msg, wp, lp, SMTO_NORMAL, answerMs, &r))
     return false;
   if (result) *result = static_cast<LRESULT>(r);
   return true;
 }
 
-bool ReadText(HWND w, std::string* text) {
+bool ReadText(HWND w, std::string* text, DWORD answerMs = AnswerMs) {
   LRESULT n = 0;
-  if (!Ask(w, WM_GETTEXTLENGTH, 0, 0, &n)) return false;
+  if (!Ask(w, WM_GETTEXTLENGTH, 0, 0, &n, answerMs)) return false;
   // The text may grow between the two questions: room to spare, and once
   // more with more room when the answer filled it.
   for (size_t room = static_cast<size_t>(n) + 257;; room *= 4) {
     std::string buf(room, '\0');
     LRESULT got = 0;
-    if (!Ask(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]),
-             &got))
+    if (!Ask(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]), &got,
+             answerMs))
       return false;
     size_t length = got > 0 ? static_cast<size_t>(got) : 0;
     if (length + 1 < room || room > (1u << 24)) {
@@ -361,6 +371,31 @@ int Watch(HWND c, DWORD ms) {
   printf("samples=%d changes=%d answer=%lu unchanged=%lu\n", samples, changes,
          static_cast<unsigned long>(longestAnswer),
          static_cast<unsigned long>(longestUnchanged));
+  return Done;
+}
+
+int Probe(HWND c, int count, DWORD intervalMs) {
+  DWORD start = GetTickCount();
+  DWORD longestAnswer = 0;
+  std::string last;
+  for (int n = 0; n < count; ++n) {
+    if (n > 0) Sleep(intervalMs);
+    DWORD asked = GetTickCount();
+    std::string text;
+    if (!ReadText(c, &text, ProbeAnswerMs)) {
+      fprintf(stderr, "kvx-drive: probe %d of %d unanswered\n", n + 1, count);
+      return Fail(NoAnswer, "no answer");
+    }
+    DWORD now = GetTickCount();
+    if (now - asked > longestAnswer) longestAnswer = now - asked;
+    if (n == 0 || text != last) {
+      printf("%lu\t%s\n", static_cast<unsigned long>(now - start),
+             text.c_str());
+      last = text;
+    }
+  }
+  printf("probes=%d answer=%lu\n", count,
+         static_cast<unsigned long>(longestAnswer));
   return Done;
 }
 
@@ -684,6 +719,10 @@ int main(int argc, char** argv) {
     GetWindowRect(c, &r);
     printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     return Done;
+  }
+  if (cmd == "probe") {
+    if (argc < 6) return Fail(Usage, "probe: the count or interval is missing");
+    return Probe(c, atoi(argv[4]), static_cast<DWORD>(atol(argv[5])));
   }
   if (cmd == "watch") {
     if (argc < 5) return Fail(Usage, "watch: the time is missing");
