@@ -10,6 +10,7 @@
 #include "app/state.h"
 #include "platform/headless/headless.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -85,9 +86,7 @@ Text ShownText() {
 class DescriptionWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    HeadlessReset();
-    ZeroAppState();
-    InitDefaults();
+    StartFresh();
     ASSERT_TRUE(PlatStartSound());
     ASSERT_TRUE(PlatLoadClick());
     AppState.SoundLoaded = 1;

@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "board/connection.h"
 #include "board/query_table.h"
+#include "tests/support/program_start.h"
 #include "ui/main_window.h"
 
 void BoardTest::SetUp() {
@@ -86,13 +87,10 @@ void BoardTest::RunSteps(int waitLimit) {
 }
 
 void BoardTest::ConnectOnly() {
-  ZeroAppState();
-  InitDefaults();
-  ASSERT_TRUE(PlatSocketsStart());
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  ASSERT_NE(AppState.BoardConnection, NoSocket);
-  linkOnly_ = true;
+  StartState();
+  std::string failed = StartLink(StartUpTo::Connection);
+  linkOnly_ = failed.empty();
+  ASSERT_EQ(failed, "");
   ASSERT_TRUE(Sim.WaitForConnection(1, 5000));
 }
 

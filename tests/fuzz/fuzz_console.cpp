@@ -23,6 +23,7 @@
 #include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
+#include "tests/support/program_start.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
@@ -77,16 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<std::string> sent;
 
-  HeadlessReset();
-  ZeroAppState();
-  InitDefaults();
+  StartFresh();
   AppState.LcdEnabled = lcd ? 1 : 0;
-  Check(PlatSocketsStart(), "sockets");
   HeadlessSetReceiveScript(&pieces, &sent);
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  Check(AppState.BoardConnection != NoSocket, "scripted connection");
-  Check(BuildMainWindow(), "main window");
+  const std::string failed = StartLink();
+  Check(failed.empty(), failed.c_str());
 
   HeadlessTypeText(EditConsole, command);
   // The console takes the field's text up to its first zero byte, as the

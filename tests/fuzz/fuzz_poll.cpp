@@ -28,6 +28,7 @@
 #include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
+#include "tests/support/program_start.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
@@ -226,19 +227,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> pieces = Pieces(data + 1, size - 1);
   std::vector<std::string> sent;
 
-  HeadlessReset();
-  ZeroAppState();
-  InitDefaults();
+  StartFresh();
   AppState.LcdEnabled = settings & 1;
   AppState.MeasurementEnabled = (settings >> 1) & 1;
   AppState.MinimumEnabled = (settings >> 2) & 1;
   AppState.MaximumEnabled = (settings >> 3) & 1;
-  Check(PlatSocketsStart(), "sockets");
   HeadlessSetReceiveScript(&pieces, &sent);
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  Check(AppState.BoardConnection != NoSocket, "scripted connection");
-  Check(BuildMainWindow(), "main window");
+  const std::string failed = StartLink();
+  Check(failed.empty(), failed.c_str());
 
   ScriptModel wire{&pieces};
   Shadow model{};
