@@ -43,6 +43,7 @@
 #include "control/history.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "tests/support/board_query.h"
 #include "tests/support/program_start.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
@@ -287,7 +288,7 @@ bool BoardSawQueryCommands(size_t count, std::string* error) {
   }
   for (size_t i = 0; i < count; i++) {
     std::string want = kvxsim::EscapeBytes(
-        std::string(BoardQuery[i % kQuerySteps].Keyword) + " \\r\\n");
+        QueryCommands[i % QueryCommands.size()] + " \\r\\n");
     if (log[i] != want) {
       *error = "unexpected command " + log[i] + " instead of " + want;
       return false;

@@ -8,7 +8,6 @@
 
 #include "app/startup.h"
 #include "board/connection.h"
-#include "board/query_table.h"
 #include "tests/support/program_start.h"
 #include "ui/main_window.h"
 
@@ -134,14 +133,6 @@ int UnusedPort() {
   close(s);
   return ntohs(a.sin_port);
 }
-
-static std::vector<std::string> QueryKeywords() {
-  std::vector<std::string> all;
-  for (const QueryExchange& e : BoardQuery) all.push_back(e.Keyword);
-  return all;
-}
-
-const std::vector<std::string> QueryCommands = QueryKeywords();
 
 const HeadlessControl& C(int number) {
   static const HeadlessControl none{};
