@@ -17,7 +17,10 @@
 namespace {
 
 // The description as the operator reads it, one entry per line on the
-// screen (the box keeps its lines apart with a carriage return).
+// screen (the box keeps its lines apart with a carriage return). Its odd
+// spots are the board's own text and stay: no blank between "oder" and
+// the quote before Hyperterminal, a blank at the end of the line that ends
+// in "8 Geräte ".
 const std::vector<Text> ShownLines = {
     "Kurzbeschreibung des KORVALINEX-Boards:",
     "",
