@@ -43,6 +43,8 @@
 #include "control/history.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "tests/support/board_query.h"
+#include "tests/support/program_start.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/history_chart.h"
@@ -245,18 +247,10 @@ std::vector<std::string> QueryWire() {
 // loop's entry.
 bool OpenProgramLink(std::string* error) {
   BoardLink& sim = Board();
-  HeadlessReset();
-  HeadlessSetBoardPort(sim.Port());
-  ZeroAppState();
-  PlatStartFacilities();
-  InitDefaults();
+  StartFresh(sim.Port());
   uint64_t connections = sim.ConnectionCount();
-  if (!PlatSocketsStart()) return *error = "networking", false;
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  if (AppState.BoardConnection == NoSocket)
-    return *error = "no connection", false;
-  if (!BuildMainWindow()) return *error = "no main window", false;
+  *error = StartLink();
+  if (!error->empty()) return false;
   AppState.MeasurementEnabled = 1;
   AppState.MinimumEnabled = 1;
   AppState.MaximumEnabled = 1;
@@ -294,7 +288,7 @@ bool BoardSawQueryCommands(size_t count, std::string* error) {
   }
   for (size_t i = 0; i < count; i++) {
     std::string want = kvxsim::EscapeBytes(
-        std::string(BoardQuery[i % kQuerySteps].Keyword) + " \\r\\n");
+        QueryCommands[i % QueryCommands.size()] + " \\r\\n");
     if (log[i] != want) {
       *error = "unexpected command " + log[i] + " instead of " + want;
       return false;
@@ -459,9 +453,7 @@ void BM_BareMinute(benchmark::State& state) {
 }
 
 void BM_HistoryPicture(benchmark::State& state) {
-  HeadlessReset();
-  ZeroAppState();
-  InitDefaults();
+  StartFresh();
   for (int i = 0; i < HistoryCapacity; i++) {
     HeadlessAdvanceClock(360000);
     double level = 0.1 + (i % 300) * 0.004;

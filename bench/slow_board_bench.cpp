@@ -29,6 +29,7 @@
 #include "board/poll.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "tests/support/program_start.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
@@ -65,14 +66,8 @@ struct RealTime {
 // Mean wall time of one board query; `proven`: the query a level decision
 // rides on (the link proven quiet after it).
 double QueryMs(kvxsim::Simulator& sim, int delay, int queries, bool proven) {
-  HeadlessReset();
-  HeadlessSetBoardPort(sim.Port());
-  ZeroAppState();
-  InitDefaults();
-  PlatSocketsStart();
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  BuildMainWindow();
+  StartFresh(sim.Port());
+  StartLink();
   sim.SetReplyDelay(delay);
   PollBoard();  // the first one outside the measurement
   ShowBoard();

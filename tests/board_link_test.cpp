@@ -11,6 +11,7 @@
 #include "app/startup.h"
 #include "board/connection.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 
 using BoardLink = BoardTest;
 
@@ -329,8 +330,7 @@ TEST_F(BoardLink, BoundedConnectCountsTheTimeTheClockShows) {
 }
 
 TEST_F(BoardLink, NothingIsSentOrReceivedWithoutAConnection) {
-  ZeroAppState();
-  InitDefaults();
+  StartState();
   SendCommand("Help");
   EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 0);
   SendBlock("writelcd 1.x");  // still lands in the buffer

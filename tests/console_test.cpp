@@ -185,7 +185,9 @@ TEST_F(Console, SilentBoardIsALostConnectionAndSaysSo) {
   Send("GETSTATUS");
   // The buffer keeps what it held before the receive: the blanks.
   EXPECT_EQ(AppState.ConsoleReplyText, Text(100, ' '));
-  EXPECT_EQ(Box(), Text(NoConnectionText) + "\rKeine Antwort auf >GETSTATUS");
+  EXPECT_EQ(Box(),
+            "Keine Verbindung zum KORVALINEX-Board!\rKeine Antwort auf "
+            ">GETSTATUS");
   EXPECT_FALSE(BoardConnected());
   ReleaseHeldButtons();
 

@@ -10,13 +10,17 @@
 #include "app/state.h"
 #include "platform/headless/headless.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
 namespace {
 
 // The description as the operator reads it, one entry per line on the
-// screen (the box keeps its lines apart with a carriage return).
+// screen (the box keeps its lines apart with a carriage return). Its odd
+// spots are the board's own text and stay: no blank between "oder" and
+// the quote before Hyperterminal, a blank at the end of the line that ends
+// in "8 Geräte ".
 const std::vector<Text> ShownLines = {
     "Kurzbeschreibung des KORVALINEX-Boards:",
     "",
@@ -85,9 +89,7 @@ Text ShownText() {
 class DescriptionWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    HeadlessReset();
-    ZeroAppState();
-    InitDefaults();
+    StartFresh();
     ASSERT_TRUE(PlatStartSound());
     ASSERT_TRUE(PlatLoadClick());
     AppState.SoundLoaded = 1;

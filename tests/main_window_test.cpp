@@ -9,17 +9,14 @@
 
 #include "app/state.h"
 #include "platform/headless/headless.h"
+#include "tests/support/program_start.h"
 #include "ui/control_numbers.h"
 
 namespace {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    HeadlessReset();
-    ZeroAppState();
-    InitDefaults();
-  }
+  void SetUp() override { StartFresh(); }
 };
 
 Text ContentOf(int number) {

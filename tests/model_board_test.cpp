@@ -77,46 +77,42 @@ class ModelLink : public ::testing::Test {
     *got = n > 0 ? std::string(bytes, (size_t)n) : std::string();
     return n;
   }
+  // One receive of at most `max` bytes that waits at most `waitMs`: it
+  // delivers `bytes` (nothing: a time-out), says it waited `waited` ms and
+  // leaves the driven clock at `clock`.
+  void ExpectReceive(const char* what, int max, int waitMs,
+                     const std::string& bytes, int waited, uint32_t clock) {
+    SCOPED_TRACE(what);
+    std::string got;
+    int w = -1;
+    EXPECT_EQ(Receive(max, waitMs, &got, &w),
+              bytes.empty() ? ReceiveTimedOut : (int)bytes.size());
+    EXPECT_EQ(got, bytes);
+    EXPECT_EQ(w, waited);
+    EXPECT_EQ(PlatTickCount(), clock);
+  }
 };
 
 TEST_F(ModelLink, ReceiveMovesTheClockExactlyAsFarAsItWaited) {
   Board.Answer = {{100, "ab", false}, {250, "cd\r\n", false}};
   Send();
-  std::string got;
-  int waited = -1;
-
-  // Nothing within the wait: the whole wait passes.
-  EXPECT_EQ(Receive(100, 60, &got, &waited), ReceiveTimedOut);
-  EXPECT_EQ(waited, 60);
-  EXPECT_EQ(PlatTickCount(), 5060u);
-  // The first piece comes within the wait: the clock stops at its arrival.
-  EXPECT_EQ(Receive(100, 3000, &got, &waited), 2);
-  EXPECT_EQ(got, "ab");
-  EXPECT_EQ(waited, 40);
-  EXPECT_EQ(PlatTickCount(), 5100u);
-  // Not there yet and no wait: nothing, no time.
-  EXPECT_EQ(Receive(100, 0, &got, &waited), ReceiveTimedOut);
-  EXPECT_EQ(waited, 0);
-  EXPECT_EQ(PlatTickCount(), 5100u);
-  // A receive smaller than what came leaves the rest for the next.
-  EXPECT_EQ(Receive(3, 3000, &got, &waited), 3);
-  EXPECT_EQ(got, "cd\r");
-  EXPECT_EQ(waited, 150);
-  EXPECT_EQ(Receive(3, 0, &got, &waited), 1);
-  EXPECT_EQ(got, "\n");
-  EXPECT_EQ(waited, 0);
-  EXPECT_EQ(PlatTickCount(), 5250u);
+  ExpectReceive("nothing within the wait: the whole wait passes", 100, 60, "",
+                60, 5060);
+  ExpectReceive("the first piece within the wait: the clock stops at it", 100,
+                3000, "ab", 40, 5100);
+  ExpectReceive("not there yet and no wait: nothing, no time", 100, 0, "", 0,
+                5100);
+  ExpectReceive("a receive smaller than what came leaves the rest", 3, 3000,
+                "cd\r", 150, 5250);
+  ExpectReceive("the rest, for the next receive", 3, 0, "\n", 0, 5250);
 }
 
 TEST_F(ModelLink, PiecesThatHaveArrivedComeTogether) {
   Board.Answer = {{0, "12", false}, {10, "3\r\n", false}, {900, "X", false}};
   Send();
   HeadlessAdvanceClock(20);
-  std::string got;
-  int waited;
-  EXPECT_EQ(Receive(100, 500, &got, &waited), 5);
-  EXPECT_EQ(got, "123\r\n");
-  EXPECT_EQ(waited, 0);
+  ExpectReceive("the two pieces that have arrived", 100, 500, "123\r\n", 0,
+                5020);
 }
 
 TEST_F(ModelLink, DiscardThrowsAwayOnlyWhatHasArrived) {
@@ -124,11 +120,7 @@ TEST_F(ModelLink, DiscardThrowsAwayOnlyWhatHasArrived) {
   Send();
   PlatDiscardPending(S);
   EXPECT_EQ(PlatTickCount(), 5000u) << "a discard does not wait";
-  std::string got;
-  int waited;
-  EXPECT_EQ(Receive(100, 1000, &got, &waited), 5);
-  EXPECT_EQ(got, "new\r\n");
-  EXPECT_EQ(waited, 300);
+  ExpectReceive("what came after the discard", 100, 1000, "new\r\n", 300, 5300);
 }
 
 TEST_F(ModelLink, ANewConnectionStartsWithNothingPending) {

@@ -3,7 +3,6 @@
 #include "board/poll.h"
 
 #include "board/connection.h"
-#include "board/query_table.h"
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
@@ -47,11 +46,7 @@ TEST_F(Poll, DisplayAddsInitAndTwoBlocks) {
   AppState.LcdEnabled = 1;
   HeadlessSetLocalTime(6, 12, 2026, 7, 45);
   PollOnce();
-  std::vector<std::string> expected = QueryCommands;
-  expected.insert(expected.begin() + 5,
-                  {"initlcd", "writelcd 1.** KORVALINEX **",
-                   "writelcd 2.06.12.2026/07:45"});
-  EXPECT_EQ(CommandTexts(), expected);
+  EXPECT_EQ(CommandTexts(), QueryCommandsWithDisplay("06.12.2026/07:45"));
   std::vector<kvxsim::CommandRecord> log = Sim.Commands();
   ASSERT_EQ(log.size(), 17u);
   EXPECT_EQ(log[6].kind, kvxsim::CommandKind::Block);

@@ -12,7 +12,7 @@
 
 #include "app/startup.h"
 #include "board/connection.h"
-#include "board/query_table.h"
+#include "tests/support/program_start.h"
 #include "ui/main_window.h"
 
 void BoardTest::SetUp() {
@@ -90,13 +90,10 @@ void BoardTest::RunSteps(int waitLimit) {
 }
 
 void BoardTest::ConnectOnly() {
-  ZeroAppState();
-  InitDefaults();
-  ASSERT_TRUE(PlatSocketsStart());
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  ASSERT_NE(AppState.BoardConnection, NoSocket);
-  linkOnly_ = true;
+  StartState();
+  std::string failed = StartLink(StartUpTo::Connection);
+  linkOnly_ = failed.empty();
+  ASSERT_EQ(failed, "");
   ASSERT_TRUE(Sim.WaitForConnection(1, 5000));
 }
 
@@ -183,14 +180,6 @@ int SilentListener(int* port) {
   *port = ntohs(a.sin_port);
   return s;
 }
-
-static std::vector<std::string> QueryKeywords() {
-  std::vector<std::string> all;
-  for (const QueryExchange& e : BoardQuery) all.push_back(e.Keyword);
-  return all;
-}
-
-const std::vector<std::string> QueryCommands = QueryKeywords();
 
 const HeadlessControl& C(int number) {
   static const HeadlessControl none{};

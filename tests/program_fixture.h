@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "tests/support/board_query.h"
 #include "ui/control_numbers.h"
 
 class BoardTest : public ::testing::Test {
@@ -100,9 +101,6 @@ int SilentListener(int* port);
 // The two text colours the program sets.
 constexpr uint32_t Red = 0x000000FF;
 constexpr uint32_t Blue = 0x00FF0000;
-
-// The fourteen commands of one board query, in their order.
-extern const std::vector<std::string> QueryCommands;
 
 // Control `number` of an open window; an empty record when there is none.
 const HeadlessControl& C(int number);

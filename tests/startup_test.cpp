@@ -11,6 +11,7 @@
 
 #include "board/connection.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -87,8 +88,7 @@ TEST(Defaults, TextsAreWindows1252Bytes) {
 TEST(Defaults, ConnectionNoticeNamesAddressAndPort) {
   HeadlessReset();
   HeadlessSetBoardAddress("192.168.1.50");
-  ZeroAppState();
-  InitDefaults();
+  StartState();
   EXPECT_EQ(ConnectionNoticeText(),
             "Verbindungsaufbau zum KORVALINEX-Board...\r\rIP/DNS: "
             "192.168.1.50\r\rPort: 50290");

@@ -20,9 +20,10 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
-#include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
+#include "tests/support/board_query.h"
+#include "tests/support/program_start.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
@@ -77,16 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<std::string> sent;
 
-  HeadlessReset();
-  ZeroAppState();
-  InitDefaults();
+  StartFresh();
   AppState.LcdEnabled = lcd ? 1 : 0;
-  Check(PlatSocketsStart(), "sockets");
   HeadlessSetReceiveScript(&pieces, &sent);
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  Check(AppState.BoardConnection != NoSocket, "scripted connection");
-  Check(BuildMainWindow(), "main window");
+  const std::string failed = StartLink();
+  Check(failed.empty(), failed.c_str());
 
   HeadlessTypeText(EditConsole, command);
   // The console takes the field's text up to its first zero byte, as the
@@ -123,15 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The board query that follows: never a command out of order, and its
   // framing kept.
-  std::vector<std::string> query;
-  for (int i = 0; i < BoardQueryLength; i++) {
-    if (i == DisplayExchangesAfter && lcd) {
-      query.push_back("initlcd" + Suffix);
-      query.push_back("writelcd 1.** KORVALINEX **");
-      query.push_back("writelcd 2.06.12.2026/07:45");
-    }
-    query.push_back(BoardQuery[i].Keyword + Suffix);
-  }
+  std::vector<std::string> query =
+      lcd ? QueryCommandsWithDisplay("06.12.2026/07:45") : QueryCommands;
+  for (std::string& c : query)
+    if (c.compare(0, 9, "writelcd ") != 0) c += Suffix;
   // The query runs whole while the connection lasts; once it is lost,
   // nothing more goes out, and the console box says there is none.
   bool lost = AppState.ConnectionLost == 1;

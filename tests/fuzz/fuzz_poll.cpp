@@ -25,9 +25,10 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
-#include "board/query_table.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
+#include "tests/support/board_query.h"
+#include "tests/support/program_start.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
@@ -61,19 +62,14 @@ std::string CutAtZero(const std::string& bytes) {
 }
 
 // The pass's commands on the wire, in order, when every exchange runs.
-std::vector<std::string> QueryCommands(bool lcd) {
-  std::vector<std::string> all;
-  for (int i = 0; i < BoardQueryLength; i++) {
-    if (i == DisplayExchangesAfter && lcd) {
-      all.push_back("initlcd" + std::string(Suffix));
-      for (const char* line :
-           {"writelcd 1.** KORVALINEX **", "writelcd 2.06.12.2026/07:45"}) {
-        std::string block = line;
-        block.resize(100, '\0');  // the command buffer is zero here
-        all.push_back(block);
-      }
-    }
-    all.push_back(BoardQuery[i].Keyword + std::string(Suffix));
+std::vector<std::string> WireCommands(bool lcd) {
+  std::vector<std::string> all =
+      lcd ? QueryCommandsWithDisplay("06.12.2026/07:45") : QueryCommands;
+  for (std::string& c : all) {
+    if (c.compare(0, 9, "writelcd ") == 0)
+      c.resize(100, '\0');  // the command buffer is zero here
+    else
+      c += Suffix;
   }
   return all;
 }
@@ -132,7 +128,7 @@ void ExpectExactPass(ScriptModel* wire, Shadow* m, bool lcd,
   if (wire->Lost) return;
 
   const AppStateRecord& s = AppState;
-  Check(sent == QueryCommands(lcd), "commands on the wire");
+  Check(sent == WireCommands(lcd), "commands on the wire");
   Check(s.FirmwareText == m->Version, "firmware text");
   Check(s.BoardIpText == m->Ip, "board address text");
   Check(s.GatewayText == m->Gateway, "gateway text");
@@ -148,7 +144,7 @@ void ExpectExactPass(ScriptModel* wire, Shadow* m, bool lcd,
 void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
                               bool lost) {
   // The commands in order; once the connection is lost, no more of them.
-  std::vector<std::string> all = QueryCommands(lcd);
+  std::vector<std::string> all = WireCommands(lcd);
   Check(sent.size() <= all.size(), "more commands than a query has");
   for (size_t i = 0; i < sent.size(); i++)
     Check(sent[i] == all[i], "command out of order or malformed");
@@ -226,19 +222,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> pieces = Pieces(data + 1, size - 1);
   std::vector<std::string> sent;
 
-  HeadlessReset();
-  ZeroAppState();
-  InitDefaults();
+  StartFresh();
   AppState.LcdEnabled = settings & 1;
   AppState.MeasurementEnabled = (settings >> 1) & 1;
   AppState.MinimumEnabled = (settings >> 2) & 1;
   AppState.MaximumEnabled = (settings >> 3) & 1;
-  Check(PlatSocketsStart(), "sockets");
   HeadlessSetReceiveScript(&pieces, &sent);
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  Check(AppState.BoardConnection != NoSocket, "scripted connection");
-  Check(BuildMainWindow(), "main window");
+  const std::string failed = StartLink();
+  Check(failed.empty(), failed.c_str());
 
   ScriptModel wire{&pieces};
   Shadow model{};

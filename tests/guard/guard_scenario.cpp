@@ -9,7 +9,7 @@
 #include "board/connection.h"
 #include "control/measurement.h"
 #include "platform/headless/headless.h"
-#include "ui/main_window.h"
+#include "tests/support/program_start.h"
 
 namespace guard {
 
@@ -152,16 +152,11 @@ void Scenario::AfterEvaluation(size_t before) {
 }
 
 Outcome Scenario::Run() {
-  HeadlessReset();
-  ZeroAppState();
-  InitDefaults();
+  StartFresh();
   HeadlessSetBoardModel(&board_);
-  PlatSocketsStart();
   AppState.LcdEnabled = draws_.Percent(20);
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  if (AppState.BoardConnection == NoSocket) Fail("no connection to the board");
-  if (!BuildMainWindow()) Fail("no main window");
+  std::string failed = StartLink();
+  if (!failed.empty()) Fail(failed);
   AppState.MeasurementEnabled = true;
 
   int cycles = draws_.Between(2, 4);
