@@ -49,7 +49,9 @@ static Text Lead(const Text& file) {
   return "";
 }
 
-void WriteWaitingLogLines() {
+// Writes the lines still waiting, the oldest first, as far as writing
+// works; the first that fails stops it, and the history window says why.
+static void WriteWaitingLogLines() {
   while (!AppState.LogPending.empty()) {
     const PendingLogLine& line = AppState.LogPending.front();
     if (line.File != AppState.LogFileName || !AppState.LogFileChecked) {

@@ -26,9 +26,6 @@ Text LevelLogPath(int64_t time);
 // Appends the evaluation's line, after any lines still waiting.
 void LogEvaluation(const LevelRecord& r);
 
-// Writes the lines still waiting, as far as writing works again.
-void WriteWaitingLogLines();
-
 // Reads the evaluations of the last LogReadDays days from the log, in time
 // order, and notes in AppState.LogReadProblem what was skipped.
 std::vector<LevelRecord> ReadLevelLog();

@@ -179,16 +179,18 @@ bool ControlPlace(int number, int* x, int* y, int* width, int* height) {
   return true;
 }
 
-// A new folder under the system's folder for temporary files.
+// A new folder under the system's folder for temporary files: one that
+// did not exist before (a folder of an earlier run may still be there).
 Text ScratchFolder() {
-  static int made = 0;
+  static unsigned made = 0;
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
-  Text folder = Text(temp) + "kvx-checks-" +
-                std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(++made);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
+  for (int tries = 0; tries < 1000; tries++) {
+    Text folder = Text(temp) + "kvx-checks-" + std::to_string(GetTickCount()) +
+                  "-" + std::to_string(++made);
+    if (CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+  }
+  return Text(temp) + "kvx-checks-none";
 }
 
 const PlatformHands WindowsHands = {
