@@ -132,15 +132,16 @@ static bool SameNameAnyCase(const Text& a, const char* b) {
   return i == a.size() && !b[i];
 }
 
-// The options the program knows: the name, and the field of
-// ProgramOptions its value goes to.
+// The options the program knows: the name, what its value is called in
+// the box, the field of ProgramOptions the value goes to, and its longest.
 struct OptionForm {
   const char* Name;
+  const char* ValueName;
   Text ProgramOptions::*Value;
   size_t Longest;
 };
 static const OptionForm Options[] = {
-    {"/log", &ProgramOptions::LogFolder, LongestLogFolder},
+    {"/log", "Ordner", &ProgramOptions::LogFolder, LongestLogFolder},
 };
 
 static const OptionForm* FindOption(const Text& argument) {
@@ -152,42 +153,43 @@ static const OptionForm* FindOption(const Text& argument) {
 bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
                  std::vector<Text>* rest, Text* problem) {
   ProgramOptions read;
-  std::vector<bool> given(sizeof Options / sizeof Options[0], false);
+  std::vector<bool> seen(sizeof Options / sizeof Options[0], false);
   size_t i = 0;
   for (; i < arguments.size(); i++) {
     const OptionForm* form = FindOption(arguments[i]);
     if (!form) break;
     Text name = form->Name;
+    Text value = form->ValueName;
     size_t which = (size_t)(form - Options);
-    if (given[which]) {
+    if (seen[which]) {
       *problem = name + " ist zweimal angegeben." + RightFormWithOptions;
       return false;
     }
     if (i + 1 == arguments.size()) {
-      *problem = "Nach " + name + " fehlt der Ordner." + RightFormWithOptions;
-      return false;
-    }
-    const Text& value = arguments[++i];
-    if (value.empty()) {
       *problem =
-          "Der Ordner nach " + name + " ist leer." + RightFormWithOptions;
+          "Nach " + name + " fehlt der " + value + "." + RightFormWithOptions;
       return false;
     }
-    if (value.size() > form->Longest) {
-      *problem = "Der Ordner nach " + name + " " + Shown(value) +
-                 " ist zu lang: " + std::to_string(value.size()) +
+    const Text& given = arguments[++i];
+    if (given.empty()) {
+      *problem = "Der " + value + " nach " + name + " ist leer." +
+                 RightFormWithOptions;
+      return false;
+    }
+    if (given.size() > form->Longest) {
+      *problem = "Der " + value + " nach " + name + " " + Shown(given) +
+                 " ist zu lang: " + std::to_string(given.size()) +
                  " Zeichen, höchstens " + std::to_string(form->Longest) +
                  " sind möglich." + RightFormWithOptions;
       return false;
     }
-    given[which] = true;
-    read.*(form->Value) = value;
+    seen[which] = true;
+    read.*(form->Value) = given;
   }
   for (size_t later = i; later < arguments.size(); later++) {
     if (const OptionForm* form = FindOption(arguments[later])) {
       *problem = Text(form->Name) +
-                 " steht hinter der Adresse; es gehört "
-                 "vor sie." +
+                 " steht hinter der Adresse; es gehört davor." +
                  RightFormWithOptions;
       return false;
     }

@@ -146,7 +146,8 @@ struct AppStateRecord {
   // Output n switched on in the board's last status reply.
   bool OutputOn[9];
 
-  // The level history, in memory only: a ring of HistoryCapacity records
+  // The level history, in memory (with the level log, its last 30 days are
+  // read back into it at start): a ring of HistoryCapacity records
   // taken from the heap at start (none when it could not be taken), the
   // oldest at HistoryFirst. The lowest and highest level since the start
   // are kept apart from it, as the ring forgets old evaluations.
