@@ -60,6 +60,13 @@ static const char RightForm[] =
     "ADRESSE: IPv4-Adresse wie 192.168.1.50 oder Rechnername\r\n"
     "PORT: ganze Zahl von 1 bis 65535";
 
+// The right form where the options are concerned.
+static const char RightFormWithOptions[] =
+    "\r\n\r\nRichtig: korvalinex.exe [/log ORDNER] [ADRESSE [PORT]]\r\n"
+    "ORDNER: Ordner für das Protokoll des Wasserstands\r\n"
+    "ADRESSE: IPv4-Adresse wie 192.168.1.50 oder Rechnername\r\n"
+    "PORT: ganze Zahl von 1 bis 65535";
+
 // The wrong argument as the operator sees it in the box: in double quotes,
 // a long one cut.
 static Text Shown(const Text& argument) {
@@ -113,9 +120,94 @@ bool ReadBoardArguments(const std::vector<Text>& arguments, Text* address,
   return true;
 }
 
+static bool SameNameAnyCase(const Text& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; i++) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return i == a.size() && !b[i];
+}
+
+// The options the program knows: the name, what its value is called in
+// the box, the field of ProgramOptions the value goes to, and its longest.
+struct OptionForm {
+  const char* Name;
+  const char* ValueName;
+  Text ProgramOptions::*Value;
+  size_t Longest;
+};
+static const OptionForm Options[] = {
+    {"/log", "Ordner", &ProgramOptions::LogFolder, LongestLogFolder},
+};
+
+static const OptionForm* FindOption(const Text& argument) {
+  for (const OptionForm& form : Options)
+    if (SameNameAnyCase(argument, form.Name)) return &form;
+  return nullptr;
+}
+
+bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
+                 std::vector<Text>* rest, Text* problem) {
+  ProgramOptions read;
+  std::vector<bool> seen(sizeof Options / sizeof Options[0], false);
+  size_t i = 0;
+  for (; i < arguments.size(); i++) {
+    const OptionForm* form = FindOption(arguments[i]);
+    if (!form) break;
+    Text name = form->Name;
+    Text value = form->ValueName;
+    size_t which = (size_t)(form - Options);
+    if (seen[which]) {
+      *problem = name + " ist zweimal angegeben." + RightFormWithOptions;
+      return false;
+    }
+    if (i + 1 == arguments.size()) {
+      *problem =
+          "Nach " + name + " fehlt der " + value + "." + RightFormWithOptions;
+      return false;
+    }
+    const Text& given = arguments[++i];
+    if (given.empty()) {
+      *problem = "Der " + value + " nach " + name + " ist leer." +
+                 RightFormWithOptions;
+      return false;
+    }
+    if (given.size() > form->Longest) {
+      *problem = "Der " + value + " nach " + name + " " + Shown(given) +
+                 " ist zu lang: " + std::to_string(given.size()) +
+                 " Zeichen, höchstens " + std::to_string(form->Longest) +
+                 " sind möglich." + RightFormWithOptions;
+      return false;
+    }
+    seen[which] = true;
+    read.*(form->Value) = given;
+  }
+  for (size_t later = i; later < arguments.size(); later++) {
+    if (const OptionForm* form = FindOption(arguments[later])) {
+      *problem = Text(form->Name) +
+                 " steht hinter der Adresse; es gehört davor." +
+                 RightFormWithOptions;
+      return false;
+    }
+  }
+  rest->assign(arguments.begin() + (long)i, arguments.end());
+  *options = read;
+  return true;
+}
+
 bool TakeBoardArguments(Text* problem) {
   std::vector<Text> parts = SplitCommandLine(PlatCommandLine());
   parts.erase(parts.begin());
-  return ReadBoardArguments(parts, &AppState.BoardAddress, &AppState.BoardPort,
-                            problem);
+  ProgramOptions options;
+  std::vector<Text> board;
+  if (!ReadOptions(parts, &options, &board, problem)) return false;
+  if (!ReadBoardArguments(board, &AppState.BoardAddress, &AppState.BoardPort,
+                          problem))
+    return false;
+  AppState.LogFolder = options.LogFolder;
+  return true;
 }

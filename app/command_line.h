@@ -1,6 +1,8 @@
-// The program's command line: korvalinex.exe [ADDRESS [PORT]]. Given, the
-// address and the port take the place of the build settings for this run;
-// nothing of them is kept.
+// The program's command line: korvalinex.exe [/log FOLDER] [ADDRESS [PORT]].
+// Given, the address and the port take the place of the build settings for
+// this run; nothing of them is kept. Options come before the address, each
+// a name beginning with a slash (in any case) and its value as the next
+// argument; /log names the folder of the level log.
 #pragma once
 
 #include <vector>
@@ -27,7 +29,25 @@ std::vector<Text> SplitCommandLine(const Text& line);
 bool ReadBoardArguments(const std::vector<Text>& arguments, Text* address,
                         int* port, Text* problem);
 
-// Takes the board's address and port from the program's command line into
-// BoardAddress and BoardPort. False, with the text for the operator, when
-// the command line is wrong; both fields are then unchanged.
+// The longest folder /log takes: room for a file name within the 260
+// characters Windows allows a path.
+enum { LongestLogFolder = 200 };
+
+// What the options set; empty where an option was not given.
+struct ProgramOptions {
+  Text LogFolder;
+};
+
+// Takes the options from the front of the arguments into `*options` and
+// leaves the rest (address and port) in `*rest`. False, with the text for
+// the operator in `*problem`, when an option is wrong (a name without its
+// value, one given twice, an empty or too long value) or stands after the
+// address; `*options` is then unchanged.
+bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
+                 std::vector<Text>* rest, Text* problem);
+
+// Takes the options, the board's address and its port from the program's
+// command line into LogFolder, BoardAddress and BoardPort. False, with the
+// text for the operator, when the command line is wrong; the fields are
+// then unchanged.
 bool TakeBoardArguments(Text* problem);

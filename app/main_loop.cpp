@@ -93,6 +93,9 @@ static void HandleControl(int control) {
     case ButtonCloseHistory:
       CloseHistoryWindow();
       break;
+    case ButtonSaveHistory:
+      SaveHistoryAsCsv();
+      break;
     case ButtonQuit:
       AppState.LastEvent = EventClose;
       AppState.LastEventNumber = MainWindow;

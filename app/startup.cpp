@@ -6,6 +6,7 @@
 #include "app/main_loop.h"
 #include "app/state.h"
 #include "board/connection.h"
+#include "control/history.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
@@ -122,6 +123,8 @@ int ProgramMain() {
     PlatMessageBox(ProblemTitle, TimerFailedText);
     return ExitPath();
   }
+  // With a level log, the history of the days before the restart.
+  RestoreHistoryFromLog();
   RunMainLoop();
 
   PlaySwitchSound();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 
 #include "platform/platform.h"
 
@@ -48,8 +49,21 @@ struct LevelRecord {
 };
 
 // The level history keeps this many evaluations, the oldest dropped first:
-// more than five weeks at the 360-s cycle.
-enum { HistoryCapacity = 10000 };
+// more than 30 days at the 360-s cycle (three evaluations a cycle, 720 a
+// day), so the level log's last 30 days read back at start all fit.
+enum { HistoryCapacity = 25000 };
+
+// Lines of the level log that could not be written yet are kept for the
+// next try, this many at most (the oldest dropped beyond it): a week of
+// evaluations at the 360-s cycle.
+enum { LogPendingLimit = 5000 };
+
+// A line of the level log that waits to be written: the file it belongs
+// in and its bytes, line end included.
+struct PendingLogLine {
+  Text File;
+  Text Bytes;
+};
 
 // The level thresholds of the well, in volts: output 5 (Maximum) goes on
 // above MaximumThreshold, output 4 (Minimum, dry run) below
@@ -132,7 +146,8 @@ struct AppStateRecord {
   // Output n switched on in the board's last status reply.
   bool OutputOn[9];
 
-  // The level history, in memory only: a ring of HistoryCapacity records
+  // The level history, in memory (with the level log, its last 30 days are
+  // read back into it at start): a ring of HistoryCapacity records
   // taken from the heap at start (none when it could not be taken), the
   // oldest at HistoryFirst. The lowest and highest level since the start
   // are kept apart from it, as the ring forgets old evaluations.
@@ -146,6 +161,24 @@ struct AppStateRecord {
   bool HistoryHasExtremes;
   LevelRecord LowestLevel;
   LevelRecord HighestLevel;
+
+  // The level log (control/level_log.h): the folder given on the command
+  // line (empty: no log, nothing is written or read). LogPending: lines
+  // not written yet, the oldest first; LogDropped: lines given up for
+  // want of room in LogPending. LogFileName: the file the last line went
+  // to; LogFileChecked: that file's end was looked at since then (a torn
+  // last line gets its line end first). LogReadProblem and
+  // LogWriteProblem: what went wrong reading the log at start and writing
+  // it now, for the history window; empty when nothing did.
+  Text LogFolder;
+  std::deque<PendingLogLine> LogPending;
+  int LogDropped;
+  Text LogFileName;
+  bool LogFileChecked;
+  Text LogReadProblem;
+  Text LogWriteProblem;
+  // How the history window's last save went (shown there).
+  Text HistorySaveText;
 
   // Captions and units.
   Text OutputName[9];

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "control/level_log.h"
 #include "platform/platform.h"
 
 // The lowest and highest level since the start; a level that is no number
@@ -15,10 +16,7 @@ static void TakeExtremes(const LevelRecord& r) {
   AppState.HistoryHasExtremes = true;
 }
 
-void RecordEvaluation(double level5, int output5, double level4, int output4,
-                      bool doubted) {
-  LevelRecord r{PlatLocalClock(), level5,          level4,
-                (int8_t)output4,  (int8_t)output5, doubted};
+static void RecordPastEvaluation(const LevelRecord& r) {
   TakeExtremes(r);
   AppState.EvaluationCount++;
   if (!AppState.History) return;
@@ -31,4 +29,16 @@ void RecordEvaluation(double level5, int output5, double level4, int output4,
   }
   AppState.History[AppState.HistoryFirst] = r;
   AppState.HistoryFirst = (AppState.HistoryFirst + 1) % HistoryCapacity;
+}
+
+void RecordEvaluation(double level5, int output5, double level4, int output4,
+                      bool doubted) {
+  LevelRecord r{PlatLocalClock(), level5,          level4,
+                (int8_t)output4,  (int8_t)output5, doubted};
+  RecordPastEvaluation(r);
+  LogEvaluation(r);
+}
+
+void RestoreHistoryFromLog() {
+  for (const LevelRecord& r : ReadLevelLog()) RecordPastEvaluation(r);
 }

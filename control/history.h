@@ -1,5 +1,6 @@
 // The level history: every evaluation of the measurement cycle that
-// decided on a fresh level, kept in memory for the life of the program.
+// decided on a fresh level, kept in memory for the life of the program,
+// and in the level log when there is one (control/level_log.h).
 #pragma once
 
 #include "app/state.h"
@@ -11,3 +12,8 @@
 // oldest evaluation goes.
 void RecordEvaluation(double level5, int output5, double level4, int output4,
                       bool doubted);
+
+// At start, with a level log: its last days' evaluations go into the
+// history as if recorded then (they are not logged again), so the picture
+// and the extremes are those of before the restart.
+void RestoreHistoryFromLog();

@@ -328,6 +328,52 @@ void PlatLocalTime(int* hour, int* minute);
 int64_t PlatLocalClock();
 
 // ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+
+// Paths are Windows paths in Windows-1252 ("D:\Brunnen\log.csv"); the
+// headless layer keeps files in memory under the path exactly as given.
+
+// Whether `path` names an existing folder.
+bool PlatFolderExists(const Text& path);
+
+// Appends `length` bytes to the end of the file, creating it when it is
+// missing (never its folder), and flushes them to the disk before it
+// returns. The file is opened and closed again within the call and shared
+// with readers meanwhile. AppendWritten: every byte is in the file. On any
+// other outcome some of the bytes may be in the file (a full disk), none
+// when the file could not be opened.
+enum AppendResult {
+  AppendWritten,
+  AppendNoFolder,  // the file's folder does not exist
+  AppendDenied,    // the folder or the file may not be written
+  AppendDiskFull,  // the disk is full
+  AppendFailed,    // anything else
+};
+AppendResult PlatAppendFile(const Text& path, const void* bytes, int length);
+
+// Writes a whole file anew: creates it, or empties one that exists, and
+// writes the bytes as PlatAppendFile does.
+AppendResult PlatWriteFile(const Text& path, const void* bytes, int length);
+
+// Reads the end of a file: its last `maxBytes` bytes at most (all of it
+// when it is no longer), into `*bytes`, and its whole size into `*size`.
+// FileMissing: there is no such file (`*bytes` empty, `*size` 0).
+enum ReadResult { FileRead, FileMissing, FileUnreadable };
+ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
+                           int64_t* size);
+
+// The system's standard dialog for saving a file, owned by `window`, with
+// `title`, a file-type filter for `typeName` files ending in `extension`
+// (without the dot; also added to a name typed without one), and
+// `suggestedName` in its name field. Asks before replacing a file that
+// exists. True with the chosen path; false when the operator cancelled.
+// Modal: returns when the operator has chosen.
+bool PlatAskSavePath(int window, const Text& title, const Text& typeName,
+                     const Text& extension, const Text& suggestedName,
+                     Text* path);
+
+// ---------------------------------------------------------------------------
 // Sockets (IPv4)
 // ---------------------------------------------------------------------------
 

@@ -240,3 +240,82 @@ TEST_F(CommandLine, WrongArgumentsEndBeforeAnyWindowOrTraffic) {
   EXPECT_EQ(Sim.ConnectionCount(), 0u);
   EXPECT_EQ(Sim.CommandCount(), 0u);
 }
+
+// ---------------------------------------------------------------------------
+// Options before the address
+// ---------------------------------------------------------------------------
+
+struct Options {
+  bool Good;
+  Text LogFolder;
+  Parts Rest;
+  Text Problem;
+};
+
+static Options ReadOpts(const Parts& arguments) {
+  Options o{false, "unchanged", {}, ""};
+  ProgramOptions options{"unchanged"};
+  o.Good = ReadOptions(arguments, &options, &o.Rest, &o.Problem);
+  o.LogFolder = options.LogFolder;
+  return o;
+}
+
+TEST(CommandLineOptions, LogTakesTheNextArgumentAsItsFolder) {
+  Options o = ReadOpts({"/log", "C:\\Brunnen Nord", "10.1.2.3", "80"});
+  EXPECT_TRUE(o.Good);
+  EXPECT_EQ(o.LogFolder, "C:\\Brunnen Nord");
+  EXPECT_EQ(o.Rest, (Parts{"10.1.2.3", "80"}));
+  // In any case; the address may be left out.
+  EXPECT_EQ(ReadOpts({"/LoG", "D:\\"}).LogFolder, "D:\\");
+  EXPECT_TRUE(ReadOpts({"/LoG", "D:\\"}).Rest.empty());
+  // Without it nothing is set; what looks like another option is the
+  // address.
+  Options none = ReadOpts({"/logs", "80"});
+  EXPECT_TRUE(none.Good);
+  EXPECT_EQ(none.LogFolder, "");
+  EXPECT_EQ(none.Rest, (Parts{"/logs", "80"}));
+}
+
+TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
+  const Text form = "Richtig: korvalinex.exe [/log ORDNER] [ADRESSE [PORT]]";
+  const std::vector<std::pair<Parts, Text>> cases = {
+      {{"/log"}, "Nach /log fehlt der Ordner."},
+      {{"/log", ""}, "Der Ordner nach /log ist leer."},
+      {{"/log", "a", "/LOG", "b"}, "/log ist zweimal angegeben."},
+      {{"/log", Text(201, 'x')}, "zu lang: 201 Zeichen, höchstens 200"},
+      {{"10.1.2.3", "/log", "C:\\x"}, "/log steht hinter der Adresse"},
+  };
+  for (const auto& [arguments, named] : cases) {
+    Options o = ReadOpts(arguments);
+    EXPECT_FALSE(o.Good) << named;
+    EXPECT_EQ(o.LogFolder, "unchanged") << named;
+    EXPECT_NE(o.Problem.find(named), Text::npos) << o.Problem;
+    EXPECT_NE(o.Problem.find(form), Text::npos) << o.Problem;
+    EXPECT_NE(o.Problem.find("ORDNER: "), Text::npos) << o.Problem;
+  }
+  EXPECT_TRUE(ReadOpts({"/log", Text(200, 'x')}).Good);
+}
+
+TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {
+  HeadlessSetBoardAddress("no-such-board");
+  HeadlessSetCommandLine(
+      Line("/log \"C:\\Brunnen Nord\" 127.0.0.1 " + std::to_string(Sim.Port()))
+          .c_str());
+  EXPECT_EQ(RunProgram(Quit), 0);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  EXPECT_EQ(AppState.LogFolder, "C:\\Brunnen Nord");
+  EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
+}
+
+TEST_F(CommandLine, ALogWithoutItsFolderEndsBeforeAnyWindowOrTraffic) {
+  HeadlessSetCommandLine(Line("/log").c_str());
+  EXPECT_EQ(ProgramMain(), 0);
+  ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
+  EXPECT_NE(HeadlessMessageBoxes()[0].Body.find("Nach /log fehlt der Ordner"),
+            std::string::npos);
+  EXPECT_TRUE(HeadlessMessageBoxes()[0].OpenWindows.empty());
+  EXPECT_EQ(HeadlessSendCount(), 0);
+  EXPECT_TRUE(HeadlessFileWrites().empty());
+  EXPECT_EQ(Sim.ConnectionCount(), 0u);
+}

@@ -731,6 +731,47 @@ void LocalClockCountsLocalTime() {
   CHECK(passed >= 1 && passed <= 3);
 }
 
+void FilesAreAppendedAndReadFromTheirEnd() {
+  Text folder = Hands->ScratchFolder();
+  CHECK(PlatFolderExists(folder));
+  CHECK(PlatFolderExists(folder + "\\"));
+  CHECK(!PlatFolderExists(folder + "\\fehlt"));
+  Text file = folder + "\\Protokoll.csv";
+  Text bytes;
+  int64_t size = -1;
+  CHECK_EQ((int)PlatReadFileEnd(file, 100, &bytes, &size), (int)FileMissing);
+  CHECK_EQ((int)size, 0);
+
+  // Made by the first append, added to by the next ones, bytes as given.
+  const char first[] = "Zeit;Art\r\n";
+  CHECK_EQ((int)PlatAppendFile(file, first, 10), (int)AppendWritten);
+  CHECK(!PlatFolderExists(file));
+  Text binary("a\0\xff\r\n", 5);
+  CHECK_EQ((int)PlatAppendFile(file, binary.data(), 5), (int)AppendWritten);
+  CHECK_EQ((int)PlatAppendFile(file, "", 0), (int)AppendWritten);
+  CHECK_EQ((int)PlatReadFileEnd(file, 1000, &bytes, &size), (int)FileRead);
+  CHECK_EQ(bytes, Text("Zeit;Art\r\n") + binary);
+  CHECK_EQ((int)size, 15);
+  // The end only, the size still the whole file's.
+  CHECK_EQ((int)PlatReadFileEnd(file, 2, &bytes, &size), (int)FileRead);
+  CHECK_EQ(bytes, "\r\n");
+  CHECK_EQ((int)size, 15);
+  CHECK_EQ((int)PlatReadFileEnd(file, 0, &bytes, &size), (int)FileRead);
+  CHECK_EQ(bytes, "");
+
+  // Written anew: the old contents are gone.
+  CHECK_EQ((int)PlatWriteFile(file, "neu", 3), (int)AppendWritten);
+  CHECK_EQ((int)PlatReadFileEnd(file, 1000, &bytes, &size), (int)FileRead);
+  CHECK_EQ(bytes, "neu");
+
+  // No folder is made for a file.
+  Text lost = folder + "\\fehlt\\x.csv";
+  CHECK_EQ((int)PlatAppendFile(lost, "x", 1), (int)AppendNoFolder);
+  CHECK_EQ((int)PlatWriteFile(lost, "x", 1), (int)AppendNoFolder);
+  CHECK(!PlatFolderExists(folder + "\\fehlt"));
+  CHECK_EQ((int)PlatReadFileEnd(lost, 10, &bytes, &size), (int)FileMissing);
+}
+
 }  // namespace
 
 const PlatformCheck PlatformChecks[] = {
@@ -754,6 +795,8 @@ const PlatformCheck PlatformChecks[] = {
     {"DrawingsBelongToOpenWindows", DrawingsBelongToOpenWindows},
     {"BringingToFrontActivates", BringingToFrontActivates},
     {"LocalClockCountsLocalTime", LocalClockCountsLocalTime},
+    {"FilesAreAppendedAndReadFromTheirEnd",
+     FilesAreAppendedAndReadFromTheirEnd},
 };
 const int PlatformCheckCount = sizeof PlatformChecks / sizeof PlatformChecks[0];
 

@@ -41,6 +41,9 @@ struct PlatformHands {
   // sees it (a spin control: its field and arrows together); false when
   // there is no such control.
   bool (*ControlPlace)(int number, int* x, int* y, int* width, int* height);
+  // A folder that exists, may be written and holds no file, new for each
+  // call; no separator at its end.
+  Text (*ScratchFolder)();
 };
 
 extern const PlatformHands* Hands;

@@ -101,10 +101,17 @@ bool ControlPlace(int number, int* x, int* y, int* width, int* height) {
   return true;
 }
 
+Text ScratchFolder() {
+  static int made = 0;
+  Text folder = "C:\\kvx-checks-" + std::to_string(++made);
+  HeadlessAddFolder(folder);
+  return folder;
+}
+
 const PlatformHands HeadlessHands = {
-    Fresh,          Click,  Type,        SpinStep,  RequestClose,
-    Listen,         Accept, Send,        ClosePeer, Arrived,
-    ChooseMenuItem, Resize, ControlPlace};
+    Fresh,          Click,  Type,         SpinStep,     RequestClose,
+    Listen,         Accept, Send,         ClosePeer,    Arrived,
+    ChooseMenuItem, Resize, ControlPlace, ScratchFolder};
 
 class PlatformContract : public ::testing::TestWithParam<int> {
  protected:

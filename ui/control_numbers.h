@@ -1,7 +1,7 @@
 // Numbers of the program's windows, its timer and its controls. The main
 // loop tells controls apart by number alone, so every number is unique
 // across the program's windows (the description window uses 95, 96 and 99;
-// the history window 112 and 113; the connection notice 3).
+// the history window 112 to 115; the connection notice 3).
 // Per-channel controls are consecutive: the control of output n is
 // <first> + n - 1, of analog or digital input i <first> + i - 1.
 #pragma once
@@ -109,6 +109,8 @@ enum {
   // The level history window.
   LabelHistorySummary = 112,
   ButtonCloseHistory = 113,
+  LabelHistoryLog = 114,
+  ButtonSaveHistory = 115,
 };
 
 // The per-channel controls: of output n (1..8), of analog or digital input

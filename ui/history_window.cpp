@@ -1,7 +1,9 @@
 #include "ui/history_window.h"
 
 #include <cmath>
+#include <string>
 
+#include "app/level_csv.h"
 #include "board/poll.h"
 #include "platform/platform.h"
 #include "ui/click.h"
@@ -11,12 +13,17 @@
 const char HistoryMenuText[] = "Verlauf des Wasserstands...";
 const char HistoryWindowTitle[] = "KORVALINEX: Verlauf des Wasserstands";
 
-// First client size, and the strip below the picture for the summary line
-// and the close button.
+// First client size, and the strip below the picture: the line about the
+// level log and the save button above the summary line and the close
+// button.
 static const int FirstWidth = 720;
 static const int FirstHeight = 420;
 static const int StripHeight = 36;
+static const int LogRowHeight = 28;
 static const int CloseButtonWidth = 150;
+
+static const char SaveButtonText[] = "Als CSV speichern...";
+static const char SaveDialogTitle[] = "Verlauf als CSV speichern";
 
 // A level as the main window shows analog input 1: cut, not rounded, at
 // its second decimal (1.187 V reads 1,18 in both windows).
@@ -51,6 +58,27 @@ Text HistorySummaryText() {
   return text;
 }
 
+Text HistoryLogText() {
+  Text text;
+  auto add = [&text](const Text& part) {
+    if (part.empty()) return;
+    if (!text.empty()) text += " ";
+    text += part;
+  };
+  add(AppState.LogReadProblem);
+  add(AppState.LogWriteProblem);
+  size_t waiting = AppState.LogPending.size();
+  if (waiting > 0)
+    add((waiting == 1 ? Text("1 Zeile wartet und wird")
+                      : std::to_string(waiting) + " Zeilen warten und werden") +
+        " nachgeschrieben, sobald das Schreiben wieder geht.");
+  if (AppState.LogDropped > 0)
+    add("Protokoll: " + std::to_string(AppState.LogDropped) +
+        " ungeschriebene Zeilen verworfen (zu viele warteten).");
+  add(AppState.HistorySaveText);
+  return text;
+}
+
 // Places the controls for the window's size and draws the picture above
 // them.
 static void LayOutAndDraw() {
@@ -58,12 +86,18 @@ static void LayOutAndDraw() {
   int height = 0;
   if (!PlatWindowClientSize(HistoryWindow, &width, &height)) return;
   int stripTop = height - StripHeight;
-  PlatMoveControl(ButtonCloseHistory, width - CloseButtonWidth - 10,
-                  stripTop + 7, CloseButtonWidth, 22);
+  int logTop = stripTop - LogRowHeight;
+  int buttonX = width - CloseButtonWidth - 10;
+  PlatMoveControl(ButtonSaveHistory, buttonX, logTop + 7, CloseButtonWidth, 22);
+  PlatMoveControl(LabelHistoryLog, 10, logTop + 10,
+                  width - CloseButtonWidth - 30, 18);
+  PlatSetText(LabelHistoryLog, HistoryLogText());
+  PlatMoveControl(ButtonCloseHistory, buttonX, stripTop + 7, CloseButtonWidth,
+                  22);
   PlatMoveControl(LabelHistorySummary, 10, stripTop + 10,
                   width - CloseButtonWidth - 30, 18);
   PlatSetText(LabelHistorySummary, HistorySummaryText());
-  DrawHistoryChart(HistoryWindow, 0, 0, width, stripTop);
+  DrawHistoryChart(HistoryWindow, 0, 0, width, logTop);
   AppState.HistoryShownCount = AppState.EvaluationCount;
 }
 
@@ -80,6 +114,11 @@ void OpenHistoryWindow() {
   if (!PlatOpenWindow(HistoryWindow, FrameSizable, HistoryWindowTitle,
                       FirstWidth, FirstHeight, false, x + 40, y + 40))
     return;
+  // Tab goes from the save button to the close button.
+  PlatCreateControl(HistoryWindow, LabelHistoryLog, KindLabel, 0, 0, 0, 0, "",
+                    0);
+  PlatCreateControl(HistoryWindow, ButtonSaveHistory, KindButton, 0, 0, 0, 0,
+                    SaveButtonText, 0);
   PlatCreateControl(HistoryWindow, LabelHistorySummary, KindLabel, 0, 0, 0, 0,
                     "", 0);
   PlatCreateControl(HistoryWindow, ButtonCloseHistory, KindButton, 0, 0, 0, 0,
@@ -96,7 +135,41 @@ void CloseHistoryWindow() {
 void HistoryWindowResized() { LayOutAndDraw(); }
 
 void ShowHistory() {
-  if (PlatWindowIsOpen(HistoryWindow) &&
-      AppState.HistoryShownCount != AppState.EvaluationCount)
+  if (!PlatWindowIsOpen(HistoryWindow)) return;
+  if (AppState.HistoryShownCount != AppState.EvaluationCount) {
     LayOutAndDraw();
+    return;
+  }
+  Text log = HistoryLogText();
+  if (PlatGetText(LabelHistoryLog) != log) PlatSetText(LabelHistoryLog, log);
+}
+
+Text HistoryCsvText() {
+  Text csv = LevelCsvHeader;
+  int n = HistorySize();
+  for (int i = 0; i < n; i++) csv += LevelCsvLine(HistoryEntry(i));
+  return csv;
+}
+
+void SaveHistoryAsCsv() {
+  if (!PlatWindowIsOpen(HistoryWindow)) return;
+  PlaySwitchSound();
+  // verlauf-2026-12-09.csv, from "09.12.2026 ..."
+  Text now = LevelCsvTime(PlatLocalClock());
+  Text suggested = "verlauf-" + now.substr(6, 4) + "-" + now.substr(3, 2) +
+                   "-" + now.substr(0, 2) + ".csv";
+  Text path;
+  if (!PlatAskSavePath(HistoryWindow, SaveDialogTitle, "CSV-Dateien", "csv",
+                       suggested, &path))
+    return;
+  Text csv = HistoryCsvText();
+  int n = HistorySize();
+  if (PlatWriteFile(path, csv.data(), (int)csv.size()) == AppendWritten)
+    AppState.HistorySaveText = "Verlauf gespeichert: " + path + " (" +
+                               std::to_string(n) +
+                               (n == 1 ? " Messung)." : " Messungen).");
+  else
+    AppState.HistorySaveText = "Verlauf nicht gespeichert: " + path +
+                               " kann nicht geschrieben werden.";
+  PlatSetText(LabelHistoryLog, HistoryLogText());
 }

@@ -242,3 +242,38 @@ class HeadlessBoardModel {
 // switches the model off, and so does HeadlessReset; the model must
 // outlive its use.
 void HeadlessSetBoardModel(HeadlessBoardModel* model);
+
+// Files, in memory. A folder exists once a test made it (or put a file in
+// it); nothing else does. Every PlatAppendFile is recorded, whatever its
+// outcome, so a test can tell that nothing was written.
+void HeadlessAddFolder(const Text& path, bool readOnly = false);
+void HeadlessSetFolderReadOnly(const Text& path, bool readOnly);
+// A file with the given contents (its folder made as well).
+void HeadlessPutFile(const Text& path, const std::string& bytes);
+// The file exists but cannot be read (PlatReadFileEnd: FileUnreadable).
+void HeadlessSetFileUnreadable(const Text& path);
+// The file's contents; nullptr when there is no such file.
+const std::string* HeadlessFileContent(const Text& path);
+// The disk takes `bytes` more bytes, then is full: a write that does not
+// fit puts in what fits and fails with AppendDiskFull. -1: no limit (the
+// default).
+void HeadlessSetDiskSpace(int64_t bytes);
+struct HeadlessFileWrite {
+  Text Path;
+  std::string Bytes;  // what the program asked to append
+  AppendResult Result;
+};
+const std::vector<HeadlessFileWrite>& HeadlessFileWrites();
+
+// The save dialog: the answer to the next one (a path chosen, or
+// cancelled); without an answer the dialog is cancelled. Every dialog
+// shown is recorded.
+void HeadlessAnswerSaveDialog(bool choose, const Text& path);
+struct HeadlessSaveDialog {
+  int Window;
+  Text Title;
+  Text TypeName;
+  Text Extension;
+  Text SuggestedName;
+};
+const std::vector<HeadlessSaveDialog>& HeadlessSaveDialogs();

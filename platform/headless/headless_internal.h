@@ -33,3 +33,6 @@ int HeadlessDefaultFont();  // -1: the platform's default font
 
 // headless_sockets.cpp
 void HeadlessResetSockets();
+
+// headless_files.cpp
+void HeadlessResetFiles();

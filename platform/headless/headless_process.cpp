@@ -65,6 +65,7 @@ void HeadlessReset() {
   HeadlessResetEvents();
   HeadlessResetSockets();
   HeadlessResetDrawings();
+  HeadlessResetFiles();
 }
 
 HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }

@@ -45,6 +45,9 @@
 //                                      process owning TITLE): "PID<TAB>TITLE"
 //   kvx-drive msgbox TITLE [MS]        text of the message box TITLE
 //   kvx-drive ok TITLE [MS]            presses OK on message box TITLE
+//   kvx-drive save TITLE PATH [MS]     in the save dialog TITLE: types
+//                                      PATH as the file name and presses
+//                                      the dialog's save button
 //   kvx-drive watch TITLE N MS         reads control N's text every 100 ms
 //                                      for MS: one line "T<TAB>TEXT" per
 //                                      change (T: ms from the start), then
@@ -536,6 +539,32 @@ int main(int argc, char** argv) {
 
   if (cmd == "wait" || cmd == "gone" || cmd == "msgbox" || cmd == "ok") {
     waitMs = argc > 3 ? static_cast<DWORD>(atol(argv[3])) : 0;
+  }
+  if (cmd == "save") {
+    if (argc < 4) return Fail(Usage, "save needs a path");
+    waitMs = argc > 4 ? static_cast<DWORD>(atol(argv[4])) : 0;
+    HWND dialog = WaitTop(title, waitMs, true);
+    if (!dialog) return Fail(NoWindow, "save dialog not found");
+    // The file name: a combo box with its edit field (cmb13) in the
+    // dialogs of today, an edit field (edt1) in older ones.
+    HWND name = GetDlgItem(dialog, 0x47C);
+    if (name) {
+      HWND field = FindWindowExA(name, nullptr, "Edit", nullptr);
+      if (field) name = field;
+    } else {
+      name = GetDlgItem(dialog, 0x480);
+    }
+    if (!name) return Fail(NoControl, "the dialog has no file name field");
+    std::string path = DecodeTitle(argv[3]);
+    if (!Ask(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+             nullptr))
+      return Fail(NoAnswer, "the file name field did not answer");
+    HWND save = GetDlgItem(dialog, IDOK);
+    if (!save) return Fail(NoControl, "the dialog has no save button");
+    if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(save)))
+      return Fail(NoAnswer, "the dialog did not take the click");
+    return Done;
   }
   if (cmd == "gone") {
     DWORD start = GetTickCount();

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/win32/win32_platform.h"
 #include "tests/platform_checks.h"
@@ -178,10 +179,24 @@ bool ControlPlace(int number, int* x, int* y, int* width, int* height) {
   return true;
 }
 
+// A new folder under the system's folder for temporary files: one that
+// did not exist before (a folder of an earlier run may still be there).
+Text ScratchFolder() {
+  static unsigned made = 0;
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  for (int tries = 0; tries < 1000; tries++) {
+    Text folder = Text(temp) + "kvx-checks-" + std::to_string(GetTickCount()) +
+                  "-" + std::to_string(++made);
+    if (CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+  }
+  return Text(temp) + "kvx-checks-none";
+}
+
 const PlatformHands WindowsHands = {
-    Fresh,          Click,  Type,        SpinStep,  RequestClose,
-    Listen,         Accept, Send,        ClosePeer, Arrived,
-    ChooseMenuItem, Resize, ControlPlace};
+    Fresh,          Click,  Type,         SpinStep,     RequestClose,
+    Listen,         Accept, Send,         ClosePeer,    Arrived,
+    ChooseMenuItem, Resize, ControlPlace, ScratchFolder};
 
 bool Named(int index, int argc, char** argv) {
   if (argc < 2) return true;

@@ -1,0 +1,36 @@
+// The form of the level log's lines, shared by the log (control/level_log.h)
+// and the history window's CSV export: what a German spreadsheet opens as
+// it is. Windows-1252, lines ended by CR LF, fields separated by ';',
+// decimal comma. Columns:
+//   Zeit          dd.mm.yyyy hh:mm:ss, local time
+//   Art           "Messung" (an evaluation); "Ereignis" lines will follow
+//                 the same columns
+//   Stand Ausgang 5 (V), Ausgang 5, Stand Ausgang 4 (V), Ausgang 4
+//                 the level each output was decided on (empty when none)
+//                 and what went to it ("EIN", "AUS", empty when nothing)
+//   Messwert      "sicher", or "unsicher" when a reading in doubt kept a
+//                 decision from being taken
+//   Meldung       the text of an event; empty on an evaluation
+#pragma once
+
+#include "app/state.h"
+
+// The first line of a file, line end included.
+extern const char LevelCsvHeader[];
+
+// An evaluation as one line, line end included. A level is written with
+// as many decimals as it takes to read back the very same number.
+Text LevelCsvLine(const LevelRecord& r);
+
+// Reads one line (without its line end) back. LineMeasurement fills `*r`;
+// LineHeader and LineEvent are lines of the form that hold no evaluation;
+// anything else is LineForeign.
+enum LevelCsvKind { LineMeasurement, LineHeader, LineEvent, LineForeign };
+LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r);
+
+// "dd.mm.yyyy hh:mm:ss" of a local time (seconds as PlatLocalClock counts).
+Text LevelCsvTime(int64_t time);
+// The month of a local time: year * 12 + month - 1.
+int MonthOfTime(int64_t time);
+// The log's file of a month (as MonthOfTime counts): korvalinex-YYYY-MM.csv.
+Text LevelLogFileName(int month);

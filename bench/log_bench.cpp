@@ -1,0 +1,99 @@
+// Benchmarks of the level log over the headless platform (files in
+// memory, so the figures are the program's own work, without the disk):
+//
+//   BM_RestoreHistory/N  the read-back at start: 30 days of log holding N
+//                        evaluations (21,600: the 360-s cycle, three
+//                        evaluations a cycle) parsed into the history;
+//                        N = 0 is the baseline, a log folder without files
+//   BM_Evaluation/0      one evaluation recorded without a log (baseline)
+//   BM_Evaluation/1      the same with the log: its line formed, the file
+//                        end looked at once, the line appended
+//
+// The counters tell the bytes read and the heap the history's ring takes.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+#include "app/level_csv.h"
+#include "app/state.h"
+#include "control/history.h"
+#include "control/level_log.h"
+#include "platform/headless/headless.h"
+#include "tests/support/program_start.h"
+
+namespace {
+
+const char Folder[] = "C:\\Brunnen";
+
+// A fresh program state with an empty history and the log folder set.
+void FreshState() {
+  PlatReleaseMemory();
+  StartState();
+  AppState.LogFolder = Folder;
+}
+
+// N evaluations, 120 s apart, ending now, in their month's files: a well
+// that drains and fills over the days.
+size_t WriteLog(int n) {
+  std::string files[2];
+  int64_t now = PlatLocalClock();
+  int thisMonth = MonthOfTime(now);
+  for (int i = 0; i < n; i++) {
+    int64_t t = now - (int64_t)(n - i) * 120;
+    double level = 0.1 + (i % 300) * 0.0048828;
+    LevelRecord r{
+        t,    level, level, (int8_t)(i % 300 < 20), (int8_t)(i % 300 > 280),
+        false};
+    std::string& file = files[MonthOfTime(t) == thisMonth ? 1 : 0];
+    if (file.empty()) file = LevelCsvHeader;
+    file += LevelCsvLine(r);
+  }
+  size_t bytes = 0;
+  if (!files[0].empty())
+    HeadlessPutFile(LevelLogPath(now - 30 * 86400), files[0]);
+  if (!files[1].empty()) HeadlessPutFile(LevelLogPath(now), files[1]);
+  HeadlessAddFolder(Folder);
+  bytes = files[0].size() + files[1].size();
+  return bytes;
+}
+
+void BM_RestoreHistory(benchmark::State& state) {
+  HeadlessReset();
+  // The 20th of a month: 30 days reach into the month before.
+  HeadlessSetLocalTime(20, 12, 2026, 12, 0);
+  FreshState();
+  size_t bytes = WriteLog((int)state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    FreshState();
+    state.ResumeTiming();
+    RestoreHistoryFromLog();
+  }
+  if (HistorySize() != state.range(0)) state.SkipWithError("not all read back");
+  state.counters["evaluations"] = HistorySize();
+  state.counters["bytes"] = (double)bytes;
+  state.counters["ring_bytes"] = (double)HistoryCapacity * sizeof(LevelRecord);
+  PlatReleaseMemory();
+}
+
+void BM_Evaluation(benchmark::State& state) {
+  HeadlessReset();
+  FreshState();
+  HeadlessAddFolder(Folder);
+  if (state.range(0) == 0) AppState.LogFolder.clear();
+  int i = 0;
+  for (auto _ : state) {
+    double level = 0.1 + (i++ % 300) * 0.0048828;
+    RecordEvaluation(level, 0, level, level < 0.21, false);
+  }
+  const std::string* file = HeadlessFileContent(LevelLogPath(PlatLocalClock()));
+  state.counters["file_bytes"] = file ? (double)file->size() : 0;
+  PlatReleaseMemory();
+}
+
+BENCHMARK(BM_RestoreHistory)->Arg(0)->Arg(21600)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Evaluation)->Arg(0)->Arg(1)->Unit(benchmark::kNanosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

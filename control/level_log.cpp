@@ -1,0 +1,170 @@
+#include "control/level_log.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/level_csv.h"
+#include "platform/platform.h"
+
+static Text InFolder(const Text& name) {
+  const Text& folder = AppState.LogFolder;
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
+    return folder + name;
+  return folder + "\\" + name;
+}
+
+Text LevelLogPath(int64_t time) {
+  return InFolder(LevelLogFileName(MonthOfTime(time)));
+}
+
+static Text WriteProblemText(const Text& file, AppendResult result) {
+  Text why;
+  switch (result) {
+    case AppendNoFolder:
+      why = "der Ordner " + AppState.LogFolder + " fehlt";
+      break;
+    case AppendDenied:
+      why = "kein Schreibrecht (schreibgeschützt?)";
+      break;
+    case AppendDiskFull:
+      why = "der Datenträger ist voll";
+      break;
+    default:
+      why = "Schreibfehler";
+      break;
+  }
+  return "Protokoll " + file + " nicht geschrieben: " + why + ".";
+}
+
+// What must come before the first line that goes to a file: the header
+// for a file that is new (or empty), a line end after a torn last line.
+static Text Lead(const Text& file) {
+  Text end;
+  int64_t size = 0;
+  ReadResult read = PlatReadFileEnd(file, 2, &end, &size);
+  if (read == FileMissing || (read == FileRead && size == 0))
+    return LevelCsvHeader;
+  if (read == FileRead && end != "\r\n") return "\r\n";
+  return "";
+}
+
+// Writes the lines still waiting, the oldest first, as far as writing
+// works; the first that fails stops it, and the history window says why.
+static void WriteWaitingLogLines() {
+  while (!AppState.LogPending.empty()) {
+    const PendingLogLine& line = AppState.LogPending.front();
+    if (line.File != AppState.LogFileName || !AppState.LogFileChecked) {
+      AppState.LogFileName = line.File;
+      AppState.LogFileChecked = false;
+    }
+    Text bytes =
+        AppState.LogFileChecked ? line.Bytes : Lead(line.File) + line.Bytes;
+    AppendResult result =
+        PlatAppendFile(line.File, bytes.data(), (int)bytes.size());
+    if (result != AppendWritten) {
+      // Some of it may be in the file: its end is looked at again.
+      AppState.LogFileChecked = false;
+      AppState.LogWriteProblem = WriteProblemText(line.File, result);
+      return;
+    }
+    AppState.LogFileChecked = true;
+    AppState.LogPending.pop_front();
+  }
+  AppState.LogWriteProblem.clear();
+}
+
+// Queues a line for its month's file and writes what waits; when too many
+// are left waiting, the oldest go.
+static void AppendLogLine(int64_t time, const Text& bytes) {
+  if (AppState.LogFolder.empty()) return;
+  AppState.LogPending.push_back(PendingLogLine{LevelLogPath(time), bytes});
+  WriteWaitingLogLines();
+  while ((int)AppState.LogPending.size() > LogPendingLimit) {
+    AppState.LogPending.pop_front();
+    AppState.LogDropped++;
+  }
+}
+
+void LogEvaluation(const LevelRecord& r) {
+  AppendLogLine(r.Time, LevelCsvLine(r));
+}
+
+// What reading one file found.
+struct FileReading {
+  int Foreign = 0;    // lines of another form, skipped
+  bool Torn = false;  // the last line breaks off
+  bool Unreadable = false;
+};
+
+// Reads the evaluations at or after `since` from one file into `*found`.
+static FileReading ReadLogFile(const Text& file, int64_t since,
+                               std::vector<LevelRecord>* found) {
+  FileReading reading;
+  Text bytes;
+  int64_t size = 0;
+  ReadResult result = PlatReadFileEnd(file, LogReadLimit, &bytes, &size);
+  if (result == FileUnreadable) reading.Unreadable = true;
+  if (result != FileRead) return reading;
+  size_t at = 0;
+  // Cut at the limit: the first line is a piece of one.
+  if (size > (int64_t)bytes.size()) {
+    size_t lineEnd = bytes.find('\n');
+    at = lineEnd == Text::npos ? bytes.size() : lineEnd + 1;
+  }
+  while (at < bytes.size()) {
+    size_t lineEnd = bytes.find('\n', at);
+    bool whole = lineEnd != Text::npos;
+    Text line = bytes.substr(at, whole ? lineEnd - at : Text::npos);
+    at = whole ? lineEnd + 1 : bytes.size();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    LevelRecord r;
+    LevelCsvKind kind = ReadLevelCsvLine(line, &r);
+    if (!whole) {
+      // A last line without its line end (the power went while it was
+      // written) counts only when it is complete.
+      reading.Torn = kind != LineMeasurement;
+      if (reading.Torn) break;
+    }
+    if (kind == LineMeasurement && r.Time >= since) found->push_back(r);
+    if (kind == LineForeign && !line.empty()) reading.Foreign++;
+  }
+  return reading;
+}
+
+std::vector<LevelRecord> ReadLevelLog() {
+  std::vector<LevelRecord> found;
+  if (AppState.LogFolder.empty()) return found;
+  if (!PlatFolderExists(AppState.LogFolder)) {
+    AppState.LogReadProblem =
+        "Protokollordner " + AppState.LogFolder + " nicht gefunden.";
+    return found;
+  }
+  int64_t now = PlatLocalClock();
+  int64_t since = now - (int64_t)LogReadDays * 86400;
+  Text problems;
+  for (int month = MonthOfTime(since); month <= MonthOfTime(now); month++) {
+    Text file = InFolder(LevelLogFileName(month));
+    FileReading reading = ReadLogFile(file, since, &found);
+    Text said;
+    if (reading.Unreadable) said = "nicht lesbar";
+    if (reading.Foreign > 0)
+      said =
+          (reading.Foreign == 1 ? Text("1 Zeile")
+                                : std::to_string(reading.Foreign) + " Zeilen") +
+          " in fremder Form übersprungen";
+    if (reading.Torn)
+      said += Text(said.empty() ? "" : ", ") +
+              "letzte Zeile unvollständig (übersprungen)";
+    if (!said.empty())
+      problems += Text(problems.empty() ? "" : "; ") + file + ": " + said;
+  }
+  // In time order, however the clock was set when they were written.
+  std::stable_sort(found.begin(), found.end(),
+                   [](const LevelRecord& a, const LevelRecord& b) {
+                     return a.Time < b.Time;
+                   });
+  if (!problems.empty())
+    AppState.LogReadProblem = "Protokoll " + problems + ".";
+  return found;
+}

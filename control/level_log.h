@@ -1,0 +1,31 @@
+// The level log: with a folder given on the command line, every evaluation
+// is appended as a line to the month's file there (app/level_csv.h gives
+// the form), and at start the last 30 days are read back for the level
+// history (control/history.h). Without a folder nothing here reads or writes
+// anything.
+//
+// Nothing that goes wrong stops or holds up the guard: what cannot be read
+// is skipped and counted, what cannot be written waits in memory for the
+// next line and is written before it, and the history window says what is
+// wrong (AppState.LogReadProblem, AppState.LogWriteProblem).
+#pragma once
+
+#include <vector>
+
+#include "app/state.h"
+
+// How far back the log is read at start, in days.
+enum { LogReadDays = 30 };
+// Of each month's file, at most its last this many bytes are read at start:
+// much more than the history keeps at any cycle.
+enum { LogReadLimit = 8 * 1024 * 1024 };
+
+// The month's file of a local time: the folder and its file name.
+Text LevelLogPath(int64_t time);
+
+// Appends the evaluation's line, after any lines still waiting.
+void LogEvaluation(const LevelRecord& r);
+
+// Reads the evaluations of the last LogReadDays days from the log, in time
+// order, and notes in AppState.LogReadProblem what was skipped.
+std::vector<LevelRecord> ReadLevelLog();

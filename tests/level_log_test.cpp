@@ -1,0 +1,523 @@
+// The level log: the form of its lines, the writing of every evaluation,
+// the read-back at start, what the program does when the folder or the
+// disk fails it, and the history window's CSV export.
+#include "control/level_log.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "app/level_csv.h"
+#include "control/history.h"
+#include "control/measurement.h"
+#include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
+#include "ui/history_window.h"
+
+namespace {
+
+const char Folder[] = "C:\\Brunnen";
+const char December[] = "C:\\Brunnen\\korvalinex-2026-12.csv";
+const char Header[] =
+    "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
+    "Messwert;Meldung\r\n";
+
+LevelRecord Record(int64_t time, double level5, int output5, double level4,
+                   int output4, bool doubted) {
+  return LevelRecord{time,   level5, level4, (int8_t)output4, (int8_t)output5,
+                     doubted};
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The lines of a file, line ends kept.
+std::vector<Text> LinesOf(const std::string& content) {
+  std::vector<Text> lines;
+  size_t at = 0;
+  while (at < content.size()) {
+    size_t end = content.find("\r\n", at);
+    end = end == Text::npos ? content.size() : end + 2;
+    lines.push_back(content.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+std::string FileOr(const char* path) {
+  const std::string* content = HeadlessFileContent(path);
+  return content ? *content : "(none)";
+}
+
+}  // namespace
+
+TEST(LevelCsv, ALineIsTheEvaluationInASpreadsheetsForm) {
+  int64_t t = 20428 * 86400LL + 10 * 3600 + 5 * 60 + 7;  // 06.12.2025
+  EXPECT_EQ(LevelCsvLine(Record(t, 1.0546875, 0, 0.1953125, 1, false)),
+            "06.12.2025 10:05:07;Messung;1,0546875;AUS;0,1953125;EIN;sicher;"
+            "\r\n");
+  // Output 4 undecided for a reading in doubt; nothing decided at all.
+  EXPECT_EQ(LevelCsvLine(Record(t, 1.25, 1, NAN, CommandNotSent, true)),
+            "06.12.2025 10:05:07;Messung;1,25;EIN;;;unsicher;\r\n");
+  EXPECT_EQ(
+      LevelCsvLine(Record(t, NAN, CommandNotSent, NAN, CommandNotSent, true)),
+      "06.12.2025 10:05:07;Messung;;;;;unsicher;\r\n");
+  EXPECT_EQ(Text(LevelCsvHeader), Header);
+  // "ö" and every other letter in Windows-1252.
+  for (char c : LevelCsvLine(Record(t, 0.5, 0, 0.5, 0, false)))
+    EXPECT_LT((unsigned char)c, 0x80);
+}
+
+TEST(LevelCsv, EveryLevelReadsBackAsTheSameNumber) {
+  std::vector<double> levels;
+  for (int count = 0; count < 1024; count++)
+    levels.push_back(count * 0.0048828);
+  std::mt19937_64 random(18);
+  std::uniform_real_distribution<double> volts(-1.0, 6.0);
+  for (int i = 0; i < 2000; i++) levels.push_back(volts(random));
+  for (double odd : {1e-9, 1e-300, 123456789.125, 1e300, -0.0})
+    levels.push_back(odd);
+  for (double level : levels) {
+    LevelRecord back{};
+    Text line = LevelCsvLine(Record(3600, level, 1, -level, 0, true));
+    ASSERT_EQ(ReadLevelCsvLine(line.substr(0, line.size() - 2), &back),
+              LineMeasurement)
+        << line;
+    EXPECT_TRUE(SameBits(back.Level, level)) << line;
+    EXPECT_TRUE(SameBits(back.Level4, -level)) << line;
+    EXPECT_EQ(back.Time, 3600);
+    EXPECT_EQ(back.Output5, 1);
+    EXPECT_EQ(back.Output4, 0);
+    EXPECT_TRUE(back.Doubted);
+  }
+  LevelRecord none{};
+  ASSERT_EQ(ReadLevelCsvLine("01.01.1970 00:00:00;Messung;;;;;sicher;", &none),
+            LineMeasurement);
+  EXPECT_TRUE(std::isnan(none.Level));
+  EXPECT_TRUE(std::isnan(none.Level4));
+  EXPECT_EQ(none.Output5, CommandNotSent);
+  EXPECT_FALSE(none.Doubted);
+}
+
+TEST(LevelCsv, LinesOfAnotherFormAreToldApart) {
+  LevelRecord r{};
+  EXPECT_EQ(ReadLevelCsvLine(Text(Header, strlen(Header) - 2), &r), LineHeader);
+  EXPECT_EQ(ReadLevelCsvLine("06.12.2026 07:45:00;Ereignis;0,1;;;;sicher;"
+                             "Trockenlauf",
+                             &r),
+            LineEvent);
+  for (const char* foreign : {
+           "",
+           "hello",
+           "06.12.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher",  // 7 fields
+           "06.12.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher;;",
+           "31.11.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher;",
+           "06.12.2026 24:00:00;Messung;0,5;AUS;0,5;AUS;sicher;",
+           "2026-12-06 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher;",
+           "06.12.2026 07:45:00;Messung;0.5;AUS;0,5;AUS;sicher;",
+           "06.12.2026 07:45:00;Messung;0,5 V;AUS;0,5;AUS;sicher;",
+           "06.12.2026 07:45:00;Messung;0,5;an;0,5;AUS;sicher;",
+           "06.12.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;ja;",
+           "06.12.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher;Text",
+           "06.12.2026 07:45:00;Wartung;0,5;AUS;0,5;AUS;sicher;",
+           "06.12.2026 07:4",
+       })
+    EXPECT_EQ(ReadLevelCsvLine(foreign, &r), LineForeign) << foreign;
+}
+
+TEST(LevelCsv, OneFilePerMonthOfLocalTime) {
+  int64_t day = 86400;
+  int64_t newYear2027 = 20819 * day;  // 01.01.2027
+  EXPECT_EQ(LevelCsvTime(newYear2027), "01.01.2027 00:00:00");
+  EXPECT_EQ(LevelLogFileName(MonthOfTime(newYear2027)),
+            "korvalinex-2027-01.csv");
+  EXPECT_EQ(LevelLogFileName(MonthOfTime(newYear2027 - 1)),
+            "korvalinex-2026-12.csv");
+  EXPECT_EQ(LevelCsvTime(newYear2027 - 1), "31.12.2026 23:59:59");
+  // 29 February of a leap year belongs to February.
+  int64_t leapDay = newYear2027 + (365 + 31 + 28) * day;  // 29.02.2028
+  EXPECT_EQ(LevelCsvTime(leapDay), "29.02.2028 00:00:00");
+  EXPECT_EQ(LevelLogFileName(MonthOfTime(leapDay)), "korvalinex-2028-02.csv");
+
+  AppState.LogFolder = "D:\\Brunnen\\";
+  EXPECT_EQ(LevelLogPath(leapDay), "D:\\Brunnen\\korvalinex-2028-02.csv");
+  AppState.LogFolder = "D:\\Brunnen";
+  EXPECT_EQ(LevelLogPath(leapDay), "D:\\Brunnen\\korvalinex-2028-02.csv");
+  AppState.LogFolder.clear();
+}
+
+namespace {
+
+class LevelLog : public HandlerTest {
+ protected:
+  // One measurement cycle of period 10 s (evaluations at its ticks 13 to
+  // 15), the clock moving a second a tick, the well at `counts`.
+  void Cycle(double counts) {
+    Sim.SetLevel(counts);
+    AppState.CyclePeriod = 10;
+    AppState.CycleCounter = 0;
+    for (int tick = 0; tick < 15; tick++) {
+      HeadlessAdvanceClock(1000);
+      MeasurementCycle();
+      ShowHistory();
+    }
+  }
+
+  // The setports of outputs 4 and 5, in order.
+  std::vector<std::string> LevelDecisions() {
+    std::vector<std::string> found;
+    for (const std::string& c : OnlySetports(CommandTexts()))
+      if (c.rfind("setport 4", 0) == 0 || c.rfind("setport 5", 0) == 0)
+        found.push_back(c);
+    return found;
+  }
+};
+
+}  // namespace
+
+TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  int64_t start = PlatLocalClock();
+  Cycle(150);
+  Cycle(20);
+
+  const std::vector<HeadlessFileWrite>& writes = HeadlessFileWrites();
+  ASSERT_EQ(writes.size(), 6u);
+  for (const HeadlessFileWrite& w : writes) {
+    EXPECT_EQ(w.Path, December);
+    EXPECT_EQ(w.Result, AppendWritten);
+  }
+  // The first write makes the file with its header; each write one line.
+  EXPECT_EQ(LinesOf(writes[0].Bytes).size(), 2u);
+  for (size_t i = 1; i < writes.size(); i++)
+    EXPECT_EQ(LinesOf(writes[i].Bytes).size(), 1u) << i;
+
+  std::vector<Text> lines = LinesOf(FileOr(December));
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[0], Header);
+  // 150 counts read 0.732 V; 20 counts, 0.098 V, below the Minimum.
+  EXPECT_EQ(lines[1], LevelCsvTime(start + 13) +
+                          ";Messung;0,732;AUS;0,732;AUS;sicher;\r\n");
+  EXPECT_EQ(lines[4], LevelCsvTime(start + 28) +
+                          ";Messung;0,098;AUS;0,098;EIN;sicher;\r\n");
+  for (int i = 0; i < 6; i++) {
+    LevelRecord back{};
+    ASSERT_EQ(ReadLevelCsvLine(lines[i + 1].substr(0, lines[i + 1].size() - 2),
+                               &back),
+              LineMeasurement);
+    EXPECT_EQ(back.Time, HistoryEntry(i).Time);
+    EXPECT_TRUE(SameBits(back.Level, HistoryEntry(i).Level));
+  }
+  EXPECT_EQ(HistoryLogText(), "");
+}
+
+TEST_F(LevelLog, WithoutTheOptionNothingIsWrittenAndTheWireIsTheSame) {
+  Cycle(150);
+  Cycle(20);
+  std::vector<std::string> without = CommandTexts();
+  EXPECT_TRUE(HeadlessFileWrites().empty());
+  RestoreHistoryFromLog();
+  EXPECT_EQ(HistorySize(), 6);
+  EXPECT_EQ(HistoryLogText(), "");
+
+  // The same cycles with the log: the same commands, in the same order.
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  Cycle(150);
+  Cycle(20);
+  std::vector<std::string> with = CommandTexts();
+  ASSERT_EQ(with.size(), 2 * without.size());
+  EXPECT_EQ(
+      std::vector<std::string>(with.begin() + (long)without.size(), with.end()),
+      without);
+}
+
+TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
+  HeadlessAddFolder(Folder, true);
+  AppState.LogFolder = Folder;
+  Cycle(150);
+  Cycle(20);
+  // The guard went on: both cycles decided as without a log.
+  EXPECT_EQ(LevelDecisions(),
+            std::vector<std::string>(
+                {"setport 5.0", "setport 4.0", "setport 5.0", "setport 4.0",
+                 "setport 5.0", "setport 4.0", "setport 5.0", "setport 4.1",
+                 "setport 5.0", "setport 4.1", "setport 5.0", "setport 4.1"}));
+  EXPECT_EQ(HeadlessFileContent(December), nullptr);
+  EXPECT_EQ(AppState.LogPending.size(), 6u);
+  OpenHistoryWindow();
+  EXPECT_EQ(C(LabelHistoryLog).Content,
+            Text("Protokoll ") + December +
+                " nicht geschrieben: kein Schreibrecht (schreibgeschützt?). "
+                "6 Zeilen warten und werden nachgeschrieben, sobald das "
+                "Schreiben wieder geht.");
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+
+  // Writable again: the next evaluation writes the six before its own.
+  HeadlessSetFolderReadOnly(Folder, false);
+  Cycle(90);
+  std::vector<Text> lines = LinesOf(FileOr(December));
+  ASSERT_EQ(lines.size(), 1u + 9u);
+  for (int i = 0; i < 9; i++)
+    EXPECT_EQ(lines[i + 1], LevelCsvLine(HistoryEntry(i))) << i;
+  EXPECT_TRUE(AppState.LogPending.empty());
+  EXPECT_EQ(C(LabelHistoryLog).Content, "");
+}
+
+TEST_F(LevelLog, AMissingFolderIsNamed) {
+  AppState.LogFolder = Folder;
+  RestoreHistoryFromLog();
+  EXPECT_EQ(AppState.LogReadProblem,
+            "Protokollordner C:\\Brunnen nicht gefunden.");
+  Cycle(150);
+  EXPECT_EQ(HistorySize(), 3);
+  EXPECT_EQ(
+      HistoryLogText(),
+      Text("Protokollordner C:\\Brunnen nicht gefunden. Protokoll ") +
+          December +
+          " nicht geschrieben: der Ordner C:\\Brunnen fehlt. 3 Zeilen "
+          "warten und werden nachgeschrieben, sobald das Schreiben wieder "
+          "geht.");
+}
+
+TEST_F(LevelLog, AFullDiskTearsALineThatIsWrittenAgainOnANewLine) {
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  Cycle(150);
+  size_t written = FileOr(December).size();
+  // Room for half a line: the next evaluation's line is torn.
+  HeadlessSetDiskSpace(20);
+  Cycle(20);
+  EXPECT_EQ(FileOr(December).size(), written + 20);
+  EXPECT_EQ(AppState.LogPending.size(), 3u);
+  EXPECT_NE(AppState.LogWriteProblem.find("der Datenträger ist voll"),
+            Text::npos);
+  EXPECT_EQ(LevelDecisions().size(), 12u);
+
+  HeadlessSetDiskSpace(-1);
+  Cycle(90);
+  // The torn piece stays; a line end closes it, then every line follows.
+  std::string content = FileOr(December);
+  EXPECT_EQ(content.substr(written + 20, 2), "\r\n");
+  EXPECT_TRUE(AppState.LogWriteProblem.empty());
+
+  // Read back: all nine evaluations; the torn piece is one foreign line.
+  StartState();
+  AppState.LogFolder = Folder;
+  RestoreHistoryFromLog();
+  ASSERT_EQ(HistorySize(), 9);
+  EXPECT_EQ(AppState.LogReadProblem, Text("Protokoll ") + December +
+                                         ": 1 Zeile in fremder Form "
+                                         "übersprungen.");
+}
+
+TEST_F(LevelLog, WaitingLinesAreBounded) {
+  HeadlessAddFolder(Folder, true);
+  AppState.LogFolder = Folder;
+  for (int i = 0; i < LogPendingLimit + 7; i++)
+    RecordEvaluation(0.5 + i * 1e-6, 0, 0.5, 0, false);
+  EXPECT_EQ((int)AppState.LogPending.size(), LogPendingLimit);
+  EXPECT_EQ(AppState.LogDropped, 7);
+  EXPECT_NE(HistoryLogText().find("7 ungeschriebene Zeilen verworfen"),
+            Text::npos);
+  // The newest are kept: the first waiting is the eighth evaluation.
+  HeadlessSetFolderReadOnly(Folder, false);
+  RecordEvaluation(0.4, 0, 0.4, 0, false);
+  std::vector<Text> lines = LinesOf(FileOr(December));
+  ASSERT_EQ(lines.size(), (size_t)LogPendingLimit + 2);
+  EXPECT_EQ(lines[1], LevelCsvLine(HistoryEntry(7)));
+}
+
+TEST_F(LevelLog, TheLastThirtyDaysAreReadBackInTimeOrder) {
+  // Now 05.01.2027 07:45: December's file and January's are read.
+  HeadlessSetLocalTime(6, 12, 2026, 0, 0);
+  int64_t dec6 = PlatLocalClock();
+  HeadlessSetLocalTime(5, 1, 2027, 7, 45);
+  int64_t now = PlatLocalClock();
+  auto line = [](int64_t t, double level) {
+    return LevelCsvLine(Record(t, level, 0, level, 0, false));
+  };
+  HeadlessPutFile("C:\\Brunnen\\korvalinex-2026-11.csv",
+                  Header + line(dec6 - 10 * 86400, 0.01));
+  HeadlessPutFile(December, Header + line(dec6 - 3600, 0.02) +  // too old
+                                line(dec6 + 86400, 0.7) + "Summe;;;\r\n" +
+                                line(dec6 + 2 * 86400, 0.3));
+  HeadlessPutFile(
+      "C:\\Brunnen\\korvalinex-2027-01.csv",
+      Header + line(now - 60, 1.1) + line(now - 120, 0.9) + "05.01.2027 07:4");
+  AppState.LogFolder = Folder;
+  RestoreHistoryFromLog();
+
+  ASSERT_EQ(HistorySize(), 4);
+  const double expected[] = {0.7, 0.3, 0.9, 1.1};
+  for (int i = 0; i < 4; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
+  EXPECT_EQ(HistoryEntry(3).Time, now - 60);
+  EXPECT_EQ(AppState.LowestLevel.Level, 0.3);
+  EXPECT_EQ(AppState.HighestLevel.Level, 1.1);
+  EXPECT_EQ(AppState.LogReadProblem,
+            Text("Protokoll ") + December +
+                ": 1 Zeile in fremder Form übersprungen; "
+                "C:\\Brunnen\\korvalinex-2027-01.csv: letzte Zeile "
+                "unvollständig (übersprungen).");
+  // Nothing is written at start.
+  EXPECT_TRUE(HeadlessFileWrites().empty());
+
+  // The next line starts on a line of its own, after the torn one.
+  RecordEvaluation(0.5, 0, 0.5, 0, false);
+  std::string january = FileOr("C:\\Brunnen\\korvalinex-2027-01.csv");
+  EXPECT_NE(january.find("05.01.2027 07:4\r\n05.01.2027 07:45:00;Messung;"),
+            Text::npos)
+      << january;
+}
+
+TEST_F(LevelLog, AnUnreadableFileIsNamed) {
+  HeadlessPutFile(December, Header);
+  HeadlessSetFileUnreadable(December);
+  AppState.LogFolder = Folder;
+  RestoreHistoryFromLog();
+  EXPECT_EQ(AppState.LogReadProblem,
+            Text("Protokoll ") + December + ": nicht lesbar.");
+}
+
+TEST_F(LevelLog, TheSaveButtonWritesTheHistoryShownAsCsv) {
+  RecordEvaluation(0.5, 0, 0.5, 0, false);
+  HeadlessAdvanceClock(60000);
+  RecordEvaluation(0.1, 0, 0.1, 1, false);
+  HeadlessAdvanceClock(60000);
+  RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
+  OpenHistoryWindow();
+  HeadlessAddFolder("D:\\Auswertung");
+  HeadlessAnswerSaveDialog(true, "D:\\Auswertung\\brunnen.csv");
+  SaveHistoryAsCsv();
+
+  ASSERT_EQ(HeadlessSaveDialogs().size(), 1u);
+  EXPECT_EQ(HeadlessSaveDialogs()[0].Window, HistoryWindow);
+  EXPECT_EQ(HeadlessSaveDialogs()[0].SuggestedName, "verlauf-2026-12-06.csv");
+  EXPECT_EQ(HeadlessSaveDialogs()[0].Extension, "csv");
+  EXPECT_EQ(FileOr("D:\\Auswertung\\brunnen.csv"),
+            Text(Header) +
+                "06.12.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher;\r\n"
+                "06.12.2026 07:46:00;Messung;0,1;AUS;0,1;EIN;sicher;\r\n"
+                "06.12.2026 07:47:00;Messung;;;;;unsicher;\r\n");
+  EXPECT_EQ(C(LabelHistoryLog).Content,
+            "Verlauf gespeichert: D:\\Auswertung\\brunnen.csv (3 Messungen).");
+
+  // Saved again over it: the file holds the history once.
+  RecordEvaluation(0.6, 0, 0.6, 0, false);
+  HeadlessAnswerSaveDialog(true, "D:\\Auswertung\\brunnen.csv");
+  SaveHistoryAsCsv();
+  EXPECT_EQ(LinesOf(FileOr("D:\\Auswertung\\brunnen.csv")).size(), 5u);
+
+  // Cancelled: nothing written.
+  size_t writes = HeadlessFileWrites().size();
+  SaveHistoryAsCsv();
+  EXPECT_EQ(HeadlessFileWrites().size(), writes);
+  // A folder that cannot be written: said, no box.
+  HeadlessAnswerSaveDialog(true, "E:\\nirgends.csv");
+  SaveHistoryAsCsv();
+  EXPECT_EQ(C(LabelHistoryLog).Content,
+            "Verlauf nicht gespeichert: E:\\nirgends.csv kann nicht "
+            "geschrieben werden.");
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+}
+
+TEST_F(LevelLog, TheWindowsNewControlsFitFromItsSmallestSize) {
+  AppState.LogReadProblem = "Protokollordner C:\\Brunnen nicht gefunden.";
+  OpenHistoryWindow();
+  // Tab order is creation order: save, then close.
+  std::vector<int> order = HeadlessCreationOrder(HistoryWindow);
+  auto at = [&order](int n) {
+    return std::find(order.begin(), order.end(), n) - order.begin();
+  };
+  EXPECT_LT(at(ButtonSaveHistory), at(ButtonCloseHistory));
+  EXPECT_EQ(C(ButtonSaveHistory).Content, "Als CSV speichern...");
+  EXPECT_EQ(C(LabelHistoryLog).Content,
+            "Protokollordner C:\\Brunnen nicht gefunden.");
+  for (auto size : {std::pair<int, int>{360, 240}, {720, 420}, {1000, 700}}) {
+    ASSERT_TRUE(HeadlessResizeWindow(HistoryWindow, size.first, size.second));
+    HistoryWindowResized();
+    std::vector<const HeadlessControl*> all;
+    for (int n : order) all.push_back(HeadlessFindControl(n));
+    for (size_t i = 0; i < all.size(); i++) {
+      const HeadlessControl& a = *all[i];
+      EXPECT_GE(a.X, 0);
+      EXPECT_GE(a.Y, 0);
+      EXPECT_LE(a.X + a.Width, size.first) << a.Number;
+      EXPECT_LE(a.Y + a.Height, size.second) << a.Number;
+      EXPECT_GT(a.Width, 100) << a.Number;
+      for (size_t j = i + 1; j < all.size(); j++) {
+        const HeadlessControl& b = *all[j];
+        bool apart = a.X + a.Width <= b.X || b.X + b.Width <= a.X ||
+                     a.Y + a.Height <= b.Y || b.Y + b.Height <= a.Y;
+        EXPECT_TRUE(apart) << a.Number << " and " << b.Number;
+      }
+    }
+    // The picture ends above the log's line.
+    for (const HeadlessDrawStep& s : HeadlessShownDrawing(HistoryWindow))
+      EXPECT_LT(std::max(s.Y1, s.Y2), C(LabelHistoryLog).Y + 1);
+  }
+}
+
+namespace {
+
+using LogRun = BoardTest;
+
+struct Shown {
+  std::vector<LevelRecord> History;
+  Text Summary;
+};
+
+Shown WhatTheHistoryShows() {
+  Shown s;
+  for (int i = 0; i < HistorySize(); i++) s.History.push_back(HistoryEntry(i));
+  s.Summary = HistorySummaryText();
+  return s;
+}
+
+}  // namespace
+
+// The whole program twice with the same log folder: the second run starts
+// with the first one's history, picture and extremes.
+TEST_F(LogRun, TheHistoryComesBackAfterARestart) {
+  HeadlessAddFolder(Folder);
+  HeadlessSetCommandLine("korvalinex.exe /log C:\\Brunnen");
+  Sim.SetLevel(150);
+  Then([] {});
+  Then([] { HeadlessMoveTrackbar(TrackbarCycle, 10); });
+  ThenClick(ButtonMeasurementOff);
+  ThenClick(ButtonMeasurementOn);
+  ThenWithin(
+      2000,
+      [this] {
+        if (HistorySize() == 3) Sim.SetLevel(20);
+        return HistorySize() >= 6;
+      },
+      [] { return "six evaluations: " + std::to_string(HistorySize()); });
+  Shown first;
+  Then([&first] { first = WhatTheHistoryShows(); });
+  RunSteps();
+  ASSERT_EQ(first.History.size(), 6u);
+  size_t written = FileOr(December).size();
+
+  Shown second;
+  Then([&second] { second = WhatTheHistoryShows(); });
+  Then([] { HeadlessChooseSystemMenuItem(MainWindow, MenuLevelHistory); });
+  Then([&first] {
+    EXPECT_EQ(C(LabelHistorySummary).Content, first.Summary);
+    EXPECT_EQ(C(LabelHistoryLog).Content, "");
+  });
+  RunSteps();
+  ASSERT_EQ(second.History.size(), first.History.size());
+  for (size_t i = 0; i < first.History.size(); i++) {
+    EXPECT_EQ(second.History[i].Time, first.History[i].Time) << i;
+    EXPECT_TRUE(SameBits(second.History[i].Level, first.History[i].Level));
+    EXPECT_TRUE(SameBits(second.History[i].Level4, first.History[i].Level4));
+    EXPECT_EQ(second.History[i].Output4, first.History[i].Output4) << i;
+    EXPECT_EQ(second.History[i].Output5, first.History[i].Output5) << i;
+  }
+  EXPECT_EQ(second.Summary, first.Summary);
+  EXPECT_NE(first.Summary.find("Tiefster: 0,09 V"), Text::npos);
+  // Reading wrote nothing.
+  EXPECT_EQ(FileOr(December).size(), written);
+}
