@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A text is a byte string in the Windows-1252 code page.
 using Text = std::string;
@@ -372,6 +373,32 @@ ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
 bool PlatAskSavePath(int window, const Text& title, const Text& typeName,
                      const Text& extension, const Text& suggestedName,
                      Text* path);
+
+// ---------------------------------------------------------------------------
+// Programs
+// ---------------------------------------------------------------------------
+
+// A program this one started, as PlatStartProgram names it; NoProgram
+// names none.
+using PlatProgram = intptr_t;
+constexpr PlatProgram NoProgram = 0;
+
+// Starts `program` with `arguments` and returns at once, without waiting
+// for it, without a console window and without handing it any of this
+// program's handles or sockets. Each argument reaches the program whole,
+// blanks and quotes included. A .cmd or .bat file is run by the command
+// interpreter (cmd.exe /c), as Windows requires; there, each argument is
+// given in double quotes (the script takes it with %~1 .. %~9). NoProgram
+// when it could not be started (no such program, no right to run it).
+PlatProgram PlatStartProgram(const Text& program,
+                             const std::vector<Text>& arguments);
+// Whether the program still runs. Once it has ended this says false, and
+// its number is let go: from then on it names nothing. A number that names
+// nothing does not run.
+bool PlatProgramRunning(PlatProgram program);
+// Lets go of a program without ending it: it runs on by itself, and its
+// number names nothing any more.
+void PlatLetProgramGo(PlatProgram program);
 
 // ---------------------------------------------------------------------------
 // Sockets (IPv4)

@@ -265,6 +265,24 @@ struct HeadlessFileWrite {
 };
 const std::vector<HeadlessFileWrite>& HeadlessFileWrites();
 
+// Programs, started in name only: every PlatStartProgram is recorded with
+// its arguments, whatever its outcome. A start fails when the test asks
+// for it, or when the program's folder is one the file model knows and
+// holds no such file. A program started has ended by the first look at
+// it, unless the test keeps programs running: then they run until it ends
+// them.
+struct HeadlessProgramStart {
+  Text Program;
+  std::vector<Text> Arguments;
+  bool Started;
+};
+const std::vector<HeadlessProgramStart>& HeadlessProgramStarts();
+void HeadlessSetProgramStartsFail(bool fail);
+void HeadlessSetProgramsKeepRunning(bool keep);
+void HeadlessEndPrograms();
+// Programs started and not yet ended, let go of or not.
+int HeadlessRunningPrograms();
+
 // The save dialog: the answer to the next one (a path chosen, or
 // cancelled); without an answer the dialog is cancelled. Every dialog
 // shown is recorded.

@@ -47,6 +47,10 @@ Text FolderOf(const Text& path) {
 
 void HeadlessResetFiles() { Files = FileModel(); }
 
+bool HeadlessFileKnownMissing(const Text& path) {
+  return Files.Folders.count(FolderOf(path)) > 0 && !Files.Files.count(path);
+}
+
 void HeadlessAddFolder(const Text& path, bool readOnly) {
   Files.Folders.insert(FolderName(path));
   if (readOnly) Files.ReadOnlyFolders.insert(FolderName(path));

@@ -36,3 +36,9 @@ void HeadlessResetSockets();
 
 // headless_files.cpp
 void HeadlessResetFiles();
+// A program file that is known not to be there: its folder is in the
+// model and holds no such file.
+bool HeadlessFileKnownMissing(const Text& path);
+
+// headless_programs.cpp
+void HeadlessResetPrograms();

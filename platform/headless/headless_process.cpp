@@ -66,6 +66,7 @@ void HeadlessReset() {
   HeadlessResetSockets();
   HeadlessResetDrawings();
   HeadlessResetFiles();
+  HeadlessResetPrograms();
 }
 
 HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }
