@@ -62,8 +62,10 @@ static const char RightForm[] =
 
 // The right form where the options are concerned.
 static const char RightFormWithOptions[] =
-    "\r\n\r\nRichtig: korvalinex.exe [/log ORDNER] [ADRESSE [PORT]]\r\n"
+    "\r\n\r\nRichtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
+    "[ADRESSE [PORT]]\r\n"
     "ORDNER: Ordner für das Protokoll des Wasserstands\r\n"
+    "BEFEHL: Programm oder Skript (.cmd), das bei jedem Alarm startet\r\n"
     "ADRESSE: IPv4-Adresse wie 192.168.1.50 oder Rechnername\r\n"
     "PORT: ganze Zahl von 1 bis 65535";
 
@@ -142,6 +144,7 @@ struct OptionForm {
 };
 static const OptionForm Options[] = {
     {"/log", "Ordner", &ProgramOptions::LogFolder, LongestLogFolder},
+    {"/alarm", "Befehl", &ProgramOptions::AlarmCommand, LongestAlarmCommand},
 };
 
 static const OptionForm* FindOption(const Text& argument) {
@@ -209,5 +212,6 @@ bool TakeBoardArguments(Text* problem) {
                           problem))
     return false;
   AppState.LogFolder = options.LogFolder;
+  AppState.AlarmCommand = options.AlarmCommand;
   return true;
 }

@@ -1,8 +1,10 @@
-// The program's command line: korvalinex.exe [/log FOLDER] [ADDRESS [PORT]].
+// The program's command line:
+//   korvalinex.exe [/log FOLDER] [/alarm COMMAND] [ADDRESS [PORT]].
 // Given, the address and the port take the place of the build settings for
 // this run; nothing of them is kept. Options come before the address, each
 // a name beginning with a slash (in any case) and its value as the next
-// argument; /log names the folder of the level log.
+// argument; /log names the folder of the level log, /alarm the program or
+// script run at every alarm event (control/alarms.h).
 #pragma once
 
 #include <vector>
@@ -33,9 +35,13 @@ bool ReadBoardArguments(const std::vector<Text>& arguments, Text* address,
 // characters Windows allows a path.
 enum { LongestLogFolder = 200 };
 
+// The longest alarm command /alarm takes: a path Windows allows.
+enum { LongestAlarmCommand = 259 };
+
 // What the options set; empty where an option was not given.
 struct ProgramOptions {
   Text LogFolder;
+  Text AlarmCommand;
 };
 
 // Takes the options from the front of the arguments into `*options` and
@@ -47,7 +53,7 @@ bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
                  std::vector<Text>* rest, Text* problem);
 
 // Takes the options, the board's address and its port from the program's
-// command line into LogFolder, BoardAddress and BoardPort. False, with the
-// text for the operator, when the command line is wrong; the fields are
-// then unchanged.
+// command line into LogFolder, AlarmCommand, BoardAddress and BoardPort. False,
+// with the text for the operator, when the command line is wrong; the fields
+// are then unchanged.
 bool TakeBoardArguments(Text* problem);

@@ -95,6 +95,24 @@ Text LevelCsvLine(const LevelRecord& r) {
          (r.Doubted ? "unsicher" : "sicher") + ";\r\n";
 }
 
+Text LevelCsvEventLine(int64_t time, int output, int sent, double level,
+                       const Text& message) {
+  Text level5, level4, output5, output4;
+  if (output == 5) {
+    level5 = LevelText(level);
+    output5 = OutputText(sent);
+  }
+  if (output == 4) {
+    level4 = LevelText(level);
+    output4 = OutputText(sent);
+  }
+  Text text = message;
+  for (char& c : text)
+    if (c == ';' || c == '\r' || c == '\n') c = ',';
+  return LevelCsvTime(time) + ";" + EventKind + ";" + level5 + ";" + output5 +
+         ";" + level4 + ";" + output4 + ";;" + text + "\r\n";
+}
+
 static std::vector<Text> Fields(const Text& line) {
   std::vector<Text> fields(1);
   for (char c : line) {

@@ -3,8 +3,9 @@
 // it is. Windows-1252, lines ended by CR LF, fields separated by ';',
 // decimal comma. Columns:
 //   Zeit          dd.mm.yyyy hh:mm:ss, local time
-//   Art           "Messung" (an evaluation); "Ereignis" lines will follow
-//                 the same columns
+//   Art           "Messung" (an evaluation) or "Ereignis" (an alarm event:
+//                 an output's level and command only for the events of
+//                 outputs 4 and 5, "Messwert" empty)
 //   Stand Ausgang 5 (V), Ausgang 5, Stand Ausgang 4 (V), Ausgang 4
 //                 the level each output was decided on (empty when none)
 //                 and what went to it ("EIN", "AUS", empty when nothing)
@@ -21,6 +22,12 @@ extern const char LevelCsvHeader[];
 // An evaluation as one line, line end included. A level is written with
 // as many decimals as it takes to read back the very same number.
 Text LevelCsvLine(const LevelRecord& r);
+
+// An alarm event as one line: its output (4 or 5, 0 for none) with what
+// went to it and the level it was decided on, and its text in "Meldung"
+// (a ';' or line end in it becomes ',').
+Text LevelCsvEventLine(int64_t time, int output, int sent, double level,
+                       const Text& message);
 
 // Reads one line (without its line end) back. LineMeasurement fills `*r`;
 // LineHeader and LineEvent are lines of the form that hold no evaluation;

@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "board/connection.h"
+#include "control/alarms.h"
 #include "control/measurement.h"
 #include "control/switching.h"
 #include "ui/board_view.h"
@@ -153,6 +154,7 @@ static void RefreshOrReconnect() {
 }
 
 static void RunPass() {
+  WatchAlarms();
   ShowLevelPercent();
   ReadCyclePeriod();
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -64,6 +65,17 @@ struct PendingLogLine {
   Text File;
   Text Bytes;
 };
+
+// A run of the alarm command that has not been seen to end: the program
+// started and when.
+struct RunningAlarmCommand {
+  PlatProgram Program;
+  TickCount Started;
+  bool Overdue;  // running past AlarmCommandLimit, already shown
+};
+
+// The history window shows this many of the last alarm events.
+enum { AlarmLinesShown = 6 };
 
 // The level thresholds of the well, in volts: output 5 (Maximum) goes on
 // above MaximumThreshold, output 4 (Minimum, dry run) below
@@ -177,6 +189,32 @@ struct AppStateRecord {
   bool LogFileChecked;
   Text LogReadProblem;
   Text LogWriteProblem;
+  // Alarm events (control/alarms.h). AlarmOutputOn[4], [5]: what the
+  // events last announced of outputs 4 and 5 (off at start).
+  // AlarmBlindAnnounced: the loss of the connection was announced and its
+  // return not yet. AlarmLossSeen, AlarmLostSince: the connection was seen
+  // lost, since that tick. AlarmLines: the last events as the history
+  // window lists them, the oldest first.
+  bool AlarmOutputOn[9];
+  bool AlarmBlindAnnounced;
+  bool AlarmLossSeen;
+  TickCount AlarmLostSince;
+  std::deque<Text> AlarmLines;
+  // Events announced since the start, and those the history window has
+  // shown.
+  int AlarmEventsAnnounced;
+  int HistoryShownEvents;
+  // The alarm command given on the command line (empty: none is run), the
+  // runs not yet seen to end, and what went wrong: runs that could not be
+  // started, that ran past the bound, that were left out because too many
+  // still ran; the last of these as the history window says it.
+  Text AlarmCommand;
+  std::vector<RunningAlarmCommand> AlarmCommandsRunning;
+  int AlarmCommandsFailed;
+  int AlarmCommandsOverdue;
+  int AlarmCommandsLeftOut;
+  Text AlarmCommandProblem;
+
   // How the history window's last save went (shown there).
   Text HistorySaveText;
 

@@ -90,6 +90,11 @@ void LogEvaluation(const LevelRecord& r) {
   AppendLogLine(r.Time, LevelCsvLine(r));
 }
 
+void LogAlarmEvent(int64_t time, int output, int sent, double level,
+                   const Text& message) {
+  AppendLogLine(time, LevelCsvEventLine(time, output, sent, level, message));
+}
+
 // What reading one file found.
 struct FileReading {
   int Foreign = 0;    // lines of another form, skipped

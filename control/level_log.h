@@ -26,6 +26,10 @@ Text LevelLogPath(int64_t time);
 // Appends the evaluation's line, after any lines still waiting.
 void LogEvaluation(const LevelRecord& r);
 
+// Appends an alarm event's line (app/level_csv.h), as an evaluation's.
+void LogAlarmEvent(int64_t time, int output, int sent, double level,
+                   const Text& message);
+
 // Reads the evaluations of the last LogReadDays days from the log, in time
 // order, and notes in AppState.LogReadProblem what was skipped.
 std::vector<LevelRecord> ReadLevelLog();

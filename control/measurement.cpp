@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "control/alarms.h"
 #include "control/history.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
@@ -27,12 +28,12 @@ static void SensorOn() {
   RefreshBoard();
 }
 
-// What went out to output 4 or 5 on the level: "setport n.1" or
+// What went out to output 4 or 5 on `level`: "setport n.1" or
 // "setport n.0" with its reply and the click; 1, 0 or CommandNotSent.
-// When it goes on and was off in the board's status just before, an
-// operator who is not looking at the main window is called: its taskbar
-// button flashes until he activates it.
-static int LevelSwitch(int output, bool on) {
+// What it did goes to the alarm events, which call an operator who is not
+// looking at the main window when it went on and was off in the board's
+// status just before, or when it changed what the events last announced.
+static int LevelSwitch(int output, double level, bool on) {
   bool wasOn = AppState.StatusFresh && AppState.OutputOn[output];
   if (!BoardConnected()) return CommandNotSent;
   bool answered = SetPort(output, on, OweNothing);
@@ -41,9 +42,9 @@ static int LevelSwitch(int output, bool on) {
     ShowBoard();  // the loss
     return CommandNotSent;
   }
-  if (on && !wasOn && !PlatWindowIsActive(MainWindow))
-    PlatFlashUntilActive(MainWindow);
-  return on ? 1 : 0;
+  int sent = on ? 1 : 0;
+  AlarmLevelOutput(output, sent, level, wasOn);
+  return sent;
 }
 
 // The end of a measurement: the sensor's power off. When it cannot reach
@@ -66,13 +67,12 @@ static bool ProvenQuery() {
 
 // An evaluation that could not decide for want of a proven reading: label
 // 36 says so until an evaluation decides again, and once the dry-run
-// output has gone undecided for a whole cycle (three evaluations) the
-// operator is called as for a level alarm.
+// output has gone undecided for a whole cycle (three evaluations) that is
+// an alarm event.
 static void ReadingDoubted() {
   AppState.LastEvaluationDoubted = true;
-  if (++AppState.DoubtedEvaluations == EvaluationsPerCycle &&
-      !PlatWindowIsActive(MainWindow))
-    PlatFlashUntilActive(MainWindow);
+  if (++AppState.DoubtedEvaluations == EvaluationsPerCycle)
+    AlarmReadingsInDoubt();
 }
 
 // Each output follows only a level that is provably the board's answer to
@@ -90,8 +90,8 @@ void EvaluateLevel() {
   }
   ShowLevelBar();
   double level5 = AppState.LevelVoltage;
-  int output5 =
-      LevelSwitch(5, level5 > MaximumThreshold && AppState.MaximumEnabled);
+  int output5 = LevelSwitch(
+      5, level5, level5 > MaximumThreshold && AppState.MaximumEnabled);
 
   double level4 = NAN;
   int output4 = CommandNotSent;
@@ -99,8 +99,8 @@ void EvaluateLevel() {
   if (output5 != CommandNotSent) {
     if (ProvenQuery()) {
       level4 = AppState.LevelVoltage;
-      output4 =
-          LevelSwitch(4, level4 < MinimumThreshold && AppState.MinimumEnabled);
+      output4 = LevelSwitch(
+          4, level4, level4 < MinimumThreshold && AppState.MinimumEnabled);
       if (output4 != CommandNotSent) RefreshBoard();
     } else {
       doubted = BoardConnected();

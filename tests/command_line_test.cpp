@@ -250,13 +250,15 @@ struct Options {
   Text LogFolder;
   Parts Rest;
   Text Problem;
+  Text AlarmCommand;
 };
 
 static Options ReadOpts(const Parts& arguments) {
-  Options o{false, "unchanged", {}, ""};
-  ProgramOptions options{"unchanged"};
+  Options o{false, "unchanged", {}, "", "unchanged"};
+  ProgramOptions options{"unchanged", "unchanged"};
   o.Good = ReadOptions(arguments, &options, &o.Rest, &o.Problem);
   o.LogFolder = options.LogFolder;
+  o.AlarmCommand = options.AlarmCommand;
   return o;
 }
 
@@ -277,7 +279,8 @@ TEST(CommandLineOptions, LogTakesTheNextArgumentAsItsFolder) {
 }
 
 TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
-  const Text form = "Richtig: korvalinex.exe [/log ORDNER] [ADRESSE [PORT]]";
+  const Text form =
+      "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] [ADRESSE [PORT]]";
   const std::vector<std::pair<Parts, Text>> cases = {
       {{"/log"}, "Nach /log fehlt der Ordner."},
       {{"/log", ""}, "Der Ordner nach /log ist leer."},
@@ -294,6 +297,31 @@ TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
     EXPECT_NE(o.Problem.find("ORDNER: "), Text::npos) << o.Problem;
   }
   EXPECT_TRUE(ReadOpts({"/log", Text(200, 'x')}).Good);
+}
+
+TEST(CommandLineOptions, TheAlarmCommandTakesItsPathInEitherOrder) {
+  Options both = ReadOpts({"/alarm", "C:\\Brunnen\\alarm beispiel.cmd", "/LOG",
+                           "D:\\Log", "10.1.2.3", "80"});
+  EXPECT_TRUE(both.Good) << both.Problem;
+  EXPECT_EQ(both.AlarmCommand, "C:\\Brunnen\\alarm beispiel.cmd");
+  EXPECT_EQ(both.LogFolder, "D:\\Log");
+  EXPECT_EQ(both.Rest, (Parts{"10.1.2.3", "80"}));
+  // Without it no command is set.
+  EXPECT_EQ(ReadOpts({"/log", "D:\\"}).AlarmCommand, "");
+
+  const std::vector<std::pair<Parts, Text>> wrong = {
+      {{"/alarm"}, "Nach /alarm fehlt der Befehl."},
+      {{"/alarm", "a", "/Alarm", "b"}, "/alarm ist zweimal angegeben."},
+      {{"/alarm", Text(260, 'x')}, "zu lang: 260 Zeichen, höchstens 259"},
+      {{"host", "/alarm", "a.cmd"}, "/alarm steht hinter der Adresse"},
+  };
+  for (const auto& [arguments, named] : wrong) {
+    Options o = ReadOpts(arguments);
+    EXPECT_FALSE(o.Good) << named;
+    EXPECT_EQ(o.AlarmCommand, "unchanged") << named;
+    EXPECT_NE(o.Problem.find(named), Text::npos) << o.Problem;
+    EXPECT_NE(o.Problem.find("BEFEHL: "), Text::npos) << o.Problem;
+  }
 }
 
 TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {

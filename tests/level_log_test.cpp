@@ -182,8 +182,10 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   Cycle(150);
   Cycle(20);
 
+  // Six evaluations, and the Minimum's alarm event before the evaluation
+  // that switched it on.
   const std::vector<HeadlessFileWrite>& writes = HeadlessFileWrites();
-  ASSERT_EQ(writes.size(), 6u);
+  ASSERT_EQ(writes.size(), 7u);
   for (const HeadlessFileWrite& w : writes) {
     EXPECT_EQ(w.Path, December);
     EXPECT_EQ(w.Result, AppendWritten);
@@ -194,13 +196,17 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
     EXPECT_EQ(LinesOf(writes[i].Bytes).size(), 1u) << i;
 
   std::vector<Text> lines = LinesOf(FileOr(December));
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], Header);
   // 150 counts read 0.732 V; 20 counts, 0.098 V, below the Minimum.
   EXPECT_EQ(lines[1], LevelCsvTime(start + 13) +
                           ";Messung;0,732;AUS;0,732;AUS;sicher;\r\n");
   EXPECT_EQ(lines[4], LevelCsvTime(start + 28) +
+                          ";Ereignis;;;0,098;EIN;;Trockenlauf: Ausgang 4 "
+                          "(Minimum) eingeschaltet\r\n");
+  EXPECT_EQ(lines[5], LevelCsvTime(start + 28) +
                           ";Messung;0,098;AUS;0,098;EIN;sicher;\r\n");
+  lines.erase(lines.begin() + 4);
   for (int i = 0; i < 6; i++) {
     LevelRecord back{};
     ASSERT_EQ(ReadLevelCsvLine(lines[i + 1].substr(0, lines[i + 1].size() - 2),
@@ -245,22 +251,31 @@ TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
                  "setport 5.0", "setport 4.0", "setport 5.0", "setport 4.1",
                  "setport 5.0", "setport 4.1", "setport 5.0", "setport 4.1"}));
   EXPECT_EQ(HeadlessFileContent(December), nullptr);
-  EXPECT_EQ(AppState.LogPending.size(), 6u);
+  // Six evaluations and the Minimum's event.
+  EXPECT_EQ(AppState.LogPending.size(), 7u);
   OpenHistoryWindow();
   EXPECT_EQ(C(LabelHistoryLog).Content,
             Text("Protokoll ") + December +
                 " nicht geschrieben: kein Schreibrecht (schreibgeschützt?). "
-                "6 Zeilen warten und werden nachgeschrieben, sobald das "
+                "7 Zeilen warten und werden nachgeschrieben, sobald das "
                 "Schreiben wieder geht.");
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
 
-  // Writable again: the next evaluation writes the six before its own.
+  // Writable again: the next line (the all-clear's event) writes the seven
+  // before its own.
   HeadlessSetFolderReadOnly(Folder, false);
   Cycle(90);
   std::vector<Text> lines = LinesOf(FileOr(December));
-  ASSERT_EQ(lines.size(), 1u + 9u);
+  ASSERT_EQ(lines.size(), 1u + 9u + 2u);
+  std::vector<Text> evaluations;
+  for (size_t i = 1; i < lines.size(); i++)
+    if (lines[i].find(";Messung;") != Text::npos)
+      evaluations.push_back(lines[i]);
+  ASSERT_EQ(evaluations.size(), 9u);
   for (int i = 0; i < 9; i++)
-    EXPECT_EQ(lines[i + 1], LevelCsvLine(HistoryEntry(i))) << i;
+    EXPECT_EQ(evaluations[i], LevelCsvLine(HistoryEntry(i))) << i;
+  EXPECT_NE(lines[4].find(";Ereignis;"), Text::npos);
+  EXPECT_NE(lines[8].find(";Ereignis;"), Text::npos);
   EXPECT_TRUE(AppState.LogPending.empty());
   EXPECT_EQ(C(LabelHistoryLog).Content, "");
 }
@@ -290,7 +305,8 @@ TEST_F(LevelLog, AFullDiskTearsALineThatIsWrittenAgainOnANewLine) {
   HeadlessSetDiskSpace(20);
   Cycle(20);
   EXPECT_EQ(FileOr(December).size(), written + 20);
-  EXPECT_EQ(AppState.LogPending.size(), 3u);
+  // Three evaluations and the Minimum's event.
+  EXPECT_EQ(AppState.LogPending.size(), 4u);
   EXPECT_NE(AppState.LogWriteProblem.find("der Datenträger ist voll"),
             Text::npos);
   EXPECT_EQ(LevelDecisions().size(), 12u);

@@ -111,6 +111,8 @@ enum {
   ButtonCloseHistory = 113,
   LabelHistoryLog = 114,
   ButtonSaveHistory = 115,
+  LabelHistoryEvents = 116,
+  LabelHistoryDryRun = 117,
 };
 
 // The per-channel controls: of output n (1..8), of analog or digital input

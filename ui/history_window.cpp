@@ -20,6 +20,11 @@ static const int FirstWidth = 720;
 static const int FirstHeight = 420;
 static const int StripHeight = 36;
 static const int LogRowHeight = 28;
+// Above the log's line: the dry-run line, and the last alarm events a line
+// each, as many as fit while the picture keeps at least its least height.
+static const int DryRunRowHeight = 20;
+static const int EventLineHeight = 15;
+static const int LeastPictureHeight = 80;
 static const int CloseButtonWidth = 150;
 
 static const char SaveButtonText[] = "Als CSV speichern...";
@@ -75,7 +80,70 @@ Text HistoryLogText() {
   if (AppState.LogDropped > 0)
     add("Protokoll: " + std::to_string(AppState.LogDropped) +
         " ungeschriebene Zeilen verworfen (zu viele warteten).");
+  add(AppState.AlarmCommandProblem);
+  if (AppState.AlarmCommandsFailed + AppState.AlarmCommandsOverdue +
+          AppState.AlarmCommandsLeftOut >
+      0)
+    add("Alarmbefehl bisher: " + std::to_string(AppState.AlarmCommandsFailed) +
+        " nicht gestartet, " + std::to_string(AppState.AlarmCommandsOverdue) +
+        " zu lange gelaufen, " + std::to_string(AppState.AlarmCommandsLeftOut) +
+        " ausgelassen.");
   add(AppState.HistorySaveText);
+  return text;
+}
+
+// How often output 4 went on, and for how long, within [since, now].
+struct DryRuns {
+  int Trips = 0;
+  int64_t OnSeconds = 0;
+};
+
+static DryRuns DryRunsSince(int64_t since, int64_t now) {
+  DryRuns runs;
+  bool on = false;
+  int64_t onSince = 0;
+  auto addOnTime = [&](int64_t from, int64_t to) {
+    if (from < since) from = since;
+    if (to > now) to = now;
+    if (to > from) runs.OnSeconds += to - from;
+  };
+  int n = HistorySize();
+  for (int i = 0; i < n; i++) {
+    const LevelRecord& r = HistoryEntry(i);
+    if (r.Output4 == CommandNotSent) continue;
+    bool nowOn = r.Output4 == 1;
+    if (nowOn && !on) {
+      onSince = r.Time;
+      if (r.Time >= since && r.Time <= now) runs.Trips++;
+    }
+    if (!nowOn && on) addOnTime(onSince, r.Time);
+    on = nowOn;
+  }
+  if (on) addOnTime(onSince, now);
+  return runs;
+}
+
+static Text DryRunText(const DryRuns& runs) {
+  int64_t minutes = runs.OnSeconds / 60;
+  Text time = minutes >= 60 ? std::to_string(minutes / 60) + " h " +
+                                  (minutes % 60 < 10 ? "0" : "") +
+                                  std::to_string(minutes % 60) + " min"
+                            : std::to_string(minutes) + " min";
+  return std::to_string(runs.Trips) + "-mal, " + time + " ein";
+}
+
+Text DryRunSummaryText() {
+  int64_t now = PlatLocalClock();
+  int64_t today = now - ((now % 86400) + 86400) % 86400;
+  return "Trockenlaufschutz (Ausgang 4): heute " +
+         DryRunText(DryRunsSince(today, now)) + "; letzte 7 Tage " +
+         DryRunText(DryRunsSince(now - 7 * 86400, now)) + ".";
+}
+
+Text AlarmEventsText() {
+  Text text;
+  for (const Text& line : AppState.AlarmLines)
+    text += (text.empty() ? "" : "\r\n") + line;
   return text;
 }
 
@@ -87,6 +155,21 @@ static void LayOutAndDraw() {
   if (!PlatWindowClientSize(HistoryWindow, &width, &height)) return;
   int stripTop = height - StripHeight;
   int logTop = stripTop - LogRowHeight;
+  // The last events that fit, the newest kept.
+  int room = (logTop - DryRunRowHeight - LeastPictureHeight) / EventLineHeight;
+  int lines = (int)AppState.AlarmLines.size();
+  if (lines > room) lines = room > 0 ? room : 0;
+  Text events;
+  for (int i = (int)AppState.AlarmLines.size() - lines;
+       i < (int)AppState.AlarmLines.size(); i++)
+    events += (events.empty() ? "" : "\r\n") + AppState.AlarmLines[i];
+  int eventsTop = logTop - lines * EventLineHeight;
+  int dryRunTop = eventsTop - DryRunRowHeight;
+  PlatMoveControl(LabelHistoryDryRun, 10, dryRunTop + 2, width - 20, 18);
+  PlatSetText(LabelHistoryDryRun, DryRunSummaryText());
+  PlatMoveControl(LabelHistoryEvents, 10, eventsTop, width - 20,
+                  lines * EventLineHeight);
+  PlatSetText(LabelHistoryEvents, events);
   int buttonX = width - CloseButtonWidth - 10;
   PlatMoveControl(ButtonSaveHistory, buttonX, logTop + 7, CloseButtonWidth, 22);
   PlatMoveControl(LabelHistoryLog, 10, logTop + 10,
@@ -97,8 +180,9 @@ static void LayOutAndDraw() {
   PlatMoveControl(LabelHistorySummary, 10, stripTop + 10,
                   width - CloseButtonWidth - 30, 18);
   PlatSetText(LabelHistorySummary, HistorySummaryText());
-  DrawHistoryChart(HistoryWindow, 0, 0, width, logTop);
+  DrawHistoryChart(HistoryWindow, 0, 0, width, dryRunTop);
   AppState.HistoryShownCount = AppState.EvaluationCount;
+  AppState.HistoryShownEvents = AppState.AlarmEventsAnnounced;
 }
 
 void OpenHistoryWindow() {
@@ -114,7 +198,12 @@ void OpenHistoryWindow() {
   if (!PlatOpenWindow(HistoryWindow, FrameSizable, HistoryWindowTitle,
                       FirstWidth, FirstHeight, false, x + 40, y + 40))
     return;
-  // Tab goes from the save button to the close button.
+  // Tab goes from the save button to the close button; the labels take
+  // no focus.
+  PlatCreateControl(HistoryWindow, LabelHistoryDryRun, KindLabel, 0, 0, 0, 0,
+                    "", 0);
+  PlatCreateControl(HistoryWindow, LabelHistoryEvents, KindLabel, 0, 0, 0, 0,
+                    "", 0);
   PlatCreateControl(HistoryWindow, LabelHistoryLog, KindLabel, 0, 0, 0, 0, "",
                     0);
   PlatCreateControl(HistoryWindow, ButtonSaveHistory, KindButton, 0, 0, 0, 0,
@@ -136,7 +225,8 @@ void HistoryWindowResized() { LayOutAndDraw(); }
 
 void ShowHistory() {
   if (!PlatWindowIsOpen(HistoryWindow)) return;
-  if (AppState.HistoryShownCount != AppState.EvaluationCount) {
+  if (AppState.HistoryShownCount != AppState.EvaluationCount ||
+      AppState.HistoryShownEvents != AppState.AlarmEventsAnnounced) {
     LayOutAndDraw();
     return;
   }

@@ -25,10 +25,18 @@ void SaveHistoryAsCsv();
 // The whole CSV file the save button writes: the header and one line for
 // each evaluation the history keeps, the oldest first.
 Text HistoryCsvText();
-// The line above the summary: what went wrong with the level log, and how
-// the last save went; empty when there is nothing to say.
+// The line above the summary: what went wrong with the level log and the
+// alarm command, and how the last save went; empty when there is nothing
+// to say.
 Text HistoryLogText();
 
 // The line below the picture: the last level, the lowest and the highest
 // since the start, with their times.
 Text HistorySummaryText();
+
+// The line about the dry-run protection: how often output 4 was switched
+// on by an evaluation today and in the last 7 days, and how long it was
+// on, from the evaluations the history keeps.
+Text DryRunSummaryText();
+// The list of the last alarm events, one a line, the newest last.
+Text AlarmEventsText();

@@ -1,0 +1,153 @@
+#include "control/alarms.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "app/level_csv.h"
+#include "control/level_log.h"
+#include "ui/control_numbers.h"
+
+const AlarmEventForm AlarmEvents[AlarmEventCount] = {
+    {"minimum-ein", "Trockenlauf: Ausgang 4 (Minimum) eingeschaltet"},
+    {"maximum-ein", "Hochstand: Ausgang 5 (Maximum) eingeschaltet"},
+    {"minimum-aus", "Entwarnung: Ausgang 4 (Minimum) wieder ausgeschaltet"},
+    {"maximum-aus", "Entwarnung: Ausgang 5 (Maximum) wieder ausgeschaltet"},
+    {"verbindung-weg",
+     "Keine Verbindung zur Platine seit über 60 s: der Brunnen ist "
+     "unbewacht"},
+    {"verbindung-zurueck", "Verbindung zur Platine wieder da"},
+    {"messwert-unsicher",
+     "Ein ganzer Messzyklus ohne sicheren Messwert: nichts geschaltet"},
+};
+
+// A level in volts with two decimals, cut as the main window cuts them,
+// and a decimal comma; "-" for none (or one no board can give).
+static Text LevelShown(double level) {
+  if (!std::isfinite(level) || std::fabs(level) > 1e6) return "-";
+  double cut = std::trunc(level * 100 + (level < 0 ? -1e-6 : 1e-6)) / 100;
+  char text[40];
+  snprintf(text, sizeof text, "%.2f", cut);
+  Text out = text;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
+}
+
+std::vector<Text> AlarmArguments(AlarmEvent event, int64_t time, double level) {
+  // "09.12.2026 10:04:17" as 2026-12-09T10:04:17: no blank, nothing a
+  // command line would take apart.
+  Text shown = LevelCsvTime(time);
+  Text when = shown.substr(6, 4) + "-" + shown.substr(3, 2) + "-" +
+              shown.substr(0, 2) + "T" + shown.substr(11, 8);
+  return {AlarmEvents[event].Name, when, LevelShown(level)};
+}
+
+// The runs of the alarm command: those that ended are forgotten, one
+// running past the bound is shown and counted once.
+static void LookAfterAlarmCommands() {
+  std::vector<RunningAlarmCommand>& running = AppState.AlarmCommandsRunning;
+  for (size_t i = 0; i < running.size();) {
+    RunningAlarmCommand& run = running[i];
+    if (!PlatProgramRunning(run.Program)) {
+      running.erase(running.begin() + (long)i);
+      continue;
+    }
+    if (!run.Overdue &&
+        (int32_t)(PlatTickCount() - run.Started) >= AlarmCommandLimit) {
+      run.Overdue = true;
+      AppState.AlarmCommandsOverdue++;
+      AppState.AlarmCommandProblem = "Alarmbefehl läuft seit über " +
+                                     std::to_string(AlarmCommandLimit / 1000) +
+                                     " s (" + LevelCsvTime(PlatLocalClock()) +
+                                     ").";
+    }
+    i++;
+  }
+}
+
+static void RunAlarmCommand(const std::vector<Text>& arguments,
+                            const Text& when) {
+  if (AppState.AlarmCommand.empty()) return;
+  LookAfterAlarmCommands();
+  if ((int)AppState.AlarmCommandsRunning.size() >= AlarmCommandsAtOnce) {
+    AppState.AlarmCommandsLeftOut++;
+    AppState.AlarmCommandProblem =
+        "Alarmbefehl für " + arguments[0] + " (" + when +
+        ") nicht gestartet: " + std::to_string(AlarmCommandsAtOnce) +
+        " laufen noch.";
+    return;
+  }
+  PlatProgram program = PlatStartProgram(AppState.AlarmCommand, arguments);
+  if (program == NoProgram) {
+    AppState.AlarmCommandsFailed++;
+    AppState.AlarmCommandProblem = "Alarmbefehl " + AppState.AlarmCommand +
+                                   " ließ sich nicht starten (" + when + ").";
+    return;
+  }
+  AppState.AlarmCommandsRunning.push_back(
+      RunningAlarmCommand{program, PlatTickCount(), false});
+}
+
+// The main window's taskbar button flashes until the operator activates
+// it, unless he looks at it already.
+static void CallOperator() {
+  if (!PlatWindowIsActive(MainWindow)) PlatFlashUntilActive(MainWindow);
+}
+
+// The event, everywhere it goes. `output` is 4 or 5 for the events of an
+// output (its line in the log shows what went to it), 0 otherwise.
+static void Announce(AlarmEvent event, int output, int sent, double level) {
+  int64_t now = PlatLocalClock();
+  std::vector<Text> arguments = AlarmArguments(event, now, level);
+  Text when = LevelCsvTime(now);
+  Text line = when + "  " + AlarmEvents[event].Message;
+  if (arguments[2] != "-") line += " (" + arguments[2] + " V)";
+  AppState.AlarmLines.push_back(line);
+  AppState.AlarmEventsAnnounced++;
+  while ((int)AppState.AlarmLines.size() > AlarmLinesShown)
+    AppState.AlarmLines.pop_front();
+  LogAlarmEvent(now, output, sent, level, AlarmEvents[event].Message);
+  RunAlarmCommand(arguments, when);
+}
+
+void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus) {
+  if (sent == CommandNotSent || (output != 4 && output != 5)) return;
+  bool on = sent == 1;
+  // The operator is called as the board sees it: the output went on and
+  // was off before.
+  if (on && !wasOnInStatus) CallOperator();
+  if (on != AppState.AlarmOutputOn[output]) {
+    AppState.AlarmOutputOn[output] = on;
+    AlarmEvent event = output == 4 ? (on ? AlarmMinimumOn : AlarmMinimumOff)
+                                   : (on ? AlarmMaximumOn : AlarmMaximumOff);
+    Announce(event, output, sent, level);
+  }
+}
+
+void AlarmReadingsInDoubt() {
+  CallOperator();
+  Announce(AlarmReadingsDoubted, 0, 0, NAN);
+}
+
+void WatchAlarms() {
+  if (AppState.ConnectionLost) {
+    if (!AppState.AlarmLossSeen) {
+      AppState.AlarmLossSeen = true;
+      AppState.AlarmLostSince = PlatTickCount();
+    } else if (!AppState.AlarmBlindAnnounced &&
+               (int32_t)(PlatTickCount() - AppState.AlarmLostSince) >
+                   AlarmBlindTime) {
+      AppState.AlarmBlindAnnounced = true;
+      CallOperator();
+      Announce(AlarmBlind, 0, 0, NAN);
+    }
+  } else {
+    AppState.AlarmLossSeen = false;
+    if (AppState.AlarmBlindAnnounced) {
+      AppState.AlarmBlindAnnounced = false;
+      Announce(AlarmSightBack, 0, 0, NAN);
+    }
+  }
+  if (!AppState.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();
+}

@@ -1,0 +1,69 @@
+// Alarm events: what the guard tells the operator when the well or its
+// own sight of the well changes. Each event, once, at the moment it
+// happens:
+// - a line in the history window's list of the last events,
+// - with a level log, an "Ereignis" line in it (control/level_log.h),
+// - with an alarm command, a run of it (below).
+//
+// An event is announced once and not again while its condition holds: the
+// state the events last announced is kept (AppState.AlarmOutputOn,
+// AppState.AlarmBlindAnnounced); at start the outputs count as off and
+// the connection as there.
+//
+// The alarms call an operator who is not looking at the main window: its
+// taskbar button flashes until he activates it. Output 4 or 5 switched on
+// calls him when the board's status showed it off before (so also when an
+// operator had switched it off by hand meanwhile, and not when the board
+// held it on from before the start); a cycle without a trusted reading
+// and the blind guard always call him. The all-clear events do not.
+//
+// Nothing here waits for anything or changes what goes to the board.
+#pragma once
+
+#include "app/state.h"
+
+enum AlarmEvent {
+  AlarmMinimumOn,        // output 4 (Minimum, dry run) switched on
+  AlarmMaximumOn,        // output 5 (Maximum) switched on
+  AlarmMinimumOff,       // output 4 switched off again: all clear
+  AlarmMaximumOff,       // output 5 switched off again
+  AlarmBlind,            // the connection lost for longer than AlarmBlindTime
+  AlarmSightBack,        // the connection back after AlarmBlind
+  AlarmReadingsDoubted,  // a whole cycle without a trusted reading
+  AlarmEventCount
+};
+
+// The event's short name (ASCII, the alarm command's first argument) and
+// its German text for the operator.
+struct AlarmEventForm {
+  const char* Name;
+  const char* Message;
+};
+extern const AlarmEventForm AlarmEvents[AlarmEventCount];
+
+enum {
+  // The connection lost this long (ms) leaves the guard blind.
+  AlarmBlindTime = 60000,
+  // A run of the alarm command still going this long (ms) is shown and
+  // counted; it keeps its place among those running.
+  AlarmCommandLimit = 60000,
+  // At most this many runs at once; an event while they run starts none.
+  AlarmCommandsAtOnce = 4,
+};
+
+// What an evaluation did to output 4 or 5: `sent` 1, 0 or CommandNotSent,
+// on a level of `level` V; `wasOnInStatus`: the board's last status showed
+// the output on before it. A command to switch on that finds the output
+// off in the board's status calls the operator as an event does, whether
+// or not an event is due.
+void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus);
+// The evaluation that made a whole cycle without a trusted reading.
+void AlarmReadingsInDoubt();
+// Every pass of the main loop: whether the connection has been lost past
+// AlarmBlindTime or is back, and how the runs of the alarm command go.
+void WatchAlarms();
+
+// The alarm command's arguments of an event at local time `time` with a
+// level (NaN: none): its short name, the time as 2026-12-09T10:04:17,
+// and the level in volts with a decimal comma ("0,18"), or "-".
+std::vector<Text> AlarmArguments(AlarmEvent event, int64_t time, double level);

@@ -1,0 +1,281 @@
+// The alarm events: each once, at its moment, and not again while its
+// condition holds; the alarm command with its arguments; and a command
+// that fails, hangs or is asked for again and again never touches what
+// the guard sends to the board.
+#include "control/alarms.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "board/poll.h"
+#include "control/measurement.h"
+#include "tests/program_fixture.h"
+#include "ui/board_view.h"
+#include "ui/control_numbers.h"
+#include "ui/history_window.h"
+
+namespace {
+
+const int FullWell = 600;    // 2,93 V: above the Maximum threshold
+const int NormalWell = 150;  // 0,73 V
+const int DryWell = 20;      // 0,09 V: below the Minimum threshold
+
+const char Command[] = "C:\\Brunnen\\alarm.cmd";
+
+using Names = std::vector<std::string>;
+
+class Alarms : public HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    Sim.SetOutput(3, true);  // the sensor powered: analog 1 reads the well
+  }
+
+  void Evaluate(int well) {
+    Sim.SetLevel(well);
+    EvaluateLevel();
+  }
+
+  // The short names of the alarm command's starts so far.
+  static Names Started() {
+    Names names;
+    for (const HeadlessProgramStart& s : HeadlessProgramStarts())
+      names.push_back(s.Arguments.empty() ? "" : s.Arguments[0]);
+    return names;
+  }
+
+  static int Flashes() { return HeadlessFindWindow(MainWindow)->FlashCount; }
+
+  // The level commands an evaluation sent, in order.
+  std::vector<std::string> LevelCommands() {
+    std::vector<std::string> found;
+    for (const std::string& c : OnlySetports(CommandTexts()))
+      if (c.rfind("setport 4", 0) == 0 || c.rfind("setport 5", 0) == 0)
+        found.push_back(c);
+    return found;
+  }
+};
+
+TEST(AlarmArguments, NameTimeAndLevelAsACommandLineTakesThem) {
+  AppState.AnalogTextWidth[1] = 5;
+  int64_t time = 20796 * 86400LL + 10 * 3600 + 4 * 60 + 17;  // 09.12.2026
+  EXPECT_EQ(AlarmArguments(AlarmMinimumOn, time, 0.0977),
+            (std::vector<Text>{"minimum-ein", "2026-12-09T10:04:17", "0,09"}));
+  EXPECT_EQ(AlarmArguments(AlarmBlind, time, NAN),
+            (std::vector<Text>{"verbindung-weg", "2026-12-09T10:04:17", "-"}));
+  EXPECT_EQ(AlarmArguments(AlarmMaximumOn, time + 86400 * 23, 2.93)[1],
+            "2027-01-01T10:04:17");
+  // Every short name is ASCII without blanks, every name different.
+  for (int a = 0; a < AlarmEventCount; a++) {
+    for (const char* c = AlarmEvents[a].Name; *c; c++)
+      EXPECT_TRUE((*c >= 'a' && *c <= 'z') || *c == '-') << AlarmEvents[a].Name;
+    for (int b = 0; b < a; b++)
+      EXPECT_STRNE(AlarmEvents[a].Name, AlarmEvents[b].Name);
+  }
+}
+
+TEST_F(Alarms, OutputEventsComeOnceWhileTheirConditionHolds) {
+  AppState.AlarmCommand = Command;
+  HeadlessActivateOtherProgram();
+  for (int i = 0; i < 3; i++) Evaluate(NormalWell);
+  EXPECT_EQ(Started(), Names());
+  EXPECT_EQ(Flashes(), 0);
+
+  Evaluate(DryWell);
+  ASSERT_EQ(Started(), Names({"minimum-ein"}));
+  const HeadlessProgramStart& first = HeadlessProgramStarts()[0];
+  EXPECT_EQ(first.Program, Command);
+  ASSERT_EQ(first.Arguments.size(), 3u);
+  EXPECT_EQ(first.Arguments[1].substr(0, 14), "2026-12-06T07:");
+  EXPECT_EQ(first.Arguments[2], "0,09");
+  EXPECT_EQ(Flashes(), 1);
+  // Still dry: nothing new.
+  Evaluate(DryWell);
+  Evaluate(DryWell);
+  EXPECT_EQ(Started(), Names({"minimum-ein"}));
+  EXPECT_EQ(Flashes(), 1);
+
+  // Full: output 5 on, output 4 off again; still full: nothing new.
+  Evaluate(FullWell);
+  Evaluate(FullWell);
+  EXPECT_EQ(Started(), Names({"minimum-ein", "maximum-ein", "minimum-aus"}));
+  EXPECT_EQ(HeadlessProgramStarts()[1].Arguments[2], "2,93");
+  EXPECT_EQ(HeadlessProgramStarts()[2].Arguments[2], "2,93");
+  EXPECT_EQ(Flashes(), 2);  // the all-clear calls nobody
+  Evaluate(NormalWell);
+  Evaluate(NormalWell);
+  EXPECT_EQ(Started(), Names({"minimum-ein", "maximum-ein", "minimum-aus",
+                              "maximum-aus"}));
+  EXPECT_EQ(Flashes(), 2);
+
+  // The history window lists them, the newest last.
+  ASSERT_EQ(AppState.AlarmLines.size(), 4u);
+  EXPECT_NE(AppState.AlarmLines[0].find(
+                "Trockenlauf: Ausgang 4 (Minimum) eingeschaltet (0,09 V)"),
+            Text::npos)
+      << AppState.AlarmLines[0];
+  EXPECT_NE(AppState.AlarmLines[3].find("Entwarnung: Ausgang 5"), Text::npos);
+  OpenHistoryWindow();
+  Text shown = C(LabelHistoryEvents).Content;
+  EXPECT_NE(shown.find(AppState.AlarmLines[0]), Text::npos) << shown;
+  EXPECT_NE(shown.find(AppState.AlarmLines[3]), Text::npos) << shown;
+}
+
+TEST_F(Alarms, TheBoardHoldingAnOutputOnFromBeforeStillGivesTheEvent) {
+  // The board has output 4 on from before the start: the event comes (at
+  // start an output counts as off), the flash does not, as the board saw
+  // no change.
+  Sim.SetOutput(4, true);
+  RefreshBoard();
+  HeadlessActivateOtherProgram();
+  AppState.AlarmCommand = Command;
+  Evaluate(DryWell);
+  EXPECT_EQ(Started(), Names({"minimum-ein"}));
+  EXPECT_EQ(Flashes(), 0);
+}
+
+TEST_F(Alarms, AWholeCycleInDoubtComesOnceUntilAReadingDecides) {
+  AppState.AlarmCommand = Command;
+  HeadlessActivateOtherProgram();
+  Sim.SetReply("GETADC 1", "abc\r\n");
+  for (int i = 0; i < 2; i++) Evaluate(DryWell);
+  EXPECT_EQ(Started(), Names());
+  Evaluate(DryWell);
+  EXPECT_EQ(Started(), Names({"messwert-unsicher"}));
+  EXPECT_EQ(HeadlessProgramStarts()[0].Arguments[2], "-");
+  EXPECT_EQ(Flashes(), 1);
+  for (int i = 0; i < 4; i++) Evaluate(DryWell);
+  EXPECT_EQ(Started(), Names({"messwert-unsicher"}));
+
+  Sim.ClearReplies();
+  Evaluate(NormalWell);
+  Sim.SetReply("GETADC 1", "abc\r\n");
+  for (int i = 0; i < 3; i++) Evaluate(NormalWell);
+  EXPECT_EQ(Started(), Names({"messwert-unsicher", "messwert-unsicher"}));
+  EXPECT_EQ(Flashes(), 2);
+}
+
+TEST_F(Alarms, TheBlindGuardIsAnnouncedAfterAMinuteAndItsSightOnce) {
+  AppState.AlarmCommand = Command;
+  HeadlessActivateOtherProgram();
+  // A loss of half a minute: nothing.
+  AppState.ConnectionLost = true;
+  WatchAlarms();
+  HeadlessAdvanceClock(30000);
+  WatchAlarms();
+  AppState.ConnectionLost = false;
+  WatchAlarms();
+  EXPECT_EQ(Started(), Names());
+
+  AppState.ConnectionLost = true;
+  WatchAlarms();
+  HeadlessAdvanceClock(AlarmBlindTime);
+  WatchAlarms();
+  EXPECT_EQ(Started(), Names());
+  HeadlessAdvanceClock(1);
+  WatchAlarms();
+  EXPECT_EQ(Started(), Names({"verbindung-weg"}));
+  EXPECT_EQ(Flashes(), 1);
+  for (int i = 0; i < 10; i++) {
+    HeadlessAdvanceClock(60000);
+    WatchAlarms();
+  }
+  EXPECT_EQ(Started(), Names({"verbindung-weg"}));
+
+  AppState.ConnectionLost = false;
+  WatchAlarms();
+  WatchAlarms();
+  EXPECT_EQ(Started(), Names({"verbindung-weg", "verbindung-zurueck"}));
+  EXPECT_EQ(HeadlessProgramStarts()[1].Arguments[2], "-");
+  EXPECT_EQ(Flashes(), 1);
+}
+
+TEST_F(Alarms, ACommandThatCannotStartIsShownAndNotTriedAgain) {
+  HeadlessAddFolder("C:\\Brunnen");  // the folder, but no alarm.cmd in it
+  AppState.AlarmCommand = Command;
+  Evaluate(DryWell);
+  for (int i = 0; i < 20; i++) WatchAlarms();
+  ASSERT_EQ(HeadlessProgramStarts().size(), 1u);
+  EXPECT_FALSE(HeadlessProgramStarts()[0].Started);
+  EXPECT_EQ(AppState.AlarmCommandsFailed, 1);
+  OpenHistoryWindow();
+  EXPECT_NE(
+      C(LabelHistoryLog)
+          .Content.find(
+              "Alarmbefehl C:\\Brunnen\\alarm.cmd ließ sich nicht starten"),
+      Text::npos)
+      << C(LabelHistoryLog).Content;
+  // The next event tries once more, once.
+  Evaluate(FullWell);
+  EXPECT_EQ(HeadlessProgramStarts().size(), 3u);
+  EXPECT_EQ(AppState.AlarmCommandsFailed, 3);
+}
+
+TEST_F(Alarms, HangingCommandsAreBoundedShownAndCounted) {
+  HeadlessSetProgramsKeepRunning(true);
+  AppState.AlarmCommand = Command;
+  // A hundred events within a minute.
+  for (int i = 0; i < 50; i++) {
+    AlarmLevelOutput(4, 1, 0.1, false);
+    AlarmLevelOutput(4, 0, 0.5, true);
+    HeadlessAdvanceClock(500);
+  }
+  EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce);
+  EXPECT_EQ(HeadlessRunningPrograms(), AlarmCommandsAtOnce);
+  EXPECT_EQ(AppState.AlarmCommandsLeftOut, 100 - AlarmCommandsAtOnce);
+  EXPECT_EQ(AppState.AlarmCommandsOverdue, 0);
+  EXPECT_EQ(AppState.AlarmLines.size(), (size_t)AlarmLinesShown);
+
+  // Past the bound: each shown and counted once, and still in its place.
+  HeadlessAdvanceClock(AlarmCommandLimit);
+  for (int i = 0; i < 5; i++) WatchAlarms();
+  EXPECT_EQ(AppState.AlarmCommandsOverdue, AlarmCommandsAtOnce);
+  AlarmLevelOutput(4, 1, 0.1, false);
+  EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce);
+  OpenHistoryWindow();
+  EXPECT_NE(C(LabelHistoryLog).Content.find("laufen noch"), Text::npos)
+      << C(LabelHistoryLog).Content;
+
+  // Once they end, the next event starts the command again.
+  HeadlessEndPrograms();
+  WatchAlarms();
+  EXPECT_TRUE(AppState.AlarmCommandsRunning.empty());
+  AlarmLevelOutput(4, 0, 0.5, true);
+  EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce + 1);
+}
+
+// The same evaluations with no alarm command, one that cannot start and
+// one that hangs: the same commands on the wire, in the same order.
+TEST_F(Alarms, NoCommandChangesWhatTheGuardSends) {
+  const int wells[] = {NormalWell, DryWell, DryWell,    FullWell,
+                       FullWell,   DryWell, NormalWell, DryWell};
+  auto run = [&] {
+    Sim.ClearLog();
+    for (int well : wells) Evaluate(well);
+    return LevelCommands();
+  };
+  auto reset = [] {
+    for (int n : {4, 5}) AppState.AlarmOutputOn[n] = false;
+  };
+  std::vector<std::string> without = run();
+  EXPECT_TRUE(HeadlessProgramStarts().empty());
+  EXPECT_TRUE(HeadlessFileWrites().empty());
+  EXPECT_EQ(without.size(), 16u);
+
+  reset();
+  HeadlessAddFolder("C:\\Brunnen");
+  AppState.AlarmCommand = Command;
+  EXPECT_EQ(run(), without);
+  EXPECT_EQ(AppState.AlarmCommandsFailed, 7);
+
+  reset();
+  AppState.AlarmCommand = "C:\\Anderswo\\alarm.exe";
+  HeadlessSetProgramsKeepRunning(true);
+  EXPECT_EQ(run(), without);
+  EXPECT_EQ(AppState.AlarmCommandsLeftOut, 7 - AlarmCommandsAtOnce);
+  EXPECT_TRUE(HeadlessFileWrites().empty());
+}
+
+}  // namespace
