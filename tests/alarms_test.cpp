@@ -4,12 +4,14 @@
 // the guard sends to the board.
 #include "control/alarms.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "app/state.h"
 #include "board/poll.h"
+#include "control/history.h"
 #include "control/measurement.h"
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"
@@ -279,3 +281,82 @@ TEST_F(Alarms, NoCommandChangesWhatTheGuardSends) {
 }
 
 }  // namespace
+
+namespace {
+
+using AlarmWindow = HandlerTest;
+
+}  // namespace
+
+TEST_F(AlarmWindow, TheDryRunLineCountsTodayAndTheLastWeek) {
+  auto record = [](int output4) {
+    RecordEvaluation(0.5, 0, 0.1, output4, output4 == CommandNotSent);
+  };
+  // Eight days ago: a trip outside the week.
+  HeadlessSetLocalTime(28, 11, 2026, 7, 0);
+  record(1);
+  HeadlessAdvanceClock(60000);
+  record(0);
+  // Three days ago: on for an hour and a quarter.
+  HeadlessSetLocalTime(3, 12, 2026, 7, 0);
+  record(1);
+  HeadlessAdvanceClock(45 * 60000);
+  record(1);  // still on: no new trip
+  HeadlessAdvanceClock(30 * 60000);
+  record(0);
+  // Today: on since 07:45, a reading in doubt decides nothing, still on.
+  HeadlessSetLocalTime(6, 12, 2026, 7, 45);
+  record(1);
+  HeadlessAdvanceClock(10 * 60000);
+  record(CommandNotSent);
+  HeadlessAdvanceClock(5 * 60000);
+  EXPECT_EQ(DryRunSummaryText(),
+            "Trockenlaufschutz (Ausgang 4): heute 1-mal, 15 min ein; "
+            "letzte 7 Tage 2-mal, 1 h 30 min ein.");
+  OpenHistoryWindow();
+  EXPECT_EQ(C(LabelHistoryDryRun).Content, DryRunSummaryText());
+}
+
+TEST_F(AlarmWindow, TheEventLinesFitFromTheSmallestSize) {
+  for (int i = 0; i < AlarmLinesShown; i++)
+    AppState.AlarmLines.push_back("06.12.2026 07:45:0" + std::to_string(i) +
+                                  "  Trockenlauf: Ausgang 4 (Minimum) "
+                                  "eingeschaltet (0,09 V)");
+  OpenHistoryWindow();
+  std::vector<int> order = HeadlessCreationOrder(HistoryWindow);
+  // The new lines take no place in the keyboard's way: the save and close
+  // buttons stay the only stops, in that order.
+  std::vector<int> buttons;
+  for (int n : order)
+    if (C(n).Kind == KindButton) buttons.push_back(n);
+  EXPECT_EQ(buttons, (std::vector<int>{ButtonSaveHistory, ButtonCloseHistory}));
+  int shownBefore = 0;
+  for (auto size : {std::pair<int, int>{360, 240}, {720, 420}, {1000, 700}}) {
+    ASSERT_TRUE(HeadlessResizeWindow(HistoryWindow, size.first, size.second));
+    HistoryWindowResized();
+    for (size_t i = 0; i < order.size(); i++) {
+      const HeadlessControl& a = C(order[i]);
+      EXPECT_GE(a.Y, 0) << a.Number;
+      EXPECT_LE(a.X + a.Width, size.first) << a.Number;
+      EXPECT_LE(a.Y + a.Height, size.second) << a.Number;
+      for (size_t j = i + 1; j < order.size(); j++) {
+        const HeadlessControl& b = C(order[j]);
+        bool apart = a.X + a.Width <= b.X || b.X + b.Width <= a.X ||
+                     a.Y + a.Height <= b.Y || b.Y + b.Height <= a.Y;
+        EXPECT_TRUE(apart) << a.Number << " and " << b.Number;
+      }
+    }
+    // The picture ends above the dry-run line, and keeps some height.
+    int top = C(LabelHistoryDryRun).Y;
+    EXPECT_GE(top, 80);
+    for (const HeadlessDrawStep& s : HeadlessShownDrawing(HistoryWindow))
+      EXPECT_LT(std::max(s.Y1, s.Y2), top);
+    // The newest line is always there; a bigger window shows more.
+    Text events = C(LabelHistoryEvents).Content;
+    EXPECT_NE(events.find(AppState.AlarmLines.back()), Text::npos) << events;
+    int shown = (int)std::count(events.begin(), events.end(), '\n') + 1;
+    EXPECT_GE(shown, shownBefore);
+    shownBefore = shown;
+  }
+  EXPECT_EQ(shownBefore, AlarmLinesShown);
+}
