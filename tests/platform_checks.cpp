@@ -772,6 +772,43 @@ void FilesAreAppendedAndReadFromTheirEnd() {
   CHECK_EQ((int)PlatReadFileEnd(lost, 10, &bytes, &size), (int)FileMissing);
 }
 
+void ProgramsStartWithoutWaitingAndEndOnTheirOwn() {
+  Text folder = Hands->ScratchFolder();
+  Text script = Hands->ArgumentScript(folder);
+  // Blanks, a comma and a T reach the script as they are, one argument
+  // each.
+  const std::vector<Text> given = {"minimum-ein", "2026-12-09T10:04:17", "0,18",
+                                   "zwei Worte"};
+  PlatProgram program = PlatStartProgram(script, given);
+  CHECK(program != NoProgram);
+  std::vector<Text> got;
+  CHECK(Hands->ScriptArguments(folder, given.size(), &got));
+  CHECK(got == given);
+  // It ends by itself, and its number is let go then.
+  bool ended = false;
+  for (int i = 0; i < 500 && !ended; i++) {
+    ended = !PlatProgramRunning(program);
+    if (!ended) PlatSleep(20);
+  }
+  CHECK(ended);
+  CHECK(!PlatProgramRunning(program));
+
+  // What is not there does not start.
+  CHECK_EQ((long long)PlatStartProgram(folder + "\\fehlt.cmd", given),
+           (long long)NoProgram);
+  CHECK_EQ((long long)PlatStartProgram(folder + "\\fehlt.exe", given),
+           (long long)NoProgram);
+  CHECK_EQ((long long)PlatStartProgram("", given), (long long)NoProgram);
+  CHECK(!PlatProgramRunning(NoProgram));
+  PlatLetProgramGo(NoProgram);
+
+  // A program let go of is no longer known, whether it runs on or not.
+  PlatProgram again = PlatStartProgram(script, {"a"});
+  CHECK(again != NoProgram);
+  PlatLetProgramGo(again);
+  CHECK(!PlatProgramRunning(again));
+}
+
 }  // namespace
 
 const PlatformCheck PlatformChecks[] = {
@@ -797,6 +834,8 @@ const PlatformCheck PlatformChecks[] = {
     {"LocalClockCountsLocalTime", LocalClockCountsLocalTime},
     {"FilesAreAppendedAndReadFromTheirEnd",
      FilesAreAppendedAndReadFromTheirEnd},
+    {"ProgramsStartWithoutWaitingAndEndOnTheirOwn",
+     ProgramsStartWithoutWaitingAndEndOnTheirOwn},
 };
 const int PlatformCheckCount = sizeof PlatformChecks / sizeof PlatformChecks[0];
 

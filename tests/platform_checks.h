@@ -44,6 +44,13 @@ struct PlatformHands {
   // A folder that exists, may be written and holds no file, new for each
   // call; no separator at its end.
   Text (*ScratchFolder)();
+  // A script in `folder` that writes each of its arguments on a line of
+  // the file "argumente.txt" beside it, and ends; its path.
+  Text (*ArgumentScript)(const Text& folder);
+  // The lines that script wrote in `folder`, once there are `count` of
+  // them or ten seconds have passed; false when there are not so many.
+  bool (*ScriptArguments)(const Text& folder, size_t count,
+                          std::vector<Text>* arguments);
 };
 
 extern const PlatformHands* Hands;

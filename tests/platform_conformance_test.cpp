@@ -108,10 +108,30 @@ Text ScratchFolder() {
   return folder;
 }
 
+// The headless layer runs nothing: the script is a file, its arguments
+// those of its last start.
+Text ArgumentScript(const Text& folder) {
+  Text script = folder + "\\argumente.cmd";
+  HeadlessPutFile(script, "@echo off\r\n");
+  return script;
+}
+
+bool ScriptArguments(const Text& folder, size_t count,
+                     std::vector<Text>* arguments) {
+  const std::vector<HeadlessProgramStart>& starts = HeadlessProgramStarts();
+  for (auto s = starts.rbegin(); s != starts.rend(); ++s) {
+    if (s->Program != folder + "\\argumente.cmd" || !s->Started) continue;
+    *arguments = s->Arguments;
+    return arguments->size() >= count;
+  }
+  return false;
+}
+
 const PlatformHands HeadlessHands = {
-    Fresh,          Click,  Type,         SpinStep,     RequestClose,
-    Listen,         Accept, Send,         ClosePeer,    Arrived,
-    ChooseMenuItem, Resize, ControlPlace, ScratchFolder};
+    Fresh,        Click,         Type,           SpinStep,
+    RequestClose, Listen,        Accept,         Send,
+    ClosePeer,    Arrived,       ChooseMenuItem, Resize,
+    ControlPlace, ScratchFolder, ArgumentScript, ScriptArguments};
 
 class PlatformContract : public ::testing::TestWithParam<int> {
  protected:

@@ -65,6 +65,11 @@ PlatProgram PlatStartProgram(const Text& program,
     // and each argument keep theirs. A script name holding a quote or a
     // percent sign cannot be given so.
     if (program.find_first_of("\"%") != Text::npos) return NoProgram;
+    // cmd.exe itself would start and only say that the script is missing.
+    DWORD attributes = GetFileAttributesA(program.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return NoProgram;
     application = CommandInterpreter();
     line = "\"" + application + "\" /d /c \"\"" + program + "\"";
     for (const Text& argument : arguments) {

@@ -193,10 +193,50 @@ Text ScratchFolder() {
   return Text(temp) + "kvx-checks-none";
 }
 
+// A script that writes its arguments, one a line, beside itself.
+Text ArgumentScript(const Text& folder) {
+  Text script = folder + "\\argumente.cmd";
+  const char body[] =
+      "@echo off\r\n"
+      ":next\r\n"
+      "if \"%~1\"==\"\" goto :eof\r\n"
+      ">>\"%~dp0argumente.txt\" echo %~1\r\n"
+      "shift\r\n"
+      "goto next\r\n";
+  FILE* f = fopen(script.c_str(), "wb");
+  if (f) {
+    fwrite(body, 1, sizeof body - 1, f);
+    fclose(f);
+  }
+  return script;
+}
+
+bool ScriptArguments(const Text& folder, size_t count,
+                     std::vector<Text>* arguments) {
+  Text path = folder + "\\argumente.txt";
+  for (int waited = 0; waited <= 10000; waited += 50) {
+    arguments->clear();
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+      char line[512];
+      while (fgets(line, sizeof line, f)) {
+        Text text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+          text.pop_back();
+        arguments->push_back(text);
+      }
+      fclose(f);
+    }
+    if (arguments->size() >= count) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
 const PlatformHands WindowsHands = {
-    Fresh,          Click,  Type,         SpinStep,     RequestClose,
-    Listen,         Accept, Send,         ClosePeer,    Arrived,
-    ChooseMenuItem, Resize, ControlPlace, ScratchFolder};
+    Fresh,        Click,         Type,           SpinStep,
+    RequestClose, Listen,        Accept,         Send,
+    ClosePeer,    Arrived,       ChooseMenuItem, Resize,
+    ControlPlace, ScratchFolder, ArgumentScript, ScriptArguments};
 
 bool Named(int index, int argc, char** argv) {
   if (argc < 2) return true;
