@@ -2,8 +2,9 @@
 # Builds the release korvalinex.exe (for the board address of a real
 # installation, or KORVALINEX_BOARD_ADDRESS/PORT from the environment) and
 # the simulator for Windows (korvalinex-sim.exe, for a trial without a
-# board), and writes dist/korvalinex-<version>.zip with both, the README
-# and the operator's notes. Neither program is run here.
+# board), and writes dist/korvalinex-<version>.zip with both, the README,
+# the operator's notes and the example alarm script (with CR LF line ends,
+# as cmd.exe wants them). Neither program is run here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,6 +28,7 @@ cp docs/screenshot.png "$dir/docs/"
 cp docs/bedienung.md "$dir/BEDIENUNG.md"
 cp docs/operating.md "$dir/OPERATING.md"
 cp build-release/korvalinex-sim.exe "$dir/simulator/"
+sed 's/\r*$/\r/' examples/alarm-beispiel.cmd >"$dir/alarm-beispiel.cmd"
 mkdir -p dist
 rm -f "dist/korvalinex-$version.zip"
 (cd "$stage" && zip -qr "$root/dist/korvalinex-$version.zip" "korvalinex-$version")
