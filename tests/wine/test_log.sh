@@ -12,6 +12,7 @@ HISTORY_ITEM=0x10 # "Verlauf des Wasserstands..." in the system menu
 SAVE_DIALOG="Verlauf als CSV speichern"
 HEADER="Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;Messwert;Meldung"
 LINE='^[0-3][0-9]\.[01][0-9]\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9];Messung;[0-9]*(,[0-9]+)?;(EIN|AUS)?;[0-9]*(,[0-9]+)?;(EIN|AUS)?;(sicher|unsicher);$'
+EVENT='^[0-3][0-9]\.[01][0-9]\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9];Ereignis;[0-9]*(,[0-9]+)?;(EIN|AUS)?;[0-9]*(,[0-9]+)?;(EIN|AUS)?;;[^;]+$'
 
 LOG_DIR="$KVX_TMP/log"
 mkdir -p "$LOG_DIR"
@@ -21,10 +22,10 @@ LOG_FOLDER="Z:${LOG_DIR//\//\\}"
 log_file() { ls "$LOG_DIR"/korvalinex-20[0-9][0-9]-[01][0-9].csv 2>/dev/null | head -n 1; }
 log_lines() { local f; f=$(log_file) && [[ -n $f ]] && tr -d '\r' <"$f" | wc -l || echo 0; }
 
-# Checks the file $1: the header first, then evaluation lines only, every
-# line ended by CR LF; sets EVALUATIONS.
+# Checks the file $1: the header first, then evaluation lines and alarm
+# event lines, every line ended by CR LF; sets EVALUATIONS and EVENTS.
 check_csv() {
-  local file=$1 n=0 line
+  local file=$1 n=0 events=0 line
   [[ -f $file ]] || kvx_fail "no file $file"
   [[ $(tail -c 2 "$file" | od -An -tx1 | tr -d ' ') == 0d0a ]] ||
     kvx_fail "$file does not end with CR LF"
@@ -35,11 +36,16 @@ check_csv() {
     if ((n == 0)); then
       kvx_expect_eq "$line" "$HEADER" "first line of $file"
     else
-      [[ $line =~ $LINE ]] || kvx_fail "line $((n + 1)) of $file: '$line'"
+      if [[ $line =~ $EVENT ]]; then
+        events=$((events + 1))
+      else
+        [[ $line =~ $LINE ]] || kvx_fail "line $((n + 1)) of $file: '$line'"
+      fi
     fi
     ((n++))
   done <"$file"
-  EVALUATIONS=$((n - 1))
+  EVALUATIONS=$((n - 1 - events))
+  EVENTS=$events
 }
 
 choose_history() {
@@ -81,7 +87,7 @@ check_csv "$FILE"
 first_run=$EVALUATIONS
 ((first_run >= 3)) || kvx_fail "only $first_run evaluations in the log"
 kvx_log "first run: $first_run evaluations in $(basename "$FILE")"
-last_line=$(tail -n 1 "$FILE" | tr -d '\r')
+last_line=$(grep ";Messung;" "$FILE" | tail -n 1 | tr -d "\r")
 
 # --- Second run: the history is back before any evaluation -------------------
 kvx_sim level 200 >/dev/null
