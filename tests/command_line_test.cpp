@@ -336,6 +336,19 @@ TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {
   EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
 }
 
+TEST_F(CommandLine, TheAlarmCommandIsTakenAndAQuietRunStartsNothing) {
+  HeadlessSetCommandLine(Line("/alarm \"C:\\Brunnen Nord\\alarm.cmd\" "
+                              "127.0.0.1 " +
+                              std::to_string(Sim.Port()))
+                             .c_str());
+  EXPECT_EQ(RunProgram(Quit), 0);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_EQ(AppState.AlarmCommand, "C:\\Brunnen Nord\\alarm.cmd");
+  // No event came: nothing was started, nothing written.
+  EXPECT_TRUE(HeadlessProgramStarts().empty());
+  EXPECT_TRUE(HeadlessFileWrites().empty());
+}
+
 TEST_F(CommandLine, ALogWithoutItsFolderEndsBeforeAnyWindowOrTraffic) {
   HeadlessSetCommandLine(Line("/log").c_str());
   EXPECT_EQ(ProgramMain(), 0);
