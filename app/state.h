@@ -74,6 +74,17 @@ struct RunningAlarmCommand {
   bool Overdue;  // running past AlarmCommandLimit, already shown
 };
 
+// An alarm event that came during an evaluation, announced once the
+// evaluation is done: which (control/alarms.h), its output (4, 5 or 0),
+// what went to it, the level, and when.
+struct WaitingAlarm {
+  int Event;
+  int Output;
+  int Sent;
+  double Level;
+  int64_t Time;
+};
+
 // The history window shows this many of the last alarm events.
 enum { AlarmLinesShown = 6 };
 
@@ -200,6 +211,7 @@ struct AppStateRecord {
   bool AlarmLossSeen;
   TickCount AlarmLostSince;
   std::deque<Text> AlarmLines;
+  std::vector<WaitingAlarm> AlarmsWaiting;
   // Events announced since the start, and those the history window has
   // shown.
   int AlarmEventsAnnounced;

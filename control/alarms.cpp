@@ -97,8 +97,8 @@ static void CallOperator() {
 
 // The event, everywhere it goes. `output` is 4 or 5 for the events of an
 // output (its line in the log shows what went to it), 0 otherwise.
-static void Announce(AlarmEvent event, int output, int sent, double level) {
-  int64_t now = PlatLocalClock();
+static void Announce(AlarmEvent event, int output, int sent, double level,
+                     int64_t now) {
   std::vector<Text> arguments = AlarmArguments(event, now, level);
   Text when = LevelCsvTime(now);
   Text line = when + "  " + AlarmEvents[event].Message;
@@ -111,6 +111,20 @@ static void Announce(AlarmEvent event, int output, int sent, double level) {
   RunAlarmCommand(arguments, when);
 }
 
+// An event of an evaluation waits for its end: the next query goes out
+// without the log's writing or the command's start before it.
+static void Await(AlarmEvent event, int output, int sent, double level) {
+  AppState.AlarmsWaiting.push_back(
+      WaitingAlarm{event, output, sent, level, PlatLocalClock()});
+}
+
+void AnnounceWaitingAlarms() {
+  std::vector<WaitingAlarm> waiting;
+  waiting.swap(AppState.AlarmsWaiting);
+  for (const WaitingAlarm& a : waiting)
+    Announce((AlarmEvent)a.Event, a.Output, a.Sent, a.Level, a.Time);
+}
+
 void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus) {
   if (sent == CommandNotSent || (output != 4 && output != 5)) return;
   bool on = sent == 1;
@@ -121,16 +135,17 @@ void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus) {
     AppState.AlarmOutputOn[output] = on;
     AlarmEvent event = output == 4 ? (on ? AlarmMinimumOn : AlarmMinimumOff)
                                    : (on ? AlarmMaximumOn : AlarmMaximumOff);
-    Announce(event, output, sent, level);
+    Await(event, output, sent, level);
   }
 }
 
 void AlarmReadingsInDoubt() {
   CallOperator();
-  Announce(AlarmReadingsDoubted, 0, 0, NAN);
+  Await(AlarmReadingsDoubted, 0, 0, NAN);
 }
 
 void WatchAlarms() {
+  AnnounceWaitingAlarms();
   if (AppState.ConnectionLost) {
     if (!AppState.AlarmLossSeen) {
       AppState.AlarmLossSeen = true;
@@ -140,13 +155,13 @@ void WatchAlarms() {
                    AlarmBlindTime) {
       AppState.AlarmBlindAnnounced = true;
       CallOperator();
-      Announce(AlarmBlind, 0, 0, NAN);
+      Announce(AlarmBlind, 0, 0, NAN, PlatLocalClock());
     }
   } else {
     AppState.AlarmLossSeen = false;
     if (AppState.AlarmBlindAnnounced) {
       AppState.AlarmBlindAnnounced = false;
-      Announce(AlarmSightBack, 0, 0, NAN);
+      Announce(AlarmSightBack, 0, 0, NAN, PlatLocalClock());
     }
   }
   if (!AppState.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();

@@ -51,6 +51,11 @@ enum {
   AlarmCommandsAtOnce = 4,
 };
 
+// The events of an evaluation are announced when it is done
+// (AnnounceWaitingAlarms), after its record and its log line, so that
+// nothing of them comes between its queries; the operator is called at
+// once.
+//
 // What an evaluation did to output 4 or 5: `sent` 1, 0 or CommandNotSent,
 // on a level of `level` V; `wasOnInStatus`: the board's last status showed
 // the output on before it. A command to switch on that finds the output
@@ -59,7 +64,10 @@ enum {
 void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus);
 // The evaluation that made a whole cycle without a trusted reading.
 void AlarmReadingsInDoubt();
-// Every pass of the main loop: whether the connection has been lost past
+// Announces the events that came during the evaluation just done.
+void AnnounceWaitingAlarms();
+// Every pass of the main loop: the events still waiting; whether the
+// connection has been lost past
 // AlarmBlindTime or is back, and how the runs of the alarm command go.
 void WatchAlarms();
 

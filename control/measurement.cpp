@@ -79,7 +79,7 @@ static void ReadingDoubted() {
 // the GETADC 1 just sent: output 5 the level of the query before its
 // command, output 4 that of the query after it. A reading in doubt
 // switches nothing; without a connection nothing goes out either.
-void EvaluateLevel() {
+static void DecideAndRecord() {
   bool proven5 = ProvenQuery();
   if (!proven5) {
     if (BoardConnected()) {
@@ -113,6 +113,12 @@ void EvaluateLevel() {
     AppState.DoubtedEvaluations = 0;
   }
   RecordEvaluation(level5, output5, level4, output4, doubted);
+}
+
+// The alarm events of an evaluation come once it is recorded.
+void EvaluateLevel() {
+  DecideAndRecord();
+  AnnounceWaitingAlarms();
 }
 
 void MeasurementCycle() {

@@ -215,13 +215,19 @@ TEST_F(Alarms, ACommandThatCannotStartIsShownAndNotTriedAgain) {
   EXPECT_EQ(AppState.AlarmCommandsFailed, 3);
 }
 
+// Output 4 switched on or off by an evaluation that is then done.
+void Output4(bool on) {
+  AlarmLevelOutput(4, on ? 1 : 0, on ? 0.1 : 0.5, !on);
+  AnnounceWaitingAlarms();
+}
+
 TEST_F(Alarms, HangingCommandsAreBoundedShownAndCounted) {
   HeadlessSetProgramsKeepRunning(true);
   AppState.AlarmCommand = Command;
   // A hundred events within a minute.
   for (int i = 0; i < 50; i++) {
-    AlarmLevelOutput(4, 1, 0.1, false);
-    AlarmLevelOutput(4, 0, 0.5, true);
+    Output4(true);
+    Output4(false);
     HeadlessAdvanceClock(500);
   }
   EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce);
@@ -234,7 +240,7 @@ TEST_F(Alarms, HangingCommandsAreBoundedShownAndCounted) {
   HeadlessAdvanceClock(AlarmCommandLimit);
   for (int i = 0; i < 5; i++) WatchAlarms();
   EXPECT_EQ(AppState.AlarmCommandsOverdue, AlarmCommandsAtOnce);
-  AlarmLevelOutput(4, 1, 0.1, false);
+  Output4(true);
   EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce);
   OpenHistoryWindow();
   EXPECT_NE(C(LabelHistoryLog).Content.find("laufen noch"), Text::npos)
@@ -244,7 +250,7 @@ TEST_F(Alarms, HangingCommandsAreBoundedShownAndCounted) {
   HeadlessEndPrograms();
   WatchAlarms();
   EXPECT_TRUE(AppState.AlarmCommandsRunning.empty());
-  AlarmLevelOutput(4, 0, 0.5, true);
+  Output4(false);
   EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce + 1);
 }
 

@@ -182,7 +182,7 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   Cycle(150);
   Cycle(20);
 
-  // Six evaluations, and the Minimum's alarm event before the evaluation
+  // Six evaluations, and the Minimum's alarm event after the evaluation
   // that switched it on.
   const std::vector<HeadlessFileWrite>& writes = HeadlessFileWrites();
   ASSERT_EQ(writes.size(), 7u);
@@ -202,11 +202,11 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   EXPECT_EQ(lines[1], LevelCsvTime(start + 13) +
                           ";Messung;0,732;AUS;0,732;AUS;sicher;\r\n");
   EXPECT_EQ(lines[4], LevelCsvTime(start + 28) +
+                          ";Messung;0,098;AUS;0,098;EIN;sicher;\r\n");
+  EXPECT_EQ(lines[5], LevelCsvTime(start + 28) +
                           ";Ereignis;;;0,098;EIN;;Trockenlauf: Ausgang 4 "
                           "(Minimum) eingeschaltet\r\n");
-  EXPECT_EQ(lines[5], LevelCsvTime(start + 28) +
-                          ";Messung;0,098;AUS;0,098;EIN;sicher;\r\n");
-  lines.erase(lines.begin() + 4);
+  lines.erase(lines.begin() + 5);
   for (int i = 0; i < 6; i++) {
     LevelRecord back{};
     ASSERT_EQ(ReadLevelCsvLine(lines[i + 1].substr(0, lines[i + 1].size() - 2),
@@ -261,8 +261,7 @@ TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
                 "Schreiben wieder geht.");
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
 
-  // Writable again: the next line (the all-clear's event) writes the seven
-  // before its own.
+  // Writable again: the next evaluation writes the seven before its own.
   HeadlessSetFolderReadOnly(Folder, false);
   Cycle(90);
   std::vector<Text> lines = LinesOf(FileOr(December));
@@ -274,8 +273,8 @@ TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
   ASSERT_EQ(evaluations.size(), 9u);
   for (int i = 0; i < 9; i++)
     EXPECT_EQ(evaluations[i], LevelCsvLine(HistoryEntry(i))) << i;
-  EXPECT_NE(lines[4].find(";Ereignis;"), Text::npos);
-  EXPECT_NE(lines[8].find(";Ereignis;"), Text::npos);
+  EXPECT_NE(lines[5].find(";Ereignis;"), Text::npos);
+  EXPECT_NE(lines[9].find(";Ereignis;"), Text::npos);
   EXPECT_TRUE(AppState.LogPending.empty());
   EXPECT_EQ(C(LabelHistoryLog).Content, "");
 }
