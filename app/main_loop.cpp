@@ -125,7 +125,7 @@ static void ShowPingCountdown() {
     ShowReconnectCountdown();
     return;
   }
-  if (AppState.LastEvaluationDoubted) {
+  if (AppState.DoubtedEvaluations > 0) {
     PlatSetText(LabelPingCountdown, DoubtedReadingText);
     return;
   }

@@ -153,10 +153,10 @@ struct AppStateRecord {
   int ReplyFaults;
   bool LevelProven;
 
-  // The measurement's trust in its readings: the last evaluation decided
-  // nothing on a reading that was not proven (label 36 says so), and how
-  // many evaluations in a row left output 4 undecided for that reason.
-  bool LastEvaluationDoubted;
+  // The measurement's trust in its readings: how many evaluations in a row
+  // left output 4 undecided for want of a proven reading. Above 0, the
+  // last evaluation decided nothing on a reading that was not proven
+  // (label 36 says so).
   int DoubtedEvaluations;
 
   // HeldButton[n]: button n was made usable again while clicks made when it

@@ -70,7 +70,6 @@ static bool ProvenQuery() {
 // output has gone undecided for a whole cycle (three evaluations) that is
 // an alarm event.
 static void ReadingDoubted() {
-  AppState.LastEvaluationDoubted = true;
   if (++AppState.DoubtedEvaluations == EvaluationsPerCycle)
     AlarmReadingsInDoubt();
 }
@@ -109,7 +108,6 @@ static void DecideAndRecord() {
   if (doubted) {
     ReadingDoubted();
   } else if (output4 != CommandNotSent) {
-    AppState.LastEvaluationDoubted = false;
     AppState.DoubtedEvaluations = 0;
   }
   RecordEvaluation(level5, output5, level4, output4, doubted);

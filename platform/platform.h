@@ -396,9 +396,6 @@ PlatProgram PlatStartProgram(const Text& program,
 // its number is let go: from then on it names nothing. A number that names
 // nothing does not run.
 bool PlatProgramRunning(PlatProgram program);
-// Lets go of a program without ending it: it runs on by itself, and its
-// number names nothing any more.
-void PlatLetProgramGo(PlatProgram program);
 
 // ---------------------------------------------------------------------------
 // Sockets (IPv4)

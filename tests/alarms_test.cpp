@@ -49,15 +49,6 @@ class Alarms : public HandlerTest {
   }
 
   static int Flashes() { return HeadlessFindWindow(MainWindow)->FlashCount; }
-
-  // The level commands an evaluation sent, in order.
-  std::vector<std::string> LevelCommands() {
-    std::vector<std::string> found;
-    for (const std::string& c : OnlySetports(CommandTexts()))
-      if (c.rfind("setport 4", 0) == 0 || c.rfind("setport 5", 0) == 0)
-        found.push_back(c);
-    return found;
-  }
 };
 
 TEST(AlarmArguments, NameTimeAndLevelAsACommandLineTakesThem) {

@@ -16,22 +16,7 @@ namespace {
 
 const double VoltsPerCount = 0.0048828;
 
-class History : public HandlerTest {
- protected:
-  // One whole measurement cycle of period 10 s, tick by tick, with the
-  // driven clock moving a second per tick; the well stands at `counts`.
-  void Cycle(double counts) {
-    Sim.SetRates(0, 0);
-    Sim.SetLevel(counts);
-    AppState.CyclePeriod = 10;
-    AppState.CycleCounter = 0;
-    for (int tick = 0; tick < 15; tick++) {
-      HeadlessAdvanceClock(1000);
-      MeasurementCycle();
-      ShowHistory();
-    }
-  }
-};
+using History = HandlerTest;
 
 // The steps of the history window's picture of one kind and colour.
 std::vector<HeadlessDrawStep> Drawn(DrawStepKind kind, uint32_t colour) {
@@ -77,7 +62,7 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
   const Expected well[] = {{150, 0, 0}, {60, 0, 0},  {40, 0, 1}, {20, 0, 1},
                            {90, 0, 0},  {260, 1, 0}, {280, 1, 0}};
   int64_t start = PlatLocalClock();
-  for (const Expected& e : well) Cycle(e.counts);
+  for (const Expected& e : well) MeasureWholeCycle(e.counts);
 
   // A cycle evaluates at its ticks 13, 14 and 15.
   ASSERT_EQ(HistorySize(), 21);
@@ -109,7 +94,7 @@ TEST_F(History, LevelsReadAsInTheMainWindow) {
 }
 
 TEST_F(History, AnEvaluationWithoutAFreshLevelRecordsNothing) {
-  Cycle(150);
+  MeasureWholeCycle(150);
   ASSERT_EQ(HistorySize(), 3);
   // The board goes away between the sensor's power and the evaluation.
   Sim.SetLevel(20);
@@ -328,30 +313,30 @@ TEST_F(History, AlarmFlashesWhenOutput4Or5GoesOnUnseen) {
 
   // Low, the operator in another program: the main window flashes.
   HeadlessActivateOtherProgram();
-  Cycle(20);
+  MeasureWholeCycle(20);
   EXPECT_TRUE(main->Flashing);
   EXPECT_EQ(main->FlashCount, 1);
   // Still low: output 4 was on already, no new call.
   HeadlessActivateWindow(MainWindow);
   HeadlessActivateOtherProgram();
-  Cycle(20);
+  MeasureWholeCycle(20);
   EXPECT_FALSE(main->Flashing);
   EXPECT_EQ(main->FlashCount, 1);
   // Normal, then low again while the operator looks at the main window.
-  Cycle(100);
+  MeasureWholeCycle(100);
   HeadlessActivateWindow(MainWindow);
-  Cycle(20);
+  MeasureWholeCycle(20);
   EXPECT_EQ(main->FlashCount, 1);
   // Full, the history window in front: the main window is not active.
-  Cycle(100);
+  MeasureWholeCycle(100);
   OpenHistoryWindow();
-  Cycle(260);
+  MeasureWholeCycle(260);
   EXPECT_TRUE(main->Flashing);
   EXPECT_EQ(main->FlashCount, 2);
   HeadlessActivateWindow(MainWindow);
   EXPECT_FALSE(main->Flashing);
   // Output 5 off again: no call.
   HeadlessActivateOtherProgram();
-  Cycle(100);
+  MeasureWholeCycle(100);
   EXPECT_EQ(main->FlashCount, 2);
 }

@@ -148,30 +148,7 @@ TEST(LevelCsv, OneFilePerMonthOfLocalTime) {
 
 namespace {
 
-class LevelLog : public HandlerTest {
- protected:
-  // One measurement cycle of period 10 s (evaluations at its ticks 13 to
-  // 15), the clock moving a second a tick, the well at `counts`.
-  void Cycle(double counts) {
-    Sim.SetLevel(counts);
-    AppState.CyclePeriod = 10;
-    AppState.CycleCounter = 0;
-    for (int tick = 0; tick < 15; tick++) {
-      HeadlessAdvanceClock(1000);
-      MeasurementCycle();
-      ShowHistory();
-    }
-  }
-
-  // The setports of outputs 4 and 5, in order.
-  std::vector<std::string> LevelDecisions() {
-    std::vector<std::string> found;
-    for (const std::string& c : OnlySetports(CommandTexts()))
-      if (c.rfind("setport 4", 0) == 0 || c.rfind("setport 5", 0) == 0)
-        found.push_back(c);
-    return found;
-  }
-};
+using LevelLog = HandlerTest;
 
 }  // namespace
 
@@ -179,8 +156,8 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   HeadlessAddFolder(Folder);
   AppState.LogFolder = Folder;
   int64_t start = PlatLocalClock();
-  Cycle(150);
-  Cycle(20);
+  MeasureWholeCycle(150);
+  MeasureWholeCycle(20);
 
   // Six evaluations, and the Minimum's alarm event after the evaluation
   // that switched it on.
@@ -219,8 +196,8 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
 }
 
 TEST_F(LevelLog, WithoutTheOptionNothingIsWrittenAndTheWireIsTheSame) {
-  Cycle(150);
-  Cycle(20);
+  MeasureWholeCycle(150);
+  MeasureWholeCycle(20);
   std::vector<std::string> without = CommandTexts();
   EXPECT_TRUE(HeadlessFileWrites().empty());
   RestoreHistoryFromLog();
@@ -230,8 +207,8 @@ TEST_F(LevelLog, WithoutTheOptionNothingIsWrittenAndTheWireIsTheSame) {
   // The same cycles with the log: the same commands, in the same order.
   HeadlessAddFolder(Folder);
   AppState.LogFolder = Folder;
-  Cycle(150);
-  Cycle(20);
+  MeasureWholeCycle(150);
+  MeasureWholeCycle(20);
   std::vector<std::string> with = CommandTexts();
   ASSERT_EQ(with.size(), 2 * without.size());
   EXPECT_EQ(
@@ -242,10 +219,10 @@ TEST_F(LevelLog, WithoutTheOptionNothingIsWrittenAndTheWireIsTheSame) {
 TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
   HeadlessAddFolder(Folder, true);
   AppState.LogFolder = Folder;
-  Cycle(150);
-  Cycle(20);
+  MeasureWholeCycle(150);
+  MeasureWholeCycle(20);
   // The guard went on: both cycles decided as without a log.
-  EXPECT_EQ(LevelDecisions(),
+  EXPECT_EQ(LevelCommands(),
             std::vector<std::string>(
                 {"setport 5.0", "setport 4.0", "setport 5.0", "setport 4.0",
                  "setport 5.0", "setport 4.0", "setport 5.0", "setport 4.1",
@@ -263,7 +240,7 @@ TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
 
   // Writable again: the next evaluation writes the seven before its own.
   HeadlessSetFolderReadOnly(Folder, false);
-  Cycle(90);
+  MeasureWholeCycle(90);
   std::vector<Text> lines = LinesOf(FileOr(December));
   ASSERT_EQ(lines.size(), 1u + 9u + 2u);
   std::vector<Text> evaluations;
@@ -284,7 +261,7 @@ TEST_F(LevelLog, AMissingFolderIsNamed) {
   RestoreHistoryFromLog();
   EXPECT_EQ(AppState.LogReadProblem,
             "Protokollordner C:\\Brunnen nicht gefunden.");
-  Cycle(150);
+  MeasureWholeCycle(150);
   EXPECT_EQ(HistorySize(), 3);
   EXPECT_EQ(
       HistoryLogText(),
@@ -298,20 +275,20 @@ TEST_F(LevelLog, AMissingFolderIsNamed) {
 TEST_F(LevelLog, AFullDiskTearsALineThatIsWrittenAgainOnANewLine) {
   HeadlessAddFolder(Folder);
   AppState.LogFolder = Folder;
-  Cycle(150);
+  MeasureWholeCycle(150);
   size_t written = FileOr(December).size();
   // Room for half a line: the next evaluation's line is torn.
   HeadlessSetDiskSpace(20);
-  Cycle(20);
+  MeasureWholeCycle(20);
   EXPECT_EQ(FileOr(December).size(), written + 20);
   // Three evaluations and the Minimum's event.
   EXPECT_EQ(AppState.LogPending.size(), 4u);
   EXPECT_NE(AppState.LogWriteProblem.find("der Datenträger ist voll"),
             Text::npos);
-  EXPECT_EQ(LevelDecisions().size(), 12u);
+  EXPECT_EQ(LevelCommands().size(), 12u);
 
   HeadlessSetDiskSpace(-1);
-  Cycle(90);
+  MeasureWholeCycle(90);
   // The torn piece stays; a line end closes it, then every line follows.
   std::string content = FileOr(December);
   EXPECT_EQ(content.substr(written + 20, 2), "\r\n");

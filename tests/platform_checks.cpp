@@ -800,13 +800,6 @@ void ProgramsStartWithoutWaitingAndEndOnTheirOwn() {
            (long long)NoProgram);
   CHECK_EQ((long long)PlatStartProgram("", given), (long long)NoProgram);
   CHECK(!PlatProgramRunning(NoProgram));
-  PlatLetProgramGo(NoProgram);
-
-  // A program let go of is no longer known, whether it runs on or not.
-  PlatProgram again = PlatStartProgram(script, {"a"});
-  CHECK(again != NoProgram);
-  PlatLetProgramGo(again);
-  CHECK(!PlatProgramRunning(again));
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 
 #include "app/startup.h"
 #include "board/connection.h"
+#include "control/measurement.h"
 #include "tests/support/program_start.h"
+#include "ui/history_window.h"
 #include "ui/main_window.h"
 
 void BoardTest::SetUp() {
@@ -105,6 +107,25 @@ void HandlerTest::SetUp() {
   AppState.SoundLoaded = 1;
   AppState.MeasurementEnabled = AppState.MinimumEnabled =
       AppState.MaximumEnabled = 1;
+}
+
+void HandlerTest::MeasureWholeCycle(double counts) {
+  Sim.SetLevel(counts);
+  AppState.CyclePeriod = 10;
+  AppState.CycleCounter = 0;
+  for (int tick = 0; tick < 15; tick++) {
+    HeadlessAdvanceClock(1000);
+    MeasurementCycle();
+    ShowHistory();
+  }
+}
+
+std::vector<std::string> HandlerTest::LevelCommands() {
+  std::vector<std::string> found;
+  for (const std::string& c : OnlySetports(CommandTexts()))
+    if (c.rfind("setport 4", 0) == 0 || c.rfind("setport 5", 0) == 0)
+      found.push_back(c);
+  return found;
 }
 
 std::string BoardTest::ReceivedBytes() {

@@ -128,13 +128,13 @@ TEST_F(ProvenReading, ALineTooManyDecidesNothing) {
   Sim.SetLevel(FullWell);
   Sim.SetReply("GETADC 1", "20\r\n600\r\n", 1);  // two readings at once
   EXPECT_EQ(Evaluate(), Commands());
-  EXPECT_TRUE(AppState.LastEvaluationDoubted);
+  EXPECT_GT(AppState.DoubtedEvaluations, 0);
   Sim.SetReply("GETPORT 4", "1\r\n1\r\n", 1);  // the second comes late
   Sim.SetLineGap(60, "GETPORT 4");
   EXPECT_EQ(Evaluate(), Commands());
   Sim.SetLineGap(0);
   ExpectEvaluation(FullWell, ForFull);
-  EXPECT_FALSE(AppState.LastEvaluationDoubted);
+  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
 }
 
 // Output 5 is decided on the query before its command, output 4 on the
@@ -177,7 +177,7 @@ TEST_F(ProvenReading, DoubtedEvaluationsAreShownRecordedAndCallTheOperator) {
   Sim.ClearReplies();
   ExpectEvaluation(DryWell, ForDry);
   EXPECT_EQ(AppState.DoubtedEvaluations, 0);
-  EXPECT_FALSE(AppState.LastEvaluationDoubted);
+  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
   EXPECT_FALSE(HistoryEntry(3).Doubted);
 }
 
@@ -195,14 +195,14 @@ TEST_F(ProvenReadingRun, Label36SaysWhenAReadingWasInDoubt) {
   });
   // Label 36 is written at the pass after the one that evaluated.
   ThenWhen(
-      40, [] { return AppState.LastEvaluationDoubted; }, [] {},
+      40, [] { return AppState.DoubtedEvaluations > 0; }, [] {},
       "an evaluation in doubt");
   Then([&] {
     EXPECT_EQ(C(LabelPingCountdown).Content, DoubtedReadingText);
     Sim.ClearReplies();
   });
   ThenWhen(
-      40, [] { return !AppState.LastEvaluationDoubted; }, [] {},
+      40, [] { return AppState.DoubtedEvaluations == 0; }, [] {},
       "an evaluation that decides");
   Then([] {
     EXPECT_EQ(C(LabelPingCountdown).Content.rfind("Ping war ", 0), 0u)

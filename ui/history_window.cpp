@@ -140,10 +140,11 @@ Text DryRunSummaryText() {
          DryRunText(DryRunsSince(now - 7 * 86400, now)) + ".";
 }
 
-Text AlarmEventsText() {
+Text AlarmEventsText(int lines) {
+  int all = (int)AppState.AlarmLines.size();
   Text text;
-  for (const Text& line : AppState.AlarmLines)
-    text += (text.empty() ? "" : "\r\n") + line;
+  for (int i = lines < all ? all - lines : 0; i < all; i++)
+    text += (text.empty() ? "" : "\r\n") + AppState.AlarmLines[i];
   return text;
 }
 
@@ -159,17 +160,13 @@ static void LayOutAndDraw() {
   int room = (logTop - DryRunRowHeight - LeastPictureHeight) / EventLineHeight;
   int lines = (int)AppState.AlarmLines.size();
   if (lines > room) lines = room > 0 ? room : 0;
-  Text events;
-  for (int i = (int)AppState.AlarmLines.size() - lines;
-       i < (int)AppState.AlarmLines.size(); i++)
-    events += (events.empty() ? "" : "\r\n") + AppState.AlarmLines[i];
   int eventsTop = logTop - lines * EventLineHeight;
   int dryRunTop = eventsTop - DryRunRowHeight;
   PlatMoveControl(LabelHistoryDryRun, 10, dryRunTop + 2, width - 20, 18);
   PlatSetText(LabelHistoryDryRun, DryRunSummaryText());
   PlatMoveControl(LabelHistoryEvents, 10, eventsTop, width - 20,
                   lines * EventLineHeight);
-  PlatSetText(LabelHistoryEvents, events);
+  PlatSetText(LabelHistoryEvents, AlarmEventsText(lines));
   int buttonX = width - CloseButtonWidth - 10;
   PlatMoveControl(ButtonSaveHistory, buttonX, logTop + 7, CloseButtonWidth, 22);
   PlatMoveControl(LabelHistoryLog, 10, logTop + 10,

@@ -38,5 +38,5 @@ Text HistorySummaryText();
 // on by an evaluation today and in the last 7 days, and how long it was
 // on, from the evaluations the history keeps.
 Text DryRunSummaryText();
-// The list of the last alarm events, one a line, the newest last.
-Text AlarmEventsText();
+// The list of the last `lines` alarm events, one a line, the newest last.
+Text AlarmEventsText(int lines);

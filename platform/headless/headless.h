@@ -280,7 +280,7 @@ const std::vector<HeadlessProgramStart>& HeadlessProgramStarts();
 void HeadlessSetProgramStartsFail(bool fail);
 void HeadlessSetProgramsKeepRunning(bool keep);
 void HeadlessEndPrograms();
-// Programs started and not yet ended, let go of or not.
+// Programs started and not yet ended.
 int HeadlessRunningPrograms();
 
 // The save dialog: the answer to the next one (a path chosen, or

@@ -16,7 +16,7 @@ struct ProgramModel {
   PlatProgram LastNumber = NoProgram;
   // Numbers the program holds, and whether that program still runs.
   std::map<PlatProgram, bool> Held;
-  int Running = 0;  // held or let go
+  int Running = 0;  // started and not yet ended
 };
 
 ProgramModel Programs;
@@ -58,5 +58,3 @@ bool PlatProgramRunning(PlatProgram program) {
   Programs.Held.erase(held);
   return false;
 }
-
-void PlatLetProgramGo(PlatProgram program) { Programs.Held.erase(program); }

@@ -108,10 +108,3 @@ bool PlatProgramRunning(PlatProgram program) {
   Started.erase(found);
   return false;
 }
-
-void PlatLetProgramGo(PlatProgram program) {
-  auto found = Started.find(program);
-  if (found == Started.end()) return;
-  CloseHandle(found->second);
-  Started.erase(found);
-}
