@@ -9,7 +9,8 @@
 #   2. CPU time per minute of the driven clock (the clock jumps over the
 #      waits), program and bare client, several runs each;
 #   3. peak resident memory (VmHWM) after 10 minutes of the driven clock,
-#      beside the idle process;
+#      with the history as those minutes leave it and with it full, beside
+#      the idle process;
 #   4. valgrind massif: peak heap of the same run, beside the idle process;
 #   5. valgrind callgrind: user-space instructions in one driven minute,
 #      program and bare client;
@@ -102,8 +103,10 @@ done
 echo
 echo "== 3. Peak resident memory (VmHWM, kB)"
 "$run_exe" --port "$port_a" --seconds 600 >"$tmp/mem.program"
+"$run_exe" --port "$port_a" --seconds 600 --full-history >"$tmp/mem.full"
 "$run_exe" --seconds 1 --idle >"$tmp/mem.idle"
 echo "program after 600 s driven: $(value vm_hwm_kb "$tmp/mem.program")"
+echo "the same, history full:     $(value vm_hwm_kb "$tmp/mem.full")"
 echo "idle process:               $(value vm_hwm_kb "$tmp/mem.idle")"
 
 massif_peak() {

@@ -3,7 +3,8 @@
 // process: the CPU time of a stretch of running, peak memory, and, under
 // valgrind, heap and instruction counts.
 //
-//   kvx-headless-run --port N [--seconds S] [--realtime] [--idle | --bare]
+//   kvx-headless-run --port N [--seconds S] [--realtime] [--full-history]
+//                    [--idle | --bare]
 //
 // The program starts, runs S seconds (default 60) of the driven clock from
 // its first wait on (the stretch), then QUIT ends it.
@@ -12,6 +13,9 @@
 //               the clock, so the stretch lasts S seconds of real time.
 //               Without it the clock jumps over the waits and the stretch
 //               takes only as long as the program's work.
+//   --full-history  the level history's ring filled to the last record
+//               (HistoryCapacity evaluations recorded) at the first wait,
+//               before the stretch: the memory of a history that is full.
 //   --idle      no program: the process only sleeps through the stretch in
 //               500 ms steps (with --realtime), the baseline of the process.
 //   --bare      no program: a bare client (plain POSIX sockets) makes the
@@ -43,6 +47,7 @@
 
 #include "app/startup.h"
 #include "board/query_table.h"
+#include "control/history.h"
 #include "platform/headless/headless.h"
 #include "ui/control_numbers.h"
 
@@ -133,7 +138,8 @@ void RunIdle(int seconds, bool realtime, Stretch* s) {
   EndStretch(s);
 }
 
-bool RunProgram(int port, int seconds, bool realtime, Stretch* s) {
+bool RunProgram(int port, int seconds, bool realtime, bool fullHistory,
+                Stretch* s) {
   HeadlessReset();
   HeadlessSetBoardPort(port);
   HeadlessSetWaitLimit(seconds * 10 + 1000);
@@ -142,6 +148,9 @@ bool RunProgram(int port, int seconds, bool realtime, Stretch* s) {
   int firstWait = 0;
   HeadlessSetWaitHook([&] {
     if (!started) {
+      if (fullHistory)
+        for (int i = 0; i < HistoryCapacity; i++)
+          RecordEvaluation(1.0 + (i % 100) * 0.01, 0, 1.0, 0, false);
       started = running = true;
       clockStart = PlatTickCount();
       firstWait = HeadlessWaitCount();
@@ -175,7 +184,7 @@ bool RunProgram(int port, int seconds, bool realtime, Stretch* s) {
 int Usage() {
   fprintf(stderr,
           "usage: kvx-headless-run --port N [--seconds S] [--realtime] "
-          "[--idle | --bare]\n");
+          "[--full-history] [--idle | --bare]\n");
   return 2;
 }
 
@@ -183,7 +192,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   int port = 0, seconds = 60;
-  bool realtime = false, idle = false, bare = false;
+  bool realtime = false, idle = false, bare = false, fullHistory = false;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--port" && i + 1 < argc)
@@ -192,6 +201,8 @@ int main(int argc, char** argv) {
       seconds = atoi(argv[++i]);
     else if (a == "--realtime")
       realtime = true;
+    else if (a == "--full-history")
+      fullHistory = true;
     else if (a == "--idle")
       idle = true;
     else if (a == "--bare")
@@ -204,7 +215,7 @@ int main(int argc, char** argv) {
   Stretch s;
   bool ok = idle   ? (RunIdle(seconds, realtime, &s), true)
             : bare ? RunBare(port, seconds, realtime, &s)
-                   : RunProgram(port, seconds, realtime, &s);
+                   : RunProgram(port, seconds, realtime, fullHistory, &s);
   if (!ok) return 1;
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
