@@ -128,10 +128,11 @@ void AnnounceWaitingAlarms() {
 void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus) {
   if (sent == CommandNotSent || (output != 4 && output != 5)) return;
   bool on = sent == 1;
-  // The operator is called as the board sees it: the output went on and
-  // was off before.
-  if (on && !wasOnInStatus) CallOperator();
-  if (on != AppState.AlarmOutputOn[output]) {
+  bool event = on != AppState.AlarmOutputOn[output];
+  // The operator is called for the event, and as the board sees it: the
+  // output went on and was off before.
+  if (event || (on && !wasOnInStatus)) CallOperator();
+  if (event) {
     AppState.AlarmOutputOn[output] = on;
     AlarmEvent event = output == 4 ? (on ? AlarmMinimumOn : AlarmMinimumOff)
                                    : (on ? AlarmMaximumOn : AlarmMaximumOff);
@@ -161,6 +162,7 @@ void WatchAlarms() {
     AppState.AlarmLossSeen = false;
     if (AppState.AlarmBlindAnnounced) {
       AppState.AlarmBlindAnnounced = false;
+      CallOperator();
       Announce(AlarmSightBack, 0, 0, NAN, PlatLocalClock());
     }
   }

@@ -10,12 +10,11 @@
 // AppState.AlarmBlindAnnounced); at start the outputs count as off and
 // the connection as there.
 //
-// The alarms call an operator who is not looking at the main window: its
+// Every event calls an operator who is not looking at the main window: its
 // taskbar button flashes until he activates it. Output 4 or 5 switched on
-// calls him when the board's status showed it off before (so also when an
-// operator had switched it off by hand meanwhile, and not when the board
-// held it on from before the start); a cycle without a trusted reading
-// and the blind guard always call him. The all-clear events do not.
+// by an evaluation calls him too when the board's status showed it off
+// before, even without an event (so when an operator had switched it off
+// by hand meanwhile).
 //
 // Nothing here waits for anything or changes what goes to the board.
 #pragma once

@@ -307,7 +307,7 @@ TEST_F(BoardTest, HistoryWindowOpensOnceAndClosesAlone) {
   RunSteps();
 }
 
-TEST_F(History, AlarmFlashesWhenOutput4Or5GoesOnUnseen) {
+TEST_F(History, AlarmFlashesWhenOutput4Or5GoesOnOrOffUnseen) {
   const HeadlessWindow* main = HeadlessFindWindow(MainWindow);
   ASSERT_NE(main, nullptr);
 
@@ -322,21 +322,23 @@ TEST_F(History, AlarmFlashesWhenOutput4Or5GoesOnUnseen) {
   MeasureWholeCycle(20);
   EXPECT_FALSE(main->Flashing);
   EXPECT_EQ(main->FlashCount, 1);
-  // Normal, then low again while the operator looks at the main window.
+  // Normal: output 4 off again, the all-clear calls.
   MeasureWholeCycle(100);
+  EXPECT_EQ(main->FlashCount, 2);
+  // Low again while the operator looks at the main window: no call.
   HeadlessActivateWindow(MainWindow);
   MeasureWholeCycle(20);
-  EXPECT_EQ(main->FlashCount, 1);
+  EXPECT_EQ(main->FlashCount, 2);
   // Full, the history window in front: the main window is not active.
   MeasureWholeCycle(100);
   OpenHistoryWindow();
   MeasureWholeCycle(260);
   EXPECT_TRUE(main->Flashing);
-  EXPECT_EQ(main->FlashCount, 2);
+  EXPECT_EQ(main->FlashCount, 3);
   HeadlessActivateWindow(MainWindow);
   EXPECT_FALSE(main->Flashing);
-  // Output 5 off again: no call.
+  // Output 5 off again, unseen: the all-clear calls.
   HeadlessActivateOtherProgram();
   MeasureWholeCycle(100);
-  EXPECT_EQ(main->FlashCount, 2);
+  EXPECT_EQ(main->FlashCount, 4);
 }
