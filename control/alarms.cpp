@@ -1,10 +1,10 @@
 #include "control/alarms.h"
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "app/level_csv.h"
+#include "board/poll.h"
 #include "control/level_log.h"
 #include "ui/control_numbers.h"
 
@@ -25,13 +25,8 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
 // and a decimal comma; "-" for none (or one no board can give).
 static Text LevelShown(double level) {
   if (!std::isfinite(level) || std::fabs(level) > 1e6) return "-";
-  double cut = std::trunc(level * 100 + (level < 0 ? -1e-6 : 1e-6)) / 100;
-  char text[40];
-  snprintf(text, sizeof text, "%.2f", cut);
-  Text out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
+  Text text = VoltageText(level, -1);  // every decimal it writes
+  return text.substr(0, text.find(',') + 3);
 }
 
 std::vector<Text> AlarmArguments(AlarmEvent event, int64_t time, double level) {
