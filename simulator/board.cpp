@@ -57,7 +57,9 @@ std::string Blank16() { return std::string(16, ' '); }
 std::string Simulator::DefaultHelpText() { return kDefaultHelp; }
 
 void Simulator::AdvanceLocked() const {
-  const double now = modelClock_ ? modelClock_() : SteadySeconds();
+  const double now = modelClock_ ? modelClock_()
+                     : driven_  ? DrivenSecondsLocked()
+                                : SteadySeconds();
   const double dt = now - modelLast_;
   modelLast_ = now;
   if (!(dt > 0) || !std::isfinite(dt)) return;
@@ -179,7 +181,9 @@ void Simulator::SetModelClock(std::function<double()> seconds) {
   std::lock_guard<std::mutex> lk(mu_);
   AdvanceLocked();
   modelClock_ = std::move(seconds);
-  modelLast_ = modelClock_ ? modelClock_() : SteadySeconds();
+  modelLast_ = modelClock_ ? modelClock_()
+               : driven_  ? DrivenSecondsLocked()
+                          : SteadySeconds();
 }
 
 void Simulator::SetReply(const std::string& key, const std::string& bytes,

@@ -116,6 +116,8 @@ void Simulator::Stop() {
   running_ = false;
   stopping_ = false;
   connected_ = false;
+  driven_ = false;
+  drivenTicks_ = nullptr;
   closeReq_ = resetReq_ = false;
   unsolicited_.clear();
 }
@@ -298,6 +300,7 @@ void Simulator::CloseNow() {
   {
     std::lock_guard<std::mutex> lk(mu_);
     if (connected_) closeReq_ = true;
+    if (driven_) EndDrivenLocked();
   }
   cv_.notify_all();
   Wake();
@@ -307,6 +310,7 @@ void Simulator::ResetNow() {
   {
     std::lock_guard<std::mutex> lk(mu_);
     if (connected_) resetReq_ = true;
+    if (driven_) EndDrivenLocked();
   }
   cv_.notify_all();
   Wake();
@@ -317,10 +321,12 @@ void Simulator::SetListening(bool on) {
     std::lock_guard<std::mutex> lk(mu_);
     listenOff_ = !on;
     if (!on && connected_) closeReq_ = true;
+    if (!on && driven_) EndDrivenLocked();
   }
   cv_.notify_all();
   Wake();
   std::unique_lock<std::mutex> lk(mu_);
+  if (driven_) listenClosed_ = !on;  // no thread to wait for
   cv_.wait_for(lk, std::chrono::seconds(5),
                [&] { return !running_ || listenClosed_ == !on; });
 }

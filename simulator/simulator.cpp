@@ -88,6 +88,9 @@ uint32_t Simulator::Now() {
   uint64_t start;
   {
     std::lock_guard<std::mutex> lk(mu_);
+    // On a driven clock the log follows the board's own time: the caller's
+    // clock, or later while replies queue.
+    if (driven_) return drivenAnswering_ ? drivenAt_ : DrivenTickLocked();
     clock = clock_;
     start = startNs_;
   }
@@ -98,6 +101,22 @@ uint32_t Simulator::Now() {
 void Simulator::SetClock(std::function<uint32_t()> ms) {
   std::lock_guard<std::mutex> lk(mu_);
   clock_ = std::move(ms);
+}
+
+uint32_t Simulator::DrivenTickLocked() const {
+  return drivenTicks_ ? drivenTicks_() : drivenAt_;
+}
+
+double Simulator::DrivenSecondsLocked() const {
+  const uint32_t tick = drivenAnswering_ ? drivenAt_ : DrivenTickLocked();
+  const int32_t step = static_cast<int32_t>(tick - drivenLastTick_);
+  // The well's time only moves forward: a reply the board sends ahead of
+  // the caller's clock has taken its time already.
+  if (step > 0) {
+    drivenSeconds_ += step / 1000.0;
+    drivenLastTick_ = tick;
+  }
+  return drivenSeconds_;
 }
 
 bool Simulator::SleepMs(int ms) {

@@ -40,6 +40,13 @@
 //
 // Threads: Start() starts one server thread (and StartControl() one more);
 // every public method is thread-safe. Stop() is bounded and joins them.
+//
+// On a driven clock (StartDriven) the same board runs without a thread or a
+// socket: its caller hands it each connection and each send with the tick
+// at which it happens, and gets back what the board sends, each piece with
+// the tick at which it arrives. Replies, faults and their timing are those
+// of the board port: a reply late by 700 ms arrives 700 ticks later,
+// however fast the caller's clock runs.
 #pragma once
 
 #include <condition_variable>
@@ -136,6 +143,34 @@ class Simulator {
   uint64_t ConnectionCount() const;  // connections accepted since Start
   // True once `count` connections were accepted and one is open.
   bool WaitForConnection(uint64_t count, int timeoutMs);
+
+  // ---- On a driven clock (instead of Start) ----
+  // One piece of the stream to the peer: its bytes, arriving at tick `at`;
+  // `closes`: the board ends the connection there.
+  struct Arrival {
+    uint32_t at;
+    std::string bytes;
+    bool closes;
+  };
+  // The board answers in-process from now on; `ticks` is the caller's
+  // clock (ms, wrapping at 2^32), which the log and, unless SetModelClock
+  // says otherwise, the well model follow. `port` is the port it stands
+  // for (Port()); nothing listens there. Stop() ends it.
+  void StartDriven(std::function<uint32_t()> ticks, uint16_t port);
+  bool Driven() const;
+  // A connection at `now`; the one before it, if any, is over. False when
+  // the board does not listen (the connect is refused).
+  bool DrivenAccept(uint32_t now, std::vector<Arrival>* out);
+  // Bytes the peer sent at `now`, and what the board answers to them.
+  void DrivenTake(const char* bytes, size_t length, uint32_t now,
+                  std::vector<Arrival>* out);
+  // What the board did on its own by `now`: a close or reset asked for,
+  // unasked-for bytes, listening switched off. True when the pieces still
+  // to come after `now` are to be withdrawn first: a board that closes in
+  // the middle of a reply never sends the rest of it.
+  bool DrivenUpdate(uint32_t now, std::vector<Arrival>* out);
+  // The peer closed its end at `now`.
+  void DrivenClosed(uint32_t now);
 
   // ---- Board state ----
   void SetAnalog(int n, int count);   // n 2..4; n 1 sets the well level
@@ -307,6 +342,15 @@ class Simulator {
   // log.cpp
   void RecordChunk(const std::string& bytes);
   void RecordCommand(const CommandRecord& cmd);
+  // driven.cpp: one command answered at the board's own time, after those
+  // before it.
+  void DrivenAnswer(CommandRecord* cmd, std::vector<Arrival>* out);
+  void DrivenEnd(uint32_t at, bool restart, std::vector<Arrival>* out);
+  // A close or reset asked for: the connection is over for the caller at
+  // once, and the peer learns it at its next look.
+  void EndDrivenLocked();
+  uint32_t DrivenTickLocked() const;
+  double DrivenSecondsLocked() const;  // the well model's clock
   // simulator.cpp
   bool SleepMs(int ms);  // false when interrupted by stop/close/reset
   void Wake();
@@ -353,6 +397,19 @@ class Simulator {
   std::string lastCommand_;
   FILE* logFile_ = nullptr;
   std::function<void(const CommandRecord&)> listener_;
+
+  // On a driven clock: the caller's ticks, the board's own time while it
+  // answers (it answers one command after another, so a late reply delays
+  // the next), and the well model's seconds, which only move forward.
+  bool driven_ = false;
+  std::function<uint32_t()> drivenTicks_;
+  bool drivenAnswering_ = false;
+  bool drivenEndOwed_ = false;  // closed here, not yet told to the peer
+  uint32_t drivenAt_ = 0;    // the board's time while answering
+  uint32_t drivenFree_ = 0;  // when it has sent its last reply
+  mutable uint32_t drivenLastTick_ = 0;
+  mutable double drivenSeconds_ = 0.0;
+  std::string drivenPending_;  // received bytes not yet a command
 
   // Overrides and faults.
   struct Override {

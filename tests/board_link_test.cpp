@@ -13,7 +13,7 @@
 #include "tests/program_fixture.h"
 #include "tests/support/program_start.h"
 
-using BoardLink = BoardTest;
+using BoardLink = RealBoardTest;
 
 static std::string BufferBytes(const ReplyBuffer& b, int n) {
   return std::string((const char*)b.Bytes, n);

@@ -19,7 +19,13 @@
 
 void BoardTest::SetUp() {
   HeadlessReset();
-  ASSERT_TRUE(Sim.Start(0)) << Sim.LastError();
+  if (RealSocket) {
+    ASSERT_TRUE(Sim.Start(0)) << Sim.LastError();
+  } else {
+    // A port nothing listens on: a connection that missed the board is
+    // refused, never answered by someone else's.
+    driven_ = std::make_unique<DrivenBoard>(&Sim, (uint16_t)UnusedPort());
+  }
   Sim.SetRates(0, 0);  // the level stays where a test puts it
   Sim.SetClock([] { return PlatTickCount(); });
   HeadlessSetBoardPort(Sim.Port());
@@ -30,6 +36,7 @@ void BoardTest::TearDown() {
     CloseConnection();
     ReleaseFacilities();
   }
+  HeadlessSetBoardModel(nullptr);
   Sim.Stop();
 }
 

@@ -1,23 +1,30 @@
-// Test ground shared by the tests that talk to the simulated board: a
-// simulator on an ephemeral loopback port, the headless platform reset and
-// pointed at it, and ways to run the program or just its board link.
+// Test ground shared by the tests that talk to the simulated board: the
+// simulator on the driven clock in place of the connection (or, for the
+// tests of the link itself, on an ephemeral loopback port), the headless
+// platform reset and pointed at it, and ways to run the program or just its
+// board link.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/state.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
+#include "tests/driven_board.h"
 #include "tests/support/board_query.h"
 #include "ui/control_numbers.h"
 
 class BoardTest : public ::testing::Test {
  protected:
   kvxsim::Simulator Sim;
+  // The board on a real loopback socket and the real clock, for the tests
+  // of the link itself; set by the fixture's constructor.
+  bool RealSocket = false;
 
   void SetUp() override;
   void TearDown() override;
@@ -64,6 +71,13 @@ class BoardTest : public ::testing::Test {
   std::vector<std::function<void()>> Steps;
   size_t next_ = 0;
   bool linkOnly_ = false;
+  std::unique_ptr<DrivenBoard> driven_;
+};
+
+// The same on a real loopback socket.
+class RealBoardTest : public BoardTest {
+ protected:
+  RealBoardTest() { RealSocket = true; }
 };
 
 // The board link and the main window, with the click loaded and the three

@@ -15,7 +15,7 @@
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
-using StartUp = BoardTest;
+using StartUp = RealBoardTest;
 
 TEST(Defaults, InPlaceAfterInitDefaults) {
   HeadlessReset();

@@ -227,12 +227,30 @@ struct HeadlessArrival {
 class HeadlessBoardModel {
  public:
   virtual ~HeadlessBoardModel() = default;
+  // Whether a connect to loopback port `port` reaches the model; any port
+  // unless the model says otherwise.
+  virtual bool Listens(int port) {
+    (void)port;
+    return true;
+  }
   // A connection begins at `now`: the stream is fresh, nothing of an
   // earlier one is still to come. False refuses it (the connect fails).
   virtual bool Accept(uint32_t now, std::vector<HeadlessArrival>* out) = 0;
   // One send of the program, handed over at `now`.
   virtual void Take(const char* bytes, int length, uint32_t now,
                     std::vector<HeadlessArrival>* out) = 0;
+  // Before each look of the program at the stream (a send, a receive, a
+  // discard): what the board did on its own by `now` (a close, bytes nobody
+  // asked for). True withdraws first every piece that has not arrived by
+  // `now`: a board that closes in the middle of a reply never sends its
+  // rest.
+  virtual bool Update(uint32_t now, std::vector<HeadlessArrival>* out) {
+    (void)now;
+    (void)out;
+    return false;
+  }
+  // The program closed its end of the stream at `now` (or opened another).
+  virtual void Closed(uint32_t now) { (void)now; }
 };
 
 // While `model` is set, stream sockets made from then on lead to it:

@@ -125,12 +125,31 @@ bool ArrivedBy(const HeadlessArrival& a, uint32_t now) {
   return Ahead(a.At, now) >= 0;
 }
 
-// A connection to the model: a fresh stream for `socket`, or none.
-int ModelConnect(PlatSocket socket) {
-  if (!Model.Board || !Modelled(socket)) return ConnectFailed;
+// What the model did on its own by now, before the program looks at the
+// stream.
+void UpdateModel(uint32_t now) {
+  if (!Model.Board || Model.Connected < 0) return;
+  if (Model.Board->Update(now, &Model.Out)) {
+    while (!Model.Pending.empty() && !ArrivedBy(Model.Pending.back(), now))
+      Model.Pending.pop_back();
+  }
+  QueueModelOutput(now);
+}
+
+// The program's end of the stream is gone.
+void EndModelStream() {
+  if (Model.Connected >= 0 && Model.Board)
+    Model.Board->Closed(PlatTickCount());
   Model.Connected = -1;
   Model.Pending.clear();
   Model.Taken = 0;
+}
+
+// A connection to the model: a fresh stream for `socket`, or none.
+int ModelConnect(PlatSocket socket, int port) {
+  if (!Model.Board || !Modelled(socket) || !Model.Board->Listens(port))
+    return ConnectFailed;
+  EndModelStream();
   Model.Out.clear();
   uint32_t now = PlatTickCount();
   if (!Model.Board->Accept(now, &Model.Out)) {
@@ -150,6 +169,7 @@ bool ModelStreamClosed(PlatSocket socket, uint32_t now) {
 
 int ModelSend(PlatSocket socket, const void* bytes, int length) {
   uint32_t now = PlatTickCount();
+  if ((int)socket == Model.Connected) UpdateModel(now);
   if (ModelStreamClosed(socket, now)) return -1;
   Sockets.Sends++;
   Model.Board->Take((const char*)bytes, length, now, &Model.Out);
@@ -182,6 +202,7 @@ int ModelReceive(PlatSocket socket, void* bytes, int max, int waitMs,
   if ((int)socket != Model.Connected) return ReceiveClosed;
   if (waitMs < 0) waitMs = 0;
   uint32_t now = PlatTickCount();
+  UpdateModel(now);
   if (Model.Pending.empty() || !ArrivedBy(Model.Pending.front(), now)) {
     int64_t until = Model.Pending.empty()
                         ? (int64_t)waitMs + 1
@@ -259,9 +280,7 @@ bool PlatSocketsStart() {
 void PlatSocketsCleanup() {
   CloseTracked();
   Model.Sockets.clear();
-  Model.Connected = -1;
-  Model.Pending.clear();
-  Model.Taken = 0;
+  EndModelStream();
   Sockets.Started = false;
 }
 
@@ -303,7 +322,7 @@ bool PlatSetNonBlocking(PlatSocket socket) {
 
 bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
   if (socket < 0 || !IsLoopback(address)) return false;
-  if (Modelled(socket)) return ModelConnect(socket) == ConnectDone;
+  if (Modelled(socket)) return ModelConnect(socket, port) == ConnectDone;
   if (Script.Chunks) return true;
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -323,7 +342,7 @@ bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
 
 int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
   if (socket < 0 || !IsLoopback(address)) return ConnectFailed;
-  if (Modelled(socket)) return ModelConnect(socket);
+  if (Modelled(socket)) return ModelConnect(socket, port);
   if (Script.Chunks) return ConnectDone;
   if (!PlatSetNonBlocking(socket)) return ConnectFailed;
   sockaddr_in to{};
@@ -411,6 +430,7 @@ int PlatDiscardPending(PlatSocket socket) {
   if (socket < 0) return 0;
   if (Modelled(socket)) {
     if ((int)socket != Model.Connected) return 0;
+    UpdateModel(PlatTickCount());
     int thrown = TakeArrived(nullptr, DiscardLimit, PlatTickCount());
     return thrown > 0 ? thrown : 0;
   }
@@ -440,11 +460,7 @@ void PlatCloseSocket(PlatSocket socket) {
   if (socket < 0) return;
   if (Modelled(socket)) {
     Model.Sockets.erase((int)socket);
-    if ((int)socket == Model.Connected) {
-      Model.Connected = -1;
-      Model.Pending.clear();
-      Model.Taken = 0;
-    }
+    if ((int)socket == Model.Connected) EndModelStream();
     return;
   }
   Sockets.Open.erase((int)socket);
