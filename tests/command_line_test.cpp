@@ -192,7 +192,7 @@ TEST_F(CommandLine, WithoutArgumentsTheBuildSettingsHold) {
 // nothing keeps the program off the network, and the notice shows the port.
 TEST_F(CommandLine, EdgePortsAreTakenAsTheyAre) {
   for (const char* port : {"1", "65535"}) {
-    HeadlessReset();
+    ResetPlatform();
     HeadlessSetCommandLine(Line(std::string("no-such-board ") + port).c_str());
     EXPECT_EQ(ProgramMain(), 0);
     ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
@@ -221,8 +221,7 @@ TEST_F(CommandLine, WrongArgumentsEndBeforeAnyWindowOrTraffic) {
       {"127.0.0.1 \" 80\"", "\" 80\""},
   };
   for (const auto& [arguments, named] : cases) {
-    HeadlessReset();
-    HeadlessSetBoardPort(Sim.Port());  // a board is there to be reached
+    ResetPlatform();  // a board is there to be reached
     HeadlessSetCommandLine(Line(arguments).c_str());
     EXPECT_EQ(ProgramMain(), 0) << arguments;
     ASSERT_EQ(HeadlessMessageBoxes().size(), 1u) << arguments;

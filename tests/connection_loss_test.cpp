@@ -145,8 +145,7 @@ TEST_F(Loss, ClosedResetSilentOrNotListeningIsShownAndReconnected) {
   };
   for (const Way& way : ways) {
     SCOPED_TRACE(way.name);
-    HeadlessReset();
-    HeadlessSetBoardPort(Sim.Port());
+    ResetPlatform();
     Sim.ClearFaults();
     Sim.SetListening(true);
     Sim.SetAnalog(2, 200);

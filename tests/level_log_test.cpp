@@ -155,11 +155,10 @@ using LevelLog = HandlerTest;
 TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   HeadlessAddFolder(Folder);
   AppState.LogFolder = Folder;
-  int64_t start = PlatLocalClock();
   MeasureWholeCycle(150);
   MeasureWholeCycle(20);
 
-  // Six evaluations, and the Minimum's alarm event after the evaluation
+  // Six evaluations, each stamped with the time it was recorded, and the Minimum's alarm event after the evaluation
   // that switched it on.
   const std::vector<HeadlessFileWrite>& writes = HeadlessFileWrites();
   ASSERT_EQ(writes.size(), 7u);
@@ -176,11 +175,11 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], Header);
   // 150 counts read 0.732 V; 20 counts, 0.098 V, below the Minimum.
-  EXPECT_EQ(lines[1], LevelCsvTime(start + 13) +
+  EXPECT_EQ(lines[1], LevelCsvTime(HistoryEntry(0).Time) +
                           ";Messung;0,732;AUS;0,732;AUS;sicher;\r\n");
-  EXPECT_EQ(lines[4], LevelCsvTime(start + 28) +
+  EXPECT_EQ(lines[4], LevelCsvTime(HistoryEntry(3).Time) +
                           ";Messung;0,098;AUS;0,098;EIN;sicher;\r\n");
-  EXPECT_EQ(lines[5], LevelCsvTime(start + 28) +
+  EXPECT_EQ(lines[5], LevelCsvTime(HistoryEntry(3).Time) +
                           ";Ereignis;;;0,098;EIN;;Trockenlauf: Ausgang 4 "
                           "(Minimum) eingeschaltet\r\n");
   lines.erase(lines.begin() + 5);

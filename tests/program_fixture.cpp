@@ -31,6 +31,12 @@ void BoardTest::SetUp() {
   HeadlessSetBoardPort(Sim.Port());
 }
 
+void BoardTest::ResetPlatform() {
+  HeadlessReset();
+  if (driven_) HeadlessSetBoardModel(driven_.get());
+  HeadlessSetBoardPort(Sim.Port());
+}
+
 void BoardTest::TearDown() {
   if (linkOnly_) {
     CloseConnection();
@@ -220,4 +226,26 @@ std::vector<std::string> OnlySetports(const std::vector<std::string>& all) {
   for (const std::string& c : all)
     if (c.rfind("setport", 0) == 0) setports.push_back(c);
   return setports;
+}
+
+std::string PulseFault(const std::vector<kvxsim::CommandRecord>& log, int n,
+                       uint32_t delayMs) {
+  const std::string on = "setport " + std::to_string(n) + ".1";
+  const std::string off = "setport " + std::to_string(n) + ".0";
+  size_t onAt = log.size();
+  for (size_t i = 0; i < log.size(); i++)
+    if (log[i].text == on) onAt = i;
+  if (onAt == log.size()) return "no " + on;
+  size_t offAt = onAt + 1;
+  while (offAt < log.size() && log[offAt].text != off) offAt++;
+  if (offAt == log.size()) return "no " + off + " after " + on;
+  // The reply to the command before the off, and the program's wait for
+  // quiet after it, take a little time of their own on a prompt board.
+  const uint32_t replyAndQuiet = 200;
+  uint32_t before = log[offAt - 1].time;
+  uint32_t held = log[offAt].time - before;
+  if (held < delayMs || held > delayMs + replyAndQuiet)
+    return off + " came " + std::to_string(held) + " ms after the command " +
+           "before it, not " + std::to_string(delayMs) + " ms and a reply";
+  return "";
 }

@@ -56,6 +56,10 @@ class BoardTest : public ::testing::Test {
   // posted and no message box.
   void RunSteps(int waitLimit = 20000);
 
+  // HeadlessReset for a test that starts the program more than once: the
+  // board stays in place of the connection, at its port.
+  void ResetPlatform();
+
   // Only the board link: defaults in place, networking started and the
   // connection open, no window. Released again by TearDown.
   void ConnectOnly();
@@ -126,6 +130,13 @@ constexpr uint32_t Blue = 0x00FF0000;
 
 // Control `number` of an open window; an empty record when there is none.
 const HeadlessControl& C(int number);
+
+// What is wrong with the last pulse of output `n` as the board saw it, ""
+// when nothing is: its on, then its off `delayMs` after the command before
+// the off (the program's board query between them) was answered, and no
+// later than that reply and its quiet allow.
+std::string PulseFault(const std::vector<kvxsim::CommandRecord>& log, int n,
+                       uint32_t delayMs);
 
 // Only the setport commands of a command list.
 std::vector<std::string> OnlySetports(const std::vector<std::string>& all);

@@ -19,14 +19,6 @@ Commands Concat(std::initializer_list<Commands> parts) {
   return all;
 }
 
-// Board-clock time of the first command `text` in the log.
-uint32_t TimeOf(kvxsim::Simulator& sim, const std::string& text) {
-  for (const kvxsim::CommandRecord& c : sim.Commands())
-    if (c.text == text) return c.time;
-  ADD_FAILURE() << "never sent: " << text;
-  return 0;
-}
-
 using Switching = HandlerTest;
 
 }  // namespace
@@ -84,8 +76,7 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
             {{"setport 1.1"}, QueryCommands, {"setport 1.0"}, QueryCommands}));
     ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
     EXPECT_EQ(HeadlessSleeps().back(), c.second);
-    EXPECT_EQ(TimeOf(Sim, "setport 1.0") - TimeOf(Sim, "setport 1.1"),
-              (uint32_t)c.second);
+    EXPECT_EQ(PulseFault(Sim.Commands(), 1, (uint32_t)c.second), "");
     EXPECT_EQ(HeadlessClickCount() - clicks, 2);
     EXPECT_FALSE(Sim.Output(1));
     EXPECT_EQ(AppState.OutputStateText[1], AppState.OpenText);
@@ -170,7 +161,7 @@ TEST_F(SwitchingRun, SafetyLockFreesOnePulseOfOutput8) {
               Commands({"setport 8.1", "setport 8.0"}));
     ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
     EXPECT_EQ(HeadlessSleeps().back(), 100);
-    EXPECT_EQ(TimeOf(Sim, "setport 8.0") - TimeOf(Sim, "setport 8.1"), 100u);
+    EXPECT_EQ(PulseFault(Sim.Commands(), 8, 100), "");
   });
   Then([&] {
     EXPECT_FALSE(C(ButtonPulse8).Enabled);
@@ -214,8 +205,8 @@ TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
   EXPECT_EQ(afterAus, Commands({"setport 6.0", "setport 7.1", "setport 7.0",
                                 "setport 1.1", "setport 1.0", "setport 2.1",
                                 "setport 2.0"}));
-  EXPECT_EQ(TimeOf(Sim, "setport 1.0") - TimeOf(Sim, "setport 1.1"), 30u);
-  EXPECT_EQ(TimeOf(Sim, "setport 2.0") - TimeOf(Sim, "setport 2.1"), 40u);
+  EXPECT_EQ(PulseFault(Sim.Commands(), 1, 30), "");
+  EXPECT_EQ(PulseFault(Sim.Commands(), 2, 40), "");
 }
 
 // Button 89 is greyed while output 6 is off. A click on it made while
