@@ -58,8 +58,8 @@ std::string Simulator::DefaultHelpText() { return kDefaultHelp; }
 
 void Simulator::AdvanceLocked() const {
   const double now = modelClock_ ? modelClock_()
-                     : driven_  ? DrivenSecondsLocked()
-                                : SteadySeconds();
+                     : driven_   ? DrivenSecondsLocked()
+                                 : SteadySeconds();
   const double dt = now - modelLast_;
   modelLast_ = now;
   if (!(dt > 0) || !std::isfinite(dt)) return;
@@ -182,8 +182,8 @@ void Simulator::SetModelClock(std::function<double()> seconds) {
   AdvanceLocked();
   modelClock_ = std::move(seconds);
   modelLast_ = modelClock_ ? modelClock_()
-               : driven_  ? DrivenSecondsLocked()
-                          : SteadySeconds();
+               : driven_   ? DrivenSecondsLocked()
+                           : SteadySeconds();
 }
 
 void Simulator::SetReply(const std::string& key, const std::string& bytes,

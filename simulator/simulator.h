@@ -405,8 +405,8 @@ class Simulator {
   std::function<uint32_t()> drivenTicks_;
   bool drivenAnswering_ = false;
   bool drivenEndOwed_ = false;  // closed here, not yet told to the peer
-  uint32_t drivenAt_ = 0;    // the board's time while answering
-  uint32_t drivenFree_ = 0;  // when it has sent its last reply
+  uint32_t drivenAt_ = 0;       // the board's time while answering
+  uint32_t drivenFree_ = 0;     // when it has sent its last reply
   mutable uint32_t drivenLastTick_ = 0;
   mutable double drivenSeconds_ = 0.0;
   std::string drivenPending_;  // received bytes not yet a command

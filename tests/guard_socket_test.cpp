@@ -1,5 +1,6 @@
-// The well's guard against a board whose replies misbehave on a real
-// loopback socket: many measurement evaluations, each against a board that
+// The well's guard against a board whose replies misbehave, on the driven
+// clock and, in one shorter shard, on a real loopback socket: many
+// measurement evaluations, each against a board that
 // holds a drawn level (often at a threshold) and answers in a drawn way
 // (every reply whole; multi-line replies line by line; or now and then a
 // reply late, in pieces, too long, garbage, or with a line too many). Every
@@ -33,6 +34,9 @@ using Clock = std::chrono::steady_clock;
 const uint32_t kBaseSeed = 0x6A11C0DEu;
 const int kShards = 5;
 const int kScenariosPerShard = 50;
+// The shard on a real socket takes real time for every wait: fewer
+// scenarios, with seeds of their own.
+const int kRealScenarios = 10;
 // A shard gives up (and fails) when its scenarios take longer than this.
 const int kShardBudgetS = 280;
 
@@ -218,6 +222,9 @@ class GuardSocket : public HandlerTest,
     return out;
   }
 
+  // The scenarios of shard `shard` (seeds of its own), `scenarios` of them.
+  void RunShard(int shard, int scenarios);
+
   std::mutex mu_;
   std::vector<Received> received_;
   std::atomic<int> scenario_{-1};
@@ -225,8 +232,20 @@ class GuardSocket : public HandlerTest,
   int losses_ = 0;
 };
 
+class RealGuardSocket : public GuardSocket {
+ protected:
+  RealGuardSocket() { RealSocket = true; }
+};
+
 TEST_P(GuardSocket, LevelCommandsFollowTheBoardsLevel) {
-  const int shard = GetParam();
+  RunShard(GetParam(), kScenariosPerShard);
+}
+
+TEST_P(RealGuardSocket, LevelCommandsFollowTheBoardsLevel) {
+  RunShard(kShards + GetParam(), kRealScenarios);
+}
+
+void GuardSocket::RunShard(int shard, int scenarios) {
   const char* only = std::getenv("KVX_GUARD_SEED");
   if (only && *only) {
     if (shard != 0) return;
@@ -236,7 +255,7 @@ TEST_P(GuardSocket, LevelCommandsFollowTheBoardsLevel) {
   }
   const Clock::time_point start = Clock::now();
   int healthy = 0, run = 0;
-  for (int i = 0; i < kScenariosPerShard; ++i) {
+  for (int i = 0; i < scenarios; ++i) {
     if (Clock::now() - start > std::chrono::seconds(kShardBudgetS)) {
       ADD_FAILURE() << "shard " << shard << " ran out of time after " << run
                     << " scenarios";
@@ -258,5 +277,6 @@ TEST_P(GuardSocket, LevelCommandsFollowTheBoardsLevel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shards, GuardSocket, ::testing::Range(0, kShards));
+INSTANTIATE_TEST_SUITE_P(RealShard, RealGuardSocket, ::testing::Range(0, 1));
 
 }  // namespace

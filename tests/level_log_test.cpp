@@ -158,8 +158,8 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   MeasureWholeCycle(150);
   MeasureWholeCycle(20);
 
-  // Six evaluations, each stamped with the time it was recorded, and the Minimum's alarm event after the evaluation
-  // that switched it on.
+  // Six evaluations, each stamped with the time it was recorded, and the
+  // Minimum's alarm event after the evaluation that switched it on.
   const std::vector<HeadlessFileWrite>& writes = HeadlessFileWrites();
   ASSERT_EQ(writes.size(), 7u);
   for (const HeadlessFileWrite& w : writes) {

@@ -138,8 +138,7 @@ void UpdateModel(uint32_t now) {
 
 // The program's end of the stream is gone.
 void EndModelStream() {
-  if (Model.Connected >= 0 && Model.Board)
-    Model.Board->Closed(PlatTickCount());
+  if (Model.Connected >= 0 && Model.Board) Model.Board->Closed(PlatTickCount());
   Model.Connected = -1;
   Model.Pending.clear();
   Model.Taken = 0;
