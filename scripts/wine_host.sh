@@ -157,11 +157,12 @@ kvx_apt_run() {
   return "$rc"
 }
 
-# apt-get update, tried again after a pause when it fails. A list that still
-# cannot be had (a mirror in the middle of a sync, say) is a warning only:
-# the install that follows finds out whether what is needed is there.
+# apt-get update, tried again after a pause when it fails ($1 tries in all,
+# default KVX_APT_TRIES). A list that still cannot be had (a mirror in the
+# middle of a sync, say) is a warning only: the install that follows finds
+# out whether what is needed is there.
 kvx_apt_update() {
-  local try tries=${KVX_APT_TRIES:-3} rc
+  local try tries=${1:-${KVX_APT_TRIES:-3}} rc
   for ((try = 1; ; try++)); do
     rc=0
     kvx_apt_run apt-get update -qq || rc=$?
@@ -208,7 +209,7 @@ kvx_package_installed() {
 # Installs the packages in "$@" that are missing (with the i386
 # architecture first when one of them is an :i386 package). An install that
 # fails is tried again, KVX_APT_TRIES times in all, each time after a pause
-# and a fresh apt-get update. When it still fails, KVX_NOT_INSTALLED holds
+# and one more apt-get update. When it still fails, KVX_NOT_INSTALLED holds
 # the packages that cannot be had (those apt cannot resolve on their own;
 # all the missing ones when each alone resolves), a line names them (not
 # with KVX_INSTALL_QUIET=1), and the status is 1.
@@ -233,7 +234,9 @@ kvx_install_packages() {
     KVX_APT_UPDATED=0
   fi
   for ((try = 1; ; try++)); do
-    if ((try > 1 || !${KVX_APT_UPDATED:-0})); then
+    if ((try > 1)); then
+      kvx_apt_update 1
+    elif ((!${KVX_APT_UPDATED:-0})); then
       kvx_apt_update
       KVX_APT_UPDATED=1
     fi
