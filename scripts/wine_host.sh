@@ -11,6 +11,23 @@
 #
 #   KVX_WINE_ARCH=win32 | win64   forces the choice (default: by the host)
 #
+# kvx_wine_install installs what a script needs with the Wine set of the
+# chosen architecture. When the host chose win32 (KVX_WINE_ARCH unset) and
+# the 32-bit Wine packages cannot be had (say a package list of the i386
+# architecture failed to download, so wine32:i386 has nothing to match),
+# it says so in one line and goes on with win64. A failed package list is
+# only a warning; a failed update or install is tried again.
+#
+#   KVX_APT_TRIES=3          tries of each update and install
+#   KVX_APT_PAUSE=15         seconds between tries
+#   KVX_APT_LOCK_WAIT=600    seconds to wait for another package manager
+#
+# Two switches for trying out that fallback on any host:
+#   KVX_FAIL_I386_INSTALL=1  every :i386 package counts as missing and no
+#                            install of it succeeds, as if the registry
+#                            lacked it (the i386 architecture is not added)
+#   KVX_ASSUME_32BIT_HOST=1  take the host to run 32-bit code
+#
 # After kvx_wine_choose:
 #   KVX_WINE_ARCH       win32 or win64
 #   KVX_WINE_LOADER     the Wine loader, called by its path
@@ -20,6 +37,8 @@
 #   KVX_WIN_BUILD_NAME  a build directory name for that architecture
 #   KVX_WINE_PACKAGES   the Debian packages that build and run it
 #   KVX_WINE_NEEDS_I386 1 when those packages need the i386 architecture
+#   KVX_WINE_CHOSEN_BY  user (KVX_WINE_ARCH was set), host, or fallback
+#                       (kvx_wine_install went from win32 to win64)
 
 KVX_HOST_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -46,9 +65,11 @@ kvx_host_runs_32bit() {
 kvx_wine_choose() {
   local arch=${KVX_WINE_ARCH:-}
   case $arch in
-    win32 | win64) ;;
+    win32 | win64) KVX_WINE_CHOSEN_BY=user ;;
     "")
-      if { [[ -x /usr/lib/wine/wine ]] &&
+      KVX_WINE_CHOSEN_BY=host
+      if [[ ${KVX_ASSUME_32BIT_HOST:-0} == 1 ]] ||
+        { [[ -x /usr/lib/wine/wine ]] &&
         /usr/lib/wine/wine --version >/dev/null 2>&1; } ||
         kvx_host_runs_32bit; then
         arch=win32
@@ -105,20 +126,166 @@ kvx_pe_arch() {
   esac
 }
 
-# Installs the packages in "$@" that are missing, with the i386
-# architecture first when KVX_WINE_NEEDS_I386 is 1 and any is missing.
+# Runs "$@" (apt-get or dpkg, as root) and shows its output. While another
+# package manager holds the lock, tries again every 5 s, at most
+# KVX_APT_LOCK_WAIT seconds in all, and shows the output of the try that
+# got past the lock (or of the last one); gives the command's own status.
+kvx_apt_run() {
+  local - log rc waited=0 budget=${KVX_APT_LOCK_WAIT:-600} sudo=""
+  local locked='Could not get lock|Unable to acquire the dpkg frontend lock|Unable to lock|locked by another process'
+  set +e -o pipefail
+  [[ $(id -u) -eq 0 ]] || sudo=sudo
+  log=$(mktemp "${TMPDIR:-/tmp}/kvx-apt.XXXXXX") || return 1
+  $sudo "$@" 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  while ((rc != 0)) && grep -qE "$locked" "$log"; do
+    if ((waited >= budget)); then
+      ((waited)) && cat "$log"
+      break
+    fi
+    ((waited)) ||
+      echo "== another package manager holds the lock; waiting (at most $budget s)"
+    sleep 5
+    waited=$((waited + 5))
+    $sudo "$@" >"$log" 2>&1
+    rc=$?
+    if ((rc == 0)) || ! grep -qE "$locked" "$log"; then
+      cat "$log"
+    fi
+  done
+  rm -f "$log"
+  return "$rc"
+}
+
+# apt-get update, tried again after a pause when it fails ($1 tries in all,
+# default KVX_APT_TRIES). A list that still cannot be had (a mirror in the
+# middle of a sync, say) is a warning only: the install that follows finds
+# out whether what is needed is there.
+kvx_apt_update() {
+  local try tries=${1:-${KVX_APT_TRIES:-3}} rc
+  for ((try = 1; ; try++)); do
+    rc=0
+    kvx_apt_run apt-get update -qq || rc=$?
+    ((rc)) || return 0
+    if ((try >= tries)); then
+      echo "== warning: apt-get update failed (exit $rc, try $try of $tries);" \
+        "going on with the package lists there are" >&2
+      return 0
+    fi
+    echo "== apt-get update failed (exit $rc, try $try of $tries);" \
+      "again in ${KVX_APT_PAUSE:-15} s" >&2
+    sleep "${KVX_APT_PAUSE:-15}"
+  done
+}
+
+# One apt-get install of "$@"; with KVX_FAIL_I386_INSTALL=1 any :i386
+# package among them makes it fail as a registry without that package would.
+kvx_apt_install_once() {
+  local p
+  if [[ ${KVX_FAIL_I386_INSTALL:-0} == 1 ]]; then
+    for p in "$@"; do
+      if [[ $p == *:i386 ]]; then
+        echo "E: Unable to locate package $p (KVX_FAIL_I386_INSTALL=1)" >&2
+        return 100
+      fi
+    done
+  fi
+  DEBIAN_FRONTEND=noninteractive kvx_apt_run apt-get install -y -qq "$@"
+}
+
+# True when apt could install package $1 now (a dry run, no lock taken).
+kvx_package_available() {
+  [[ ${KVX_FAIL_I386_INSTALL:-0} == 1 && $1 == *:i386 ]] && return 1
+  apt-get install -s -qq -o Debug::NoLocking=1 "$1" >/dev/null 2>&1
+}
+
+# True when package $1 is installed (an :i386 package never is with
+# KVX_FAIL_I386_INSTALL=1).
+kvx_package_installed() {
+  [[ ${KVX_FAIL_I386_INSTALL:-0} == 1 && $1 == *:i386 ]] && return 1
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
+}
+
+# Installs the packages in "$@" that are missing (with the i386
+# architecture first when one of them is an :i386 package). An install that
+# fails is tried again, KVX_APT_TRIES times in all, each time after a pause
+# and one more apt-get update. When it still fails, KVX_NOT_INSTALLED holds
+# the packages that cannot be had (those apt cannot resolve on their own;
+# all the missing ones when each alone resolves), a line names them (not
+# with KVX_INSTALL_QUIET=1), and the status is 1.
 kvx_install_packages() {
-  local sudo="" p missing=()
-  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  local p try tries=${KVX_APT_TRIES:-3} pause=${KVX_APT_PAUSE:-15} missing=()
+  local i386=()
+  KVX_NOT_INSTALLED=()
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
-      missing+=("$p")
+    kvx_package_installed "$p" && continue
+    missing+=("$p")
+    [[ $p == *:i386 ]] && i386+=("$p")
   done
   ((${#missing[@]})) || return 0
   echo "== installing: ${missing[*]}"
-  if [[ ${KVX_WINE_NEEDS_I386:-0} == 1 ]]; then
-    $sudo dpkg --add-architecture i386 || return 1
+  if ((${#i386[@]})) && [[ ${KVX_FAIL_I386_INSTALL:-0} != 1 ]] &&
+    ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ! kvx_apt_run dpkg --add-architecture i386; then
+      KVX_NOT_INSTALLED=("${i386[@]}")
+      echo "== cannot add the i386 architecture for ${i386[*]}" >&2
+      return 1
+    fi
+    KVX_APT_UPDATED=0
   fi
-  $sudo apt-get update -qq || return 1
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  for ((try = 1; ; try++)); do
+    if ((try > 1)); then
+      kvx_apt_update 1
+    elif ((!${KVX_APT_UPDATED:-0})); then
+      kvx_apt_update
+      KVX_APT_UPDATED=1
+    fi
+    kvx_apt_install_once "${missing[@]}" && return 0
+    ((try < tries)) || break
+    echo "== installing failed (try $try of $tries); again in $pause s" >&2
+    sleep "$pause"
+  done
+  for p in "${missing[@]}"; do
+    kvx_package_available "$p" || KVX_NOT_INSTALLED+=("$p")
+  done
+  if ((${#KVX_NOT_INSTALLED[@]})); then
+    [[ ${KVX_INSTALL_QUIET:-0} == 1 ]] ||
+      echo "== cannot be installed: ${KVX_NOT_INSTALLED[*]}" \
+        "(apt has no installable version of it)" >&2
+  else
+    KVX_NOT_INSTALLED=("${missing[@]}")
+    [[ ${KVX_INSTALL_QUIET:-0} == 1 ]] ||
+      echo "== installing failed: ${missing[*]} (each can be resolved;" \
+        "a download or dpkg error, see above)" >&2
+  fi
+  return 1
+}
+
+# Installs the packages in "$@" and the Wine set of the chosen architecture
+# (after kvx_wine_choose). When the 32-bit set cannot be had and the host,
+# not the user, chose win32, takes win64 instead: every KVX_WINE_* variable
+# is then that of win64, and one line says so. Status 1 when a package
+# without which nothing runs cannot be had; the line before names it.
+kvx_wine_install() {
+  kvx_install_packages "$@" || return 1
+  if [[ $KVX_WINE_ARCH != win32 || $KVX_WINE_CHOSEN_BY != host ]]; then
+    kvx_install_packages "${KVX_WINE_PACKAGES[@]}" && return 0
+    [[ $KVX_WINE_ARCH == win32 ]] &&
+      echo "== KVX_WINE_ARCH=win32 asks for the 32-bit Wine packages;" \
+        "without it the 64-bit build would be tried" >&2
+    return 1
+  fi
+  KVX_INSTALL_QUIET=1 kvx_install_packages "${KVX_WINE_PACKAGES[@]}" &&
+    return 0
+  local lacking=("${KVX_NOT_INSTALLED[@]}")
+  KVX_WINE_ARCH=win64
+  kvx_wine_choose || return 1
+  KVX_WINE_CHOSEN_BY=fallback
+  echo "== $(kvx_wine_describe): the 32-bit Wine packages cannot be" \
+    "installed (${lacking[*]})"
+  if ! kvx_install_packages "${KVX_WINE_PACKAGES[@]}"; then
+    echo "== neither Wine set can be installed: 32-bit lacks ${lacking[*]}," \
+      "64-bit lacks ${KVX_NOT_INSTALLED[*]}" >&2
+    return 1
+  fi
 }
