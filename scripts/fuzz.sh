@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang (build-fuzz) and runs each for a
-# bounded time on a fresh copy of its seed corpus (tests/fuzz/corpus).
+# bounded time on a fresh copy of its seed corpus (tests/fuzz/corpus), as
+# many at once as there are cores.
 # Exits non-zero when any harness finds a crash, a sanitizer report, a leak,
 # a time-out or runs out of memory; the input that did it is kept in
 # build-fuzz/findings/.
@@ -39,13 +40,13 @@ mkdir -p "$findings" "$build/corpus-run"
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
-failed=0
-summary=()
-for h in "${harnesses[@]}"; do
+# One harness: its line for the summary in $build/$h.result, non-zero when
+# it found something.
+run_one() {
+  local h=$1 corpus log start status elapsed runs rate cov found line
   corpus=$build/corpus-run/$h
   cp -r "$root/tests/fuzz/corpus/$h" "$corpus"
   log=$build/$h.log
-  echo "== $h: ${seconds} s"
   start=$(date +%s)
   status=0
   "$build/tests/fuzz/$h" "$corpus" -max_total_time="$seconds" \
@@ -57,17 +58,39 @@ for h in "${harnesses[@]}"; do
   cov=$( (grep -o 'cov: [0-9]*' "$log" || true) | tail -1 | cut -d' ' -f2)
   found=$(find "$findings" -name "$h-*" | head -1)
   if [ "$status" -ne 0 ] || [ -n "$found" ]; then
-    failed=1
     grep -E 'ERROR|runtime error|SUMMARY|board query:|console:|numbers:|guard:' \
       "$log" | head -20 || true
     line="$h: FAILED (exit $status) after ${elapsed} s; input: ${found:-none}; log: $log"
-  else
-    line="$h: ok, ${runs:-?} runs in ${elapsed} s (${rate:-?} exec/s), coverage ${cov:-?}, corpus $(ls "$corpus" | wc -l) inputs"
+    echo "$line" >"$build/$h.result"
+    echo "$line"
+    return 1
   fi
+  line="$h: ok, ${runs:-?} runs in ${elapsed} s (${rate:-?} exec/s), coverage ${cov:-?}, corpus $(ls "$corpus" | wc -l) inputs"
+  echo "$line" >"$build/$h.result"
   echo "$line"
-  summary+=("$line")
+}
+
+# As many harnesses at once as there are cores, each for its full time.
+jobs=$(nproc)
+failed=0
+running=0
+for h in "${harnesses[@]}"; do
+  rm -f "$build/$h.result"
+  if ((running >= jobs)); then
+    wait -n || failed=1
+    running=$((running - 1))
+  fi
+  echo "== $h: ${seconds} s"
+  run_one "$h" &
+  running=$((running + 1))
+done
+while ((running > 0)); do
+  wait -n || failed=1
+  running=$((running - 1))
 done
 
 echo "== summary"
-printf '%s\n' "${summary[@]}"
+for h in "${harnesses[@]}"; do
+  cat "$build/$h.result" 2>/dev/null || { echo "$h: no result"; failed=1; }
+done
 exit "$failed"

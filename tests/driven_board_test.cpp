@@ -1,0 +1,144 @@
+// The board simulator on the driven clock, as the program's sockets meet
+// it: replies at the tick their delay says, one command after another,
+// closes that cut a reply short, a board that does not listen, unasked-for
+// bytes, a restart, and the program's own close.
+#include "tests/driven_board.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/headless/headless.h"
+#include "simulator/simulator.h"
+
+namespace {
+
+const uint16_t Port = 50555;
+
+class Driven : public ::testing::Test {
+ protected:
+  kvxsim::Simulator Sim;
+  std::unique_ptr<DrivenBoard> Board;
+  PlatSocket Socket = NoSocket;
+
+  void SetUp() override {
+    HeadlessReset();
+    HeadlessSetClock(1000);
+    Board = std::make_unique<DrivenBoard>(&Sim, Port);
+    ASSERT_TRUE(PlatSocketsStart());
+    ASSERT_TRUE(Connect());
+  }
+  void TearDown() override {
+    if (Socket != NoSocket) PlatCloseSocket(Socket);
+    PlatSocketsCleanup();
+    HeadlessReset();
+  }
+
+  bool Connect(int port = Port) {
+    if (Socket != NoSocket) PlatCloseSocket(Socket);
+    Socket = PlatStreamSocket();
+    return PlatConnectStart(Socket, PlatDottedAddress("127.0.0.1"), port) ==
+           ConnectDone;
+  }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(PlatSend(Socket, bytes.data(), (int)bytes.size()),
+              (int)bytes.size());
+  }
+  // One receive; its bytes, or "<timed out>" or "<closed>", and the time
+  // it waited in `*waited`.
+  std::string Receive(int waitMs, int* waited = nullptr) {
+    char buffer[512];
+    int ms = 0;
+    int got = PlatReceive(Socket, buffer, sizeof buffer, waitMs, &ms);
+    if (waited) *waited = ms;
+    if (got == ReceiveTimedOut) return "<timed out>";
+    if (got == ReceiveClosed) return "<closed>";
+    return std::string(buffer, (size_t)got);
+  }
+};
+
+TEST_F(Driven, RepliesArriveWhenTheirDelaySaysAndQueueBehindEachOther) {
+  Sim.SetReplyDelay(700);
+  Send("GETIP\r\n");
+  Send("GETMASK\r\n");
+  int waited = 0;
+  EXPECT_EQ(Receive(500, &waited), "<timed out>");
+  EXPECT_EQ(waited, 500);
+  EXPECT_EQ(Receive(500, &waited), "192.168.1.50\r\n");
+  EXPECT_EQ(waited, 200);
+  EXPECT_EQ(PlatTickCount(), 1700u);
+  // The board answers one command after another: the second reply waits
+  // for the first, then for its own delay.
+  EXPECT_EQ(Receive(1000, &waited), "255.255.255.0\r\n");
+  EXPECT_EQ(PlatTickCount(), 2400u);
+  std::vector<kvxsim::CommandRecord> log = Sim.Commands();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].time, 1000u);
+  EXPECT_EQ(log[1].time, 1700u);
+}
+
+TEST_F(Driven, ACloseCutsTheReplyShortAndTheBoardTakesTheNextConnection) {
+  Sim.SetReplyDelay(300);
+  Send("GETSTATUS\r\n");
+  Sim.CloseNow();
+  EXPECT_FALSE(Sim.Connected());
+  EXPECT_EQ(Receive(1000), "<closed>");
+  EXPECT_EQ(PlatTickCount(), 1000u) << "a closed stream costs no wait";
+  EXPECT_LT(PlatSend(Socket, "x\r\n", 3), 0);
+  ASSERT_TRUE(Connect());
+  EXPECT_EQ(Sim.ConnectionCount(), 2u);
+  Send("GETIP\r\n");
+  EXPECT_EQ(Receive(1000), "192.168.1.50\r\n");
+}
+
+TEST_F(Driven, ABoardThatDoesNotListenRefusesAndOnlyItsPortLeadsToIt) {
+  EXPECT_FALSE(Connect(Port + 1));
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  ASSERT_TRUE(Connect());
+  Sim.SetListening(false);
+  EXPECT_FALSE(Sim.Connected());
+  EXPECT_EQ(Receive(100), "<closed>");
+  EXPECT_FALSE(Connect());
+  Sim.SetListening(true);
+  EXPECT_TRUE(Connect());
+  EXPECT_TRUE(Sim.Connected());
+}
+
+TEST_F(Driven, UnaskedBytesComeAfterTheReplyBeingSent) {
+  Sim.SetReplyDelay(200);
+  Send("GETGW\r\n");
+  Sim.SendRaw("600\r\n");
+  std::string got;
+  for (int i = 0; i < 4 && got.size() < 18; i++) {
+    std::string piece = Receive(1000);
+    if (piece[0] != '<') got += piece;
+  }
+  EXPECT_EQ(got, "192.168.1.1\r\n600\r\n");
+}
+
+TEST_F(Driven, AResetAnswersClosesAndRestartsTheBoard) {
+  Send("SETPORT 6.1\r\n");
+  EXPECT_EQ(Receive(100), "OK\r\n");
+  EXPECT_TRUE(Sim.Output(6));
+  Send("RESET\r\n");
+  EXPECT_EQ(Receive(100), "RESET\r\n");
+  EXPECT_EQ(Receive(100), "<closed>");
+  EXPECT_FALSE(Sim.Output(6));
+  EXPECT_FALSE(Sim.Connected());
+}
+
+TEST_F(Driven, TheProgramsCloseEndsTheConnectionAtTheBoard) {
+  EXPECT_TRUE(Sim.Connected());
+  PlatCloseSocket(Socket);
+  Socket = NoSocket;
+  EXPECT_FALSE(Sim.Connected());
+}
+
+TEST_F(Driven, TheWellFollowsTheDrivenClock) {
+  Sim.SetRates(0, 2.0);  // drains 2 counts a second while output 4 is off
+  Sim.SetLevel(100);
+  HeadlessAdvanceClock(10000);
+  EXPECT_NEAR(Sim.Level(), 80, 1e-6);
+}
+
+}  // namespace
