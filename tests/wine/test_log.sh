@@ -94,10 +94,13 @@ kvx_sim level 200 >/dev/null
 kvx_start_program /LOG "$LOG_FOLDER" 127.0.0.1
 kvx_await_main_loop
 choose_history
-summary=$(kvx_drive text "$HISTORY" 112)
-kvx_log "summary after the restart: $summary"
-[[ $summary == "Zuletzt: "*"Tiefster: "*$'H\xf6chster: '* ]] ||
+earlier_levels() {
+  summary=$(kvx_drive text "$HISTORY" 112)
+  [[ $summary == "Zuletzt: "*"Tiefster: "*$'H\xf6chster: '* ]]
+}
+kvx_wait_for 10 earlier_levels ||
   kvx_fail "the restarted history shows no earlier levels: $summary"
+kvx_log "summary after the restart: $summary"
 kvx_expect_eq "$(kvx_drive text "$HISTORY" 114)" "" "log line of the history window"
 # Nothing was written at start.
 check_csv "$FILE"
