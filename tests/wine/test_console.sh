@@ -5,6 +5,7 @@
 # what the box shows and in which colour, the command summary, and the
 # description window (place, title, text, closing it while the program
 # goes on); QUIT ends the program with exit code 0.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 QUERY_KEYWORDS=" Help Version Getip Getgw Getmask Getstatus GETADC GETPORT "
@@ -56,7 +57,7 @@ focused() { [[ $(kvx_drive focus @main) == "$1" ]]; }
 kvx_start_display
 kvx_prepare_prefix
 kvx_start_simulator
-kvx_start_program
+kvx_start_program 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
 kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:" ||
   kvx_fail "board data not shown in label 17"

@@ -3,12 +3,13 @@
 # board simulator: frame and placement, trackbars (the vertical one reads
 # its maximum at the top), the safety lock, spin fields, the Tab order,
 # label colours on the screen, the description window, and the close box.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 kvx_start_display
 kvx_prepare_prefix
 kvx_start_simulator
-kvx_start_program
+kvx_start_program 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_await_main_loop
 
 # --- Frame and placement --------------------------------------------------
