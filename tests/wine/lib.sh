@@ -79,6 +79,9 @@ KVX_PROGRAM_RC=""    # exit code of the program, once kvx_wait_program_end saw i
 export KVX_PROGRAM_RC
 KVX_SIM_PID=""
 KVX_SIM_CONTROL=""
+KVX_DRIVE_PID=""     # the driver that serves this test's commands
+KVX_DRIVE_IN=""      # file descriptor: commands to it
+KVX_DRIVE_OUT=""     # file descriptor: its answers
 KVX_FAILED=0
 
 kvx_log() { echo "[$(date +%T)] $*"; }
@@ -116,6 +119,8 @@ kvx_stop_pid() {
 kvx_cleanup() {
   local rc=$?
   local i
+  # The driver ends at the end of its input.
+  kvx__close_driver
   # Programs first (newest first), the display last.
   for ((i = ${#KVX_PIDS[@]} - 1; i >= 0; i--)); do
     [[ ${KVX_PIDS[i]} == "$KVX_XVFB_PID" ]] && continue
@@ -347,7 +352,10 @@ kvx_check_exe() {
 kvx_start_program() {
   kvx_check_exe "$KVX_EXE"
   kvx_check_exe "$KVX_DRIVE_EXE"
-  wine "$KVX_EXE" "$@" >"$KVX_TMP/program.log" 2>&1 8>&- &
+  (
+    kvx__close_driver
+    exec "$KVX_WINE_LOADER" "$KVX_EXE" "$@"
+  ) >"$KVX_TMP/program.log" 2>&1 8>&- &
   KVX_PROGRAM_PID=$!
   KVX_PIDS+=("$KVX_PROGRAM_PID")
   kvx_log "program pid $KVX_PROGRAM_PID: $KVX_EXE ($KVX_WINE_ARCH) under $KVX_WINE_LOADER"
@@ -361,9 +369,81 @@ kvx_wait_program_end() {
   return 0
 }
 
-# The test driver, under the same prefix and display.
+# The test driver, under the same prefix and display: one process for all
+# the commands of a test ("kvx-drive.exe serve"), which saves starting a
+# Wine process for each (some 0.15 s of CPU). It is started by the first
+# command the test's own shell gives (not one in a subshell), once the
+# program runs; until then, and should it end, every command has a
+# process of its own (kvx_drive_apart). A command that runs beside others
+# (in the background) takes kvx_drive_apart.
 kvx_drive() {
+  if [[ -z $KVX_DRIVE_PID && $BASHPID == "$$" && -n $KVX_PROGRAM_PID ]]; then
+    kvx__start_driver
+  fi
+  local rc
+  if kvx__driver_up; then
+    kvx__drive_served "$@"
+    rc=$?
+    ((rc != 255)) && return "$rc"
+    # 255: the driver took no command.
+  fi
+  kvx_drive_apart "$@"
+}
+
+# The serving driver runs (a process that ended but is not yet waited for
+# is no longer running).
+kvx__driver_up() {
+  local state=""
+  [[ -n $KVX_DRIVE_PID && $KVX_DRIVE_PID != 0 ]] || return 1
+  { read -r _ _ state _ </proc/"$KVX_DRIVE_PID"/stat; } 2>/dev/null
+  [[ $state == [RSD] ]]
+}
+
+# A command in a driver process of its own.
+kvx_drive_apart() {
   timeout 60 "$KVX_WINE_LOADER" "$KVX_DRIVE_EXE" "$@" 2>>"$KVX_TMP/drive.log" 8>&-
+}
+
+kvx__close_driver() {
+  [[ -n $KVX_DRIVE_IN ]] && exec {KVX_DRIVE_IN}>&-
+  [[ -n $KVX_DRIVE_OUT ]] && exec {KVX_DRIVE_OUT}<&-
+  KVX_DRIVE_IN="" KVX_DRIVE_OUT=""
+}
+
+kvx__start_driver() {
+  KVX_DRIVE_PID=0  # tried once only
+  mkfifo "$KVX_TMP/drive.in" "$KVX_TMP/drive.out" || return 1
+  "$KVX_WINE_LOADER" "$KVX_DRIVE_EXE" serve <"$KVX_TMP/drive.in" \
+    >"$KVX_TMP/drive.out" 2>>"$KVX_TMP/drive.log" 8>&- &
+  KVX_DRIVE_PID=$!
+  KVX_PIDS+=("$KVX_DRIVE_PID")
+  # Opened in the order the driver's shell opens them, before Wine starts.
+  exec {KVX_DRIVE_IN}>"$KVX_TMP/drive.in" {KVX_DRIVE_OUT}<"$KVX_TMP/drive.out"
+}
+
+# One command to the driver: its count of arguments and the arguments,
+# each ended by a zero byte; the answer "EXIT LENGTH", then the output.
+kvx__drive_served() {
+  local LC_ALL=C rc len out=""
+  # A driver that ended meanwhile makes the writing fail, not the shell.
+  if ! (
+    trap '' PIPE
+    printf '%d\0' "$#"
+    (($# == 0)) || printf '%s\0' "$@"
+  ) >&"$KVX_DRIVE_IN" 2>/dev/null; then
+    return 255
+  fi
+  if ! read -r -t 60 rc len <&"$KVX_DRIVE_OUT" ||
+    [[ ! $rc =~ ^[0-9]+$ || ! $len =~ ^[0-9]+$ ]] ||
+    { ((len > 0)) && ! IFS= read -r -d '' -N "$len" -t 60 out <&"$KVX_DRIVE_OUT"; }; then
+    # No whole answer within 60 s: the driver goes, the next commands run
+    # one process each.
+    echo "kvx-drive: no answer to '$*'; the serving driver is ended" >>"$KVX_TMP/drive.log"
+    kill "$KVX_DRIVE_PID" 2>/dev/null
+    return 124
+  fi
+  printf '%s' "$out"
+  return "$rc"
 }
 
 kvx_expect_eq() {
