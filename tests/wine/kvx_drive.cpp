@@ -6,12 +6,16 @@
 //   kvx-drive gone TITLE [MS]          no window with that title (within MS)
 //   kvx-drive text TITLE N             control N's text, as it is
 //   kvx-drive hex TITLE N              control N's text as hex bytes
-//   kvx-drive settext TITLE N TEXT     replaces control N's text
-//   kvx-drive click TITLE N            clicks button N (refused if disabled)
+//   kvx-drive settext TITLE N TEXT     replaces control N's text (once it
+//                                      is usable), until it reads so
+//   kvx-drive click TITLE N [MS]       clicks button N once it is usable:
+//                                      a greyed one is waited for (within
+//                                      MS, default 15000), then refused
 //   kvx-drive press TITLE N 1|0        shows button N held down / released
-//   kvx-drive trackbar TITLE N [V]     sets, then prints trackbar N's
-//                                      "VALUE RAW MIN MAX" (the value of a
-//                                      vertical one reads max at the top)
+//   kvx-drive trackbar TITLE N [V]     sets (once it is usable, until it
+//                                      stands there), then prints trackbar
+//                                      N's "VALUE RAW MIN MAX" (the value of
+//                                      a vertical one reads max at the top)
 //   kvx-drive progress TITLE N         "POS MIN MAX" of progress bar N
 //   kvx-drive checked TITLE N          1 when check box N is ticked, else 0
 //   kvx-drive enabled TITLE N          1 when control N is enabled, else 0
@@ -37,10 +41,13 @@
 //   kvx-drive front                    title of the foreground window
 //                                      (empty line: none)
 //   kvx-drive activate TITLE           brings the window to the front, as
-//                                      a click on it would
-//   kvx-drive show TITLE min|max|restore  minimises, maximises, restores
+//                                      a click on it would, until it is
+//   kvx-drive show TITLE min|max|restore  minimises, maximises, restores,
+//                                      until the window is so
 //   kvx-drive size TITLE W H           gives the window the client size
-//                                      W x H, as dragging its frame would
+//                                      W x H, as dragging its frame would,
+//                                      until it has it (or the size nearest
+//                                      to it that the window allows)
 //   kvx-drive windows [TITLE]          visible top-level windows (of the
 //                                      process owning TITLE): "PID<TAB>TITLE"
 //   kvx-drive msgbox TITLE [MS]        text of the message box TITLE
@@ -77,9 +84,22 @@
 //                                      has no figure; W its top-level
 //                                      windows, C their child windows; H
 //                                      its kernel handles, -1: unknown)
+//   kvx-drive serve                    runs the commands read from its
+//                                      input, one after the other: each is
+//                                      its argument count and arguments,
+//                                      every one ended by a zero byte; the
+//                                      answer is a line "EXIT LENGTH", then
+//                                      LENGTH bytes of the command's output
+//                                      (saves starting a process for each)
 //
 // TITLE is the title's bytes (Windows-1252) with \xNN escapes, or one of
 // @main, @notice, @description, @problem, the program's own titles.
+// A command on control N waits for the control to be there (a window
+// shows before its controls are made), for ReadMs; "exists" tells at
+// once. The commands that act (click, settext, trackbar with a value,
+// press, size, show, activate) wait for their window and control for
+// ActMs, and a control greyed meanwhile (the program greys its buttons
+// while it works for a click) is waited for as long.
 // Exit codes: 0 done, 1 usage, 2 window not found, 3 control not found,
 // 4 control disabled, 5 the window did not answer.
 #include <fcntl.h>
@@ -88,10 +108,12 @@
 // After windows.h:
 #include <commctrl.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -105,9 +127,46 @@ enum {
 };
 
 const DWORD AnswerMs = 15000;  // longest wait for the program to answer
+// Longest wait of an action for its window, its control, for the control
+// to be usable and for the action to show.
+const DWORD ActMs = 15000;
+// Longest wait of a command that reads a control for that control.
+const DWORD ReadMs = 5000;
 // Longest wait for an answer to a probe: a program that serves its windows
 // answers within a few ms, one that does not answer never.
 const DWORD ProbeAnswerMs = 2000;
+
+// A command's output, written out when it is done.
+std::string Out;
+
+void Print(const char* format, ...) {
+  char buf[1024];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < sizeof buf) {
+    Out.append(buf, n);
+    return;
+  }
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  va_start(args, format);
+  vsnprintf(&big[0], big.size(), format, args);
+  va_end(args);
+  Out.append(big.data(), n);
+}
+
+// Polls until `done` holds, at most `ms`.
+template <typename Condition>
+bool WaitUntil(DWORD ms, Condition done) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start >= ms) return false;
+    Sleep(20);
+  }
+}
 
 std::string DecodeTitle(const char* arg) {
   if (!strcmp(arg, "@main"))
@@ -263,7 +322,7 @@ BOOL CALLBACK ListWindow(HWND w, LPARAM p) {
   if (cls == "tooltips_class32") return TRUE;
   char title[512];
   int n = GetWindowTextA(w, title, sizeof title);
-  printf("%lu\t%.*s\n", static_cast<unsigned long>(pid), n > 0 ? n : 0, title);
+  Print("%lu\t%.*s\n", static_cast<unsigned long>(pid), n > 0 ? n : 0, title);
   return TRUE;
 }
 
@@ -337,7 +396,7 @@ int Resources(HWND top) {
   long handles = HandleCount(process);
   CloseHandle(process);
   EnumWindows(CountTop, reinterpret_cast<LPARAM>(&count));
-  printf("gdi=%ld user=%ld windows=%d children=%d handles=%ld\n", gdi, user,
+  Print("gdi=%ld user=%ld windows=%d children=%d handles=%ld\n", gdi, user,
          count.Top, count.Children, handles);
   return Done;
 }
@@ -361,7 +420,7 @@ int Watch(HWND c, DWORD ms) {
           longestUnchanged = now - lastChange;
         lastChange = now;
       }
-      printf("%lu\t%s\n", static_cast<unsigned long>(now - start),
+      Print("%lu\t%s\n", static_cast<unsigned long>(now - start),
              text.c_str());
       last = text;
     }
@@ -371,7 +430,7 @@ int Watch(HWND c, DWORD ms) {
   }
   DWORD end = GetTickCount();
   if (end - lastChange > longestUnchanged) longestUnchanged = end - lastChange;
-  printf("samples=%d changes=%d answer=%lu unchanged=%lu\n", samples, changes,
+  Print("samples=%d changes=%d answer=%lu unchanged=%lu\n", samples, changes,
          static_cast<unsigned long>(longestAnswer),
          static_cast<unsigned long>(longestUnchanged));
   return Done;
@@ -392,32 +451,117 @@ int Probe(HWND c, int count, DWORD intervalMs) {
     DWORD now = GetTickCount();
     if (now - asked > longestAnswer) longestAnswer = now - asked;
     if (n == 0 || text != last) {
-      printf("%lu\t%s\n", static_cast<unsigned long>(now - start),
+      Print("%lu\t%s\n", static_cast<unsigned long>(now - start),
              text.c_str());
       last = text;
     }
   }
-  printf("probes=%d answer=%lu\n", count,
+  Print("probes=%d answer=%lu\n", count,
          static_cast<unsigned long>(longestAnswer));
   return Done;
 }
 
-// Polls until `done` holds, at most `ms`.
-template <typename Condition>
-bool WaitUntil(DWORD ms, Condition done) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (done()) return true;
-    if (GetTickCount() - start >= ms) return false;
-    Sleep(20);
-  }
-}
-
 const DWORD StepMs = 10000;  // longest wait for one step of a repetition
 
+// Milliseconds left of a bound that started when it was made.
+class Deadline {
+ public:
+  explicit Deadline(DWORD ms) : start_(GetTickCount()), ms_(ms) {}
+  DWORD Left() const {
+    DWORD spent = GetTickCount() - start_;
+    return spent >= ms_ ? 0 : ms_ - spent;
+  }
+
+ private:
+  DWORD start_;
+  DWORD ms_;
+};
+
+// Control `number` of `top`, waited for until `d` is up.
+HWND WaitControl(HWND top, int number, const Deadline& d) {
+  HWND c = nullptr;
+  WaitUntil(d.Left(), [&] { return (c = GetDlgItem(top, number)) != nullptr; });
+  return c;
+}
+
+bool WaitUsable(HWND c, const Deadline& d) {
+  return WaitUntil(d.Left(), [&] { return IsWindowEnabled(c) != 0; });
+}
+
+// Clicks button `number` once it is usable. The program greys a button
+// while it works for a click and gives it back when it is done, so a
+// greyed one is waited for, at most `ms`; one still greyed then is
+// refused, as the program itself refuses a click on it.
+int ClickControl(HWND top, int number, DWORD ms) {
+  Deadline d(ms);
+  HWND c = WaitControl(top, number, d);
+  if (!c) return Fail(NoControl, "control not found");
+  if (!WaitUsable(c, d)) return Fail(Disabled, "the control is disabled");
+  if (!Ask(c, BM_CLICK, 0, 0, nullptr)) return Fail(NoAnswer, "no answer");
+  return Done;
+}
+
 bool Click(HWND top, int number) {
-  HWND c = GetDlgItem(top, number);
-  return c && IsWindowEnabled(c) && Ask(c, BM_CLICK, 0, 0, nullptr);
+  return ClickControl(top, number, StepMs) == Done;
+}
+
+// Replaces the text of control c (once it is usable) until it reads so.
+int SetText(HWND c, const std::string& text) {
+  Deadline d(ActMs);
+  if (!WaitUsable(c, d)) return Fail(Disabled, "the control is disabled");
+  std::string now;
+  if (!WaitUntil(d.Left(), [&] {
+        return Ask(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                   nullptr) &&
+               ReadText(c, &now) && now == text;
+      }))
+    return Fail(NoAnswer, "the text was not taken");
+  return Done;
+}
+
+// Moves trackbar t (once it is usable) to value v, until it stands there
+// (or at the end of its range nearest to v).
+int SetTrackbar(HWND t, int v) {
+  Deadline d(ActMs);
+  if (!WaitUsable(t, d)) return Fail(Disabled, "the control is disabled");
+  LRESULT min = 0, max = 0;
+  if (!Ask(t, TBM_GETRANGEMIN, 0, 0, &min) ||
+      !Ask(t, TBM_GETRANGEMAX, 0, 0, &max))
+    return Fail(NoAnswer, "no answer");
+  LRESULT raw = IsVertical(t) ? min + max - v : v;
+  if (raw < min) raw = min;
+  if (raw > max) raw = max;
+  if (!WaitUntil(d.Left(), [&] {
+        LRESULT pos = -1;
+        return Ask(t, TBM_SETPOS, TRUE, raw, nullptr) &&
+               Ask(t, TBM_GETPOS, 0, 0, &pos) && pos == raw;
+      }))
+    return Fail(NoAnswer, "the trackbar did not move there");
+  return Done;
+}
+
+// Shows button b held down or released, until it looks so.
+int Press(HWND b, bool down) {
+  Deadline d(ActMs);
+  if (!WaitUntil(d.Left(), [&] {
+        LRESULT state = 0;
+        return Ask(b, BM_SETSTATE, down, 0, nullptr) &&
+               Ask(b, BM_GETSTATE, 0, 0, &state) &&
+               ((state & BST_PUSHED) != 0) == down;
+      }))
+    return Fail(NoAnswer, "the button did not take the state");
+  return Done;
+}
+
+// Brings the window to the front until it is there.
+int Activate(HWND top) {
+  Deadline d(ActMs);
+  if (!WaitUntil(d.Left(), [&] {
+        return GetForegroundWindow() == top ||
+               (SetForegroundWindow(top) && GetForegroundWindow() == top);
+      }))
+    return Fail(NoAnswer, "the window did not come to the front");
+  return Done;
 }
 
 bool TextStarts(HWND top, int number, const std::string& start) {
@@ -440,7 +584,7 @@ int OpenDescription(HWND main, int count) {
     if (!WaitUntil(StepMs, [&] { return !FindTop(title, false, false); }))
       return Fail(NoWindow, "the description window did not close");
   }
-  printf("done %d %lu\n", count,
+  Print("done %d %lu\n", count,
          static_cast<unsigned long>(GetTickCount() - start));
   return Done;
 }
@@ -466,38 +610,90 @@ int ConsoleRounds(HWND main, int count, const std::string& command) {
         !WaitUntil(StepMs, [&] { return TextStarts(main, 98, summary); }))
       return Fail(NoAnswer, "no command summary in the console box");
   }
-  printf("done %d %lu\n", count,
+  Print("done %d %lu\n", count,
          static_cast<unsigned long>(GetTickCount() - start));
   return Done;
 }
 
+bool ShownAs(HWND top, int show) {
+  bool iconic = IsIconic(top) != 0, zoomed = IsZoomed(top) != 0;
+  if (show == SW_MINIMIZE) return iconic;
+  if (show == SW_MAXIMIZE) return zoomed;
+  return !iconic && !zoomed;
+}
+
+// Minimises, maximises or restores the window until it is so; asked once
+// more every second meanwhile.
 int Show(HWND top, const char* how) {
   int show = !strcmp(how, "min")       ? SW_MINIMIZE
              : !strcmp(how, "max")     ? SW_MAXIMIZE
              : !strcmp(how, "restore") ? SW_RESTORE
                                        : -1;
   if (show < 0) return Fail(Usage, "show: min, max or restore");
-  ShowWindow(top, show);
-  return Done;
+  Deadline d(ActMs);
+  do {
+    ShowWindow(top, show);
+    if (WaitUntil(d.Left() < 1000 ? d.Left() : 1000,
+                  [&] { return ShownAs(top, show); }))
+      return Done;
+  } while (d.Left() > 0);
+  return Fail(NoAnswer, "the window did not change its state");
 }
 
-// The outer size that gives the window the client size w x h.
+int OuterWidth(const RECT& r) { return r.right - r.left; }
+int OuterHeight(const RECT& r) { return r.bottom - r.top; }
+
+// Gives the window the client size w x h, as dragging its frame would: the
+// outer size for it, kept within the least and greatest size the window
+// asks for (WM_GETMINMAXINFO, as the system asks while the frame is
+// dragged), until the window has that size.
 int Size(HWND top, int w, int h) {
   RECT outer = {0, 0, w, h};
   AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongA(top, GWL_STYLE)),
                      FALSE,
                      static_cast<DWORD>(GetWindowLongA(top, GWL_EXSTYLE)));
-  if (!SetWindowPos(top, nullptr, 0, 0, outer.right - outer.left,
-                    outer.bottom - outer.top,
-                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
+  int cx = OuterWidth(outer), cy = OuterHeight(outer);
+  MINMAXINFO limits;
+  ZeroMemory(&limits, sizeof limits);
+  limits.ptMinTrackSize.x = GetSystemMetrics(SM_CXMINTRACK);
+  limits.ptMinTrackSize.y = GetSystemMetrics(SM_CYMINTRACK);
+  limits.ptMaxTrackSize.x = GetSystemMetrics(SM_CXMAXTRACK);
+  limits.ptMaxTrackSize.y = GetSystemMetrics(SM_CYMAXTRACK);
+  int wantX = cx, wantY = cy;
+  if (Ask(top, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits),
+          nullptr)) {
+    wantX = wantX < limits.ptMinTrackSize.x ? limits.ptMinTrackSize.x : wantX;
+    wantY = wantY < limits.ptMinTrackSize.y ? limits.ptMinTrackSize.y : wantY;
+    wantX = wantX > limits.ptMaxTrackSize.x ? limits.ptMaxTrackSize.x : wantX;
+    wantY = wantY > limits.ptMaxTrackSize.y ? limits.ptMaxTrackSize.y : wantY;
+  }
+  Deadline d(ActMs);
+  if (!WaitUntil(d.Left(), [&] {
+        RECT now;
+        return SetWindowPos(top, nullptr, 0, 0, cx, cy,
+                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) &&
+               GetWindowRect(top, &now) && OuterWidth(now) == wantX &&
+               OuterHeight(now) == wantY;
+      })) {
+    RECT now = {0, 0, 0, 0};
+    GetWindowRect(top, &now);
+    fprintf(stderr, "kvx-drive: asked %d x %d, expected %d x %d, got %d x %d\n",
+            cx, cy, wantX, wantY, OuterWidth(now), OuterHeight(now));
     return Fail(NoAnswer, "the window was not resized");
+  }
   return Done;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  _setmode(_fileno(stdout), _O_BINARY);
+bool Acts(const std::string& cmd, int argc) {
+  return cmd == "click" || cmd == "settext" || cmd == "press" ||
+         cmd == "size" || cmd == "show" || cmd == "activate" ||
+         (cmd == "trackbar" && argc > 4);
+}
+
+// One command; its output goes to Out.
+int Run(int argc, char** argv) {
   if (argc < 2) return Fail(Usage, "usage: kvx-drive COMMAND ...");
   std::string cmd = argv[1];
 
@@ -525,14 +721,14 @@ int main(int argc, char** argv) {
     HWND front = GetForegroundWindow();
     char title[512] = "";
     int n = front ? GetWindowTextA(front, title, sizeof title) : 0;
-    printf("%.*s\n", n > 0 ? n : 0, title);
+    Print("%.*s\n", n > 0 ? n : 0, title);
     return Done;
   }
 
   if (argc < 3) return Fail(Usage, "a window title is missing");
   std::string title = DecodeTitle(argv[2]);
   if (cmd == "count") {
-    printf("%d\n", CountTitled(title));
+    Print("%d\n", CountTitled(title));
     return Done;
   }
   DWORD waitMs = 0;
@@ -540,6 +736,8 @@ int main(int argc, char** argv) {
   if (cmd == "wait" || cmd == "gone" || cmd == "msgbox" || cmd == "ok") {
     waitMs = argc > 3 ? static_cast<DWORD>(atol(argv[3])) : 0;
   }
+  if (Acts(cmd, argc)) waitMs = ActMs;
+  if (cmd == "click" && argc > 4) waitMs = static_cast<DWORD>(atol(argv[4]));
   if (cmd == "save") {
     if (argc < 4) return Fail(Usage, "save needs a path");
     waitMs = argc > 4 ? static_cast<DWORD>(atol(argv[4])) : 0;
@@ -590,10 +788,12 @@ int main(int argc, char** argv) {
     std::string text;
     if (!body || !ReadText(body, &text))
       return Fail(NoControl, "the box has no text");
-    printf("%s\n", text.c_str());
+    Print("%s\n", text.c_str());
     return Done;
   }
 
+  // An action's window and control are waited for within one bound.
+  Deadline act(waitMs);
   HWND top = WaitTop(title, waitMs, false);
   if (!top) return Fail(NoWindow, "window not found");
   if (cmd == "wait") return Done;
@@ -602,19 +802,19 @@ int main(int argc, char** argv) {
   if (cmd == "rect" && argc == 3) {
     RECT r;
     GetWindowRect(top, &r);
-    printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    Print("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     return Done;
   }
   if (cmd == "client") {
     RECT r;
     GetClientRect(top, &r);
-    printf("%ld %ld\n", r.right - r.left, r.bottom - r.top);
+    Print("%ld %ld\n", r.right - r.left, r.bottom - r.top);
     return Done;
   }
   if (cmd == "origin") {
     POINT p = {0, 0};
     ClientToScreen(top, &p);
-    printf("%ld %ld\n", p.x, p.y);
+    Print("%ld %ld\n", p.x, p.y);
     return Done;
   }
   if (cmd == "close") {
@@ -629,11 +829,7 @@ int main(int argc, char** argv) {
       return Fail(NoAnswer, "the command was not taken");
     return Done;
   }
-  if (cmd == "activate") {
-    if (!SetForegroundWindow(top))
-      return Fail(NoAnswer, "the window did not come to the front");
-    return Done;
-  }
+  if (cmd == "activate") return Activate(top);
   if (cmd == "show") {
     if (argc < 4) return Fail(Usage, "show: min, max or restore");
     return Show(top, argv[3]);
@@ -644,11 +840,11 @@ int main(int argc, char** argv) {
   }
   if (cmd == "focus") {
     HWND f = FocusOf(top);
-    printf("%d\n", f && IsChild(top, f) ? GetDlgCtrlID(f) : 0);
+    Print("%d\n", f && IsChild(top, f) ? GetDlgCtrlID(f) : 0);
     return Done;
   }
   if (cmd == "style" && argc == 3) {
-    printf("%08lx %08lx\n",
+    Print("%08lx %08lx\n",
            static_cast<unsigned long>(GetWindowLongA(top, GWL_STYLE)),
            static_cast<unsigned long>(GetWindowLongA(top, GWL_EXSTYLE)));
     return Done;
@@ -656,9 +852,16 @@ int main(int argc, char** argv) {
 
   if (argc < 4) return Fail(Usage, "a control number is missing");
   int number = atoi(argv[3]);
-  HWND c = GetDlgItem(top, number);
+  if (cmd == "click") return ClickControl(top, number, act.Left());
+  // A window shows before the program has made its controls: one that is
+  // not there yet is waited for (but "exists" tells at once, and key 0
+  // goes to the focused control).
+  HWND c = cmd == "exists" || (cmd == "key" && number == 0)
+               ? GetDlgItem(top, number)
+           : Acts(cmd, argc) ? WaitControl(top, number, act)
+                             : WaitControl(top, number, Deadline(ReadMs));
   if (cmd == "exists") {
-    printf("%d\n", c ? 1 : 0);
+    Print("%d\n", c ? 1 : 0);
     return Done;
   }
   if (cmd == "key") {
@@ -678,53 +881,34 @@ int main(int argc, char** argv) {
     std::string text;
     if (!ReadText(c, &text)) return Fail(NoAnswer, "no answer");
     if (cmd == "text") {
-      fwrite(text.data(), 1, text.size(), stdout);
-      printf("\n");
+      Out += text;
+      Out += '\n';
     } else {
       for (size_t i = 0; i < text.size(); ++i)
-        printf("%s%02x", i ? " " : "", (unsigned char)text[i]);
-      printf("\n");
+        Print("%s%02x", i ? " " : "", (unsigned char)text[i]);
+      Print("\n");
     }
     return Done;
   }
   if (cmd == "settext") {
     if (argc < 5) return Fail(Usage, "settext: the text is missing");
-    std::string text = DecodeTitle(argv[4]);
-    if (!Ask(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), nullptr))
-      return Fail(NoAnswer, "no answer");
-    return Done;
-  }
-  if (cmd == "click") {
-    if (!IsWindowEnabled(c)) return Fail(Disabled, "the control is disabled");
-    if (!Ask(c, BM_CLICK, 0, 0, nullptr)) return Fail(NoAnswer, "no answer");
-    return Done;
+    return SetText(c, DecodeTitle(argv[4]));
   }
   if (cmd == "press") {
     // Shows button N held down (1) or released (0), without a click.
-    bool down = argc > 4 && atoi(argv[4]) != 0;
-    if (!Ask(c, BM_SETSTATE, down, 0, nullptr))
-      return Fail(NoAnswer, "no answer");
-    return Done;
+    return Press(c, argc > 4 && atoi(argv[4]) != 0);
   }
   if (cmd == "trackbar") {
     if (argc > 4) {
-      int v = atoi(argv[4]);
-      LRESULT raw = v;
-      if (IsVertical(c)) {
-        LRESULT min = 0, max = 0;
-        Ask(c, TBM_GETRANGEMIN, 0, 0, &min);
-        Ask(c, TBM_GETRANGEMAX, 0, 0, &max);
-        raw = min + max - v;
-      }
-      if (!Ask(c, TBM_SETPOS, TRUE, raw, nullptr))
-        return Fail(NoAnswer, "no answer");
+      int set = SetTrackbar(c, atoi(argv[4]));
+      if (set != Done) return set;
     }
     LRESULT raw = 0, min = 0, max = 0;
     if (!Ask(c, TBM_GETPOS, 0, 0, &raw) ||
         !Ask(c, TBM_GETRANGEMIN, 0, 0, &min) ||
         !Ask(c, TBM_GETRANGEMAX, 0, 0, &max))
       return Fail(NoAnswer, "no answer");
-    printf("%d %ld %ld %ld\n", TrackbarValue(c, raw), (long)raw, (long)min,
+    Print("%d %ld %ld %ld\n", TrackbarValue(c, raw), (long)raw, (long)min,
            (long)max);
     return Done;
   }
@@ -734,19 +918,19 @@ int main(int argc, char** argv) {
         !Ask(c, PBM_GETRANGE, TRUE, 0, &min) ||
         !Ask(c, PBM_GETRANGE, FALSE, 0, &max))
       return Fail(NoAnswer, "no answer");
-    printf("%ld %ld %ld\n", (long)pos, (long)min, (long)max);
+    Print("%ld %ld %ld\n", (long)pos, (long)min, (long)max);
     return Done;
   }
   if (cmd == "checked") {
     LRESULT state = 0;
     if (!Ask(c, BM_GETCHECK, 0, 0, &state)) return Fail(NoAnswer, "no answer");
-    printf("%d\n", state == BST_CHECKED ? 1 : 0);
+    Print("%d\n", state == BST_CHECKED ? 1 : 0);
     return Done;
   }
   if (cmd == "rect") {
     RECT r;
     GetWindowRect(c, &r);
-    printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    Print("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     return Done;
   }
   if (cmd == "probe") {
@@ -758,14 +942,63 @@ int main(int argc, char** argv) {
     return Watch(c, static_cast<DWORD>(atol(argv[4])));
   }
   if (cmd == "enabled") {
-    printf("%d\n", IsWindowEnabled(c) ? 1 : 0);
+    Print("%d\n", IsWindowEnabled(c) ? 1 : 0);
     return Done;
   }
   if (cmd == "style") {
-    printf("%08lx %08lx\n",
+    Print("%08lx %08lx\n",
            static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)),
            static_cast<unsigned long>(GetWindowLongA(c, GWL_EXSTYLE)));
     return Done;
   }
   return Fail(Usage, "unknown command");
+}
+
+namespace {
+
+// Reads bytes up to a zero byte; false at the end of the input.
+bool ReadField(std::string* field) {
+  field->clear();
+  for (;;) {
+    int ch = getchar();
+    if (ch == EOF) return false;
+    if (ch == 0) return true;
+    *field += static_cast<char>(ch);
+  }
+}
+
+// The commands of the input, one after the other, each answered with
+// "EXIT LENGTH" and its output.
+int Serve() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  std::string field;
+  while (ReadField(&field)) {
+    int count = atoi(field.c_str());
+    if (count < 0 || count > 64) return Fail(Usage, "serve: bad argument count");
+    std::vector<std::string> args(1, "kvx-drive");
+    for (int i = 0; i < count; ++i) {
+      if (!ReadField(&field)) return Fail(Usage, "serve: the input ended");
+      args.push_back(field);
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    Out.clear();
+    int rc = Run(static_cast<int>(args.size()), argv.data());
+    fflush(stderr);
+    printf("%d %lu\n", rc, static_cast<unsigned long>(Out.size()));
+    fwrite(Out.data(), 1, Out.size(), stdout);
+    fflush(stdout);
+  }
+  return Done;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  if (argc == 2 && !strcmp(argv[1], "serve")) return Serve();
+  int rc = Run(argc, argv);
+  fwrite(Out.data(), 1, Out.size(), stdout);
+  return rc;
 }

@@ -5,6 +5,7 @@
 # evaluations and the event's line, and the script, run by cmd.exe without
 # the program waiting for it, wrote the event with its arguments into the
 # file beside it.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 TIME='20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
@@ -26,7 +27,7 @@ kvx_prepare_prefix
 # 80 counts (0.39 V), draining by 6 counts a second while output 4 is off.
 kvx_start_simulator --level 80 --inflow 0 --draw 6
 
-kvx_start_program /log "$LOG_FOLDER" /alarm "$SCRIPT" 127.0.0.1
+kvx_start_program /log "$LOG_FOLDER" /alarm "$SCRIPT" 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_await_main_loop
 kvx_measure_every_tick
 dry() { [[ $(kvx_sim output 4) == 1 ]]; }

@@ -17,8 +17,8 @@ kvx_start_display
 kvx_prepare_prefix
 kvx_check_exe "$KVX_SIM_EXE"
 
-kvx_wait_for 10 kvx_port_free "$KVX_BOARD_PORT" ||
-  kvx_fail "port $KVX_BOARD_PORT is in use"
+kvx_wait_for 10 kvx_port_free "$KVX_BUILD_PORT" ||
+  kvx_fail "port $KVX_BUILD_PORT is in use"
 
 # --- The simulator for Windows: loopback only -----------------------------
 timeout 60 "$KVX_WINE_LOADER" "$KVX_SIM_EXE" --address 0.0.0.0 --port 0 \
@@ -40,7 +40,7 @@ kvx_wait_for 60 kvx_file_filled "$KVX_TMP/sim.ports" ||
 read -r sim_port KVX_SIM_CONTROL < <(tr -d '\r' <"$KVX_TMP/sim.ports")
 [[ $sim_port =~ ^[0-9]+$ && $KVX_SIM_CONTROL =~ ^[0-9]+$ ]] ||
   kvx_fail "no ports from korvalinex-sim.exe"
-[[ $sim_port != "$KVX_BOARD_PORT" ]] || kvx_fail "simulator on the build port"
+[[ $sim_port != "$KVX_BUILD_PORT" ]] || kvx_fail "simulator on the build port"
 kvx_log "korvalinex-sim.exe on port $sim_port, control port $KVX_SIM_CONTROL"
 [[ $(kvx_sim ping) == OK ]] || kvx_fail "control channel does not answer"
 

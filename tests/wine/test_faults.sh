@@ -7,6 +7,7 @@
 # (the window stays responsive, the displays follow the board again once
 # it behaves, QUIT ends with exit code 0); a board that resets the
 # connection, and one that closes it and listens again on the same port.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 # The texts of labels 63, 64 and 65 (analog inputs 2 to 4).
@@ -58,7 +59,7 @@ resources() {
 }
 
 start_and_wait() {
-  kvx_start_program
+  kvx_start_program 127.0.0.1 "$KVX_BOARD_PORT"
   kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
   kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:" ||
     kvx_fail "board data not shown in label 17"

@@ -8,6 +8,7 @@
 # and leave the main window running; QUIT ends the program with exit code
 # 0. A screenshot of the window after a short history goes to the file
 # KVX_HISTORY_PNG names, when it names one.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 HISTORY="KORVALINEX: Verlauf des Wasserstands"
@@ -31,7 +32,7 @@ kvx_prepare_prefix
 # A full well (330 counts, 1.61 V: output 5 on) that drains by 8 counts a
 # second while output 4 is off and never fills, until rain sets in below.
 kvx_start_simulator --level 330 --inflow 0 --draw 8
-kvx_start_program
+kvx_start_program 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_await_main_loop
 
 # --- Opened from the system menu, before any evaluation --------------------

@@ -5,6 +5,7 @@
 # output 4 on; started again with the same folder, its history window
 # shows the earlier levels before any new evaluation; the window's save
 # button and the standard save dialog write the history as CSV.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 HISTORY="KORVALINEX: Verlauf des Wasserstands"
@@ -67,7 +68,7 @@ kvx_prepare_prefix
 kvx_start_simulator --level 80 --inflow 0 --draw 6
 
 # --- First run: the dry well, line by line ----------------------------------
-kvx_start_program /log "$LOG_FOLDER" 127.0.0.1
+kvx_start_program /log "$LOG_FOLDER" 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_await_main_loop
 kvx_measure_every_tick
 dry() { [[ $(kvx_sim output 4) == 1 ]]; }
@@ -91,13 +92,16 @@ last_line=$(grep ";Messung;" "$FILE" | tail -n 1 | tr -d "\r")
 
 # --- Second run: the history is back before any evaluation -------------------
 kvx_sim level 200 >/dev/null
-kvx_start_program /LOG "$LOG_FOLDER" 127.0.0.1
+kvx_start_program /LOG "$LOG_FOLDER" 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_await_main_loop
 choose_history
-summary=$(kvx_drive text "$HISTORY" 112)
-kvx_log "summary after the restart: $summary"
-[[ $summary == "Zuletzt: "*"Tiefster: "*$'H\xf6chster: '* ]] ||
+earlier_levels() {
+  summary=$(kvx_drive text "$HISTORY" 112)
+  [[ $summary == "Zuletzt: "*"Tiefster: "*$'H\xf6chster: '* ]]
+}
+kvx_wait_for 10 earlier_levels ||
   kvx_fail "the restarted history shows no earlier levels: $summary"
+kvx_log "summary after the restart: $summary"
 kvx_expect_eq "$(kvx_drive text "$HISTORY" 114)" "" "log line of the history window"
 # Nothing was written at start.
 check_csv "$FILE"

@@ -3,6 +3,7 @@
 # the checks the native suite runs on the headless layer (one line each)
 # and ends with exit code 0 only when every one held. Its sockets stay on
 # loopback ports of their own.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 KVX_CHECKS_EXE="$KVX_WIN_BUILD/kvx-platform-checks.exe"

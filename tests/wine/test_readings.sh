@@ -8,6 +8,7 @@
 # the well (a full one: 5.1 and 4.0, a dry one: 5.0 and 4.1), or, where a
 # reading is in doubt, stay untouched; never may they go the wrong way.
 # Label 17 keeps the Version's three lines and the network settings.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 FULL=600  # 2.93 V: above the Maximum of 1.18 V
@@ -202,7 +203,7 @@ kvx_prepare_prefix
 kvx_start_simulator --level "$FULL" --inflow 0 --draw 0 --line-gap 5,VERSION
 read -r BOARD_IP BOARD_MASK BOARD_GW <<<"$(kvx_sim network)"
 [[ -n $BOARD_GW ]] || kvx_fail "the simulator's network settings are unreadable"
-kvx_start_program
+kvx_start_program 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
 kvx_wait_for 30 board_data_shown ||
   kvx_fail "board data not shown in label 17: '$(kvx_drive text @main 17 | cat -A)'"

@@ -46,7 +46,7 @@ painted() {
 # Label 3 of the notice read PROBES times, PROBE_INTERVAL_MS apart, with a
 # message the program's thread must answer (within 2 s each); meanwhile the
 # label is looked at on the screen.
-kvx_drive probe @notice 3 "$PROBES" "$PROBE_INTERVAL_MS" >"$KVX_TMP/probe.out" &
+kvx_drive_apart probe @notice 3 "$PROBES" "$PROBE_INTERVAL_MS" >"$KVX_TMP/probe.out" &
 probe_pid=$!
 KVX_PIDS+=("$probe_pid")
 drawn_at=""

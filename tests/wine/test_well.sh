@@ -3,6 +3,7 @@
 # cycle with a cycle period of 0 (the order and timing of its commands on
 # the board, the level bar, the level outputs for a full and a dry well),
 # and the pulse of output 1 with a hexadecimal and an invalid delay.
+KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 # The 14 commands of one board query, in order.
@@ -105,7 +106,7 @@ kvx_prepare_prefix
 # A well at 300 counts (1.465 V, above the Maximum of 1.18 V) that neither
 # fills nor drains by itself.
 kvx_start_simulator --level 300 --inflow 0 --draw 0
-kvx_start_program
+kvx_start_program 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
 kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
   kvx_fail "board data not shown in label 17"
