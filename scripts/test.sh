@@ -123,8 +123,10 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DKVX_RELEASE_WIN_BUILD="$root/build-win"
 cmake --build build -j "$jobs"
 
+# Twice as many at once as there are cores: the Wine tests and the tests on
+# a real socket spend most of their time waiting on the board and on Wine.
 phase_begin "native and Wine tests" "tests"
-ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+ctest --test-dir build --output-on-failure -j "$((jobs * 2))" --timeout 600
 
 phase_begin "ASan build" "native build under AddressSanitizer and UBSan"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON \
