@@ -164,6 +164,19 @@ void Simulator::SetLevel(double counts) {
   level_ = std::min(1023.0, std::max(0.0, counts));
 }
 
+void Simulator::SetLevelAfter(const std::string& key, double counts) {
+  std::lock_guard<std::mutex> lk(mu_);
+  if (!std::isfinite(counts)) counts = 0;
+  levelAfterKey_ = NormalKey(key);
+  levelAfterCounts_ = std::min(1023.0, std::max(0.0, counts));
+  levelChangedAt_ = -1;
+}
+
+int64_t Simulator::LevelChangedAt() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return levelChangedAt_;
+}
+
 double Simulator::Level() const {
   std::lock_guard<std::mutex> lk(mu_);
   AdvanceLocked();
@@ -287,6 +300,17 @@ std::string Simulator::DefaultReply(CommandRecord* cmd, bool* resetAfter) {
 
 std::string Simulator::Execute(CommandRecord* cmd, bool* resetAfter) {
   std::lock_guard<std::mutex> lk(mu_);
+  if (!levelAfterKey_.empty()) {
+    std::string keyword, args;
+    SplitKeyword(cmd->text, &keyword, &args);
+    if (levelAfterKey_ == NormalKey(cmd->text) || levelAfterKey_ == keyword ||
+        levelAfterKey_ == "*") {
+      AdvanceLocked();
+      level_ = levelAfterCounts_;
+      levelAfterKey_.clear();
+      levelChangedAt_ = static_cast<int64_t>(commandCount_);
+    }
+  }
   std::string reply = DefaultReply(cmd, resetAfter);
   const std::string keys[3] = {NormalKey(cmd->text), cmd->keyword, "*"};
   for (const std::string& key : keys) {

@@ -18,6 +18,11 @@
 //                            answers now
 //   digital N [0|1]          set / get digital input N (1 = open)
 //   level [COUNTS]           set / get the well level (counts, %.3f)
+//   levelafter [KEY COUNTS]  the well goes to COUNTS when the board takes
+//                            the next command matching KEY (no blanks, e.g.
+//                            setport3.0 for the end of a cycle); alone:
+//                            "armed", "changed N" (the command's number in
+//                            the log) or "none"
 //   rates [INFLOW DRAW]      set / get "INFLOW DRAW" (counts/s)
 //   lcd 1|2                  the display line, escaped (16 bytes)
 //   network                  "IP MASK GW"
@@ -201,6 +206,9 @@ bool LcdLine(Call* c) {
 bool CountAndMs(Call* c) {
   return c->argc >= 1 && c->argc <= 2 && ToInt(c->w[1], &c->a) && c->a >= 0;
 }
+bool NoneOrKeyAndNumber(Call* c) {
+  return c->argc == 0 || (c->argc == 2 && ToDouble(c->w[2], &c->d));
+}
 bool KeyAndMs(Call* c) {
   return c->argc == 2 && ToInt(c->w[2], &c->a) && c->a >= 0;
 }
@@ -281,6 +289,17 @@ std::string WellLevel(Call& c) {
     return buf;
   }
   c.sim.SetLevel(c.d);
+  return kOk;
+}
+
+std::string LevelAfter(Call& c) {
+  if (c.argc == 0) {
+    const int64_t at = c.sim.LevelChangedAt();
+    if (at == -2) return "none\n";
+    if (at == -1) return "armed\n";
+    return "changed " + std::to_string(at) + "\n";
+  }
+  c.sim.SetLevelAfter(c.w[1], c.d);
   return kOk;
 }
 
@@ -510,6 +529,8 @@ const ControlCommandEntry kCommands[] = {
     {"analog", InputAndValue, AnalogInput, "analog N [COUNT]", false},
     {"digital", InputAndValue, DigitalInput, "digital N [V]", false},
     {"level", NoneOrOneNumber, WellLevel, "level [COUNTS]", false},
+    {"levelafter", NoneOrKeyAndNumber, LevelAfter, "levelafter [KEY COUNTS]",
+     false},
     {"rates", NoneOrTwoNumbers, Rates, "rates [IN DRAW]", true},
     {"lcd", LcdLine, LcdText, "lcd 1|2", false},
     {"network", AnyArgs, Network, "network", false},

@@ -188,6 +188,15 @@ class Simulator {
   void SetLevel(double counts);
   double Level() const;
   void SetRates(double inflowPerS, double drawPerS);
+  // The well goes to `counts` when the board takes the next command that
+  // matches `key` (as for SetReply), before it answers it: a change at an
+  // exact point of a run however fast or slow it goes, such as the end of a
+  // measurement cycle ("setport 3.0"). Once; a further call replaces it.
+  void SetLevelAfter(const std::string& key, double counts);
+  // Where that change stands: -2 none asked for, -1 still to come, or the
+  // number of the command it came with (counted as CommandCount counts,
+  // from 0).
+  int64_t LevelChangedAt() const;
   // Seconds, any origin; nullptr = real time (steady clock). Called under
   // the simulator's lock: must not call back into the simulator.
   void SetModelClock(std::function<double()> seconds);
@@ -382,6 +391,9 @@ class Simulator {
 
   // Well.
   mutable double level_ = 100.0;
+  std::string levelAfterKey_;  // as NormalKey; empty: none
+  double levelAfterCounts_ = 0.0;
+  int64_t levelChangedAt_ = -2;
   double inflow_ = 0.5, draw_ = 1.5;
   mutable double modelLast_ = 0.0;
   std::function<double()> modelClock_;

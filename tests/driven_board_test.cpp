@@ -141,4 +141,28 @@ TEST_F(Driven, TheWellFollowsTheDrivenClock) {
   EXPECT_NEAR(Sim.Level(), 80, 1e-6);
 }
 
+// The well changes at an exact command, once, whenever that comes.
+TEST_F(Driven, TheWellChangesWhenTheBoardTakesTheCommandAskedFor) {
+  auto exchange = [this](const std::string& command) {
+    Send(command + "\r\n");
+    return Receive(100);
+  };
+  Sim.SetLevel(600);
+  EXPECT_EQ(Sim.ControlCommand("levelafter"), "none\n");
+  EXPECT_EQ(Sim.ControlCommand("levelafter setport5.1 20"), "OK\n");
+  EXPECT_EQ(Sim.ControlCommand("levelafter"), "armed\n");
+  EXPECT_EQ(exchange("setport 3.1"), "OK\r\n");
+  EXPECT_EQ(exchange("GETADC 1"), "600\r\n");
+  EXPECT_EQ(exchange("setport 5.0"), "OK\r\n");
+  EXPECT_EQ(exchange("GETADC 1"), "600\r\n");
+  EXPECT_EQ(exchange("setport 5.1"), "OK\r\n");
+  EXPECT_EQ(exchange("GETADC 1"), "20\r\n");
+  // The fifth command the board took, counted from 0.
+  EXPECT_EQ(Sim.ControlCommand("levelafter"), "changed 4\n");
+  Sim.SetLevel(600);
+  EXPECT_EQ(exchange("setport 5.1"), "OK\r\n");
+  EXPECT_EQ(exchange("GETADC 1"), "600\r\n");
+  EXPECT_NE(Sim.ControlCommand("levelafter setport5.1"), "OK\n");
+}
+
 }  // namespace

@@ -531,8 +531,9 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
       {"PING extra", "OK\n"},
       {"help",
        "ping | outputs (output 1 first) | output N | setoutput N V | "
-       "status\nanalog N [COUNT] | digital N [V] | level [COUNTS] | rates [IN "
-       "DRAW]\nlcd 1|2 | network | count | log [FROM] | replies [FROM] | "
+       "status\nanalog N [COUNT] | digital N [V] | level [COUNTS] | "
+       "levelafter [KEY COUNTS] | rates [IN DRAW]\nlcd 1|2 | network | count | "
+       "log [FROM] | replies [FROM] | "
        "chunks [FROM]\nclearlog | wait COUNT [MS] | waitconnect N [MS]\nreply "
        "KEY [BYTES] | replyonce KEY [BYTES] | unreply [KEY]\nclose | reset | "
        "silent on|off | delay MS | split N GAPMS | pad N [BYTE]\njitter MS | "

@@ -64,20 +64,36 @@ PHASE_FROM=(0)
 PHASE_LEVEL=("$FULL")
 PHASE_WANT=("5.1 4.0")
 
-# Waits for the next end of a cycle, then at once sets the well to $1 for
-# the cycles after it (whose outputs must get "$2"). The next evaluation is
-# two sensor ticks away; the log proves the change came before it.
+# Sets the well to $1 at the next end of a cycle, as the board takes its
+# "setport 3.0" (however late the test itself comes to it, on a loaded
+# machine too), for the cycles after it (whose outputs must get "$2").
 # CYCLE_END is the index of that end of a cycle.
 well_at_next_cycle_end() {
+  kvx_expect_eq "$(kvx_sim levelafter setport3.0 "$1")" OK "level $1 after a cycle"
+  changed() { [[ $(kvx_sim levelafter) == changed* ]]; }
+  kvx_wait_for 30 changed || kvx_fail "no end of a cycle within 30 s for the level $1"
+  CYCLE_END=$(kvx_sim levelafter | cut -d' ' -f2)
   load_log
-  cycle_end_after "$(wc -l <"$LOG")"
-  kvx_expect_eq "$(kvx_sim level "$1")" OK "level $1"
-  load_log
-  [[ -z $(level_commands $((CYCLE_END + 1)) 1000000000) ]] ||
-    kvx_fail "the well changed to $1 only after an evaluation had begun"
+  [[ $(awk -F'\t' -v i="$CYCLE_END" '$1 == i { print $2 }' "$LOG") == "setport 3.0" ]] ||
+    kvx_fail "the well changed to $1 at command $CYCLE_END, no end of a cycle"
   PHASE_FROM+=($((CYCLE_END + 1)))
   PHASE_LEVEL+=("$1")
   PHASE_WANT+=("$2")
+}
+
+# Outputs 4 and 5 of the board as the cycle that ended at CYCLE_END left
+# them ("$1"; what for: "$2"): read, then proven by the log to be read
+# before the next evaluation sent anything. A reading that came later (a
+# loaded machine) proves nothing and is only logged.
+outputs_after_the_cycle() {
+  local got
+  got="$(kvx_sim output 4)$(kvx_sim output 5)"
+  load_log
+  if [[ -n $(level_commands $((CYCLE_END + 1)) 1000000000) ]]; then
+    kvx_log "$2: read after the next evaluation had begun, not checked"
+    return 0
+  fi
+  kvx_expect_eq "$got" "$1" "$2"
 }
 
 # No command to output 4 or 5 in the whole log goes against the well of
@@ -224,7 +240,7 @@ check_board_data "Version a line at a time, full well"
 well_at_next_cycle_end "$FULL" "5.1 4.0"
 third=$CYCLE_END
 check_cycle $((second + 1)) "$third" "$DRY" "5.0 4.1"
-kvx_expect_eq "$(kvx_sim output 4)$(kvx_sim output 5)" 10 "outputs 4 and 5 after a dry cycle"
+outputs_after_the_cycle 10 "outputs 4 and 5 after a dry cycle"
 check_board_data "Version a line at a time, dry well"
 
 # --- The console's HELP in pieces, then at once an evaluation ---------------
@@ -240,7 +256,7 @@ well_at_next_cycle_end "$FULL" "5.1 4.0"
 end=$CYCLE_END
 cycle_end_after $((end + 1))
 check_cycle $((end + 1)) "$CYCLE_END" "$FULL" "5.1 4.0"
-kvx_expect_eq "$(kvx_sim output 4)$(kvx_sim output 5)" 01 "outputs 4 and 5 after a full cycle"
+outputs_after_the_cycle 01 "outputs 4 and 5 after a full cycle"
 check_no_wrong_command
 kvx_log "$(wc -l <"$LOG") commands on the board, none to outputs 4 and 5 against the well"
 

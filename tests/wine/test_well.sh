@@ -55,17 +55,6 @@ summarise() {
   SENTENCE=${SENTENCE# }
 }
 
-# Index in WORDS of the $1-th (1-based) "setport 3.0", or nothing.
-nth_sensor_off() {
-  local i n=0
-  for ((i = 0; i < ${#WORDS[@]}; i++)); do
-    if [[ ${WORDS[i]} == "setport 3.0" ]]; then
-      ((++n == $1)) && echo "$i" && return 0
-    fi
-  done
-  return 1
-}
-
 # Waits until the log from index $1 holds at least $2 "setport 3.0".
 sensor_offs() {
   commands_from "$1" >"$KVX_TMP/commands"
@@ -123,12 +112,23 @@ kvx_drive trackbar @main 102 0 >/dev/null
 kvx_expect_eq "$(kvx_sim clearlog)" OK "clearlog"
 
 # --- A full well: Maximum on, Minimum off ----------------------------------
-# The cycle under way may be a partial one; the one after it is whole.
-kvx_wait_for 25 sensor_offs 0 2 || kvx_fail "no two ends of a cycle within 25 s"
-kvx_sim level 20 >/dev/null  # the next cycle finds the well dry
+# The cycle under way may be a partial one; the one after it is whole. The
+# well goes dry as the board takes the end of a whole cycle, however late
+# this script comes to it: the next cycle finds it dry.
+kvx_wait_for 25 sensor_offs 0 1 || kvx_fail "no end of a cycle within 25 s"
+kvx_expect_eq "$(kvx_sim levelafter setport3.0 20)" OK "a dry well after the next cycle"
+dried() { [[ $(kvx_sim levelafter) == changed* ]]; }
+kvx_wait_for 15 dried || kvx_fail "no end of the next cycle within 15 s"
+second=$(kvx_sim levelafter | cut -d' ' -f2)
+commands_from 0 >"$KVX_TMP/commands"
 load_commands "$KVX_TMP/commands"
-first=$(nth_sensor_off 1)
-second=$(nth_sensor_off 2)
+[[ ${WORDS[second]} == "setport 3.0" ]] ||
+  kvx_fail "the well went dry at command $second: '${WORDS[second]}'"
+first=-1
+for ((i = 0; i < second; i++)); do
+  [[ ${WORDS[i]} == "setport 3.0" ]] && first=$i
+done
+((first >= 0)) || kvx_fail "no end of a cycle before command $second"
 summarise $((first + 1)) $((second + 1))
 check_cycle 5.1 4.0
 # 300 counts -> 1.465 V -> 527 on the bar, which shows it as full.
@@ -138,9 +138,14 @@ kvx_wait_for 5 sim_is output 5 1 || kvx_fail "output 5 not on for a full well"
 kvx_expect_eq "$(kvx_sim output 4)" 0 "output 4 for a full well"
 
 # --- A dry well: Minimum on, Maximum off ------------------------------------
-kvx_wait_for 15 sensor_offs 0 3 || kvx_fail "no end of the next cycle within 15 s"
+kvx_wait_for 15 sensor_offs $((second + 1)) 1 ||
+  kvx_fail "no end of the next cycle within 15 s"
+commands_from 0 >"$KVX_TMP/commands"
 load_commands "$KVX_TMP/commands"
-third=$(nth_sensor_off 3)
+third=-1
+for ((i = second + 1; i < ${#WORDS[@]}; i++)); do
+  [[ ${WORDS[i]} == "setport 3.0" ]] && third=$i && break
+done
 summarise $((second + 1)) $((third + 1))
 check_cycle 5.0 4.1
 kvx_wait_for 5 sim_is output 4 1 || kvx_fail "output 4 not on for a dry well"
