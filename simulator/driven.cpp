@@ -43,12 +43,7 @@ bool Simulator::DrivenAccept(uint32_t now, std::vector<Arrival>* out) {
     std::lock_guard<std::mutex> lk(mu_);
     if (!driven_ || listenOff_) return false;
     ++connections_;
-    connected_ = true;
-    drivenEndOwed_ = false;
-    closeReq_ = resetReq_ = false;
-    unsolicited_.clear();
-    drivenPending_.clear();
-    drivenFree_ = now;
+    StartOverLocked(true, now);
   }
   cv_.notify_all();
   return true;
@@ -93,20 +88,9 @@ void Simulator::DrivenAnswer(CommandRecord* cmd, std::vector<Arrival>* out) {
     drivenAt_ = Later(drivenAt_, drivenFree_);
     at = drivenAt_;
   }
-  cmd->time = Now();
   bool resetAfter = false;
-  const std::string reply = Execute(cmd, &resetAfter);
-  cmd->reply = ApplyFaults(cmd->keyword, reply);
-  const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
-  cmd->reply.clear();
-  for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
-  if (plan.size() > 1 || plan.front().waitMs > 0) {
-    for (const ReplyPiece& piece : plan)
-      cmd->pieces += (cmd->pieces.empty() ? "+" : " +") +
-                     std::to_string(piece.waitMs) + ":" +
-                     std::to_string(piece.bytes.size());
-  }
-  RecordCommand(*cmd);  // its listener may ask for a close
+  // Its listener may ask for a close.
+  const std::vector<ReplyPiece> plan = ComposeAnswer(cmd, &resetAfter);
   bool endNow = false, closeAfter = false;
   {
     std::lock_guard<std::mutex> lk(mu_);
@@ -135,12 +119,7 @@ void Simulator::DrivenEnd(uint32_t at, bool restart,
   out->push_back({at, std::string(), true});
   {
     std::lock_guard<std::mutex> lk(mu_);
-    connected_ = false;
-    drivenEndOwed_ = false;
-    closeReq_ = resetReq_ = false;
-    unsolicited_.clear();
-    drivenPending_.clear();
-    drivenFree_ = at;
+    StartOverLocked(false, at);
   }
   cv_.notify_all();
   if (restart) RestartBoard();
@@ -165,6 +144,15 @@ bool Simulator::DrivenUpdate(uint32_t now, std::vector<Arrival>* out) {
   return true;
 }
 
+void Simulator::StartOverLocked(bool connected, uint32_t freeAt) {
+  connected_ = connected;
+  drivenEndOwed_ = false;
+  closeReq_ = resetReq_ = false;
+  unsolicited_.clear();
+  drivenPending_.clear();
+  drivenFree_ = freeAt;
+}
+
 void Simulator::EndDrivenLocked() {
   if (!connected_) return;
   connected_ = false;
@@ -175,11 +163,7 @@ void Simulator::DrivenClosed(uint32_t now) {
   {
     std::lock_guard<std::mutex> lk(mu_);
     if (!driven_ || !(connected_ || drivenEndOwed_)) return;
-    connected_ = drivenEndOwed_ = false;
-    closeReq_ = resetReq_ = false;
-    unsolicited_.clear();
-    drivenPending_.clear();
-    drivenFree_ = Later(drivenFree_, now);
+    StartOverLocked(false, Later(drivenFree_, now));
   }
   cv_.notify_all();
 }

@@ -106,6 +106,24 @@ std::string Simulator::ApplyFaults(const std::string& keyword,
   return DistortReply(faults_, &seed_, std::move(reply));
 }
 
+std::vector<ReplyPiece> Simulator::ComposeAnswer(CommandRecord* cmd,
+                                                 bool* resetAfter) {
+  cmd->time = Now();
+  const std::string reply = Execute(cmd, resetAfter);
+  cmd->reply = ApplyFaults(cmd->keyword, reply);
+  const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
+  cmd->reply.clear();
+  for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
+  if (plan.size() > 1 || plan.front().waitMs > 0) {
+    for (const ReplyPiece& piece : plan)
+      cmd->pieces += (cmd->pieces.empty() ? "+" : " +") +
+                     std::to_string(piece.waitMs) + ":" +
+                     std::to_string(piece.bytes.size());
+  }
+  RecordCommand(*cmd);
+  return plan;
+}
+
 std::vector<ReplyPiece> Simulator::TakeReplyPlan(const CommandRecord& cmd) {
   std::lock_guard<std::mutex> lk(mu_);
   const int delay =

@@ -240,20 +240,8 @@ void Simulator::AnswerPending(Session* s) {
 }
 
 void Simulator::Answer(Session* s, CommandRecord* cmd) {
-  cmd->time = Now();
   bool resetAfter = false;
-  const std::string reply = Execute(cmd, &resetAfter);
-  cmd->reply = ApplyFaults(cmd->keyword, reply);
-  const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
-  cmd->reply.clear();
-  for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
-  if (plan.size() > 1 || plan.front().waitMs > 0) {
-    for (const ReplyPiece& piece : plan)
-      cmd->pieces += (cmd->pieces.empty() ? "+" : " +") +
-                     std::to_string(piece.waitMs) + ":" +
-                     std::to_string(piece.bytes.size());
-  }
-  RecordCommand(*cmd);
+  const std::vector<ReplyPiece> plan = ComposeAnswer(cmd, &resetAfter);
   if (!SendReply(s->fd, plan)) {
     EndAfterFailedSend(s);
     return;

@@ -348,6 +348,10 @@ class Simulator {
   // The pieces the reply to `cmd` (its bytes in cmd.reply) goes out in,
   // each after its wait.
   std::vector<ReplyPiece> TakeReplyPlan(const CommandRecord& cmd);
+  // One command answered: executed at its time, its reply with the faults
+  // in the pieces it goes out in (kept in the record), and logged; the
+  // board port and the driven clock then send the pieces each in its way.
+  std::vector<ReplyPiece> ComposeAnswer(CommandRecord* cmd, bool* resetAfter);
   // log.cpp
   void RecordChunk(const std::string& bytes);
   void RecordCommand(const CommandRecord& cmd);
@@ -358,6 +362,9 @@ class Simulator {
   // A close or reset asked for: the connection is over for the caller at
   // once, and the peer learns it at its next look.
   void EndDrivenLocked();
+  // A connection opened, or over: nothing of the one before is owed, and
+  // the board is free from `freeAt`.
+  void StartOverLocked(bool connected, uint32_t freeAt);
   uint32_t DrivenTickLocked() const;
   double DrivenSecondsLocked() const;  // the well model's clock
   // simulator.cpp
