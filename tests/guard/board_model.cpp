@@ -300,21 +300,11 @@ std::string ModelBoard::HelpText() {
 // in the same query gives a stream of replies whose count and forms are
 // all right, each a command too early, and no reader could tell.
 std::string ModelBoard::Garbage(const std::string& command) {
-  static const char* const Pool[] = {"abc\r\n",
-                                     "abc",
-                                     "S00001100\r\n",
-                                     "-3\r\n",
-                                     "1023 1023\r\n",
-                                     "5000\r\n",
-                                     "OK\r\n",
-                                     "ERR unknown command\r\n",
-                                     "\r\n",
-                                     " 512\r\n",
-                                     "12a\r\n",
-                                     "1.5\r\n",
-                                     "01024\r\n",
-                                     "512\r\n",
-                                     "0\r\n1\r\n"};
+  static const char* const Pool[] = {
+      "abc\r\n",       "abc",      "S00001100\r\n", "-3\r\n",
+      "1023 1023\r\n", "5000\r\n", "OK\r\n",        "ERR unknown command\r\n",
+      "\r\n",          " 512\r\n", "12a\r\n",       "1.5\r\n",
+      "01024\r\n",     "512\r\n",  "0\r\n1\r\n"};
   Parsed c = Parse(command);
   bool adc = c.What == GetAdc;
   std::string good = Reply(command);

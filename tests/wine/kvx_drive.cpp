@@ -397,7 +397,7 @@ int Resources(HWND top) {
   CloseHandle(process);
   EnumWindows(CountTop, reinterpret_cast<LPARAM>(&count));
   Print("gdi=%ld user=%ld windows=%d children=%d handles=%ld\n", gdi, user,
-         count.Top, count.Children, handles);
+        count.Top, count.Children, handles);
   return Done;
 }
 
@@ -420,8 +420,7 @@ int Watch(HWND c, DWORD ms) {
           longestUnchanged = now - lastChange;
         lastChange = now;
       }
-      Print("%lu\t%s\n", static_cast<unsigned long>(now - start),
-             text.c_str());
+      Print("%lu\t%s\n", static_cast<unsigned long>(now - start), text.c_str());
       last = text;
     }
     ++samples;
@@ -431,8 +430,8 @@ int Watch(HWND c, DWORD ms) {
   DWORD end = GetTickCount();
   if (end - lastChange > longestUnchanged) longestUnchanged = end - lastChange;
   Print("samples=%d changes=%d answer=%lu unchanged=%lu\n", samples, changes,
-         static_cast<unsigned long>(longestAnswer),
-         static_cast<unsigned long>(longestUnchanged));
+        static_cast<unsigned long>(longestAnswer),
+        static_cast<unsigned long>(longestUnchanged));
   return Done;
 }
 
@@ -451,13 +450,12 @@ int Probe(HWND c, int count, DWORD intervalMs) {
     DWORD now = GetTickCount();
     if (now - asked > longestAnswer) longestAnswer = now - asked;
     if (n == 0 || text != last) {
-      Print("%lu\t%s\n", static_cast<unsigned long>(now - start),
-             text.c_str());
+      Print("%lu\t%s\n", static_cast<unsigned long>(now - start), text.c_str());
       last = text;
     }
   }
   Print("probes=%d answer=%lu\n", count,
-         static_cast<unsigned long>(longestAnswer));
+        static_cast<unsigned long>(longestAnswer));
   return Done;
 }
 
@@ -585,7 +583,7 @@ int OpenDescription(HWND main, int count) {
       return Fail(NoWindow, "the description window did not close");
   }
   Print("done %d %lu\n", count,
-         static_cast<unsigned long>(GetTickCount() - start));
+        static_cast<unsigned long>(GetTickCount() - start));
   return Done;
 }
 
@@ -611,7 +609,7 @@ int ConsoleRounds(HWND main, int count, const std::string& command) {
       return Fail(NoAnswer, "no command summary in the console box");
   }
   Print("done %d %lu\n", count,
-         static_cast<unsigned long>(GetTickCount() - start));
+        static_cast<unsigned long>(GetTickCount() - start));
   return Done;
 }
 
@@ -845,8 +843,8 @@ int Run(int argc, char** argv) {
   }
   if (cmd == "style" && argc == 3) {
     Print("%08lx %08lx\n",
-           static_cast<unsigned long>(GetWindowLongA(top, GWL_STYLE)),
-           static_cast<unsigned long>(GetWindowLongA(top, GWL_EXSTYLE)));
+          static_cast<unsigned long>(GetWindowLongA(top, GWL_STYLE)),
+          static_cast<unsigned long>(GetWindowLongA(top, GWL_EXSTYLE)));
     return Done;
   }
 
@@ -909,7 +907,7 @@ int Run(int argc, char** argv) {
         !Ask(c, TBM_GETRANGEMAX, 0, 0, &max))
       return Fail(NoAnswer, "no answer");
     Print("%d %ld %ld %ld\n", TrackbarValue(c, raw), (long)raw, (long)min,
-           (long)max);
+          (long)max);
     return Done;
   }
   if (cmd == "progress") {
@@ -947,8 +945,8 @@ int Run(int argc, char** argv) {
   }
   if (cmd == "style") {
     Print("%08lx %08lx\n",
-           static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)),
-           static_cast<unsigned long>(GetWindowLongA(c, GWL_EXSTYLE)));
+          static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)),
+          static_cast<unsigned long>(GetWindowLongA(c, GWL_EXSTYLE)));
     return Done;
   }
   return Fail(Usage, "unknown command");
@@ -974,7 +972,8 @@ int Serve() {
   std::string field;
   while (ReadField(&field)) {
     int count = atoi(field.c_str());
-    if (count < 0 || count > 64) return Fail(Usage, "serve: bad argument count");
+    if (count < 0 || count > 64)
+      return Fail(Usage, "serve: bad argument count");
     std::vector<std::string> args(1, "kvx-drive");
     for (int i = 0; i < count; ++i) {
       if (!ReadField(&field)) return Fail(Usage, "serve: the input ended");
