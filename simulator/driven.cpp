@@ -32,11 +32,6 @@ void Simulator::StartDriven(std::function<uint32_t()> ticks, uint16_t port) {
   listenOff_ = listenClosed_ = false;
 }
 
-bool Simulator::Driven() const {
-  std::lock_guard<std::mutex> lk(mu_);
-  return driven_;
-}
-
 bool Simulator::DrivenAccept(uint32_t now, std::vector<Arrival>* out) {
   (void)out;  // the board says nothing when a connection opens
   {

@@ -157,7 +157,6 @@ class Simulator {
   // says otherwise, the well model follow. `port` is the port it stands
   // for (Port()); nothing listens there. Stop() ends it.
   void StartDriven(std::function<uint32_t()> ticks, uint16_t port);
-  bool Driven() const;
   // A connection at `now`; the one before it, if any, is over. False when
   // the board does not listen (the connect is refused).
   bool DrivenAccept(uint32_t now, std::vector<Arrival>* out);

@@ -92,9 +92,9 @@ class HandlerTest : public BoardTest {
   void SetUp() override;
 
   // One whole measurement cycle of period 10 s (its evaluations at ticks
-  // 13 to 15), tick by tick, the driven clock moving a second a tick and
-  // the history window redrawn as the main loop does; the well stands at
-  // `counts`.
+  // 13 to 15), tick by tick, the driven clock moving a second a tick (and
+  // by the time each tick's exchanges with the board take) and the history
+  // window redrawn as the main loop does; the well stands at `counts`.
   void MeasureWholeCycle(double counts);
   // The setports of outputs 4 and 5 the simulator has parsed, in order.
   std::vector<std::string> LevelCommands();
