@@ -208,6 +208,11 @@ struct AppStateRecord {
   // window lists them, the oldest first.
   bool AlarmOutputOn[9];
   bool AlarmBlindAnnounced;
+  // The guard's own watch (control/alarms.h, GuardBlindLimit): when output
+  // 4 was last decided on a proven reading (or the measurement released),
+  // and whether the guard's blindness since then has been announced.
+  TickCount GuardDecidedAt;
+  bool GuardBlindAnnounced;
   bool AlarmLossSeen;
   TickCount AlarmLostSince;
   std::deque<Text> AlarmLines;

@@ -19,7 +19,23 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
     {"verbindung-zurueck", "Verbindung zur Platine wieder da"},
     {"messwert-unsicher",
      "Ein ganzer Messzyklus ohne sicheren Messwert: nichts geschaltet"},
+    {"waechter-blind",
+     "Ausgang 4 (Minimum) seit über anderthalb Messzyklen nicht auf einen "
+     "sicheren Messwert geschaltet: der Trockenlaufschutz ist blind"},
+    {"waechter-sieht",
+     "Trockenlaufschutz schaltet wieder auf sichere Messwerte"},
 };
+
+int GuardBlindLimit() {
+  int64_t cycle =
+      (int64_t)(AppState.CyclePeriod > 0 ? AppState.CyclePeriod : 0) + 5;
+  int64_t limit = cycle * 1500;
+  if (limit < 60000) limit = 60000;
+  if (limit > 0x7FFFFFFF) limit = 0x7FFFFFFF;
+  return (int)limit;
+}
+
+void AlarmOutput4Decided() { AppState.GuardDecidedAt = PlatTickCount(); }
 
 // A level in volts with two decimals, cut as the main window cuts them,
 // and a decimal comma; "-" for none (or one no board can give).

@@ -29,6 +29,8 @@ enum AlarmEvent {
   AlarmBlind,            // the connection lost for longer than AlarmBlindTime
   AlarmSightBack,        // the connection back after AlarmBlind
   AlarmReadingsDoubted,  // a whole cycle without a trusted reading
+  AlarmGuardBlind,       // output 4 undecided past GuardBlindLimit
+  AlarmGuardSeesAgain,   // output 4 decided again after AlarmGuardBlind
   AlarmEventCount
 };
 
@@ -63,6 +65,14 @@ enum {
 void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus);
 // The evaluation that made a whole cycle without a trusted reading.
 void AlarmReadingsInDoubt();
+// The guard's watch on itself: while the measurement is released, output 4
+// going undecided on a proven reading for longer than this (ms) is an
+// event, whatever the cause. One and a half cycles (the period and its
+// five ticks), at least a minute: 547.5 s at the 360-s cycle.
+int GuardBlindLimit();
+// Output 4 was just decided on a proven reading (the watch starts over;
+// an announced blindness ends). Also when the measurement is released.
+void AlarmOutput4Decided();
 // Announces the events that came during the evaluation just done.
 void AnnounceWaitingAlarms();
 // Every pass of the main loop: the events still waiting; whether the
