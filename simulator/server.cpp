@@ -242,17 +242,7 @@ void Simulator::Answer(Session* s, CommandRecord* cmd) {
   bool resetAfter = false;
   const std::string reply = Execute(cmd, &resetAfter);
   cmd->reply = ApplyFaults(cmd->keyword, reply);
-  const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
-  cmd->reply.clear();
-  for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
-  if (plan.size() > 1 || plan.front().waitMs > 0) {
-    for (const ReplyPiece& piece : plan)
-      cmd->pieces += (cmd->pieces.empty() ? "+" : " +") +
-                     std::to_string(piece.waitMs) + ":" +
-                     std::to_string(piece.bytes.size());
-  }
-  RecordCommand(*cmd);
-  if (!SendReply(s->fd, plan)) {
+  if (!RecordAndSend(s->fd, cmd)) {
     EndAfterFailedSend(s);
     return;
   }
@@ -269,10 +259,47 @@ void Simulator::Answer(Session* s, CommandRecord* cmd) {
   }
 }
 
+bool Simulator::RecordAndSend(int fd, CommandRecord* cmd) {
+  int trickleMs = 0;
+  if (TrickleApplies(*cmd, &trickleMs)) {
+    // The reply never ends: the board takes the commands after it only
+    // once the trickle is switched off.
+    const std::string bytes = TrickleBytes(cmd->reply);
+    cmd->reply = bytes;
+    cmd->pieces = "+" + std::to_string(trickleMs) + ":1 ...";
+    RecordCommand(*cmd);
+    return SendTrickle(fd, *cmd, bytes);
+  }
+  const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
+  cmd->reply.clear();
+  for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
+  if (plan.size() > 1 || plan.front().waitMs > 0) {
+    for (const ReplyPiece& piece : plan)
+      cmd->pieces += (cmd->pieces.empty() ? "+" : " +") +
+                     std::to_string(piece.waitMs) + ":" +
+                     std::to_string(piece.bytes.size());
+  }
+  RecordCommand(*cmd);
+  return SendReply(fd, plan);
+}
+
 bool Simulator::SendReply(int fd, const std::vector<ReplyPiece>& plan) {
   for (const ReplyPiece& piece : plan) {
     if (!SleepMs(piece.waitMs)) return false;
     if (!piece.bytes.empty() && !SendAll(fd, piece.bytes)) return false;
+  }
+  return true;
+}
+
+bool Simulator::SendTrickle(int fd, const CommandRecord& cmd,
+                            const std::string& bytes) {
+  for (size_t i = 0; i < kMaxFlood; ++i) {
+    int ms = 0;
+    if (!TrickleApplies(cmd, &ms)) return true;
+    if (!SleepMs(ms)) return false;
+    // Switched off while it waited: nothing more of this reply.
+    if (!TrickleApplies(cmd, &ms)) return true;
+    if (!SendAll(fd, bytes.substr(i % bytes.size(), 1))) return false;
   }
   return true;
 }

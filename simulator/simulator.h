@@ -247,6 +247,19 @@ class Simulator {
   // the delay and the jitter come on top.
   void SetRandomReplies(const RandomReplies& random);
   RandomReplies GetRandomReplies() const;
+  // A line no command asked for: once a command matching `trigger` has
+  // been answered (empty: from now on), the next `count` replies to
+  // commands matching `key` are each followed, `gapMs` after their last
+  // byte, by `bytes` (empty bytes or count 0: off). Keys as for SetReply;
+  // a key ending in '*' matches every command that begins so ("SETPORT
+  // 5*": setport 5.0 and 5.1).
+  void SetStray(const std::string& trigger, const std::string& key, int count,
+                int gapMs, const std::string& bytes);
+  // A board that trickles: the reply to every command matching `key`
+  // (empty: every command) goes out one byte every `ms` (0 off), its line
+  // ends left out, its bytes over and over until the trickle is switched
+  // off (the reply stays unfinished) or the connection ends.
+  void SetTrickle(int ms, const std::string& key = "");
   void ClearFaults();  // all of the above off (not overrides)
 
   // ---- Control channel (plain text lines on a loopback TCP port) ----
@@ -286,8 +299,16 @@ class Simulator {
   bool Receive(Session* s);
   void AnswerPending(Session* s);  // every complete command, in order
   void Answer(Session* s, CommandRecord* cmd);
+  // Logs the command with its reply as it goes out, and sends that; false
+  // when the sending failed or was cut short.
+  bool RecordAndSend(int fd, CommandRecord* cmd);
   // Each piece after its wait.
   bool SendReply(int fd, const std::vector<ReplyPiece>& plan);
+  // The trickle's bytes, one every trickle period, while it applies to
+  // `cmd`; false when the connection ended or failed meanwhile.
+  bool SendTrickle(int fd, const CommandRecord& cmd, const std::string& bytes);
+  // Whether the reply to `cmd` trickles, and `*ms` apart.
+  bool TrickleApplies(const CommandRecord& cmd, int* ms);
   bool SendAll(int fd, const std::string& bytes);
   void EndConnection(const Session& s);
   // control.cpp
