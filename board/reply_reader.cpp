@@ -76,11 +76,14 @@ ReplyVerdict JudgeReply(ReplyReader* r, int at, int* until) {
     // one-line reply that filled its receive without its line feed is
     // taken so too, and more of it may still come.
     int settled = r->LastAt + LineGapSettle;
-    if (at >= settled || at >= ReplyWholeLimit) {
+    bool atDeadline = at >= ReplyWholeLimit;
+    if (at >= settled ||
+        (atDeadline && r->Shape.Kind == ShapeLines && r->AtLineEnd)) {
       if (at < settled || r->Shape.Kind == ShapeOneLine) r->Cut = true;
       if (r->Shape.Learned) r->Changed = true;  // it did not match
       return r->Verdict = ReplyComplete;
     }
+    if (atDeadline) return r->Verdict = ReplyFailed;
     if (settled < next) next = settled;
   } else if (at >= ReplyWholeLimit) {
     return r->Verdict = ReplyFailed;
