@@ -7,6 +7,12 @@
 //                     redraw of the main window's labels)
 //   BM_BareQuery      the same 14 commands, byte for byte, each followed by
 //                     one receive, by a bare client on plain POSIX sockets
+//   BM_PollBoardProven one query a level decision rides on (the link proven
+//                     quiet before it when in doubt and after it), and the
+//                     redraw
+//   BM_Evaluation     one evaluation of the level: the query a decision
+//                     rides on, setport 5.x, the same query again, setport
+//                     4.x and the query that shows the outputs
 //   BM_ProgramMinute  the whole program (main loop, window timer, queries at
 //                     the 1-second refresh) over one minute of the driven
 //                     clock; the clock jumps over the waits, so the time is
@@ -41,6 +47,7 @@
 #include "board/poll.h"
 #include "board/query_table.h"
 #include "control/history.h"
+#include "control/measurement.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
 #include "tests/support/board_query.h"
@@ -326,6 +333,60 @@ void BM_PollBoard(benchmark::State& state) {
       (double)state.iterations() * kQuerySteps, benchmark::Counter::kIsRate);
 }
 
+// The commands of one evaluation: two queries a decision rides on, each
+// followed by its setport, then the query that shows the outputs.
+const int kEvaluationSteps = 3 * kQuerySteps + 2;
+
+// One of the program's link operations (the first one outside the timing,
+// so that the connection has made its first query), `steps` commands each.
+template <typename Operation>
+void TimeProgram(benchmark::State& state, int steps, Operation operation) {
+  std::string error;
+  Board().ClearLog();
+  if (!OpenProgramLink(&error)) {
+    state.SkipWithError(error.c_str());
+    CloseProgramLink();
+    return;
+  }
+  PollBoard();
+  ShowBoard();
+  if (!BoardSawQueryCommands(kQuerySteps, &error)) {
+    state.SkipWithError(error.c_str());
+    CloseProgramLink();
+    return;
+  }
+  Board().ClearLog();
+  int64_t proven = 0;
+  for (auto _ : state) proven += operation() ? 1 : 0;
+  bool kept = BoardConnected();
+  CloseProgramLink();
+  uint64_t want = (uint64_t)(state.iterations() * steps);
+  if (!kept) state.SkipWithError("the connection was lost");
+  if (!Board().WaitForCommands(want, 5000) || Board().CommandCount() != want)
+    state.SkipWithError("the board saw a different number of commands");
+  if (proven != (int64_t)state.iterations())
+    state.SkipWithError("a reading went unproven");
+  state.counters["commands"] =
+      benchmark::Counter((double)steps, benchmark::Counter::kDefaults);
+}
+
+void BM_PollBoardProven(benchmark::State& state) {
+  TimeProgram(state, kQuerySteps, [] {
+    bool proven = PollBoardProven();
+    ShowBoard();
+    return proven;
+  });
+}
+
+// Output 4 follows its decision with a query, so every evaluation makes
+// the same commands; each must have decided (nothing doubted).
+void BM_Evaluation(benchmark::State& state) {
+  TimeProgram(state, kEvaluationSteps, [] {
+    EvaluateLevel();
+    return AppState.DoubtedEvaluations == 0;
+  });
+}
+
 // ---------------------------------------------------------------------------
 // The bare client
 // ---------------------------------------------------------------------------
@@ -469,6 +530,16 @@ void BM_HistoryPicture(benchmark::State& state) {
 
 BENCHMARK(BM_PollBoard)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareQuery)->UseRealTime()->Unit(benchmark::kMicrosecond);
+// A few iterations each: the proof after a query waits more than half a
+// second.
+BENCHMARK(BM_PollBoardProven)
+    ->UseRealTime()
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Evaluation)
+    ->UseRealTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgramMinute)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareMinute)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistoryPicture)->Unit(benchmark::kMicrosecond);

@@ -1,10 +1,16 @@
 // Figures of the program against a slow board and a board that comes back:
 //
-//   kvx-slow-board [--seconds S] [--returns N]
+//   kvx-slow-board [--seconds S] [--returns N] [--delays D,D,...]
+//                  [--count N] [--queries-only]
 //
 // 1. The wall time of one board query against the simulator (on a thread
-//    of this process) answering every reply at once, 100 ms and 250 ms late;
-//    and of one query a level decision rides on (PollBoardProven).
+//    of this process) answering every reply at once, 100 ms, 250 ms and
+//    700 ms late (or at the --delays given); of one query a level decision
+//    rides on (PollBoardProven); and of one evaluation of the level (that
+//    query, setport 5.x, that query again, setport 4.x, and the query that
+//    shows the outputs). --count sets how many of each are timed (default
+//    200 at once, 10 at 100 and 250 ms, 3 at 700 ms; evaluations a
+//    twentieth of that, at least 2). --queries-only ends after this part.
 // 2. The share of time the window cannot take a click: the program runs
 //    over the headless platform held in step with real time for S seconds
 //    (default 30) at each delay, with the 1-second refresh, and the time
@@ -27,6 +33,7 @@
 #include "app/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "control/measurement.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
 #include "tests/support/program_start.h"
@@ -86,6 +93,32 @@ double QueryMs(kvxsim::Simulator& sim, int delay, int queries, bool proven) {
   sim.SetReplyDelay(0);
   if (!kept) fprintf(stderr, "the connection was lost at %d ms\n", delay);
   return ms;
+}
+
+// Mean wall time of one evaluation of the level, the measurement released
+// with both level outputs; -1 when one of them could not decide.
+double EvaluationMs(kvxsim::Simulator& sim, int delay, int evaluations) {
+  StartFresh(sim.Port());
+  StartLink();
+  AppState.MeasurementEnabled = 1;
+  AppState.MinimumEnabled = 1;
+  AppState.MaximumEnabled = 1;
+  sim.SetReplyDelay(delay);
+  PollBoard();  // the first one outside the measurement
+  ShowBoard();
+  bool decided = true;
+  Clock::time_point t = Clock::now();
+  for (int i = 0; i < evaluations; i++) {
+    EvaluateLevel();
+    decided = decided && AppState.DoubtedEvaluations == 0;
+  }
+  double ms = MsSince(t) / evaluations;
+  bool kept = BoardConnected();
+  CloseConnection();
+  ReleaseFacilities();
+  sim.SetReplyDelay(0);
+  if (!kept) fprintf(stderr, "the connection was lost at %d ms\n", delay);
+  return decided && kept ? ms : -1;
 }
 
 // Share of `seconds` of real time the program spends outside its event
@@ -179,10 +212,27 @@ double BackAfter(kvxsim::Simulator& sim, int offsetMs, int value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seconds = 30, returns = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!strcmp(argv[i], "--seconds")) seconds = atoi(argv[i + 1]);
-    if (!strcmp(argv[i], "--returns")) returns = atoi(argv[i + 1]);
+  int seconds = 30, returns = 5, count = 0;
+  bool queriesOnly = false;
+  std::vector<int> delays = {0, 100, 250, 700};
+  for (int i = 1; i < argc; i++) {
+    const char* value = i + 1 < argc ? argv[i + 1] : "";
+    if (!strcmp(argv[i], "--queries-only")) {
+      queriesOnly = true;
+      continue;
+    }
+    if (!strcmp(argv[i], "--seconds")) seconds = atoi(value);
+    if (!strcmp(argv[i], "--returns")) returns = atoi(value);
+    if (!strcmp(argv[i], "--count")) count = atoi(value);
+    if (!strcmp(argv[i], "--delays")) {
+      delays.clear();
+      char* end = nullptr;
+      for (const char* p = value; *p; p = *end == ',' ? end + 1 : end) {
+        delays.push_back((int)strtol(p, &end, 10));
+        if (end == p) break;
+      }
+    }
+    i++;
   }
   kvxsim::Simulator sim;
   if (!sim.Start(0)) {
@@ -190,14 +240,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   sim.SetRates(0, 0);
-  const int delays[] = {0, 100, 250};
   for (int delay : delays) {
-    int queries = delay == 0 ? 200 : 10;
+    int queries = count > 0 ? count : delay == 0 ? 200 : delay < 500 ? 10 : 3;
+    int evaluations = std::max(queries / 20, 2);
     printf("query_ms delay=%d queries=%d mean=%.2f\n", delay, queries,
            QueryMs(sim, delay, queries, false));
     printf("proven_query_ms delay=%d queries=%d mean=%.2f\n", delay, queries,
            QueryMs(sim, delay, queries, true));
+    printf("evaluation_ms delay=%d evaluations=%d mean=%.2f\n", delay,
+           evaluations, EvaluationMs(sim, delay, evaluations));
     fflush(stdout);
+  }
+  if (queriesOnly) {
+    sim.Stop();
+    return 0;
   }
   for (int delay : delays) {
     double queries = 0;
