@@ -71,13 +71,17 @@ struct RealTime {
 };
 
 // Mean wall time of one board query; `proven`: the query a level decision
-// rides on (the link proven quiet after it).
-double QueryMs(kvxsim::Simulator& sim, int delay, int queries, bool proven) {
+// rides on (the link proven quiet after it). `first`: the wall time of the
+// connection's first query, from the connection opened.
+double QueryMs(kvxsim::Simulator& sim, int delay, int queries, bool proven,
+               double* first) {
   StartFresh(sim.Port());
-  StartLink();
   sim.SetReplyDelay(delay);
+  Clock::time_point opened = Clock::now();
+  StartLink();
   PollBoard();  // the first one outside the measurement
   ShowBoard();
+  *first = MsSince(opened);
   Clock::time_point t = Clock::now();
   for (int i = 0; i < queries; i++) {
     if (proven)
@@ -243,10 +247,12 @@ int main(int argc, char** argv) {
   for (int delay : delays) {
     int queries = count > 0 ? count : delay == 0 ? 200 : delay < 500 ? 10 : 3;
     int evaluations = std::max(queries / 20, 2);
+    double first = 0;
     printf("query_ms delay=%d queries=%d mean=%.2f\n", delay, queries,
-           QueryMs(sim, delay, queries, false));
+           QueryMs(sim, delay, queries, false, &first));
+    printf("first_query_ms delay=%d ms=%.2f\n", delay, first);
     printf("proven_query_ms delay=%d queries=%d mean=%.2f\n", delay, queries,
-           QueryMs(sim, delay, queries, true));
+           QueryMs(sim, delay, queries, true, &first));
     printf("evaluation_ms delay=%d evaluations=%d mean=%.2f\n", delay,
            evaluations, EvaluationMs(sim, delay, evaluations));
     fflush(stdout);
