@@ -33,6 +33,20 @@ void ReadSwitchDelay(int output) {
   AppState.SwitchDelay[output] = delay;
 }
 
+// Waits `ms` on the tick count, serving the windows at least every
+// ServeSlice meanwhile so that none is taken for hung; operator input stays
+// queued, as during an exchange with the board.
+static void WaitServingWindows(int ms) {
+  TickCount start = PlatTickCount();
+  for (;;) {
+    int32_t passed = (int32_t)(PlatTickCount() - start);
+    if (passed >= ms) return;
+    int32_t left = ms - passed;
+    PlatSleep(left < ServeSlice ? (int)left : ServeSlice);
+    PlatServeWindows();
+  }
+}
+
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
   int button = SwitchColumnButton(output);
@@ -51,9 +65,8 @@ void PulseOutput(int output) {
   if (on) AppState.OutputStateText[output] = AppState.ClosedText;
   RefreshBoard();
 
-  // The whole program waits here; ReadSwitchDelay has kept the delay
-  // within 1..10000 ms.
-  if (on) PlatSleep(AppState.SwitchDelay[output]);
+  // ReadSwitchDelay has kept the delay within 1..10000 ms.
+  if (on) WaitServingWindows(AppState.SwitchDelay[output]);
 
   // Without a connection the "off" goes out first on the next one.
   bool off = SetPort(output, false, OweOff);
