@@ -19,14 +19,38 @@ static const int EvaluationsPerCycle = 3;
 static const double Mark80Low = 1.08;
 static const double Mark90Low = 1.16;
 
+// The sensor gives a true level only this many ticks after its power came
+// on: the evaluations of a cycle begin at its third powered tick.
+static const int SensorWarmUpTicks = 2;
+
 // The sensor's power on at the start of a measurement, with its reply,
 // the click and a fresh board query. Without a connection nothing goes out.
+// An answered "setport 3.1" that finds the sensor not known powered starts
+// its warm-up; one that is not answered leaves its state unknown.
 static void SensorOn() {
-  if (!BoardConnected()) return;
-  SetPort(3, true, OweNothing);
+  if (!BoardConnected()) {
+    AppState.SensorPowered = false;
+    return;
+  }
+  bool answered = SetPort(3, true, OweNothing);
+  if (!answered) {
+    AppState.SensorPowered = false;
+  } else if (!AppState.SensorPowered) {
+    AppState.SensorPowered = true;
+    AppState.SensorOnSince = AppState.MeasurementTicks;
+  }
   PlaySwitchSound();
   RefreshBoard();
 }
+
+// The sensor has been powered long enough for its level to be read.
+static bool SensorWarm() {
+  return AppState.SensorPowered &&
+         AppState.MeasurementTicks - AppState.SensorOnSince >=
+             SensorWarmUpTicks;
+}
+
+void ForgetSensorPower() { AppState.SensorPowered = false; }
 
 // What went out to output 4 or 5 on `level`: "setport n.1" or
 // "setport n.0" with its reply and the click; 1, 0 or CommandNotSent.
@@ -121,13 +145,18 @@ void EvaluateLevel() {
 
 void MeasurementCycle() {
   AppState.CycleCounter++;
+  AppState.MeasurementTicks++;
+  // The board may have lost its outputs with the connection.
+  if (AppState.ConnectionLost) ForgetSensorPower();
 
   if (AppState.CycleCounter > AppState.CyclePeriod &&
       AppState.MeasurementEnabled)
     SensorOn();
 
+  // An evaluation before the sensor's warm-up takes no reading and
+  // switches nothing; the guard's watch counts the time it loses.
   if (AppState.CycleCounter > AppState.CyclePeriod + 2 &&
-      AppState.MeasurementEnabled)
+      AppState.MeasurementEnabled && SensorWarm())
     EvaluateLevel();
 
   // The end of the cycle runs whether or not the measurement is released,
