@@ -39,6 +39,8 @@ static void EnterLoop() {
   AppState.CyclePeriod = 360;
   PlatSetValue(TrackbarCycle, AppState.CyclePeriod);
   PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
+  // The guard's watch on itself starts with the released measurement.
+  AlarmGuardWatchFromNow();
 }
 
 static void HandleControl(int control) {

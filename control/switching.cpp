@@ -5,6 +5,7 @@
 #include "app/read_number.h"
 #include "app/state.h"
 #include "board/connection.h"
+#include "control/alarms.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
@@ -102,6 +103,9 @@ void SwitchOutput(int output, bool on) {
 void SwitchFunction(int output, bool on) {
   switch (output) {
     case 3:
+      // Released again, the measurement is watched from now on: while it
+      // was locked it decided nothing, and that is no blindness.
+      if (on && !AppState.MeasurementEnabled) AlarmGuardWatchFromNow();
       AppState.MeasurementEnabled = on;
       break;
     case 4:

@@ -153,6 +153,48 @@ TEST_F(Measurement, AReplyThatIsNoCountDecidesNothing) {
   EXPECT_EQ(AppState.DoubtedEvaluations, 0);
 }
 
+// Output 4's reading rides on the query after "setport 5.x": a board
+// whose status then does not show output 5 as just sent is not in step
+// with its commands, and that reading decides nothing.
+TEST_F(Measurement, Output4NeedsTheStatusToShowOutput5AsSent) {
+  struct Case {
+    int counts;
+    const char* status;  // the board's every reply to Getstatus
+    const char* toOutput5;
+    bool decides;
+  };
+  const Case cases[] = {
+      {600, "S00000100\r\n", "setport 5.1", false},
+      {150, "S00010100\r\n", "setport 5.0", false},
+      {600, "S00010100\r\n", "setport 5.1", true},
+      {150, "S00000100\r\n", "setport 5.0", true},
+  };
+  Sim.SetOutput(3, true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.counts) + " " + c.status);
+    Sim.SetAnalog(1, c.counts);
+    Sim.SetReply("GETSTATUS", c.status);
+    AppState.DoubtedEvaluations = 0;
+    Commands sent = OnlySetports(Evaluate());
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], c.toOutput5);
+    EXPECT_EQ(sent.size(), c.decides ? 2u : 1u);
+    EXPECT_EQ(AppState.DoubtedEvaluations, c.decides ? 0 : 1);
+    const LevelRecord& last = HistoryEntry(HistorySize() - 1);
+    EXPECT_EQ(last.Doubted, !c.decides);
+    EXPECT_EQ(last.Output4, c.decides ? 0 : CommandNotSent);
+  }
+  // A whole cycle of it is a cycle in doubt.
+  Sim.SetAnalog(1, 600);
+  Sim.SetReply("GETSTATUS", "S00000100\r\n");
+  for (int i = 0; i < 3; i++) Evaluate();
+  EXPECT_EQ(AppState.DoubtedEvaluations, 3);
+  ASSERT_FALSE(AppState.AlarmLines.empty());
+  EXPECT_NE(AppState.AlarmLines.back().find("ohne sicheren Messwert"),
+            Text::npos)
+      << AppState.AlarmLines.back();
+}
+
 TEST_F(Measurement, MinimumDecidesOnTheLevelReadAfterTheMaximumCommand) {
   Sim.SetOutput(3, true);
   Sim.SetAnalog(1, 43);                    // 0.21 V from the second read on
