@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -20,6 +21,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
+#include "board/reply_forms.h"
 #include "control/measurement.h"
 #include "platform/headless/headless.h"
 #include "tests/guard/board_model.h"
@@ -103,6 +105,160 @@ TEST(GuardOracle, AStrayCountBehindTheStatusOfASlowBoardSwitchesNothingWrong) {
             << "setport " << s.Output << "." << s.On << " on a dry well";
     }
   }
+}
+
+// --- The slow model board itself --------------------------------------------
+
+const char* const Query[] = {"Help",      "Version",   "Getip",     "Getgw",
+                             "Getmask",   "Getstatus", "GETADC 1",  "GETADC 2",
+                             "GETADC 3",  "GETADC 4",  "GETPORT 1", "GETPORT 2",
+                             "GETPORT 3", "GETPORT 4"};
+
+std::string Wire(const std::string& command) { return command + " \\r\\n"; }
+
+// What the board writes for one command sent at `now`.
+std::vector<HeadlessArrival> Send(guard::ModelBoard* board,
+                                  const std::string& command, uint32_t now) {
+  std::vector<HeadlessArrival> out;
+  std::string wire = Wire(command);
+  board->Take(wire.data(), (int)wire.size(), now, &out);
+  return out;
+}
+
+guard::Manner Steady(bool link, int speed) {
+  guard::Manner way;
+  way.Link = link;
+  way.Speed = speed;
+  way.Steady = true;
+  return way;
+}
+
+TEST(GuardModel, ABusyBoardAnswersOneCommandAtATime) {
+  guard::Draws draws(3);
+  guard::ModelBoard board(&draws, Profile::BusyBoard);
+  board.Fix(Steady(false, 500));
+  std::vector<HeadlessArrival> out;
+  board.Accept(0, &out);
+  std::string three = Wire("Getip") + Wire("Getgw") + Wire("Getmask");
+  board.Take(three.data(), (int)three.size(), 1000, &out);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].At, 1500u);
+  EXPECT_EQ(out[1].At, 2000u) << "its processing begins once the one before "
+                                 "is out";
+  EXPECT_EQ(out[2].At, 2500u);
+  EXPECT_EQ(out[2].Bytes, "255.255.255.0\r\n");
+}
+
+TEST(GuardModel, OverASlowLinkRepliesAreOnTheWayTogether) {
+  guard::Draws draws(3);
+  guard::ModelBoard board(&draws, Profile::SlowLink);
+  board.Fix(Steady(true, 800));
+  std::vector<HeadlessArrival> out;
+  board.Accept(0, &out);
+  std::vector<HeadlessArrival> a = Send(&board, "Getip", 1000);
+  std::vector<HeadlessArrival> b = Send(&board, "Getgw", 1100);
+  ASSERT_EQ(a.size(), 1u);
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_GE(a[0].At, 1800u);
+  EXPECT_LE(a[0].At, 1805u);
+  EXPECT_GE(b[0].At, 1900u);
+  EXPECT_LE(b[0].At, 1905u) << "the second is on its way before the first "
+                               "has arrived";
+}
+
+// A healthy slow board, whatever its drawn speed: each reply begins within
+// 2.5 s of its command (and of the end of the reply before), comes whole
+// or a line at a time up to 300 ms apart, and nothing else comes.
+TEST(GuardModel, AHealthySlowBoardKeepsItsBounds) {
+  for (Profile p : {Profile::BusyBoard, Profile::SlowLink}) {
+    uint32_t slowest = 0, fastest = UINT32_MAX, widest = 0;
+    for (uint64_t seed = 1; seed <= 300; seed++) {
+      SCOPED_TRACE(std::string(guard::ProfileKey(p)) + " seed " +
+                   std::to_string(seed));
+      guard::Draws draws(seed);
+      guard::ModelBoard board(&draws, p);
+      std::vector<HeadlessArrival> none;
+      board.Accept(0, &none);
+      uint32_t now = 10, end = 0;
+      for (const char* command : Query) {
+        std::vector<HeadlessArrival> out = Send(&board, command, now);
+        ASSERT_FALSE(out.empty());
+        std::string reply;
+        for (size_t i = 0; i < out.size(); i++) {
+          reply += out[i].Bytes;
+          if (i > 0) {
+            EXPECT_LE(out[i].At - out[i - 1].At, 300u);
+            EXPECT_EQ(out[i - 1].Bytes.back(), '\n') << "cut inside a line";
+          }
+          if (i > 0) widest = std::max(widest, out[i].At - out[i - 1].At);
+        }
+        uint32_t begun = out[0].At - (now > end ? now : end);
+        EXPECT_LE(begun, 2505u) << command;
+        slowest = std::max(slowest, begun);
+        fastest = std::min(fastest, begun);
+        EXPECT_EQ(reply.back(), '\n');
+        end = out.back().At;
+        now = end + 1;
+      }
+      std::vector<HeadlessArrival> later;
+      EXPECT_FALSE(board.Update(now + 60000, &later));
+      EXPECT_TRUE(later.empty()) << "nothing unasked";
+    }
+    // Every speed is met, the quiet time's neighbourhood included.
+    EXPECT_LE(fastest, 20u);
+    EXPECT_GE(slowest, 2400u);
+    EXPECT_GE(widest, 250u);
+  }
+}
+
+// Strays in every reply form: those that pass the program's form checks
+// most of all (no restraint about counts).
+TEST(GuardModel, StraysComeInEveryForm) {
+  guard::Draws draws(11);
+  guard::ModelBoard board(&draws, Profile::BusyStrays);
+  board.Now = {43, true, true};
+  int count = 0, status = 0, address = 0, input = 0, ok = 0, lines = 0;
+  for (int i = 0; i < 3000; i++) {
+    std::string s = board.StrayLine();
+    count += IsCountReply(s);
+    status += IsStatusReply(s);
+    address += IsAddressReply(s);
+    input += IsInputReply(s);
+    ok += s == "OK\r\n";
+    lines += std::count(s.begin(), s.end(), '\n') > 1;
+  }
+  EXPECT_GT(count, 300) << "a count line, as GETADC 1's would be";
+  EXPECT_GT(status, 100);
+  EXPECT_GT(address, 100);
+  EXPECT_GT(input, 100);
+  EXPECT_GT(ok, 100);
+  EXPECT_GT(lines, 100) << "Help- and Version-like text";
+}
+
+// A board that drops its connections drops them only once a query is
+// answered: no reply the program waits for is left out before the close.
+TEST(GuardModel, ADroppedConnectionEndsOnlyAnAnsweredQuery) {
+  guard::Manner way = Steady(false, 700);
+  way.DropPercent = 100;
+  guard::Draws draws(5);
+  guard::ModelBoard board(&draws, Profile::Drops);
+  board.Fix(way);
+  std::vector<HeadlessArrival> out;
+  board.Accept(0, &out);
+  uint32_t now = 0;
+  for (const char* command : Query) {
+    std::vector<HeadlessArrival> got = Send(&board, command, now);
+    ASSERT_EQ(got.size(), 1u) << command;
+    std::vector<HeadlessArrival> meanwhile;
+    EXPECT_FALSE(board.Update(got[0].At, &meanwhile)) << command;
+    now = got[0].At;
+  }
+  std::vector<HeadlessArrival> close;
+  EXPECT_TRUE(board.Update(now + 3000, &close));
+  ASSERT_EQ(close.size(), 1u);
+  EXPECT_TRUE(close[0].Closes);
+  EXPECT_TRUE(Send(&board, "Help", now + 3001).empty())
+      << "a closed connection answers nothing";
 }
 
 // One shard: `count` scenarios of one profile from seed `first` on.
