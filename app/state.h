@@ -96,6 +96,9 @@ enum { AlarmLinesShown = 6 };
 constexpr double MinimumThreshold = 0.21000000000000002;
 constexpr double MaximumThreshold = 1.18;
 
+// Replies learned on a connection: Help's and Version's.
+enum { LearnedReplyCount = 2 };
+
 // Every control number is below this.
 enum { ControlNumberLimit = 128 };
 
@@ -152,6 +155,16 @@ struct AppStateRecord {
   bool LinkInDoubt;
   int ReplyFaults;
   bool LevelProven;
+  // What is known of the board on this connection (forgotten when it is
+  // lost): ConnectionNumber counts the connections made again since the
+  // start; SlowestReply, the longest any reply has taken on it, in ms
+  // (board/connection.h, ProofQuietTime); the Help and Version replies
+  // learned in a proven query (board/reply_reader.h), by LearnedReplyCount
+  // slot.
+  int ConnectionNumber;
+  int SlowestReply;
+  bool ReplyLearned[LearnedReplyCount];
+  Text LearnedReply[LearnedReplyCount];
 
   // The measurement's trust in its readings: how many evaluations in a row
   // left output 4 undecided for want of a proven reading. Above 0, the
@@ -302,14 +315,18 @@ enum {
   // few hundred ms, also over the internet. So does a link that does not
   // go quiet within this bound when it has to (LinkQuietTime).
   ReplyStartLimit = 3000,
+  // A reply must be whole this long after its command, however its bytes
+  // trickle in: a board that begins within ReplyStartLimit and writes a
+  // Help text of a few lines a line at a time has it out well before.
+  ReplyWholeLimit = 8000,
   // A reply that may span lines (Help, Version, every console command) is
-  // whole once this long has passed after a line feed without a byte.
-  // The board's firmware writes such a reply in one go or a line at a
-  // time a few ms apart. In the queries a level decision rides on, and at
-  // the console, the longer ProvenSettleTime: a board writing its lines up
-  // to 50 ms apart still gets every decision.
-  SettleTime = 40,
-  ProvenSettleTime = 150,
+  // whole once this long has passed after a line feed without a byte. A
+  // board may write such a reply a line at a time; a small TCP stack
+  // keeps one segment in flight and waits for its acknowledgement, which
+  // the PC may delay by up to 200 ms, so lines can come up to 300 ms
+  // apart. Help and Version, once learned on a connection, are whole
+  // without this wait (board/reply_reader.h).
+  LineGapSettle = 400,
   // The link is in step when nothing at all has come for this long: longer
   // than a board takes to begin a reply (a few hundred ms at worst) and
   // than it pauses within one (half a second at worst), so whatever is

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "board/reply_reader.h"
+
 const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
 
 enum { BlockSize = 100 };
@@ -45,6 +47,16 @@ PlatSocket OpenConnection(const Text& address, int port) {
 
 bool BoardConnected() { return AppState.BoardConnection != NoSocket; }
 
+// What was learned of the board on one connection (how fast it answers,
+// its Help and Version texts) holds for that connection alone.
+static void ForgetConnectionKnowledge() {
+  AppState.SlowestReply = 0;
+  for (int i = 0; i < LearnedReplyCount; i++) {
+    AppState.ReplyLearned[i] = false;
+    AppState.LearnedReply[i].clear();
+  }
+}
+
 // From the moment the connection is found gone, nothing the board said on
 // it passes for current: the board data go back to their first texts.
 static void ForgetBoardData() {
@@ -58,6 +70,7 @@ static void ForgetBoardData() {
   AppState.StatusReplyText.clear();
   AppState.LevelProven = false;
   AppState.StatusFresh = false;
+  ForgetConnectionKnowledge();
 }
 
 void LoseConnection() {
@@ -108,6 +121,8 @@ bool Reconnect() {
   AppState.ConnectionLost = false;
   // A new connection carries nothing of the old one.
   AppState.LinkInDoubt = false;
+  AppState.ConnectionNumber++;
+  ForgetConnectionKnowledge();
   // A board that only lost the connection still holds its outputs: what
   // was meant to end a pulse or a measurement goes out before anything else.
   for (int n = 1; n <= 8; n++) {
@@ -142,95 +157,110 @@ bool SendBlock(const Text& text) {
 
 // The board's replies carry no name: they belong to the commands by their
 // order alone. So a reply is read whole, never cut where the next command
-// would take its rest: a one-line reply ends at its line feed, a reply
-// that may span lines once SettleTime (or the longer settle a caller asks
-// for) has passed after a line feed without a byte. A reply too long for
-// its receive is read to its end just the same and the excess thrown
-// away; bytes behind the line feed of a one-line reply are an extra line
-// no command asked for. Either puts the link in doubt. A board that does
-// not begin its reply, or breaks it off before its end, for
-// ReplyStartLimit, or that keeps sending past DiscardLimit bytes, is
-// taken for gone: only a new connection is sure to be in step.
+// would take its rest: its end is told by its shape (board/reply_reader.h).
+// A reply too long for its receive is read to its end just the same and
+// the excess thrown away; bytes behind the line feed of a one-line reply
+// are an extra line no command asked for. Either puts the link in doubt.
+// A board that does not begin its reply within ReplyStartLimit, does not
+// end it within ReplyWholeLimit, or keeps sending past DiscardLimit bytes,
+// is taken for gone: only a new connection is sure to be in step.
 void NoteFaultyReply() {
   AppState.ReplyFaults++;
   AppState.LinkInDoubt = true;
 }
 
+const ReplyShape OneLineReply = {ShapeOneLine, nullptr};
+const ReplyShape LinesReply = {ShapeLines, nullptr};
+
 static TickCount ReplyEnd;
+static ReplyReader LastReader;
 
 TickCount LastReplyByteTime() { return ReplyEnd; }
+const ReplyReader& LastReplyRead() { return LastReader; }
 
-int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs) {
+// The time since `start`, as the waits asked for add up or as the clock
+// says when that is more (a coarse system timer, a slow repaint), so every
+// bound holds on either account.
+struct WaitClock {
+  TickCount Start;
+  int Waited;
+  int ServedAt;
+  int Now() const {
+    int c = (int)(PlatTickCount() - Start);
+    return c > Waited ? c : Waited;
+  }
+  // The windows are served at least every ServeSlice, whether bytes come
+  // or not; the wait before the next serving.
+  int ServeWithin() {
+    int now = Now();
+    if (now - ServedAt >= ServeSlice) {
+      PlatServeWindows();
+      ServedAt = now;
+    }
+    return ServeSlice - (now - ServedAt);
+  }
+};
+
+static WaitClock StartWaitClock() {
+  WaitClock c;
+  c.Start = PlatTickCount();
+  c.Waited = 0;
+  c.ServedAt = 0;
+  return c;
+}
+
+// How long the slowest reply on this connection took: a one-line reply to
+// its line feed, one of lines to its first byte.
+static void NoteReplyTime(const ReplyReader& r) {
+  int took = r.Shape.Kind == ShapeOneLine ? r.LastAt : r.FirstAt;
+  if (took > AppState.SlowestReply) AppState.SlowestReply = took;
+}
+
+int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
   if (!BoardConnected() || !buffer->Bytes) return 0;
   if (max > buffer->Size) max = buffer->Size;
   if (max <= 0) return 0;
+  ReplyReader* r = &LastReader;
+  StartReply(r, shape, max);
   PlatSocket s = AppState.BoardConnection;
-  unsigned char excess[512];
-  int kept = 0;            // the reply's bytes in the buffer
-  int thrown = 0;          // its bytes beyond `max`, thrown away
-  int silent = 0;          // ms without a byte
-  int drained = 0;         // ms spent on the excess
-  bool atLineEnd = false;  // the last byte that came was a line feed
-  bool extraLine = false;
+  unsigned char piece[512];
+  WaitClock clock = StartWaitClock();
   for (;;) {
-    bool full = kept >= max;
-    int wait = ServeSlice;
-    int settle = settleMs > 0 ? settleMs : SettleTime;
-    if ((atLineEnd || full) && settle - silent < wait) wait = settle - silent;
+    int until = 0;
+    int at = clock.Now();
+    if (JudgeReply(r, at, &until) != ReplyNeedsMore) break;
+    int wait = clock.ServeWithin();
+    at = clock.Now();
+    if (until - at < wait) wait = until - at;
+    if (wait < 1) wait = 1;
     int slice = 0;
-    unsigned char* into = full ? excess : buffer->Bytes + kept;
-    int room = full ? (int)sizeof excess : max - kept;
-    int more = PlatReceive(s, into, room, wait, &slice);
+    int more = PlatReceive(s, piece, (int)sizeof piece, wait, &slice);
     if (more > 0) {
-      silent = 0;
+      clock.Waited += slice;
       ReplyEnd = PlatTickCount();
-      if (full) {
-        thrown += more;
-        drained += slice;
-      } else {
-        kept += more;
-      }
-      atLineEnd = into[more - 1] == '\n';
-      if (settleMs == 0) {
-        // A one-line reply ends at its first line feed; what came with it
-        // behind that is no part of it.
-        const void* feed = memchr(into, '\n', (size_t)more);
-        if (feed) {
-          int behind = more - (int)((const unsigned char*)feed - into) - 1;
-          if (behind > 0) extraLine = true;
-          if (!full) kept -= behind;
-          break;
-        }
-      }
-      if (thrown > DiscardLimit) break;
-      continue;
-    }
-    if (more != ReceiveTimedOut) {
+      FeedReply(r, piece, more, clock.Now());
+    } else if (more == ReceiveTimedOut) {
+      clock.Waited += slice > wait ? slice : wait;
+    } else {
       LoseConnection();
       return 0;
     }
-    int waited = slice > wait ? slice : wait;
-    silent += waited;
-    if (full) drained += waited;
-    // A reply whose end came and then nothing for the settle time is
-    // whole; so is one that filled its receive and then went quiet.
-    if ((atLineEnd || full) && silent >= settle) break;
-    if (silent >= ReplyStartLimit || drained >= ReplyStartLimit) {
-      LoseConnection();
-      return 0;
-    }
-    PlatServeWindows();
   }
-  if (thrown > DiscardLimit) {
+  if (r->Verdict != ReplyComplete) {
     LoseConnection();
     return 0;
   }
+  memcpy(buffer->Bytes, r->Bytes.data(), (size_t)r->Kept);
+  NoteReplyTime(*r);
   // A reply too long for its receive was still read to its end: the link
-  // is in doubt, but the reply counts as its command's if its form says so.
-  // A line behind a one-line reply is one no command asked for.
-  if (thrown > 0) AppState.LinkInDoubt = true;
-  if (extraLine) NoteFaultyReply();
-  return kept;
+  // is in doubt, unless it is the reply learned on this connection, but
+  // the reply counts as its command's if its form says so. So it is after
+  // a reply that changed or was taken at its deadline. A line behind a
+  // one-line reply is one no command asked for.
+  if ((r->Thrown > 0 && !r->MatchedLearned) || r->Changed || r->Cut)
+    AppState.LinkInDoubt = true;
+  if (r->ExtraLine) NoteFaultyReply();
+  return r->Kept;
 }
 
 bool DiscardWaitingBytes() {
@@ -240,34 +270,42 @@ bool DiscardWaitingBytes() {
   return true;
 }
 
-int WaitUntilQuiet() {
+int ProofQuietTime() {
+  int quiet = 2 * AppState.SlowestReply;
+  if (quiet < LinkQuietTime) quiet = LinkQuietTime;
+  if (quiet > ReplyStartLimit) quiet = ReplyStartLimit;
+  return quiet;
+}
+
+int WaitUntilQuiet(int quietMs) {
   if (!BoardConnected()) return LinkLost;
   unsigned char scrap[DiscardPiece];
-  int silent = 0;
-  int spent = 0;
+  WaitClock clock = StartWaitClock();
+  int quietFrom = 0;  // the time of the last byte, or the start
   int thrown = 0;
-  while (silent < LinkQuietTime) {
-    int wait = LinkQuietTime - silent;
-    if (wait > ServeSlice) wait = ServeSlice;
+  for (;;) {
+    int now = clock.Now();
+    if (now - quietFrom >= quietMs) break;
+    // A board that keeps talking is not in step and will not come back
+    // into it by itself.
+    if (thrown > DiscardLimit || now >= ReplyStartLimit + quietMs) {
+      LoseConnection();
+      return LinkLost;
+    }
+    int wait = clock.ServeWithin();
+    now = clock.Now();
+    if (quietFrom + quietMs - now < wait) wait = quietFrom + quietMs - now;
+    if (wait < 1) wait = 1;
     int slice = 0;
     int got = PlatReceive(AppState.BoardConnection, scrap, DiscardPiece, wait,
                           &slice);
     if (got > 0) {
+      clock.Waited += slice;
       thrown += got;
-      silent = 0;
-      spent += slice;
+      quietFrom = clock.Now();
     } else if (got == ReceiveTimedOut) {
-      int waited = slice > wait ? slice : wait;
-      silent += waited;
-      spent += waited;
-      PlatServeWindows();
+      clock.Waited += slice > wait ? slice : wait;
     } else {
-      LoseConnection();
-      return LinkLost;
-    }
-    // A board that keeps talking is not in step and will not come back
-    // into it by itself.
-    if (thrown > DiscardLimit || spent >= ReplyStartLimit + LinkQuietTime) {
       LoseConnection();
       return LinkLost;
     }
@@ -281,7 +319,8 @@ bool SetPort(int output, bool on, PortDebt debt) {
   if (debt == OweOff) AppState.OffOwed[output] = true;
   Text keyword = "setport " + std::to_string(output) + (on ? ".1" : ".0");
   if (!SendCommand(keyword)) return false;
-  if (ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, 0) <= 0)
+  if (ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, OneLineReply) <=
+      0)
     return false;
   // An "off" that reached the board is owed no longer, whoever sent it.
   if (!on) AppState.OffOwed[output] = false;
@@ -332,7 +371,7 @@ int ConsoleExchange(const Text& command) {
   // type one the board answers at length (HELP): the reply is read whole,
   // its first 100 bytes kept. What else the board may still send is no
   // command's of the program's: the link is in doubt until proven quiet.
-  int got = ReceiveReply(buffer, CommandBufferSize, ProvenSettleTime);
+  int got = ReceiveReply(buffer, CommandBufferSize, LinesReply);
   AppState.LinkInDoubt = true;
   return got;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/state.h"
+#include "board/reply_reader.h"
 
 // Resolves `address` (dotted IPv4 first, then a host name lookup);
 // 255.255.255.255 counts as not resolvable.
@@ -42,12 +43,19 @@ bool Reconnect();
 // board sent unasked), without waiting for more. True when there was
 // something; the link is then in doubt.
 bool DiscardWaitingBytes();
-// Proves the link in step: waits until nothing has come for LinkQuietTime,
+// Proves the link in step: waits until nothing has come for `quietMs`,
 // throwing away what comes meanwhile, and so clears the doubt. A board
-// that does not go quiet within ReplyStartLimit (or sends more than
-// DiscardLimit bytes) is taken for gone: the connection is lost.
+// that does not go quiet within ReplyStartLimit more (or sends more than
+// DiscardLimit bytes) is taken for gone: the connection is lost. The
+// windows are served meanwhile.
 enum { LinkLost = -1, LinkQuiet = 0, LinkQuietAfterBytes = 1 };
-int WaitUntilQuiet();
+int WaitUntilQuiet(int quietMs);
+// The quiet that proves a query a decision rides on in step: longer than
+// any reply has taken on this connection, twice that, so that a reply
+// left over at the end by an extra line lands inside it; at least
+// LinkQuietTime, at most ReplyStartLimit (by which every reply of a board
+// that still lives has begun).
+int ProofQuietTime();
 // Sends `keyword` followed by the command suffix, in one send call. False
 // when there is no connection or the send failed (the connection is then
 // lost).
@@ -56,17 +64,22 @@ bool SendCommand(const Text& keyword);
 // all 100 bytes of it. A text of more than 99 bytes is cut to 99.
 bool SendBlock(const Text& text);
 // One whole reply, its first `max` bytes into `buffer` from its first
-// byte on. With `settleMs` 0 the reply is one line and ends at its first
-// line feed; otherwise it may span lines and ends once `settleMs` has
-// passed after a line feed without a byte. Waits for its first piece as
-// long as the connection is open (the windows served meanwhile), at most
-// ReplyStartLimit, and as long again for each further piece. Bytes beyond
-// `max` are thrown away and put the link in doubt (AppState.LinkInDoubt);
-// a line behind a one-line reply's line feed is thrown away and counts as
-// a faulty reply (AppState.ReplyFaults). Returns
-// the bytes kept; 0 when there is no connection or it was lost (closed,
-// reset, silent, or a reply broken off). The buffer is not cleared before.
-int ReceiveReply(ReplyBuffer* buffer, int max, int settleMs);
+// byte on, its end told by `shape` (board/reply_reader.h): OneLineReply,
+// LinesReply, or lines with the reply learned on this connection. Waits
+// for it at most ReplyStartLimit to begin and ReplyWholeLimit to be whole,
+// counted from the call, serving the windows at least every ServeSlice
+// whether bytes come or not. Bytes beyond `max` are thrown away and put
+// the link in doubt (AppState.LinkInDoubt), unless the reply is the one
+// learned; so do a learned reply that came changed and a reply of lines
+// taken at its deadline. A line behind a one-line reply's line feed is
+// thrown away and counts as a faulty reply (AppState.ReplyFaults).
+// Returns the bytes kept; 0 when there is no connection or it was lost
+// (closed, reset, silent, or a reply not whole in time). The buffer is
+// not cleared before. LastReplyRead() tells how the reply came.
+extern const ReplyShape OneLineReply;
+extern const ReplyShape LinesReply;
+int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape);
+const ReplyReader& LastReplyRead();
 // A reply was found not to be its command's (of the wrong form, or more
 // than its command asked for): counted, and the link is in doubt.
 void NoteFaultyReply();
@@ -83,7 +96,7 @@ enum PortDebt { OweNothing, OweOff };
 bool SetPort(int output, bool on, PortDebt debt);
 // The console's raw command: a display command (WriteLCD in any case)
 // goes out as a 100-byte block, any other as text. Its reply is read whole
-// (ProvenSettleTime), its first CommandBufferSize bytes into CommandBuffer,
+// (LinesReply), its first CommandBufferSize bytes into CommandBuffer,
 // which is filled with blanks first; the link is in doubt after it.
 // Returns the bytes received, 0 when none came.
 int ConsoleExchange(const Text& command);

@@ -12,12 +12,12 @@
 // One exchange of the board query: the reply text is what this receive
 // delivered, ended by a zero byte written after it where it fits; when
 // nothing arrived (the connection is lost), the buffer's previous text.
-// `delivered` tells which. `settleMs` as for ReceiveReply (0: one line).
+// `delivered` tells which. `shape` as for ReceiveReply.
 static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
-                     int settleMs, bool* delivered = nullptr) {
+                     ReplyShape shape, bool* delivered = nullptr) {
   if (delivered) *delivered = false;
   if (!SendCommand(keyword)) return ReplyText(buffer);
-  int n = ReceiveReply(buffer, max, settleMs);
+  int n = ReceiveReply(buffer, max, shape);
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
   // A reply whose connection was found gone right after it (the board
   // closed it behind the reply) is not taken: the displays already show
@@ -29,7 +29,7 @@ static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
 static Text BlockExchange(const Text& text) {
   ReplyBuffer* b = &AppState.LcdReplyBuffer;
   if (!SendBlock(text)) return ReplyText(b);
-  int n = ReceiveReply(b, LcdReplyBufferSize, 0);
+  int n = ReceiveReply(b, LcdReplyBufferSize, OneLineReply);
   if (n >= 1 && n < b->Size) b->Bytes[n] = 0;
   return ReplyText(b);
 }
@@ -41,7 +41,8 @@ static Text TwoDigits(int value) {
 }
 
 static void WriteDisplay() {
-  Exchange("initlcd", &AppState.LcdReplyBuffer, LcdReplyBufferSize, 0);
+  Exchange("initlcd", &AppState.LcdReplyBuffer, LcdReplyBufferSize,
+           OneLineReply);
   AppState.LcdLine1Command = "writelcd 1.** KORVALINEX **";
   BlockExchange(AppState.LcdLine1Command);
   int day, month, year, hour, minute;
@@ -127,17 +128,52 @@ static bool InForm(QueryReplyForm form, const Text& reply) {
   return false;
 }
 
+// What a query learned of the board's replies of lines, taken as learned
+// once the query is proven in step.
+struct QueryReplies {
+  bool Read[LearnedReplyCount];  // read by the silence rule, whole
+  Text Bytes[LearnedReplyCount];
+  bool Changed;  // a learned reply came different
+};
+
+// The shape of an exchange's reply: one line, or lines, with the reply
+// learned on this connection where there is one.
+static ReplyShape ShapeOf(const QueryExchange& e) {
+  if (e.Form != FormAnyLines) return OneLineReply;
+  ReplyShape shape = LinesReply;
+  if (e.LearnSlot >= 0 && AppState.ReplyLearned[e.LearnSlot])
+    shape.Learned = &AppState.LearnedReply[e.LearnSlot];
+  return shape;
+}
+
+// A reply of lines as it came: one read by the silence rule may be
+// learned; a learned one that came changed is learned anew.
+static void NoteLines(const QueryExchange& e, QueryReplies* replies) {
+  if (e.LearnSlot < 0) return;
+  const ReplyReader& r = LastReplyRead();
+  if (r.MatchedLearned) return;
+  if (r.Changed) {
+    replies->Changed = true;
+    AppState.ReplyLearned[e.LearnSlot] = false;
+  }
+  if (!r.Cut && r.Total <= ReplyKeepLimit) {
+    replies->Read[e.LearnSlot] = true;
+    replies->Bytes[e.LearnSlot] = r.Bytes;
+  }
+}
+
 // One exchange of the list. A reply that did not come changes nothing: the
 // inputs share one buffer each, so an input without its reply keeps its own
 // last value instead of showing the previous input's. A reply that came is
 // shown as it is, whatever its form; one of the wrong form counts as a
 // faulty reply. False when no reply came.
 static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
-                        int settleMs) {
+                        QueryReplies* replies) {
   bool delivered;
   Text reply = Exchange(e.Keyword, &(AppState.*e.Buffer), e.ReceiveMax,
-                        e.Form == FormAnyLines ? settleMs : 0, &delivered);
+                        ShapeOf(e), &delivered);
   if (!delivered) return false;
+  if (e.Form == FormAnyLines) NoteLines(e, replies);
   if (!InForm(e.Form, reply)) NoteFaultyReply();
   switch (e.Use) {
     case ReplyTimesTheBoard:
@@ -160,42 +196,71 @@ static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
 }
 
 // The exchanges of the list, with the display's between them when it is
-// in use. True when every reply came, whole and of its command's form.
-static bool RunQuery(int settleMs) {
+// in use. True when every reply came, whole and of its command's form, and
+// no learned reply came changed.
+static bool RunQuery(QueryReplies* replies) {
   AppState.LevelProven = false;
   AppState.StatusFresh = false;
+  *replies = QueryReplies();
   int faults = AppState.ReplyFaults;
   bool all = true;
   uint32_t queryStart = PlatTickCount();
   for (int i = 0; i < BoardQueryLength; i++) {
     if (i == DisplayExchangesAfter && AppState.LcdEnabled) WriteDisplay();
-    if (!RunExchange(BoardQuery[i], queryStart, settleMs)) all = false;
+    if (!RunExchange(BoardQuery[i], queryStart, replies)) all = false;
   }
-  return all && AppState.ReplyFaults == faults && BoardConnected();
+  return all && !replies->Changed && AppState.ReplyFaults == faults &&
+         BoardConnected();
 }
 
+static bool AllRepliesLearned() {
+  for (int i = 0; i < LearnedReplyCount; i++)
+    if (!AppState.ReplyLearned[i]) return false;
+  return true;
+}
+
+// A plain query takes the replies learned on this connection as they come.
+// Until they are learned (the first query of a connection, or after one
+// came changed), it is proven as a decision query is, and learns them.
 void PollBoard() {
+  if (BoardConnected() && !AllRepliesLearned()) {
+    PollBoardProven();
+    return;
+  }
   DiscardWaitingBytes();
-  RunQuery(SettleTime);
+  QueryReplies replies;
+  RunQuery(&replies);
 }
 
 // The board's replies carry no name, so a reading is proven its command's
 // by the count and form of the replies around it: the link quiet before
 // the query (after any doubt), every reply whole and of its command's
-// form, and nothing behind the last one. A reply owed to an earlier
-// command or an extra line anywhere would leave a reply over at the end,
-// which comes within LinkQuietTime.
+// form, the learned replies as learned, and nothing behind the last one.
+// A reply owed to an earlier command or an extra line anywhere would leave
+// a reply over at the end; ProofQuietTime follows the slowest reply on the
+// connection, so that it comes within the quiet.
 bool PollBoardProven() {
   bool waiting = DiscardWaitingBytes();
-  if ((waiting || AppState.LinkInDoubt) && WaitUntilQuiet() == LinkLost) {
-    RunQuery(ProvenSettleTime);  // nothing goes out: the loss is shown
+  QueryReplies replies;
+  if ((waiting || AppState.LinkInDoubt) &&
+      WaitUntilQuiet(ProofQuietTime()) == LinkLost) {
+    RunQuery(&replies);  // nothing goes out: the loss is shown
     return false;
   }
-  bool inForm = RunQuery(ProvenSettleTime);
+  bool inForm = RunQuery(&replies);
   if (!BoardConnected()) return false;
-  int behind = WaitUntilQuiet();
+  int behind = WaitUntilQuiet(ProofQuietTime());
   if (behind == LinkQuietAfterBytes) NoteFaultyReply();
   AppState.LinkInDoubt = behind != LinkQuiet || !inForm;
   AppState.LevelProven = inForm && behind == LinkQuiet;
+  // What a proven query read is the board's own: its replies of lines are
+  // learned for the connection.
+  if (AppState.LevelProven) {
+    for (int i = 0; i < LearnedReplyCount; i++) {
+      if (!replies.Read[i]) continue;
+      AppState.ReplyLearned[i] = true;
+      AppState.LearnedReply[i] = replies.Bytes[i];
+    }
+  }
   return AppState.LevelProven;
 }

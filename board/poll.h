@@ -6,12 +6,14 @@
 
 // The exchanges of BoardQuery in their order, with the display's between
 // them when it is in use. What was waiting on the link before is thrown
-// away; a reply of the wrong form puts the link in doubt.
+// away; a reply of the wrong form puts the link in doubt. Until the Help
+// and Version replies are learned on the connection, it runs as
+// PollBoardProven and learns them.
 void PollBoard();
 // The same query for a decision on the level: the link proven in step
-// before it (when in doubt) and after it, multi-line replies given
-// ProvenSettleTime. True, and AppState.LevelProven set, when LevelVoltage
-// is provably the board's answer to this query's GETADC 1.
+// before it (when in doubt) and after it (ProofQuietTime). True, and
+// AppState.LevelProven set, when LevelVoltage is provably the board's
+// answer to this query's GETADC 1.
 bool PollBoardProven();
 
 // The shown text of a voltage: "%.10f", cut to `width` characters, with a

@@ -31,13 +31,16 @@ struct QueryExchange {
   int Channel;                      // the input, for the two input uses
   Text AppStateRecord::*TextField;  // where a board text goes
   QueryReplyForm Form;
+  // The slot its reply is learned in on a connection (AppState.
+  // LearnedReply), -1 for the replies of one line.
+  int LearnSlot = -1;
 };
 
 inline constexpr QueryExchange BoardQuery[] = {
     {"Help", &AppStateRecord::PingBuffer, PingBufferSize, ReplyTimesTheBoard, 0,
-     nullptr, FormAnyLines},
+     nullptr, FormAnyLines, 0},
     {"Version", &AppStateRecord::VersionBuffer, VersionBufferSize,
-     ReplyIsBoardText, 0, &AppStateRecord::FirmwareText, FormAnyLines},
+     ReplyIsBoardText, 0, &AppStateRecord::FirmwareText, FormAnyLines, 1},
     {"Getip", &AppStateRecord::IpBuffer, IpBufferSize, ReplyIsBoardText, 0,
      &AppStateRecord::BoardIpText, FormAddress},
     {"Getgw", &AppStateRecord::GatewayBuffer, GatewayBufferSize,

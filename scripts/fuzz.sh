@@ -20,7 +20,7 @@ root=$PWD
 seconds=${FUZZ_SECONDS:-60}
 build=$root/build-fuzz
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console fuzz_guard)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console fuzz_guard fuzz_reply_reader)
 
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)

@@ -60,6 +60,16 @@
 //   raw BYTES                send these bytes now, unsolicited
 //   linegap MS [KEY]         multi-line replies one line at a time, MS
 //                            apart (0 off); only to KEY when given
+//   strayafter TRIGGER KEY COUNT GAPMS BYTES
+//                            once a command matching TRIGGER ("-": now) was
+//                            answered, the next COUNT replies to KEY are
+//                            each followed, GAPMS after them, by BYTES;
+//                            a key ending in * matches every command that
+//                            begins so (setport5*)
+//   strayafter off           no more stray lines
+//   trickle MS [KEY]|off     replies (only to KEY when given) one byte
+//                            every MS, line ends left out, over and over;
+//                            the reply never ends (off: it stays unfinished)
 //   random [off|PROFILE [NAME=VALUE]...]
 //                            each reply drawn at random (random_replies.h:
 //                            profiles whole, lines, faults; e.g. "random
@@ -233,6 +243,20 @@ bool OffOrCommands(Call* c) { return OffOrFrom(c, 1); }
 bool WordOff(Call* c) { return c->argc == 1 && Lower(c->w[1]) == "off"; }
 bool MsAndKey(Call* c) {
   return c->argc >= 1 && c->argc <= 2 && ToInt(c->w[1], &c->a) && c->a >= 0;
+}
+// "off", or TRIGGER KEY COUNT GAPMS BYTES (a = COUNT, b = GAPMS).
+bool OffOrStray(Call* c) {
+  if (c->argc == 1) return Lower(c->w[1]) == "off";
+  return c->argc >= 5 && ToInt(c->w[3], &c->a) && c->a >= 1 &&
+         ToInt(c->w[4], &c->b) && c->b >= 0;
+}
+// "off" (a = 0), or MS [KEY].
+bool OffOrMsAndKey(Call* c) {
+  if (c->argc == 1 && Lower(c->w[1]) == "off") {
+    c->a = 0;
+    return true;
+  }
+  return MsAndKey(c);
 }
 
 // ---- Handlers ----
@@ -489,6 +513,26 @@ std::string LineGap(Call& c) {
   return kOk;
 }
 
+std::string StrayAfter(Call& c) {
+  if (c.argc == 1) {
+    c.sim.SetStray(std::string(), std::string(), 0, 0, std::string());
+    return kOk;
+  }
+  std::string bytes;
+  if (!UnescapeBytes(RestAfterWords(c.line, 5), &bytes) || bytes.empty())
+    return "ERR bad BYTES\n";
+  c.sim.SetStray(c.w[1] == "-" ? std::string() : c.w[1], c.w[2],
+                 static_cast<int>(std::min(c.a, 1000000L)),
+                 static_cast<int>(std::min(c.b, 60000L)), bytes);
+  return kOk;
+}
+
+std::string Trickle(Call& c) {
+  c.sim.SetTrickle(static_cast<int>(std::min(c.a, 60000L)),
+                   c.argc == 2 ? c.w[2] : std::string());
+  return kOk;
+}
+
 std::string Random(Call& c) {
   RandomReplies r = c.sim.GetRandomReplies();
   if (c.argc == 0) return DescribeRandomReplies(r) + "\n";
@@ -561,6 +605,9 @@ const ControlCommandEntry kCommands[] = {
     {"flood", OneCount, Flood, "flood N", false},
     {"raw", AnyArgs, Raw, "raw BYTES", false},
     {"linegap", MsAndKey, LineGap, "linegap MS [KEY]", false},
+    {"strayafter", OffOrStray, StrayAfter,
+     "strayafter TRIGGER KEY COUNT GAPMS BYTES|off", false},
+    {"trickle", OffOrMsAndKey, Trickle, "trickle MS [KEY]|off", true},
     {"random", AnyArgs, Random, "random [off|PROFILE [NAME=VALUE]...]", true},
     {"faults", WordOff, FaultsOff, "faults off", false},
     {"shutdown", AnyArgs, Shutdown, "shutdown", true},

@@ -85,7 +85,9 @@ void Simulator::DrivenAnswer(CommandRecord* cmd, std::vector<Arrival>* out) {
   }
   bool resetAfter = false;
   // Its listener may ask for a close.
-  const std::vector<ReplyPiece> plan = ComposeAnswer(cmd, &resetAfter);
+  int trickleMs = 0;
+  const std::vector<ReplyPiece> plan =
+      ComposeAnswer(cmd, &resetAfter, &trickleMs);
   bool endNow = false, closeAfter = false;
   {
     std::lock_guard<std::mutex> lk(mu_);

@@ -92,6 +92,48 @@ std::vector<ReplyPiece> PlanReply(const Faults& faults, uint32_t* randomState,
   return plan;
 }
 
+bool CommandMatches(const std::string& key, const std::string& keyword,
+                    const std::string& text) {
+  if (key.empty()) return false;
+  const std::string whole = NormalKey(text);
+  if (key.back() == '*')
+    return whole.compare(0, key.size() - 1, key, 0, key.size() - 1) == 0;
+  return NormalKey(keyword) == key || whole == key;
+}
+
+std::string TakeStray(Faults* faults, const std::string& keyword,
+                      const std::string& text, int* gapMs) {
+  *gapMs = 0;
+  if (faults->strayCount <= 0) return std::string();
+  std::string bytes;
+  if (faults->strayArmed && CommandMatches(faults->strayKey, keyword, text)) {
+    bytes = faults->strayBytes;
+    *gapMs = faults->strayGapMs;
+    if (--faults->strayCount == 0) {
+      faults->strayArmed = false;
+      faults->strayBytes.clear();
+    }
+  } else if (!faults->strayArmed &&
+             CommandMatches(faults->strayTrigger, keyword, text)) {
+    faults->strayArmed = true;
+  }
+  return bytes;
+}
+
+bool Trickles(const Faults& faults, const std::string& keyword,
+              const std::string& text) {
+  return faults.trickleMs > 0 &&
+         (faults.trickleKey.empty() ||
+          CommandMatches(faults.trickleKey, keyword, text));
+}
+
+std::string TrickleBytes(const std::string& reply) {
+  std::string out;
+  for (char c : reply)
+    if (c != '\r' && c != '\n') out += c;
+  return out.empty() ? std::string(".") : out;
+}
+
 // ---- The Simulator's side ----
 
 std::string Simulator::ApplyFaults(const std::string& keyword,
@@ -107,10 +149,25 @@ std::string Simulator::ApplyFaults(const std::string& keyword,
 }
 
 std::vector<ReplyPiece> Simulator::ComposeAnswer(CommandRecord* cmd,
-                                                 bool* resetAfter) {
+                                                 bool* resetAfter,
+                                                 int* trickleMs) {
   cmd->time = Now();
   const std::string reply = Execute(cmd, resetAfter);
   cmd->reply = ApplyFaults(cmd->keyword, reply);
+  int ms = 0;
+  *trickleMs = TrickleApplies(*cmd, &ms) ? ms : 0;
+  if (*trickleMs > 0) {
+    // The reply never ends. The board port sends it for as long as the
+    // trickle lasts; on the driven clock it goes out as this many bytes.
+    const std::string bytes = TrickleBytes(cmd->reply);
+    std::vector<ReplyPiece> plan;
+    for (size_t i = 0; i < kDrivenTrickleBytes; ++i)
+      plan.push_back({*trickleMs, bytes.substr(i % bytes.size(), 1)});
+    cmd->reply = bytes;
+    cmd->pieces = "+" + std::to_string(*trickleMs) + ":1 ...";
+    RecordCommand(*cmd);
+    return plan;
+  }
   const std::vector<ReplyPiece> plan = TakeReplyPlan(*cmd);
   cmd->reply.clear();
   for (const ReplyPiece& piece : plan) cmd->reply += piece.bytes;
@@ -128,8 +185,35 @@ std::vector<ReplyPiece> Simulator::TakeReplyPlan(const CommandRecord& cmd) {
   std::lock_guard<std::mutex> lk(mu_);
   const int delay =
       ReplyDelayMs(&faults_, &jitterState_, cmd.keyword, cmd.text);
-  return PlanReply(faults_, &randomState_, cmd.keyword, cmd.text, cmd.reply,
-                   delay);
+  std::vector<ReplyPiece> plan = PlanReply(faults_, &randomState_, cmd.keyword,
+                                           cmd.text, cmd.reply, delay);
+  int gapMs = 0;
+  std::string stray = TakeStray(&faults_, cmd.keyword, cmd.text, &gapMs);
+  if (!stray.empty()) plan.push_back({gapMs, std::move(stray)});
+  return plan;
+}
+
+bool Simulator::TrickleApplies(const CommandRecord& cmd, int* ms) {
+  std::lock_guard<std::mutex> lk(mu_);
+  *ms = faults_.trickleMs;
+  return Trickles(faults_, cmd.keyword, cmd.text);
+}
+
+void Simulator::SetStray(const std::string& trigger, const std::string& key,
+                         int count, int gapMs, const std::string& bytes) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.strayTrigger = NormalKey(trigger);
+  faults_.strayArmed = faults_.strayTrigger.empty();
+  faults_.strayKey = NormalKey(key);
+  faults_.strayCount = bytes.empty() ? 0 : std::max(0, count);
+  faults_.strayGapMs = std::max(0, gapMs);
+  faults_.strayBytes = bytes;
+}
+
+void Simulator::SetTrickle(int ms, const std::string& key) {
+  std::lock_guard<std::mutex> lk(mu_);
+  faults_.trickleMs = std::max(0, ms);
+  faults_.trickleKey = NormalKey(key);
 }
 
 void Simulator::SetRandomReplies(const RandomReplies& random) {

@@ -45,7 +45,44 @@ struct Faults {
   RandomReplies random;
   // The connection is closed after this many more commands; -1 off.
   int closeAfter = -1;
+  // A line no command asked for: once a command matching strayTrigger has
+  // been answered (armed at once when the trigger is empty), the next
+  // strayCount replies to commands matching strayKey are each followed,
+  // strayGapMs after their last byte, by strayBytes. Keys as for
+  // CommandMatches.
+  std::string strayTrigger;
+  bool strayArmed = false;
+  std::string strayKey;
+  int strayCount = 0;  // 0 off
+  int strayGapMs = 0;
+  std::string strayBytes;
+  // A board that trickles: the reply to every command matching trickleKey
+  // (empty: every command) goes out one byte every trickleMs (0 off), its
+  // line ends left out, its bytes over and over, until the trickle is
+  // switched off or the connection ends; the reply never ends.
+  int trickleMs = 0;
+  std::string trickleKey;
 };
+
+// Whether the command (keyword, text) matches `key` (as NormalKey): its
+// keyword or its whole text; a key ending in '*' matches every command
+// whose text (as NormalKey) begins with the key's other bytes.
+bool CommandMatches(const std::string& key, const std::string& keyword,
+                    const std::string& text);
+
+// The stray line to send behind the reply to the command (keyword, text):
+// its bytes (empty: none) and, in `*gapMs`, the wait before them. A stray
+// sent is counted off; the command that is the trigger arms the strays
+// for the commands after it.
+std::string TakeStray(Faults* faults, const std::string& keyword,
+                      const std::string& text, int* gapMs);
+
+// Whether the reply to the command (keyword, text) trickles.
+bool Trickles(const Faults& faults, const std::string& keyword,
+              const std::string& text);
+// What a trickle sends, one byte at a time and over and over: the reply
+// without its CR and LF bytes, or "." when nothing else is left.
+std::string TrickleBytes(const std::string& reply);
 
 // The reply after the faults that change its bytes, except the transform
 // (the caller's code, called without the simulator's lock). `*seed` drives

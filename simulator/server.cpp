@@ -241,8 +241,14 @@ void Simulator::AnswerPending(Session* s) {
 
 void Simulator::Answer(Session* s, CommandRecord* cmd) {
   bool resetAfter = false;
-  const std::vector<ReplyPiece> plan = ComposeAnswer(cmd, &resetAfter);
-  if (!SendReply(s->fd, plan)) {
+  int trickleMs = 0;
+  const std::vector<ReplyPiece> plan =
+      ComposeAnswer(cmd, &resetAfter, &trickleMs);
+  // A trickling board sends the reply a byte at a time and never ends it:
+  // the commands after it wait until the trickle is switched off.
+  const bool sent = trickleMs > 0 ? SendTrickle(s->fd, *cmd, cmd->reply)
+                                  : SendReply(s->fd, plan);
+  if (!sent) {
     EndAfterFailedSend(s);
     return;
   }
@@ -263,6 +269,19 @@ bool Simulator::SendReply(int fd, const std::vector<ReplyPiece>& plan) {
   for (const ReplyPiece& piece : plan) {
     if (!SleepMs(piece.waitMs)) return false;
     if (!piece.bytes.empty() && !SendAll(fd, piece.bytes)) return false;
+  }
+  return true;
+}
+
+bool Simulator::SendTrickle(int fd, const CommandRecord& cmd,
+                            const std::string& bytes) {
+  for (size_t i = 0; i < kMaxFlood; ++i) {
+    int ms = 0;
+    if (!TrickleApplies(cmd, &ms)) return true;
+    if (!SleepMs(ms)) return false;
+    // Switched off while it waited: nothing more of this reply.
+    if (!TrickleApplies(cmd, &ms)) return true;
+    if (!SendAll(fd, bytes.substr(i % bytes.size(), 1))) return false;
   }
   return true;
 }

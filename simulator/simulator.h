@@ -290,6 +290,19 @@ class Simulator {
   // the delay and the jitter come on top.
   void SetRandomReplies(const RandomReplies& random);
   RandomReplies GetRandomReplies() const;
+  // A line no command asked for: once a command matching `trigger` has
+  // been answered (empty: from now on), the next `count` replies to
+  // commands matching `key` are each followed, `gapMs` after their last
+  // byte, by `bytes` (empty bytes or count 0: off). Keys as for SetReply;
+  // a key ending in '*' matches every command that begins so ("SETPORT
+  // 5*": setport 5.0 and 5.1).
+  void SetStray(const std::string& trigger, const std::string& key, int count,
+                int gapMs, const std::string& bytes);
+  // A board that trickles: the reply to every command matching `key`
+  // (empty: every command) goes out one byte every `ms` (0 off), its line
+  // ends left out, its bytes over and over until the trickle is switched
+  // off (the reply stays unfinished) or the connection ends.
+  void SetTrickle(int ms, const std::string& key = "");
   void ClearFaults();  // all of the above off (not overrides)
 
   // ---- Control channel (plain text lines on a loopback TCP port) ----
@@ -331,6 +344,11 @@ class Simulator {
   void Answer(Session* s, CommandRecord* cmd);
   // Each piece after its wait.
   bool SendReply(int fd, const std::vector<ReplyPiece>& plan);
+  // The trickle's bytes, one every trickle period, while it applies to
+  // `cmd`; false when the connection ended or failed meanwhile.
+  bool SendTrickle(int fd, const CommandRecord& cmd, const std::string& bytes);
+  // Whether the reply to `cmd` trickles, and `*ms` apart.
+  bool TrickleApplies(const CommandRecord& cmd, int* ms);
   bool SendAll(int fd, const std::string& bytes);
   void EndConnection(const Session& s);
   // control.cpp
@@ -350,7 +368,11 @@ class Simulator {
   // One command answered: executed at its time, its reply with the faults
   // in the pieces it goes out in (kept in the record), and logged; the
   // board port and the driven clock then send the pieces each in its way.
-  std::vector<ReplyPiece> ComposeAnswer(CommandRecord* cmd, bool* resetAfter);
+  // A trickling reply (`*trickleMs` above 0) comes as kDrivenTrickleBytes
+  // pieces of one byte.
+  std::vector<ReplyPiece> ComposeAnswer(CommandRecord* cmd, bool* resetAfter,
+                                        int* trickleMs);
+  static constexpr size_t kDrivenTrickleBytes = 4096;
   // log.cpp
   void RecordChunk(const std::string& bytes);
   void RecordCommand(const CommandRecord& cmd);

@@ -64,9 +64,10 @@ TEST_F(BoardLink, ShorterReplyKeepsTheRestOfTheLongerOne) {
   ConnectOnly();
   Sim.SetReply("GETIP", "192.168.100.200\r\n", 1);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, 0), 17);
+  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply), 17);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, 0), 14);  // 192.168.1.50\r\n
+  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply),
+            14);  // 192.168.1.50\r\n
   // No zero byte is added after a receive: the earlier reply's tail stays.
   EXPECT_EQ(ReplyText(&AppState.IpBuffer), "192.168.1.50\r\n0\r\n");
 }
@@ -83,7 +84,7 @@ TEST_F(BoardLink, ReplyLongerThanTheReceiveIsReadToItsEnd) {
     AppState.LinkInDoubt = false;
     int faults = AppState.ReplyFaults;
     SendCommand("Help");
-    EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 200);
+    EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 200);
     EXPECT_EQ(BufferBytes(AppState.PingBuffer, 200), std::string(200, 'H'));
     // A full buffer without a zero byte: the text runs to the buffer's end.
     EXPECT_EQ(ReplyText(&AppState.PingBuffer), std::string(200, 'H'));
@@ -91,7 +92,7 @@ TEST_F(BoardLink, ReplyLongerThanTheReceiveIsReadToItsEnd) {
     EXPECT_EQ(AppState.ReplyFaults, faults);
 
     SendCommand("Version");
-    int n = ReceiveReply(&AppState.VersionBuffer, 200, SettleTime);
+    int n = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply);
     EXPECT_EQ(BufferBytes(AppState.VersionBuffer, n),
               "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
   }
@@ -104,7 +105,7 @@ TEST_F(BoardLink, RepliesOfSeveralLinesAndExtraLines) {
   ConnectOnly();
   Sim.SetReplySplit(3, 10);  // Version's three lines, 10 ms apart
   SendCommand("Version");
-  int n = ReceiveReply(&AppState.VersionBuffer, 200, SettleTime);
+  int n = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply);
   EXPECT_EQ(BufferBytes(AppState.VersionBuffer, n),
             "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
   Sim.SetReplySplit(0, 0);
@@ -112,10 +113,10 @@ TEST_F(BoardLink, RepliesOfSeveralLinesAndExtraLines) {
 
   Sim.SetReply("GETADC 1", "512\r\n600\r\n", 1);
   SendCommand("GETADC 1");
-  n = ReceiveReply(&AppState.AdcBuffer, 100, 0);
+  n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
   EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "512\r\n");
   EXPECT_TRUE(AppState.LinkInDoubt);
-  EXPECT_EQ(WaitUntilQuiet(), LinkQuiet);
+  EXPECT_EQ(WaitUntilQuiet(LinkQuietTime), LinkQuiet);
   EXPECT_FALSE(AppState.LinkInDoubt);
 }
 
@@ -137,7 +138,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
       ConnectOnly();
     }
     SendCommand("Getgw");
-    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100, 0), 0);
+    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply), 0);
     std::string before = BufferBytes(AppState.GatewayBuffer, 100);
     HeadlessSetClock(50000);
     if (reset)
@@ -147,7 +148,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
     ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
     auto start = std::chrono::steady_clock::now();
     SendCommand("Getgw");
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, 0), 0);
+    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply), 0);
     EXPECT_LT(MsSince(start), 1000);  // a closed connection costs no wait
     EXPECT_FALSE(BoardConnected());
     EXPECT_EQ(AppState.ConnectionLost, 1);
@@ -155,7 +156,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
     EXPECT_EQ(BufferBytes(AppState.GatewayBuffer, 100), before);
     // Nothing goes out on a lost connection.
     EXPECT_FALSE(SendCommand("Getgw"));
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, 0), 0);
+    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply), 0);
   }
 }
 
@@ -165,7 +166,7 @@ TEST_F(BoardLink, SilentBoardIsLostAfterTheReplyBoundWithTheWindowsServed) {
   int servedBefore = HeadlessServeCount();
   auto start = std::chrono::steady_clock::now();
   SendCommand("Getmask");
-  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100, 0), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100, OneLineReply), 0);
   long waited = MsSince(start);
   EXPECT_GE(waited, ReplyStartLimit);
   EXPECT_LT(waited, ReplyStartLimit + 1500);
@@ -184,17 +185,17 @@ TEST_F(BoardLink, LateRepliesWithinTheBoundAreTakenForTheirOwnCommands) {
   // own command's reply, however long it takes.
   Sim.SetReplyDelay(1000);
   SendCommand("Getip");
-  int n = ReceiveReply(&AppState.IpBuffer, 100, 0);
+  int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply);
   EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "192.168.1.50\r\n");
   Sim.SetReplyDelay(0);
   Sim.DelayReplyOnce("GETSTATUS", 1250);
   Sim.SetOutput(3, true);
   SendCommand("Getstatus");
-  n = ReceiveReply(&AppState.StatusBuffer, 200, 0);
+  n = ReceiveReply(&AppState.StatusBuffer, 200, OneLineReply);
   EXPECT_EQ(BufferBytes(AppState.StatusBuffer, n), "S00000100\r\n");
   Sim.SetLevel(100);
   SendCommand("GETADC 1");
-  n = ReceiveReply(&AppState.AdcBuffer, 100, 0);
+  n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
   EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
   EXPECT_TRUE(BoardConnected());
 }
@@ -211,11 +212,11 @@ TEST_F(BoardLink, AReplySplitOnItsWayIsTakenWhole) {
     SCOPED_TRACE(gap);
     Sim.SetReplySplit(3, gap);
     SendCommand("Getip");
-    int n = ReceiveReply(&AppState.IpBuffer, 100, 0);
+    int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply);
     EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "10.20.30.40\r\n");
     Sim.SetReplySplit(0, 0);
     SendCommand("GETADC 2");
-    n = ReceiveReply(&AppState.AdcBuffer, 100, 0);
+    n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
     EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
   }
   EXPECT_TRUE(BoardConnected());
@@ -227,7 +228,7 @@ TEST_F(BoardLink, AReplyBrokenOffIsALostConnection) {
   ConnectOnly();
   Sim.SetReply("GETADC 1", "10");
   SendCommand("GETADC 1");
-  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, 0), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply), 0);
   EXPECT_FALSE(BoardConnected());
   EXPECT_TRUE(AppState.ConnectionLost);
   // A reply that overfills the receive without a line feed ends once the
@@ -236,7 +237,7 @@ TEST_F(BoardLink, AReplyBrokenOffIsALostConnection) {
   ASSERT_TRUE(Reconnect());
   Sim.SetReply("GETADC 1", std::string(150, '7'));
   SendCommand("GETADC 1");
-  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, 0), 100);
+  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply), 100);
   EXPECT_TRUE(BoardConnected());
   EXPECT_TRUE(AppState.LinkInDoubt);
 }
@@ -250,7 +251,7 @@ TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 0);
   ASSERT_EQ(AppState.ConnectionLost, 1);
   Sim.ClearLog();
   ASSERT_TRUE(Reconnect());
@@ -300,7 +301,7 @@ TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
   Sim.SetListening(false);
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 0);
   HeadlessSetClock(7000);
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Reconnect());
@@ -332,7 +333,7 @@ TEST_F(BoardLink, BoundedConnectCountsTheTimeTheClockShows) {
 TEST_F(BoardLink, NothingIsSentOrReceivedWithoutAConnection) {
   StartState();
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, SettleTime), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 0);
   SendBlock("writelcd 1.x");  // still lands in the buffer
   EXPECT_EQ(ReplyText(&AppState.CommandBuffer), "writelcd 1.x");
   EXPECT_EQ(Sim.ConnectionCount(), 0u);

@@ -202,8 +202,12 @@ TEST_F(Loss, ClosedResetSilentOrNotListeningIsShownAndReconnected) {
     EXPECT_EQ(failed, way.failedAttempts);
     // Reconnected at the first attempt that could succeed.
     EXPECT_GE(backAt - lostAt, (uint32_t)ReconnectInterval);
+    // The first query of a new connection learns the board's replies of
+    // lines and proves itself in step.
+    const int learning = 2 * LineGapSettle + LinkQuietTime;
     EXPECT_LE(backAt - lostAt,
-              (uint32_t)((way.failedAttempts + 1) * ReconnectInterval + 600));
+              (uint32_t)((way.failedAttempts + 1) * ReconnectInterval + 600 +
+                         learning));
     EXPECT_EQ(Sim.ConnectionCount(), connections + 2);
     EXPECT_TRUE(HeadlessMessageBoxes().empty());
     Sim.SetCommandListener(nullptr);

@@ -158,6 +158,9 @@ TEST_F(MainLoop, OtherEventsRunAPassOfTheirOwn) {
     EXPECT_EQ(AppState.LastEvent, EventOther);
     if (C(LabelPingCountdown).Content != "-") passesAfterOther++;
   };
+  // The entry's query learns the board's replies and takes longer than the
+  // refresh interval: the query it owes comes at the next pass.
+  Then([] {});
   Then([&] {
     commands = Sim.CommandCount();
     post();
@@ -211,7 +214,7 @@ TEST_F(MainLoop, EachQueryStartsAtItsDeadline) {
   // none of them on a tick of the timer.
   EXPECT_EQ(times[1], 1000u);
   const uint32_t apart = times[2] - times[1];
-  EXPECT_GT(apart, 1000u);
+  EXPECT_GE(apart, 1000u);
   EXPECT_LT(apart, 1200u);
   for (size_t i = 2; i < times.size(); i++) {
     EXPECT_EQ(times[i] - times[i - 1], apart) << i;

@@ -88,7 +88,11 @@ TEST_F(ProvenReading, HelpLongerThanItsReceive) {
   ExpectEvaluation(DryWell, ForDry);
   ExpectEvaluation(FullWell, ForFull);
   EXPECT_EQ(C(LabelBoardData).Content, BoardData);
+  // A Help that changes on a connection is no longer the one learned: the
+  // evaluation that meets it decides nothing, the next one learns it anew.
   Sim.SetReply("HELP", std::string(400, 'H'));
+  Sim.SetLevel(FullWell);
+  EXPECT_EQ(Evaluate(), Commands());
   ExpectEvaluation(FullWell, ForFull);
   ExpectEvaluation(DryWell, ForDry);
   EXPECT_EQ(C(LabelBoardData).Content, BoardData);

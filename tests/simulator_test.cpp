@@ -446,6 +446,73 @@ TEST_F(SimulatorTest, LineGapAndRandomRepliesOnTheWire) {
   EXPECT_EQ(c.Exchange("GETADC 1"), "43\r\n");
 }
 
+// A stray line armed by a command: only the reply to the first Getstatus
+// after a "setport 5.x" is followed by it, in a piece of its own.
+TEST_F(SimulatorTest, StrayLineBehindTheReplyAfterItsTrigger) {
+  ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  EXPECT_EQ(
+      sim_.ControlCommand("strayafter setport5* GETSTATUS 1 80 600\\r\\n"),
+      "OK\n");
+  Client c(sim_.Port());
+  ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
+  EXPECT_EQ(c.Exchange("Getstatus"), "S00000000\r\n");  // not yet armed
+  EXPECT_EQ(c.Exchange("setport 4.1"), "OK\r\n");       // not the trigger
+  EXPECT_EQ(c.Exchange("Getstatus"), "S00001000\r\n");
+  EXPECT_EQ(c.Exchange("setport 5.0"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("GETADC 2"), "0\r\n");  // not the key
+  c.Send("Getstatus" + kSuffix);
+  EXPECT_EQ(c.RecvOnce(), "S00001000\r\n");
+  EXPECT_EQ(c.RecvOnce(60), "");  // the gap
+  EXPECT_EQ(c.RecvBytes(5), "600\r\n");
+  EXPECT_EQ(c.Exchange("setport 5.1"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("Getstatus"), "S00011000\r\n");  // used up
+  const std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  ASSERT_EQ(log.size(), 8u);
+  EXPECT_EQ(log[5].reply, "S00001000\r\n600\r\n");
+  EXPECT_EQ(log[5].pieces, "+0:11 +80:5");
+  EXPECT_EQ(log[7].pieces, "");
+}
+
+// A trickle: one byte at a time, no line end, the reply never done; the
+// next command is answered only once it is switched off.
+TEST_F(SimulatorTest, TrickleNeverEndsTheReplyUntilOff) {
+  ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  sim_.SetLevel(43);
+  sim_.SetOutput(3, true);
+  EXPECT_EQ(sim_.ControlCommand("trickle 40 GETADC1"), "OK\n");
+  Client c(sim_.Port());
+  ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
+  EXPECT_EQ(c.Exchange("GETADC 2"), "0\r\n");  // not the key
+  const auto t0 = std::chrono::steady_clock::now();
+  c.Send("GETADC 1" + kSuffix + "Getstatus" + kSuffix);
+  std::string got;
+  for (int i = 0; i < 5; ++i) {
+    const std::string one = c.RecvOnce();
+    EXPECT_EQ(one.size(), 1u) << one;
+    got += one;
+  }
+  EXPECT_EQ(got, "43434");
+  EXPECT_GE(std::chrono::steady_clock::now() - t0,
+            std::chrono::milliseconds(190));
+  EXPECT_EQ(sim_.AnsweredCount(), 1u);
+  EXPECT_EQ(sim_.ControlCommand("trickle off"), "OK\n");
+  // At most the byte under way, then the status.
+  std::string rest = c.RecvBytes(12);
+  if (rest.size() == 12) {
+    EXPECT_EQ(rest, "3S00000100\r\n");
+  } else {
+    EXPECT_EQ(rest + c.RecvBytes(11 - rest.size()), "S00000100\r\n");
+  }
+  const std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[1].reply, "43");
+  EXPECT_EQ(log[1].pieces, "+40:1 ...");
+  // A long trickle is cut short by Stop() (checked in TearDown).
+  EXPECT_EQ(sim_.ControlCommand("trickle 60000"), "OK\n");
+  c.Send("Help" + kSuffix);
+  ASSERT_TRUE(sim_.WaitForCommands(4, 1000));
+}
+
 TEST_F(SimulatorTest, FaultsCloseAndReset) {
   {
     Client c(sim_.Port());
@@ -539,7 +606,8 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
        "silent on|off | delay MS | split N GAPMS | pad N [BYTE]\njitter MS | "
        "delayonce KEY MS | listen on|off\ngarbage on|off | crlf on|off | "
        "nonascii on|off | zero POS|off\ncloseafter N|off | flood N | raw BYTES "
-       "| linegap MS [KEY] | random [off|PROFILE [NAME=VALUE]...]\nfaults "
+       "| linegap MS [KEY] | strayafter TRIGGER KEY COUNT GAPMS BYTES|off | "
+       "trickle MS [KEY]|off\nrandom [off|PROFILE [NAME=VALUE]...]\nfaults "
        "off | shutdown\nEND\n"},
       {"outputs", "00000000\n"},
       {"output 3", "0\n"},
@@ -653,6 +721,19 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
       {"linegap 0", "OK\n"},
       {"linegap", "ERR unknown or malformed control command (try help)\n"},
       {"linegap -5", "ERR unknown or malformed control command (try help)\n"},
+      {"strayafter - GETSTATUS 1 0 600\\r\\n", "OK\n"},
+      {"strayafter setport5* GETSTATUS 2 50 \\sx", "OK\n"},
+      {"strayafter - GETSTATUS 0 0 600",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"strayafter - GETSTATUS 1 0",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"strayafter - GETSTATUS 1 0 \\q", "ERR bad BYTES\n"},
+      {"strayafter off", "OK\n"},
+      {"trickle 2900", "OK\n"},
+      {"trickle 100 GETADC1", "OK\n"},
+      {"trickle off", "OK\n"},
+      {"trickle", "ERR unknown or malformed control command (try help)\n"},
+      {"trickle -1", "ERR unknown or malformed control command (try help)\n"},
       {"random", "off\n"},
       {"random whole seed=9", "OK\n"},
       {"random",

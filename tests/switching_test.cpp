@@ -4,6 +4,7 @@
 #include "control/switching.h"
 
 #include "board/connection.h"
+#include "board/poll.h"
 #include "tests/program_fixture.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
@@ -62,6 +63,7 @@ TEST_F(Switching, DelayFieldsReadWithTheirLimitsAndDefaults) {
 TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
   const std::pair<const char*, int> cases[] = {
       {"10000", 10000}, {"1", 1}, {"abc", 1000}, {"  250 ms", 250}};
+  PollBoard();  // the connection's first query learns the board's replies
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
     Sim.ClearLog();

@@ -233,6 +233,7 @@ std::string ModelBoard::TraceText(uint32_t until) const {
 bool ModelBoard::Accept(uint32_t now, std::vector<HeadlessArrival>*) {
   // The firmware starts over with the connection; its outputs stay.
   inbox_.clear();
+  help_.clear();
   busyUntil_ = now;
   lastArrival_ = now;
   closed_ = false;
@@ -613,7 +614,16 @@ std::string ModelBoard::Reply(const std::string& command) {
 
 // Five to twelve lines under 200 bytes; on the faulty board now and then
 // longer than the program's receive, maybe without its last line feed.
+// The firmware's Help reads the same on every query of a connection; the
+// faulty board now and then gives another.
 std::string ModelBoard::HelpText() {
+  if (!help_.empty() && (profile_ != Profile::Faulty || !draws_->Percent(10)))
+    return help_;
+  help_ = NewHelpText();
+  return help_;
+}
+
+std::string ModelBoard::NewHelpText() {
   if (profile_ == Profile::Faulty && draws_->Percent(15)) {
     std::string help = "KORVALINEX Befehle:\r\n";
     while (help.size() <= 200)

@@ -166,6 +166,7 @@ class ModelBoard : public HeadlessBoardModel {
                std::vector<HeadlessArrival>* out);
   std::string Reply(const std::string& command);
   std::string HelpText();
+  std::string NewHelpText();
   void Write(const std::string& command, std::string reply, uint32_t now,
              std::vector<HeadlessArrival>* out);
   void Emit(uint32_t at, const std::string& bytes, const char* how,
@@ -189,6 +190,7 @@ class ModelBoard : public HeadlessBoardModel {
   Draws* draws_;
   Profile profile_;
   std::string inbox_;   // bytes of a command not yet complete
+  std::string help_;    // the Help text of this connection
   uint32_t busyUntil_;  // the last reply is written out by then
   bool outputs_[9];
   int adc_[5];
