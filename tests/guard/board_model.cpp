@@ -239,10 +239,13 @@ bool ModelBoard::Accept(uint32_t now, std::vector<HeadlessArrival>*) {
   closed_ = false;
   closing_ = false;
   pendingSwitch_ = -1;
+  due_.clear();
   Connections++;
   QueriesThisConnection = 0;
   if (Slow()) DrawManner(now);
-  if (Tracing) {
+  if (Tracing && !Slow()) {
+    Note(now, "board: connection " + std::to_string(Connections) + " accepted");
+  } else if (Tracing) {
     char way[200];
     snprintf(way, sizeof way,
              "board: connection %d accepted: %s of %d ms a reply, lines %d ms "
@@ -267,7 +270,7 @@ bool ModelBoard::Update(uint32_t now, std::vector<HeadlessArrival>* out) {
     StreamEnds(now);
     return true;
   }
-  ChatterUntil(now + Lookahead, out);
+  Unasked(now + Lookahead, out);
   return false;
 }
 
@@ -384,17 +387,37 @@ uint32_t ModelBoard::Trickle(uint32_t at, std::vector<HeadlessArrival>* out) {
   return busyUntil_;
 }
 
-void ModelBoard::ChatterUntil(uint32_t until,
-                              std::vector<HeadlessArrival>* out) {
-  if (Way.ChatterEvery == 0 || closed_) return;
+void ModelBoard::Due(uint32_t at, const std::string& line,
+                     const std::string& how) {
+  size_t i = due_.size();
+  while (i > 0 && (int32_t)(due_[i - 1].At - at) > 0) i--;
+  due_.insert(due_.begin() + (long)i, {at, line, how});
+}
+
+// A stray line due later does not hold up the replies meanwhile: a reply
+// owed is never later than the board's reply time.
+void ModelBoard::Unasked(uint32_t until, std::vector<HeadlessArrival>* out) {
+  if (closed_) return;
   for (;;) {
-    uint32_t at = Later(nextChatter_, busyUntil_);
-    if ((int32_t)(until - at) < 0 || (int32_t)(Way.ChatterUntil - at) <= 0)
-      return;
+    bool stray = !due_.empty();
+    uint32_t strayAt = stray ? Later(due_.front().At, busyUntil_) : 0;
+    uint32_t chatterAt = Later(nextChatter_, busyUntil_);
+    bool chatter =
+        Way.ChatterEvery > 0 && (int32_t)(Way.ChatterUntil - chatterAt) > 0;
+    if (!stray && !chatter) return;
+    bool first = stray && (!chatter || (int32_t)(strayAt - chatterAt) <= 0);
+    uint32_t at = first ? strayAt : chatterAt;
+    if ((int32_t)(until - at) < 0) return;
     if (Way.Link) latency_ = ReplyTime();
-    Put(at, StrayLine(), "chatter", out);
-    nextChatter_ =
-        at + (uint32_t)draws_->Between(Way.ChatterEvery / 2, Way.ChatterEvery);
+    if (first) {
+      DueLine d = due_.front();
+      due_.erase(due_.begin());
+      Put(at, d.Line, d.How, out);
+    } else {
+      Put(at, StrayLine(), "chatter", out);
+      nextChatter_ = at + (uint32_t)draws_->Between(Way.ChatterEvery / 2,
+                                                    Way.ChatterEvery);
+    }
   }
 }
 
@@ -452,7 +475,7 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
       "reply to #" + std::to_string(commandNumber_) + " " + Shown(command);
   uint32_t t = Later(now, busyUntil_);
   int work = Way.Link ? draws_->Between(0, 5) : ReplyTime();
-  ChatterUntil(t + (uint32_t)work, out);
+  Unasked(t + (uint32_t)work, out);
   bool strayAfter = false;
   // Behind the status, a stray line runs into the level's own exchange:
   // there more often.
@@ -507,15 +530,13 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
     pendingSwitch_ = -1;
   }
   if (strayAfter) {
-    if (Way.Link) latency_ = ReplyTime();
     int gap = draws_->Percent(60) ? draws_->Between(1, work > 1 ? work : 1)
                                   : draws_->Between(1, LongestReplyTime);
-    Put(busyUntil_ + (uint32_t)gap, StrayLine(), "stray, after the " + of, out);
+    Due(busyUntil_ + (uint32_t)gap, StrayLine(), "stray, after the " + of);
   }
   if (!strayLine_.empty() && QueriesThisConnection == strayQuery_ &&
       strcasecmp(command.c_str(), strayCommand_.c_str()) == 0)
-    Put(busyUntil_ + (uint32_t)strayGap_, strayLine_, "stray, after the " + of,
-        out);
+    Due(busyUntil_ + (uint32_t)strayGap_, strayLine_, "stray, after the " + of);
   if (c.What == GetPort && c.Channel == 4 && Way.DropPercent > 0 &&
       draws_->Percent(Way.DropPercent)) {
     // Once the query is answered, the connection goes.
@@ -759,11 +780,13 @@ void ModelBoard::Write(const std::string& command, std::string reply,
            i + 1 < cuts.size() ? ", piece" : what, command, out);
     from = cuts[i];
   }
-  if (pendingSwitch_ >= 0) {
+  // Only a line answers: bytes without a line feed leave the program
+  // waiting for the rest.
+  if (pendingSwitch_ >= 0 && !reply.empty() && reply.back() == '\n') {
     Switches[(size_t)pendingSwitch_].Answered = true;
     Switches[(size_t)pendingSwitch_].AnsweredAt = t;
-    pendingSwitch_ = -1;
   }
+  pendingSwitch_ = -1;
 
   if (faulty && draws_->Percent(5)) {
     // One more line the program did not ask for.

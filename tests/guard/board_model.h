@@ -183,7 +183,10 @@ class ModelBoard : public HeadlessBoardModel {
   void Put(uint32_t at, const std::string& bytes, const std::string& how,
            std::vector<HeadlessArrival>* out);
   uint32_t Trickle(uint32_t at, std::vector<HeadlessArrival>* out);
-  void ChatterUntil(uint32_t until, std::vector<HeadlessArrival>* out);
+  // What the board says unasked up to board time `until`: the strays due
+  // and the chatter, in their order, each once the board is idle.
+  void Unasked(uint32_t until, std::vector<HeadlessArrival>* out);
+  void Due(uint32_t at, const std::string& line, const std::string& how);
   // Unanswered level commands once the stream ends at `now`.
   void StreamEnds(uint32_t now);
 
@@ -200,7 +203,12 @@ class ModelBoard : public HeadlessBoardModel {
   uint32_t lastArrival_ = 0;
   int latency_ = 0;  // of the reply being written (slow link)
   uint32_t nextChatter_ = 0;
-  bool closing_ = false;  // a drop is due at closeAt_
+  struct DueLine {
+    uint32_t At;
+    std::string Line, How;
+  };
+  std::vector<DueLine> due_;  // strays to come, by their time
+  bool closing_ = false;      // a drop is due at closeAt_
   uint32_t closeAt_ = 0;
   int pendingSwitch_ = -1;  // the level command whose reply is being written
   bool fixed_ = false;
