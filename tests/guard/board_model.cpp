@@ -240,6 +240,7 @@ bool ModelBoard::Accept(uint32_t now, std::vector<HeadlessArrival>*) {
   closing_ = false;
   pendingSwitch_ = -1;
   due_.clear();
+  onTheWay_.clear();
   Connections++;
   QueriesThisConnection = 0;
   if (Slow()) DrawManner(now);
@@ -275,6 +276,20 @@ bool ModelBoard::Update(uint32_t now, std::vector<HeadlessArrival>* out) {
 }
 
 void ModelBoard::Closed(uint32_t now) { StreamEnds(now); }
+
+void ModelBoard::Answered(uint32_t at) {
+  if (pendingSwitch_ < 0) return;
+  Switches[(size_t)pendingSwitch_].Answered = true;
+  Switches[(size_t)pendingSwitch_].AnsweredAt = at;
+  pendingSwitch_ = -1;
+}
+
+void ModelBoard::Arrives(uint32_t at, const std::string& bytes) {
+  if (bytes.find('\n') == std::string::npos) return;
+  onTheWay_.push_back(at);
+  if (onTheWay_.size() > 64) onTheWay_.pop_front();
+  Answered(at);
+}
 
 void ModelBoard::StreamEnds(uint32_t now) {
   for (LevelSwitch& s : Switches)
@@ -368,6 +383,7 @@ void ModelBoard::Put(uint32_t at, const std::string& bytes,
       Later(at + (Way.Link ? (uint32_t)latency_ : 0u), lastArrival_);
   lastArrival_ = arrives;
   out->push_back({arrives, bytes, false});
+  Arrives(arrives, bytes);
   if (Tracing) Note(arrives, "-> " + Shown(bytes) + "   (" + how + ")");
 }
 
@@ -524,11 +540,6 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
         i + 1 < cuts.size() ? of + ", piece" : of, out);
     from = cuts[i];
   }
-  if (pendingSwitch_ >= 0) {
-    Switches[(size_t)pendingSwitch_].Answered = true;
-    Switches[(size_t)pendingSwitch_].AnsweredAt = lastArrival_;
-    pendingSwitch_ = -1;
-  }
   if (strayAfter) {
     int gap = draws_->Percent(60) ? draws_->Between(1, work > 1 ? work : 1)
                                   : draws_->Between(1, LongestReplyTime);
@@ -579,6 +590,11 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
     if (c.Channel == 4 || c.Channel == 5) {
       pendingSwitch_ = (int)Switches.size();
       Switches.push_back({c.Channel, c.On, now, Now});
+      // Whatever line comes next answers it for the program, even one
+      // already on the way.
+      while (!onTheWay_.empty() && (int32_t)(onTheWay_.front() - now) < 0)
+        onTheWay_.pop_front();
+      if (!onTheWay_.empty()) Answered(onTheWay_.front());
     }
   }
   commandNumber_++;
@@ -706,6 +722,7 @@ void ModelBoard::Emit(uint32_t at, const std::string& bytes, const char* how,
                       const std::string& command,
                       std::vector<HeadlessArrival>* out) {
   out->push_back({at, bytes, false});
+  Arrives(at, bytes);
   if (Tracing)
     Note(at, "-> " + Shown(bytes) + "   (reply to #" +
                  std::to_string(commandNumber_) + " " + Shown(command) + how +
@@ -780,13 +797,6 @@ void ModelBoard::Write(const std::string& command, std::string reply,
            i + 1 < cuts.size() ? ", piece" : what, command, out);
     from = cuts[i];
   }
-  // Only a line answers: bytes without a line feed leave the program
-  // waiting for the rest.
-  if (pendingSwitch_ >= 0 && !reply.empty() && reply.back() == '\n') {
-    Switches[(size_t)pendingSwitch_].Answered = true;
-    Switches[(size_t)pendingSwitch_].AnsweredAt = t;
-  }
-  pendingSwitch_ = -1;
 
   if (faulty && draws_->Percent(5)) {
     // One more line the program did not ask for.

@@ -32,6 +32,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -95,7 +96,8 @@ struct LevelSwitch {
   int On;      // 1 or 0
   uint32_t At;
   Truth When;  // the truth at that moment
-  // Its own reply reached the program (before any close), at AnsweredAt.
+  // A line reached the program after it (before any close), at AnsweredAt:
+  // the command is answered for the program.
   bool Answered = false;
   uint32_t AnsweredAt = 0;
 };
@@ -189,6 +191,10 @@ class ModelBoard : public HeadlessBoardModel {
   void Due(uint32_t at, const std::string& line, const std::string& how);
   // Unanswered level commands once the stream ends at `now`.
   void StreamEnds(uint32_t now);
+  // Bytes reach the program at `at`: a line among them answers the level
+  // command waiting for one.
+  void Arrives(uint32_t at, const std::string& bytes);
+  void Answered(uint32_t at);
 
   Draws* draws_;
   Profile profile_;
@@ -210,7 +216,8 @@ class ModelBoard : public HeadlessBoardModel {
   std::vector<DueLine> due_;  // strays to come, by their time
   bool closing_ = false;      // a drop is due at closeAt_
   uint32_t closeAt_ = 0;
-  int pendingSwitch_ = -1;  // the level command whose reply is being written
+  int pendingSwitch_ = -1;  // the level command not yet answered by a line
+  std::deque<uint32_t> onTheWay_;  // arrivals of lines, the last few
   bool fixed_ = false;
   Manner fixedWay_;
   std::string strayCommand_, strayLine_;
