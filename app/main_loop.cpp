@@ -39,6 +39,8 @@ static void EnterLoop() {
   AppState.CyclePeriod = 360;
   PlatSetValue(TrackbarCycle, AppState.CyclePeriod);
   PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
+  // The guard's watch on itself starts with the released measurement.
+  AlarmGuardWatchFromNow();
 }
 
 static void HandleControl(int control) {
@@ -140,6 +142,9 @@ static void ShowPingCountdown() {
 static void RefreshOrReconnect() {
   bool reconnected = false;
   if (AppState.ConnectionLost) {
+    // A board that lost the connection may have lost its outputs as well:
+    // the sensor is read again only after its warm-up on the next one.
+    ForgetSensorPower();
     int32_t left = (int32_t)(AppState.NextReconnectTime - Now());
     if (left > 0 || !Reconnect()) return;
     reconnected = true;

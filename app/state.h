@@ -172,6 +172,15 @@ struct AppStateRecord {
   // (label 36 says so).
   int DoubtedEvaluations;
 
+  // The level sensor's warm-up. MeasurementTicks counts the ticks of timer
+  // 123 since the start. SensorPowered: an answered "setport 3.1" has
+  // switched the sensor on, at tick SensorOnSince, and nothing has
+  // switched it off or made its state unknown since (a "setport 3.0", a
+  // lost connection).
+  int MeasurementTicks;
+  bool SensorPowered;
+  int SensorOnSince;
+
   // HeldButton[n]: button n was made usable again while clicks made when it
   // was greyed may still be queued; it stays greyed until an event wait
   // finds nothing (ui/held_buttons.h). HeldFocus: the held button that

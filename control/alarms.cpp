@@ -24,6 +24,10 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
      "sicheren Messwert geschaltet: der Trockenlaufschutz ist blind"},
     {"waechter-sieht",
      "Trockenlaufschutz schaltet wieder auf sichere Messwerte"},
+    {"minimum-gesperrt",
+     "Ausgang 4 (Minimum) ausgeschaltet: Trockenlaufschutz gesperrt"},
+    {"maximum-gesperrt",
+     "Ausgang 5 (Maximum) ausgeschaltet: Hochstandmeldung gesperrt"},
 };
 
 int GuardBlindLimit() {
@@ -34,8 +38,6 @@ int GuardBlindLimit() {
   if (limit > 0x7FFFFFFF) limit = 0x7FFFFFFF;
   return (int)limit;
 }
-
-void AlarmOutput4Decided() { AppState.GuardDecidedAt = PlatTickCount(); }
 
 // A level in volts with two decimals, cut as the main window cuts them,
 // and a decimal comma; "-" for none (or one no board can give).
@@ -136,7 +138,8 @@ void AnnounceWaitingAlarms() {
     Announce((AlarmEvent)a.Event, a.Output, a.Sent, a.Level, a.Time);
 }
 
-void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus) {
+void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus,
+                      bool locked) {
   if (sent == CommandNotSent || (output != 4 && output != 5)) return;
   bool on = sent == 1;
   bool event = on != AppState.AlarmOutputOn[output];
@@ -145,10 +148,36 @@ void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus) {
   if (event || (on && !wasOnInStatus)) CallOperator();
   if (event) {
     AppState.AlarmOutputOn[output] = on;
-    AlarmEvent event = output == 4 ? (on ? AlarmMinimumOn : AlarmMinimumOff)
-                                   : (on ? AlarmMaximumOn : AlarmMaximumOff);
+    AlarmEvent event;
+    if (on)
+      event = output == 4 ? AlarmMinimumOn : AlarmMaximumOn;
+    else if (locked)
+      event = output == 4 ? AlarmMinimumLocked : AlarmMaximumLocked;
+    else
+      event = output == 4 ? AlarmMinimumOff : AlarmMaximumOff;
     Await(event, output, sent, level);
   }
+}
+
+void AlarmOutput4Decided(int sent, double level) {
+  AppState.GuardDecidedAt = PlatTickCount();
+  if (!AppState.GuardBlindAnnounced) return;
+  AppState.GuardBlindAnnounced = false;
+  CallOperator();
+  Await(AlarmGuardSeesAgain, 4, sent, level);
+}
+
+void AlarmGuardWatchFromNow() { AppState.GuardDecidedAt = PlatTickCount(); }
+
+// Output 4 undecided past the bound, counted on the one clock whatever
+// kept it so; a locked measurement is not watched.
+static void WatchGuard() {
+  if (!AppState.MeasurementEnabled || AppState.GuardBlindAnnounced) return;
+  if ((int32_t)(PlatTickCount() - AppState.GuardDecidedAt) <= GuardBlindLimit())
+    return;
+  AppState.GuardBlindAnnounced = true;
+  CallOperator();
+  Announce(AlarmGuardBlind, 0, 0, NAN, PlatLocalClock());
 }
 
 void AlarmReadingsInDoubt() {
@@ -177,5 +206,6 @@ void WatchAlarms() {
       Announce(AlarmSightBack, 0, 0, NAN, PlatLocalClock());
     }
   }
+  WatchGuard();
   if (!AppState.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();
 }

@@ -31,6 +31,8 @@ enum AlarmEvent {
   AlarmReadingsDoubted,  // a whole cycle without a trusted reading
   AlarmGuardBlind,       // output 4 undecided past GuardBlindLimit
   AlarmGuardSeesAgain,   // output 4 decided again after AlarmGuardBlind
+  AlarmMinimumLocked,    // output 4 switched off: its function locked
+  AlarmMaximumLocked,    // output 5 switched off: its function locked
   AlarmEventCount
 };
 
@@ -59,25 +61,36 @@ enum {
 //
 // What an evaluation did to output 4 or 5: `sent` 1, 0 or CommandNotSent,
 // on a level of `level` V; `wasOnInStatus`: the board's last status showed
-// the output on before it. A command to switch on that finds the output
-// off in the board's status calls the operator as an event does, whether
-// or not an event is due.
-void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus);
+// the output on before it; `locked`: an "off" sent only because the
+// operator has locked the output's function, on a level still beyond its
+// threshold (no all-clear: the event says the function is locked). A
+// command to switch on that finds the output off in the board's status
+// calls the operator as an event does, whether or not an event is due.
+void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus,
+                      bool locked = false);
 // The evaluation that made a whole cycle without a trusted reading.
 void AlarmReadingsInDoubt();
 // The guard's watch on itself: while the measurement is released, output 4
 // going undecided on a proven reading for longer than this (ms) is an
-// event, whatever the cause. One and a half cycles (the period and its
-// five ticks), at least a minute: 547.5 s at the 360-s cycle.
+// event, whatever the cause (a board gone, silent, talking unasked, or
+// answering in doubt). One and a half cycles (the period and its five
+// ticks), at least a minute: 547.5 s at the 360-s cycle. The one clock
+// is AppState.GuardDecidedAt; WatchAlarms looks at it every pass.
 int GuardBlindLimit();
-// Output 4 was just decided on a proven reading (the watch starts over;
-// an announced blindness ends). Also when the measurement is released.
-void AlarmOutput4Decided();
+// Output 4 was just decided on a proven reading: `sent` went to it on
+// `level` V. The watch starts over, and an announced blindness ends (its
+// event waits for the evaluation's end).
+void AlarmOutput4Decided(int sent, double level);
+// The watch starts over without a decision: at the end of start-up, and
+// when the measurement is released again (a locked measurement decides
+// nothing and is not blind).
+void AlarmGuardWatchFromNow();
 // Announces the events that came during the evaluation just done.
 void AnnounceWaitingAlarms();
 // Every pass of the main loop: the events still waiting; whether the
-// connection has been lost past
-// AlarmBlindTime or is back, and how the runs of the alarm command go.
+// connection has been lost past AlarmBlindTime or is back; whether output
+// 4 has gone undecided past GuardBlindLimit; and how the runs of the
+// alarm command go.
 void WatchAlarms();
 
 // The alarm command's arguments of an event at local time `time` with a

@@ -19,21 +19,53 @@ static const int EvaluationsPerCycle = 3;
 static const double Mark80Low = 1.08;
 static const double Mark90Low = 1.16;
 
+// The sensor gives a true level only this many ticks after its power came
+// on: the evaluations of a cycle begin at its third powered tick.
+static const int SensorWarmUpTicks = 2;
+
 // The sensor's power on at the start of a measurement, with its reply,
 // the click and a fresh board query. Without a connection nothing goes out.
+// An answered "setport 3.1" that finds the sensor not known powered starts
+// its warm-up; one that is not answered leaves its state unknown.
 static void SensorOn() {
-  if (!BoardConnected()) return;
-  SetPort(3, true, OweNothing);
+  if (!BoardConnected()) {
+    AppState.SensorPowered = false;
+    return;
+  }
+  bool answered = SetPort(3, true, OweNothing);
+  if (!answered) {
+    AppState.SensorPowered = false;
+  } else if (!AppState.SensorPowered) {
+    AppState.SensorPowered = true;
+    AppState.SensorOnSince = AppState.MeasurementTicks;
+  }
   PlaySwitchSound();
   RefreshBoard();
 }
 
-// What went out to output 4 or 5 on `level`: "setport n.1" or
-// "setport n.0" with its reply and the click; 1, 0 or CommandNotSent.
+// The sensor has been powered long enough for its level to be read.
+static bool SensorWarm() {
+  return AppState.SensorPowered &&
+         AppState.MeasurementTicks - AppState.SensorOnSince >=
+             SensorWarmUpTicks;
+}
+
+void ForgetSensorPower() { AppState.SensorPowered = false; }
+
+// What went out to output 4 or 5 on `level`, a proven reading:
+// "setport n.1" or "setport n.0" with its reply and the click; 1, 0 or
+// CommandNotSent.
 // What it did goes to the alarm events, which call an operator who is not
 // looking at the main window when it went on and was off in the board's
 // status just before, or when it changed what the events last announced.
-static int LevelSwitch(int output, double level, bool on) {
+// An output whose function is locked is switched off; beyond its
+// threshold that is the lock's doing, no all-clear.
+static int LevelSwitch(int output, double level) {
+  bool beyond =
+      output == 4 ? level < MinimumThreshold : level > MaximumThreshold;
+  bool enabled =
+      output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
+  bool on = beyond && enabled;
   bool wasOn = AppState.StatusFresh && AppState.OutputOn[output];
   if (!BoardConnected()) return CommandNotSent;
   bool answered = SetPort(output, on, OweNothing);
@@ -43,13 +75,17 @@ static int LevelSwitch(int output, double level, bool on) {
     return CommandNotSent;
   }
   int sent = on ? 1 : 0;
-  AlarmLevelOutput(output, sent, level, wasOn);
+  // Output 4 decided on a proven reading: the guard sees, before what it
+  // sees is told.
+  if (output == 4) AlarmOutput4Decided(sent, level);
+  AlarmLevelOutput(output, sent, level, wasOn, beyond && !enabled);
   return sent;
 }
 
 // The end of a measurement: the sensor's power off. When it cannot reach
 // the board, it goes out first on the next connection.
 static void SensorOff() {
+  ForgetSensorPower();
   bool connected = BoardConnected();
   SetPort(3, false, OweOff);
   if (!connected) return;
@@ -74,10 +110,17 @@ static void ReadingDoubted() {
     AlarmReadingsInDoubt();
 }
 
+// The query after "setport 5.x" is in step with the commands only when the
+// board's status in it shows output 5 as just sent.
+static bool StatusShowsOutput5(int sent) {
+  return AppState.StatusFresh && AppState.OutputOn[5] == (sent == 1);
+}
+
 // Each output follows only a level that is provably the board's answer to
 // the GETADC 1 just sent: output 5 the level of the query before its
-// command, output 4 that of the query after it. A reading in doubt
-// switches nothing; without a connection nothing goes out either.
+// command, output 4 that of the query after it, when that query's status
+// shows output 5 as sent. A reading in doubt switches nothing; without a
+// connection nothing goes out either.
 static void DecideAndRecord() {
   bool proven5 = ProvenQuery();
   if (!proven5) {
@@ -89,17 +132,15 @@ static void DecideAndRecord() {
   }
   ShowLevelBar();
   double level5 = AppState.LevelVoltage;
-  int output5 = LevelSwitch(
-      5, level5, level5 > MaximumThreshold && AppState.MaximumEnabled);
+  int output5 = LevelSwitch(5, level5);
 
   double level4 = NAN;
   int output4 = CommandNotSent;
   bool doubted = false;
   if (output5 != CommandNotSent) {
-    if (ProvenQuery()) {
+    if (ProvenQuery() && StatusShowsOutput5(output5)) {
       level4 = AppState.LevelVoltage;
-      output4 = LevelSwitch(
-          4, level4, level4 < MinimumThreshold && AppState.MinimumEnabled);
+      output4 = LevelSwitch(4, level4);
       if (output4 != CommandNotSent) RefreshBoard();
     } else {
       doubted = BoardConnected();
@@ -121,13 +162,18 @@ void EvaluateLevel() {
 
 void MeasurementCycle() {
   AppState.CycleCounter++;
+  AppState.MeasurementTicks++;
+  // The board may have lost its outputs with the connection.
+  if (AppState.ConnectionLost) ForgetSensorPower();
 
   if (AppState.CycleCounter > AppState.CyclePeriod &&
       AppState.MeasurementEnabled)
     SensorOn();
 
+  // An evaluation before the sensor's warm-up takes no reading and
+  // switches nothing; the guard's watch counts the time it loses.
   if (AppState.CycleCounter > AppState.CyclePeriod + 2 &&
-      AppState.MeasurementEnabled)
+      AppState.MeasurementEnabled && SensorWarm())
     EvaluateLevel();
 
   // The end of the cycle runs whether or not the measurement is released,

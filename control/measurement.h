@@ -2,8 +2,13 @@
 // level and switching the Minimum and Maximum outputs.
 #pragma once
 
-// Every tick of timer 123.
+// Every tick of timer 123. An evaluation comes only once the level sensor
+// has been powered for two ticks since it was last switched on after being
+// off or in an unknown state.
 void MeasurementCycle();
+// The sensor's power is no longer known (a new connection to a board that
+// may have lost its outputs): the next "setport 3.1" starts its warm-up.
+void ForgetSensorPower();
 // Reads the level (PollBoard), fills the level bar and commands outputs 5
 // and 4 against their thresholds.
 void EvaluateLevel();

@@ -5,6 +5,7 @@
 #include "app/read_number.h"
 #include "app/state.h"
 #include "board/connection.h"
+#include "control/alarms.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
@@ -33,6 +34,20 @@ void ReadSwitchDelay(int output) {
   AppState.SwitchDelay[output] = delay;
 }
 
+// Waits `ms` on the tick count, serving the windows at least every
+// ServeSlice meanwhile so that none is taken for hung; operator input stays
+// queued, as during an exchange with the board.
+static void WaitServingWindows(int ms) {
+  TickCount start = PlatTickCount();
+  for (;;) {
+    int32_t passed = (int32_t)(PlatTickCount() - start);
+    if (passed >= ms) return;
+    int32_t left = ms - passed;
+    PlatSleep(left < ServeSlice ? (int)left : ServeSlice);
+    PlatServeWindows();
+  }
+}
+
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
   int button = SwitchColumnButton(output);
@@ -51,9 +66,8 @@ void PulseOutput(int output) {
   if (on) AppState.OutputStateText[output] = AppState.ClosedText;
   RefreshBoard();
 
-  // The whole program waits here; ReadSwitchDelay has kept the delay
-  // within 1..10000 ms.
-  if (on) PlatSleep(AppState.SwitchDelay[output]);
+  // ReadSwitchDelay has kept the delay within 1..10000 ms.
+  if (on) WaitServingWindows(AppState.SwitchDelay[output]);
 
   // Without a connection the "off" goes out first on the next one.
   bool off = SetPort(output, false, OweOff);
@@ -89,6 +103,9 @@ void SwitchOutput(int output, bool on) {
 void SwitchFunction(int output, bool on) {
   switch (output) {
     case 3:
+      // Released again, the measurement is watched from now on: while it
+      // was locked it decided nothing, and that is no blindness.
+      if (on && !AppState.MeasurementEnabled) AlarmGuardWatchFromNow();
       AppState.MeasurementEnabled = on;
       break;
     case 4:

@@ -4,7 +4,8 @@ rem   korvalinex.exe /alarm "C:\Brunnen\alarm-beispiel.cmd"
 rem Das Programm startet dieses Skript bei jedem Alarmereignis, ohne darauf
 rem zu warten und ohne Fenster, mit drei Angaben:
 rem   %1  Kurzname des Ereignisses: minimum-ein, maximum-ein, minimum-aus,
-rem       maximum-aus, verbindung-weg, verbindung-zurueck, messwert-unsicher
+rem       maximum-aus, verbindung-weg, verbindung-zurueck, messwert-unsicher,
+rem       minimum-gesperrt, maximum-gesperrt, waechter-blind, waechter-sieht
 rem   %2  Ortszeit, z. B. 2026-12-09T10:04:17
 rem   %3  Wasserstand in Volt mit Dezimalkomma, z. B. 0,18 (ohne Wert: -)
 rem Jede Angabe kommt in Anfuehrungszeichen; %~1 bis %~3 nehmen sie ab.

@@ -13,6 +13,7 @@
 #include "board/poll.h"
 #include "control/history.h"
 #include "control/measurement.h"
+#include "control/switching.h"
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
@@ -123,6 +124,78 @@ TEST_F(Alarms, OutputEventsComeOnceWhileTheirConditionHolds) {
   EXPECT_EQ(Flashes(), 4);
 }
 
+// A function locked by the operator switches its output off on the next
+// evaluation: that is no all-clear, and the event says so. A level that
+// came back inside its threshold still gives the all-clear, locked or not.
+TEST_F(Alarms, ALockedFunctionIsNoAllClear) {
+  struct Case {
+    int output;
+    int beyond, inside;  // wells beyond the output's threshold and inside
+    Names on, locked, clear;
+    const char* lockedText;
+  };
+  const Case cases[] = {
+      {4,
+       DryWell,
+       NormalWell,
+       {"minimum-ein"},
+       {"minimum-gesperrt"},
+       {"minimum-aus"},
+       "Ausgang 4 (Minimum) ausgeschaltet: Trockenlaufschutz gesperrt "
+       "(0,09 V)"},
+      {5,
+       FullWell,
+       NormalWell,
+       {"maximum-ein"},
+       {"maximum-gesperrt"},
+       {"maximum-aus"},
+       "Ausgang 5 (Maximum) ausgeschaltet: Hochstandmeldung gesperrt "
+       "(2,93 V)"},
+  };
+  AppState.AlarmCommand = Command;
+  HeadlessActivateOtherProgram();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    size_t from = Started().size();
+    auto since = [&] {
+      Names all = Started();
+      return Names(all.begin() + (long)from, all.end());
+    };
+    auto expect = [&](const Names& names) {
+      EXPECT_EQ(since(), names);
+      from = Started().size();
+    };
+    Evaluate(c.beyond);
+    expect(c.on);
+    int flashes = Flashes();
+    SwitchFunction(c.output, false);
+    Evaluate(c.beyond);
+    EXPECT_FALSE(Sim.Output(c.output));
+    expect(c.locked);
+    EXPECT_EQ(Flashes(), flashes + 1);
+    EXPECT_NE(AppState.AlarmLines.back().find(c.lockedText), Text::npos)
+        << AppState.AlarmLines.back();
+    EXPECT_EQ(AppState.AlarmLines.back().find("Entwarnung"), Text::npos);
+    Evaluate(c.beyond);
+    expect({});
+
+    // Released again on the same level: on again; the level back inside:
+    // the all-clear.
+    SwitchFunction(c.output, true);
+    Evaluate(c.beyond);
+    expect(c.on);
+    Evaluate(c.inside);
+    expect(c.clear);
+    // Locked while the level comes back: the all-clear.
+    Evaluate(c.beyond);
+    expect(c.on);
+    SwitchFunction(c.output, false);
+    Evaluate(c.inside);
+    expect(c.clear);
+    SwitchFunction(c.output, true);
+  }
+}
+
 TEST_F(Alarms, TheBoardHoldingAnOutputOnFromBeforeStillGivesTheEvent) {
   // The board has output 4 on from before the start: the event comes (at
   // start an output counts as off), and calls the operator.
@@ -164,6 +237,9 @@ TEST_F(Alarms, AWholeCycleInDoubtComesOnceUntilAReadingDecides) {
 }
 
 TEST_F(Alarms, TheBlindGuardIsAnnouncedAfterAMinuteAndItsSightOnce) {
+  // The connection's events alone: with the measurement locked, output 4
+  // left undecided is no event of its own.
+  AppState.MeasurementEnabled = false;
   AppState.AlarmCommand = Command;
   HeadlessActivateOtherProgram();
   // A loss of half a minute: nothing.

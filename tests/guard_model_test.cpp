@@ -1,15 +1,32 @@
 // The guard of the well against the model board: scenarios of measurement
 // cycles in which every "setport 4.x" and "setport 5.x" must agree with the
-// well's true level. Its own executable (tests named "guard."), as its
-// scenarios run the whole measurement many thousand times.
+// well's true level, the guard's blindness past its bound must be
+// announced, and a healthy board at any speed must get every decision. Its
+// own executable (tests named "guard."), as its scenarios run the whole
+// measurement many thousand times; each profile's scenarios are split into
+// shards (one CTest test each), so that the cores share them.
+//
+// A failure names the seed and the profile; KVX_GUARD_SEED=<seed> with
+// KVX_GUARD_PROFILE=<key> runs that one scenario with its whole trace
+// (test GuardOracle.OneScenario). KVX_GUARD_SCENARIOS=N runs N times as
+// many in every shard.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "app/startup.h"
+#include "app/state.h"
+#include "board/connection.h"
+#include "board/reply_forms.h"
+#include "control/measurement.h"
+#include "platform/headless/headless.h"
 #include "tests/guard/board_model.h"
 #include "tests/guard/guard_scenario.h"
+#include "tests/support/program_start.h"
 
 namespace {
 
@@ -29,43 +46,326 @@ TEST(GuardOracle, ThresholdsOfTheLevel) {
   EXPECT_FALSE(guard::ExpectedOn(5, t));
 }
 
-// Runs `count` scenarios from seed `first` on (KVX_GUARD_SCENARIOS=N
-// runs N times as many, for a long run); fails with the first few wrong
-// ones, their seeds and the end of their traces.
-void RunMany(Profile profile, uint64_t first, int count) {
+// One evaluation against a board answering in `way`, with `line` coming
+// `gap` ms after the reply to `after` in the connection's query `query`;
+// the level commands the board received.
+std::vector<guard::LevelSwitch> Evaluate(const guard::Manner& way,
+                                         const guard::Truth& truth,
+                                         const char* after, int query,
+                                         const char* line, int gap) {
+  guard::Draws draws(1);
+  guard::ModelBoard board(&draws, Profile::BusyStrays);
+  board.Fix(way);
+  board.StrayAfter(after, query, line, gap);
+  board.SetAnalog(4, 0);  // nothing on it
+  board.Now = truth;
+  board.Tracing = getenv("KVX_GUARD_TRACE") != nullptr;
+  StartFresh();
+  HeadlessSetBoardModel(&board);
+  EXPECT_EQ(StartLink(), "");
+  AppState.MeasurementEnabled = true;
+  AppState.MinimumEnabled = truth.MinimumReleased;
+  AppState.MaximumEnabled = truth.MaximumReleased;
+  EvaluateLevel();
+  std::vector<guard::LevelSwitch> switches = board.Switches;
+  if (getenv("KVX_GUARD_TRACE"))
+    printf("%sfaults %d doubt %d proven %d level %f clock %u\n",
+           board.TraceText(UINT32_MAX).c_str(), AppState.ReplyFaults,
+           AppState.LinkInDoubt, AppState.LevelProven, AppState.LevelVoltage,
+           PlatTickCount());
+  CloseConnection();
+  ReleaseFacilities();
+  HeadlessSetBoardModel(nullptr);
+  ZeroAppState();
+  HeadlessReset();
+  return switches;
+}
+
+// A board that takes longer per reply than the link's quiet time, with one
+// count line too many between the status and GETADC 1 of the query that
+// decides output 4: every later reply is one late and still of its
+// command's form (analog input 4 reads 0, the form of a digital input's),
+// and the one left over comes more than the quiet time after the one
+// before it. Neither output may follow the stray's 600.
+TEST(GuardOracle, AStrayCountBehindTheStatusOfASlowBoardSwitchesNothingWrong) {
+  const guard::Truth dry{20, true, true};  // 0.098 V: output 4 on
+  for (bool link : {false, true}) {
+    for (int speed : {650, 900, 2000}) {
+      SCOPED_TRACE(std::string(link ? "slow link" : "busy board") + " of " +
+                   std::to_string(speed) + " ms a reply");
+      guard::Manner way;
+      way.Link = link;
+      way.Speed = speed;
+      way.Steady = true;
+      // The evaluation's first query is the connection's first, the one
+      // that decides output 4 its second.
+      for (const guard::LevelSwitch& s :
+           Evaluate(way, dry, "Getstatus", 2, "600\r\n", 100))
+        EXPECT_EQ(s.On == 1, guard::ExpectedOn(s.Output, dry))
+            << "setport " << s.Output << "." << s.On << " on a dry well";
+    }
+  }
+}
+
+// --- The slow model board itself --------------------------------------------
+
+const char* const Query[] = {"Help",      "Version",   "Getip",     "Getgw",
+                             "Getmask",   "Getstatus", "GETADC 1",  "GETADC 2",
+                             "GETADC 3",  "GETADC 4",  "GETPORT 1", "GETPORT 2",
+                             "GETPORT 3", "GETPORT 4"};
+
+std::string Wire(const std::string& command) { return command + " \\r\\n"; }
+
+// What the board writes for one command sent at `now`.
+std::vector<HeadlessArrival> Send(guard::ModelBoard* board,
+                                  const std::string& command, uint32_t now) {
+  std::vector<HeadlessArrival> out;
+  std::string wire = Wire(command);
+  board->Take(wire.data(), (int)wire.size(), now, &out);
+  return out;
+}
+
+guard::Manner Steady(bool link, int speed) {
+  guard::Manner way;
+  way.Link = link;
+  way.Speed = speed;
+  way.Steady = true;
+  return way;
+}
+
+TEST(GuardModel, ABusyBoardAnswersOneCommandAtATime) {
+  guard::Draws draws(3);
+  guard::ModelBoard board(&draws, Profile::BusyBoard);
+  board.Fix(Steady(false, 500));
+  std::vector<HeadlessArrival> out;
+  board.Accept(0, &out);
+  std::string three = Wire("Getip") + Wire("Getgw") + Wire("Getmask");
+  board.Take(three.data(), (int)three.size(), 1000, &out);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].At, 1500u);
+  EXPECT_EQ(out[1].At, 2000u) << "its processing begins once the one before "
+                                 "is out";
+  EXPECT_EQ(out[2].At, 2500u);
+  EXPECT_EQ(out[2].Bytes, "255.255.255.0\r\n");
+}
+
+TEST(GuardModel, OverASlowLinkRepliesAreOnTheWayTogether) {
+  guard::Draws draws(3);
+  guard::ModelBoard board(&draws, Profile::SlowLink);
+  board.Fix(Steady(true, 800));
+  std::vector<HeadlessArrival> out;
+  board.Accept(0, &out);
+  std::vector<HeadlessArrival> a = Send(&board, "Getip", 1000);
+  std::vector<HeadlessArrival> b = Send(&board, "Getgw", 1100);
+  ASSERT_EQ(a.size(), 1u);
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_GE(a[0].At, 1800u);
+  EXPECT_LE(a[0].At, 1805u);
+  EXPECT_GE(b[0].At, 1900u);
+  EXPECT_LE(b[0].At, 1905u) << "the second is on its way before the first "
+                               "has arrived";
+}
+
+// A healthy slow board, whatever its drawn speed: each reply begins within
+// 2.5 s of its command (and of the end of the reply before), comes whole
+// or a line at a time up to 300 ms apart, and nothing else comes.
+TEST(GuardModel, AHealthySlowBoardKeepsItsBounds) {
+  for (Profile p : {Profile::BusyBoard, Profile::SlowLink}) {
+    uint32_t slowest = 0, fastest = UINT32_MAX, widest = 0;
+    for (uint64_t seed = 1; seed <= 300; seed++) {
+      SCOPED_TRACE(std::string(guard::ProfileKey(p)) + " seed " +
+                   std::to_string(seed));
+      guard::Draws draws(seed);
+      guard::ModelBoard board(&draws, p);
+      std::vector<HeadlessArrival> none;
+      board.Accept(0, &none);
+      uint32_t now = 10, end = 0;
+      for (const char* command : Query) {
+        std::vector<HeadlessArrival> out = Send(&board, command, now);
+        ASSERT_FALSE(out.empty());
+        std::string reply;
+        for (size_t i = 0; i < out.size(); i++) {
+          reply += out[i].Bytes;
+          if (i > 0) {
+            EXPECT_LE(out[i].At - out[i - 1].At, 300u);
+            EXPECT_EQ(out[i - 1].Bytes.back(), '\n') << "cut inside a line";
+          }
+          if (i > 0) widest = std::max(widest, out[i].At - out[i - 1].At);
+        }
+        uint32_t begun = out[0].At - (now > end ? now : end);
+        EXPECT_LE(begun, 2505u) << command;
+        slowest = std::max(slowest, begun);
+        fastest = std::min(fastest, begun);
+        EXPECT_EQ(reply.back(), '\n');
+        end = out.back().At;
+        now = end + 1;
+      }
+      std::vector<HeadlessArrival> later;
+      EXPECT_FALSE(board.Update(now + 60000, &later));
+      EXPECT_TRUE(later.empty()) << "nothing unasked";
+    }
+    // Every speed is met, the quiet time's neighbourhood included.
+    EXPECT_LE(fastest, 20u);
+    EXPECT_GE(slowest, 2400u);
+    EXPECT_GE(widest, 250u);
+  }
+}
+
+// Strays in every reply form: those that pass the program's form checks
+// most of all (no restraint about counts).
+TEST(GuardModel, StraysComeInEveryForm) {
+  guard::Draws draws(11);
+  guard::ModelBoard board(&draws, Profile::BusyStrays);
+  board.Now = {43, true, true};
+  int count = 0, status = 0, address = 0, input = 0, ok = 0, lines = 0;
+  for (int i = 0; i < 3000; i++) {
+    std::string s = board.StrayLine();
+    count += IsCountReply(s);
+    status += IsStatusReply(s);
+    address += IsAddressReply(s);
+    input += IsInputReply(s);
+    ok += s == "OK\r\n";
+    lines += std::count(s.begin(), s.end(), '\n') > 1;
+  }
+  EXPECT_GT(count, 300) << "a count line, as GETADC 1's would be";
+  EXPECT_GT(status, 100);
+  EXPECT_GT(address, 100);
+  EXPECT_GT(input, 100);
+  EXPECT_GT(ok, 100);
+  EXPECT_GT(lines, 100) << "Help- and Version-like text";
+}
+
+// A board that drops its connections drops them only once a query is
+// answered: no reply the program waits for is left out before the close.
+TEST(GuardModel, ADroppedConnectionEndsOnlyAnAnsweredQuery) {
+  guard::Manner way = Steady(false, 700);
+  way.DropPercent = 100;
+  guard::Draws draws(5);
+  guard::ModelBoard board(&draws, Profile::Drops);
+  board.Fix(way);
+  std::vector<HeadlessArrival> out;
+  board.Accept(0, &out);
+  uint32_t now = 0;
+  for (const char* command : Query) {
+    std::vector<HeadlessArrival> got = Send(&board, command, now);
+    ASSERT_EQ(got.size(), 1u) << command;
+    std::vector<HeadlessArrival> meanwhile;
+    EXPECT_FALSE(board.Update(got[0].At, &meanwhile)) << command;
+    now = got[0].At;
+  }
+  std::vector<HeadlessArrival> close;
+  EXPECT_TRUE(board.Update(now + 3000, &close));
+  ASSERT_EQ(close.size(), 1u);
+  EXPECT_TRUE(close[0].Closes);
+  EXPECT_TRUE(Send(&board, "Help", now + 3001).empty())
+      << "a closed connection answers nothing";
+}
+
+// One shard: `count` scenarios of one profile from seed `first` on.
+struct Shard {
+  Profile Board;
+  uint64_t First;
+  int Count;
+};
+
+// Every profile's share: the slow ones cost more driven time a scenario.
+const int Shards = 2;
+int ScenariosPerShard(Profile p) {
+  switch (p) {
+    case Profile::Faulty:
+      return 1500;
+    case Profile::WholeReplies:
+    case Profile::LineByLine:
+      return 500;
+    default:
+      return 950;
+  }
+}
+
+// One shard of a profile's scenarios, with seeds of its own.
+Shard ShardOf(Profile p, int shard) {
+  int count = ScenariosPerShard(p);
+  return {p, (uint64_t)p * 1000000 + 1 + (uint64_t)shard * (uint64_t)count,
+          count};
+}
+
+void RunShard(Profile p, int index) {
+  const Shard shard = ShardOf(p, index);
+  int count = shard.Count;
   if (const char* times = getenv("KVX_GUARD_SCENARIOS"))
     if (atoi(times) > 1) count *= atoi(times);
-  int failed = 0;
-  long evaluations = 0, switches = 0, losses = 0;
-  for (uint64_t seed = first; seed < first + (uint64_t)count; seed++) {
-    Outcome out = guard::RunScenario(seed, profile);
+  int found[guard::FaultKinds] = {};
+  long evaluations = 0, switches = 0, losses = 0, blind = 0;
+  for (uint64_t seed = shard.First; seed < shard.First + (uint64_t)count;
+       seed++) {
+    int shown = 0;
+    for (int k = 0; k < guard::FaultKinds; k++) shown += found[k] > 0;
+    Outcome out = guard::RunScenario(seed, shard.Board, nullptr, 0, false);
     evaluations += out.Evaluations;
     switches += out.Switches;
     losses += out.Losses;
+    blind += out.Blind;
     if (out.Ok) continue;
-    if (++failed <= 3)
-      ADD_FAILURE() << out.Failure << "\n" << guard::TraceTail(out.Trace, 80);
+    bool first = false;
+    for (int k = 0; k < guard::FaultKinds; k++)
+      if (out.Found[k] && found[k]++ == 0) first = true;
+    // The first scenario of each kind once more, with its trace.
+    if (first && shown < guard::FaultKinds) {
+      Outcome traced = guard::RunScenario(seed, shard.Board);
+      std::string what;
+      for (const std::string& w : traced.What)
+        if (!w.empty()) what += w + "\n";
+      ADD_FAILURE() << what << guard::TraceTail(traced.Trace, 60);
+    }
   }
-  EXPECT_EQ(failed, 0) << "scenarios with a wrong or missing decision";
-  // The scenarios did decide: the oracle had something to check. On the
-  // faulty board most queries meet a fault (a reply in pieces too far
-  // apart, a line too many, garbage) and decide nothing; still a good part
-  // of the evaluations switch, each with two commands.
-  EXPECT_GT(switches * 10, evaluations);
-  ::testing::Test::RecordProperty("evaluations", (int)evaluations);
-  ::testing::Test::RecordProperty("losses", (int)losses);
+  printf(
+      "%s: %d scenarios from seed %llu, %ld evaluations, %ld level "
+      "commands, %ld connections lost, %ld blind stretches; failed: %d "
+      "wrong, %d unannounced, %d healthy undecided\n",
+      guard::ProfileName(shard.Board), count, (unsigned long long)shard.First,
+      evaluations, switches, losses, blind, found[guard::WrongSwitch],
+      found[guard::BlindUnannounced], found[guard::HealthyUndecided]);
+  EXPECT_EQ(found[guard::WrongSwitch], 0)
+      << "scenarios with a wrong level command";
+  EXPECT_EQ(found[guard::BlindUnannounced], 0)
+      << "scenarios whose guard went blind past its bound unannounced";
+  if (guard::IsHealthy(shard.Board)) {
+    EXPECT_EQ(found[guard::HealthyUndecided], 0)
+        << "scenarios in which a healthy board lost its decisions";
+  }
+  // The scenarios did decide: the oracle had something to check.
+  EXPECT_GT(switches, 0);
 }
 
-TEST(GuardOracle, FaultyBoardNeverGetsAWrongLevelCommand) {
-  RunMany(Profile::Faulty, 1, 2000);
-}
+// Each profile's shards, one CTest test each.
+#define GUARD_SHARDS(name, profile)                                \
+  TEST(GuardProfiles, name##_0) { RunShard(Profile::profile, 0); } \
+  TEST(GuardProfiles, name##_1) { RunShard(Profile::profile, 1); }
+static_assert(Shards == 2, "GUARD_SHARDS makes two");
+GUARD_SHARDS(Faulty, Faulty)
+GUARD_SHARDS(WholeReplies, WholeReplies)
+GUARD_SHARDS(LineByLine, LineByLine)
+GUARD_SHARDS(BusyBoard, BusyBoard)
+GUARD_SHARDS(SlowLink, SlowLink)
+GUARD_SHARDS(BusyStrays, BusyStrays)
+GUARD_SHARDS(LinkStrays, LinkStrays)
+GUARD_SHARDS(Trickles, Trickles)
+GUARD_SHARDS(Chatter, Chatter)
+GUARD_SHARDS(Drops, Drops)
+GUARD_SHARDS(Anything, Anything)
+static_assert(guard::ProfileCount == 11, "a profile without its shards");
 
-TEST(GuardOracle, HealthyBoardWithWholeRepliesGetsBothCommandsEveryTime) {
-  RunMany(Profile::WholeReplies, 100001, 200);
-}
-
-TEST(GuardOracle, HealthyBoardWritingLineByLineGetsBothCommandsEveryTime) {
-  RunMany(Profile::LineByLine, 200001, 200);
+// KVX_GUARD_SEED and KVX_GUARD_PROFILE: one scenario, its whole trace
+// printed.
+TEST(GuardOracle, OneScenario) {
+  const char* seed = getenv("KVX_GUARD_SEED");
+  const char* key = getenv("KVX_GUARD_PROFILE");
+  if (!seed || !key) GTEST_SKIP() << "KVX_GUARD_SEED and KVX_GUARD_PROFILE";
+  Profile profile;
+  ASSERT_TRUE(guard::ProfileOfKey(key, &profile)) << "no profile " << key;
+  Outcome out = guard::RunScenario(strtoull(seed, nullptr, 0), profile);
+  if (!out.Ok) printf("%s\n", out.Trace.c_str());
+  EXPECT_TRUE(out.Ok) << out.Failure;
 }
 
 }  // namespace

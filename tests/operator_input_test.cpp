@@ -148,8 +148,13 @@ TEST_F(OperatorInput, DelayFieldsTakeAnyTextAndPulseWithinTheLimits) {
         std::string n = std::to_string(f.output);
         EXPECT_EQ(setports, std::vector<std::string>({"setport " + n + ".1",
                                                       "setport " + n + ".0"}));
-        ASSERT_EQ(HeadlessSleeps().size(), sleeps + 1);
-        int slept = HeadlessSleeps().back();
+        // The pulse waits in slices that keep the windows served.
+        ASSERT_GT(HeadlessSleeps().size(), sleeps);
+        int slept = 0;
+        for (size_t i = sleeps; i < HeadlessSleeps().size(); i++) {
+          EXPECT_LE(HeadlessSleeps()[i], (int)ServeSlice);
+          slept += HeadlessSleeps()[i];
+        }
         int fallback = AppState.DefaultSwitchDelay[f.output];
         if (c.delay == 0) {
           EXPECT_GE(slept, 1);
@@ -342,9 +347,7 @@ TEST_F(OperatorInput, ClicksPostedAtOnceAreTakenInOrderNoneOnAGreyedButton) {
     ASSERT_EQ(on.size(), 1u);
     ASSERT_EQ(off.size(), 1u);
     EXPECT_EQ(PulseFault(log, 1, 300), "");
-    std::vector<int> sleeps = HeadlessSleeps();
-    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 300), 1);
-    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 40), 1);
+    EXPECT_EQ(PulseFault(log, 2, 40), "");
     EXPECT_FALSE(Sim.Output(1));
     EXPECT_FALSE(Sim.Output(2));
     EXPECT_TRUE(Sim.Output(7));

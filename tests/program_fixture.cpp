@@ -12,6 +12,7 @@
 
 #include "app/startup.h"
 #include "board/connection.h"
+#include "control/alarms.h"
 #include "control/measurement.h"
 #include "tests/support/program_start.h"
 #include "ui/history_window.h"
@@ -120,6 +121,7 @@ void HandlerTest::SetUp() {
   AppState.SoundLoaded = 1;
   AppState.MeasurementEnabled = AppState.MinimumEnabled =
       AppState.MaximumEnabled = 1;
+  AlarmGuardWatchFromNow();
 }
 
 void HandlerTest::MeasureWholeCycle(double counts) {

@@ -1,8 +1,12 @@
 // Fuzzes the console's command framing. Whatever the operator types into
 // field 97, the console sends either one 100-byte block (a WriteLCD command
 // in any mix of letter case) or the text with the command suffix, stays
-// inside CommandBuffer, shows a reply of at most 100 characters, and the
-// board query after it keeps its framing.
+// inside CommandBuffer, and shows a reply of at most 100 characters, read
+// whole as a plain model of the link (tests/fuzz/harness.h) reads it. The
+// link is in doubt after it, so the board query that follows proves the
+// link quiet first, then runs exactly as the model says: its commands in
+// order, its display blocks over what the reply left in the command
+// buffer, and the link's doubt, faults and proof as modelled.
 //
 // Input: the first byte holds settings (bit 0: the character display is
 // on), then the field text up to the first 0x1E byte, then the board's
@@ -52,10 +56,6 @@ bool StartsWithWriteLcd(const std::string& text) {
     if (c != Word[i]) return false;
   }
   return true;
-}
-
-std::string CutAtZero(const std::string& bytes) {
-  return bytes.substr(0, bytes.find('\0'));
 }
 
 }  // namespace
@@ -109,47 +109,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The reply, read whole as the console reads it: of any number of
   // lines, its first 100 bytes kept.
   ScriptModel wire{&pieces};
-  std::string got;
-  bool replied = wire.Receive(100, ProvenSettleTime, &got);
-  buffer.replace(0, got.size(), got);
+  wire.Sends = 1;
+  ModelReply reply;
+  bool replied = wire.Receive(true, CommandBufferSize, nullptr, &reply);
+  wire.Doubt = true;
+  // A reply not whole in time lost the connection: none is kept.
+  if (replied)
+    buffer.replace(0, reply.Kept(CommandBufferSize), reply.Bytes, 0,
+                   reply.Kept(CommandBufferSize));
   Check(AppState.ConsoleReplyText.size() <= 100, "reply text too long");
   Check(AppState.ConsoleReplyText == CutAtZero(buffer), "reply text");
   Check(AppState.CommandBuffer.Size == CommandBufferSize,
         "command buffer size");
-
-  // The board query that follows: never a command out of order, and its
-  // framing kept.
-  std::vector<std::string> query =
-      lcd ? QueryCommandsWithDisplay("06.12.2026/07:45") : QueryCommands;
-  for (std::string& c : query)
-    if (c.compare(0, 9, "writelcd ") != 0) c += Suffix;
-  // The query runs whole while the connection lasts; once it is lost,
-  // nothing more goes out, and the console box says there is none.
-  bool lost = AppState.ConnectionLost == 1;
-  Check(lost || replied, "connection kept without a reply");
-  if (!lost) Check(sent.size() == 1 + query.size(), "board query commands");
-  if (!replied) {
-    Check(sent.size() == 1, "commands after the lost reply");
+  if (!replied)
     Check(PlatGetText(RichConsole)
                   .compare(0, strlen(NoConnectionText), NoConnectionText) == 0,
           "console box tells of the lost connection");
-  }
-  size_t next = 0;
-  for (size_t i = 1; i < sent.size(); i++) {
-    const std::string& s = sent[i];
-    while (next < query.size() &&
-           s.compare(0, query[next].size(), query[next]) != 0)
-      next++;
-    Check(next < query.size(), "query command out of order or malformed");
-    const std::string& expected = query[next++];
-    if (expected.compare(0, 9, "writelcd ") == 0) {
-      // The rest of the block is what the console's reply left in the
-      // command buffer.
-      Check(s.size() == 100, "query block not 100 bytes");
-      Check(s[expected.size()] == '\0', "query block text not ended");
-    } else {
-      Check(s == expected, "query command");
-    }
+
+  // The board query that follows, as the model runs it: never a command
+  // out of order, none once the connection is lost, and its framing kept.
+  wire.Query(lcd, [](const ModelExchange&, const std::string&) {});
+  Check((int)sent.size() == wire.Sends, "commands sent as modelled");
+  const char* differs = LinkAsModelled(wire);
+  Check(!differs, differs ? differs : "");
+  std::vector<std::string> query = WireCommands(lcd, buffer);
+  Check(sent.size() <= 1 + query.size(), "more commands than a query has");
+  for (size_t i = 1; i < sent.size(); i++)
+    Check(sent[i] == query[i - 1], "query command out of order or malformed");
+  if (!AppState.ConnectionLost) {
+    Check(replied, "connection kept without a reply");
+    Check(sent.size() == 1 + query.size(), "board query commands");
   }
   // Greyed until the main loop has taken the clicks made meanwhile.
   Check(!PlatIsEnabled(ButtonConsoleSend), "send button held greyed");

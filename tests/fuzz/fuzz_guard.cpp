@@ -1,14 +1,16 @@
 // Fuzzes the guard of the well: scenarios of measurement cycles against
 // the model board (tests/guard), in which every "setport 5.x" and
-// "setport 4.x" must agree with the well's true level. Aborts on a wrong
-// one, and on a healthy board also on an evaluation that did not send both
-// or a lost connection, with the scenario's trace.
+// "setport 4.x" must agree with the well's true level and the guard's
+// blindness past its bound must be announced. Aborts on a wrong one, on a
+// blindness unannounced, and on a healthy board also on an evaluation that
+// did not send both or a lost connection, with the scenario's trace.
 //
-// Input: the first byte picks the board (0 mod 8: healthy, whole replies;
-// 1 mod 8: healthy, line by line; else faulty); the rest are the
-// scenario's choices (levels, faults, pieces, gaps), taken in turn; once
-// they run out, the choices come from a generator seeded with a hash of
-// the whole input.
+// Input: the first byte picks the board's profile (its value modulo the
+// number of profiles, in the order of guard::Profile: faulty, whole, lines,
+// busy, link, busy_strays, link_strays, trickles, chatter, drops,
+// anything); the rest are the scenario's choices (levels, speeds, faults,
+// pieces, gaps), taken in turn; once they run out, the choices come from a
+// generator seeded with a hash of the whole input.
 
 #include <cstdint>
 #include <cstdio>
@@ -28,9 +30,7 @@ uint64_t Hash(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  guard::Profile profile = data[0] % 8 == 0   ? guard::Profile::WholeReplies
-                           : data[0] % 8 == 1 ? guard::Profile::LineByLine
-                                              : guard::Profile::Faulty;
+  guard::Profile profile = (guard::Profile)(data[0] % guard::ProfileCount);
   guard::Outcome out =
       guard::RunScenario(Hash(data, size), profile, data + 1, size - 1);
   if (out.Ok) return 0;

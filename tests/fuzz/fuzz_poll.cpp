@@ -1,16 +1,22 @@
 // Fuzzes the board query's handling of replies. Whatever the board sends,
 // in whatever pieces single receives get it, PollBoard must stay inside its
 // buffers, keep the framing and order of its commands, and keep every
-// display consistent with the reply it shows. While all replies come in
-// time, it must also take exactly what a plain model of the connection
-// says each exchange received.
+// display consistent with the reply it shows. It must also take exactly
+// what a plain model of the link (tests/fuzz/harness.h) says each exchange
+// received, send exactly the commands the model sends, and agree with it
+// on the link's doubt, its faults, the proof of each query and the Help
+// and Version replies learned on the connection: the first query of a
+// connection proven and learning them, the later ones taking them whole
+// as learned, and one that came changed putting the link in doubt and
+// learned anew.
 //
 // Input: the first byte holds settings (bit 0: the character display is
 // on; bits 1 to 3: the measurement, minimum and maximum released), the
 // rest is the byte stream from the board, cut into what one receive
-// delivers at every 0x1E byte. An empty piece is a moment of silence; once
-// the pieces run out, the board has closed the connection. Up to three
-// board queries run until the connection is lost.
+// delivers at every 0x1E byte. An empty piece is a moment of silence (one
+// serving of the windows, ServeSlice); once the pieces run out, the board
+// has closed the connection. Up to four board queries run until the
+// connection is lost.
 
 #include <cmath>
 #include <cstdint>
@@ -36,8 +42,6 @@
 namespace {
 
 const char Separator = 0x1E;
-const char Suffix[] = " \\r\\n";
-
 void Check(bool ok, const char* what) {
   if (ok) return;
   fprintf(stderr, "board query: %s\n", what);
@@ -57,27 +61,10 @@ std::vector<std::string> Pieces(const uint8_t* data, size_t size) {
   return pieces;
 }
 
-std::string CutAtZero(const std::string& bytes) {
-  return bytes.substr(0, bytes.find('\0'));
-}
-
-// The pass's commands on the wire, in order, when every exchange runs.
-std::vector<std::string> WireCommands(bool lcd) {
-  std::vector<std::string> all =
-      lcd ? QueryCommandsWithDisplay("06.12.2026/07:45") : QueryCommands;
-  for (std::string& c : all) {
-    if (c.compare(0, 9, "writelcd ") == 0)
-      c.resize(100, '\0');  // the command buffer is zero here
-    else
-      c += Suffix;
-  }
-  return all;
-}
-
 // What the buffers hold in front of their first zero byte, and the
 // displays, as the model has it.
 struct Shadow {
-  std::string Ping, Version, Ip, Gateway, Mask, Lcd, Status, Adc, Port;
+  std::string Ping, Version, Ip, Gateway, Mask, Status;
   std::string AdcReply[5];
   std::string InputState[5];
 };
@@ -94,41 +81,50 @@ double Volts(const std::string& reply) {
   return std::round(v * 1000) / 1000;
 }
 
-// The exact expectations of a pass in which every reply came in time.
+// The pass as the model runs it, and, while the connection lasts, the
+// exact expectations of it: the commands, the texts taken from the
+// replies, and the link's account of itself.
+// `served`: how often the pass served the windows.
 void ExpectExactPass(ScriptModel* wire, Shadow* m, bool lcd,
-                     const std::vector<std::string>& sent) {
-  auto take = [&](std::string* text, size_t max, int settle = 0) {
-    std::string got;
-    bool delivered = wire->Receive(max, settle, &got);
-    if (delivered) *text = CutAtZero(got);
-    return delivered;
-  };
-  wire->StartQuery();
-  take(&m->Ping, 200, SettleTime);
-  take(&m->Version, 200, SettleTime);
-  take(&m->Ip, 100);
-  take(&m->Gateway, 100);
-  take(&m->Mask, 100);
-  if (lcd)
-    for (int i = 0; i < 3; i++) take(&m->Lcd, 100);
-  take(&m->Status, 200);
-  for (int n = 1; n <= 4; n++) {
-    if (!take(&m->Adc, 100)) continue;
-    m->AdcReply[n].clear();
-    for (char c : m->Adc)
-      if (c != '\r' && c != '\n') m->AdcReply[n] += c;
-  }
-  for (int n = 1; n <= 4; n++) {
-    if (!take(&m->Port, 100)) continue;
-    char first = m->Port.empty() ? 0 : m->Port[0];
-    if (first == '1') m->InputState[n] = "OFFEN";
-    if (first == '0' || first < '0' || first > '9')
-      m->InputState[n] = "GESCHLOSSEN";
-  }
+                     const std::vector<std::string>& sent, int served) {
+  int sends = wire->Sends, servings = wire->Servings;
+  // Only a loss keeps a reply from coming, and nothing comes after it:
+  // the inputs' replies that came are the first ones.
+  int adc = 0, port = 0;
+  wire->Query(lcd, [&](const ModelExchange& e, const std::string& text) {
+    std::string c = e.Command;
+    if (c == "Help") m->Ping = text;
+    if (c == "Version") m->Version = text;
+    if (c == "Getip") m->Ip = text;
+    if (c == "Getgw") m->Gateway = text;
+    if (c == "Getmask") m->Mask = text;
+    if (c == "Getstatus") m->Status = text;
+    if (c == "GETADC") {
+      int n = ++adc;
+      m->AdcReply[n].clear();
+      for (char ch : text)
+        if (ch != '\r' && ch != '\n') m->AdcReply[n] += ch;
+    }
+    if (c == "GETPORT") {
+      int n = ++port;
+      char first = text.empty() ? 0 : text[0];
+      if (first == '1') m->InputState[n] = "OFFEN";
+      if (first == '0' || first < '0' || first > '9')
+        m->InputState[n] = "GESCHLOSSEN";
+    }
+  });
+
+  Check((int)sent.size() == wire->Sends - sends,
+        "commands sent as modelled (none once the connection is lost)");
+  const char* differs = LinkAsModelled(*wire);
+  Check(!differs, differs ? differs : "");
+  // Every wait served the windows at least every ServeSlice.
+  Check(served >= wire->Servings - servings, "windows served while waiting");
   if (wire->Lost) return;
 
   const AppStateRecord& s = AppState;
-  Check(sent == WireCommands(lcd), "commands on the wire");
+  Check(sent == WireCommands(lcd, std::string(CommandBufferSize, '\0')),
+        "commands on the wire");
   Check(s.FirmwareText == m->Version, "firmware text");
   Check(s.BoardIpText == m->Ip, "board address text");
   Check(s.GatewayText == m->Gateway, "gateway text");
@@ -144,7 +140,8 @@ void ExpectExactPass(ScriptModel* wire, Shadow* m, bool lcd,
 void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
                               bool lost) {
   // The commands in order; once the connection is lost, no more of them.
-  std::vector<std::string> all = WireCommands(lcd);
+  std::vector<std::string> all =
+      WireCommands(lcd, std::string(CommandBufferSize, '\0'));
   Check(sent.size() <= all.size(), "more commands than a query has");
   for (size_t i = 0; i < sent.size(); i++)
     Check(sent[i] == all[i], "command out of order or malformed");
@@ -235,11 +232,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Shadow model{};
   for (int n = 1; n <= 4; n++) model.InputState[n] = "---";
   bool lcd = AppState.LcdEnabled == 1;
-  for (int pass = 0; pass < 3; pass++) {
+  for (int pass = 0; pass < 4; pass++) {
     sent.clear();
+    int served = HeadlessServeCount();
     PollBoard();
     ShowBoard();
-    ExpectExactPass(&wire, &model, lcd, sent);
+    ExpectExactPass(&wire, &model, lcd, sent, HeadlessServeCount() - served);
     ExpectConsistentDisplays(lcd, sent, wire.Lost);
     if (wire.Lost) break;
   }

@@ -3,7 +3,8 @@
 // the times they came and moments the reader is asked for its verdict.
 // Every verdict is checked against what the fed bytes say, worked out here
 // from the bytes themselves: a reply is never whole before its end, never
-// kept past its deadline, never held for more than the bytes that came.
+// kept waiting once its end or a bound is there, never held for more than
+// the bytes that came, and a verdict once in stays.
 
 #include <cstdint>
 #include <cstdio>
@@ -50,14 +51,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string fed;  // every byte the reader took
   int at = 0;
   int lastAt = -1;
-  ReplyVerdict was = ReplyNeedsMore;
   while (in.Left > 0) {
     at += in.Number(1200);
     int until = 0;
     ReplyVerdict v = JudgeReply(&r, at, &until);
-    Check(was == ReplyNeedsMore || v == was, "a verdict changed");
-    was = v;
-    if (v == ReplyNeedsMore) Check(until > at, "a wait that ends at once");
+    if (v == ReplyNeedsMore) {
+      Check(until > at, "a wait that ends at once");
+      // Nor is a reply kept waiting once its end or a bound is there.
+      bool oneLineEnded =
+          shape.Kind == ShapeOneLine && fed.find('\n') != std::string::npos;
+      bool endable =
+          (shape.Kind == ShapeLines && !fed.empty() && fed.back() == '\n') ||
+          (int)fed.size() >= max;
+      Check(!oneLineEnded, "a line not whole at its line feed");
+      Check(!(shape.Learned && !fed.empty() && fed == learned),
+            "a learned reply kept waiting");
+      Check(!(endable && at - lastAt >= LineGapSettle),
+            "a reply kept waiting past its silence");
+      Check(at < ReplyWholeLimit && (!fed.empty() || at < ReplyStartLimit),
+            "a reply kept waiting past its bound");
+    }
     if (v == ReplyFailed) {
       Check((r.FirstAt < 0 && at >= ReplyStartLimit) || at >= ReplyWholeLimit ||
                 r.Thrown > DiscardLimit,
@@ -71,7 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (shape.Kind == ShapeLines && r.Total < r.Max && !r.Cut)
         Check(at - lastAt >= LineGapSettle, "whole before the silence");
     }
-    if (v != ReplyNeedsMore) break;
+    if (v != ReplyNeedsMore) {
+      // Once the verdict is in, later bytes and time change nothing.
+      int total = r.Total;
+      FeedReply(&r, (const unsigned char*)"x\n", 2, at);
+      ReplyVerdict later = JudgeReply(&r, at + 1 + in.Number(9000), &until);
+      Check(later == v && r.Total == total, "a verdict changed");
+      break;
+    }
     // A piece.
     int n = in.Byte() % 64;
     std::string piece;

@@ -14,8 +14,19 @@ namespace {
 const char Suffix[] = " \\r\\n";
 const size_t SuffixLength = 5;
 const size_t BlockSize = 100;
-// The longest the board takes to begin a reply once it may.
+// The longest the fast board takes to begin a reply once it may.
 const int LongestReplyDelay = 300;
+// The slow profiles: the longest a reply takes to begin, the longest gap
+// between the lines of a healthy multi-line reply, the longest between two
+// bytes of a trickle.
+const int LongestReplyTime = 2500;
+const int LongestLineGap = 300;
+const int LongestTrickleGap = 2900;
+// How far ahead of the program's look the board decides what it says
+// unasked: at least as long as the program's longest wait for a piece.
+const int Lookahead = 100;
+
+uint32_t Later(uint32_t a, uint32_t b) { return (int32_t)(b - a) > 0 ? b : a; }
 
 const char VersionText[] = "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n";
 
@@ -115,8 +126,37 @@ const char* ProfileName(Profile profile) {
       return "healthy, whole replies";
     case Profile::LineByLine:
       return "healthy, line by line";
+    case Profile::BusyBoard:
+      return "healthy, busy board of 0..2.5 s a reply";
+    case Profile::SlowLink:
+      return "healthy, slow link of 0..2.5 s a reply";
+    case Profile::BusyStrays:
+      return "busy board with stray lines";
+    case Profile::LinkStrays:
+      return "slow link with stray lines";
+    case Profile::Trickles:
+      return "slow, with strays and trickles";
+    case Profile::Chatter:
+      return "slow, with strays and chatter";
+    case Profile::Drops:
+      return "slow, with strays and dropped connections";
+    case Profile::Anything:
+      return "slow, any fault";
   }
   return "?";
+}
+
+const char* ProfileKey(Profile profile) {
+  static const char* const Keys[ProfileCount] = {
+      "faulty",      "whole",    "lines",   "busy",  "link",    "busy_strays",
+      "link_strays", "trickles", "chatter", "drops", "anything"};
+  int n = (int)profile;
+  return n >= 0 && n < ProfileCount ? Keys[n] : "?";
+}
+
+bool IsHealthy(Profile profile) {
+  return profile == Profile::WholeReplies || profile == Profile::LineByLine ||
+         profile == Profile::BusyBoard || profile == Profile::SlowLink;
 }
 
 bool IsCountReply(const std::string& reply) {
@@ -160,6 +200,11 @@ ModelBoard::ModelBoard(Draws* draws, Profile profile)
     adc_[n] = draws_->Between(0, 1023);
     port_[n] = draws_->Between(0, 1);
   }
+  // An analog input with nothing on it reads 0 or 1: a reply that may
+  // pass for a digital input's.
+  if (Slow())
+    for (int n = 2; n <= 4; n++)
+      if (draws_->Percent(40)) adc_[n] = draws_->Between(0, 1);
 }
 
 void ModelBoard::Note(uint32_t at, const std::string& text) {
@@ -190,15 +235,330 @@ bool ModelBoard::Accept(uint32_t now, std::vector<HeadlessArrival>*) {
   inbox_.clear();
   help_.clear();
   busyUntil_ = now;
+  lastArrival_ = now;
   closed_ = false;
+  closing_ = false;
+  pendingSwitch_ = -1;
+  due_.clear();
+  onTheWay_.clear();
   Connections++;
-  Note(now, "board: connection " + std::to_string(Connections) + " accepted");
+  QueriesThisConnection = 0;
+  if (Slow()) DrawManner(now);
+  if (Tracing && !Slow()) {
+    Note(now, "board: connection " + std::to_string(Connections) + " accepted");
+  } else if (Tracing) {
+    char way[200];
+    snprintf(way, sizeof way,
+             "board: connection %d accepted: %s of %d ms a reply, lines %d ms "
+             "apart, strays %d%%, trickles %d%%, chatter every %d ms, drops "
+             "%d%%",
+             Connections, Way.Link ? "slow link" : "busy board", Way.Speed,
+             Way.LineGap, Way.StrayPercent, Way.TricklePercent,
+             Way.ChatterEvery, Way.DropPercent);
+    Note(now, way);
+  }
   return true;
+}
+
+bool ModelBoard::Update(uint32_t now, std::vector<HeadlessArrival>* out) {
+  if (!Slow() || closed_) return false;
+  if (closing_ && (int32_t)(now - closeAt_) >= 0) {
+    // What the board had not got out by now never comes.
+    out->push_back({now, std::string(), true});
+    Note(now, "-> the board closes the connection (after a query)");
+    closed_ = true;
+    closing_ = false;
+    StreamEnds(now);
+    return true;
+  }
+  Unasked(now + Lookahead, out);
+  return false;
+}
+
+void ModelBoard::Closed(uint32_t now) { StreamEnds(now); }
+
+void ModelBoard::Answered(uint32_t at) {
+  if (pendingSwitch_ < 0) return;
+  Switches[(size_t)pendingSwitch_].Answered = true;
+  Switches[(size_t)pendingSwitch_].AnsweredAt = at;
+  pendingSwitch_ = -1;
+}
+
+void ModelBoard::Arrives(uint32_t at, const std::string& bytes) {
+  if (bytes.find('\n') == std::string::npos) return;
+  onTheWay_.push_back(at);
+  if (onTheWay_.size() > 64) onTheWay_.pop_front();
+  Answered(at);
+}
+
+void ModelBoard::StreamEnds(uint32_t now) {
+  for (LevelSwitch& s : Switches)
+    if (s.Answered && (int32_t)(s.AnsweredAt - now) > 0) s.Answered = false;
+}
+
+// The speed of a connection: all of 0..2.5 s, most often around the
+// program's quiet time of the link.
+static int DrawSpeed(Draws* d) {
+  switch (d->Below(8)) {
+    case 0:
+      return d->Between(0, 20);
+    case 1:
+      return d->Between(20, 300);
+    case 2:
+      return d->Between(300, 600);
+    case 3:
+    case 4:
+      return d->Between(600, 1000);
+    case 5:
+      return d->Between(1000, 1600);
+    case 6:
+      return d->Between(1600, 2200);
+    default:
+      return d->Between(2200, LongestReplyTime);
+  }
+}
+
+void ModelBoard::DrawManner(uint32_t now) {
+  if (fixed_) {
+    Way = fixedWay_;
+    nextChatter_ = now + Way.ChatterFrom;
+    Way.ChatterFrom = nextChatter_;
+    Way.ChatterUntil = Way.ChatterEvery ? now + 0x7FFFFFFFu : 0;
+    return;
+  }
+  Manner m;
+  Profile p = profile_;
+  if (p == Profile::Anything)
+    p = (Profile)draws_->Between((int)Profile::BusyStrays, (int)Profile::Drops);
+  m.Link = p == Profile::SlowLink || p == Profile::LinkStrays ||
+           (p != Profile::BusyBoard && p != Profile::BusyStrays &&
+            draws_->Percent(50));
+  m.Speed = DrawSpeed(draws_);
+  switch (draws_->Below(4)) {
+    case 0:
+      m.LineGap = 0;
+      break;
+    case 1:
+      m.LineGap = draws_->Between(1, 50);
+      break;
+    case 2:
+      m.LineGap = draws_->Between(50, 150);
+      break;
+    default:
+      m.LineGap = draws_->Between(150, LongestLineGap);
+  }
+  if (!IsHealthy(p)) m.StrayPercent = draws_->Between(2, 15);
+  bool any = profile_ == Profile::Anything;
+  if (p == Profile::Trickles || (any && draws_->Percent(30)))
+    m.TricklePercent = draws_->Between(3, 15);
+  if (p == Profile::Chatter || (any && draws_->Percent(20))) {
+    m.ChatterEvery = draws_->Between(200, 900);
+    m.ChatterFrom = now + (draws_->Percent(40) ? 0 : draws_->Between(0, 30000));
+    // Often for as long as the connection lasts.
+    m.ChatterUntil = draws_->Percent(50)
+                         ? now + 0x7FFFFFFFu
+                         : m.ChatterFrom + draws_->Between(1000, 60000);
+    nextChatter_ = m.ChatterFrom;
+  }
+  if (p == Profile::Drops || (any && draws_->Percent(30)))
+    m.DropPercent = draws_->Between(10, 60);
+  Way = m;
+}
+
+// A reply's processing time (busy board) or latency (slow link): the
+// connection's speed, a little more or less each time.
+int ModelBoard::ReplyTime() {
+  if (Way.Steady) return Way.Speed;
+  int spread = Way.Speed / 8;
+  int t = Way.Speed + draws_->Between(-spread, spread);
+  return t < 0 ? 0 : t > LongestReplyTime ? LongestReplyTime : t;
+}
+
+void ModelBoard::Put(uint32_t at, const std::string& bytes,
+                     const std::string& how,
+                     std::vector<HeadlessArrival>* out) {
+  at = Later(at, busyUntil_);
+  busyUntil_ = at;
+  uint32_t arrives =
+      Later(at + (Way.Link ? (uint32_t)latency_ : 0u), lastArrival_);
+  lastArrival_ = arrives;
+  out->push_back({arrives, bytes, false});
+  Arrives(arrives, bytes);
+  if (Tracing) Note(arrives, "-> " + Shown(bytes) + "   (" + how + ")");
+}
+
+// A few bytes with no line feed and no digit among them, 5 ms..2.9 s apart:
+// whatever line they run into is of no reply's form.
+uint32_t ModelBoard::Trickle(uint32_t at, std::vector<HeadlessArrival>* out) {
+  static const char Bytes[] = "x?#*!~abzQ ";
+  int n = draws_->Between(1, 4);
+  for (int i = 0; i < n; i++) {
+    if (i > 0)
+      at += (uint32_t)(draws_->Percent(60)
+                           ? draws_->Between(5, 100)
+                           : draws_->Between(100, LongestTrickleGap));
+    Put(at, std::string(1, Bytes[draws_->Below(sizeof Bytes - 1)]), "trickle",
+        out);
+  }
+  return busyUntil_;
+}
+
+void ModelBoard::Due(uint32_t at, const std::string& line,
+                     const std::string& how) {
+  size_t i = due_.size();
+  while (i > 0 && (int32_t)(due_[i - 1].At - at) > 0) i--;
+  due_.insert(due_.begin() + (long)i, {at, line, how});
+}
+
+// A stray line due later does not hold up the replies meanwhile: a reply
+// owed is never later than the board's reply time.
+void ModelBoard::Unasked(uint32_t until, std::vector<HeadlessArrival>* out) {
+  if (closed_) return;
+  for (;;) {
+    bool stray = !due_.empty();
+    uint32_t strayAt = stray ? Later(due_.front().At, busyUntil_) : 0;
+    uint32_t chatterAt = Later(nextChatter_, busyUntil_);
+    bool chatter =
+        Way.ChatterEvery > 0 && (int32_t)(Way.ChatterUntil - chatterAt) > 0;
+    if (!stray && !chatter) return;
+    bool first = stray && (!chatter || (int32_t)(strayAt - chatterAt) <= 0);
+    uint32_t at = first ? strayAt : chatterAt;
+    if ((int32_t)(until - at) < 0) return;
+    if (Way.Link) latency_ = ReplyTime();
+    if (first) {
+      DueLine d = due_.front();
+      due_.erase(due_.begin());
+      Put(at, d.Line, d.How, out);
+    } else {
+      Put(at, StrayLine(), "chatter", out);
+      nextChatter_ = at + (uint32_t)draws_->Between(Way.ChatterEvery / 2,
+                                                    Way.ChatterEvery);
+    }
+  }
+}
+
+// Lines of every form a reply has, and some of none.
+std::string ModelBoard::StrayLine() {
+  static const char* const Counts[] = {"600\r\n", "43\r\n",  "44\r\n",
+                                       "241\r\n", "242\r\n", "1023\r\n",
+                                       "0\r\n",   "600\n"};
+  static const char* const Addresses[] = {"192.168.1.50\r\n", "192.168.1.1\r\n",
+                                          "255.255.255.0\r\n"};
+  switch (draws_->Below(10)) {
+    case 0:
+      return std::to_string(draws_->Between(0, 1023)) + "\r\n";
+    case 1:
+      return Counts[draws_->Below(sizeof Counts / sizeof Counts[0])];
+    case 2: {
+      // The well's own level, or next to it.
+      int c = Now.LevelCount + draws_->Between(-3, 3);
+      return std::to_string(c < 0 ? 0 : c > 1023 ? 1023 : c) + "\r\n";
+    }
+    case 3: {
+      std::string s = "S";
+      for (int n = 0; n < 8; n++) s += draws_->Percent(30) ? '1' : '0';
+      return s + "\r\n";
+    }
+    case 4:
+      return Addresses[draws_->Below(3)];
+    case 5:
+      return draws_->Percent(50) ? "0\r\n" : "1\r\n";
+    case 6:
+      return "OK\r\n";
+    case 7: {
+      std::string help = "KORVALINEX:\r\n";
+      int lines = draws_->Between(0, 3);
+      for (int i = 0; i < lines; i++)
+        help +=
+            HelpLines[draws_->Below(sizeof HelpLines / sizeof HelpLines[0])];
+      return help;
+    }
+    case 8:
+      return VersionText;
+    default:
+      return Garbage("GETPORT 1");
+  }
+}
+
+// The slow profiles: the reply after its processing time (busy board) or
+// with its latency (slow link), whole or a line at a time, with what the
+// connection's faults add around it.
+void ModelBoard::Answer(const std::string& command, const std::string& reply,
+                        uint32_t now, std::vector<HeadlessArrival>* out) {
+  Parsed c = Parse(command);
+  if (c.What == Help) QueriesThisConnection++;
+  std::string of =
+      "reply to #" + std::to_string(commandNumber_) + " " + Shown(command);
+  uint32_t t = Later(now, busyUntil_);
+  int work = Way.Link ? draws_->Between(0, 5) : ReplyTime();
+  Unasked(t + (uint32_t)work, out);
+  bool strayAfter = false;
+  // Behind the status, a stray line runs into the level's own exchange:
+  // there more often.
+  int strays = c.What == GetStatus ? 3 * Way.StrayPercent : Way.StrayPercent;
+  if (strays > 0 && draws_->Percent(strays)) {
+    if (draws_->Percent(50)) {
+      if (Way.Link) latency_ = ReplyTime();
+      Put(t + draws_->Below((uint32_t)work + 1), StrayLine(),
+          "stray, before the " + of, out);
+    } else {
+      strayAfter = true;
+    }
+  }
+  if (Way.TricklePercent > 0 && draws_->Percent(Way.TricklePercent)) {
+    if (Way.Link) latency_ = ReplyTime();
+    Trickle(t + draws_->Below((uint32_t)work + 1), out);
+  }
+  if (Way.Link) latency_ = ReplyTime();
+  uint32_t start = Later(t + (uint32_t)work, busyUntil_);
+
+  std::vector<size_t> cuts;  // where the reply is cut, each with a gap
+  std::vector<int> gaps;
+  bool multiLine = c.What == Help || c.What == Version;
+  if (multiLine && Way.LineGap > 0) {
+    for (size_t i = 0; i + 1 < reply.size(); i++)
+      if (reply[i] == '\n') {
+        cuts.push_back(i + 1);
+        gaps.push_back(draws_->Between(0, Way.LineGap));
+      }
+  } else if (!multiLine && Way.TricklePercent > 0 &&
+             draws_->Percent(Way.TricklePercent)) {
+    // The reply's own bytes, one at a time.
+    for (size_t i = 1; i < reply.size(); i++) {
+      cuts.push_back(i);
+      gaps.push_back(draws_->Percent(70)
+                         ? draws_->Between(5, 100)
+                         : draws_->Between(100, LongestTrickleGap));
+    }
+  }
+  cuts.push_back(reply.size());
+  size_t from = 0;
+  uint32_t at = start;
+  for (size_t i = 0; i < cuts.size(); i++) {
+    if (i > 0) at += (uint32_t)gaps[i - 1];
+    Put(at, reply.substr(from, cuts[i] - from),
+        i + 1 < cuts.size() ? of + ", piece" : of, out);
+    from = cuts[i];
+  }
+  if (strayAfter) {
+    int gap = draws_->Percent(60) ? draws_->Between(1, work > 1 ? work : 1)
+                                  : draws_->Between(1, LongestReplyTime);
+    Due(busyUntil_ + (uint32_t)gap, StrayLine(), "stray, after the " + of);
+  }
+  if (!strayLine_.empty() && QueriesThisConnection == strayQuery_ &&
+      strcasecmp(command.c_str(), strayCommand_.c_str()) == 0)
+    Due(busyUntil_ + (uint32_t)strayGap_, strayLine_, "stray, after the " + of);
+  if (c.What == GetPort && c.Channel == 4 && Way.DropPercent > 0 &&
+      draws_->Percent(Way.DropPercent)) {
+    // Once the query is answered, the connection goes.
+    closing_ = true;
+    closeAt_ = lastArrival_ + (uint32_t)draws_->Between(0, 3000);
+  }
 }
 
 void ModelBoard::Take(const char* bytes, int length, uint32_t now,
                       std::vector<HeadlessArrival>* out) {
-  if (closed_) return;
+  if (closed_ || (closing_ && (int32_t)(now - closeAt_) >= 0)) return;
   inbox_.append(bytes, (size_t)length);
   for (;;) {
     size_t suffix = inbox_.find(Suffix);
@@ -224,10 +584,18 @@ void ModelBoard::Take(const char* bytes, int length, uint32_t now,
 void ModelBoard::Command(const std::string& text, uint32_t now,
                          std::vector<HeadlessArrival>* out) {
   Parsed c = Parse(text);
+  pendingSwitch_ = -1;
   if (c.What == SetPort) {
     outputs_[c.Channel] = c.On == 1;
-    if (c.Channel == 4 || c.Channel == 5)
+    if (c.Channel == 4 || c.Channel == 5) {
+      pendingSwitch_ = (int)Switches.size();
       Switches.push_back({c.Channel, c.On, now, Now});
+      // Whatever line comes next answers it for the program, even one
+      // already on the way.
+      while (!onTheWay_.empty() && (int32_t)(onTheWay_.front() - now) < 0)
+        onTheWay_.pop_front();
+      if (!onTheWay_.empty()) Answered(onTheWay_.front());
+    }
   }
   commandNumber_++;
   if (Tracing)
@@ -236,7 +604,10 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
              (c.What == GetAdc && c.Channel == 1
                   ? "   (true count " + std::to_string(Now.LevelCount) + ")"
                   : ""));
-  Write(text, Reply(text), now, out);
+  if (Slow())
+    Answer(text, Reply(text), now, out);
+  else
+    Write(text, Reply(text), now, out);
 }
 
 std::string ModelBoard::Reply(const std::string& command) {
@@ -351,6 +722,7 @@ void ModelBoard::Emit(uint32_t at, const std::string& bytes, const char* how,
                       const std::string& command,
                       std::vector<HeadlessArrival>* out) {
   out->push_back({at, bytes, false});
+  Arrives(at, bytes);
   if (Tracing)
     Note(at, "-> " + Shown(bytes) + "   (reply to #" +
                  std::to_string(commandNumber_) + " " + Shown(command) + how +

@@ -1,24 +1,38 @@
 // A KORVALINEX board on the headless driven clock, for the guard tests and
-// the guard fuzz harness: a sequential board (a reply begins only once its
-// command is in and the reply before it is written out) that answers the
-// program's commands as the firmware does, with faults drawn per reply.
+// the guard fuzz harness: it answers the program's commands as the firmware
+// does, each reply to its command in order, with faults drawn per reply.
 //
-// Faults it draws, in the faulty profile: a delay before the reply
-// (0..300 ms); the reply written in pieces, cut at random points or at its
-// line ends, with gaps of 0..500 ms; a Help or Version text longer than the
-// program's 200-byte receive, with or without its last line feed; now and
-// then garbage in place of the reply, or an extra line after it (after a
-// gap); rarely the board drops the connection. It never lies about the
-// well: garbage in place of a GETADC reply never has the form of a count
-// ("1 to 4 digits, 0..1023, then CR LF"), neither as a whole nor in its
-// first line, and GETADC 1 always gets some bytes, so that a stray count
-// line before it can always be told from its own reply. For the same
-// reason the board never pauses longer than before a reply (300 ms)
-// before a line of a reply that has the form of a count.
+// The first three profiles are a fast sequential board (a reply begins only
+// once its command is in and the reply before it is written out). The
+// faulty one of them draws: a delay before the reply (0..300 ms); the reply
+// written in pieces, cut at random points or at its line ends, with gaps of
+// 0..500 ms; a Help or Version text longer than the program's 200-byte
+// receive, with or without its last line feed; now and then garbage in
+// place of the reply, or an extra line after it (after a gap); rarely the
+// board drops the connection. That profile never lies about the well:
+// garbage in place of a GETADC reply never has the form of a count, and
+// the board never pauses longer than before a reply (300 ms) before a line
+// of the form of a count.
+//
+// The other profiles take replies of 0 to 2.5 s, either as a busy board
+// (sequential, with a processing time before every reply) or over a slow
+// link (a latency on every reply, so that several replies can be on the way
+// at once), drawn per connection. The healthy ones among them write every
+// reply whole, or a multi-line reply (Help, Version) a line at a time up to
+// 300 ms apart. The faulty ones add what a real board and its link do
+// without restraint: stray lines of every reply form (a count, a status,
+// an address, "0" or "1", "OK", Help- and Version-like text, garbage)
+// before or between replies; trickles (bytes 5 ms..2.9 s apart, no line
+// feed); chatter (an unasked line every few hundred ms); the connection
+// dropped once a query is answered. What stays true of every profile: no
+// reply is ever left out, and a reply's own bytes are its command's, so
+// that every fault leaves the stream with more lines than commands, and
+// the last of them within the board's reply time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,8 +64,24 @@ enum class Profile {
   Faulty,
   WholeReplies,  // healthy: every reply whole, at once
   LineByLine,    // healthy: multi-line replies a line at a time, 0..50 ms apart
+  // Replies of 0 to 2.5 s, healthy: a busy board, then a slow link.
+  BusyBoard,
+  SlowLink,
+  // The same speeds with stray lines of every form now and then.
+  BusyStrays,
+  LinkStrays,
+  Trickles,  // strays, and bytes without a line feed 5 ms..2.9 s apart
+  Chatter,   // strays, and unasked lines every 150..900 ms for stretches
+  Drops,     // strays, and the connection dropped once a query is answered
+  Anything,  // every fault of the slow profiles, drawn per connection
 };
+enum { ProfileCount = (int)Profile::Anything + 1 };
 const char* ProfileName(Profile profile);
+// A short name without blanks (for test names and the command line).
+const char* ProfileKey(Profile profile);
+// Every reply begins within 2.5 s and comes whole (or a multi-line one a
+// line at a time up to 300 ms apart); no strays.
+bool IsHealthy(Profile profile);
 
 // The well and the operator's releases, as they are in truth.
 struct Truth {
@@ -66,6 +96,23 @@ struct LevelSwitch {
   int On;      // 1 or 0
   uint32_t At;
   Truth When;  // the truth at that moment
+  // A line reached the program after it (before any close), at AnsweredAt:
+  // the command is answered for the program.
+  bool Answered = false;
+  uint32_t AnsweredAt = 0;
+};
+
+// How the board answers on one connection (the slow profiles).
+struct Manner {
+  bool Link = false;     // a slow link; else a busy board
+  int Speed = 0;         // ms: processing (busy board) or latency (link)
+  int LineGap = 0;       // multi-line replies a line at a time, gaps to this
+  int StrayPercent = 0;  // per reply, a stray line before or after it
+  int TricklePercent = 0;
+  int ChatterEvery = 0;  // ms between unasked lines (0: no chatter)
+  uint32_t ChatterFrom = 0, ChatterUntil = 0;
+  int DropPercent = 0;  // per query, the connection dropped after it
+  bool Steady = false;  // every reply exactly Speed (else a little off)
 };
 
 // The well-formed count reply: 1 to 4 decimal digits, 0..1023, CR LF.
@@ -82,6 +129,8 @@ class ModelBoard : public HeadlessBoardModel {
   // replies when they reach the program; nothing after `until`.
   std::string TraceText(uint32_t until) const;
   int Connections = 0;
+  int QueriesThisConnection = 0;  // Help commands on the current connection
+  Manner Way;                     // of the current connection
 
   // Adds a line to the trace (when tracing).
   void Note(uint32_t at, const std::string& text);
@@ -92,6 +141,27 @@ class ModelBoard : public HeadlessBoardModel {
   bool Accept(uint32_t now, std::vector<HeadlessArrival>* out) override;
   void Take(const char* bytes, int length, uint32_t now,
             std::vector<HeadlessArrival>* out) override;
+  bool Update(uint32_t now, std::vector<HeadlessArrival>* out) override;
+  void Closed(uint32_t now) override;
+
+  // A stray line of one of the reply forms, or garbage.
+  std::string StrayLine();
+  // The count of analog input n (2..4) from now on.
+  void SetAnalog(int n, int count) { adc_[n] = count; }
+  // Every connection answers this way, instead of a drawn one.
+  void Fix(const Manner& way) {
+    fixed_ = true;
+    fixedWay_ = way;
+  }
+  // On every connection, in its query number `query` (from 1), `line`
+  // comes `gap` ms after the reply to `command`.
+  void StrayAfter(const std::string& command, int query,
+                  const std::string& line, int gap) {
+    strayCommand_ = command;
+    strayQuery_ = query;
+    strayLine_ = line;
+    strayGap_ = gap;
+  }
 
  private:
   void Command(const std::string& text, uint32_t now,
@@ -104,6 +174,27 @@ class ModelBoard : public HeadlessBoardModel {
   void Emit(uint32_t at, const std::string& bytes, const char* how,
             const std::string& command, std::vector<HeadlessArrival>* out);
   int Gap(int longest);
+  bool Slow() const { return profile_ >= Profile::BusyBoard; }
+  void DrawManner(uint32_t now);
+  int ReplyTime();
+  // The slow profiles: the reply and what comes with it.
+  void Answer(const std::string& command, const std::string& reply,
+              uint32_t now, std::vector<HeadlessArrival>* out);
+  // Writes `bytes` at board time `at` (arriving a latency later on a slow
+  // link); the board is busy until then.
+  void Put(uint32_t at, const std::string& bytes, const std::string& how,
+           std::vector<HeadlessArrival>* out);
+  uint32_t Trickle(uint32_t at, std::vector<HeadlessArrival>* out);
+  // What the board says unasked up to board time `until`: the strays due
+  // and the chatter, in their order, each once the board is idle.
+  void Unasked(uint32_t until, std::vector<HeadlessArrival>* out);
+  void Due(uint32_t at, const std::string& line, const std::string& how);
+  // Unanswered level commands once the stream ends at `now`.
+  void StreamEnds(uint32_t now);
+  // Bytes reach the program at `at`: a line among them answers the level
+  // command waiting for one.
+  void Arrives(uint32_t at, const std::string& bytes);
+  void Answered(uint32_t at);
 
   Draws* draws_;
   Profile profile_;
@@ -115,6 +206,22 @@ class ModelBoard : public HeadlessBoardModel {
   int port_[5];
   bool closed_ = false;
   int commandNumber_ = 0;  // commands received since the start
+  uint32_t lastArrival_ = 0;
+  int latency_ = 0;  // of the reply being written (slow link)
+  uint32_t nextChatter_ = 0;
+  struct DueLine {
+    uint32_t At;
+    std::string Line, How;
+  };
+  std::vector<DueLine> due_;  // strays to come, by their time
+  bool closing_ = false;      // a drop is due at closeAt_
+  uint32_t closeAt_ = 0;
+  int pendingSwitch_ = -1;  // the level command not yet answered by a line
+  std::deque<uint32_t> onTheWay_;  // arrivals of lines, the last few
+  bool fixed_ = false;
+  Manner fixedWay_;
+  std::string strayCommand_, strayLine_;
+  int strayQuery_ = 0, strayGap_ = 0;
   std::vector<std::pair<uint32_t, std::string>> trace_;
 };
 

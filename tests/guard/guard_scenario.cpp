@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "board/connection.h"
+#include "control/alarms.h"
 #include "control/measurement.h"
 #include "platform/headless/headless.h"
 #include "tests/support/program_start.h"
@@ -70,34 +71,56 @@ class Scenario {
            bool tracing)
       : draws_(seed, data, size),
         board_(&draws_, profile),
-        healthy_(profile != Profile::Faulty) {
+        profile_(profile),
+        healthy_(IsHealthy(profile)) {
     board_.Tracing = tracing;
   }
 
   Outcome Run();
 
  private:
-  // The scenario fails at `at` (the trace ends there).
-  void Fail(const std::string& what, uint32_t at) {
-    if (!out_.Ok) return;
+  // A fault at `at`; the trace ends at the worst one's.
+  void Fail(Fault kind, const std::string& what, uint32_t at) {
+    if (out_.Found[kind]) return;
+    out_.Found[kind] = true;
+    out_.What[kind] = what;
+    board_.Note(at, std::string("FAILED (") + FaultName(kind) + "): " + what);
+    if (out_.Ok || kind < failedKind_) {
+      out_.Failure = what;
+      failedAt_ = at;
+      failedKind_ = kind;
+    }
     out_.Ok = false;
-    out_.Failure = what;
-    failedAt_ = at;
-    board_.Note(at, "FAILED: " + what);
   }
-  void Fail(const std::string& what) { Fail(what, PlatTickCount()); }
+  void Fail(Fault kind, const std::string& what) {
+    Fail(kind, what, PlatTickCount());
+  }
+  bool Going() const { return !out_.Found[WrongSwitch]; }
+  // One pass of the main loop begins: the watch's events, then its check.
+  void BeginPass();
+  void EndPass();
+  void CheckWatch();
   // After a step of the cycle: the connection made again as the main
   // loop would, and on a healthy board the step's level commands checked.
-  void AfterEvaluation(size_t switchesBefore);
+  void AfterEvaluation(size_t switchesBefore, bool mustDecide);
   void CheckSwitches(size_t from);
   void KeepConnected();
   void WaitForTick(uint32_t tickStart);
+  void RunCycleByTicks();
+  void RunCycleByEvaluations();
 
   Draws draws_;
   ModelBoard board_;
+  Profile profile_;
   bool healthy_;
   Outcome out_;
   uint32_t failedAt_ = UINT32_MAX;
+  Fault failedKind_ = FaultKinds;
+  uint32_t releasedAt_ = 0;
+  uint32_t passStart_ = 0, previousPassStart_ = 0;
+  bool passBefore_ = false;
+  int longestPass_ = 0;
+  bool blindNow_ = false;  // the present stretch went past the bound
 };
 
 void Scenario::WaitForTick(uint32_t tickStart) {
@@ -109,7 +132,8 @@ void Scenario::KeepConnected() {
   if (BoardConnected()) return;
   out_.Losses++;
   board_.Note(PlatTickCount(), "program: connection lost");
-  if (healthy_) Fail("the connection was lost on a healthy board");
+  if (healthy_)
+    Fail(HealthyUndecided, "the connection was lost on a healthy board");
   for (int attempt = 0; attempt < 5 && !BoardConnected(); attempt++) {
     int32_t left = (int32_t)(AppState.NextReconnectTime - PlatTickCount());
     if (left > 0) HeadlessAdvanceClock(left);
@@ -133,22 +157,122 @@ void Scenario::CheckSwitches(size_t from) {
              "WRONG: setport %d.%d at %u ms, %s: setport %d.%d was due",
              s.Output, s.On, s.At, Describe(s.When).c_str(), s.Output,
              on ? 1 : 0);
-    Fail(what, s.At);
+    Fail(WrongSwitch, what, s.At);
   }
 }
 
-void Scenario::AfterEvaluation(size_t before) {
+void Scenario::AfterEvaluation(size_t before, bool mustDecide) {
   out_.Evaluations++;
   CheckSwitches(before);
-  if (healthy_) {
+  if (healthy_ && mustDecide) {
     const std::vector<LevelSwitch>& s = board_.Switches;
     if (s.size() != before + 2 || s[before].Output != 5 ||
         s[before + 1].Output != 4)
-      Fail(
-          "an evaluation on a healthy board did not send setport 5.x and "
-          "then setport 4.x");
+      Fail(HealthyUndecided,
+           "an evaluation on a healthy board did not send setport 5.x and "
+           "then setport 4.x");
   }
   KeepConnected();
+}
+
+// The watch, at the start of a pass (after the program's own watch of the
+// pass): output 4's last decision is the last "setport 4.x" answered, or
+// the release of the measurement. Once a whole pass began past the bound
+// (and a tick, and the longest pass: the program may take a query's time
+// to note a decision), the blindness must be announced by now; once the
+// program had a whole pass after a decision, it must no longer be.
+void Scenario::CheckWatch() {
+  uint32_t now = PlatTickCount();
+  uint32_t decided = releasedAt_;
+  bool anyDecision = false;
+  for (const LevelSwitch& s : board_.Switches)
+    if (s.Output == 4 && s.Answered && (int32_t)(s.AnsweredAt - now) <= 0 &&
+        (int32_t)(s.AnsweredAt - decided) >= 0) {
+      decided = s.AnsweredAt;
+      anyDecision = true;
+    }
+  int limit = GuardBlindLimit();
+  int32_t since = (int32_t)(now - decided);
+  if (since > limit && !blindNow_) {
+    blindNow_ = true;
+    out_.Blind++;
+    board_.Note(now, "oracle: output 4 undecided past the bound of " +
+                         std::to_string(limit) + " ms");
+  }
+  if (since <= limit) blindNow_ = false;
+  if (!passBefore_) return;
+  int32_t before = (int32_t)(previousPassStart_ - decided);
+  if (before > limit + TickMs + longestPass_ && !AppState.GuardBlindAnnounced) {
+    char what[256];
+    snprintf(what, sizeof what,
+             "output 4 undecided since %u ms (%d ms, past the bound of %d ms "
+             "and a pass) and the guard's blindness not announced",
+             decided, since, limit);
+    Fail(BlindUnannounced, what, now);
+  }
+  if (anyDecision && AppState.GuardBlindAnnounced &&
+      (int32_t)(previousPassStart_ - decided) > 0 &&
+      since < limit - TickMs - longestPass_) {
+    char what[256];
+    snprintf(what, sizeof what,
+             "output 4 decided at %u ms (%d ms ago, within the bound of %d "
+             "ms) and the guard's blindness still announced",
+             decided, since, limit);
+    Fail(BlindUnannounced, what, now);
+  }
+}
+
+void Scenario::BeginPass() {
+  passStart_ = PlatTickCount();
+  WatchAlarms();
+  CheckWatch();
+}
+
+void Scenario::EndPass() {
+  int took = (int)(PlatTickCount() - passStart_);
+  if (took > longestPass_) longestPass_ = took;
+  previousPassStart_ = passStart_;
+  passBefore_ = true;
+}
+
+// A cycle as the timer runs it: the idle ticks of the period, then the
+// sensor's five (evaluations at the last three).
+void Scenario::RunCycleByTicks() {
+  AppState.CycleCounter = 0;
+  int ticks = AppState.CyclePeriod + 5;
+  for (int tick = 1; tick <= ticks && Going(); tick++) {
+    BeginPass();
+    size_t before = board_.Switches.size();
+    bool evaluates = AppState.CycleCounter + 1 > AppState.CyclePeriod + 2;
+    MeasurementCycle();
+    if (evaluates) {
+      AfterEvaluation(before, true);
+    } else {
+      CheckSwitches(before);
+      KeepConnected();
+    }
+    EndPass();
+    WaitForTick(passStart_);
+  }
+}
+
+// Three evaluations a tick apart, then the rest of the period idle.
+void Scenario::RunCycleByEvaluations() {
+  for (int e = 0; e < 3 && Going(); e++) {
+    BeginPass();
+    size_t before = board_.Switches.size();
+    bool mustDecide = board_.QueriesThisConnection > 0;
+    board_.Note(passStart_, "program: evaluation " + std::to_string(e + 1));
+    EvaluateLevel();
+    AfterEvaluation(before, mustDecide);
+    EndPass();
+    WaitForTick(passStart_);
+  }
+  for (int tick = 0; tick < AppState.CyclePeriod + 2 && Going(); tick++) {
+    BeginPass();
+    EndPass();
+    HeadlessAdvanceClock(TickMs);
+  }
 }
 
 Outcome Scenario::Run() {
@@ -156,49 +280,45 @@ Outcome Scenario::Run() {
   HeadlessSetBoardModel(&board_);
   AppState.LcdEnabled = draws_.Percent(20);
   std::string failed = StartLink();
-  if (!failed.empty()) Fail(failed);
-  AppState.MeasurementEnabled = true;
+  if (!failed.empty()) Fail(HealthyUndecided, failed);
+  uint32_t begin = PlatTickCount();
 
-  int cycles = draws_.Between(2, 4);
-  bool byTicks = draws_.Percent(25);
-  for (int cycle = 1; cycle <= cycles && out_.Ok; cycle++) {
+  // The slow boards' scenarios are shorter: each of their queries takes
+  // up to half a minute, and two or three cycles show the watch's bound; a
+  // healthy slow board shows its decisions in one or two.
+  bool slow = profile_ >= Profile::BusyBoard;
+  int cycles = !slow      ? draws_.Between(2, 4)
+               : healthy_ ? draws_.Between(1, 2)
+                          : draws_.Between(1, 3);
+  bool byTicks = draws_.Percent(slow ? 40 : 25);
+  AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 90);
+  AppState.MeasurementEnabled = true;
+  releasedAt_ = PlatTickCount();
+  AppState.GuardDecidedAt = releasedAt_;
+  for (int cycle = 1; cycle <= cycles && Going(); cycle++) {
     Truth t{PickLevel(&draws_), !draws_.Percent(15), !draws_.Percent(15)};
     board_.Now = t;
     AppState.MinimumEnabled = t.MinimumReleased;
     AppState.MaximumEnabled = t.MaximumReleased;
     board_.Note(PlatTickCount(), "cycle " + std::to_string(cycle) + ": " +
-                                     Describe(t) +
-                                     (byTicks ? " (five ticks)" : ""));
-    if (byTicks) {
-      AppState.CyclePeriod = 0;
-      AppState.CycleCounter = 0;
-      for (int tick = 1; tick <= 5 && out_.Ok; tick++) {
-        uint32_t start = PlatTickCount();
-        size_t before = board_.Switches.size();
-        MeasurementCycle();
-        if (tick >= 3) {
-          AfterEvaluation(before);
-        } else {
-          CheckSwitches(before);
-          KeepConnected();
-        }
-        WaitForTick(start);
-      }
-    } else {
-      for (int e = 0; e < 3 && out_.Ok; e++) {
-        uint32_t start = PlatTickCount();
-        size_t before = board_.Switches.size();
-        board_.Note(start, "program: evaluation " + std::to_string(e + 1));
-        EvaluateLevel();
-        AfterEvaluation(before);
-        WaitForTick(start);
-      }
-    }
+                                     Describe(t) + ", period " +
+                                     std::to_string(AppState.CyclePeriod) +
+                                     " s" + (byTicks ? " (by ticks)" : ""));
+    if (byTicks)
+      RunCycleByTicks();
+    else
+      RunCycleByEvaluations();
     // The well moves between cycles while the program waits.
     HeadlessAdvanceClock(draws_.Between(0, 3000));
   }
+  if (Going()) {
+    BeginPass();
+    EndPass();
+  }
 
   out_.Switches = (int)board_.Switches.size();
+  out_.Millis = PlatTickCount() - begin;
+  out_.Way = board_.Way;
   out_.Trace = board_.TraceText(failedAt_);
 
   CloseConnection();
@@ -211,16 +331,46 @@ Outcome Scenario::Run() {
 
 }  // namespace
 
+bool ProfileOfKey(const std::string& key, Profile* profile) {
+  for (int n = 0; n < ProfileCount; n++)
+    if (key == ProfileKey((Profile)n)) {
+      *profile = (Profile)n;
+      return true;
+    }
+  return false;
+}
+
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case WrongSwitch:
+      return "wrong level command";
+    case BlindUnannounced:
+      return "blindness not announced";
+    case HealthyUndecided:
+      return "healthy board undecided";
+    case FaultKinds:
+      break;
+  }
+  return "?";
+}
+
 Outcome RunScenario(uint64_t seed, Profile profile, const uint8_t* data,
-                    size_t size) {
+                    size_t size, bool trace) {
   Outcome out = Scenario(seed, profile, data, size, false).Run();
   if (out.Ok) return out;
+  char head[200];
+  snprintf(head, sizeof head,
+           "seed %llu, profile %s (%s): ", (unsigned long long)seed,
+           ProfileKey(profile), ProfileName(profile));
+  for (std::string& what : out.What)
+    if (!what.empty()) what = head + what;
+  if (!trace) {
+    out.Failure = head + out.Failure;
+    return out;
+  }
   // Once more with the trace kept: the scenario runs the same again.
   Outcome traced = Scenario(seed, profile, data, size, true).Run();
   out.Trace = std::move(traced.Trace);
-  char head[160];
-  snprintf(head, sizeof head, "seed %llu, %s board: ", (unsigned long long)seed,
-           ProfileName(profile));
   out.Failure = head + out.Failure;
   if (traced.Ok) out.Failure += "\n(the traced run did not fail again)";
   return out;

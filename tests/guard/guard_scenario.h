@@ -9,7 +9,15 @@
 // else 5.0; 4.1 when it is below 0.21 V (0.210 counts as below) and
 // Minimum is released, else 4.0. Sending none is allowed; a lost
 // connection is no wrong decision. On a healthy board, in addition, every
-// evaluation sends both, 5.x first, and the connection is never lost.
+// evaluation from the second query of a connection on sends both, 5.x
+// first, and the connection is never lost.
+//
+// The guard's watch on itself: while the measurement is released, output 4
+// left undecided (no "setport 4.x" answered) for longer than
+// GuardBlindLimit() must have been announced (AppState.GuardBlindAnnounced)
+// by the end of the next pass of the loop after the bound, one tick and
+// the longest pass of the scenario later at the most; and a blindness
+// announced must end once output 4 is decided again.
 #pragma once
 
 #include <cstddef>
@@ -20,21 +28,42 @@
 
 namespace guard {
 
+// What can go wrong, the worst first.
+enum Fault {
+  WrongSwitch,       // a "setport 4.x/5.x" against the true level
+  BlindUnannounced,  // the watch's event missing (or not ended)
+  HealthyUndecided,  // a healthy board without its decisions, or lost
+  FaultKinds
+};
+const char* FaultName(Fault fault);
+
 struct Outcome {
   bool Ok = true;
-  // What went wrong, with the seed and the profile; then Trace holds the
-  // whole scenario up to the failure, and TraceTail its last lines.
+  // Each kind of fault the scenario met (it runs on past all but a wrong
+  // decision, so that one hides no other).
+  bool Found[FaultKinds] = {};
+  std::string What[FaultKinds];  // the first of each kind
+  // What went wrong first, the worst kind first, with the seed and the
+  // profile; then Trace holds the whole scenario up to it, and TraceTail
+  // its last lines.
   std::string Failure;
   std::string Trace;
   int Evaluations = 0;
-  int Switches = 0;  // "setport 4.x" and "setport 5.x" the board received
-  int Losses = 0;    // connections lost (and made again)
+  int Switches = 0;     // "setport 4.x" and "setport 5.x" the board received
+  int Losses = 0;       // connections lost (and made again)
+  int Blind = 0;        // stretches past the watch's bound
+  uint32_t Millis = 0;  // driven time the scenario took
+  Manner Way;           // how the board answered on its last connection
 };
 
 // One scenario from `seed` (and, for the fuzzer, the choices in `data`).
-// Leaves the headless platform and the state record reset.
+// Leaves the headless platform and the state record reset. A scenario that
+// fails runs once more with its trace kept, unless `trace` is false.
 Outcome RunScenario(uint64_t seed, Profile profile,
-                    const uint8_t* data = nullptr, size_t size = 0);
+                    const uint8_t* data = nullptr, size_t size = 0,
+                    bool trace = true);
+// The profile of a ProfileKey; false when there is none of that name.
+bool ProfileOfKey(const std::string& key, Profile* profile);
 
 // The last `lines` lines of a trace.
 std::string TraceTail(const std::string& trace, int lines);
