@@ -10,7 +10,7 @@
 //    query, setport 5.x, that query again, setport 4.x, and the query that
 //    shows the outputs). --count sets how many of each are timed (default
 //    200 at once, 10 at 100 and 250 ms, 3 at 700 ms; evaluations a
-//    twentieth of that, at least 2). --queries-only ends after this part.
+//    twentieth of that, at least 2). --queries-only ends after the queries.
 // 2. The share of time the window cannot take a click: the program runs
 //    over the headless platform held in step with real time for S seconds
 //    (default 30) at each delay, with the 1-second refresh, and the time
