@@ -108,12 +108,15 @@ static FileReading ReadLogFile(const Text& file, int64_t since,
   FileReading reading;
   Text bytes;
   int64_t size = 0;
-  ReadResult result = PlatReadFileEnd(file, LogReadLimit, &bytes, &size);
+  // One byte before the last LogReadLimit is read too: it tells whether
+  // they begin on a line start.
+  ReadResult result = PlatReadFileEnd(file, LogReadLimit + 1, &bytes, &size);
   if (result == FileUnreadable) reading.Unreadable = true;
   if (result != FileRead) return reading;
   size_t at = 0;
-  // Cut at the limit: the first line is a piece of one.
-  if (size > (int64_t)bytes.size()) {
+  // Cut at the limit: the first line is a piece of one, unless the byte
+  // before the last LogReadLimit ends a line.
+  if (size > LogReadLimit && !bytes.empty()) {
     size_t lineEnd = bytes.find('\n');
     at = lineEnd == Text::npos ? bytes.size() : lineEnd + 1;
   }

@@ -362,6 +362,32 @@ TEST_F(LevelLog, TheLastThirtyDaysAreReadBackInTimeOrder) {
       << january;
 }
 
+// A log longer than the read-back bound: its last LogReadLimit bytes are
+// read. A line cut by the bound is skipped; one that begins right at it is
+// whole and read.
+TEST_F(LevelLog, TheReadBackBoundSkipsOnlyACutLine) {
+  HeadlessSetLocalTime(20, 12, 2026, 12, 0);
+  int64_t now = PlatLocalClock();
+  Text first = LevelCsvLine(Record(now - 7200, 0.4, 0, 0.4, 0, false));
+  Text last = LevelCsvLine(Record(now - 3600, 0.6, 0, 0.6, 0, false));
+  for (int cut : {0, 1}) {
+    SCOPED_TRACE(cut);
+    // A line of 10 bytes, then `first`, a long foreign line and `last`:
+    // the last LogReadLimit bytes begin right at `first` (cut 0), or one
+    // byte into it (cut 1: it is a piece, and skipped).
+    std::string pad(LogReadLimit - first.size() - last.size() + cut, 'z');
+    pad.back() = '\n';
+    HeadlessPutFile(December, "yyyyyyyyy\n" + first + pad + last);
+    AppState.LogFolder = Folder;
+    std::vector<LevelRecord> read = ReadLevelLog();
+    ASSERT_EQ(read.size(), cut == 0 ? 2u : 1u);
+    EXPECT_EQ(read.back().Level, 0.6);
+    if (cut == 0) {
+      EXPECT_EQ(read.front().Level, 0.4);
+    }
+  }
+}
+
 TEST_F(LevelLog, AnUnreadableFileIsNamed) {
   HeadlessPutFile(December, Header);
   HeadlessSetFileUnreadable(December);
