@@ -102,6 +102,18 @@ struct FileReading {
   bool Unreadable = false;
 };
 
+// Where the line that begins at `at` ends, and where the next begins: a
+// line ends at CR LF, at LF, or at a CR alone (a file saved with the line
+// ends of old Macs); npos when it has no end in `bytes`.
+static size_t LineEnd(const Text& bytes, size_t at, size_t* next) {
+  size_t end = bytes.find_first_of("\r\n", at);
+  if (end == Text::npos) return end;
+  bool crlf =
+      bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n';
+  *next = end + (crlf ? 2 : 1);
+  return end;
+}
+
 // Reads the evaluations at or after `since` from one file into `*found`.
 static FileReading ReadLogFile(const Text& file, int64_t since,
                                std::vector<LevelRecord>* found) {
@@ -117,15 +129,15 @@ static FileReading ReadLogFile(const Text& file, int64_t since,
   // Cut at the limit: the first line is a piece of one, unless the byte
   // before the last LogReadLimit ends a line.
   if (size > LogReadLimit && !bytes.empty()) {
-    size_t lineEnd = bytes.find('\n');
-    at = lineEnd == Text::npos ? bytes.size() : lineEnd + 1;
+    size_t next = 0;
+    at = LineEnd(bytes, 0, &next) == Text::npos ? bytes.size() : next;
   }
   while (at < bytes.size()) {
-    size_t lineEnd = bytes.find('\n', at);
+    size_t next = 0;
+    size_t lineEnd = LineEnd(bytes, at, &next);
     bool whole = lineEnd != Text::npos;
     Text line = bytes.substr(at, whole ? lineEnd - at : Text::npos);
-    at = whole ? lineEnd + 1 : bytes.size();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    at = whole ? next : bytes.size();
     LevelRecord r;
     LevelCsvKind kind = ReadLevelCsvLine(line, &r);
     if (!whole) {

@@ -388,6 +388,30 @@ TEST_F(LevelLog, TheReadBackBoundSkipsOnlyACutLine) {
   }
 }
 
+// A file saved with CR alone as its line ends (or a mix of them) is read
+// line by line as one with CR LF.
+TEST_F(LevelLog, LinesEndedByACarriageReturnAloneAreRead) {
+  HeadlessSetLocalTime(20, 12, 2026, 12, 0);
+  int64_t now = PlatLocalClock();
+  std::string crOnly = std::string(Header).substr(0, sizeof Header - 2);
+  std::string mixed = Header;
+  for (int i = 0; i < 20; i++) {
+    Text line =
+        LevelCsvLine(Record(now - 600 * (20 - i), 0.3, 0, 0.3, 0, false));
+    ASSERT_EQ(line.substr(line.size() - 2), "\r\n");
+    crOnly += line.substr(0, line.size() - 1);  // without its LF
+    mixed += i % 2 ? line : line.substr(0, line.size() - 2) + "\n";
+  }
+  for (const std::string& file : {crOnly, mixed}) {
+    HeadlessPutFile(December, file);
+    AppState.LogFolder = Folder;
+    AppState.LogReadProblem.clear();
+    EXPECT_EQ(ReadLevelLog().size(), 20u);
+    EXPECT_EQ(AppState.LogReadProblem.find("unvollständig"), Text::npos)
+        << AppState.LogReadProblem;
+  }
+}
+
 TEST_F(LevelLog, AnUnreadableFileIsNamed) {
   HeadlessPutFile(December, Header);
   HeadlessSetFileUnreadable(December);
