@@ -304,22 +304,30 @@ bool BoardSawQueryCommands(size_t count, std::string* error) {
   return true;
 }
 
-void BM_PollBoard(benchmark::State& state) {
+// The program's link opened and its first query made (which learns the
+// board's replies), outside the timing; false, the benchmark skipped, when
+// either failed.
+bool OpenLinkAndQueryOnce(benchmark::State& state) {
   std::string error;
   Board().ClearLog();
-  if (!OpenProgramLink(&error)) {
-    state.SkipWithError(error.c_str());
-    CloseProgramLink();
-    return;
+  bool ok = OpenProgramLink(&error);
+  if (ok) {
+    PollBoard();
+    ShowBoard();
+    ok = BoardSawQueryCommands(kQuerySteps, &error);
   }
-  PollBoard();
-  ShowBoard();
-  if (!BoardSawQueryCommands(kQuerySteps, &error)) {
+  if (!ok) {
     state.SkipWithError(error.c_str());
     CloseProgramLink();
-    return;
+    return false;
   }
   Board().ClearLog();
+  return true;
+}
+
+void BM_PollBoard(benchmark::State& state) {
+  if (!OpenLinkAndQueryOnce(state)) return;
+  std::string error;
   for (auto _ : state) {
     PollBoard();
     ShowBoard();
@@ -341,21 +349,7 @@ const int kEvaluationSteps = 3 * kQuerySteps + 2;
 // so that the connection has made its first query), `steps` commands each.
 template <typename Operation>
 void TimeProgram(benchmark::State& state, int steps, Operation operation) {
-  std::string error;
-  Board().ClearLog();
-  if (!OpenProgramLink(&error)) {
-    state.SkipWithError(error.c_str());
-    CloseProgramLink();
-    return;
-  }
-  PollBoard();
-  ShowBoard();
-  if (!BoardSawQueryCommands(kQuerySteps, &error)) {
-    state.SkipWithError(error.c_str());
-    CloseProgramLink();
-    return;
-  }
-  Board().ClearLog();
+  if (!OpenLinkAndQueryOnce(state)) return;
   int64_t proven = 0;
   for (auto _ : state) proven += operation() ? 1 : 0;
   bool kept = BoardConnected();
