@@ -233,3 +233,24 @@ TEST_F(Headless, ResetForgetsARunThatEnded) {
 }
 
 }  // namespace
+
+// A connect given its own destination port as its source is connected to
+// itself (on loopback, with nothing listening there): it is no board, and
+// the port is let go for the board that should listen on it.
+TEST_F(Headless, AConnectionToItselfIsNoConnection) {
+  ASSERT_TRUE(PlatSocketsStart());
+  PlatSocket s = PlatStreamSocket();
+  ASSERT_NE(s, NoSocket);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(bind((int)s, (sockaddr*)&at, sizeof at), 0);
+  ASSERT_EQ(getsockname((int)s, (sockaddr*)&at, &size), 0);
+  int state =
+      PlatConnectStart(s, PlatDottedAddress("127.0.0.1"), ntohs(at.sin_port));
+  for (int i = 0; i < 20 && state == ConnectPending; i++)
+    state = PlatConnectWait(s, 100);
+  EXPECT_EQ(state, (int)ConnectFailed);
+  PlatCloseSocket(s);
+}

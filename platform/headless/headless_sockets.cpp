@@ -339,6 +339,19 @@ bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
          error == 0;
 }
 
+// A connect to a port of this machine on which nothing listens can be
+// given that very port as its own, and then it is connected to itself;
+// such a connection is no board's (as on Windows).
+static bool ConnectedToItself(int fd) {
+  sockaddr_in own{}, peer{};
+  socklen_t ownSize = sizeof own, peerSize = sizeof peer;
+  if (getsockname(fd, (sockaddr*)&own, &ownSize) != 0 ||
+      getpeername(fd, (sockaddr*)&peer, &peerSize) != 0)
+    return false;
+  return own.sin_port == peer.sin_port &&
+         own.sin_addr.s_addr == peer.sin_addr.s_addr;
+}
+
 int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
   if (socket < 0 || !IsLoopback(address)) return ConnectFailed;
   if (Modelled(socket)) return ModelConnect(socket, port);
@@ -351,7 +364,7 @@ int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
   if (connect((int)socket, (const sockaddr*)&to, sizeof to) == 0) {
     int flags = fcntl((int)socket, F_GETFL, 0);
     fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
-    return ConnectDone;
+    return ConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
   }
   return errno == EINPROGRESS || errno == EINTR ? ConnectPending
                                                 : ConnectFailed;
@@ -373,7 +386,7 @@ int PlatConnectWait(PlatSocket socket, int waitMs) {
     return ConnectFailed;
   int flags = fcntl((int)socket, F_GETFL, 0);
   fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
-  return ConnectDone;
+  return ConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
 }
 
 int PlatSend(PlatSocket socket, const void* bytes, int length) {

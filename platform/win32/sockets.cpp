@@ -61,6 +61,23 @@ static void SetBlocking(SOCKET s) {
   ioctlsocket(s, FIONBIO, &off);
 }
 
+// A connect to a port of this machine on which nothing listens can be
+// given that very port as its own, and then it is connected to itself:
+// every command would come back as its reply, and the port stays taken
+// for the board (or a simulator) that should listen there. Such a
+// connection is no board's.
+static bool ConnectedToItself(SOCKET s) {
+  sockaddr_in own, peer;
+  int ownSize = sizeof own, peerSize = sizeof peer;
+  memset(&own, 0, sizeof own);
+  memset(&peer, 0, sizeof peer);
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&own), &ownSize) != 0 ||
+      getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0)
+    return false;
+  return own.sin_port == peer.sin_port &&
+         own.sin_addr.s_addr == peer.sin_addr.s_addr;
+}
+
 int PlatConnectStart(PlatSocket s, uint32_t address, int port) {
   SOCKET sock = static_cast<SOCKET>(s);
   if (!PlatSetNonBlocking(s)) return ConnectFailed;
@@ -71,7 +88,7 @@ int PlatConnectStart(PlatSocket s, uint32_t address, int port) {
   to.sin_addr.s_addr = address;
   if (connect(sock, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
     SetBlocking(sock);
-    return ConnectDone;
+    return ConnectedToItself(sock) ? ConnectFailed : ConnectDone;
   }
   return WSAGetLastError() == WSAEWOULDBLOCK ? ConnectPending : ConnectFailed;
 }
@@ -102,7 +119,7 @@ int PlatConnectWait(PlatSocket s, int waitMs) {
       error != 0)
     return ConnectFailed;
   SetBlocking(sock);
-  return ConnectDone;
+  return ConnectedToItself(sock) ? ConnectFailed : ConnectDone;
 }
 
 int PlatSend(PlatSocket s, const void* bytes, int length) {
