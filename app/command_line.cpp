@@ -63,9 +63,10 @@ static const char RightForm[] =
 // The right form where the options are concerned.
 static const char RightFormWithOptions[] =
     "\r\n\r\nRichtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
-    "[ADRESSE [PORT]]\r\n"
+    "[/alarm-taeglich HH:MM] [ADRESSE [PORT]]\r\n"
     "ORDNER: Ordner für das Protokoll des Wasserstands\r\n"
     "BEFEHL: Programm oder Skript (.cmd), das bei jedem Alarm startet\r\n"
+    "HH:MM: Uhrzeit des täglichen Lebenszeichens (nur mit /alarm)\r\n"
     "ADRESSE: IPv4-Adresse wie 192.168.1.50 oder Rechnername\r\n"
     "PORT: ganze Zahl von 1 bis 65535";
 
@@ -145,7 +146,44 @@ struct OptionForm {
 static const OptionForm Options[] = {
     {"/log", "Ordner", &ProgramOptions::LogFolder, LongestLogFolder},
     {"/alarm", "Befehl", &ProgramOptions::AlarmCommand, LongestAlarmCommand},
+    {"/alarm-taeglich", "Uhrzeit", &ProgramOptions::DailyTime, 5},
 };
+
+static bool EndsWithAnyCase(const Text& text, const char* end) {
+  size_t n = 0;
+  while (end[n]) n++;
+  return text.size() >= n && SameNameAnyCase(text.substr(text.size() - n), end);
+}
+
+// A script goes through cmd.exe, which would expand a % in its path and end
+// its quoting at a ": the program never starts such a script, so it is
+// refused here, at once, rather than failing at every event.
+static bool ScriptPathRefused(const Text& command) {
+  return (EndsWithAnyCase(command, ".cmd") ||
+          EndsWithAnyCase(command, ".bat")) &&
+         command.find_first_of("\"%") != Text::npos;
+}
+
+// A time of day as H:MM or HH:MM, 0:00 to 23:59: its minute of the day,
+// -1 when it is none.
+static int ReadTimeOfDay(const Text& text) {
+  size_t colon = text.find(':');
+  if (colon == Text::npos || colon < 1 || colon > 2 || text.size() != colon + 3)
+    return -1;
+  int hour = 0;
+  int minute = 0;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (i == colon) continue;
+    char c = text[i];
+    if (c < '0' || c > '9') return -1;
+    if (i < colon)
+      hour = hour * 10 + (c - '0');
+    else
+      minute = minute * 10 + (c - '0');
+  }
+  if (hour > 23 || minute > 59) return -1;
+  return hour * 60 + minute;
+}
 
 static const OptionForm* FindOption(const Text& argument) {
   for (const OptionForm& form : Options)
@@ -197,6 +235,30 @@ bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
       return false;
     }
   }
+  if (ScriptPathRefused(read.AlarmCommand)) {
+    *problem = "Der Befehl nach /alarm " + Shown(read.AlarmCommand) +
+               " wird nicht ausgeführt: ein Skript (.cmd, .bat) mit % oder \" "
+               "im Pfad wird nie gestartet. Bitte das Skript in einen Ordner "
+               "ohne diese Zeichen legen." +
+               RightFormWithOptions;
+    return false;
+  }
+  if (!read.DailyTime.empty()) {
+    read.DailyMinute = ReadTimeOfDay(read.DailyTime);
+    if (read.DailyMinute < 0) {
+      *problem = "Die Uhrzeit nach /alarm-taeglich " + Shown(read.DailyTime) +
+                 " ist keine Uhrzeit HH:MM von 00:00 bis 23:59." +
+                 RightFormWithOptions;
+      return false;
+    }
+    if (read.AlarmCommand.empty()) {
+      *problem = Text("/alarm-taeglich gilt nur mit /alarm: ohne ") +
+                 "Alarmbefehl käme das tägliche Lebenszeichen bei niemandem "
+                 "an." +
+                 RightFormWithOptions;
+      return false;
+    }
+  }
   rest->assign(arguments.begin() + (long)i, arguments.end());
   *options = read;
   return true;
@@ -213,5 +275,6 @@ bool TakeBoardArguments(Text* problem) {
     return false;
   AppState.LogFolder = options.LogFolder;
   AppState.AlarmCommand = options.AlarmCommand;
+  AppState.AlarmDailyMinute = options.DailyMinute;
   return true;
 }

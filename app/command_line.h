@@ -1,5 +1,6 @@
 // The program's command line:
-//   korvalinex.exe [/log FOLDER] [/alarm COMMAND] [ADDRESS [PORT]].
+//   korvalinex.exe [/log FOLDER] [/alarm COMMAND [/alarm-taeglich HH:MM]]
+//                  [ADDRESS [PORT]].
 // Given, the address and the port take the place of the build settings for
 // this run; nothing of them is kept. Options come before the address, each
 // a name beginning with a slash (in any case) and its value as the next
@@ -42,13 +43,19 @@ enum { LongestAlarmCommand = 259 };
 struct ProgramOptions {
   Text LogFolder;
   Text AlarmCommand;
+  // /alarm-taeglich HH:MM: the daily sign of life, as written and as its
+  // minute of the day (-1: none).
+  Text DailyTime;
+  int DailyMinute = -1;
 };
 
 // Takes the options from the front of the arguments into `*options` and
 // leaves the rest (address and port) in `*rest`. False, with the text for
 // the operator in `*problem`, when an option is wrong (a name without its
 // value, one given twice, an empty or too long value) or stands after the
-// address; `*options` is then unchanged.
+// address, when /alarm names a script whose path cmd.exe would take apart
+// (with % or "), and when /alarm-taeglich has no time of day HH:MM or comes
+// without /alarm; `*options` is then unchanged.
 bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
                  std::vector<Text>* rest, Text* problem);
 

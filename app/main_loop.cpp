@@ -128,7 +128,9 @@ static void ShowPingCountdown() {
     return;
   }
   if (AppState.DoubtedEvaluations > 0) {
-    PlatSetText(LabelPingCountdown, DoubtedReadingText);
+    PlatSetText(LabelPingCountdown, AppState.DoubtedLastSwitched5
+                                        ? DoubtedOutput4Text
+                                        : DoubtedReadingText);
     return;
   }
   int seconds = -(PastDeadline(Now()) / 1000);

@@ -83,6 +83,8 @@ struct WaitingAlarm {
   int Sent;
   double Level;
   int64_t Time;
+  // Its text when it says more than the event's own (none: that one).
+  const char* Message = nullptr;
 };
 
 // The history window shows this many of the last alarm events.
@@ -253,6 +255,19 @@ struct AppStateRecord {
   int AlarmCommandsOverdue;
   int AlarmCommandsLeftOut;
   Text AlarmCommandProblem;
+  // Of the evaluations in doubt in a row (DoubtedEvaluations), those of
+  // the first cycle that still switched output 5, and whether the last one
+  // did (label 36 says which output stayed undecided).
+  int DoubtedWithOutput5;
+  bool DoubtedLastSwitched5;
+  // The daily sign of life (control/alarms.h): its minute of the day (-1:
+  // none), the last local day (days since 1970) it was due on, and whether
+  // that day has been settled since the start; the local times the
+  // connection was lost in about the last day.
+  int AlarmDailyMinute = -1;
+  int64_t AlarmDailyLastDay;
+  bool AlarmDailyArmed;
+  std::deque<int64_t> AlarmLossTimes;
 
   // How the history window's last save went (shown there).
   Text HistorySaveText;

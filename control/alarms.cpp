@@ -5,6 +5,7 @@
 
 #include "app/level_csv.h"
 #include "board/poll.h"
+#include "control/history.h"
 #include "control/level_log.h"
 #include "ui/control_numbers.h"
 
@@ -28,7 +29,17 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
      "Ausgang 4 (Minimum) ausgeschaltet: Trockenlaufschutz gesperrt"},
     {"maximum-gesperrt",
      "Ausgang 5 (Maximum) ausgeschaltet: Hochstandmeldung gesperrt"},
+    {"lebenszeichen", "Lebenszeichen des Wächters"},
 };
+
+// A whole cycle in doubt for output 4, with output 5 switched each time or
+// some of the times (nothing switched: the event's own text).
+static const char DoubtedOutput4Message[] =
+    "Ein ganzer Messzyklus ohne sicheren Messwert: Ausgang 4 (Minimum) nicht "
+    "geschaltet, Ausgang 5 (Maximum) geschaltet";
+static const char DoubtedOutput4SomeMessage[] =
+    "Ein ganzer Messzyklus ohne sicheren Messwert: Ausgang 4 (Minimum) nicht "
+    "geschaltet, Ausgang 5 (Maximum) nur teils geschaltet";
 
 int GuardBlindLimit() {
   int64_t cycle =
@@ -110,32 +121,40 @@ static void CallOperator() {
 
 // The event, everywhere it goes. `output` is 4 or 5 for the events of an
 // output (its line in the log shows what went to it), 0 otherwise.
+// `message`: its text when it says more than the event's own; `more`:
+// arguments after the first three.
 static void Announce(AlarmEvent event, int output, int sent, double level,
-                     int64_t now) {
+                     int64_t now, const Text& message = Text(),
+                     const std::vector<Text>& more = {}) {
   std::vector<Text> arguments = AlarmArguments(event, now, level);
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  Text said = message.empty() ? Text(AlarmEvents[event].Message) : message;
   Text when = LevelCsvTime(now);
-  Text line = when + "  " + AlarmEvents[event].Message;
+  Text line = when + "  " + said;
   if (arguments[2] != "-") line += " (" + arguments[2] + " V)";
   AppState.AlarmLines.push_back(line);
   AppState.AlarmEventsAnnounced++;
   while ((int)AppState.AlarmLines.size() > AlarmLinesShown)
     AppState.AlarmLines.pop_front();
-  LogAlarmEvent(now, output, sent, level, AlarmEvents[event].Message);
+  LogAlarmEvent(now, output, sent, level, said);
   RunAlarmCommand(arguments, when);
 }
 
 // An event of an evaluation waits for its end: the next query goes out
 // without the log's writing or the command's start before it.
-static void Await(AlarmEvent event, int output, int sent, double level) {
+static void Await(AlarmEvent event, int output, int sent, double level,
+                  const char* message = nullptr) {
   AppState.AlarmsWaiting.push_back(
-      WaitingAlarm{event, output, sent, level, PlatLocalClock()});
+      WaitingAlarm{event, output, sent, level, PlatLocalClock(), message});
 }
 
-void AnnounceWaitingAlarms() {
+void AnnounceWaitingAlarms(int64_t evaluatedAt) {
   std::vector<WaitingAlarm> waiting;
   waiting.swap(AppState.AlarmsWaiting);
   for (const WaitingAlarm& a : waiting)
-    Announce((AlarmEvent)a.Event, a.Output, a.Sent, a.Level, a.Time);
+    Announce((AlarmEvent)a.Event, a.Output, a.Sent, a.Level,
+             evaluatedAt == EachAtItsOwnTime ? a.Time : evaluatedAt,
+             a.Message ? Text(a.Message) : Text());
 }
 
 void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus,
@@ -180,9 +199,100 @@ static void WatchGuard() {
   Announce(AlarmGuardBlind, 0, 0, NAN, PlatLocalClock());
 }
 
-void AlarmReadingsInDoubt() {
+void AlarmReadingsInDoubt(int output5Switched, int of) {
   CallOperator();
-  Await(AlarmReadingsDoubted, 0, 0, NAN);
+  const char* message = output5Switched <= 0    ? nullptr
+                        : output5Switched >= of ? DoubtedOutput4Message
+                                                : DoubtedOutput4SomeMessage;
+  Await(AlarmReadingsDoubted, 0, 0, NAN, message);
+}
+
+// The day (days since 1970) of a local time.
+static int64_t DayOf(int64_t time) {
+  return time >= 0 ? time / 86400 : -((-time + 86399) / 86400);
+}
+
+// The losses of a connection kept: those of the last day, at most this many.
+enum { LossTimesKept = 20000 };
+
+static void ForgetLossesBefore(int64_t from) {
+  std::deque<int64_t>& times = AppState.AlarmLossTimes;
+  while (!times.empty() &&
+         (times.front() <= from || (int)times.size() > LossTimesKept))
+    times.pop_front();
+}
+
+void AlarmConnectionLost(int64_t time) {
+  AppState.AlarmLossTimes.push_back(time);
+  ForgetLossesBefore(time - 86400);
+}
+
+// What the history holds of the day (from, to]: how often output 4 went
+// on, how long it was on (an on-time that began before counts from `from`),
+// and the evaluations in doubt.
+struct PastDayCounts {
+  int Trips = 0;
+  int64_t OnSeconds = 0;
+  int Doubted = 0;
+};
+
+static PastDayCounts CountPastDay(int64_t from, int64_t to) {
+  PastDayCounts counts;
+  bool on = false;
+  int64_t onSince = 0;
+  auto addOnTime = [&](int64_t start, int64_t end) {
+    if (start < from) start = from;
+    if (end > to) end = to;
+    if (end > start) counts.OnSeconds += end - start;
+  };
+  int n = HistorySize();
+  for (int i = 0; i < n; i++) {
+    const LevelRecord& r = HistoryEntry(i);
+    bool inside = r.Time > from && r.Time <= to;
+    if (inside && r.Doubted) counts.Doubted++;
+    if (r.Output4 == CommandNotSent) continue;
+    bool nowOn = r.Output4 == 1;
+    if (nowOn && !on) {
+      onSince = r.Time;
+      if (inside) counts.Trips++;
+    }
+    if (!nowOn && on) addOnTime(onSince, r.Time);
+    on = nowOn;
+  }
+  if (on) addOnTime(onSince, to);
+  return counts;
+}
+
+static void AnnounceDailySign(int64_t now) {
+  PastDayCounts counts = CountPastDay(now - 86400, now);
+  ForgetLossesBefore(now - 86400);
+  int losses = (int)AppState.AlarmLossTimes.size();
+  int64_t minutes = counts.OnSeconds / 60;
+  // No semicolon: the text is a field of the level log.
+  Text message = "Lebenszeichen, letzte 24 h: Ausgang 4 (Minimum) " +
+                 std::to_string(counts.Trips) + "-mal ein, " +
+                 std::to_string(minutes) + " min lang, " +
+                 std::to_string(counts.Doubted) + " Messungen unsicher, " +
+                 "Verbindung " + std::to_string(losses) + "-mal verloren";
+  Announce(AlarmDailySign, 0, 0, NAN, now, message,
+           {std::to_string(counts.Trips), std::to_string(minutes),
+            std::to_string(counts.Doubted), std::to_string(losses)});
+}
+
+static void WatchDailySign() {
+  int minuteDue = AppState.AlarmDailyMinute;
+  if (minuteDue < 0) return;
+  int64_t now = PlatLocalClock();
+  int64_t day = DayOf(now);
+  bool pastItsMinute = (now - day * 86400) / 60 >= minuteDue;
+  if (!AppState.AlarmDailyArmed) {
+    AppState.AlarmDailyArmed = true;
+    AppState.AlarmDailyLastDay = pastItsMinute ? day : day - 1;
+    return;
+  }
+  if (day <= AppState.AlarmDailyLastDay || !pastItsMinute) return;
+  AppState.AlarmDailyLastDay = day;
+  AnnounceDailySign(now);
 }
 
 void WatchAlarms() {
@@ -191,6 +301,7 @@ void WatchAlarms() {
     if (!AppState.AlarmLossSeen) {
       AppState.AlarmLossSeen = true;
       AppState.AlarmLostSince = PlatTickCount();
+      if (AppState.AlarmDailyMinute >= 0) AlarmConnectionLost(PlatLocalClock());
     } else if (!AppState.AlarmBlindAnnounced &&
                (int32_t)(PlatTickCount() - AppState.AlarmLostSince) >
                    AlarmBlindTime) {
@@ -207,5 +318,6 @@ void WatchAlarms() {
     }
   }
   WatchGuard();
+  WatchDailySign();
   if (!AppState.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();
 }

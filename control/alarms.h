@@ -19,6 +19,8 @@
 // Nothing here waits for anything or changes what goes to the board.
 #pragma once
 
+#include <cstdint>
+
 #include "app/state.h"
 
 enum AlarmEvent {
@@ -33,6 +35,7 @@ enum AlarmEvent {
   AlarmGuardSeesAgain,   // output 4 decided again after AlarmGuardBlind
   AlarmMinimumLocked,    // output 4 switched off: its function locked
   AlarmMaximumLocked,    // output 5 switched off: its function locked
+  AlarmDailySign,        // the daily sign of life, with the past day's counts
   AlarmEventCount
 };
 
@@ -68,8 +71,10 @@ enum {
 // calls the operator as an event does, whether or not an event is due.
 void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus,
                       bool locked = false);
-// The evaluation that made a whole cycle without a trusted reading.
-void AlarmReadingsInDoubt();
+// The evaluation that made a whole cycle (`of` evaluations) without a
+// trusted reading for output 4; `output5Switched` of them still switched
+// output 5 on the query before. The event says which stayed undecided.
+void AlarmReadingsInDoubt(int output5Switched, int of);
 // The guard's watch on itself: while the measurement is released, output 4
 // going undecided on a proven reading for longer than this (ms) is an
 // event, whatever the cause (a board gone, silent, talking unasked, or
@@ -85,13 +90,34 @@ void AlarmOutput4Decided(int sent, double level);
 // when the measurement is released again (a locked measurement decides
 // nothing and is not blind).
 void AlarmGuardWatchFromNow();
-// Announces the events that came during the evaluation just done.
-void AnnounceWaitingAlarms();
+// Announces the events that came during the evaluation just done, each at
+// `evaluatedAt`, the local time of the evaluation's record (its log line),
+// or at its own time of decision when that is EachAtItsOwnTime.
+constexpr int64_t EachAtItsOwnTime = INT64_MIN;
+void AnnounceWaitingAlarms(int64_t evaluatedAt = EachAtItsOwnTime);
 // Every pass of the main loop: the events still waiting; whether the
 // connection has been lost past AlarmBlindTime or is back; whether output
 // 4 has gone undecided past GuardBlindLimit; and how the runs of the
-// alarm command go.
+// alarm command go; and whether the daily sign of life is due.
 void WatchAlarms();
+
+// The daily sign of life (/alarm-taeglich HH:MM, only with an alarm
+// command): once a day at AppState.AlarmDailyMinute of local time, an
+// event "lebenszeichen" with the counts of the 24 hours before it: how
+// often output 4 went on, how long it was on (whole minutes), the
+// evaluations in doubt, and the connection's losses. The alarm command
+// gets them as its fourth to seventh arguments. It calls no operator: an
+// operator who does not get it knows the guard or its alarm path is down.
+//
+// Once a day: it is due at the first pass at or after its minute on a day
+// later than the last it was due on. So a clock set back (an hour, or a
+// day) does not bring it again, a clock set forward past its minute brings
+// it at once, once. At start a minute already past today counts as done:
+// a restart after it sends nothing that day, and one missed while the
+// program was down is not sent late: its missing is the sign.
+//
+// The connection seen lost: its time counts among the day's losses.
+void AlarmConnectionLost(int64_t time);
 
 // The alarm command's arguments of an event at local time `time` with a
 // level (NaN: none): its short name, the time as 2026-12-09T10:04:17,

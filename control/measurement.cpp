@@ -104,10 +104,16 @@ static bool ProvenQuery() {
 // An evaluation that could not decide for want of a proven reading: label
 // 36 says so until an evaluation decides again, and once the dry-run
 // output has gone undecided for a whole cycle (three evaluations) that is
-// an alarm event.
-static void ReadingDoubted() {
-  if (++AppState.DoubtedEvaluations == EvaluationsPerCycle)
-    AlarmReadingsInDoubt();
+// an alarm event. `output5Switched`: output 5 was decided on the proven
+// query before, and only output 4 stayed undecided.
+static void ReadingDoubted(bool output5Switched) {
+  int n = ++AppState.DoubtedEvaluations;
+  AppState.DoubtedLastSwitched5 = output5Switched;
+  if (n == 1) AppState.DoubtedWithOutput5 = 0;
+  if (n <= EvaluationsPerCycle && output5Switched)
+    AppState.DoubtedWithOutput5++;
+  if (n == EvaluationsPerCycle)
+    AlarmReadingsInDoubt(AppState.DoubtedWithOutput5, EvaluationsPerCycle);
 }
 
 // The query after "setport 5.x" is in step with the commands only when the
@@ -125,7 +131,7 @@ static void DecideAndRecord() {
   bool proven5 = ProvenQuery();
   if (!proven5) {
     if (BoardConnected()) {
-      ReadingDoubted();
+      ReadingDoubted(false);
       RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
     }
     return;
@@ -147,17 +153,22 @@ static void DecideAndRecord() {
     }
   }
   if (doubted) {
-    ReadingDoubted();
+    ReadingDoubted(true);
   } else if (output4 != CommandNotSent) {
     AppState.DoubtedEvaluations = 0;
   }
   RecordEvaluation(level5, output5, level4, output4, doubted);
 }
 
-// The alarm events of an evaluation come once it is recorded.
+// The alarm events of an evaluation come once it is recorded, with the
+// time of its record (a slow board makes it seconds later than the
+// decisions).
 void EvaluateLevel() {
   DecideAndRecord();
-  AnnounceWaitingAlarms();
+  if (!AppState.AlarmsWaiting.empty() && HistorySize() > 0)
+    AnnounceWaitingAlarms(HistoryEntry(HistorySize() - 1).Time);
+  else
+    AnnounceWaitingAlarms();
 }
 
 void MeasurementCycle() {

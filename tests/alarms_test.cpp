@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/level_csv.h"
 #include "app/state.h"
 #include "board/poll.h"
 #include "control/history.h"
@@ -234,6 +235,54 @@ TEST_F(Alarms, AWholeCycleInDoubtComesOnceUntilAReadingDecides) {
   for (int i = 0; i < 3; i++) Evaluate(NormalWell);
   EXPECT_EQ(Started(), Names({"messwert-unsicher", "messwert-unsicher"}));
   EXPECT_EQ(Flashes(), 2);
+}
+
+// Readings in doubt only after output 5 was switched: output 4 alone
+// stayed undecided, and the event says so, not that nothing was switched.
+TEST_F(Alarms, ACycleInDoubtForOutput4AloneSaysOutput5WasSwitched) {
+  AppState.AlarmCommand = Command;
+  // Every reading taken while output 5 is on is in doubt: the query before
+  // "setport 5.1" is proven, the one after it not.
+  Sim.SetReplyTransform(
+      [this](const std::string& keyword, const std::string& reply) {
+        return keyword == "GETADC" && Sim.Output(5) ? std::string("abc\r\n")
+                                                    : reply;
+      });
+  for (int i = 0; i < 3; i++) {
+    Sim.SetOutput(5, false);
+    Evaluate(FullWell);
+    EXPECT_EQ(HistoryEntry(HistorySize() - 1).Output5, 1);
+    EXPECT_EQ(HistoryEntry(HistorySize() - 1).Output4, CommandNotSent);
+  }
+  EXPECT_EQ(Started(), Names({"maximum-ein", "messwert-unsicher"}));
+  const Text& line = AppState.AlarmLines.back();
+  EXPECT_EQ(line.find("nichts geschaltet"), Text::npos) << line;
+  EXPECT_NE(line.find("Ausgang 4 (Minimum) nicht geschaltet"), Text::npos)
+      << line;
+  EXPECT_NE(line.find("Ausgang 5 (Maximum) geschaltet"), Text::npos) << line;
+
+  // A whole cycle with nothing proven: neither output.
+  Sim.SetReplyTransform(nullptr);
+  Evaluate(NormalWell);
+  Sim.SetReply("GETADC 1", "abc\r\n");
+  for (int i = 0; i < 3; i++) Evaluate(NormalWell);
+  EXPECT_NE(AppState.AlarmLines.back().find("nichts geschaltet"), Text::npos)
+      << AppState.AlarmLines.back();
+}
+
+// A slow board: the evaluation's record is stamped at its end; its events
+// carry that same time, in the list, the log and the command's arguments.
+TEST_F(Alarms, AnEventCarriesTheTimeOfItsEvaluation) {
+  AppState.AlarmCommand = Command;
+  Sim.SetReplyDelay(900);
+  Evaluate(DryWell);
+  Sim.SetReplyDelay(0);
+  ASSERT_EQ(Started(), Names({"minimum-ein"}));
+  int64_t recorded = HistoryEntry(HistorySize() - 1).Time;
+  EXPECT_EQ(HeadlessProgramStarts()[0].Arguments[1],
+            AlarmArguments(AlarmMinimumOn, recorded, NAN)[1]);
+  EXPECT_EQ(AppState.AlarmLines.back().rfind(LevelCsvTime(recorded), 0), 0u)
+      << AppState.AlarmLines.back() << " / " << LevelCsvTime(recorded);
 }
 
 TEST_F(Alarms, TheBlindGuardIsAnnouncedAfterAMinuteAndItsSightOnce) {

@@ -254,7 +254,7 @@ struct Options {
 
 static Options ReadOpts(const Parts& arguments) {
   Options o{false, "unchanged", {}, "", "unchanged"};
-  ProgramOptions options{"unchanged", "unchanged"};
+  ProgramOptions options{"unchanged", "unchanged", "", -1};
   o.Good = ReadOptions(arguments, &options, &o.Rest, &o.Problem);
   o.LogFolder = options.LogFolder;
   o.AlarmCommand = options.AlarmCommand;
@@ -279,7 +279,8 @@ TEST(CommandLineOptions, LogTakesTheNextArgumentAsItsFolder) {
 
 TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
   const Text form =
-      "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] [ADRESSE [PORT]]";
+      "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
+      "[/alarm-taeglich HH:MM] [ADRESSE [PORT]]";
   const std::vector<std::pair<Parts, Text>> cases = {
       {{"/log"}, "Nach /log fehlt der Ordner."},
       {{"/log", ""}, "Der Ordner nach /log ist leer."},
@@ -321,6 +322,21 @@ TEST(CommandLineOptions, TheAlarmCommandTakesItsPathInEitherOrder) {
     EXPECT_NE(o.Problem.find(named), Text::npos) << o.Problem;
     EXPECT_NE(o.Problem.find("BEFEHL: "), Text::npos) << o.Problem;
   }
+}
+
+// cmd.exe would take a script path with % or " apart: such a path is
+// refused at once, saying why, rather than failing at every event.
+TEST(CommandLineOptions, AScriptPathCmdWouldTakeApartIsRefusedWithTheReason) {
+  for (const Text& path :
+       {Text("C:\\100%\\alarm.cmd"), Text("C:\\a\"b\\alarm.BAT")}) {
+    Options o = ReadOpts({"/alarm", path});
+    EXPECT_FALSE(o.Good) << path;
+    EXPECT_EQ(o.AlarmCommand, "unchanged");
+    EXPECT_NE(o.Problem.find("% oder \""), Text::npos) << o.Problem;
+    EXPECT_NE(o.Problem.find("BEFEHL: "), Text::npos) << o.Problem;
+  }
+  // A program (not a script) is started without cmd.exe: % is no harm.
+  EXPECT_TRUE(ReadOpts({"/alarm", "C:\\100%\\alarm.exe"}).Good);
 }
 
 TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {

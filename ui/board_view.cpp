@@ -14,6 +14,7 @@ const char BoardDataTemplate[] =
     "Einstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---";
 
 const char DoubtedReadingText[] = "Messwert unsicher: nichts geschaltet";
+const char DoubtedOutput4Text[] = "Messwert unsicher: Ausg. 4 nicht geschaltet";
 
 // Digit `position` (from 1) of the status reply is a 1.
 static bool StatusOn(const Text& status, size_t position) {

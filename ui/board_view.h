@@ -30,3 +30,5 @@ void ShowReconnectCountdown();
 // Label 36 after an evaluation that decided nothing because its reading
 // was not proven the board's answer to GETADC 1.
 extern const char DoubtedReadingText[];
+// Label 36 when output 5 was switched and only output 4 stayed undecided.
+extern const char DoubtedOutput4Text[];
