@@ -146,7 +146,7 @@ struct OptionForm {
 static const OptionForm Options[] = {
     {"/log", "Ordner", &ProgramOptions::LogFolder, LongestLogFolder},
     {"/alarm", "Befehl", &ProgramOptions::AlarmCommand, LongestAlarmCommand},
-    {"/alarm-taeglich", "Uhrzeit", &ProgramOptions::DailyTime, 5},
+    {"/alarm-taeglich", "Zeitpunkt", &ProgramOptions::DailyTime, 5},
 };
 
 static bool EndsWithAnyCase(const Text& text, const char* end) {
@@ -246,7 +246,7 @@ bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
   if (!read.DailyTime.empty()) {
     read.DailyMinute = ReadTimeOfDay(read.DailyTime);
     if (read.DailyMinute < 0) {
-      *problem = "Die Uhrzeit nach /alarm-taeglich " + Shown(read.DailyTime) +
+      *problem = "Der Zeitpunkt nach /alarm-taeglich " + Shown(read.DailyTime) +
                  " ist keine Uhrzeit HH:MM von 00:00 bis 23:59." +
                  RightFormWithOptions;
       return false;

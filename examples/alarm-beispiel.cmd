@@ -2,13 +2,21 @@
 rem Beispiel fuer den Alarmbefehl von KORVALINEX:
 rem   korvalinex.exe /alarm "C:\Brunnen\alarm-beispiel.cmd"
 rem Das Programm startet dieses Skript bei jedem Alarmereignis, ohne darauf
-rem zu warten und ohne Fenster, mit drei Angaben:
+rem zu warten und ohne Fenster, mit drei Angaben (beim Lebenszeichen sieben):
 rem   %1  Kurzname des Ereignisses: minimum-ein, maximum-ein, minimum-aus,
 rem       maximum-aus, verbindung-weg, verbindung-zurueck, messwert-unsicher,
-rem       minimum-gesperrt, maximum-gesperrt, waechter-blind, waechter-sieht
+rem       minimum-gesperrt, maximum-gesperrt, waechter-blind, waechter-sieht,
+rem       lebenszeichen (taeglich, mit /alarm-taeglich HH:MM)
 rem   %2  Ortszeit, z. B. 2026-12-09T10:04:17
 rem   %3  Wasserstand in Volt mit Dezimalkomma, z. B. 0,18 (ohne Wert: -)
-rem Jede Angabe kommt in Anfuehrungszeichen; %~1 bis %~3 nehmen sie ab.
+rem Nur beim Lebenszeichen vier weitere, fuer die 24 Stunden davor:
+rem   %4  wie oft Ausgang 4 (Trockenlauf) eingeschaltet wurde
+rem   %5  wie viele Minuten Ausgang 4 eingeschaltet war
+rem   %6  wie viele Messungen unsicher waren
+rem   %7  wie oft die Verbindung zur Platine verloren ging
+rem Jede Angabe kommt in Anfuehrungszeichen; %~1 bis %~7 nehmen sie ab.
+rem Bleibt das Lebenszeichen aus, laeuft der Waechter oder sein Alarmweg
+rem nicht: dann nachsehen.
 rem
 rem Das Skript schreibt jedes Ereignis als Zeile in alarme.txt neben sich.
 rem Es sollte nach wenigen Sekunden fertig sein: laeuft es laenger als 60 s,
@@ -18,7 +26,11 @@ setlocal
 set "EREIGNIS=%~1"
 set "ZEIT=%~2"
 set "STAND=%~3"
->>"%~dp0alarme.txt" echo %ZEIT% %EREIGNIS% Stand %STAND%
+if "%EREIGNIS%"=="lebenszeichen" (
+  >>"%~dp0alarme.txt" echo %ZEIT% lebenszeichen Trockenlauf %~4-mal %~5 min, unsicher %~6, Verbindung weg %~7-mal
+) else (
+  >>"%~dp0alarme.txt" echo %ZEIT% %EREIGNIS% Stand %STAND%
+)
 
 rem --- Mail mit Bordmitteln (abgeschaltet) ------------------------------
 rem Zum Einschalten: unten Absender, Empfaenger und Mailserver eintragen

@@ -285,6 +285,115 @@ TEST_F(Alarms, AnEventCarriesTheTimeOfItsEvaluation) {
       << AppState.AlarmLines.back() << " / " << LevelCsvTime(recorded);
 }
 
+// The daily sign of life: at its minute, once a day, whatever the clock
+// does, with the counts of the 24 hours before it.
+TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
+  AppState.AlarmCommand = Command;
+  AppState.AlarmDailyMinute = 7 * 60;
+  HeadlessActivateOtherProgram();
+  auto signs = [] {
+    std::vector<std::vector<Text>> all;
+    for (const HeadlessProgramStart& s : HeadlessProgramStarts())
+      if (!s.Arguments.empty() && s.Arguments[0] == "lebenszeichen")
+        all.push_back(s.Arguments);
+    return all;
+  };
+  auto at = [](int day, int hour, int minute) {
+    HeadlessSetLocalTime(day, 12, 2026, hour, minute);
+    WatchAlarms();
+    WatchAlarms();
+  };
+  // The day before: output 4 on at 05:00 for 40 minutes (older than the
+  // sign's day), on again at 07:30 for 30 minutes, two evaluations in
+  // doubt, and the connection lost twice.
+  at(5, 5, 0);
+  Evaluate(DryWell);
+  at(5, 5, 40);
+  Evaluate(NormalWell);
+  AppState.AlarmDailyArmed = false;  // a start after the day's minute
+  at(5, 7, 30);
+  Evaluate(DryWell);
+  at(5, 8, 0);
+  Evaluate(NormalWell);
+  Sim.SetReply("GETADC 1", "abc\r\n");
+  Evaluate(NormalWell);
+  Evaluate(NormalWell);
+  Sim.ClearReplies();
+  Evaluate(NormalWell);
+  for (int i = 0; i < 2; i++) {
+    AppState.ConnectionLost = true;
+    WatchAlarms();
+    AppState.ConnectionLost = false;
+    WatchAlarms();
+  }
+  EXPECT_TRUE(signs().empty());  // its minute was past at the start
+
+  at(6, 6, 59);
+  EXPECT_TRUE(signs().empty());
+  int flashes = Flashes();
+  at(6, 7, 0);
+  ASSERT_EQ(signs().size(), 1u);
+  EXPECT_EQ(signs()[0],
+            (std::vector<Text>{"lebenszeichen", "2026-12-06T07:00:00", "-", "1",
+                               "30", "2", "2"}));
+  EXPECT_EQ(Flashes(), flashes);  // no call: its coming is what counts
+  EXPECT_NE(AppState.AlarmLines.back().find(
+                "Lebenszeichen, letzte 24 h: Ausgang 4 (Minimum) 1-mal ein, "
+                "30 min lang, 2 Messungen unsicher, Verbindung 2-mal verloren"),
+            Text::npos)
+      << AppState.AlarmLines.back();
+
+  // The rest of the day, midnight, and a clock set back an hour and a day:
+  // nothing again. The next day at its time: the next, with that day's
+  // counts (output 4 on since the evaluation recorded a few seconds past
+  // 23:00: 7 h 59 min in whole minutes).
+  at(6, 23, 0);
+  Evaluate(DryWell);
+  at(6, 23, 59);
+  at(7, 0, 0);
+  at(7, 6, 59);
+  at(5, 7, 30);
+  at(6, 7, 30);
+  EXPECT_EQ(signs().size(), 1u);
+  at(7, 7, 0);
+  ASSERT_EQ(signs().size(), 2u);
+  EXPECT_EQ(signs()[1],
+            (std::vector<Text>{"lebenszeichen", "2026-12-07T07:00:00", "-", "1",
+                               "479", "0", "0"}));
+  // A clock set forward past the next day's minute: once, at once.
+  at(9, 12, 0);
+  at(9, 13, 0);
+  EXPECT_EQ(signs().size(), 3u);
+
+  // The program started again after the day's minute: nothing that day;
+  // started before it: the sign at its minute.
+  for (int startHour : {8, 6}) {
+    AppState.AlarmDailyArmed = false;
+    AppState.AlarmLossTimes.clear();
+    size_t before = signs().size();
+    at(10, startHour, 0);
+    at(10, 7, 0);
+    at(10, 9, 0);
+    EXPECT_EQ(signs().size(), before + (startHour == 6 ? 1 : 0)) << startHour;
+    at(11, 7, 0);
+    EXPECT_EQ(signs().size(), before + (startHour == 6 ? 2 : 1)) << startHour;
+    HeadlessSetLocalTime(20, 12, 2026, 0, 0);  // the next start's days
+    AppState.AlarmDailyArmed = false;
+    WatchAlarms();
+  }
+}
+
+// Without the option the clock passing any minute starts nothing.
+TEST_F(Alarms, WithoutTheDailyTimeNoSignComes) {
+  AppState.AlarmCommand = Command;
+  for (int hour = 0; hour < 24; hour++) {
+    HeadlessSetLocalTime(7, 12, 2026, hour, 0);
+    WatchAlarms();
+  }
+  EXPECT_TRUE(HeadlessProgramStarts().empty());
+  EXPECT_TRUE(AppState.AlarmLines.empty());
+}
+
 TEST_F(Alarms, TheBlindGuardIsAnnouncedAfterAMinuteAndItsSightOnce) {
   // The connection's events alone: with the measurement locked, output 4
   // left undecided is no event of its own.

@@ -339,6 +339,40 @@ TEST(CommandLineOptions, AScriptPathCmdWouldTakeApartIsRefusedWithTheReason) {
   EXPECT_TRUE(ReadOpts({"/alarm", "C:\\100%\\alarm.exe"}).Good);
 }
 
+TEST(CommandLineOptions, TheDailySignTakesATimeOfDayAndNeedsTheAlarm) {
+  auto minute = [](const Text& time) {
+    ProgramOptions options;
+    Parts rest;
+    Text problem;
+    bool good = ReadOptions({"/alarm", "a.cmd", "/ALARM-taeglich", time},
+                            &options, &rest, &problem);
+    return good ? options.DailyMinute : -2;
+  };
+  EXPECT_EQ(minute("07:00"), 420);
+  EXPECT_EQ(minute("7:05"), 425);
+  EXPECT_EQ(minute("00:00"), 0);
+  EXPECT_EQ(minute("23:59"), 23 * 60 + 59);
+  for (const char* wrong : {"24:00", "12:60", "7.00", "0700", "7:0", ":00",
+                            "123:00", "-1:00", "7:0a"})
+    EXPECT_EQ(minute(wrong), -2) << wrong;
+  EXPECT_EQ(ReadOpts({"/alarm", "a.cmd"}).Good, true);
+
+  const std::vector<std::pair<Parts, Text>> wrong = {
+      {{"/alarm-taeglich", "07:00"}, "/alarm-taeglich gilt nur mit /alarm"},
+      {{"/alarm", "a.cmd", "/alarm-taeglich", "7 Uhr"},
+       "Der Zeitpunkt nach /alarm-taeglich \"7 Uhr\" ist keine Uhrzeit HH:MM"},
+      {{"/alarm", "a.cmd", "/alarm-taeglich"},
+       "Nach /alarm-taeglich fehlt der Zeitpunkt."},
+  };
+  for (const auto& [arguments, named] : wrong) {
+    Options o = ReadOpts(arguments);
+    EXPECT_FALSE(o.Good) << named;
+    EXPECT_EQ(o.AlarmCommand, "unchanged") << named;
+    EXPECT_NE(o.Problem.find(named), Text::npos) << o.Problem;
+    EXPECT_NE(o.Problem.find("HH:MM: "), Text::npos) << o.Problem;
+  }
+}
+
 TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {
   HeadlessSetBoardAddress("no-such-board");
   HeadlessSetCommandLine(

@@ -214,3 +214,29 @@ TEST_F(ProvenReadingRun, Label36SaysWhenAReadingWasInDoubt) {
   });
   RunSteps();
 }
+
+// Only output 4 left undecided (output 5 switched on the proven query
+// before): label 36 says that, not that nothing was switched.
+TEST_F(ProvenReadingRun, Label36SaysWhenOutput4AloneWasLeftUndecided) {
+  Sim.SetLevel(FullWell);
+  // Readings taken while output 5 is on are in doubt: the query after
+  // "setport 5.1" is, the one before it not.
+  Sim.SetReplyTransform(
+      [this](const std::string& keyword, const std::string& reply) {
+        return keyword == "GETADC" && Sim.Output(5) ? std::string("abc\r\n")
+                                                    : reply;
+      });
+  Then([] {
+    AppState.CyclePeriod = 0;
+    AppState.CycleCounter = 0;
+  });
+  ThenWhen(
+      40, [] { return AppState.DoubtedEvaluations > 0; }, [] {},
+      "an evaluation in doubt");
+  Then([&] {
+    EXPECT_EQ(C(LabelPingCountdown).Content, DoubtedOutput4Text);
+    EXPECT_TRUE(Sim.Output(5));
+    Sim.SetReplyTransform(nullptr);
+  });
+  RunSteps();
+}
