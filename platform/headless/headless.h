@@ -282,8 +282,11 @@ const std::string* HeadlessFileContent(const Text& path);
 void HeadlessSetDiskSpace(int64_t bytes);
 struct HeadlessFileWrite {
   Text Path;
-  std::string Bytes;  // what the program asked to append
+  // What the program asked to append; empty when the file could not be
+  // opened (AppendNoFolder, AppendDenied), of which Length tells the size.
+  std::string Bytes;
   AppendResult Result;
+  size_t Length;
 };
 const std::vector<HeadlessFileWrite>& HeadlessFileWrites();
 

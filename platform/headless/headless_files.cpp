@@ -112,7 +112,7 @@ bool PlatFolderExists(const Text& path) {
 AppendResult PlatAppendFile(const Text& path, const void* bytes, int length) {
   std::string given(static_cast<const char*>(bytes),
                     length > 0 ? static_cast<size_t>(length) : 0);
-  HeadlessFileWrite write{path, given, AppendFailed};
+  HeadlessFileWrite write{path, given, AppendFailed, given.size()};
   Text folder = FolderOf(path);
   if (!Files.Folders.count(folder)) {
     write.Result = AppendNoFolder;
@@ -133,6 +133,10 @@ AppendResult PlatAppendFile(const Text& path, const void* bytes, int length) {
       write.Result = AppendWritten;
     }
   }
+  // Lines that wait for a file that cannot be opened are offered again at
+  // every try: only their size is kept.
+  if (write.Result == AppendNoFolder || write.Result == AppendDenied)
+    write.Bytes.clear();
   Files.Writes.push_back(write);
   return write.Result;
 }
