@@ -66,6 +66,16 @@ struct PendingLogLine {
   Text Bytes;
 };
 
+// What the level log knows of one of its files: the size the program left
+// it at, ending on a line end of its own (-1: not known; the file is looked
+// at again before the next line goes to it), and how the last append to it
+// ended.
+struct LogFileState {
+  Text File;
+  int64_t Left;
+  AppendResult Last;
+};
+
 // A run of the alarm command that has not been seen to end: the program
 // started and when.
 struct RunningAlarmCommand {
@@ -212,16 +222,14 @@ struct AppStateRecord {
   // The level log (control/level_log.h): the folder given on the command
   // line (empty: no log, nothing is written or read). LogPending: lines
   // not written yet, the oldest first; LogDropped: lines given up for
-  // want of room in LogPending. LogFileName: the file the last line went
-  // to; LogFileChecked: that file's end was looked at since then (a torn
-  // last line gets its line end first). LogReadProblem and
+  // want of room in LogPending. LogFiles: the files the last try wrote or
+  // failed to write, the one of the oldest line first. LogReadProblem and
   // LogWriteProblem: what went wrong reading the log at start and writing
   // it now, for the history window; empty when nothing did.
   Text LogFolder;
   std::deque<PendingLogLine> LogPending;
   int LogDropped;
-  Text LogFileName;
-  bool LogFileChecked;
+  std::vector<LogFileState> LogFiles;
   Text LogReadProblem;
   Text LogWriteProblem;
   // Alarm events (control/alarms.h). AlarmOutputOn[4], [5]: what the

@@ -7,7 +7,11 @@
 //                        N = 0 is the baseline, a log folder without files
 //   BM_Evaluation/0      one evaluation recorded without a log (baseline)
 //   BM_Evaluation/1      the same with the log: its line formed, the file
-//                        end looked at once, the line appended
+//                        end looked at, the line appended
+//   BM_WaitingLines/N    one evaluation with the log after N lines of its
+//                        month waited (a disk that failed for a week at
+//                        the limit, LogPendingLimit): the N and its own
+//                        written; N = 0 is the baseline
 //
 // The counters tell the bytes read and the heap the history's ring takes.
 #include <benchmark/benchmark.h>
@@ -91,8 +95,45 @@ void BM_Evaluation(benchmark::State& state) {
   PlatReleaseMemory();
 }
 
+void BM_WaitingLines(benchmark::State& state) {
+  HeadlessReset();
+  int waiting = (int)state.range(0);
+  size_t appends = 0;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    HeadlessReset();
+    StartState();
+    AppState.LogFolder = Folder;
+    HeadlessAddFolder(Folder);
+    int64_t now = PlatLocalClock();
+    for (int i = 0; i < waiting; i++) {
+      double level = 0.1 + (i % 300) * 0.0048828;
+      LevelRecord r{now - (int64_t)(waiting - i), level, level, 0, 0, false};
+      AppState.LogPending.push_back(
+          PendingLogLine{LevelLogPath(now), LevelCsvLine(r)});
+    }
+    size_t before = HeadlessFileWrites().size();
+    state.ResumeTiming();
+    RecordEvaluation(0.5, 0, 0.5, 0, false);
+    state.PauseTiming();
+    appends = HeadlessFileWrites().size() - before;
+    const std::string* file = HeadlessFileContent(LevelLogPath(now));
+    bytes = file ? file->size() : 0;
+    if (!AppState.LogPending.empty()) state.SkipWithError("lines left waiting");
+    state.ResumeTiming();
+  }
+  state.counters["appends"] = (double)appends;
+  state.counters["file_bytes"] = (double)bytes;
+  PlatReleaseMemory();
+}
+
 BENCHMARK(BM_RestoreHistory)->Arg(0)->Arg(21600)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Evaluation)->Arg(0)->Arg(1)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_WaitingLines)
+    ->Arg(0)
+    ->Arg(LogPendingLimit)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -18,60 +18,151 @@ Text LevelLogPath(int64_t time) {
   return InFolder(LevelLogFileName(MonthOfTime(time)));
 }
 
-static Text WriteProblemText(const Text& file, AppendResult result) {
-  Text why;
+static Text WhyNotWritten(AppendResult result) {
   switch (result) {
     case AppendNoFolder:
-      why = "der Ordner " + AppState.LogFolder + " fehlt";
-      break;
+      return "der Ordner " + AppState.LogFolder + " fehlt";
     case AppendDenied:
-      why = "kein Schreibrecht (schreibgeschützt?)";
-      break;
+      return "kein Schreibrecht (schreibgeschützt?)";
     case AppendDiskFull:
-      why = "der Datenträger ist voll";
-      break;
+      return "der Datenträger ist voll";
     default:
-      why = "Schreibfehler";
-      break;
+      return "Schreibfehler";
   }
-  return "Protokoll " + file + " nicht geschrieben: " + why + ".";
 }
 
-// What must come before the first line that goes to a file: the header
-// for a file that is new (or empty), a line end after a torn last line.
-static Text Lead(const Text& file) {
+// What must come before the lines that go to a file now: the header where
+// the file does not begin with it (the rest of it where the file holds a
+// beginning of it and nothing else), a line end where its last line has
+// none. The file's end is looked at before every append, its start only
+// when the file is not as the program left it. `*size`: the file's size
+// now, -1 when it could not be read (the lines go as they are).
+static Text Lead(const LogFileState& state, int64_t* size) {
+  const Text header = LevelCsvHeader;
   Text end;
-  int64_t size = 0;
-  ReadResult read = PlatReadFileEnd(file, 2, &end, &size);
-  if (read == FileMissing || (read == FileRead && size == 0))
-    return LevelCsvHeader;
-  if (read == FileRead && end != "\r\n") return "\r\n";
-  return "";
+  ReadResult read = PlatReadFileEnd(state.File, 2, &end, size);
+  if (read == FileMissing) return header;
+  if (read != FileRead) {
+    *size = -1;
+    return "";
+  }
+  if (*size == state.Left && end == "\r\n") return "";
+  Text start;
+  int64_t whole = 0;
+  if (PlatReadFileStart(state.File, (int)header.size(), &start, &whole) !=
+          FileRead ||
+      whole != *size) {
+    *size = -1;
+    return "";
+  }
+  if (whole < (int64_t)header.size() &&
+      header.compare(0, start.size(), start) == 0)
+    return header.substr(start.size());
+  Text lead;
+  if (end.back() == '\r')
+    lead = "\n";
+  else if (end.back() != '\n')
+    lead = "\r\n";
+  if (start != header) lead += header;
+  return lead;
 }
 
-// Writes the lines still waiting, the oldest first, as far as writing
-// works; the first that fails stops it, and the history window says why.
-static void WriteWaitingLogLines() {
-  while (!AppState.LogPending.empty()) {
-    const PendingLogLine& line = AppState.LogPending.front();
-    if (line.File != AppState.LogFileName || !AppState.LogFileChecked) {
-      AppState.LogFileName = line.File;
-      AppState.LogFileChecked = false;
-    }
-    Text bytes =
-        AppState.LogFileChecked ? line.Bytes : Lead(line.File) + line.Bytes;
-    AppendResult result =
-        PlatAppendFile(line.File, bytes.data(), (int)bytes.size());
-    if (result != AppendWritten) {
-      // Some of it may be in the file: its end is looked at again.
-      AppState.LogFileChecked = false;
-      AppState.LogWriteProblem = WriteProblemText(line.File, result);
-      return;
-    }
-    AppState.LogFileChecked = true;
-    AppState.LogPending.pop_front();
+// After an append to a file of size `size` that failed with `lead` and
+// `lines` (those of LogPending at `at`, in order): how many of the lines
+// got in whole, found from the file's size now. A line whose line feed
+// alone is missing reads as whole, and counts. None when the size tells
+// nothing sure.
+static size_t LinesThatGotIn(const Text& file, int64_t size, size_t lead,
+                             const std::vector<size_t>& at) {
+  Text none;
+  int64_t now = 0;
+  ReadResult read = PlatReadFileEnd(file, 0, &none, &now);
+  if (size < 0 || read == FileUnreadable || now < size) return 0;
+  int64_t got = now - size - (int64_t)lead;
+  size_t count = 0;
+  int64_t through = 0;
+  for (size_t index : at) {
+    const Text& bytes = AppState.LogPending[index].Bytes;
+    through += (int64_t)bytes.size();
+    bool crlf =
+        bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0;
+    if (got < through - (crlf ? 1 : 0)) break;
+    count++;
   }
-  AppState.LogWriteProblem.clear();
+  if (got > through) return 0;  // more than was written: not the program's
+  return count;
+}
+
+// The history window's word on what waits: each file that has lines
+// waiting, why, and with more than one such file, how many of them.
+static Text WaitingText() {
+  std::vector<int> waiting(AppState.LogFiles.size(), 0);
+  for (const PendingLogLine& line : AppState.LogPending)
+    for (size_t f = 0; f < AppState.LogFiles.size(); f++)
+      if (AppState.LogFiles[f].File == line.File) {
+        waiting[f]++;
+        break;
+      }
+  int files = 0;
+  for (int count : waiting) files += count > 0 ? 1 : 0;
+  Text text;
+  for (size_t f = 0; f < AppState.LogFiles.size(); f++) {
+    if (waiting[f] == 0) continue;
+    Text count = files == 1 ? Text()
+                 : waiting[f] == 1
+                     ? Text(" (1 Zeile)")
+                     : " (" + std::to_string(waiting[f]) + " Zeilen)";
+    text += Text(text.empty() ? "" : " ") + "Protokoll " +
+            AppState.LogFiles[f].File + count +
+            " nicht geschrieben: " + WhyNotWritten(AppState.LogFiles[f].Last) +
+            ".";
+  }
+  return text;
+}
+
+// Writes the lines still waiting, each to its own file: the lines of a
+// file in one append, the files in the order of their oldest line. A file
+// that fails holds back its own lines only; of an append cut short, the
+// lines that got in whole are not written again.
+static void WriteWaitingLogLines() {
+  std::vector<LogFileState> files;
+  std::vector<std::vector<size_t>> lines;
+  for (size_t i = 0; i < AppState.LogPending.size(); i++) {
+    const Text& file = AppState.LogPending[i].File;
+    size_t f = 0;
+    while (f < files.size() && files[f].File != file) f++;
+    if (f == files.size()) {
+      LogFileState known{file, -1, AppendWritten};
+      for (const LogFileState& state : AppState.LogFiles)
+        if (state.File == file) known = state;
+      files.push_back(known);
+      lines.emplace_back();
+    }
+    lines[f].push_back(i);
+  }
+  std::vector<bool> written(AppState.LogPending.size(), false);
+  for (size_t f = 0; f < files.size(); f++) {
+    LogFileState& state = files[f];
+    int64_t size = -1;
+    Text bytes = Lead(state, &size);
+    size_t lead = bytes.size();
+    for (size_t index : lines[f]) bytes += AppState.LogPending[index].Bytes;
+    state.Last = PlatAppendFile(state.File, bytes.data(), (int)bytes.size());
+    size_t done = lines[f].size();
+    if (state.Last == AppendWritten) {
+      state.Left = size < 0 ? -1 : size + (int64_t)bytes.size();
+    } else {
+      // Some of it may be in the file: the file is looked at again.
+      done = LinesThatGotIn(state.File, size, lead, lines[f]);
+      state.Left = -1;
+    }
+    for (size_t i = 0; i < done; i++) written[lines[f][i]] = true;
+  }
+  std::deque<PendingLogLine> left;
+  for (size_t i = 0; i < AppState.LogPending.size(); i++)
+    if (!written[i]) left.push_back(std::move(AppState.LogPending[i]));
+  AppState.LogPending.swap(left);
+  AppState.LogFiles.swap(files);
 }
 
 // Queues a line for its month's file and writes what waits; when too many
@@ -84,6 +175,7 @@ static void AppendLogLine(int64_t time, const Text& bytes) {
     AppState.LogPending.pop_front();
     AppState.LogDropped++;
   }
+  AppState.LogWriteProblem = WaitingText();
 }
 
 void LogEvaluation(const LevelRecord& r) {

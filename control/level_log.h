@@ -5,9 +5,10 @@
 // anything.
 //
 // Nothing that goes wrong stops or holds up the guard: what cannot be read
-// is skipped and counted, what cannot be written waits in memory for the
-// next line and is written before it, and the history window says what is
-// wrong (AppState.LogReadProblem, AppState.LogWriteProblem).
+// is skipped and counted, what cannot be written waits in memory and is
+// written with the next line (each line to its own month's file, whatever
+// fails with another), and the history window says what is wrong
+// (AppState.LogReadProblem, AppState.LogWriteProblem).
 #pragma once
 
 #include <vector>

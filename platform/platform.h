@@ -364,6 +364,12 @@ enum ReadResult { FileRead, FileMissing, FileUnreadable };
 ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
                            int64_t* size);
 
+// Reads the start of a file: its first `maxBytes` bytes at most, into
+// `*bytes`, and its whole size into `*size`; the file shared as
+// PlatReadFileEnd shares it, the same results.
+ReadResult PlatReadFileStart(const Text& path, int maxBytes, Text* bytes,
+                             int64_t* size);
+
 // The system's standard dialog for saving a file, owned by `window`, with
 // `title`, a file-type filter for `typeName` files ending in `extension`
 // (without the dot; also added to a name typed without one), and

@@ -314,10 +314,175 @@ TEST_F(LevelLog, WaitingLinesAreBounded) {
             Text::npos);
   // The newest are kept: the first waiting is the eighth evaluation.
   HeadlessSetFolderReadOnly(Folder, false);
+  size_t writes = HeadlessFileWrites().size();
   RecordEvaluation(0.4, 0, 0.4, 0, false);
   std::vector<Text> lines = LinesOf(FileOr(December));
   ASSERT_EQ(lines.size(), (size_t)LogPendingLimit + 2);
   EXPECT_EQ(lines[1], LevelCsvLine(HistoryEntry(7)));
+  // All of them, and the new one, in one append.
+  ASSERT_EQ(HeadlessFileWrites().size(), writes + 1);
+  EXPECT_EQ(HeadlessFileWrites().back().Result, AppendWritten);
+}
+
+namespace {
+
+const char January[] = "C:\\Brunnen\\korvalinex-2027-01.csv";
+
+// `count` evaluations two minutes apart, the first two minutes from now.
+void EvaluateEveryTwoMinutes(int count) {
+  for (int i = 0; i < count; i++) {
+    HeadlessAdvanceClock(120000);
+    double level = 0.3 + (HistorySize() % 100) * 0.01;
+    RecordEvaluation(level, 0, level, 0, false);
+  }
+}
+
+// The lines of the files but their headers, in file order.
+std::vector<Text> LoggedLines(std::vector<const char*> files) {
+  std::vector<Text> all;
+  for (const char* file : files)
+    for (const Text& line : LinesOf(FileOr(file)))
+      if (line != Header) all.push_back(line);
+  return all;
+}
+
+}  // namespace
+
+// December's file held open (a spreadsheet) or made read-only from 31.12.
+// 23:30 on: January's lines are written to January's file all the same.
+TEST_F(LevelLog, AMonthChangeWithTheOldFileLockedLosesNothing) {
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  HeadlessSetLocalTime(31, 12, 2026, 23, 0);
+  EvaluateEveryTwoMinutes(15);  // to 23:30, written
+  HeadlessSetFileLocked(December, true);
+  EvaluateEveryTwoMinutes(14);   // 23:32 to 23:58
+  EvaluateEveryTwoMinutes(720);  // a day of January
+  ASSERT_EQ(HistorySize(), 749);
+  std::vector<Text> january = LinesOf(FileOr(January));
+  ASSERT_EQ(january.size(), 721u);
+  EXPECT_EQ(january[0], Header);
+  for (int i = 0; i < 720; i++)
+    EXPECT_EQ(january[i + 1], LevelCsvLine(HistoryEntry(29 + i))) << i;
+  EXPECT_EQ(AppState.LogPending.size(), 14u);
+  EXPECT_EQ(HistoryLogText(),
+            Text("Protokoll ") + December +
+                " nicht geschrieben: kein Schreibrecht (schreibgeschützt?). "
+                "14 Zeilen warten und werden nachgeschrieben, sobald das "
+                "Schreiben wieder geht.");
+
+  // Both files failing, each for its own reason: each is named.
+  HeadlessSetDiskSpace(0);
+  EvaluateEveryTwoMinutes(2);
+  EXPECT_EQ(HistoryLogText(),
+            Text("Protokoll ") + December +
+                " (14 Zeilen) nicht geschrieben: kein Schreibrecht "
+                "(schreibgeschützt?). Protokoll " +
+                January +
+                " (2 Zeilen) nicht geschrieben: der Datenträger ist voll. "
+                "16 Zeilen warten und werden nachgeschrieben, sobald das "
+                "Schreiben wieder geht.");
+  HeadlessSetDiskSpace(-1);
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(AppState.LogPending.size(), 14u);
+
+  // A restart now reads back every evaluation written.
+  EXPECT_EQ(ReadLevelLog().size(), 15u + 723u);
+
+  // December writable again: its lines after its first ones, in one
+  // append, and every evaluation is in the log once.
+  HeadlessSetFileLocked(December, false);
+  size_t writes = HeadlessFileWrites().size();
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(HeadlessFileWrites().size(), writes + 2);
+  EXPECT_TRUE(AppState.LogPending.empty());
+  EXPECT_EQ(HistoryLogText(), "");
+  std::vector<Text> logged = LoggedLines({December, January});
+  ASSERT_EQ(logged.size(), (size_t)HistorySize());
+  for (int i = 0; i < HistorySize(); i++)
+    EXPECT_EQ(logged[i], LevelCsvLine(HistoryEntry(i))) << i;
+
+  // And after a restart the history is all there.
+  StartState();
+  AppState.LogFolder = Folder;
+  RestoreHistoryFromLog();
+  EXPECT_EQ(HistorySize(), 753);
+  EXPECT_EQ(AppState.LogReadProblem, "");
+}
+
+// Someone emptied the file, replaced it, or typed a note at its end
+// between two evaluations: the header where it has none, and each line of
+// the program on a line of its own.
+TEST_F(LevelLog, AFileChangedMeanwhileGetsItsHeaderAndLinesOfTheirOwn) {
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  auto line = [](int i) { return LevelCsvLine(HistoryEntry(i)); };
+  EvaluateEveryTwoMinutes(1);
+  HeadlessPutFile(December, "");
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December), Header + line(1));
+
+  HeadlessPutFile(December, FileOr(December) + "Pumpe getauscht");
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December),
+            Header + line(1) + "Pumpe getauscht\r\n" + line(2));
+  EXPECT_EQ(ReadLevelLog().size(), 2u);
+
+  // Replaced by a file of another form, torn or whole at its end.
+  HeadlessPutFile(December, "Datum,Pegel\r\n06.12.2026,0.5");
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December),
+            "Datum,Pegel\r\n06.12.2026,0.5\r\n" + Text(Header) + line(3));
+  HeadlessPutFile(December, "Datum,Pegel\n");
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December), "Datum,Pegel\n" + Text(Header) + line(4));
+  // Left alone, the file gets only the line.
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December),
+            "Datum,Pegel\n" + Text(Header) + line(4) + line(5));
+}
+
+// The disk fills in the middle of an append: what got in stays, the rest
+// follows once there is room, nothing twice.
+TEST_F(LevelLog, AnAppendCutShortIsFinishedWithoutLossOrRepeats) {
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  auto line = [](int i) { return LevelCsvLine(HistoryEntry(i)); };
+  // Ten bytes into the header of a new file: the rest of the header.
+  HeadlessSetDiskSpace(10);
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December), Text(Header).substr(0, 10));
+  HeadlessSetDiskSpace(-1);
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December), Header + line(0) + line(1));
+
+  // Three lines in one append; two and a piece of the third get in.
+  HeadlessSetDiskSpace(0);
+  EvaluateEveryTwoMinutes(2);
+  std::string before = FileOr(December);
+  HeadlessSetDiskSpace((int64_t)(line(2).size() + line(3).size()) + 20);
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(AppState.LogPending.size(), 1u);
+  HeadlessSetDiskSpace(-1);
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December), before + line(2) + line(3) +
+                                  line(4).substr(0, 20) + "\r\n" + line(4) +
+                                  line(5));
+
+  // All but the last line feed of the second line waiting: it is whole,
+  // its line feed follows.
+  before = FileOr(December);
+  HeadlessSetDiskSpace(0);
+  EvaluateEveryTwoMinutes(2);
+  HeadlessSetDiskSpace((int64_t)(line(6).size() + line(7).size()) - 1);
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(AppState.LogPending.size(), 1u);
+  HeadlessSetDiskSpace(-1);
+  EvaluateEveryTwoMinutes(1);
+  EXPECT_EQ(FileOr(December), before + line(6) + line(7) + line(8) + line(9));
+
+  // Read back: every evaluation once, the torn piece skipped.
+  EXPECT_EQ(ReadLevelLog().size(), 10u);
 }
 
 TEST_F(LevelLog, TheLastThirtyDaysAreReadBackInTimeOrder) {

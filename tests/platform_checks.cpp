@@ -758,6 +758,12 @@ void FilesAreAppendedAndReadFromTheirEnd() {
   CHECK_EQ((int)size, 15);
   CHECK_EQ((int)PlatReadFileEnd(file, 0, &bytes, &size), (int)FileRead);
   CHECK_EQ(bytes, "");
+  // The start likewise.
+  CHECK_EQ((int)PlatReadFileStart(file, 4, &bytes, &size), (int)FileRead);
+  CHECK_EQ(bytes, "Zeit");
+  CHECK_EQ((int)size, 15);
+  CHECK_EQ((int)PlatReadFileStart(file, 1000, &bytes, &size), (int)FileRead);
+  CHECK_EQ(bytes, Text("Zeit;Art\r\n") + binary);
 
   // Written anew: the old contents are gone.
   CHECK_EQ((int)PlatWriteFile(file, "neu", 3), (int)AppendWritten);
@@ -770,6 +776,9 @@ void FilesAreAppendedAndReadFromTheirEnd() {
   CHECK_EQ((int)PlatWriteFile(lost, "x", 1), (int)AppendNoFolder);
   CHECK(!PlatFolderExists(folder + "\\fehlt"));
   CHECK_EQ((int)PlatReadFileEnd(lost, 10, &bytes, &size), (int)FileMissing);
+  CHECK_EQ((int)PlatReadFileStart(lost, 10, &bytes, &size), (int)FileMissing);
+  CHECK_EQ(bytes, "");
+  CHECK_EQ((int)size, 0);
 }
 
 void ProgramsStartWithoutWaitingAndEndOnTheirOwn() {

@@ -270,6 +270,10 @@ void HeadlessSetFolderReadOnly(const Text& path, bool readOnly);
 void HeadlessPutFile(const Text& path, const std::string& bytes);
 // The file exists but cannot be read (PlatReadFileEnd: FileUnreadable).
 void HeadlessSetFileUnreadable(const Text& path);
+// The file may not be written (held open by another program, or marked
+// read-only): PlatAppendFile and PlatWriteFile fail with AppendDenied and
+// change nothing; reading it works. False: writable again.
+void HeadlessSetFileLocked(const Text& path, bool locked);
 // The file's contents; nullptr when there is no such file.
 const std::string* HeadlessFileContent(const Text& path);
 // The disk takes `bytes` more bytes, then is full: a write that does not
@@ -278,8 +282,11 @@ const std::string* HeadlessFileContent(const Text& path);
 void HeadlessSetDiskSpace(int64_t bytes);
 struct HeadlessFileWrite {
   Text Path;
-  std::string Bytes;  // what the program asked to append
+  // What the program asked to append; empty when the file could not be
+  // opened (AppendNoFolder, AppendDenied), of which Length tells the size.
+  std::string Bytes;
   AppendResult Result;
+  size_t Length;
 };
 const std::vector<HeadlessFileWrite>& HeadlessFileWrites();
 

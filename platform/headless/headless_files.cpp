@@ -16,6 +16,7 @@ struct FileModel {
   std::set<Text> Folders;
   std::set<Text> ReadOnlyFolders;
   std::set<Text> UnreadableFiles;
+  std::set<Text> LockedFiles;
   int64_t SpaceLeft = -1;  // bytes the disk still takes; -1: no limit
   std::vector<HeadlessFileWrite> Writes;
 
@@ -72,6 +73,13 @@ void HeadlessSetFileUnreadable(const Text& path) {
   Files.UnreadableFiles.insert(path);
 }
 
+void HeadlessSetFileLocked(const Text& path, bool locked) {
+  if (locked)
+    Files.LockedFiles.insert(path);
+  else
+    Files.LockedFiles.erase(path);
+}
+
 const std::string* HeadlessFileContent(const Text& path) {
   auto found = Files.Files.find(path);
   return found == Files.Files.end() ? nullptr : &found->second;
@@ -104,11 +112,12 @@ bool PlatFolderExists(const Text& path) {
 AppendResult PlatAppendFile(const Text& path, const void* bytes, int length) {
   std::string given(static_cast<const char*>(bytes),
                     length > 0 ? static_cast<size_t>(length) : 0);
-  HeadlessFileWrite write{path, given, AppendFailed};
+  HeadlessFileWrite write{path, given, AppendFailed, given.size()};
   Text folder = FolderOf(path);
   if (!Files.Folders.count(folder)) {
     write.Result = AppendNoFolder;
-  } else if (Files.ReadOnlyFolders.count(folder)) {
+  } else if (Files.ReadOnlyFolders.count(folder) ||
+             Files.LockedFiles.count(path)) {
     write.Result = AppendDenied;
   } else {
     std::string& content = Files.Files[path];
@@ -124,13 +133,18 @@ AppendResult PlatAppendFile(const Text& path, const void* bytes, int length) {
       write.Result = AppendWritten;
     }
   }
+  // Lines that wait for a file that cannot be opened are offered again at
+  // every try: only their size is kept.
+  if (write.Result == AppendNoFolder || write.Result == AppendDenied)
+    write.Bytes.clear();
   Files.Writes.push_back(write);
   return write.Result;
 }
 
 AppendResult PlatWriteFile(const Text& path, const void* bytes, int length) {
   Text folder = FolderOf(path);
-  if (Files.Folders.count(folder) && !Files.ReadOnlyFolders.count(folder)) {
+  if (Files.Folders.count(folder) && !Files.ReadOnlyFolders.count(folder) &&
+      !Files.LockedFiles.count(path)) {
     auto existing = Files.Files.find(path);
     if (existing != Files.Files.end()) {
       if (Files.SpaceLeft >= 0)
@@ -153,6 +167,20 @@ ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
   size_t take = maxBytes > 0 ? static_cast<size_t>(maxBytes) : 0;
   if (take > content.size()) take = content.size();
   *bytes = content.substr(content.size() - take);
+  return FileRead;
+}
+
+ReadResult PlatReadFileStart(const Text& path, int maxBytes, Text* bytes,
+                             int64_t* size) {
+  bytes->clear();
+  *size = 0;
+  auto found = Files.Files.find(path);
+  if (found == Files.Files.end()) return FileMissing;
+  if (Files.UnreadableFiles.count(path)) return FileUnreadable;
+  const std::string& content = found->second;
+  *size = static_cast<int64_t>(content.size());
+  size_t take = maxBytes > 0 ? static_cast<size_t>(maxBytes) : 0;
+  *bytes = content.substr(0, take);
   return FileRead;
 }
 

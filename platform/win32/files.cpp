@@ -75,8 +75,10 @@ AppendResult PlatWriteFile(const Text& path, const void* bytes, int length) {
   return WriteAndClose(file, bytes, length);
 }
 
-ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
-                           int64_t* size) {
+// Reads at most `maxBytes` bytes of the file, its last ones or its first
+// ones, with readers and writers of any kind sharing it meanwhile.
+static ReadResult ReadFilePart(const Text& path, int maxBytes, bool fromEnd,
+                               Text* bytes, int64_t* size) {
   bytes->clear();
   *size = 0;
   HANDLE file =
@@ -97,7 +99,7 @@ ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
   int64_t take = maxBytes > 0 ? maxBytes : 0;
   if (take > whole.QuadPart) take = whole.QuadPart;
   LARGE_INTEGER from;
-  from.QuadPart = whole.QuadPart - take;
+  from.QuadPart = fromEnd ? whole.QuadPart - take : 0;
   ReadResult result = FileRead;
   if (!SetFilePointerEx(file, from, nullptr, FILE_BEGIN)) {
     result = FileUnreadable;
@@ -123,6 +125,16 @@ ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
   }
   *size = whole.QuadPart;
   return FileRead;
+}
+
+ReadResult PlatReadFileEnd(const Text& path, int maxBytes, Text* bytes,
+                           int64_t* size) {
+  return ReadFilePart(path, maxBytes, true, bytes, size);
+}
+
+ReadResult PlatReadFileStart(const Text& path, int maxBytes, Text* bytes,
+                             int64_t* size) {
+  return ReadFilePart(path, maxBytes, false, bytes, size);
 }
 
 bool PlatAskSavePath(int window, const Text& title, const Text& typeName,
