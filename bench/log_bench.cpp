@@ -42,8 +42,8 @@ size_t WriteLog(int n) {
     int64_t t = now - (int64_t)(n - i) * 120;
     double level = 0.1 + (i % 300) * 0.0048828;
     LevelRecord r{
-        t,    level, level, (int8_t)(i % 300 < 20), (int8_t)(i % 300 > 280),
-        false};
+        t,     level,   level, (int8_t)(i % 300 < 20), (int8_t)(i % 300 > 280),
+        false, t - 3600};
     std::string& file = files[MonthOfTime(t) == thisMonth ? 1 : 0];
     if (file.empty()) file = LevelCsvHeader;
     file += LevelCsvLine(r);
