@@ -152,7 +152,7 @@ static bool PossibleTime(const LevelRecord& r, int month, const ReadClock& c) {
 // Reads the evaluations of one file (its month as MonthOfTime counts) into
 // `*found`, in file order.
 static FileReading ReadLogFile(const Text& file, int month, const ReadClock& c,
-                               std::vector<LevelRecord>* found) {
+                               int64_t since, std::vector<LevelRecord>* found) {
   FileReading reading;
   Text bytes;
   int64_t size = 0;
@@ -186,7 +186,11 @@ static FileReading ReadLogFile(const Text& file, int month, const ReadClock& c,
       reading.OutOfTime++;
       continue;
     }
-    if (kind == LineMeasurement) found->push_back(r);
+    // Too old for certain (a guessed universal time only goes back): not
+    // kept even for the moment.
+    int64_t universal =
+        r.Universal != UniversalUnknown ? r.Universal : r.Time - c.Lead;
+    if (kind == LineMeasurement && universal >= since) found->push_back(r);
     if (kind == LineForeign && !line.empty()) reading.Foreign++;
   }
   return reading;
@@ -236,7 +240,7 @@ std::vector<LevelRecord> ReadLevelLog() {
   int first = MonthOfTime(since + c.Lead - 86400);
   for (int month = first; month <= MonthOfTime(c.Local); month++) {
     Text file = InFolder(LevelLogFileName(month));
-    FileReading reading = ReadLogFile(file, month, c, &found);
+    FileReading reading = ReadLogFile(file, month, c, since, &found);
     Text said;
     auto say = [&said](const Text& what) {
       said += Text(said.empty() ? "" : ", ") + what;
