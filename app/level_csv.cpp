@@ -57,6 +57,11 @@ Text LevelCsvTime(int64_t time) {
   return text;
 }
 
+int64_t LeadOf(int64_t local, int64_t universal) {
+  int64_t lead = local - universal;
+  return FloorDiv(lead + 450, 900) * 900;
+}
+
 int MonthOfTime(int64_t time) {
   int day = 0, month = 0, year = 0;
   DateOfDays(FloorDiv(time, 86400), &day, &month, &year);

@@ -94,7 +94,7 @@ void LogEvaluation(const LevelRecord& r) {
 void LogAlarmEvent(int64_t time, int output, int sent, double level,
                    const Text& message) {
   // The event's universal time: it has the local clock's present lead.
-  int64_t universal = time - (PlatLocalClock() - PlatUniversalClock());
+  int64_t universal = time - LeadOf(PlatLocalClock(), PlatUniversalClock());
   AppendLogLine(
       time, LevelCsvEventLine(time, universal, output, sent, level, message));
 }
@@ -131,8 +131,7 @@ static ReadClock ClockNow() {
   ReadClock c;
   c.Local = PlatLocalClock();
   c.Universal = PlatUniversalClock();
-  int64_t lead = c.Local - c.Universal;
-  c.Lead = (lead + (lead >= 0 ? 450 : -450)) / 900 * 900;
+  c.Lead = LeadOf(c.Local, c.Universal);
   return c;
 }
 

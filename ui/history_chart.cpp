@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/level_csv.h"
 #include "app/state.h"
 
 namespace {
@@ -65,7 +66,7 @@ int YOf(const Plot& p, double volts) {
 void ChooseTimeSpan(Plot* p) {
   int n = HistorySize();
   int64_t universal = PlatUniversalClock();
-  p->Lead = PlatLocalClock() - universal;
+  p->Lead = LeadOf(PlatLocalClock(), universal);
   if (n == 0) {
     p->To = universal;
     p->From = p->To - ShortestSpan;
@@ -182,7 +183,7 @@ int64_t LocalOf(const Plot& p, int64_t universal) {
       high = middle - 1;
   }
   const LevelRecord& r = HistoryEntry(low);
-  return universal + (r.Time - r.Universal);
+  return universal + LeadOf(r.Time, r.Universal);
 }
 
 void DrawGridAndLabels(const Plot& p) {

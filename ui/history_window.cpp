@@ -106,12 +106,12 @@ static Text DryRunText(const DryRuns& runs) {
 // or back in the night, not at midnight), or the present one without.
 static int64_t TodayStartUniversal(int64_t local, int64_t universal) {
   int64_t midnight = local - ((local % 86400) + 86400) % 86400;
-  int64_t lead = local - universal;
+  int64_t lead = LeadOf(local, universal);
   for (int i = HistorySize() - 1; i >= 0; i--) {
     const LevelRecord& r = HistoryEntry(i);
     if (r.Universal < universal - 2 * 86400) break;
     if (r.Time >= midnight && r.Time < midnight + 86400)
-      lead = r.Time - r.Universal;
+      lead = LeadOf(r.Time, r.Universal);
   }
   return midnight - lead;
 }
