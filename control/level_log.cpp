@@ -235,8 +235,8 @@ std::vector<LevelRecord> ReadLevelLog() {
   ReadClock c = ClockNow();
   int64_t since = c.Universal - (int64_t)LogReadDays * 86400;
   Text problems;
-  // A day more than the days read: the local month of their first.
-  int first = MonthOfTime(since + c.Lead - 86400);
+  // From the local month of the first day read.
+  int first = MonthOfTime(since + c.Lead);
   for (int month = first; month <= MonthOfTime(c.Local); month++) {
     Text file = InFolder(LevelLogFileName(month));
     FileReading reading = ReadLogFile(file, month, c, since, &found);
