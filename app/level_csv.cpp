@@ -1,17 +1,23 @@
 #include "app/level_csv.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 const char LevelCsvHeader[] =
     "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
-    "Messwert;Meldung\r\n";
+    "Messwert;Meldung;Zeit (UTC)\r\n";
+// The header before "Zeit (UTC)" came.
+static const char EightColumnHeader[] =
+    "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
+    "Messwert;Meldung";
 
 static const char MeasurementKind[] = "Messung";
 static const char EventKind[] = "Ereignis";
-static const int FieldCount = 8;
+static const int FieldCount = 9;
+static const int EightFields = 8;
 
 // Days since 1 January 1970 as a date of the Gregorian calendar.
 static void DateOfDays(int64_t days, int* day, int* month, int* year) {
@@ -49,6 +55,11 @@ Text LevelCsvTime(int64_t time) {
   snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", day, month, year,
            (int)(second / 3600), (int)(second / 60 % 60), (int)(second % 60));
   return text;
+}
+
+int64_t LeadOf(int64_t local, int64_t universal) {
+  int64_t lead = local - universal;
+  return FloorDiv(lead + 450, 900) * 900;
 }
 
 int MonthOfTime(int64_t time) {
@@ -92,11 +103,12 @@ Text LevelCsvLine(const LevelRecord& r) {
   return LevelCsvTime(r.Time) + ";" + MeasurementKind + ";" +
          LevelText(r.Level) + ";" + OutputText(r.Output5) + ";" +
          LevelText(r.Level4) + ";" + OutputText(r.Output4) + ";" +
-         (r.Doubted ? "unsicher" : "sicher") + ";\r\n";
+         (r.Doubted ? "unsicher" : "sicher") + ";;" +
+         LevelCsvTime(r.Universal) + "\r\n";
 }
 
-Text LevelCsvEventLine(int64_t time, int output, int sent, double level,
-                       const Text& message) {
+Text LevelCsvEventLine(int64_t time, int64_t universal, int output, int sent,
+                       double level, const Text& message) {
   Text level5, level4, output5, output4;
   if (output == 5) {
     level5 = LevelText(level);
@@ -110,7 +122,8 @@ Text LevelCsvEventLine(int64_t time, int output, int sent, double level,
   for (char& c : text)
     if (c == ';' || c == '\r' || c == '\n') c = ',';
   return LevelCsvTime(time) + ";" + EventKind + ";" + level5 + ";" + output5 +
-         ";" + level4 + ";" + output4 + ";;" + text + "\r\n";
+         ";" + level4 + ";" + output4 + ";;" + text + ";" +
+         LevelCsvTime(universal) + "\r\n";
 }
 
 static std::vector<Text> Fields(const Text& line) {
@@ -196,11 +209,17 @@ static bool ReadOutput(const Text& text, int8_t* output) {
 }
 
 LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r) {
-  if (line + "\r\n" == LevelCsvHeader) return LineHeader;
+  if (line + "\r\n" == LevelCsvHeader || line == EightColumnHeader)
+    return LineHeader;
   std::vector<Text> f = Fields(line);
-  if (f.size() != FieldCount) return LineForeign;
+  if (f.size() != FieldCount && f.size() != EightFields) return LineForeign;
   LevelRecord read{};
   if (!ReadTime(f[0], &read.Time)) return LineForeign;
+  read.Universal = UniversalUnknown;
+  if (f.size() == FieldCount &&
+      (!ReadTime(f[8], &read.Universal) ||
+       std::llabs(read.Time - read.Universal) > 86400))
+    return LineForeign;
   if (f[1] == EventKind) return LineEvent;
   if (f[1] != MeasurementKind || !f[7].empty()) return LineForeign;
   if (!ReadLevel(f[2], &read.Level) || !ReadOutput(f[3], &read.Output5) ||

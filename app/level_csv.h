@@ -12,12 +12,20 @@
 //   Messwert      "sicher", or "unsicher" when a reading in doubt kept a
 //                 decision from being taken
 //   Meldung       the text of an event; empty on an evaluation
+//   Zeit (UTC)    the same instant in universal time, as "Zeit": the order
+//                 of events and their durations when the local clock was
+//                 put back or forward. Lines written before the column
+//                 came (8 columns) are read too.
 #pragma once
+
+#include <cstdint>
 
 #include "app/state.h"
 
 // The first line of a file, line end included.
 extern const char LevelCsvHeader[];
+// A line's universal time read from a line of 8 columns: not known.
+const int64_t UniversalUnknown = INT64_MIN;
 
 // An evaluation as one line, line end included. A level is written with
 // as many decimals as it takes to read back the very same number.
@@ -26,17 +34,23 @@ Text LevelCsvLine(const LevelRecord& r);
 // An alarm event as one line: its output (4 or 5, 0 for none) with what
 // went to it and the level it was decided on, and its text in "Meldung"
 // (a ';' or line end in it becomes ',').
-Text LevelCsvEventLine(int64_t time, int output, int sent, double level,
-                       const Text& message);
+Text LevelCsvEventLine(int64_t time, int64_t universal, int output, int sent,
+                       double level, const Text& message);
 
-// Reads one line (without its line end) back. LineMeasurement fills `*r`;
-// LineHeader and LineEvent are lines of the form that hold no evaluation;
-// anything else is LineForeign.
+// Reads one line (without its line end) back. LineMeasurement fills `*r`
+// (Universal is UniversalUnknown for a line of 8 columns); LineHeader and
+// LineEvent are lines of the form that hold no evaluation; anything else
+// (a universal time more than a day from the local one too) is
+// LineForeign.
 enum LevelCsvKind { LineMeasurement, LineHeader, LineEvent, LineForeign };
 LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r);
 
 // "dd.mm.yyyy hh:mm:ss" of a local time (seconds as PlatLocalClock counts).
 Text LevelCsvTime(int64_t time);
+// The local clock's lead on universal time from a local and a universal
+// time read at about the same instant, to whole quarter hours (the two
+// clocks may be read a second apart).
+int64_t LeadOf(int64_t local, int64_t universal);
 // The month of a local time: year * 12 + month - 1.
 int MonthOfTime(int64_t time);
 // The log's file of a month (as MonthOfTime counts): korvalinex-YYYY-MM.csv.

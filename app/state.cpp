@@ -1,5 +1,6 @@
 #include "app/state.h"
 
+#include <cmath>
 #include <string>
 
 AppStateRecord AppState;
@@ -14,6 +15,30 @@ int HistorySize() { return AppState.History ? AppState.HistoryCount : 0; }
 
 const LevelRecord& HistoryEntry(int index) {
   return AppState.History[(AppState.HistoryFirst + index) % HistoryCapacity];
+}
+
+void TakeExtremes(const LevelRecord& r) {
+  if (!std::isfinite(r.Level)) return;
+  if (!AppState.HistoryHasExtremes || r.Level < AppState.LowestLevel.Level)
+    AppState.LowestLevel = r;
+  if (!AppState.HistoryHasExtremes || r.Level > AppState.HighestLevel.Level)
+    AppState.HighestLevel = r;
+  AppState.HistoryHasExtremes = true;
+}
+
+void KeepEvaluation(const LevelRecord& r) {
+  TakeExtremes(r);
+  AppState.EvaluationCount++;
+  if (!AppState.History) return;
+  if (AppState.HistoryCount < HistoryCapacity) {
+    int slot =
+        (AppState.HistoryFirst + AppState.HistoryCount) % HistoryCapacity;
+    AppState.History[slot] = r;
+    AppState.HistoryCount++;
+    return;
+  }
+  AppState.History[AppState.HistoryFirst] = r;
+  AppState.HistoryFirst = (AppState.HistoryFirst + 1) % HistoryCapacity;
 }
 
 static void TakeBuffer(ReplyBuffer* buffer, int size) {

@@ -47,6 +47,9 @@ struct LevelRecord {
   int8_t Output5;  // CommandNotSent (likewise output 5)
   bool Doubted;    // a reading not proven the board's own answer to
                    // GETADC 1 kept a decision from being taken
+  // The same instant in universal time (PlatUniversalClock), s: the order
+  // of events and their durations, whatever the local clock did.
+  int64_t Universal;
 };
 
 // The level history keeps this many evaluations, the oldest dropped first:
@@ -232,6 +235,9 @@ struct AppStateRecord {
   std::vector<LogFileState> LogFiles;
   Text LogReadProblem;
   Text LogWriteProblem;
+  // The folder was missing at start: the log is read back when an
+  // evaluation is logged and finds it there, once.
+  bool LogReadWaiting;
   // Alarm events (control/alarms.h). AlarmOutputOn[4], [5]: what the
   // events last announced of outputs 4 and 5 (off at start).
   // AlarmBlindAnnounced: the loss of the connection was announced and its
@@ -270,7 +276,7 @@ struct AppStateRecord {
   bool DoubtedLastSwitched5;
   // The daily sign of life (control/alarms.h): its minute of the day (-1:
   // none), the last local day (days since 1970) it was due on, and whether
-  // that day has been settled since the start; the local times the
+  // that day has been settled since the start; the universal times the
   // connection was lost in about the last day.
   int AlarmDailyMinute = -1;
   int64_t AlarmDailyLastDay;
@@ -384,5 +390,23 @@ void ZeroAppState();
 // (0 .. HistorySize() - 1); control/history.cpp records them.
 int HistorySize();
 const LevelRecord& HistoryEntry(int index);
+// Adds an evaluation to the history as its newest (the oldest goes when it
+// is full) and to the count and extremes since the start; a level that is
+// no number (a hostile analog reply can give one) is no extreme.
+void KeepEvaluation(const LevelRecord& r);
+// Takes a level into the lowest and highest since the start; of equal
+// levels the one taken first stays.
+void TakeExtremes(const LevelRecord& r);
+// Output 4's runs (the dry-run guard) in the history between two instants
+// of universal time: the trips that began in [from, to], the seconds it
+// was on within it, and the evaluations in doubt within it. Counted on
+// universal time, so a clock put forward or back changes nothing.
+// control/history.cpp reckons it.
+struct DryRuns {
+  int Trips;
+  int64_t OnSeconds;
+  int Doubted;
+};
+DryRuns DryRunsBetween(int64_t fromUniversal, int64_t toUniversal);
 // Fills the record with the program's fixed defaults, in their order.
 void InitDefaults();

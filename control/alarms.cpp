@@ -227,45 +227,12 @@ void AlarmConnectionLost(int64_t time) {
   ForgetLossesBefore(time - 86400);
 }
 
-// What the history holds of the day (from, to]: how often output 4 went
-// on, how long it was on (an on-time that began before counts from `from`),
-// and the evaluations in doubt.
-struct PastDayCounts {
-  int Trips = 0;
-  int64_t OnSeconds = 0;
-  int Doubted = 0;
-};
-
-static PastDayCounts CountPastDay(int64_t from, int64_t to) {
-  PastDayCounts counts;
-  bool on = false;
-  int64_t onSince = 0;
-  auto addOnTime = [&](int64_t start, int64_t end) {
-    if (start < from) start = from;
-    if (end > to) end = to;
-    if (end > start) counts.OnSeconds += end - start;
-  };
-  int n = HistorySize();
-  for (int i = 0; i < n; i++) {
-    const LevelRecord& r = HistoryEntry(i);
-    bool inside = r.Time > from && r.Time <= to;
-    if (inside && r.Doubted) counts.Doubted++;
-    if (r.Output4 == CommandNotSent) continue;
-    bool nowOn = r.Output4 == 1;
-    if (nowOn && !on) {
-      onSince = r.Time;
-      if (inside) counts.Trips++;
-    }
-    if (!nowOn && on) addOnTime(onSince, r.Time);
-    on = nowOn;
-  }
-  if (on) addOnTime(onSince, to);
-  return counts;
-}
-
+// The counts of the 24 hours before it, on universal time: a clock put
+// forward or back makes the day neither longer nor shorter.
 static void AnnounceDailySign(int64_t now) {
-  PastDayCounts counts = CountPastDay(now - 86400, now);
-  ForgetLossesBefore(now - 86400);
+  int64_t universal = PlatUniversalClock();
+  DryRuns counts = DryRunsBetween(universal - 86400, universal);
+  ForgetLossesBefore(universal - 86400);
   int losses = (int)AppState.AlarmLossTimes.size();
   int64_t minutes = counts.OnSeconds / 60;
   // No semicolon: the text is a field of the level log.
@@ -301,7 +268,7 @@ void WatchAlarms() {
     if (!AppState.AlarmLossSeen) {
       AppState.AlarmLossSeen = true;
       AppState.AlarmLostSince = PlatTickCount();
-      if (AppState.AlarmDailyMinute >= 0) AlarmConnectionLost(PlatLocalClock());
+      if (AppState.AlarmDailyMinute >= 0) AlarmConnectionLost(PlatUniversalClock());
     } else if (!AppState.AlarmBlindAnnounced &&
                (int32_t)(PlatTickCount() - AppState.AlarmLostSince) >
                    AlarmBlindTime) {

@@ -116,7 +116,8 @@ void WatchAlarms();
 // a restart after it sends nothing that day, and one missed while the
 // program was down is not sent late: its missing is the sign.
 //
-// The connection seen lost: its time counts among the day's losses.
+// The connection seen lost at `time` (universal, PlatUniversalClock): it
+// counts among the losses of the 24 hours before a sign.
 void AlarmConnectionLost(int64_t time);
 
 // The alarm command's arguments of an event at local time `time` with a

@@ -16,4 +16,9 @@ void RecordEvaluation(double level5, int output5, double level4, int output4,
 // At start, with a level log: its last days' evaluations go into the
 // history as if recorded then (they are not logged again), so the picture
 // and the extremes are those of before the restart.
+// A folder missing at start leaves the read-back waiting
+// (AppState.LogReadWaiting, control/level_log.h: ReadBackLateLog).
 void RestoreHistoryFromLog();
+
+// The dry-run guard's statistics: DryRunsBetween (app/state.h), a pure
+// function of the history, on universal time; this file reckons it.

@@ -31,6 +31,15 @@ void LogEvaluation(const LevelRecord& r);
 void LogAlarmEvent(int64_t time, int output, int sent, double level,
                    const Text& message);
 
-// Reads the evaluations of the last LogReadDays days from the log, in time
-// order, and notes in AppState.LogReadProblem what was skipped.
+// Reads the evaluations of the last LogReadDays days from the log, in the
+// order of events (their universal time), and notes in
+// AppState.LogReadProblem what was skipped: lines of another form, and
+// lines dated ahead of now or outside their file's month.
 std::vector<LevelRecord> ReadLevelLog();
+
+// Called before a line is logged: when the read-back waits
+// (AppState.LogReadWaiting: the folder was missing at start) and the folder
+// is there now, the log is read back, once. Its evaluations from before
+// the first one recorded since the start go into the history before those,
+// and the extremes take them in; nothing written since the start is read.
+void ReadBackLateLog();

@@ -327,6 +327,9 @@ void PlatLocalTime(int* hour, int* minute);
 // local time (so a day always starts at a multiple of 86400, whatever the
 // time zone).
 int64_t PlatLocalClock();
+// Universal time as seconds since 1 January 1970, 00:00 UTC: it goes on
+// when the local clock is put forward or back (summer time, a zone).
+int64_t PlatUniversalClock();
 
 // ---------------------------------------------------------------------------
 // Files

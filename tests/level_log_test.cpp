@@ -21,12 +21,18 @@ const char Folder[] = "C:\\Brunnen";
 const char December[] = "C:\\Brunnen\\korvalinex-2026-12.csv";
 const char Header[] =
     "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
+    "Messwert;Meldung;Zeit (UTC)\r\n";
+// The header and a line of the form before the universal time's column.
+const char EightColumnHeader[] =
+    "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
     "Messwert;Meldung\r\n";
 
 LevelRecord Record(int64_t time, double level5, int output5, double level4,
                    int output4, bool doubted) {
-  return LevelRecord{time,   level5, level4, (int8_t)output4, (int8_t)output5,
-                     doubted};
+  // Local time an hour ahead of universal time, as the headless clock's.
+  return LevelRecord{
+      time,    level5,     level4, (int8_t)output4, (int8_t)output5,
+      doubted, time - 3600};
 }
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -54,14 +60,15 @@ std::string FileOr(const char* path) {
 TEST(LevelCsv, ALineIsTheEvaluationInASpreadsheetsForm) {
   int64_t t = 20428 * 86400LL + 10 * 3600 + 5 * 60 + 7;  // 06.12.2025
   EXPECT_EQ(LevelCsvLine(Record(t, 1.0546875, 0, 0.1953125, 1, false)),
-            "06.12.2025 10:05:07;Messung;1,0546875;AUS;0,1953125;EIN;sicher;"
-            "\r\n");
+            "06.12.2025 10:05:07;Messung;1,0546875;AUS;0,1953125;EIN;sicher;;"
+            "06.12.2025 09:05:07\r\n");
   // Output 4 undecided for a reading in doubt; nothing decided at all.
   EXPECT_EQ(LevelCsvLine(Record(t, 1.25, 1, NAN, CommandNotSent, true)),
-            "06.12.2025 10:05:07;Messung;1,25;EIN;;;unsicher;\r\n");
+            "06.12.2025 10:05:07;Messung;1,25;EIN;;;unsicher;;"
+            "06.12.2025 09:05:07\r\n");
   EXPECT_EQ(
       LevelCsvLine(Record(t, NAN, CommandNotSent, NAN, CommandNotSent, true)),
-      "06.12.2025 10:05:07;Messung;;;;;unsicher;\r\n");
+      "06.12.2025 10:05:07;Messung;;;;;unsicher;;06.12.2025 09:05:07\r\n");
   EXPECT_EQ(Text(LevelCsvHeader), Header);
   // "ö" and every other letter in Windows-1252.
   for (char c : LevelCsvLine(Record(t, 0.5, 0, 0.5, 0, false)))
@@ -175,13 +182,18 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], Header);
   // 150 counts read 0.732 V; 20 counts, 0.098 V, below the Minimum.
+  Text utc0 = LevelCsvTime(HistoryEntry(0).Time - 3600);
+  Text utc3 = LevelCsvTime(HistoryEntry(3).Time - 3600);
   EXPECT_EQ(lines[1], LevelCsvTime(HistoryEntry(0).Time) +
-                          ";Messung;0,732;AUS;0,732;AUS;sicher;\r\n");
+                          ";Messung;0,732;AUS;0,732;AUS;sicher;;" + utc0 +
+                          "\r\n");
   EXPECT_EQ(lines[4], LevelCsvTime(HistoryEntry(3).Time) +
-                          ";Messung;0,098;AUS;0,098;EIN;sicher;\r\n");
+                          ";Messung;0,098;AUS;0,098;EIN;sicher;;" + utc3 +
+                          "\r\n");
   EXPECT_EQ(lines[5], LevelCsvTime(HistoryEntry(3).Time) +
                           ";Ereignis;;;0,098;EIN;;Trockenlauf: Ausgang 4 "
-                          "(Minimum) eingeschaltet\r\n");
+                          "(Minimum) eingeschaltet;" +
+                          utc3 + "\r\n");
   lines.erase(lines.begin() + 5);
   for (int i = 0; i < 6; i++) {
     LevelRecord back{};
@@ -603,9 +615,12 @@ TEST_F(LevelLog, TheSaveButtonWritesTheHistoryShownAsCsv) {
   EXPECT_EQ(HeadlessSaveDialogs()[0].Extension, "csv");
   EXPECT_EQ(FileOr("D:\\Auswertung\\brunnen.csv"),
             Text(Header) +
-                "06.12.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher;\r\n"
-                "06.12.2026 07:46:00;Messung;0,1;AUS;0,1;EIN;sicher;\r\n"
-                "06.12.2026 07:47:00;Messung;;;;;unsicher;\r\n");
+                "06.12.2026 07:45:00;Messung;0,5;AUS;0,5;AUS;sicher;;"
+                "06.12.2026 06:45:00\r\n"
+                "06.12.2026 07:46:00;Messung;0,1;AUS;0,1;EIN;sicher;;"
+                "06.12.2026 06:46:00\r\n"
+                "06.12.2026 07:47:00;Messung;;;;;unsicher;;"
+                "06.12.2026 06:47:00\r\n");
   EXPECT_EQ(C(LabelHistoryLog).Content,
             "Verlauf gespeichert: D:\\Auswertung\\brunnen.csv (3 Messungen).");
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/level_csv.h"
 #include "app/state.h"
 
 namespace {
@@ -25,10 +26,17 @@ const double HighestTop = 10.0;
 // first few evaluations after the start do not stand in one column.
 const int64_t ShortestSpan = 120;
 
+// The time axis is universal time (LevelRecord.Universal): the order of
+// events, so an hour the clock repeats at the end of summer time is drawn
+// once after the other, and a run is one band however the clock was set.
+// Its ticks fall on whole local hours and days at the local clock's
+// present lead; each label is the local time the clock showed then.
 struct Plot {
   int Window;
   int Left, Top, Right, Bottom;  // the axes' rectangle
-  int64_t From, To;              // time at Left + Inset and Right - Inset
+  int64_t From, To;              // universal time at Left + Inset and
+                                 // Right - Inset
+  int64_t Lead;                  // the local clock's present lead
   double VoltTop;                // voltage at Top; 0 V at Bottom
   double VoltStep;
   int64_t TimeStep;
@@ -57,15 +65,17 @@ int YOf(const Plot& p, double volts) {
 // tick step: the shortest that leaves each label its room.
 void ChooseTimeSpan(Plot* p) {
   int n = HistorySize();
+  int64_t universal = PlatUniversalClock();
+  p->Lead = LeadOf(PlatLocalClock(), universal);
   if (n == 0) {
-    p->To = PlatLocalClock();
+    p->To = universal;
     p->From = p->To - ShortestSpan;
   } else {
-    // The earliest and the latest: the clock may have been put back (the
-    // end of summer time), so they need not be the first and the last.
-    p->From = p->To = HistoryEntry(0).Time;
+    // The earliest and the latest: the system clock may have been set
+    // back, so they need not be the first and the last.
+    p->From = p->To = HistoryEntry(0).Universal;
     for (int i = 1; i < n; i++) {
-      int64_t t = HistoryEntry(i).Time;
+      int64_t t = HistoryEntry(i).Universal;
       if (t < p->From) p->From = t;
       if (t > p->To) p->To = t;
     }
@@ -135,13 +145,13 @@ void DrawBands(const Plot& p, int output, uint32_t colour) {
     int sent = output == 4 ? r.Output4 : r.Output5;
     if (sent == 1 && !on) {
       on = true;
-      start = r.Time;
+      start = r.Universal;
     } else if (sent == 0 && on) {
-      DrawBand(p, start, r.Time, colour);
+      DrawBand(p, start, r.Universal, colour);
       on = false;
     }
   }
-  if (on) DrawBand(p, start, HistoryEntry(n - 1).Time, colour);
+  if (on) DrawBand(p, start, HistoryEntry(n - 1).Universal, colour);
 }
 
 }  // namespace
@@ -157,6 +167,25 @@ Text HistoryVoltText(double volts) {
 
 namespace {
 
+// The local time the clock showed at a universal instant: with the lead of
+// the last evaluation at or before it (the first one's before them all),
+// or the present lead without any.
+int64_t LocalOf(const Plot& p, int64_t universal) {
+  int n = HistorySize();
+  if (n == 0) return universal + p.Lead;
+  int low = 0, high = n - 1;
+  if (HistoryEntry(0).Universal > universal) high = 0;
+  while (low < high) {
+    int middle = (low + high + 1) / 2;
+    if (HistoryEntry(middle).Universal <= universal)
+      low = middle;
+    else
+      high = middle - 1;
+  }
+  const LevelRecord& r = HistoryEntry(low);
+  return universal + LeadOf(r.Time, r.Universal);
+}
+
 void DrawGridAndLabels(const Plot& p) {
   for (int k = 0; k * p.VoltStep <= p.VoltTop + 1e-9; k++) {
     double v = k * p.VoltStep;
@@ -169,11 +198,12 @@ void DrawGridAndLabels(const Plot& p) {
   }
   PlatDrawText(p.Window, p.Left - 6, p.Top - 20, "Volt", ChartText, AlignRight);
 
-  int64_t first = FloorDiv(p.From, p.TimeStep) * p.TimeStep;
-  for (int64_t t = first; t <= p.To; t += p.TimeStep) {
-    int x = XOf(p, t);
+  int64_t first = FloorDiv(p.From + p.Lead, p.TimeStep) * p.TimeStep - p.Lead;
+  for (int64_t u = first; u <= p.To; u += p.TimeStep) {
+    int x = XOf(p, u);
     if (x < p.Left || x > p.Right) continue;
     PlatDrawLine(p.Window, x, p.Top, x, p.Bottom - 1, ChartGrid, 1, LineSolid);
+    int64_t t = LocalOf(p, u);
     bool wholeDay = FloorDiv(t, 86400) * 86400 == t;
     Text label = p.TimeStep >= 86400 || wholeDay ? HistoryDayText(t)
                  : p.TimeStep < 60               ? HistorySecondText(t)
@@ -204,7 +234,7 @@ void DrawLevels(const Plot& p) {
       joined = false;
       continue;
     }
-    int x = XOf(p, r.Time);
+    int x = XOf(p, r.Universal);
     int y = YOf(p, r.Level);
     if (joined)
       PlatDrawLine(p.Window, lastX, lastY, x, y, ChartLevel, 2, LineSolid);

@@ -92,37 +92,6 @@ Text HistoryLogText() {
   return text;
 }
 
-// How often output 4 went on, and for how long, within [since, now].
-struct DryRuns {
-  int Trips = 0;
-  int64_t OnSeconds = 0;
-};
-
-static DryRuns DryRunsSince(int64_t since, int64_t now) {
-  DryRuns runs;
-  bool on = false;
-  int64_t onSince = 0;
-  auto addOnTime = [&](int64_t from, int64_t to) {
-    if (from < since) from = since;
-    if (to > now) to = now;
-    if (to > from) runs.OnSeconds += to - from;
-  };
-  int n = HistorySize();
-  for (int i = 0; i < n; i++) {
-    const LevelRecord& r = HistoryEntry(i);
-    if (r.Output4 == CommandNotSent) continue;
-    bool nowOn = r.Output4 == 1;
-    if (nowOn && !on) {
-      onSince = r.Time;
-      if (r.Time >= since && r.Time <= now) runs.Trips++;
-    }
-    if (!nowOn && on) addOnTime(onSince, r.Time);
-    on = nowOn;
-  }
-  if (on) addOnTime(onSince, now);
-  return runs;
-}
-
 static Text DryRunText(const DryRuns& runs) {
   int64_t minutes = runs.OnSeconds / 60;
   Text time = minutes >= 60 ? std::to_string(minutes / 60) + " h " +
@@ -132,12 +101,28 @@ static Text DryRunText(const DryRuns& runs) {
   return std::to_string(runs.Trips) + "-mal, " + time + " ein";
 }
 
+// The universal time of today's local midnight: the local clock's lead
+// then is the one of today's first evaluation (the clock is put forward
+// or back in the night, not at midnight), or the present one without.
+static int64_t TodayStartUniversal(int64_t local, int64_t universal) {
+  int64_t midnight = local - ((local % 86400) + 86400) % 86400;
+  int64_t lead = LeadOf(local, universal);
+  for (int i = HistorySize() - 1; i >= 0; i--) {
+    const LevelRecord& r = HistoryEntry(i);
+    if (r.Universal < universal - 2 * 86400) break;
+    if (r.Time >= midnight && r.Time < midnight + 86400)
+      lead = LeadOf(r.Time, r.Universal);
+  }
+  return midnight - lead;
+}
+
 Text DryRunSummaryText() {
-  int64_t now = PlatLocalClock();
-  int64_t today = now - ((now % 86400) + 86400) % 86400;
+  int64_t local = PlatLocalClock();
+  int64_t now = PlatUniversalClock();
   return "Trockenlaufschutz (Ausgang 4): heute " +
-         DryRunText(DryRunsSince(today, now)) + "; letzte 7 Tage " +
-         DryRunText(DryRunsSince(now - 7 * 86400, now)) + ".";
+         DryRunText(DryRunsBetween(TodayStartUniversal(local, now), now)) +
+         "; letzte 7 Tage " + DryRunText(DryRunsBetween(now - 7 * 86400, now)) +
+         ".";
 }
 
 Text AlarmEventsText(int lines) {

@@ -163,6 +163,10 @@ void HeadlessAdvanceClock(int ms);
 // local clock (PlatLocalClock) starts there and moves with the driven
 // clock.
 void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
+// The local clock's lead on universal time (PlatUniversalClock), default
+// +1 h. Set now, the local clock jumps by the change; universal time does
+// not (the start or the end of summer time).
+void HeadlessSetUtcOffset(int seconds);
 
 // PlatWaitEvent, when no event is queued: first calls the hook (which may
 // post events or look at the program), then, if still nothing is queued,

@@ -31,6 +31,10 @@ struct ProcessModel {
 
   int Day = 6, Month = 12, Year = 2026, Hour = 7, Minute = 45;
   int64_t ElapsedAtSetting = 0;  // the driven clock when the time was set
+  // The local clock's lead on universal time, now and when the local time
+  // was set.
+  int UtcOffset = 3600;
+  int UtcOffsetAtSetting = 3600;
 };
 
 // Days from 1 January 1970 to the given date of the proleptic Gregorian
@@ -102,7 +106,10 @@ void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute) {
   Process.Hour = hour;
   Process.Minute = minute;
   Process.ElapsedAtSetting = HeadlessElapsedMs();
+  Process.UtcOffsetAtSetting = Process.UtcOffset;
 }
+
+void HeadlessSetUtcOffset(int seconds) { Process.UtcOffset = seconds; }
 
 int HeadlessDefaultFont() { return Process.DefaultFont; }
 
@@ -207,10 +214,13 @@ void PlatLocalTime(int* hour, int* minute) {
   *minute = Process.Minute;
 }
 
-// The set date and time, moved on by the driven clock since it was set.
-int64_t PlatLocalClock() {
+// The set date and time as universal time, moved on by the driven clock
+// since it was set.
+int64_t PlatUniversalClock() {
   int64_t set =
       DaysFromEpoch(Process.Day, Process.Month, Process.Year) * 86400 +
-      Process.Hour * 3600 + Process.Minute * 60;
+      Process.Hour * 3600 + Process.Minute * 60 - Process.UtcOffsetAtSetting;
   return set + (HeadlessElapsedMs() - Process.ElapsedAtSetting) / 1000;
 }
+
+int64_t PlatLocalClock() { return PlatUniversalClock() + Process.UtcOffset; }

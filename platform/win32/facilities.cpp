@@ -176,3 +176,14 @@ int64_t PlatLocalClock() {
   return static_cast<int64_t>(units.QuadPart / 10000000ULL) -
          SecondsFrom1601To1970;
 }
+
+int64_t PlatUniversalClock() {
+  FILETIME since1601;
+  GetSystemTimeAsFileTime(&since1601);
+  ULARGE_INTEGER units;  // of 100 ns
+  units.LowPart = since1601.dwLowDateTime;
+  units.HighPart = since1601.dwHighDateTime;
+  const int64_t SecondsFrom1601To1970 = 11644473600LL;
+  return static_cast<int64_t>(units.QuadPart / 10000000ULL) -
+         SecondsFrom1601To1970;
+}

@@ -4,16 +4,20 @@
 # (header, CR LF, the spreadsheet's form) while the dry well switches
 # output 4 on; started again with the same folder, its history window
 # shows the earlier levels before any new evaluation; the window's save
-# button and the standard save dialog write the history as CSV.
+# button and the standard save dialog write the history as CSV. Started
+# with a folder that is not there yet, and the folder made (with the first
+# run's file in it) while it runs: the next evaluation reads it back, once,
+# and writes the lines that waited after it.
 KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
 HISTORY="KORVALINEX: Verlauf des Wasserstands"
 HISTORY_ITEM=0x10 # "Verlauf des Wasserstands..." in the system menu
 SAVE_DIALOG="Verlauf als CSV speichern"
-HEADER="Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;Messwert;Meldung"
-LINE='^[0-3][0-9]\.[01][0-9]\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9];Messung;[0-9]*(,[0-9]+)?;(EIN|AUS)?;[0-9]*(,[0-9]+)?;(EIN|AUS)?;(sicher|unsicher);$'
-EVENT='^[0-3][0-9]\.[01][0-9]\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9];Ereignis;[0-9]*(,[0-9]+)?;(EIN|AUS)?;[0-9]*(,[0-9]+)?;(EIN|AUS)?;;[^;]+$'
+HEADER="Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;Messwert;Meldung;Zeit (UTC)"
+TIME='[0-3][0-9]\.[01][0-9]\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
+LINE="^$TIME;Messung;[0-9]*(,[0-9]+)?;(EIN|AUS)?;[0-9]*(,[0-9]+)?;(EIN|AUS)?;(sicher|unsicher);;$TIME\$"
+EVENT="^$TIME;Ereignis;[0-9]*(,[0-9]+)?;(EIN|AUS)?;[0-9]*(,[0-9]+)?;(EIN|AUS)?;;[^;]+;$TIME\$"
 
 LOG_DIR="$KVX_TMP/log"
 mkdir -p "$LOG_DIR"
@@ -74,7 +78,7 @@ kvx_measure_every_tick
 dry() { [[ $(kvx_sim output 4) == 1 ]]; }
 kvx_wait_for 60 dry || kvx_fail "output 4 did not go on for a dry well"
 # The evaluation that switched output 4 on is in the file.
-switched() { f=$(log_file) && [[ -n $f ]] && grep -q ';EIN;sicher;'$'\r$' "$f"; }
+switched() { f=$(log_file) && [[ -n $f ]] && grep -q ';EIN;sicher;;' "$f"; }
 kvx_wait_for 20 switched || kvx_fail "no line with output 4 on in the log: $(ls "$LOG_DIR")"
 # The file grows with each evaluation, as it happens; the run goes on to
 # three of them at least (on a slow start the well may be dry at the first).
@@ -127,5 +131,41 @@ check_csv "$SAVED"
 kvx_expect_eq "$EVALUATIONS" "$first_run" "evaluations in the saved file"
 kvx_expect_eq "$(tail -n 1 "$SAVED" | tr -d '\r')" "$last_line" "last line of the saved file"
 quit_program
+
+# --- Third run: the folder comes after the start ------------------------------
+LATE_DIR="$KVX_TMP/late"
+LATE_FOLDER="Z:${LATE_DIR//\//\\}"
+# A well that stands still, high: this run's levels are all above the
+# first run's lowest.
+kvx_sim rates 0 0 >/dev/null
+kvx_sim level 200 >/dev/null
+kvx_start_program /log "$LATE_FOLDER" 127.0.0.1 "$KVX_BOARD_PORT"
+kvx_await_main_loop
+choose_history
+missing() { [[ $(kvx_drive text "$HISTORY" 114) == "Protokollordner "*" nicht gefunden."* ]]; }
+kvx_wait_for 10 missing || kvx_fail "line 114 without the folder: $(kvx_drive text "$HISTORY" 114)"
+kvx_measure_every_tick
+waiting() { [[ $(kvx_drive text "$HISTORY" 114) == *" nachgeschrieben, sobald"* ]]; }
+kvx_wait_for 30 waiting || kvx_fail "no evaluation waits for the folder: $(kvx_drive text "$HISTORY" 114)"
+mkdir -p "$LATE_DIR"
+cp "$FILE" "$LATE_DIR/"
+LATE_FILE="$LATE_DIR/$(basename "$FILE")"
+late_written() { (($(grep -c ';Messung;' "$LATE_FILE") > first_run)); }
+kvx_wait_for 30 late_written || kvx_fail "nothing written to the folder made late"
+cleared() { [[ $(kvx_drive text "$HISTORY" 114) == "" ]]; }
+kvx_wait_for 10 cleared || kvx_fail "line 114 once the folder is there: $(kvx_drive text "$HISTORY" 114)"
+# The first run's lowest level (the dry well) is the history's lowest now.
+low=$(kvx_drive text "$HISTORY" 112)
+[[ $low == *"Tiefster: 0,"[0-2]* ]] || kvx_fail "the late read-back missed the earlier levels: $low"
+kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
+kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+quit_program
+check_csv "$LATE_FILE"
+# The first run's lines once, at the top, then this run's.
+head -c "$(stat -c %s "$FILE")" "$LATE_FILE" | cmp -s - "$FILE" ||
+  kvx_fail "the first run's file was not kept as it was"
+dupes=$(grep ';Messung;' "$LATE_FILE" | sort | uniq -d | wc -l)
+kvx_expect_eq "$dupes" 0 "evaluation lines written twice"
+kvx_log "late folder: $EVALUATIONS evaluations, $first_run of them from the first run"
 
 kvx_log "PASS"

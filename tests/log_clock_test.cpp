@@ -1,0 +1,264 @@
+// The level log and the history when the local clock is put forward or
+// back (summer time), and the read-back of files the program did not write
+// as they are: lines of every line end, foreign bytes, huge lines, dates
+// that cannot be true, and a folder that turns up after the start.
+#include <cmath>
+#include <string>
+
+#include "app/level_csv.h"
+#include "control/history.h"
+#include "control/level_log.h"
+#include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
+#include "ui/control_numbers.h"
+#include "ui/history_chart.h"
+#include "ui/history_window.h"
+
+namespace {
+
+const char Folder[] = "C:\\Brunnen";
+const char December[] = "C:\\Brunnen\\korvalinex-2026-12.csv";
+const char November[] = "C:\\Brunnen\\korvalinex-2026-11.csv";
+
+using LogClock = HandlerTest;
+
+std::vector<HeadlessDrawStep> Drawn(DrawStepKind kind, uint32_t colour) {
+  std::vector<HeadlessDrawStep> found;
+  for (const HeadlessDrawStep& s : HeadlessShownDrawing(HistoryWindow))
+    if (s.Kind == kind && s.Colour == colour) found.push_back(s);
+  return found;
+}
+
+// A night of evaluations 6 minutes apart, output 4 on from `on` to before
+// `off`; before evaluation `change` the local clock's lead on universal
+// time becomes `after`.
+struct Night {
+  int day, month, hour, minute;  // local time of the first evaluation
+  int before, after;             // the lead, s
+  int change, on, off, count;
+};
+
+void RecordNight(const Night& n) {
+  HeadlessSetUtcOffset(n.before);
+  HeadlessSetLocalTime(n.day, n.month, 2026, n.hour, n.minute);
+  for (int i = 0; i < n.count; i++) {
+    if (i > 0) HeadlessAdvanceClock(360000);
+    if (i == n.change) HeadlessSetUtcOffset(n.after);
+    bool on = i >= n.on && i < n.off;
+    RecordEvaluation(on ? 0.1 : 0.5, 0, on ? 0.1 : 0.5, on ? 1 : 0, false);
+  }
+}
+
+// The dry-run line, output 4's one band (besides the legend's) from the
+// evaluation that switched it on to the one that switched it off, and the
+// evaluations drawn left to right in the order they happened.
+void ExpectOneRun(const Night& n, const Text& onTime) {
+  EXPECT_EQ(DryRunSummaryText(),
+            "Trockenlaufschutz (Ausgang 4): heute 1-mal, " + onTime +
+                " ein; letzte 7 Tage 1-mal, " + onTime + " ein.");
+  OpenHistoryWindow();
+  std::vector<HeadlessDrawStep> dots = Drawn(StepDot, ChartLevel);
+  ASSERT_EQ((int)dots.size(), n.count);
+  for (int i = 1; i < n.count; i++) EXPECT_GT(dots[i].X1, dots[i - 1].X1) << i;
+  std::vector<HeadlessDrawStep> bands = Drawn(StepRect, ChartOutput4Band);
+  ASSERT_EQ(bands.size(), 2u);
+  EXPECT_EQ(bands[0].X1, dots[n.on].X1);
+  EXPECT_EQ(bands[0].X2, dots[n.off].X1);
+  CloseHistoryWindow();
+}
+
+void Restart() {
+  StartState();
+  AppState.LogFolder = Folder;
+  RestoreHistoryFromLog();
+}
+
+}  // namespace
+
+// The end of summer time: on at 02:30 summer time, off at 02:42 winter
+// time, 72 minutes later; the start: on at 01:54, off at 03:12, 18 minutes
+// later. Both while the program runs and after a restart from the log.
+TEST_F(LogClock, ARunAcrossAClockChangeKeepsItsCountAndLength) {
+  const Night end{25, 10, 2, 18, 7200, 3600, 7, 2, 14, 17};
+  const Night start{29, 3, 1, 36, 3600, 7200, 4, 3, 6, 9};
+  for (const Night& n : {end, start}) {
+    SCOPED_TRACE(n.month);
+    StartState();
+    HeadlessAddFolder(Folder);
+    AppState.LogFolder = Folder;
+    RecordNight(n);
+    Text onTime = n.month == 10 ? "1 h 12 min" : "18 min";
+    ExpectOneRun(n, onTime);
+    std::vector<LevelRecord> before;
+    for (int i = 0; i < HistorySize(); i++) before.push_back(HistoryEntry(i));
+
+    Restart();
+    EXPECT_EQ(AppState.LogReadProblem, "");
+    ASSERT_EQ(HistorySize(), n.count);
+    for (int i = 0; i < n.count; i++) {
+      EXPECT_EQ(HistoryEntry(i).Time, before[i].Time) << i;
+      EXPECT_EQ(HistoryEntry(i).Universal, before[i].Universal) << i;
+    }
+    ExpectOneRun(n, onTime);
+  }
+}
+
+// A log written before the universal time's column: the hour repeated at
+// the end of summer time does not interleave; the run is one run.
+TEST_F(LogClock, LinesOfEightColumnsKeepTheirFileOrder) {
+  const Night end{25, 10, 2, 18, 7200, 3600, 7, 2, 14, 17};
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  RecordNight(end);
+  std::vector<int64_t> written;
+  for (int i = 0; i < HistorySize(); i++)
+    written.push_back(HistoryEntry(i).Time);
+  // The same lines without their last column.
+  const char* october = "C:\\Brunnen\\korvalinex-2026-10.csv";
+  std::string old;
+  const std::string* file = HeadlessFileContent(october);
+  ASSERT_NE(file, nullptr);
+  for (size_t at = 0; at < file->size();) {
+    size_t end = file->find("\r\n", at);
+    std::string line = file->substr(at, end - at);
+    old += line.substr(0, line.rfind(';')) + "\r\n";
+    at = end + 2;
+  }
+  HeadlessPutFile(october, old);
+
+  Restart();
+  EXPECT_EQ(AppState.LogReadProblem, "");
+  ASSERT_EQ(HistorySize(), end.count);
+  for (int i = 0; i < end.count; i++)
+    EXPECT_EQ(HistoryEntry(i).Time, written[i]) << i;
+  DryRuns runs =
+      DryRunsBetween(PlatUniversalClock() - 86400, PlatUniversalClock());
+  EXPECT_EQ(runs.Trips, 1);
+  // Its length is known within a cycle: the clock change is seen only
+  // as the local time going back.
+  EXPECT_GE(runs.OnSeconds, 66 * 60);
+  EXPECT_LE(runs.OnSeconds, 72 * 60);
+}
+
+TEST_F(LogClock, DryRunsCountOnlyWhatLiesWithinTheSpan) {
+  HeadlessSetLocalTime(6, 12, 2026, 10, 0);
+  int64_t t0 = PlatUniversalClock();
+  // On at 0 and 20 min, off at 10 and 30 min; one doubted evaluation.
+  const int output4[] = {1, 0, 1, 0};
+  for (int i = 0; i < 4; i++) {
+    RecordEvaluation(0.2, 0, 0.2, output4[i], false);
+    HeadlessAdvanceClock(300000);
+    RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
+    HeadlessAdvanceClock(300000);
+  }
+  DryRuns all = DryRunsBetween(t0, t0 + 3600);
+  EXPECT_EQ(all.Trips, 2);
+  EXPECT_EQ(all.OnSeconds, 1200);
+  EXPECT_EQ(all.Doubted, 4);
+  // From 5 to 25 min, both ends in it: the second trip, half of each run.
+  DryRuns middle = DryRunsBetween(t0 + 300, t0 + 1500);
+  EXPECT_EQ(middle.Trips, 1);
+  EXPECT_EQ(middle.OnSeconds, 600);
+  EXPECT_EQ(middle.Doubted, 3);  // at 5, 15 and 25 min
+}
+
+// Every line that can be read is read; the rest is counted and named, and
+// a line dated ahead of the clock or outside its file's month stays out of
+// the history (its picture, "Zuletzt:").
+TEST_F(LogClock, AHostileLogLosesOnlyWhatCannotBeRead) {
+  HeadlessSetLocalTime(20, 12, 2026, 12, 0);
+  int64_t now = PlatLocalClock();
+  auto line = [](int64_t t, double level) {
+    return LevelCsvLine(LevelRecord{t, level, level, 0, 0, false, t - 3600});
+  };
+  auto bare = [&line](int64_t t, double level) {
+    Text l = line(t, level);
+    return l.substr(0, l.size() - 2);
+  };
+  std::string nul = bare(now - 5000, 0.5);
+  nul[25] = '\0';
+  std::string december =
+      std::string(LevelCsvHeader) + bare(now - 9000, 0.31) + "\r\n" +
+      bare(now - 8000, 0.32) + "\n" + bare(now - 7000, 0.33) + "\r" +
+      std::string("\0\0\0\0", 4) + "\r\n" + nul + "\r\n" +
+      std::string(1 << 20, 'x') + "\r\n" +
+      "31.12.2036 10:00:00;Messung;2,5;AUS;2,5;AUS;sicher;;31.12.2036 "
+      "09:00:00\r\n" +
+      "15.06.2026 10:00:00;Messung;2,6;AUS;2,6;AUS;sicher;;15.06.2026 "
+      "09:00:00\r\n" +
+      "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang "
+      "4;Messwert;Meldung\r\n" +
+      LevelCsvTime(now - 6000) + ";Messung;0,34;AUS;0,34;AUS;sicher;\r\n" +
+      line(now - 5000, 0.35) + line(now + 600, 2.7);
+  HeadlessPutFile(December, december);
+  // November's file is longer than the bound, which falls inside a line
+  // of a megabyte; the old lines after it are read and left out as older
+  // than 30 days, the two of its last days kept.
+  int64_t nov1 = now - 49 * 86400;
+  std::string november = line(nov1, 0.2) + std::string(1 << 20, 'y') + "\r\n";
+  Text old = line(nov1, 0.2);
+  while (november.size() + old.size() + 200 < (size_t)LogReadLimit + 1000)
+    november += old;
+  november += line(now - 25 * 86400, 0.29) + line(now - 24 * 86400, 0.3);
+  ASSERT_GT(november.size(), (size_t)LogReadLimit);
+  HeadlessPutFile(November, november);
+
+  Restart();
+  ASSERT_EQ(HistorySize(), 7);
+  const double expected[] = {0.29, 0.3, 0.31, 0.32, 0.33, 0.34, 0.35};
+  for (int i = 0; i < 7; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
+  EXPECT_EQ(AppState.HighestLevel.Level, 0.35);
+  EXPECT_EQ(HistorySummaryText().substr(0, 27), "Zuletzt: 0,35 V (20.12. 10:");
+  EXPECT_EQ(AppState.LogReadProblem,
+            Text("Protokoll ") + December +
+                ": 3 Zeilen in fremder Form übersprungen, 3 Zeilen mit "
+                "unmöglicher Zeit (in der Zukunft oder nicht im Monat der "
+                "Datei) übersprungen.");
+}
+
+// The folder is missing at start and there later (a network drive
+// connected late): the next evaluation reads it back before its lines are
+// written, once, the older evaluations before those since the start.
+TEST_F(LogClock, AFolderThatAppearsLaterIsReadBackOnce) {
+  AppState.LogFolder = Folder;
+  RestoreHistoryFromLog();
+  EXPECT_EQ(AppState.LogReadProblem,
+            "Protokollordner C:\\Brunnen nicht gefunden.");
+  RecordEvaluation(0.6, 0, 0.6, 0, false);
+  HeadlessAdvanceClock(360000);
+  RecordEvaluation(0.7, 0, 0.7, 0, false);
+  EXPECT_EQ(AppState.LogPending.size(), 2u);
+
+  // Yesterday a trip, and the lowest level.
+  int64_t yesterday = PlatLocalClock() - 86400;
+  std::string file = LevelCsvHeader;
+  for (int i = 0; i < 3; i++) {
+    int64_t t = yesterday + i * 360;
+    file += LevelCsvLine(
+        LevelRecord{t, 0.1, 0.1, (int8_t)(i == 1), 0, false, t - 3600});
+  }
+  HeadlessPutFile(December, file);
+  HeadlessAdvanceClock(360000);
+  RecordEvaluation(0.8, 0, 0.8, 0, false);
+
+  ASSERT_EQ(HistorySize(), 6);
+  EXPECT_EQ(AppState.EvaluationCount, 6);
+  const double expected[] = {0.1, 0.1, 0.1, 0.6, 0.7, 0.8};
+  for (int i = 0; i < 6; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
+  EXPECT_EQ(AppState.LowestLevel.Time, yesterday);
+  EXPECT_EQ(AppState.HighestLevel.Level, 0.8);
+  EXPECT_NE(DryRunSummaryText().find("letzte 7 Tage 1-mal, 6 min ein"),
+            Text::npos);
+  EXPECT_EQ(HistoryLogText(), "");
+  // The three waiting since the start written after yesterday's lines.
+  const std::string* written = HeadlessFileContent(December);
+  ASSERT_NE(written, nullptr);
+  EXPECT_EQ(written->substr(0, file.size()), file);
+  EXPECT_EQ(written->size(),
+            file.size() + 3 * LevelCsvLine(HistoryEntry(5)).size());
+
+  // Not read again.
+  HeadlessAdvanceClock(360000);
+  RecordEvaluation(0.9, 0, 0.9, 0, false);
+  EXPECT_EQ(HistorySize(), 7);
+}
