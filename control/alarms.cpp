@@ -268,7 +268,8 @@ void WatchAlarms() {
     if (!AppState.AlarmLossSeen) {
       AppState.AlarmLossSeen = true;
       AppState.AlarmLostSince = PlatTickCount();
-      if (AppState.AlarmDailyMinute >= 0) AlarmConnectionLost(PlatUniversalClock());
+      if (AppState.AlarmDailyMinute >= 0)
+        AlarmConnectionLost(PlatUniversalClock());
     } else if (!AppState.AlarmBlindAnnounced &&
                (int32_t)(PlatTickCount() - AppState.AlarmLostSince) >
                    AlarmBlindTime) {
