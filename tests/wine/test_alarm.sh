@@ -43,10 +43,17 @@ kvx_log "the script wrote: $line"
 kvx_expect_eq "$(grep -c . "$ALARMS")" 1 "lines the script wrote"
 
 event() { f=$(log_file) && [[ -n $f ]] &&
-  grep -q ';Ereignis;;;0,[0-9]*;EIN;;Trockenlauf: Ausgang 4 (Minimum) eingeschaltet'$'\r$' "$f"; }
+  grep -q ';Ereignis;;;0,[0-9]*;EIN;;Trockenlauf: Ausgang 4 (Minimum) eingeschaltet;[0-9][0-9][.][0-9][0-9][.][0-9]\{4\} [0-9:]\{8\}'$'\r$' "$f"; }
 kvx_wait_for 20 event || kvx_fail "no event line in the log: $(cat "$(log_file)")"
-grep -q ';Messung;.*;EIN;sicher;'$'\r$' "$(log_file)" ||
+grep -q ';Messung;.*;EIN;sicher;;[0-9][0-9][.][0-9][0-9][.][0-9]\{4\} [0-9:]\{8\}'$'\r$' "$(log_file)" ||
   kvx_fail "no evaluation line with output 4 on in the log"
+# The event bears the time of the evaluation that switched: both lines
+# begin with the same local and end with the same universal time.
+stamp=$(grep ';Ereignis;' "$(log_file)" | head -n 1 | tr -d '\r' |
+  sed 's/^\([^;]*\);.*;\([^;]*\)$/\1 \2/')
+grep ';Messung;.*;EIN;sicher;' "$(log_file)" | tr -d '\r' |
+  sed 's/^\([^;]*\);.*;\([^;]*\)$/\1 \2/' | grep -qxF "$stamp" ||
+  kvx_fail "the event's time ($stamp) is no evaluation's time"
 
 kvx_drive click @main 82 || kvx_fail "could not click QUIT"
 kvx_wait_program_end 30 || kvx_fail "program did not end after QUIT"
