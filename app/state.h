@@ -95,7 +95,8 @@ struct WaitingAlarm {
   int Output;
   int Sent;
   double Level;
-  int64_t Time;
+  int64_t Time;       // local (PlatLocalClock)
+  int64_t Universal;  // the same instant (PlatUniversalClock)
   // Its text when it says more than the event's own (none: that one).
   const char* Message = nullptr;
 };

@@ -124,7 +124,8 @@ static void CallOperator() {
 // `message`: its text when it says more than the event's own; `more`:
 // arguments after the first three.
 static void Announce(AlarmEvent event, int output, int sent, double level,
-                     int64_t now, const Text& message = Text(),
+                     int64_t now, int64_t universal,
+                     const Text& message = Text(),
                      const std::vector<Text>& more = {}) {
   std::vector<Text> arguments = AlarmArguments(event, now, level);
   arguments.insert(arguments.end(), more.begin(), more.end());
@@ -136,7 +137,7 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
   AppState.AlarmEventsAnnounced++;
   while ((int)AppState.AlarmLines.size() > AlarmLinesShown)
     AppState.AlarmLines.pop_front();
-  LogAlarmEvent(now, output, sent, level, said);
+  LogAlarmEvent(now, universal, output, sent, level, said);
   RunAlarmCommand(arguments, when);
 }
 
@@ -144,16 +145,18 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
 // without the log's writing or the command's start before it.
 static void Await(AlarmEvent event, int output, int sent, double level,
                   const char* message = nullptr) {
-  AppState.AlarmsWaiting.push_back(
-      WaitingAlarm{event, output, sent, level, PlatLocalClock(), message});
+  AppState.AlarmsWaiting.push_back(WaitingAlarm{event, output, sent, level,
+                                                PlatLocalClock(),
+                                                PlatUniversalClock(), message});
 }
 
-void AnnounceWaitingAlarms(int64_t evaluatedAt) {
+void AnnounceWaitingAlarms(const LevelRecord* evaluation) {
   std::vector<WaitingAlarm> waiting;
   waiting.swap(AppState.AlarmsWaiting);
   for (const WaitingAlarm& a : waiting)
     Announce((AlarmEvent)a.Event, a.Output, a.Sent, a.Level,
-             evaluatedAt == EachAtItsOwnTime ? a.Time : evaluatedAt,
+             evaluation ? evaluation->Time : a.Time,
+             evaluation ? evaluation->Universal : a.Universal,
              a.Message ? Text(a.Message) : Text());
 }
 
@@ -196,7 +199,7 @@ static void WatchGuard() {
     return;
   AppState.GuardBlindAnnounced = true;
   CallOperator();
-  Announce(AlarmGuardBlind, 0, 0, NAN, PlatLocalClock());
+  Announce(AlarmGuardBlind, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock());
 }
 
 void AlarmReadingsInDoubt(int output5Switched, int of) {
@@ -241,7 +244,7 @@ static void AnnounceDailySign(int64_t now) {
                  std::to_string(minutes) + " min lang, " +
                  std::to_string(counts.Doubted) + " Messungen unsicher, " +
                  "Verbindung " + std::to_string(losses) + "-mal verloren";
-  Announce(AlarmDailySign, 0, 0, NAN, now, message,
+  Announce(AlarmDailySign, 0, 0, NAN, now, universal, message,
            {std::to_string(counts.Trips), std::to_string(minutes),
             std::to_string(counts.Doubted), std::to_string(losses)});
 }
@@ -275,14 +278,15 @@ void WatchAlarms() {
                    AlarmBlindTime) {
       AppState.AlarmBlindAnnounced = true;
       CallOperator();
-      Announce(AlarmBlind, 0, 0, NAN, PlatLocalClock());
+      Announce(AlarmBlind, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock());
     }
   } else {
     AppState.AlarmLossSeen = false;
     if (AppState.AlarmBlindAnnounced) {
       AppState.AlarmBlindAnnounced = false;
       CallOperator();
-      Announce(AlarmSightBack, 0, 0, NAN, PlatLocalClock());
+      Announce(AlarmSightBack, 0, 0, NAN, PlatLocalClock(),
+               PlatUniversalClock());
     }
   }
   WatchGuard();

@@ -91,10 +91,9 @@ void AlarmOutput4Decided(int sent, double level);
 // nothing and is not blind).
 void AlarmGuardWatchFromNow();
 // Announces the events that came during the evaluation just done, each at
-// `evaluatedAt`, the local time of the evaluation's record (its log line),
-// or at its own time of decision when that is EachAtItsOwnTime.
-constexpr int64_t EachAtItsOwnTime = INT64_MIN;
-void AnnounceWaitingAlarms(int64_t evaluatedAt = EachAtItsOwnTime);
+// the local and universal time of the evaluation's record (its log line),
+// or, without one, at its own time of decision.
+void AnnounceWaitingAlarms(const LevelRecord* evaluation = nullptr);
 // Every pass of the main loop: the events still waiting; whether the
 // connection has been lost past AlarmBlindTime or is back; whether output
 // 4 has gone undecided past GuardBlindLimit; and how the runs of the

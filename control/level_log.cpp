@@ -183,10 +183,8 @@ void LogEvaluation(const LevelRecord& r) {
   AppendLogLine(r.Time, LevelCsvLine(r));
 }
 
-void LogAlarmEvent(int64_t time, int output, int sent, double level,
-                   const Text& message) {
-  // The event's universal time: it has the local clock's present lead.
-  int64_t universal = time - LeadOf(PlatLocalClock(), PlatUniversalClock());
+void LogAlarmEvent(int64_t time, int64_t universal, int output, int sent,
+                   double level, const Text& message) {
   AppendLogLine(
       time, LevelCsvEventLine(time, universal, output, sent, level, message));
 }

@@ -27,9 +27,10 @@ Text LevelLogPath(int64_t time);
 // Appends the evaluation's line, after any lines still waiting.
 void LogEvaluation(const LevelRecord& r);
 
-// Appends an alarm event's line (app/level_csv.h), as an evaluation's.
-void LogAlarmEvent(int64_t time, int output, int sent, double level,
-                   const Text& message);
+// Appends an alarm event's line (app/level_csv.h) at its local and
+// universal time, as an evaluation's.
+void LogAlarmEvent(int64_t time, int64_t universal, int output, int sent,
+                   double level, const Text& message);
 
 // Reads the evaluations of the last LogReadDays days from the log, in the
 // order of events (their universal time), and notes in

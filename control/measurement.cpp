@@ -166,7 +166,7 @@ static void DecideAndRecord() {
 void EvaluateLevel() {
   DecideAndRecord();
   if (!AppState.AlarmsWaiting.empty() && HistorySize() > 0)
-    AnnounceWaitingAlarms(HistoryEntry(HistorySize() - 1).Time);
+    AnnounceWaitingAlarms(&HistoryEntry(HistorySize() - 1));
   else
     AnnounceWaitingAlarms();
 }

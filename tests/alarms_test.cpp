@@ -13,6 +13,7 @@
 #include "app/state.h"
 #include "board/poll.h"
 #include "control/history.h"
+#include "control/level_log.h"
 #include "control/measurement.h"
 #include "control/switching.h"
 #include "tests/program_fixture.h"
@@ -283,6 +284,29 @@ TEST_F(Alarms, AnEventCarriesTheTimeOfItsEvaluation) {
             AlarmArguments(AlarmMinimumOn, recorded, NAN)[1]);
   EXPECT_EQ(AppState.AlarmLines.back().rfind(LevelCsvTime(recorded), 0), 0u)
       << AppState.AlarmLines.back() << " / " << LevelCsvTime(recorded);
+
+  // In the level log the event's line begins with its evaluation's local
+  // time and ends with its universal one.
+  AppState.LogFolder = "C:\\Brunnen";
+  HeadlessAddFolder(AppState.LogFolder);
+  Sim.SetReplyDelay(900);
+  Evaluate(NormalWell);
+  Sim.SetReplyDelay(0);
+  const std::string* log = HeadlessFileContent(LevelLogPath(PlatLocalClock()));
+  ASSERT_NE(log, nullptr);
+  auto stamp = [](const std::string& line) {
+    return line.substr(0, line.find(';')) + line.substr(line.rfind(';'));
+  };
+  std::string evaluation, event;
+  size_t at = 0;
+  for (size_t end; (end = log->find("\r\n", at)) != std::string::npos;
+       at = end + 2) {
+    std::string line = log->substr(at, end - at);
+    if (line.find(";Messung;") != std::string::npos) evaluation = stamp(line);
+    if (line.find(";Ereignis;") != std::string::npos) event = stamp(line);
+  }
+  EXPECT_FALSE(event.empty()) << *log;
+  EXPECT_EQ(event, evaluation) << *log;
 }
 
 // The daily sign of life: at its minute, once a day, whatever the clock
