@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 
 static bool IsSeparator(char c) { return c == ' ' || c == '\t'; }
 

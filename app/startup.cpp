@@ -4,7 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/main_loop.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "control/history.h"
 #include "ui/click.h"

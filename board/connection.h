@@ -2,7 +2,7 @@
 // Every conversation is one command, then exactly one receive.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 #include "board/reply_reader.h"
 
 // Resolves `address` (dotted IPv4 first, then a host name lookup);

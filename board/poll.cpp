@@ -3,8 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/read_number.h"
-#include "app/state.h"
+#include "base/operator_numbers.h"
+#include "base/read_number.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "board/query_table.h"
 #include "board/reply_forms.h"
@@ -79,16 +80,6 @@ static Text WithoutLineEndings(const Text& text) {
   for (char c : text)
     if (c != '\r' && c != '\n') out += c;
   return out;
-}
-
-Text VoltageText(double v, int width) {
-  int length = snprintf(nullptr, 0, "%.10f", v);
-  Text text(length > 0 ? length : 0, '\0');
-  snprintf(&text[0], text.size() + 1, "%.10f", v);
-  if (width >= 0 && (size_t)width < text.size()) text.resize(width);
-  for (char& c : text)
-    if (c == '.') c = ',';
-  return text;
 }
 
 static void TakeAnalogInput(int n, const Text& reply) {

@@ -15,7 +15,3 @@ void PollBoard();
 // AppState.LevelProven set, when LevelVoltage is provably the board's
 // answer to this query's GETADC 1.
 bool PollBoardProven();
-
-// The shown text of a voltage: "%.10f", cut to `width` characters, with a
-// decimal comma (4.995 shows as 4,99).
-Text VoltageText(double volts, int width);

@@ -3,7 +3,7 @@
 // benchmarks.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 // What the query takes from an exchange's reply.
 enum QueryReplyUse {

@@ -4,7 +4,7 @@
 // or without a carriage return before it, and nothing else.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 // GETADC n: the converter's count, 1 to 4 decimal digits, 0..1023.
 bool IsCountReply(const Text& reply);

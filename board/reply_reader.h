@@ -18,7 +18,7 @@
 // bytes trickle in.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 enum ReplyShapeKind { ShapeOneLine, ShapeLines };
 

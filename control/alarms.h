@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-#include "app/state.h"
+#include "base/state.h"
 
 enum AlarmEvent {
   AlarmMinimumOn,        // output 4 (Minimum, dry run) switched on

@@ -3,7 +3,7 @@
 // and in the level log when there is one (control/level_log.h).
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 // Records an evaluation at the local time of now: the level output 5 was
 // decided on and what went to it (1, 0 or CommandNotSent), likewise for

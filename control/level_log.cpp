@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/level_csv.h"
+#include "base/level_csv.h"
 #include "platform/platform.h"
 
 static Text InFolder(const Text& name) {

@@ -13,7 +13,7 @@
 
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 
 // How far back the log is read at start, in days.
 enum { LogReadDays = 30 };

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
 #include "control/alarms.h"

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/read_number.h"
-#include "app/state.h"
+#include "base/read_number.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "control/alarms.h"
 #include "ui/board_view.h"

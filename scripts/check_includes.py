@@ -12,7 +12,7 @@ import os
 import re
 import sys
 
-CORE = ["app", "board", "control", "ui"]
+CORE = ["base", "app", "board", "control", "ui"]
 # (folder, folder it must not include)
 BACK_ARROWS = {("board", "ui"), ("board", "control"), ("ui", "control")}
 

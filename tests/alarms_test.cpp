@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/level_csv.h"
-#include "app/state.h"
+#include "base/level_csv.h"
+#include "base/state.h"
 #include "board/poll.h"
 #include "control/history.h"
 #include "control/level_log.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
 #include "control/measurement.h"

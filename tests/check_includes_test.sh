@@ -24,7 +24,7 @@ expect_found() {
 fresh_copy() {
   rm -rf "$work/tree"
   mkdir -p "$work/tree"
-  cp -r "$source_dir"/{app,board,control,ui} "$work/tree/"
+  cp -r "$source_dir"/{base,app,board,control,ui} "$work/tree/"
 }
 
 fresh_copy

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "platform/headless/headless.h"
 #include "tests/program_fixture.h"
 #include "tests/support/program_start.h"

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "board/reply_forms.h"
 #include "control/measurement.h"

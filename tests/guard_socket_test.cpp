@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "control/measurement.h"
 #include "tests/program_fixture.h"

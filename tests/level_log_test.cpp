@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "app/level_csv.h"
+#include "base/level_csv.h"
 #include "control/history.h"
 #include "control/measurement.h"
 #include "tests/program_fixture.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/level_csv.h"
+#include "base/level_csv.h"
 #include "control/history.h"
 #include "control/level_log.h"
 #include "tests/program_fixture.h"

@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "platform/headless/headless.h"
 #include "tests/support/program_start.h"
 #include "ui/control_numbers.h"

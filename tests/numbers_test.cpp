@@ -2,7 +2,8 @@
 // and the shown text of a voltage.
 #include <gtest/gtest.h>
 
-#include "app/read_number.h"
+#include "base/operator_numbers.h"
+#include "base/read_number.h"
 #include "board/poll.h"
 
 TEST(ReadInteger, DecimalHexadecimalAndBinary) {

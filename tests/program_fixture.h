@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
 #include "tests/driven_board.h"

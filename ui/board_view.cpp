@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "board/poll.h"
 #include "platform/platform.h"
 #include "ui/control_numbers.h"

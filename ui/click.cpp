@@ -1,6 +1,6 @@
 #include "ui/click.h"
 
-#include "app/state.h"
+#include "base/state.h"
 #include "platform/platform.h"
 
 void PlaySwitchSound() {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "ui/board_view.h"
 #include "ui/click.h"

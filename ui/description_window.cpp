@@ -1,6 +1,6 @@
 #include "ui/description_window.h"
 
-#include "app/state.h"
+#include "base/state.h"
 #include "platform/platform.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"

@@ -1,6 +1,6 @@
 #include "ui/held_buttons.h"
 
-#include "app/state.h"
+#include "base/state.h"
 #include "platform/platform.h"
 
 static bool Holdable(int button) {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/level_csv.h"
-#include "app/state.h"
+#include "base/level_csv.h"
+#include "base/state.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/level_csv.h"
+#include "base/level_csv.h"
+#include "base/operator_numbers.h"
 #include "board/poll.h"
 #include "platform/platform.h"
 #include "ui/click.h"

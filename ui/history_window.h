@@ -4,7 +4,7 @@
 // touching the rest of the program.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 extern const char HistoryMenuText[];
 extern const char HistoryWindowTitle[];

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "platform/platform.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"

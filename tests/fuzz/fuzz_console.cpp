@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"

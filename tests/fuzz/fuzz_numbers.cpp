@@ -12,7 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/read_number.h"
+#include "base/operator_numbers.h"
+#include "base/read_number.h"
 #include "board/poll.h"
 
 namespace {

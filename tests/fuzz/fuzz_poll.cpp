@@ -26,9 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "app/read_number.h"
 #include "app/startup.h"
-#include "app/state.h"
+#include "base/operator_numbers.h"
+#include "base/read_number.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
 #include "platform/headless/headless.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "board/reply_forms.h"
 #include "platform/headless/headless.h"

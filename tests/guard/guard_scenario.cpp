@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "control/alarms.h"
 #include "control/measurement.h"

@@ -1,6 +1,6 @@
 #include "tests/support/program_start.h"
 
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "platform/headless/headless.h"
 #include "ui/main_window.h"

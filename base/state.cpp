@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "base/state.h"
 
 #include <cmath>
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/read_number.h"
+#include "base/read_number.h"
 
 #include <cstdlib>
 

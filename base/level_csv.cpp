@@ -1,4 +1,4 @@
-#include "app/level_csv.h"
+#include "base/level_csv.h"
 
 #include <cmath>
 #include <cstdint>

@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "app/state.h"
+#include "base/state.h"
 
 // The first line of a file, line end included.
 extern const char LevelCsvHeader[];
