@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "app/level_csv.h"
-#include "app/state.h"
+#include "base/level_csv.h"
+#include "base/state.h"
 #include "control/history.h"
 #include "control/level_log.h"
 #include "platform/headless/headless.h"

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
 #include "control/measurement.h"
