@@ -64,11 +64,6 @@ void InitDefaults() {
   s.History = (LevelRecord*)PlatTakeZeroedMemory(HistoryCapacity *
                                                  (int)sizeof(LevelRecord));
 
-  s.ClosedText = "GESCHLOSSEN";
-  s.OpenText = "OFFEN";
-  for (int n = 1; n <= 4; n++) s.InputClosedText[n] = "GESCHLOSSEN";
-  for (int n = 1; n <= 4; n++) s.InputOpenText[n] = "OFFEN";
-
   s.ColourRed = 0x000000FF;
   s.ColourBlue = 0x00FF0000;
 
@@ -82,9 +77,9 @@ void InitDefaults() {
   for (int n = 1; n <= 4; n++)
     s.DigitalInputName[n] = "Digital " + std::to_string(n);
 
-  for (int n = 1; n <= 8; n++) s.OutputStateText[n] = "---";
-  for (int n = 1; n <= 4; n++) s.AnalogValueText[n] = "--.--";
-  for (int n = 1; n <= 4; n++) s.InputStateText[n] = "---";
+  for (int n = 1; n <= 8; n++) s.OutputState[n] = ContactUnknown;
+  for (int n = 1; n <= 4; n++) s.AnalogRead[n] = false;
+  for (int n = 1; n <= 4; n++) s.InputState[n] = ContactUnknown;
 
   for (int n = 1; n <= 4; n++) s.AnalogRoundFactor[n] = 1000;
   for (int n = 1; n <= 4; n++) s.AnalogTextWidth[n] = 4;

@@ -118,6 +118,11 @@ enum { LearnedReplyCount = 2 };
 // Every control number is below this.
 enum { ControlNumberLimit = 128 };
 
+// What the board last said of a relay's or a digital input's contact:
+// closed (an output on, an input the board reports 0), open, or nothing
+// yet on this connection. Only the main window turns it into words.
+enum Contact : int8_t { ContactUnknown = 0, ContactOpen, ContactClosed };
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -203,9 +208,6 @@ struct AppStateRecord {
   // takes the keyboard focus then, 0 when none.
   bool HeldButton[ControlNumberLimit];
   int HeldFocus;
-
-  // Output n switched on in the board's last status reply.
-  bool OutputOn[9];
 
   // The level history, in memory (with the level log, its last 30 days are
   // read back into it at start): a ring of HistoryCapacity records
@@ -293,19 +295,21 @@ struct AppStateRecord {
   Text AnalogUnit[5];
   Text DigitalInputName[5];
 
-  // State words and shown state texts.
-  Text ClosedText;
-  Text OpenText;
-  Text InputClosedText[5];
-  Text InputOpenText[5];
-  Text OutputStateText[9];
-  Text InputStateText[5];
-  Text AnalogValueText[5];
+  // The board's outputs and inputs as the last replies said them.
+  // OutputState[n]: the board query sets 1 to 8 from the status reply (3
+  // too, though its label shows the measurement), a switching handler
+  // sets the output it switched once its "setport" was answered.
+  // InputState[n]: digital input n. AnalogRead[n]: AnalogVoltage[n] was
+  // read on this connection. All unknown again when the connection is
+  // lost.
+  Contact OutputState[9];
+  Contact InputState[5];
+  bool AnalogRead[5];
 
   // Analog conversion.
   double AnalogScale[5];
   int AnalogRoundFactor[5];
-  int AnalogTextWidth[5];
+  int AnalogTextWidth[5];  // leading characters of a voltage's shown text
   double AnalogVoltage[5];
   double LevelVoltage;
 

@@ -58,11 +58,11 @@ static void ForgetConnectionKnowledge() {
 }
 
 // From the moment the connection is found gone, nothing the board said on
-// it passes for current: the board data go back to their first texts.
+// it passes for current: the board data are unknown again.
 static void ForgetBoardData() {
-  for (int n = 1; n <= 8; n++) AppState.OutputStateText[n] = "---";
-  for (int n = 1; n <= 4; n++) AppState.InputStateText[n] = "---";
-  for (int n = 1; n <= 4; n++) AppState.AnalogValueText[n] = "--.--";
+  for (int n = 1; n <= 8; n++) AppState.OutputState[n] = ContactUnknown;
+  for (int n = 1; n <= 4; n++) AppState.InputState[n] = ContactUnknown;
+  for (int n = 1; n <= 4; n++) AppState.AnalogRead[n] = false;
   AppState.FirmwareText.clear();
   AppState.BoardIpText.clear();
   AppState.GatewayText.clear();

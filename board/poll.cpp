@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "base/operator_numbers.h"
 #include "base/read_number.h"
 #include "base/state.h"
 #include "board/connection.h"
@@ -66,13 +65,9 @@ static void TakeOutputStatus(const Text& reply) {
   AppState.StatusFresh = true;
   const Text& s = AppState.StatusReplyText;
   // The reply is a letter, then one digit per output, output 8 first.
-  for (int output = 1; output <= 8; output++) {
-    bool on = StatusOn(s, 10 - output);
-    AppState.OutputOn[output] = on;
-    if (output == 3) continue;  // output 3's label shows the measurement
-    AppState.OutputStateText[output] =
-        on ? AppState.ClosedText : AppState.OpenText;
-  }
+  for (int output = 1; output <= 8; output++)
+    AppState.OutputState[output] =
+        StatusOn(s, 10 - output) ? ContactClosed : ContactOpen;
 }
 
 static Text WithoutLineEndings(const Text& text) {
@@ -91,16 +86,18 @@ static void TakeAnalogInput(int n, const Text& reply) {
   v = v / AppState.AnalogRoundFactor[n];
   AppState.AnalogVoltage[n] = v;
   if (n == 1) AppState.LevelVoltage = v;
-  AppState.AnalogValueText[n] = VoltageText(v, AppState.AnalogTextWidth[n]);
+  AppState.AnalogRead[n] = true;
 }
 
 static void TakeDigitalInput(int n, const Text& reply) {
   char first = reply.empty() ? 0 : reply[0];
   int value = (first >= '0' && first <= '9') ? first - '0' : 0;
+  // The board's "1=AUF": the contact is open; 0 closed; another digit
+  // leaves what was known.
   if (value == 1)
-    AppState.InputStateText[n] = AppState.InputOpenText[n];
+    AppState.InputState[n] = ContactOpen;
   else if (value == 0)
-    AppState.InputStateText[n] = AppState.InputClosedText[n];
+    AppState.InputState[n] = ContactClosed;
 }
 
 static bool InForm(QueryReplyForm form, const Text& reply) {

@@ -8,16 +8,13 @@
 #include "board/poll.h"
 #include "control/alarms.h"
 #include "control/history.h"
+#include "control/refresh.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 
 // A cycle evaluates the level this often (ticks P + 3 to P + 5).
 static const int EvaluationsPerCycle = 3;
-
-// Bounds of the marks at the top of the level bar.
-static const double Mark80Low = 1.08;
-static const double Mark90Low = 1.16;
 
 // The sensor gives a true level only this many ticks after its power came
 // on: the evaluations of a cycle begin at its third powered tick.
@@ -66,7 +63,8 @@ static int LevelSwitch(int output, double level) {
   bool enabled =
       output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
   bool on = beyond && enabled;
-  bool wasOn = AppState.StatusFresh && AppState.OutputOn[output];
+  bool wasOn =
+      AppState.StatusFresh && AppState.OutputState[output] == ContactClosed;
   if (!BoardConnected()) return CommandNotSent;
   bool answered = SetPort(output, on, OweNothing);
   PlaySwitchSound();
@@ -119,7 +117,8 @@ static void ReadingDoubted(bool output5Switched) {
 // The query after "setport 5.x" is in step with the commands only when the
 // board's status in it shows output 5 as just sent.
 static bool StatusShowsOutput5(int sent) {
-  return AppState.StatusFresh && AppState.OutputOn[5] == (sent == 1);
+  return AppState.StatusFresh &&
+         (AppState.OutputState[5] == ContactClosed) == (sent == 1);
 }
 
 // Each output follows only a level that is provably the board's answer to
@@ -194,17 +193,4 @@ void MeasurementCycle() {
     AppState.CycleCounter = 0;
     SensorOff();
   }
-}
-
-void ShowLevelPercent() {
-  double v = AppState.LevelVoltage;
-  if (v < Mark90Low && v > Mark80Low) PlatSetText(LabelLevelTop, "80%");
-  if (v < MaximumThreshold && v > Mark90Low) PlatSetText(LabelLevelTop, "90%");
-  if (v > MaximumThreshold) PlatSetText(LabelLevelTop, "100%");
-}
-
-void ReadCyclePeriod() {
-  if (AppState.MeasurementEnabled) return;
-  AppState.CyclePeriod = PlatGetValue(TrackbarCycle);
-  PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
 }

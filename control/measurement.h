@@ -12,8 +12,3 @@ void ForgetSensorPower();
 // Reads the level (PollBoard), fills the level bar and commands outputs 5
 // and 4 against their thresholds.
 void EvaluateLevel();
-// Every pass of the main loop: the percentage mark at the top of the bar.
-void ShowLevelPercent();
-// Every pass of the main loop: while the measurement is off, the cycle
-// period follows its trackbar.
-void ReadCyclePeriod();

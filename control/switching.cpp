@@ -6,6 +6,7 @@
 #include "base/state.h"
 #include "board/connection.h"
 #include "control/alarms.h"
+#include "control/refresh.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
@@ -63,7 +64,7 @@ void PulseOutput(int output) {
   bool on = SetPort(output, true, OweOff);
   PlaySwitchSound();
   EnableButton(button, false);
-  if (on) AppState.OutputStateText[output] = AppState.ClosedText;
+  if (on) AppState.OutputState[output] = ContactClosed;
   RefreshBoard();
 
   // ReadSwitchDelay has kept the delay within 1..10000 ms.
@@ -76,7 +77,7 @@ void PulseOutput(int output) {
   // held until they are taken. Button 81 waits for a new tick of the
   // safety lock (ApplySafetyLock).
   if (output != 8) EnableButton(button, true);
-  if (off) AppState.OutputStateText[output] = AppState.OpenText;
+  if (off) AppState.OutputState[output] = ContactOpen;
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
   RefreshBoard();
@@ -93,9 +94,7 @@ void SwitchOutput(int output, bool on) {
   }
   bool done = SetPort(output, on, OweNothing);
   PlaySwitchSound();
-  if (done)
-    AppState.OutputStateText[output] =
-        on ? AppState.ClosedText : AppState.OpenText;
+  if (done) AppState.OutputState[output] = on ? ContactClosed : ContactOpen;
   RefreshBoard();
   if (!done) NotSwitched(output);
 }

@@ -15,6 +15,7 @@
 #include "control/history.h"
 #include "control/level_log.h"
 #include "control/measurement.h"
+#include "control/refresh.h"
 #include "control/switching.h"
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"

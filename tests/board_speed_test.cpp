@@ -14,6 +14,7 @@
 #include "board/connection.h"
 #include "board/poll.h"
 #include "control/measurement.h"
+#include "control/refresh.h"
 #include "platform/headless/headless.h"
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"

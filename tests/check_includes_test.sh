@@ -40,7 +40,7 @@ echo '#include "control/switching.h"' >>"$work/tree/board/connection.h"
 expect_found "back arrow: board/connection -> control/switching"
 
 fresh_copy
-echo '#include "ui/console.h"' >>"$work/tree/ui/board_view.h"
-expect_found "cycle: ui/board_view ui/console"
+echo '#include "ui/main_window.h"' >>"$work/tree/ui/board_view.h"
+expect_found "cycle: ui/board_view ui/main_window"
 
 echo "PASS"

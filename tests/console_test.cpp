@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "board/connection.h"
 #include "board/poll.h"
+#include "control/console.h"
 #include "tests/program_fixture.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"

@@ -90,7 +90,8 @@ TEST_F(Poll, OutputStatusByPosition) {
   EXPECT_FALSE(C(ButtonOutput6Off).Enabled);
   ReleaseHeldButtons();
   EXPECT_TRUE(C(ButtonOutput6Off).Enabled);
-  EXPECT_EQ(AppState.OutputStateText[3], "---");  // position 7 is not read
+  // Position 7 says output 3 is on, but its label shows the measurement.
+  EXPECT_EQ(C(OutputStateLabel(3)).Content.find("GESCHLOSSEN"), Text::npos);
 }
 
 TEST_F(Poll, ShortOrEmptyStatusReadsMissingOutputsAsOff) {
@@ -107,7 +108,7 @@ TEST_F(Poll, ShortOrEmptyStatusReadsMissingOutputsAsOff) {
   Sim.SetReply("GETSTATUS", std::string(1, '\0') + "\r\n");
   PollOnce();
   for (int n : {1, 2, 4, 5, 6, 7, 8})
-    EXPECT_EQ(AppState.OutputStateText[n], "OFFEN") << n;
+    EXPECT_EQ(AppState.OutputState[n], ContactOpen) << n;
 }
 
 TEST_F(Poll, AnalogRepliesBecomeRoundedVoltsAndCutTexts) {
@@ -160,7 +161,7 @@ TEST_F(Poll, EachAnalogReplyIsItsOwnEvenWhenShorter) {
 TEST_F(Poll, AMissingReplyEndsTheQueryAndTheConnection) {
   Sim.SetReply("GETADC 3", "512\r\n");
   PollOnce();
-  ASSERT_EQ(AppState.AnalogValueText[3], "2,50");
+  ASSERT_EQ(AnalogValueText(3), "2,50");
   Sim.SetReply("GETADC 3", "");  // no reply at all
   PollOnce();
   std::vector<std::string> sent = CommandTexts();
@@ -168,8 +169,8 @@ TEST_F(Poll, AMissingReplyEndsTheQueryAndTheConnection) {
   EXPECT_EQ(sent.back(), "GETADC 3");
   EXPECT_EQ(sent.size(), 9u);
   EXPECT_FALSE(BoardConnected());
-  EXPECT_EQ(AppState.AnalogValueText[3], "--.--");
-  EXPECT_EQ(AppState.AnalogValueText[4], "--.--");
+  EXPECT_EQ(AnalogValueText(3), "--.--");
+  EXPECT_EQ(AnalogValueText(4), "--.--");
   // GETADC 1 had its reply before the loss, but the level is no longer
   // the board's of just now.
   EXPECT_EQ(AppState.LevelProven, 0);

@@ -12,6 +12,7 @@
 
 #include "base/state.h"
 #include "board/connection.h"
+#include "control/console.h"
 #include "control/history.h"
 #include "control/measurement.h"
 #include "tests/program_fixture.h"

@@ -25,19 +25,15 @@ TEST(Defaults, InPlaceAfterInitDefaults) {
   EXPECT_EQ(s.FirmwareText, "V1.5");
   EXPECT_EQ(s.BoardPort, 50290);
   EXPECT_EQ(s.BoardAddress, "127.0.0.1");
-  EXPECT_EQ(s.ClosedText, "GESCHLOSSEN");
-  EXPECT_EQ(s.OpenText, "OFFEN");
   EXPECT_EQ(s.OutputName[3], "Messung ");
   EXPECT_EQ(s.OutputName[5], "Maximum ");
   EXPECT_EQ(s.OutputName[8], "Device 8");
   EXPECT_EQ(s.AnalogName[4], "Analog 4");
   EXPECT_EQ(s.DigitalInputName[2], "Digital 2");
-  for (int n = 1; n <= 8; n++) EXPECT_EQ(s.OutputStateText[n], "---");
+  for (int n = 1; n <= 8; n++) EXPECT_EQ(s.OutputState[n], ContactUnknown);
   for (int n = 1; n <= 4; n++) {
-    EXPECT_EQ(s.AnalogValueText[n], "--.--");
-    EXPECT_EQ(s.InputStateText[n], "---");
-    EXPECT_EQ(s.InputClosedText[n], "GESCHLOSSEN");
-    EXPECT_EQ(s.InputOpenText[n], "OFFEN");
+    EXPECT_FALSE(s.AnalogRead[n]);
+    EXPECT_EQ(s.InputState[n], ContactUnknown);
     EXPECT_EQ(s.AnalogScale[n], 0.0048828);
     EXPECT_EQ(s.AnalogRoundFactor[n], 1000);
     EXPECT_EQ(s.AnalogTextWidth[n], 4);

@@ -108,7 +108,7 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
     EXPECT_EQ(ServiceFault(Sim.Commands(), 1, served), "");
     EXPECT_EQ(HeadlessClickCount() - clicks, 2);
     EXPECT_FALSE(Sim.Output(1));
-    EXPECT_EQ(AppState.OutputStateText[1], AppState.OpenText);
+    EXPECT_EQ(AppState.OutputState[1], ContactOpen);
     // Greyed until the main loop has taken the clicks made meanwhile.
     EXPECT_FALSE(C(ButtonPulse1).Enabled);
     ReleaseHeldButtons();

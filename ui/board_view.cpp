@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include "base/operator_numbers.h"
 #include "base/state.h"
-#include "board/poll.h"
 #include "platform/platform.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
@@ -16,9 +16,31 @@ const char BoardDataTemplate[] =
 const char DoubtedReadingText[] = "Messwert unsicher: nichts geschaltet";
 const char DoubtedOutput4Text[] = "Messwert unsicher: Ausg. 4 nicht geschaltet";
 
-// Digit `position` (from 1) of the status reply is a 1.
-static bool StatusOn(const Text& status, size_t position) {
-  return position <= status.size() && status[position - 1] == '1';
+// The words of a contact, and the text of a value not read.
+static const char ClosedWord[] = "GESCHLOSSEN";
+static const char OpenWord[] = "OFFEN";
+static const char UnknownWord[] = "---";
+static const char NoValueText[] = "--.--";
+
+// Bounds of the marks at the top of the level bar.
+static const double Mark80Low = 1.08;
+static const double Mark90Low = 1.16;
+
+Text ContactWord(Contact contact) {
+  switch (contact) {
+    case ContactClosed:
+      return ClosedWord;
+    case ContactOpen:
+      return OpenWord;
+    case ContactUnknown:
+      break;
+  }
+  return UnknownWord;
+}
+
+Text AnalogValueText(int n) {
+  if (!AppState.AnalogRead[n]) return NoValueText;
+  return VoltageText(AppState.AnalogVoltage[n], AppState.AnalogTextWidth[n]);
 }
 
 static uint32_t OnColour(bool on) {
@@ -26,9 +48,9 @@ static uint32_t OnColour(bool on) {
 }
 
 static void ShowRelay(int output) {
-  bool closed = AppState.OutputStateText[output] == AppState.ClosedText;
-  PlatSetTextColour(OutputStateLabel(output), OnColour(closed));
-  PlatSetText(OutputStateLabel(output), AppState.OutputStateText[output]);
+  Contact state = AppState.OutputState[output];
+  PlatSetTextColour(OutputStateLabel(output), OnColour(state == ContactClosed));
+  PlatSetText(OutputStateLabel(output), ContactWord(state));
 }
 
 // A function switch: the EIN button is usable while the function is off,
@@ -42,11 +64,12 @@ static void ShowFunction(int output, bool on, int einButton, int ausButton,
 }
 
 static void ShowSwitchedOutput(int output, int einButton, int ausButton) {
-  bool closed = AppState.OutputStateText[output] == AppState.ClosedText;
+  Contact state = AppState.OutputState[output];
+  bool closed = state == ContactClosed;
   PlatSetTextColour(OutputStateLabel(output), OnColour(closed));
   EnableButton(einButton, !closed);
   EnableButton(ausButton, closed);
-  PlatSetText(OutputStateLabel(output), AppState.OutputStateText[output]);
+  PlatSetText(OutputStateLabel(output), ContactWord(state));
 }
 
 void ShowBoard() {
@@ -74,21 +97,22 @@ void ShowBoard() {
   ShowRelay(8);
 
   for (int n = 1; n <= 4; n++) {
-    bool closed = AppState.InputStateText[n] == AppState.InputClosedText[n];
-    PlatSetTextColour(DigitalStateLabel(n), OnColour(closed));
-    PlatSetText(DigitalStateLabel(n), AppState.InputStateText[n]);
+    Contact state = AppState.InputState[n];
+    PlatSetTextColour(DigitalStateLabel(n), OnColour(state == ContactClosed));
+    PlatSetText(DigitalStateLabel(n), ContactWord(state));
   }
   for (int n = 1; n <= 4; n++)
     PlatSetTextColour(AnalogValueLabel(n), AppState.ColourBlue);
   for (int n = 1; n <= 4; n++)
-    PlatSetText(AnalogValueLabel(n), AppState.AnalogValueText[n]);
+    PlatSetText(AnalogValueLabel(n), AnalogValueText(n));
 
   // The captions of the Minimum and Maximum AUS buttons follow the last
   // status reply the board sent.
   if (AppState.StatusFresh) {
-    const Text& s = AppState.StatusReplyText;
-    PlatSetText(ButtonMinimumOff, StatusOn(s, 6) ? "Ausgelöst" : "Aus");
-    PlatSetText(ButtonMaximumOff, StatusOn(s, 5) ? "Ausgelöst" : "Aus");
+    bool minimum = AppState.OutputState[4] == ContactClosed;
+    bool maximum = AppState.OutputState[5] == ContactClosed;
+    PlatSetText(ButtonMinimumOff, minimum ? "Ausgelöst" : "Aus");
+    PlatSetText(ButtonMaximumOff, maximum ? "Ausgelöst" : "Aus");
   }
 
   PlatSetTextColour(LabelBoardData, AppState.ColourBlue);
@@ -119,13 +143,21 @@ void ShowLevelBar() {
   PlatSetValue(ProgressLevel, (int)std::lround(value));
 }
 
-void RefreshBoard() {
-  PollBoard();
-  ShowBoard();
-}
-
 void ShowReconnectCountdown() {
   int32_t left = (int32_t)(AppState.NextReconnectTime - PlatTickCount());
   PlatSetText(LabelPingCountdown, "Keine Verbindung / Neuer Versuch in " +
                                       std::to_string(left / 1000) + " s");
+}
+
+void ShowLevelPercent() {
+  double v = AppState.LevelVoltage;
+  if (v < Mark90Low && v > Mark80Low) PlatSetText(LabelLevelTop, "80%");
+  if (v < MaximumThreshold && v > Mark90Low) PlatSetText(LabelLevelTop, "90%");
+  if (v > MaximumThreshold) PlatSetText(LabelLevelTop, "100%");
+}
+
+void ReadCyclePeriod() {
+  if (AppState.MeasurementEnabled) return;
+  AppState.CyclePeriod = PlatGetValue(TrackbarCycle);
+  PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
 }

@@ -1,6 +1,9 @@
 // The main window's board displays: what the board query read, drawn as
-// colours, enabled states and captions.
+// colours, enabled states and captions. The one place where the board's
+// states and readings become words and volts on the screen.
 #pragma once
+
+#include "base/state.h"
 
 // The level bar's range: 0 to 400, the level in volts times 360.
 enum { LevelBarMax = 400 };
@@ -21,9 +24,18 @@ extern const char BoardDataTemplate[];
 // and label 36 the reconnect countdown.
 void ShowBoard();
 
-// What follows every exchange with the board: a board query (PollBoard)
-// and the redraw of what it read (ShowBoard).
-void RefreshBoard();
+// The word of a contact as the labels show it: "GESCHLOSSEN", "OFFEN", or
+// "---" while the board has not said it on this connection.
+Text ContactWord(Contact contact);
+// The shown text of analog input n: its voltage cut to AnalogTextWidth[n]
+// characters with a decimal comma, "--.--" while it is not read.
+Text AnalogValueText(int n);
+
+// Every pass of the main loop: the percentage mark at the top of the bar.
+void ShowLevelPercent();
+// Every pass of the main loop: while the measurement is off, the cycle
+// period follows its trackbar.
+void ReadCyclePeriod();
 
 // Label 36 while the connection is lost: the seconds to the next attempt.
 void ShowReconnectCountdown();

@@ -3,8 +3,6 @@
 #include <string>
 
 #include "base/state.h"
-#include "board/connection.h"
-#include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
@@ -18,28 +16,29 @@ void ShowNoConnection(const Text& what) {
   PlatRichAppend(RichConsole, what);
 }
 
-void SendConsoleCommand() {
-  if (!BoardConnected()) {
-    ShowNoConnection("Der Befehl wurde nicht gesendet.");
-    FocusButton(ButtonConsoleSend);
-    return;
-  }
+void ShowConsoleNotSent() {
+  ShowNoConnection("Der Befehl wurde nicht gesendet.");
+  FocusButton(ButtonConsoleSend);
+}
+
+// A field's text ends at its first zero byte, as the window system keeps
+// it; a zero byte in a text command would make the board take it for a
+// display block and swallow the commands that follow it. The echo line
+// keeps the text as typed.
+Text ConsoleCommandTyped() {
+  Text command = PlatGetText(EditConsole);
+  size_t zero = command.find('\0');
+  if (zero != Text::npos) command.resize(zero);
+  return command;
+}
+
+void ShowConsoleSending() {
   EnableButton(ButtonConsoleSend, false);
   PlatRichClear(RichConsole);
+}
 
-  // A field's text ends at its first zero byte, as the window system keeps
-  // it; a zero byte in a text command would make the board take it for a
-  // display block and swallow the commands that follow it. The echo line
-  // keeps the text as typed.
-  AppState.ConsoleCommandText = PlatGetText(EditConsole);
-  size_t zero = AppState.ConsoleCommandText.find('\0');
-  if (zero != Text::npos) AppState.ConsoleCommandText.resize(zero);
-
-  int got = ConsoleExchange(AppState.ConsoleCommandText);
-  PlaySwitchSound();
-  AppState.ConsoleReplyText = ReplyText(&AppState.CommandBuffer);
-
-  if (got > 0) {
+void ShowConsoleExchange(bool answered) {
+  if (answered) {
     PlatRichClear(RichConsole);
     PlatRichSetColour(RichConsole, AppState.ColourBlue);
     PlatRichAppend(RichConsole, ">" + AppState.ConsoleCommandText);
@@ -47,10 +46,10 @@ void SendConsoleCommand() {
   } else {
     ShowNoConnection("Keine Antwort auf >" + AppState.ConsoleCommandText);
   }
+}
 
-  RefreshBoard();
-
-  // Held until the clicks made during the exchange are taken.
+// Held until the clicks made during the exchange are taken.
+void ShowConsoleDone() {
   EnableButton(ButtonConsoleSend, true);
   FocusButton(ButtonConsoleSend);
 }

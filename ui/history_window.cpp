@@ -5,7 +5,6 @@
 
 #include "base/level_csv.h"
 #include "base/operator_numbers.h"
-#include "board/poll.h"
 #include "platform/platform.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"

@@ -190,7 +190,7 @@ static void BuildRefreshLabels() {
 static void BuildOutputStates() {
   for (int n = 1; n <= 8; n++)
     Label(OutputStateLabel(n), 310, OutputRowY(n), 110, 20,
-          AppState.OutputStateText[n], PropBorder | PropCentred);
+          ContactWord(AppState.OutputState[n]), PropBorder | PropCentred);
 }
 
 static void BuildInputRows() {
@@ -198,7 +198,7 @@ static void BuildInputRows() {
     int y = InputRowY(i);
     Label(AnalogNameLabel(i), 10, y, 110, 20, AppState.AnalogName[i],
           PropBorder);
-    Label(AnalogValueLabel(i), 111, y, 40, 20, AppState.AnalogValueText[i],
+    Label(AnalogValueLabel(i), 111, y, 40, 20, AnalogValueText(i),
           PropBorder | PropRightAligned);
     Label(AnalogUnitLabel(i), 152, y, 50, 20, AppState.AnalogUnit[i],
           PropBorder);
@@ -207,8 +207,8 @@ static void BuildInputRows() {
     int y = InputRowY(i);
     Label(DigitalNameLabel(i), 210, y, 110, 20, AppState.DigitalInputName[i],
           PropBorder);
-    Label(DigitalStateLabel(i), 310, y, 100, 20, AppState.InputStateText[i],
-          PropBorder | PropCentred);
+    Label(DigitalStateLabel(i), 310, y, 100, 20,
+          ContactWord(AppState.InputState[i]), PropBorder | PropCentred);
   }
 }
 

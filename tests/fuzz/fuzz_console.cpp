@@ -24,6 +24,7 @@
 #include "app/startup.h"
 #include "base/state.h"
 #include "board/connection.h"
+#include "control/console.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
 #include "tests/support/board_query.h"

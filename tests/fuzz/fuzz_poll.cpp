@@ -133,7 +133,8 @@ void ExpectExactPass(ScriptModel* wire, Shadow* m, bool lcd,
   Check(s.StatusReplyText == m->Status, "status text");
   for (int n = 1; n <= 4; n++) {
     Check(s.AdcReplyText[n] == m->AdcReply[n], "analog reply text");
-    Check(s.InputStateText[n] == m->InputState[n], "digital input state");
+    Check(ContactWord(s.InputState[n]) == m->InputState[n],
+          "digital input state");
   }
 }
 
@@ -172,14 +173,16 @@ void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
         "reply texts within their receives");
   for (int output = 1; output <= 8; output++) {
     if (output == 3) continue;
-    Check(s.OutputStateText[output] ==
-              (OutputOn(s.StatusReplyText, output) ? "GESCHLOSSEN" : "OFFEN"),
-          "output state");
+    Check(
+        s.OutputState[output] ==
+            (OutputOn(s.StatusReplyText, output) ? ContactClosed : ContactOpen),
+        "output state");
     // Outputs 4 and 5 show their function's state instead.
     if (output == 4 || output == 5) continue;
-    Check(PlatGetText(LabelOutputState1 + output - 1) ==
-              s.OutputStateText[output],
-          "output label");
+    Check(
+        PlatGetText(LabelOutputState1 + output - 1) ==
+            (s.OutputState[output] == ContactClosed ? "GESCHLOSSEN" : "OFFEN"),
+        "output label");
   }
   Check(PlatGetText(LabelOutputState1 + 3) ==
             (s.MinimumEnabled ? "Freigegeben" : "gesperrt"),
@@ -189,8 +192,8 @@ void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
         "maximum label");
 
   for (int n = 1; n <= 4; n++) {
-    const Text& shown = s.AnalogValueText[n];
-    Check(PlatGetText(LabelAnalogValue1 + n - 1) == shown, "analog label");
+    const Text shown = PlatGetText(LabelAnalogValue1 + n - 1);
+    Check(AnalogValueText(n) == shown, "analog label");
     Check(s.AdcReplyText[n].size() <= 100 &&
               s.AdcReplyText[n].find_first_of("\r\n") == Text::npos,
           "analog reply text keeps no line ending");
@@ -205,10 +208,11 @@ void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
   }
   Check(SameDouble(s.LevelVoltage, s.AnalogVoltage[1]), "level voltage");
   for (int n = 1; n <= 4; n++) {
-    const Text& state = s.InputStateText[n];
-    Check(state == "---" || state == "OFFEN" || state == "GESCHLOSSEN",
-          "digital input state");
-    Check(PlatGetText(LabelDigitalState1 + n - 1) == state, "digital label");
+    const Text state = PlatGetText(LabelDigitalState1 + n - 1);
+    const char* word = s.InputState[n] == ContactClosed ? "GESCHLOSSEN"
+                       : s.InputState[n] == ContactOpen ? "OFFEN"
+                                                        : "---";
+    Check(state == word, "digital label");
   }
 }
 
