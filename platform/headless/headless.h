@@ -154,6 +154,9 @@ const std::vector<Text>& HeadlessOpenedAddresses();
 const std::vector<int>& HeadlessSleeps();  // every PlatSleep, in ms
 int HeadlessFontCreated(int number);       // 1 when font `number` exists
 int HeadlessLiveMemoryBlocks();            // taken and not yet released
+// Face and size font `number` was made with ("Arial 6 pt"); empty when
+// there is no such font.
+Text HeadlessFontName(int number);
 
 // The clock. It moves only when the program sleeps or waits for an event,
 // or when the test moves it.

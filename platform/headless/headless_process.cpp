@@ -2,7 +2,7 @@
 // message boxes, shell requests, build settings and the local date.
 
 #include <cstdlib>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,7 +18,7 @@ struct ProcessModel {
   std::string CommandLine = "korvalinex.exe";
 
   std::vector<void*> MemoryBlocks;
-  std::set<int> Fonts;
+  std::map<int, std::string> Fonts;  // number: face and size
   int DefaultFont = -1;
 
   bool PictureLoaded = false;
@@ -97,6 +97,11 @@ const std::vector<Text>& HeadlessOpenedAddresses() {
 
 int HeadlessFontCreated(int number) { return Process.Fonts.count(number); }
 
+Text HeadlessFontName(int number) {
+  auto it = Process.Fonts.find(number);
+  return it == Process.Fonts.end() ? Text() : it->second;
+}
+
 int HeadlessLiveMemoryBlocks() { return (int)Process.MemoryBlocks.size(); }
 
 void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute) {
@@ -155,11 +160,10 @@ const char* PlatCommandLine() { return Process.CommandLine.c_str(); }
 // ---------------------------------------------------------------------------
 
 bool PlatCreateFont(int number, const char* face, int points) {
-  (void)face;
-  (void)points;
   if (number < 0 || number >= PlatFontCount) return false;
   if (number < 2 && Process.Faults.FontFails[number]) return false;
-  Process.Fonts.insert(number);
+  Process.Fonts[number] =
+      std::string(face ? face : "") + " " + std::to_string(points) + " pt";
   return true;
 }
 
