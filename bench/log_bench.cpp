@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "base/state.h"
 #include "control/history.h"

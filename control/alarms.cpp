@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "base/level_csv.h"
+#include "base/clock_text.h"
 #include "base/operator_numbers.h"
 #include "board/poll.h"
 #include "control/history.h"
@@ -60,12 +60,8 @@ static Text LevelShown(double level) {
 }
 
 std::vector<Text> AlarmArguments(AlarmEvent event, int64_t time, double level) {
-  // "09.12.2026 10:04:17" as 2026-12-09T10:04:17: no blank, nothing a
-  // command line would take apart.
-  Text shown = LevelCsvTime(time);
-  Text when = shown.substr(6, 4) + "-" + shown.substr(3, 2) + "-" +
-              shown.substr(0, 2) + "T" + shown.substr(11, 8);
-  return {AlarmEvents[event].Name, when, LevelShown(level)};
+  // No blank, nothing a command line would take apart.
+  return {AlarmEvents[event].Name, IsoDateTimeText(time), LevelShown(level)};
 }
 
 // The runs of the alarm command: those that ended are forgotten, one
@@ -84,7 +80,7 @@ static void LookAfterAlarmCommands() {
       AppState.AlarmCommandsOverdue++;
       AppState.AlarmCommandProblem = "Alarmbefehl läuft seit über " +
                                      std::to_string(AlarmCommandLimit / 1000) +
-                                     " s (" + LevelCsvTime(PlatLocalClock()) +
+                                     " s (" + DateTimeText(PlatLocalClock()) +
                                      ").";
     }
     i++;
@@ -131,7 +127,7 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
   std::vector<Text> arguments = AlarmArguments(event, now, level);
   arguments.insert(arguments.end(), more.begin(), more.end());
   Text said = message.empty() ? Text(AlarmEvents[event].Message) : message;
-  Text when = LevelCsvTime(now);
+  Text when = DateTimeText(now);
   Text line = when + "  " + said;
   if (arguments[2] != "-") line += " (" + arguments[2] + " V)";
   AppState.AlarmLines.push_back(line);
@@ -211,11 +207,6 @@ void AlarmReadingsInDoubt(int output5Switched, int of) {
   Await(AlarmReadingsDoubted, 0, 0, NAN, message);
 }
 
-// The day (days since 1970) of a local time.
-static int64_t DayOf(int64_t time) {
-  return time >= 0 ? time / 86400 : -((-time + 86399) / 86400);
-}
-
 // The losses of a connection kept: those of the last day, at most this many.
 enum { LossTimesKept = 20000 };
 
@@ -254,8 +245,8 @@ static void WatchDailySign() {
   int minuteDue = AppState.AlarmDailyMinute;
   if (minuteDue < 0) return;
   int64_t now = PlatLocalClock();
-  int64_t day = DayOf(now);
-  bool pastItsMinute = (now - day * 86400) / 60 >= minuteDue;
+  int64_t day = DayOfTime(now);
+  bool pastItsMinute = SecondOfDay(now) / 60 >= minuteDue;
   if (!AppState.AlarmDailyArmed) {
     AppState.AlarmDailyArmed = true;
     AppState.AlarmDailyLastDay = pastItsMinute ? day : day - 1;

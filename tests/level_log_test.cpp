@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "control/history.h"
 #include "control/measurement.h"
@@ -135,15 +136,15 @@ TEST(LevelCsv, LinesOfAnotherFormAreToldApart) {
 TEST(LevelCsv, OneFilePerMonthOfLocalTime) {
   int64_t day = 86400;
   int64_t newYear2027 = 20819 * day;  // 01.01.2027
-  EXPECT_EQ(LevelCsvTime(newYear2027), "01.01.2027 00:00:00");
+  EXPECT_EQ(DateTimeText(newYear2027), "01.01.2027 00:00:00");
   EXPECT_EQ(LevelLogFileName(MonthOfTime(newYear2027)),
             "korvalinex-2027-01.csv");
   EXPECT_EQ(LevelLogFileName(MonthOfTime(newYear2027 - 1)),
             "korvalinex-2026-12.csv");
-  EXPECT_EQ(LevelCsvTime(newYear2027 - 1), "31.12.2026 23:59:59");
+  EXPECT_EQ(DateTimeText(newYear2027 - 1), "31.12.2026 23:59:59");
   // 29 February of a leap year belongs to February.
   int64_t leapDay = newYear2027 + (365 + 31 + 28) * day;  // 29.02.2028
-  EXPECT_EQ(LevelCsvTime(leapDay), "29.02.2028 00:00:00");
+  EXPECT_EQ(DateTimeText(leapDay), "29.02.2028 00:00:00");
   EXPECT_EQ(LevelLogFileName(MonthOfTime(leapDay)), "korvalinex-2028-02.csv");
 
   AppState.LogFolder = "D:\\Brunnen\\";
@@ -182,15 +183,15 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], Header);
   // 150 counts read 0.732 V; 20 counts, 0.098 V, below the Minimum.
-  Text utc0 = LevelCsvTime(HistoryEntry(0).Time - 3600);
-  Text utc3 = LevelCsvTime(HistoryEntry(3).Time - 3600);
-  EXPECT_EQ(lines[1], LevelCsvTime(HistoryEntry(0).Time) +
+  Text utc0 = DateTimeText(HistoryEntry(0).Time - 3600);
+  Text utc3 = DateTimeText(HistoryEntry(3).Time - 3600);
+  EXPECT_EQ(lines[1], DateTimeText(HistoryEntry(0).Time) +
                           ";Messung;0,732;AUS;0,732;AUS;sicher;;" + utc0 +
                           "\r\n");
-  EXPECT_EQ(lines[4], LevelCsvTime(HistoryEntry(3).Time) +
+  EXPECT_EQ(lines[4], DateTimeText(HistoryEntry(3).Time) +
                           ";Messung;0,098;AUS;0,098;EIN;sicher;;" + utc3 +
                           "\r\n");
-  EXPECT_EQ(lines[5], LevelCsvTime(HistoryEntry(3).Time) +
+  EXPECT_EQ(lines[5], DateTimeText(HistoryEntry(3).Time) +
                           ";Ereignis;;;0,098;EIN;;Trockenlauf: Ausgang 4 "
                           "(Minimum) eingeschaltet;" +
                           utc3 + "\r\n");

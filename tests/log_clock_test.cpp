@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "control/history.h"
 #include "control/level_log.h"
@@ -188,7 +189,7 @@ TEST_F(LogClock, AHostileLogLosesOnlyWhatCannotBeRead) {
       "09:00:00\r\n" +
       "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang "
       "4;Messwert;Meldung\r\n" +
-      LevelCsvTime(now - 6000) + ";Messung;0,34;AUS;0,34;AUS;sicher;\r\n" +
+      DateTimeText(now - 6000) + ";Messung;0,34;AUS;0,34;AUS;sicher;\r\n" +
       line(now - 5000, 0.35) + line(now + 600, 2.7);
   HeadlessPutFile(December, december);
   // November's file is longer than the bound, which falls inside a line

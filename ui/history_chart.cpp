@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "base/level_csv.h"
+#include "base/clock_text.h"
 #include "base/state.h"
 
 namespace {
@@ -41,11 +41,6 @@ struct Plot {
   double VoltStep;
   int64_t TimeStep;
 };
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
 
 int XOf(const Plot& p, int64_t time) {
   double share = (double)(time - p.From) / (double)(p.To - p.From);
@@ -204,10 +199,10 @@ void DrawGridAndLabels(const Plot& p) {
     if (x < p.Left || x > p.Right) continue;
     PlatDrawLine(p.Window, x, p.Top, x, p.Bottom - 1, ChartGrid, 1, LineSolid);
     int64_t t = LocalOf(p, u);
-    bool wholeDay = FloorDiv(t, 86400) * 86400 == t;
-    Text label = p.TimeStep >= 86400 || wholeDay ? HistoryDayText(t)
-                 : p.TimeStep < 60               ? HistorySecondText(t)
-                                                 : HistoryClockText(t);
+    bool wholeDay = SecondOfDay(t) == 0;
+    Text label = p.TimeStep >= 86400 || wholeDay ? DayMonthText(t)
+                 : p.TimeStep < 60               ? HourMinuteSecondText(t)
+                                                 : HourMinuteText(t);
     PlatDrawText(p.Window, x, p.Bottom + 5, label, ChartText, AlignCentre);
   }
 }
@@ -261,37 +256,6 @@ void DrawLegend(const Plot& p, int top) {
 }
 
 }  // namespace
-
-Text HistoryDayText(int64_t time) {
-  // Civil date from days since 1 January 1970.
-  int64_t z = FloorDiv(time, 86400) + 719468;
-  int64_t era = FloorDiv(z, 146097);
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int day = (int)(doy - (153 * mp + 2) / 5 + 1);
-  int month = (int)(mp < 10 ? mp + 3 : mp - 9);
-  char text[16];
-  snprintf(text, sizeof text, "%02d.%02d.", day, month);
-  return text;
-}
-
-Text HistoryClockText(int64_t time) {
-  int64_t second = time - FloorDiv(time, 86400) * 86400;
-  char text[16];
-  snprintf(text, sizeof text, "%02d:%02d", (int)(second / 3600),
-           (int)(second / 60 % 60));
-  return text;
-}
-
-Text HistorySecondText(int64_t time) {
-  int64_t second = time - FloorDiv(time, 86400) * 86400;
-  char text[16];
-  snprintf(text, sizeof text, "%02d:%02d:%02d", (int)(second / 3600),
-           (int)(second / 60 % 60), (int)(second % 60));
-  return text;
-}
 
 void DrawHistoryChart(int window, int left, int top, int width, int height) {
   PlatBeginDrawing(window);

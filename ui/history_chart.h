@@ -25,10 +25,5 @@ enum : uint32_t {
 // drawing.
 void DrawHistoryChart(int window, int left, int top, int width, int height);
 
-// A local wall-clock time (PlatLocalClock) as "09.12.", as "07:51" and as
-// "07:51:30".
-Text HistoryDayText(int64_t time);
-Text HistoryClockText(int64_t time);
-Text HistorySecondText(int64_t time);
 // Volts as "0,21": two decimals, decimal comma.
 Text HistoryVoltText(double volts);

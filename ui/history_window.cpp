@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "base/operator_numbers.h"
 #include "board/poll.h"
@@ -37,15 +38,14 @@ static Text LevelAndTime(const LevelRecord& r) {
   Text level = std::isfinite(r.Level)
                    ? VoltageText(r.Level, AppState.AnalogTextWidth[1])
                    : "--,--";
-  return level + " V (" + HistoryDayText(r.Time) + " " +
-         HistoryClockText(r.Time) + ")";
+  return level + " V (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) +
+         ")";
 }
 
 // The last evaluation: its level, or that a reading in doubt kept it
 // from deciding (on both outputs, or on output 4 alone).
 static Text LastEvaluationText(const LevelRecord& r) {
-  Text when =
-      " (" + HistoryDayText(r.Time) + " " + HistoryClockText(r.Time) + ")";
+  Text when = " (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) + ")";
   if (r.Doubted && !std::isfinite(r.Level))
     return "Messwert unsicher, nichts geschaltet" + when;
   Text text = LevelAndTime(r);
@@ -106,7 +106,7 @@ static Text DryRunText(const DryRuns& runs) {
 // then is the one of today's first evaluation (the clock is put forward
 // or back in the night, not at midnight), or the present one without.
 static int64_t TodayStartUniversal(int64_t local, int64_t universal) {
-  int64_t midnight = local - ((local % 86400) + 86400) % 86400;
+  int64_t midnight = DayOfTime(local) * 86400;
   int64_t lead = LeadOf(local, universal);
   for (int i = HistorySize() - 1; i >= 0; i--) {
     const LevelRecord& r = HistoryEntry(i);
@@ -227,10 +227,7 @@ Text HistoryCsvText() {
 void SaveHistoryAsCsv() {
   if (!PlatWindowIsOpen(HistoryWindow)) return;
   PlaySwitchSound();
-  // verlauf-2026-12-09.csv, from "09.12.2026 ..."
-  Text now = LevelCsvTime(PlatLocalClock());
-  Text suggested = "verlauf-" + now.substr(6, 4) + "-" + now.substr(3, 2) +
-                   "-" + now.substr(0, 2) + ".csv";
+  Text suggested = "verlauf-" + FileDateText(PlatLocalClock()) + ".csv";
   Text path;
   if (!PlatAskSavePath(HistoryWindow, SaveDialogTitle, "CSV-Dateien", "csv",
                        suggested, &path))
