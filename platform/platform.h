@@ -321,8 +321,6 @@ void PlatOpenAddress(const Text& address);
 uint32_t PlatTickCount();
 // Sleeps `ms` milliseconds with the timer resolution raised to 1 ms.
 void PlatSleep(int ms);
-void PlatLocalDate(int* day, int* month, int* year);
-void PlatLocalTime(int* hour, int* minute);
 // The local wall-clock time as seconds counted from 1 January 1970, 00:00
 // local time (so a day always starts at a multiple of 86400, whatever the
 // time zone).

@@ -159,9 +159,8 @@ int HeadlessLiveMemoryBlocks();            // taken and not yet released
 // or when the test moves it.
 void HeadlessSetClock(uint32_t ticks);
 void HeadlessAdvanceClock(int ms);
-// Local date and time the program reads (default 06.12.2026 07:45). The
-// local clock (PlatLocalClock) starts there and moves with the driven
-// clock.
+// Sets the local clock (PlatLocalClock, default 06.12.2026 07:45): it
+// starts there and moves with the driven clock.
 void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
 // The local clock's lead on universal time (PlatUniversalClock), default
 // +1 h. Set now, the local clock jumps by the change; universal time does
