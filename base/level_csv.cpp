@@ -2,11 +2,11 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "base/clock_text.h"
+#include "base/operator_numbers.h"
 
 const char LevelCsvHeader[] =
     "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
@@ -25,24 +25,6 @@ Text LevelLogFileName(int month) {
   return "korvalinex-" + YearMonthText(month) + ".csv";
 }
 
-// The shortest fixed-point form that reads back as the same number, with a
-// decimal comma; one in exponent form where fixed point would need more
-// than 17 decimals. Empty for a level that is no number.
-static Text LevelText(double level) {
-  if (!std::isfinite(level)) return "";
-  char text[400];
-  bool exact = false;
-  for (int decimals = 1; decimals <= 17 && !exact; decimals++) {
-    snprintf(text, sizeof text, "%.*f", decimals, level);
-    exact = strtod(text, nullptr) == level;
-  }
-  if (!exact) snprintf(text, sizeof text, "%.17E", level);
-  Text out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
-
 static Text OutputText(int output) {
   if (output == 1) return "EIN";
   if (output == 0) return "AUS";
@@ -51,8 +33,8 @@ static Text OutputText(int output) {
 
 Text LevelCsvLine(const LevelRecord& r) {
   return DateTimeText(r.Time) + ";" + MeasurementKind + ";" +
-         LevelText(r.Level) + ";" + OutputText(r.Output5) + ";" +
-         LevelText(r.Level4) + ";" + OutputText(r.Output4) + ";" +
+         VoltsExactText(r.Level) + ";" + OutputText(r.Output5) + ";" +
+         VoltsExactText(r.Level4) + ";" + OutputText(r.Output4) + ";" +
          (r.Doubted ? "unsicher" : "sicher") + ";;" +
          DateTimeText(r.Universal) + "\r\n";
 }
@@ -61,11 +43,11 @@ Text LevelCsvEventLine(int64_t time, int64_t universal, int output, int sent,
                        double level, const Text& message) {
   Text level5, level4, output5, output4;
   if (output == 5) {
-    level5 = LevelText(level);
+    level5 = VoltsExactText(level);
     output5 = OutputText(sent);
   }
   if (output == 4) {
-    level4 = LevelText(level);
+    level4 = VoltsExactText(level);
     output4 = OutputText(sent);
   }
   Text text = message;

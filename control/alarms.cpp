@@ -51,12 +51,11 @@ int GuardBlindLimit() {
   return (int)limit;
 }
 
-// A level in volts with two decimals, cut as the main window cuts them,
-// and a decimal comma; "-" for none (or one no board can give).
+// A level in volts with two decimals, cut as the main window cuts them;
+// "-" for none (or one no board can give).
 static Text LevelShown(double level) {
   if (!std::isfinite(level) || std::fabs(level) > 1e6) return "-";
-  Text text = VoltageText(level, -1);  // every decimal it writes
-  return text.substr(0, text.find(',') + 3);
+  return VoltsToHundredths(level);
 }
 
 std::vector<Text> AlarmArguments(AlarmEvent event, int64_t time, double level) {

@@ -1,8 +1,14 @@
 // The floor beneath the program's folders, on its own: the calendar and
-// the texts of a time.
+// the texts of a time, the texts of volts.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
 #include "base/clock_text.h"
+#include "base/operator_numbers.h"
+#include "base/state.h"
 
 namespace {
 
@@ -95,4 +101,50 @@ TEST(ClockText, ReadsBackItsOwnFormAndNothingElse) {
     EXPECT_FALSE(ReadDateTimeText(foreign, &kept)) << foreign;
   }
   EXPECT_EQ(kept, 42);
+}
+
+// Two decimals, cut: what an alarm event says of its level and what the
+// picture writes at its axis and thresholds.
+TEST(VoltsText, HundredthsAreCutNotRounded) {
+  EXPECT_EQ(VoltsToHundredths(1.187), "1,18");
+  EXPECT_EQ(VoltsToHundredths(0.098), "0,09");
+  EXPECT_EQ(VoltsToHundredths(10.5), "10,50");
+  EXPECT_EQ(VoltsToHundredths(0.21), "0,21");
+  EXPECT_EQ(VoltsToHundredths(MinimumThreshold), "0,21");
+  EXPECT_EQ(VoltsToHundredths(-1.5), "-1,50");
+  // Just below a hundredth: %.10f has it on the hundredth already.
+  EXPECT_EQ(VoltsToHundredths(0.29999999999999), "0,30");
+}
+
+// The picture's labels read as they did when it rounded them: every
+// multiple of its voltage steps up to its highest top, and its thresholds.
+TEST(VoltsText, ThePicturesLabelsAreTheSameCutOrRounded) {
+  for (double step : {0.1, 0.2, 0.25, 0.5, 1.0, 2.0}) {
+    for (int k = 0; k * step <= 10.0 + 1e-9; k++) {
+      double v = k * step;
+      char rounded[32];
+      snprintf(rounded, sizeof rounded, "%.2f", v);
+      Text expected = rounded;
+      expected[expected.find('.')] = ',';
+      ASSERT_EQ(VoltsToHundredths(v), expected) << step << " * " << k;
+    }
+  }
+  EXPECT_EQ(VoltsToHundredths(MaximumThreshold), "1,18");
+}
+
+// The level log's levels read back as the very numbers written.
+TEST(VoltsText, TheLogsLevelsAreExact) {
+  EXPECT_EQ(VoltsExactText(0.1), "0,1");
+  EXPECT_EQ(VoltsExactText(1.0546875), "1,0546875");
+  EXPECT_EQ(VoltsExactText(0.732421875), "0,732421875");
+  EXPECT_EQ(VoltsExactText(-2.0), "-2,0");
+  EXPECT_EQ(VoltsExactText(NAN), "");
+  EXPECT_EQ(VoltsExactText(INFINITY), "");
+  for (double v : {0.0048828 * 150, 1.0 / 3, 1e-20, 123456.789, -4.4e-7}) {
+    Text text = VoltsExactText(v);
+    ASSERT_EQ(text.find('.'), Text::npos) << text;
+    Text number = text;
+    number[number.find(',')] = '.';
+    EXPECT_EQ(strtod(number.c_str(), nullptr), v) << text;
+  }
 }

@@ -1,9 +1,9 @@
 #include "ui/history_chart.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "base/clock_text.h"
+#include "base/operator_numbers.h"
 #include "base/state.h"
 
 namespace {
@@ -149,19 +149,6 @@ void DrawBands(const Plot& p, int output, uint32_t colour) {
   if (on) DrawBand(p, start, HistoryEntry(n - 1).Universal, colour);
 }
 
-}  // namespace
-
-// Two decimals with a decimal comma, as the main window shows volts.
-Text HistoryVoltText(double volts) {
-  char text[32];
-  snprintf(text, sizeof text, "%.2f", volts);
-  for (char* c = text; *c; c++)
-    if (*c == '.') *c = ',';
-  return text;
-}
-
-namespace {
-
 // The local time the clock showed at a universal instant: with the lead of
 // the last evaluation at or before it (the first one's before them all),
 // or the present lead without any.
@@ -188,7 +175,7 @@ void DrawGridAndLabels(const Plot& p) {
     if (k > 0)
       PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, ChartGrid, 1,
                    LineSolid);
-    PlatDrawText(p.Window, p.Left - 6, y, HistoryVoltText(v), ChartText,
+    PlatDrawText(p.Window, p.Left - 6, y, VoltsToHundredths(v), ChartText,
                  AlignRight | AlignMiddle);
   }
   PlatDrawText(p.Window, p.Left - 6, p.Top - 20, "Volt", ChartText, AlignRight);
@@ -212,7 +199,8 @@ void DrawThreshold(const Plot& p, double volts, uint32_t colour,
   int y = YOf(p, volts);
   PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, colour, 1, LineDashed);
   PlatDrawText(p.Window, p.Right - 4, labelAbove ? y - 16 : y + 3,
-               name + " " + HistoryVoltText(volts) + " V", colour, AlignRight);
+               name + " " + VoltsToHundredths(volts) + " V", colour,
+               AlignRight);
 }
 
 // The levels as a line through the evaluations; a level that is no number

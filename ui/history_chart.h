@@ -24,6 +24,3 @@ enum : uint32_t {
 // window's drawing and shows it. Too small a rectangle shows an empty
 // drawing.
 void DrawHistoryChart(int window, int left, int top, int width, int height);
-
-// Volts as "0,21": two decimals, decimal comma.
-Text HistoryVoltText(double volts);
