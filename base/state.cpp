@@ -13,6 +13,15 @@ void ZeroAppState() {
 
 int HistorySize() { return AppState.History ? AppState.HistoryCount : 0; }
 
+const LevelRecord& RingEntry(const LevelRing& ring, int index) {
+  return ring.Records[(ring.First + index) % ring.Capacity];
+}
+
+LevelRing HistoryRing() {
+  return LevelRing{AppState.History, HistoryCapacity, AppState.HistoryFirst,
+                   HistorySize()};
+}
+
 const LevelRecord& HistoryEntry(int index) {
   return AppState.History[(AppState.HistoryFirst + index) % HistoryCapacity];
 }

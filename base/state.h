@@ -57,6 +57,17 @@ struct LevelRecord {
 // day), so the level log's last 30 days read back at start all fit.
 enum { HistoryCapacity = 25000 };
 
+// Evaluations kept in a ring: Count of them in Records[0 .. Capacity - 1],
+// the oldest at First, the later ones after it, wrapping at the end.
+struct LevelRing {
+  const LevelRecord* Records;
+  int Capacity;
+  int First;
+  int Count;
+};
+// The evaluation `index` of the ring, the oldest first (0 .. Count - 1).
+const LevelRecord& RingEntry(const LevelRing& ring, int index);
+
 // Lines of the level log that could not be written yet are kept for the
 // next try, this many at most (the oldest dropped beyond it): a week of
 // evaluations at the 360-s cycle.
@@ -398,16 +409,8 @@ void KeepEvaluation(const LevelRecord& r);
 // Takes a level into the lowest and highest since the start; of equal
 // levels the one taken first stays.
 void TakeExtremes(const LevelRecord& r);
-// Output 4's runs (the dry-run guard) in the history between two instants
-// of universal time: the trips that began in [from, to], the seconds it
-// was on within it, and the evaluations in doubt within it. Counted on
-// universal time, so a clock put forward or back changes nothing.
-// control/history.cpp reckons it.
-struct DryRuns {
-  int Trips;
-  int64_t OnSeconds;
-  int Doubted;
-};
-DryRuns DryRunsBetween(int64_t fromUniversal, int64_t toUniversal);
+// The level history as handed to the floor's reckonings (base/dry_runs.h,
+// base/level_csv.h): AppState's ring.
+LevelRing HistoryRing();
 // Fills the record with the program's fixed defaults, in their order.
 void InitDefaults();

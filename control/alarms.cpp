@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/clock_text.h"
+#include "base/dry_runs.h"
 #include "base/operator_numbers.h"
 #include "board/poll.h"
 #include "control/history.h"
@@ -225,7 +226,7 @@ void AlarmConnectionLost(int64_t time) {
 // forward or back makes the day neither longer nor shorter.
 static void AnnounceDailySign(int64_t now) {
   int64_t universal = PlatUniversalClock();
-  DryRuns counts = DryRunsBetween(universal - 86400, universal);
+  DryRuns counts = DryRunsBetween(HistoryRing(), universal - 86400, universal);
   ForgetLossesBefore(universal - 86400);
   int losses = (int)AppState.AlarmLossTimes.size();
   int64_t minutes = counts.OnSeconds / 60;

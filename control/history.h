@@ -19,6 +19,3 @@ void RecordEvaluation(double level5, int output5, double level4, int output4,
 // A folder missing at start leaves the read-back waiting
 // (AppState.LogReadWaiting, control/level_log.h: ReadBackLateLog).
 void RestoreHistoryFromLog();
-
-// The dry-run guard's statistics: DryRunsBetween (app/state.h), a pure
-// function of the history, on universal time; this file reckons it.

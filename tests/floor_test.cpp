@@ -1,12 +1,14 @@
 // The floor beneath the program's folders, on its own: the calendar and
-// the texts of a time, the texts of volts.
+// the texts of a time, the texts of volts, the dry-run statistics.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "base/clock_text.h"
+#include "base/dry_runs.h"
 #include "base/operator_numbers.h"
 #include "base/state.h"
 
@@ -20,6 +22,21 @@ int MonthLength(int month, int year) {
   static const int Days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return Days[month - 1] + (month == 2 && Leap(year) ? 1 : 0);
 }
+
+// An evaluation at universal time `universal`, the local clock `lead`
+// ahead, that sent `output4` to output 4.
+LevelRecord At(int64_t universal, int output4, bool doubted = false,
+               int64_t lead = 3600) {
+  return LevelRecord{universal + lead, 0.2,     0.2,      (int8_t)output4,
+                     (int8_t)0,        doubted, universal};
+}
+
+LevelRing RingOf(const std::vector<LevelRecord>& records) {
+  return LevelRing{records.data(), (int)records.size(), 0, (int)records.size()};
+}
+
+// 06.12.2026 10:00 universal time.
+const int64_t T0 = DaysOfDate(6, 12, 2026) * 86400 + 10 * 3600;
 
 }  // namespace
 
@@ -147,4 +164,100 @@ TEST(VoltsText, TheLogsLevelsAreExact) {
     number[number.find(',')] = '.';
     EXPECT_EQ(strtod(number.c_str(), nullptr), v) << text;
   }
+}
+
+// Trips begin with an "on" after an "off" (or after nothing); an
+// evaluation that sent output 4 nothing neither begins nor ends one.
+TEST(DryRuns, TripsOnTimesAndDoubtsWithinTheSpan) {
+  std::vector<LevelRecord> h = {
+      At(T0, 0),
+      At(T0 + 600, 1),                      // a trip: on for 20 min
+      At(T0 + 900, CommandNotSent, true),   // in doubt, still on
+      At(T0 + 1200, 1),                     // still on: no new trip
+      At(T0 + 1800, 0),                     // off
+      At(T0 + 2400, CommandNotSent, true),  // in doubt, still off
+      At(T0 + 3000, 1),                     // a second trip
+      At(T0 + 3300, 0)};                    // 5 min
+  DryRuns all = DryRunsBetween(RingOf(h), T0, T0 + 3600);
+  EXPECT_EQ(all.Trips, 2);
+  EXPECT_EQ(all.OnSeconds, 1200 + 300);
+  EXPECT_EQ(all.Doubted, 2);
+  // The span's ends belong to it.
+  DryRuns edges = DryRunsBetween(RingOf(h), T0 + 600, T0 + 3000);
+  EXPECT_EQ(edges.Trips, 2);
+  EXPECT_EQ(edges.OnSeconds, 1200);
+  // Nothing before the first evaluation, nothing in an empty history.
+  DryRuns before = DryRunsBetween(RingOf(h), T0 - 7200, T0 - 1);
+  EXPECT_EQ(before.Trips + before.OnSeconds + before.Doubted, 0);
+  DryRuns none = DryRunsBetween(RingOf({}), T0, T0 + 3600);
+  EXPECT_EQ(none.Trips + none.OnSeconds + none.Doubted, 0);
+}
+
+// A run that began before the span counts its time within it but no trip;
+// one still on at the last evaluation lasts to the span's end.
+TEST(DryRuns, ARunOpenAtTheSpansEdges) {
+  std::vector<LevelRecord> h = {At(T0, 1), At(T0 + 1800, 0), At(T0 + 3000, 1)};
+  DryRuns late = DryRunsBetween(RingOf(h), T0 + 600, T0 + 1200);
+  EXPECT_EQ(late.Trips, 0);
+  EXPECT_EQ(late.OnSeconds, 600);
+  DryRuns open = DryRunsBetween(RingOf(h), T0 + 2000, T0 + 4000);
+  EXPECT_EQ(open.Trips, 1);
+  EXPECT_EQ(open.OnSeconds, 1000);
+  // The run on since T0 + 3000 is cut at the span's end, not at now.
+  DryRuns cut = DryRunsBetween(RingOf(h), T0 + 2000, T0 + 3500);
+  EXPECT_EQ(cut.OnSeconds, 500);
+}
+
+// A ring that wraps: the oldest at First, the newest before it.
+TEST(DryRuns, AWrappedRingIsReadOldestFirst) {
+  std::vector<LevelRecord> slots = {At(T0 + 1200, 0), At(T0 + 1800, 1),
+                                    At(T0, 1), At(T0 + 600, 0)};
+  LevelRing ring{slots.data(), 4, 2, 4};
+  EXPECT_EQ(RingEntry(ring, 0).Universal, T0);
+  EXPECT_EQ(RingEntry(ring, 3).Universal, T0 + 1800);
+  DryRuns runs = DryRunsBetween(ring, T0, T0 + 2400);
+  EXPECT_EQ(runs.Trips, 2);
+  EXPECT_EQ(runs.OnSeconds, 600 + 600);
+}
+
+// The end of summer time at 03:00 local: the hour from 02:00 comes twice.
+// Counted on universal time, the run from 02:30 (summer) to 02:42
+// (winter) lasts 72 minutes and is one trip, not the 12 its local times
+// are apart.
+TEST(DryRuns, ClockChangesCountOnUniversalTime) {
+  int64_t midnight = DaysOfDate(25, 10, 2026) * 86400;  // local
+  int64_t u0 = midnight + 2 * 3600 + 1800 - 7200;       // 02:30 summer
+  std::vector<LevelRecord> h = {At(u0 - 1800, 0, false, 7200),
+                                At(u0, 1, false, 7200),
+                                At(u0 + 72 * 60, 0, false, 3600)};
+  ASSERT_EQ(h[2].Time - h[1].Time, 12 * 60);
+  DryRuns runs = DryRunsBetween(RingOf(h), u0 - 86400, u0 + 86400);
+  EXPECT_EQ(runs.Trips, 1);
+  EXPECT_EQ(runs.OnSeconds, 72 * 60);
+
+  // Today began at local midnight at the lead the clock had then, that
+  // of the day's first evaluation, not the present one.
+  int64_t now = u0 + 3 * 3600;
+  EXPECT_EQ(DayStartUniversal(RingOf(h), now + 3600, now), midnight - 7200);
+  // Without an evaluation of the day: the present lead.
+  EXPECT_EQ(DayStartUniversal(RingOf({}), now + 3600, now), midnight - 3600);
+  std::vector<LevelRecord> yesterday = {At(u0 - 86400, 1, false, 7200)};
+  EXPECT_EQ(DayStartUniversal(RingOf(yesterday), now + 3600, now),
+            midnight - 3600);
+}
+
+// Today's count starts at local midnight; the week's takes yesterday's
+// trip too, and a trip older than seven days in neither.
+TEST(DryRuns, TodayAndTheLastSevenDays) {
+  int64_t midnight = DaysOfDate(6, 12, 2026) * 86400 - 3600;  // universal
+  std::vector<LevelRecord> h = {
+      At(midnight - 8 * 86400, 1), At(midnight - 8 * 86400 + 600, 0),
+      At(midnight - 3600, 1),      At(midnight - 1200, 0),
+      At(midnight + 3600, 1),      At(midnight + 4200, 0)};
+  int64_t now = midnight + 7200;
+  DryRunWeek week = DryRunStatistics(RingOf(h), now + 3600, now);
+  EXPECT_EQ(week.Today.Trips, 1);
+  EXPECT_EQ(week.Today.OnSeconds, 600);
+  EXPECT_EQ(week.LastWeek.Trips, 2);
+  EXPECT_EQ(week.LastWeek.OnSeconds, 2400 + 600);
 }

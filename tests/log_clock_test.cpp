@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/clock_text.h"
+#include "base/dry_runs.h"
 #include "base/level_csv.h"
 #include "control/history.h"
 #include "control/level_log.h"
@@ -132,8 +133,8 @@ TEST_F(LogClock, LinesOfEightColumnsKeepTheirFileOrder) {
   ASSERT_EQ(HistorySize(), end.count);
   for (int i = 0; i < end.count; i++)
     EXPECT_EQ(HistoryEntry(i).Time, written[i]) << i;
-  DryRuns runs =
-      DryRunsBetween(PlatUniversalClock() - 86400, PlatUniversalClock());
+  DryRuns runs = DryRunsBetween(HistoryRing(), PlatUniversalClock() - 86400,
+                                PlatUniversalClock());
   EXPECT_EQ(runs.Trips, 1);
   // Its length is known within a cycle: the clock change is seen only
   // as the local time going back.
@@ -152,12 +153,12 @@ TEST_F(LogClock, DryRunsCountOnlyWhatLiesWithinTheSpan) {
     RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
     HeadlessAdvanceClock(300000);
   }
-  DryRuns all = DryRunsBetween(t0, t0 + 3600);
+  DryRuns all = DryRunsBetween(HistoryRing(), t0, t0 + 3600);
   EXPECT_EQ(all.Trips, 2);
   EXPECT_EQ(all.OnSeconds, 1200);
   EXPECT_EQ(all.Doubted, 4);
   // From 5 to 25 min, both ends in it: the second trip, half of each run.
-  DryRuns middle = DryRunsBetween(t0 + 300, t0 + 1500);
+  DryRuns middle = DryRunsBetween(HistoryRing(), t0 + 300, t0 + 1500);
   EXPECT_EQ(middle.Trips, 1);
   EXPECT_EQ(middle.OnSeconds, 600);
   EXPECT_EQ(middle.Doubted, 3);  // at 5, 15 and 25 min

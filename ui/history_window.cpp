@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/clock_text.h"
+#include "base/dry_runs.h"
 #include "base/level_csv.h"
 #include "base/operator_numbers.h"
 #include "board/poll.h"
@@ -102,28 +103,12 @@ static Text DryRunText(const DryRuns& runs) {
   return std::to_string(runs.Trips) + "-mal, " + time + " ein";
 }
 
-// The universal time of today's local midnight: the local clock's lead
-// then is the one of today's first evaluation (the clock is put forward
-// or back in the night, not at midnight), or the present one without.
-static int64_t TodayStartUniversal(int64_t local, int64_t universal) {
-  int64_t midnight = DayOfTime(local) * 86400;
-  int64_t lead = LeadOf(local, universal);
-  for (int i = HistorySize() - 1; i >= 0; i--) {
-    const LevelRecord& r = HistoryEntry(i);
-    if (r.Universal < universal - 2 * 86400) break;
-    if (r.Time >= midnight && r.Time < midnight + 86400)
-      lead = LeadOf(r.Time, r.Universal);
-  }
-  return midnight - lead;
-}
-
 Text DryRunSummaryText() {
   int64_t local = PlatLocalClock();
   int64_t now = PlatUniversalClock();
-  return "Trockenlaufschutz (Ausgang 4): heute " +
-         DryRunText(DryRunsBetween(TodayStartUniversal(local, now), now)) +
-         "; letzte 7 Tage " + DryRunText(DryRunsBetween(now - 7 * 86400, now)) +
-         ".";
+  DryRunWeek runs = DryRunStatistics(HistoryRing(), local, now);
+  return "Trockenlaufschutz (Ausgang 4): heute " + DryRunText(runs.Today) +
+         "; letzte 7 Tage " + DryRunText(runs.LastWeek) + ".";
 }
 
 Text AlarmEventsText(int lines) {
