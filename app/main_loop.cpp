@@ -5,6 +5,7 @@
 #include "base/state.h"
 #include "board/connection.h"
 #include "control/alarms.h"
+#include "control/history.h"
 #include "control/measurement.h"
 #include "control/switching.h"
 #include "ui/board_view.h"

@@ -39,6 +39,13 @@ Text LevelCsvLine(const LevelRecord& r) {
          DateTimeText(r.Universal) + "\r\n";
 }
 
+Text LevelCsvText(const LevelRing& history) {
+  Text csv = LevelCsvHeader;
+  for (int i = 0; i < history.Count; i++)
+    csv += LevelCsvLine(RingEntry(history, i));
+  return csv;
+}
+
 Text LevelCsvEventLine(int64_t time, int64_t universal, int output, int sent,
                        double level, const Text& message) {
   Text level5, level4, output5, output4;

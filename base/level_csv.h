@@ -31,6 +31,10 @@ const int64_t UniversalUnknown = INT64_MIN;
 // as many decimals as it takes to read back the very same number.
 Text LevelCsvLine(const LevelRecord& r);
 
+// A whole file of evaluations: the header and one line for each of the
+// ring's evaluations, the oldest first (the history window's export).
+Text LevelCsvText(const LevelRing& history);
+
 // An alarm event as one line: its output (4 or 5, 0 for none) with what
 // went to it and the level it was decided on, and its text in "Meldung"
 // (a ';' or line end in it becomes ',').

@@ -1,7 +1,14 @@
 #include "control/history.h"
 
+#include <string>
+
+#include "base/clock_text.h"
+#include "base/level_csv.h"
 #include "control/level_log.h"
 #include "platform/platform.h"
+#include "ui/click.h"
+#include "ui/control_numbers.h"
+#include "ui/history_window.h"
 
 void RecordEvaluation(double level5, int output5, double level4, int output4,
                       bool doubted) {
@@ -16,4 +23,24 @@ void RestoreHistoryFromLog() {
   for (const LevelRecord& r : ReadLevelLog()) KeepEvaluation(r);
   AppState.LogReadWaiting =
       !AppState.LogFolder.empty() && !PlatFolderExists(AppState.LogFolder);
+}
+
+void SaveHistoryAsCsv() {
+  if (!PlatWindowIsOpen(HistoryWindow)) return;
+  PlaySwitchSound();
+  Text suggested = "verlauf-" + FileDateText(PlatLocalClock()) + ".csv";
+  Text path;
+  if (!PlatAskSavePath(HistoryWindow, "Verlauf als CSV speichern",
+                       "CSV-Dateien", "csv", suggested, &path))
+    return;
+  Text csv = LevelCsvText(HistoryRing());
+  int n = HistorySize();
+  if (PlatWriteFile(path, csv.data(), (int)csv.size()) == AppendWritten)
+    AppState.HistorySaveText = "Verlauf gespeichert: " + path + " (" +
+                               std::to_string(n) +
+                               (n == 1 ? " Messung)." : " Messungen).");
+  else
+    AppState.HistorySaveText = "Verlauf nicht gespeichert: " + path +
+                               " kann nicht geschrieben werden.";
+  ShowHistoryLog();
 }

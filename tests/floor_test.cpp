@@ -1,5 +1,6 @@
 // The floor beneath the program's folders, on its own: the calendar and
-// the texts of a time, the texts of volts, the dry-run statistics.
+// the texts of a time, the texts of volts, the dry-run statistics and the
+// history as a CSV file.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 
 #include "base/clock_text.h"
 #include "base/dry_runs.h"
+#include "base/level_csv.h"
 #include "base/operator_numbers.h"
 #include "base/state.h"
 
@@ -260,4 +262,21 @@ TEST(DryRuns, TodayAndTheLastSevenDays) {
   EXPECT_EQ(week.Today.OnSeconds, 600);
   EXPECT_EQ(week.LastWeek.Trips, 2);
   EXPECT_EQ(week.LastWeek.OnSeconds, 2400 + 600);
+}
+
+// The export of a ring that wraps: the header, then the oldest first.
+TEST(LevelCsvText, TheHeaderThenEveryEvaluationOldestFirst) {
+  EXPECT_EQ(LevelCsvText(RingOf({})), LevelCsvHeader);
+  std::vector<LevelRecord> slots = {At(T0 + 600, 1), At(T0 + 1200, 0, true),
+                                    At(T0, 0)};
+  slots[1].Level = NAN;
+  slots[1].Output5 = CommandNotSent;
+  EXPECT_EQ(LevelCsvText(LevelRing{slots.data(), 3, 2, 3}),
+            Text(LevelCsvHeader) +
+                "06.12.2026 11:00:00;Messung;0,2;AUS;0,2;AUS;sicher;;"
+                "06.12.2026 10:00:00\r\n"
+                "06.12.2026 11:10:00;Messung;0,2;AUS;0,2;EIN;sicher;;"
+                "06.12.2026 10:10:00\r\n"
+                "06.12.2026 11:20:00;Messung;;;0,2;AUS;unsicher;;"
+                "06.12.2026 10:20:00\r\n");
 }

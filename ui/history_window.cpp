@@ -5,7 +5,6 @@
 
 #include "base/clock_text.h"
 #include "base/dry_runs.h"
-#include "base/level_csv.h"
 #include "base/operator_numbers.h"
 #include "board/poll.h"
 #include "platform/platform.h"
@@ -31,7 +30,6 @@ static const int LeastPictureHeight = 80;
 static const int CloseButtonWidth = 150;
 
 static const char SaveButtonText[] = "Als CSV speichern...";
-static const char SaveDialogTitle[] = "Verlauf als CSV speichern";
 
 // A level as the main window shows analog input 1: cut, not rounded, at
 // its second decimal (1.187 V reads 1,18 in both windows).
@@ -202,29 +200,4 @@ void ShowHistory() {
   if (PlatGetText(LabelHistoryLog) != log) PlatSetText(LabelHistoryLog, log);
 }
 
-Text HistoryCsvText() {
-  Text csv = LevelCsvHeader;
-  int n = HistorySize();
-  for (int i = 0; i < n; i++) csv += LevelCsvLine(HistoryEntry(i));
-  return csv;
-}
-
-void SaveHistoryAsCsv() {
-  if (!PlatWindowIsOpen(HistoryWindow)) return;
-  PlaySwitchSound();
-  Text suggested = "verlauf-" + FileDateText(PlatLocalClock()) + ".csv";
-  Text path;
-  if (!PlatAskSavePath(HistoryWindow, SaveDialogTitle, "CSV-Dateien", "csv",
-                       suggested, &path))
-    return;
-  Text csv = HistoryCsvText();
-  int n = HistorySize();
-  if (PlatWriteFile(path, csv.data(), (int)csv.size()) == AppendWritten)
-    AppState.HistorySaveText = "Verlauf gespeichert: " + path + " (" +
-                               std::to_string(n) +
-                               (n == 1 ? " Messung)." : " Messungen).");
-  else
-    AppState.HistorySaveText = "Verlauf nicht gespeichert: " + path +
-                               " kann nicht geschrieben werden.";
-  PlatSetText(LabelHistoryLog, HistoryLogText());
-}
+void ShowHistoryLog() { PlatSetText(LabelHistoryLog, HistoryLogText()); }
