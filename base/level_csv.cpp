@@ -16,8 +16,9 @@ static const char EightColumnHeader[] =
     "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
     "Messwert;Meldung";
 
-static const char MeasurementKind[] = "Messung";
-static const char EventKind[] = "Ereignis";
+// The words of the "Art" column.
+static const char MeasurementArt[] = "Messung";
+static const char EventArt[] = "Ereignis";
 static const int FieldCount = 9;
 static const int EightFields = 8;
 
@@ -32,8 +33,8 @@ static Text OutputText(int output) {
 }
 
 Text LevelCsvLine(const LevelRecord& r) {
-  return DateTimeText(r.Time) + ";" + MeasurementKind + ";" +
-         VoltsExactText(r.Level) + ";" + OutputText(r.Output5) + ";" +
+  return DateTimeText(r.Time) + ";" + MeasurementArt + ";" +
+         VoltsExactText(r.Level5) + ";" + OutputText(r.Output5) + ";" +
          VoltsExactText(r.Level4) + ";" + OutputText(r.Output4) + ";" +
          (r.Doubted ? "unsicher" : "sicher") + ";;" +
          DateTimeText(r.Universal) + "\r\n";
@@ -60,7 +61,7 @@ Text LevelCsvEventLine(int64_t time, int64_t universal, int output, int sent,
   Text text = message;
   for (char& c : text)
     if (c == ';' || c == '\r' || c == '\n') c = ',';
-  return DateTimeText(time) + ";" + EventKind + ";" + level5 + ";" + output5 +
+  return DateTimeText(time) + ";" + EventArt + ";" + level5 + ";" + output5 +
          ";" + level4 + ";" + output4 + ";;" + text + ";" +
          DateTimeText(universal) + "\r\n";
 }
@@ -130,9 +131,9 @@ LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r) {
       (!ReadDateTimeText(f[8], &read.Universal) ||
        std::llabs(read.Time - read.Universal) > 86400))
     return LineForeign;
-  if (f[1] == EventKind) return LineEvent;
-  if (f[1] != MeasurementKind || !f[7].empty()) return LineForeign;
-  if (!ReadLevel(f[2], &read.Level) || !ReadOutput(f[3], &read.Output5) ||
+  if (f[1] == EventArt) return LineEvent;
+  if (f[1] != MeasurementArt || !f[7].empty()) return LineForeign;
+  if (!ReadLevel(f[2], &read.Level5) || !ReadOutput(f[3], &read.Output5) ||
       !ReadLevel(f[4], &read.Level4) || !ReadOutput(f[5], &read.Output4))
     return LineForeign;
   if (f[6] == "sicher")

@@ -27,10 +27,10 @@ const LevelRecord& HistoryEntry(int index) {
 }
 
 void TakeExtremes(const LevelRecord& r) {
-  if (!std::isfinite(r.Level)) return;
-  if (!AppState.HistoryHasExtremes || r.Level < AppState.LowestLevel.Level)
+  if (!std::isfinite(r.Level5)) return;
+  if (!AppState.HistoryHasExtremes || r.Level5 < AppState.LowestLevel.Level5)
     AppState.LowestLevel = r;
-  if (!AppState.HistoryHasExtremes || r.Level > AppState.HighestLevel.Level)
+  if (!AppState.HistoryHasExtremes || r.Level5 > AppState.HighestLevel.Level5)
     AppState.HighestLevel = r;
   AppState.HistoryHasExtremes = true;
 }

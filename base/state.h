@@ -41,7 +41,7 @@ enum {
 enum { CommandNotSent = -1 };
 struct LevelRecord {
   int64_t Time;    // local wall clock (PlatLocalClock), s
-  double Level;    // V, the level of output 5's decision (drawn, shown)
+  double Level5;   // V, the level of output 5's decision (drawn, shown)
   double Level4;   // V, the level of output 4's decision
   int8_t Output4;  // 1: "setport 4.1" went out, 0: "setport 4.0", or
   int8_t Output5;  // CommandNotSent (likewise output 5)
@@ -126,9 +126,6 @@ constexpr double MaximumThreshold = 1.18;
 // Replies learned on a connection: Help's and Version's.
 enum { LearnedReplyCount = 2 };
 
-// Every control number is below this.
-enum { ControlNumberLimit = 128 };
-
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -212,7 +209,7 @@ struct AppStateRecord {
   // was greyed may still be queued; it stays greyed until an event wait
   // finds nothing (ui/held_buttons.h). HeldFocus: the held button that
   // takes the keyboard focus then, 0 when none.
-  bool HeldButton[ControlNumberLimit];
+  bool HeldButton[PlatControlCount];
   int HeldFocus;
 
   // Output n switched on in the board's last status reply.

@@ -29,6 +29,7 @@
 using Text = std::string;
 
 constexpr int PlatWindowCount = 8;
+// The one bound of control numbers, the program's own included.
 constexpr int PlatControlCount = 256;
 constexpr int PlatFontCount = 4;
 

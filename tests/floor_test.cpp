@@ -269,7 +269,7 @@ TEST(LevelCsvText, TheHeaderThenEveryEvaluationOldestFirst) {
   EXPECT_EQ(LevelCsvText(RingOf({})), LevelCsvHeader);
   std::vector<LevelRecord> slots = {At(T0 + 600, 1), At(T0 + 1200, 0, true),
                                     At(T0, 0)};
-  slots[1].Level = NAN;
+  slots[1].Level5 = NAN;
   slots[1].Output5 = CommandNotSent;
   EXPECT_EQ(LevelCsvText(LevelRing{slots.data(), 3, 2, 3}),
             Text(LevelCsvHeader) +

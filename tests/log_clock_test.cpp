@@ -208,8 +208,8 @@ TEST_F(LogClock, AHostileLogLosesOnlyWhatCannotBeRead) {
   Restart();
   ASSERT_EQ(HistorySize(), 7);
   const double expected[] = {0.29, 0.3, 0.31, 0.32, 0.33, 0.34, 0.35};
-  for (int i = 0; i < 7; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
-  EXPECT_EQ(AppState.HighestLevel.Level, 0.35);
+  for (int i = 0; i < 7; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
+  EXPECT_EQ(AppState.HighestLevel.Level5, 0.35);
   EXPECT_EQ(HistorySummaryText().substr(0, 27), "Zuletzt: 0,35 V (20.12. 10:");
   EXPECT_EQ(AppState.LogReadProblem,
             Text("Protokoll ") + December +
@@ -246,9 +246,9 @@ TEST_F(LogClock, AFolderThatAppearsLaterIsReadBackOnce) {
   ASSERT_EQ(HistorySize(), 6);
   EXPECT_EQ(AppState.EvaluationCount, 6);
   const double expected[] = {0.1, 0.1, 0.1, 0.6, 0.7, 0.8};
-  for (int i = 0; i < 6; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
+  for (int i = 0; i < 6; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
   EXPECT_EQ(AppState.LowestLevel.Time, yesterday);
-  EXPECT_EQ(AppState.HighestLevel.Level, 0.8);
+  EXPECT_EQ(AppState.HighestLevel.Level5, 0.8);
   EXPECT_NE(DryRunSummaryText().find("letzte 7 Tage 1-mal, 6 min ein"),
             Text::npos);
   EXPECT_EQ(HistoryLogText(), "");

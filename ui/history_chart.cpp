@@ -103,7 +103,7 @@ void ChooseTimeSpan(Plot* p) {
 void ChooseVoltSpan(Plot* p) {
   double top = LowestTop;
   for (int i = 0; i < HistorySize(); i++) {
-    double v = HistoryEntry(i).Level;
+    double v = HistoryEntry(i).Level5;
     if (std::isfinite(v) && v > top) top = v;
   }
   if (top > HighestTop) top = HighestTop;
@@ -213,12 +213,12 @@ void DrawLevels(const Plot& p) {
   int lastY = 0;
   for (int i = 0; i < n; i++) {
     const LevelRecord& r = HistoryEntry(i);
-    if (std::isnan(r.Level)) {
+    if (std::isnan(r.Level5)) {
       joined = false;
       continue;
     }
     int x = XOf(p, r.Universal);
-    int y = YOf(p, r.Level);
+    int y = YOf(p, r.Level5);
     if (joined)
       PlatDrawLine(p.Window, lastX, lastY, x, y, ChartLevel, 2, LineSolid);
     if (points || n == 1) PlatDrawDot(p.Window, x, y, 3, ChartLevel);

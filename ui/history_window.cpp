@@ -34,8 +34,8 @@ static const char SaveButtonText[] = "Als CSV speichern...";
 // A level as the main window shows analog input 1: cut, not rounded, at
 // its second decimal (1.187 V reads 1,18 in both windows).
 static Text LevelAndTime(const LevelRecord& r) {
-  Text level = std::isfinite(r.Level)
-                   ? VoltageText(r.Level, AppState.AnalogTextWidth[1])
+  Text level = std::isfinite(r.Level5)
+                   ? VoltageText(r.Level5, AppState.AnalogTextWidth[1])
                    : "--,--";
   return level + " V (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) +
          ")";
@@ -45,7 +45,7 @@ static Text LevelAndTime(const LevelRecord& r) {
 // from deciding (on both outputs, or on output 4 alone).
 static Text LastEvaluationText(const LevelRecord& r) {
   Text when = " (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) + ")";
-  if (r.Doubted && !std::isfinite(r.Level))
+  if (r.Doubted && !std::isfinite(r.Level5))
     return "Messwert unsicher, nichts geschaltet" + when;
   Text text = LevelAndTime(r);
   if (r.Doubted) text += ", Messwert unsicher: Ausgang 4 nicht geschaltet";
