@@ -424,14 +424,12 @@ bool PlatLookupHost(const char* name, uint32_t* address);
 PlatSocket PlatStreamSocket();
 PlatSocket PlatDatagramSocket();
 bool PlatSetNonBlocking(PlatSocket socket);
-// Blocking connect, no time limit of its own.
-bool PlatConnect(PlatSocket socket, uint32_t address, int port);
 // A connect that does not block: starts it. Returns ConnectDone,
 // ConnectPending or ConnectFailed.
 enum { ConnectFailed = -1, ConnectPending = 0, ConnectDone = 1 };
 int PlatConnectStart(PlatSocket socket, uint32_t address, int port);
 // Waits at most `waitMs` for a connect started above to end. Once it is
-// done the socket is blocking again, as one from PlatConnect. Urgent data
+// done the socket is blocking again. Urgent data
 // that comes with the connection does not make it a failure.
 int PlatConnectWait(PlatSocket socket, int waitMs);
 // One send call; the number of bytes sent or -1.

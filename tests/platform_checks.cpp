@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "tests/support/blocking_connect.h"
+
 const PlatformHands* Hands = nullptr;
 
 namespace {
@@ -360,7 +362,7 @@ PlatSocket Connected() {
   if (port <= 0) return NoSocket;
   PlatSocket s = PlatStreamSocket();
   if (s == NoSocket) return NoSocket;
-  if (!PlatConnect(s, PlatDottedAddress("127.0.0.1"), port) ||
+  if (!BlockingConnect(s, PlatDottedAddress("127.0.0.1"), port) ||
       !Hands->Accept()) {
     PlatCloseSocket(s);
     return NoSocket;

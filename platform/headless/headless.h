@@ -203,9 +203,9 @@ int HeadlessSendCount();
 // waited, the clock untouched), the next one takes the next chunk. An empty
 // chunk is one more such receive that finds nothing; once every chunk is
 // taken, each receive returns ReceiveClosed. PlatDiscardPending throws
-// away the rest of a cut chunk. PlatConnect succeeds for a loopback address
-// without connecting, and PlatSend sends nothing: it appends its bytes as
-// one entry to `*sent` (when given) and reports them all sent. Both vectors
+// away the rest of a cut chunk. PlatConnectStart is done at once for a loopback
+// address without connecting, and PlatSend sends nothing: it appends its bytes
+// as one entry to `*sent` (when given) and reports them all sent. Both vectors
 // must outlive the script; nullptr switches it off, and so does
 // HeadlessReset.
 void HeadlessSetReceiveScript(const std::vector<std::string>* chunks,
