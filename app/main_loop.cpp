@@ -6,6 +6,7 @@
 #include "board/connection.h"
 #include "control/alarms.h"
 #include "control/console.h"
+#include "control/history.h"
 #include "control/measurement.h"
 #include "control/refresh.h"
 #include "control/switching.h"

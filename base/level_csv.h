@@ -31,6 +31,10 @@ const int64_t UniversalUnknown = INT64_MIN;
 // as many decimals as it takes to read back the very same number.
 Text LevelCsvLine(const LevelRecord& r);
 
+// A whole file of evaluations: the header and one line for each of the
+// ring's evaluations, the oldest first (the history window's export).
+Text LevelCsvText(const LevelRing& history);
+
 // An alarm event as one line: its output (4 or 5, 0 for none) with what
 // went to it and the level it was decided on, and its text in "Meldung"
 // (a ';' or line end in it becomes ',').
@@ -45,13 +49,6 @@ Text LevelCsvEventLine(int64_t time, int64_t universal, int output, int sent,
 enum LevelCsvKind { LineMeasurement, LineHeader, LineEvent, LineForeign };
 LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r);
 
-// "dd.mm.yyyy hh:mm:ss" of a local time (seconds as PlatLocalClock counts).
-Text LevelCsvTime(int64_t time);
-// The local clock's lead on universal time from a local and a universal
-// time read at about the same instant, to whole quarter hours (the two
-// clocks may be read a second apart).
-int64_t LeadOf(int64_t local, int64_t universal);
-// The month of a local time: year * 12 + month - 1.
-int MonthOfTime(int64_t time);
-// The log's file of a month (as MonthOfTime counts): korvalinex-YYYY-MM.csv.
+// The log's file of a month (as MonthOfTime counts, base/clock_text.h):
+// korvalinex-YYYY-MM.csv.
 Text LevelLogFileName(int month);

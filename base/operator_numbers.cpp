@@ -1,6 +1,8 @@
 #include "base/operator_numbers.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 Text VoltageText(double v, int width) {
   int length = snprintf(nullptr, 0, "%.10f", v);
@@ -10,4 +12,26 @@ Text VoltageText(double v, int width) {
   for (char& c : text)
     if (c == '.') c = ',';
   return text;
+}
+
+Text VoltsToHundredths(double volts) {
+  Text text = VoltageText(volts, -1);
+  size_t comma = text.find(',');
+  if (comma != Text::npos && comma + 3 < text.size()) text.resize(comma + 3);
+  return text;
+}
+
+Text VoltsExactText(double volts) {
+  if (!std::isfinite(volts)) return "";
+  char text[400];
+  bool exact = false;
+  for (int decimals = 1; decimals <= 17 && !exact; decimals++) {
+    snprintf(text, sizeof text, "%.*f", decimals, volts);
+    exact = strtod(text, nullptr) == volts;
+  }
+  if (!exact) snprintf(text, sizeof text, "%.17E", volts);
+  Text out = text;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
 }

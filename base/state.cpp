@@ -13,15 +13,24 @@ void ZeroAppState() {
 
 int HistorySize() { return AppState.History ? AppState.HistoryCount : 0; }
 
+const LevelRecord& RingEntry(const LevelRing& ring, int index) {
+  return ring.Records[(ring.First + index) % ring.Capacity];
+}
+
+LevelRing HistoryRing() {
+  return LevelRing{AppState.History, HistoryCapacity, AppState.HistoryFirst,
+                   HistorySize()};
+}
+
 const LevelRecord& HistoryEntry(int index) {
   return AppState.History[(AppState.HistoryFirst + index) % HistoryCapacity];
 }
 
 void TakeExtremes(const LevelRecord& r) {
-  if (!std::isfinite(r.Level)) return;
-  if (!AppState.HistoryHasExtremes || r.Level < AppState.LowestLevel.Level)
+  if (!std::isfinite(r.Level5)) return;
+  if (!AppState.HistoryHasExtremes || r.Level5 < AppState.LowestLevel.Level5)
     AppState.LowestLevel = r;
-  if (!AppState.HistoryHasExtremes || r.Level > AppState.HighestLevel.Level)
+  if (!AppState.HistoryHasExtremes || r.Level5 > AppState.HighestLevel.Level5)
     AppState.HighestLevel = r;
   AppState.HistoryHasExtremes = true;
 }

@@ -41,7 +41,7 @@ enum {
 enum { CommandNotSent = -1 };
 struct LevelRecord {
   int64_t Time;    // local wall clock (PlatLocalClock), s
-  double Level;    // V, the level of output 5's decision (drawn, shown)
+  double Level5;   // V, the level of output 5's decision (drawn, shown)
   double Level4;   // V, the level of output 4's decision
   int8_t Output4;  // 1: "setport 4.1" went out, 0: "setport 4.0", or
   int8_t Output5;  // CommandNotSent (likewise output 5)
@@ -56,6 +56,17 @@ struct LevelRecord {
 // more than 30 days at the 360-s cycle (three evaluations a cycle, 720 a
 // day), so the level log's last 30 days read back at start all fit.
 enum { HistoryCapacity = 25000 };
+
+// Evaluations kept in a ring: Count of them in Records[0 .. Capacity - 1],
+// the oldest at First, the later ones after it, wrapping at the end.
+struct LevelRing {
+  const LevelRecord* Records;
+  int Capacity;
+  int First;
+  int Count;
+};
+// The evaluation `index` of the ring, the oldest first (0 .. Count - 1).
+const LevelRecord& RingEntry(const LevelRing& ring, int index);
 
 // Lines of the level log that could not be written yet are kept for the
 // next try, this many at most (the oldest dropped beyond it): a week of
@@ -114,9 +125,6 @@ constexpr double MaximumThreshold = 1.18;
 
 // Replies learned on a connection: Help's and Version's.
 enum { LearnedReplyCount = 2 };
-
-// Every control number is below this.
-enum { ControlNumberLimit = 128 };
 
 // What the board last said of a relay's or a digital input's contact:
 // closed (an output on, an input the board reports 0), open, or nothing
@@ -206,7 +214,7 @@ struct AppStateRecord {
   // was greyed may still be queued; it stays greyed until an event wait
   // finds nothing (ui/held_buttons.h). HeldFocus: the held button that
   // takes the keyboard focus then, 0 when none.
-  bool HeldButton[ControlNumberLimit];
+  bool HeldButton[PlatControlCount];
   int HeldFocus;
 
   // The level history, in memory (with the level log, its last 30 days are
@@ -402,16 +410,8 @@ void KeepEvaluation(const LevelRecord& r);
 // Takes a level into the lowest and highest since the start; of equal
 // levels the one taken first stays.
 void TakeExtremes(const LevelRecord& r);
-// Output 4's runs (the dry-run guard) in the history between two instants
-// of universal time: the trips that began in [from, to], the seconds it
-// was on within it, and the evaluations in doubt within it. Counted on
-// universal time, so a clock put forward or back changes nothing.
-// control/history.cpp reckons it.
-struct DryRuns {
-  int Trips;
-  int64_t OnSeconds;
-  int Doubted;
-};
-DryRuns DryRunsBetween(int64_t fromUniversal, int64_t toUniversal);
+// The level history as handed to the floor's reckonings (base/dry_runs.h,
+// base/level_csv.h): AppState's ring.
+LevelRing HistoryRing();
 // Fills the record with the program's fixed defaults, in their order.
 void InitDefaults();

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "base/state.h"
 #include "control/history.h"
@@ -202,7 +203,8 @@ void BM_WaitingLines(benchmark::State& state) {
     int64_t now = PlatLocalClock();
     for (int i = 0; i < waiting; i++) {
       double level = 0.1 + (i % 300) * 0.0048828;
-      LevelRecord r{now - (int64_t)(waiting - i), level, level, 0, 0, false};
+      int64_t t = now - (int64_t)(waiting - i);
+      LevelRecord r{t, level, level, 0, 0, false, t - 3600};
       AppState.LogPending.push_back(
           PendingLogLine{LevelLogPath(now), LevelCsvLine(r)});
     }

@@ -33,18 +33,6 @@ bool CheckBoardAddress(const Text& address, int port) {
   return true;
 }
 
-PlatSocket OpenConnection(const Text& address, int port) {
-  PlatSocket s = PlatStreamSocket();
-  if (s == NoSocket) return NoSocket;
-  uint32_t resolved;
-  if (!ResolveBoardAddress(address, &resolved) ||
-      !PlatConnect(s, resolved, port)) {
-    PlatCloseSocket(s);
-    return NoSocket;
-  }
-  return s;
-}
-
 bool BoardConnected() { return AppState.BoardConnection != NoSocket; }
 
 // What was learned of the board on one connection (how fast it answers,

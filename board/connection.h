@@ -13,12 +13,6 @@ bool ResolveBoardAddress(const Text& address, uint32_t* resolved);
 // non-blocking and kept unused until the networking cleanup.
 bool CheckBoardAddress(const Text& address, int port);
 
-// Opens the TCP connection with a blocking connect, as long as the system
-// lets it take, serving no window meanwhile; NoSocket when it cannot be
-// opened. The program does not use it; the tests and benchmarks open
-// their link with it where no window waits.
-PlatSocket OpenConnection(const Text& address, int port);
-
 // Opens the TCP connection, giving the connect at most `limitMs` and
 // serving the windows every ServeSlice while it waits; NoSocket when the
 // address cannot be resolved, the connect fails or the time is up.

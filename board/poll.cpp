@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/clock_text.h"
 #include "base/read_number.h"
 #include "base/state.h"
 #include "board/connection.h"
@@ -34,25 +35,13 @@ static Text BlockExchange(const Text& text) {
   return ReplyText(b);
 }
 
-static Text TwoDigits(int value) {
-  char s[16];
-  snprintf(s, sizeof s, "%02d", value);
-  return s;
-}
-
 static void WriteDisplay() {
   Exchange("initlcd", &AppState.LcdReplyBuffer, LcdReplyBufferSize,
            OneLineReply);
   AppState.LcdLine1Command = "writelcd 1.** KORVALINEX **";
   BlockExchange(AppState.LcdLine1Command);
-  int day, month, year, hour, minute;
-  PlatLocalDate(&day, &month, &year);
-  PlatLocalTime(&hour, &minute);
-  char yearText[16];
-  snprintf(yearText, sizeof yearText, "%04d", year);
-  AppState.LcdLine2Command = "writelcd 2." + TwoDigits(day) + "." +
-                             TwoDigits(month) + "." + yearText + "/" +
-                             TwoDigits(hour) + ":" + TwoDigits(minute);
+  AppState.LcdLine2Command =
+      "writelcd 2." + DisplayDateTimeText(PlatLocalClock());
   BlockExchange(AppState.LcdLine2Command);
 }
 

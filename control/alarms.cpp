@@ -3,7 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "base/level_csv.h"
+#include "base/clock_text.h"
+#include "base/dry_runs.h"
 #include "base/operator_numbers.h"
 #include "board/poll.h"
 #include "control/history.h"
@@ -51,21 +52,16 @@ int GuardBlindLimit() {
   return (int)limit;
 }
 
-// A level in volts with two decimals, cut as the main window cuts them,
-// and a decimal comma; "-" for none (or one no board can give).
+// A level in volts with two decimals, cut as the main window cuts them;
+// "-" for none (or one no board can give).
 static Text LevelShown(double level) {
   if (!std::isfinite(level) || std::fabs(level) > 1e6) return "-";
-  Text text = VoltageText(level, -1);  // every decimal it writes
-  return text.substr(0, text.find(',') + 3);
+  return VoltsToHundredths(level);
 }
 
 std::vector<Text> AlarmArguments(AlarmEvent event, int64_t time, double level) {
-  // "09.12.2026 10:04:17" as 2026-12-09T10:04:17: no blank, nothing a
-  // command line would take apart.
-  Text shown = LevelCsvTime(time);
-  Text when = shown.substr(6, 4) + "-" + shown.substr(3, 2) + "-" +
-              shown.substr(0, 2) + "T" + shown.substr(11, 8);
-  return {AlarmEvents[event].Name, when, LevelShown(level)};
+  // No blank, nothing a command line would take apart.
+  return {AlarmEvents[event].Name, IsoDateTimeText(time), LevelShown(level)};
 }
 
 // The runs of the alarm command: those that ended are forgotten, one
@@ -84,7 +80,7 @@ static void LookAfterAlarmCommands() {
       AppState.AlarmCommandsOverdue++;
       AppState.AlarmCommandProblem = "Alarmbefehl läuft seit über " +
                                      std::to_string(AlarmCommandLimit / 1000) +
-                                     " s (" + LevelCsvTime(PlatLocalClock()) +
+                                     " s (" + DateTimeText(PlatLocalClock()) +
                                      ").";
     }
     i++;
@@ -131,7 +127,7 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
   std::vector<Text> arguments = AlarmArguments(event, now, level);
   arguments.insert(arguments.end(), more.begin(), more.end());
   Text said = message.empty() ? Text(AlarmEvents[event].Message) : message;
-  Text when = LevelCsvTime(now);
+  Text when = DateTimeText(now);
   Text line = when + "  " + said;
   if (arguments[2] != "-") line += " (" + arguments[2] + " V)";
   AppState.AlarmLines.push_back(line);
@@ -211,11 +207,6 @@ void AlarmReadingsInDoubt(int output5Switched, int of) {
   Await(AlarmReadingsDoubted, 0, 0, NAN, message);
 }
 
-// The day (days since 1970) of a local time.
-static int64_t DayOf(int64_t time) {
-  return time >= 0 ? time / 86400 : -((-time + 86399) / 86400);
-}
-
 // The losses of a connection kept: those of the last day, at most this many.
 enum { LossTimesKept = 20000 };
 
@@ -235,7 +226,7 @@ void AlarmConnectionLost(int64_t time) {
 // forward or back makes the day neither longer nor shorter.
 static void AnnounceDailySign(int64_t now) {
   int64_t universal = PlatUniversalClock();
-  DryRuns counts = DryRunsBetween(universal - 86400, universal);
+  DryRuns counts = DryRunsBetween(HistoryRing(), universal - 86400, universal);
   ForgetLossesBefore(universal - 86400);
   int losses = (int)AppState.AlarmLossTimes.size();
   int64_t minutes = counts.OnSeconds / 60;
@@ -254,8 +245,8 @@ static void WatchDailySign() {
   int minuteDue = AppState.AlarmDailyMinute;
   if (minuteDue < 0) return;
   int64_t now = PlatLocalClock();
-  int64_t day = DayOf(now);
-  bool pastItsMinute = (now - day * 86400) / 60 >= minuteDue;
+  int64_t day = DayOfTime(now);
+  bool pastItsMinute = SecondOfDay(now) / 60 >= minuteDue;
   if (!AppState.AlarmDailyArmed) {
     AppState.AlarmDailyArmed = true;
     AppState.AlarmDailyLastDay = pastItsMinute ? day : day - 1;

@@ -1,7 +1,14 @@
 #include "control/history.h"
 
+#include <string>
+
+#include "base/clock_text.h"
+#include "base/level_csv.h"
 #include "control/level_log.h"
 #include "platform/platform.h"
+#include "ui/click.h"
+#include "ui/control_numbers.h"
+#include "ui/history_window.h"
 
 void RecordEvaluation(double level5, int output5, double level4, int output4,
                       bool doubted) {
@@ -18,31 +25,22 @@ void RestoreHistoryFromLog() {
       !AppState.LogFolder.empty() && !PlatFolderExists(AppState.LogFolder);
 }
 
-DryRuns DryRunsBetween(int64_t fromUniversal, int64_t toUniversal) {
-  DryRuns runs{0, 0, 0};
-  bool on = false;
-  int64_t onSince = 0;
-  auto addOnTime = [&](int64_t from, int64_t to) {
-    if (from < fromUniversal) from = fromUniversal;
-    if (to > toUniversal) to = toUniversal;
-    if (to > from) runs.OnSeconds += to - from;
-  };
-  auto within = [&](int64_t t) {
-    return t >= fromUniversal && t <= toUniversal;
-  };
+void SaveHistoryAsCsv() {
+  if (!PlatWindowIsOpen(HistoryWindow)) return;
+  PlaySwitchSound();
+  Text suggested = "verlauf-" + FileDateText(PlatLocalClock()) + ".csv";
+  Text path;
+  if (!PlatAskSavePath(HistoryWindow, "Verlauf als CSV speichern",
+                       "CSV-Dateien", "csv", suggested, &path))
+    return;
+  Text csv = LevelCsvText(HistoryRing());
   int n = HistorySize();
-  for (int i = 0; i < n; i++) {
-    const LevelRecord& r = HistoryEntry(i);
-    if (r.Doubted && within(r.Universal)) runs.Doubted++;
-    if (r.Output4 == CommandNotSent) continue;
-    bool nowOn = r.Output4 == 1;
-    if (nowOn && !on) {
-      onSince = r.Universal;
-      if (within(r.Universal)) runs.Trips++;
-    }
-    if (!nowOn && on) addOnTime(onSince, r.Universal);
-    on = nowOn;
-  }
-  if (on) addOnTime(onSince, toUniversal);
-  return runs;
+  if (PlatWriteFile(path, csv.data(), (int)csv.size()) == AppendWritten)
+    AppState.HistorySaveText = "Verlauf gespeichert: " + path + " (" +
+                               std::to_string(n) +
+                               (n == 1 ? " Messung)." : " Messungen).");
+  else
+    AppState.HistorySaveText = "Verlauf nicht gespeichert: " + path +
+                               " kann nicht geschrieben werden.";
+  ShowHistoryLog();
 }

@@ -20,5 +20,8 @@ void RecordEvaluation(double level5, int output5, double level4, int output4,
 // (AppState.LogReadWaiting, control/level_log.h: ReadBackLateLog).
 void RestoreHistoryFromLog();
 
-// The dry-run guard's statistics: DryRunsBetween (app/state.h), a pure
-// function of the history, on universal time; this file reckons it.
+// The history window's save button: the history shown, in the level log's
+// form (base/level_csv.h, LevelCsvText), to a file the operator picks in
+// the standard save dialog; how it went is said in the window
+// (AppState.HistorySaveText). Nothing while the window is closed.
+void SaveHistoryAsCsv();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "platform/platform.h"
 

@@ -29,6 +29,7 @@
 using Text = std::string;
 
 constexpr int PlatWindowCount = 8;
+// The one bound of control numbers, the program's own included.
 constexpr int PlatControlCount = 256;
 constexpr int PlatFontCount = 4;
 
@@ -321,8 +322,6 @@ void PlatOpenAddress(const Text& address);
 uint32_t PlatTickCount();
 // Sleeps `ms` milliseconds with the timer resolution raised to 1 ms.
 void PlatSleep(int ms);
-void PlatLocalDate(int* day, int* month, int* year);
-void PlatLocalTime(int* hour, int* minute);
 // The local wall-clock time as seconds counted from 1 January 1970, 00:00
 // local time (so a day always starts at a multiple of 86400, whatever the
 // time zone).
@@ -425,14 +424,12 @@ bool PlatLookupHost(const char* name, uint32_t* address);
 PlatSocket PlatStreamSocket();
 PlatSocket PlatDatagramSocket();
 bool PlatSetNonBlocking(PlatSocket socket);
-// Blocking connect, no time limit of its own.
-bool PlatConnect(PlatSocket socket, uint32_t address, int port);
 // A connect that does not block: starts it. Returns ConnectDone,
 // ConnectPending or ConnectFailed.
 enum { ConnectFailed = -1, ConnectPending = 0, ConnectDone = 1 };
 int PlatConnectStart(PlatSocket socket, uint32_t address, int port);
 // Waits at most `waitMs` for a connect started above to end. Once it is
-// done the socket is blocking again, as one from PlatConnect. Urgent data
+// done the socket is blocking again. Urgent data
 // that comes with the connection does not make it a failure.
 int PlatConnectWait(PlatSocket socket, int waitMs);
 // One send call; the number of bytes sent or -1.

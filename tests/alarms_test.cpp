@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "base/state.h"
 #include "board/poll.h"
@@ -283,8 +284,8 @@ TEST_F(Alarms, AnEventCarriesTheTimeOfItsEvaluation) {
   int64_t recorded = HistoryEntry(HistorySize() - 1).Time;
   EXPECT_EQ(HeadlessProgramStarts()[0].Arguments[1],
             AlarmArguments(AlarmMinimumOn, recorded, NAN)[1]);
-  EXPECT_EQ(AppState.AlarmLines.back().rfind(LevelCsvTime(recorded), 0), 0u)
-      << AppState.AlarmLines.back() << " / " << LevelCsvTime(recorded);
+  EXPECT_EQ(AppState.AlarmLines.back().rfind(DateTimeText(recorded), 0), 0u)
+      << AppState.AlarmLines.back() << " / " << DateTimeText(recorded);
 
   // In the level log the event's line begins with its evaluation's local
   // time and ends with its universal one.

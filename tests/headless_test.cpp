@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "tests/support/blocking_connect.h"
+
 namespace {
 
 class Headless : public ::testing::Test {
@@ -173,7 +175,7 @@ TEST_F(Headless, ReceiveWaitsBoundedOnALoopbackConnection) {
   PlatSocket s = PlatStreamSocket();
   ASSERT_NE(s, NoSocket);
   ASSERT_TRUE(
-      PlatConnect(s, PlatDottedAddress("127.0.0.1"), ntohs(at.sin_port)));
+      BlockingConnect(s, PlatDottedAddress("127.0.0.1"), ntohs(at.sin_port)));
   int peer = accept(listener, nullptr, nullptr);
   ASSERT_GE(peer, 0);
 

@@ -77,15 +77,15 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
     SCOPED_TRACE(i);
     const LevelRecord& r = HistoryEntry(i);
     const Expected& e = well[i / 3];
-    EXPECT_NEAR(r.Level, e.counts * VoltsPerCount, 1e-3);
+    EXPECT_NEAR(r.Level5, e.counts * VoltsPerCount, 1e-3);
     EXPECT_EQ(r.Output5, e.output5);
     EXPECT_EQ(r.Output4, e.output4);
     EXPECT_GE(r.Time, start + 15 * (i / 3) + 13 + i % 3);
     EXPECT_NEAR((double)r.Time, (double)start + ends[i] / 1000.0, 1.0);
   }
-  EXPECT_NEAR(AppState.LowestLevel.Level, 20 * VoltsPerCount, 1e-3);
+  EXPECT_NEAR(AppState.LowestLevel.Level5, 20 * VoltsPerCount, 1e-3);
   EXPECT_EQ(AppState.LowestLevel.Time, HistoryEntry(9).Time);  // its first
-  EXPECT_NEAR(AppState.HighestLevel.Level, 280 * VoltsPerCount, 1e-3);
+  EXPECT_NEAR(AppState.HighestLevel.Level5, 280 * VoltsPerCount, 1e-3);
   EXPECT_EQ(HistorySummaryText(),
             "Zuletzt: 1,36 V (06.12. 07:47)     Tiefster: 0,09 V (06.12. "
             "07:46)     Höchster: 1,36 V (06.12. 07:47)");
@@ -123,12 +123,12 @@ TEST_F(History, TheBoundDropsTheOldestButKeepsTheExtremesSinceTheStart) {
     RecordEvaluation(level, 0, level, 0, false);
   }
   ASSERT_EQ(HistorySize(), HistoryCapacity);
-  EXPECT_NEAR(HistoryEntry(0).Level, 0.5 + 5 * 0.01, 1e-9);
-  EXPECT_NEAR(HistoryEntry(HistoryCapacity - 1).Level,
+  EXPECT_NEAR(HistoryEntry(0).Level5, 0.5 + 5 * 0.01, 1e-9);
+  EXPECT_NEAR(HistoryEntry(HistoryCapacity - 1).Level5,
               0.5 + ((HistoryCapacity + 4) % 100) * 0.01, 1e-9);
   EXPECT_EQ(HistoryEntry(1).Time - HistoryEntry(0).Time, 360);
   // The lowest level was dropped from the ring, not from the summary.
-  EXPECT_NEAR(AppState.LowestLevel.Level, 0.05, 1e-9);
+  EXPECT_NEAR(AppState.LowestLevel.Level5, 0.05, 1e-9);
   EXPECT_EQ(AppState.EvaluationCount, HistoryCapacity + 5);
 
   // Six weeks in one picture: a line through every evaluation, too dense
@@ -272,8 +272,8 @@ TEST_F(History, HostileLevelsStayInsideThePicture) {
     EXPECT_GE(d.Y1, 0);
     EXPECT_LE(d.Y1, bottom);
   }
-  EXPECT_NEAR(AppState.HighestLevel.Level, 1e300, 1);
-  EXPECT_NEAR(AppState.LowestLevel.Level, -3, 1e-9);
+  EXPECT_NEAR(AppState.HighestLevel.Level5, 1e300, 1);
+  EXPECT_NEAR(AppState.LowestLevel.Level5, -3, 1e-9);
 }
 
 // The window from the main window's system menu, through the main loop.

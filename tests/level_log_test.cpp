@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "control/history.h"
 #include "control/measurement.h"
@@ -90,7 +91,7 @@ TEST(LevelCsv, EveryLevelReadsBackAsTheSameNumber) {
     ASSERT_EQ(ReadLevelCsvLine(line.substr(0, line.size() - 2), &back),
               LineMeasurement)
         << line;
-    EXPECT_TRUE(SameBits(back.Level, level)) << line;
+    EXPECT_TRUE(SameBits(back.Level5, level)) << line;
     EXPECT_TRUE(SameBits(back.Level4, -level)) << line;
     EXPECT_EQ(back.Time, 3600);
     EXPECT_EQ(back.Output5, 1);
@@ -100,7 +101,7 @@ TEST(LevelCsv, EveryLevelReadsBackAsTheSameNumber) {
   LevelRecord none{};
   ASSERT_EQ(ReadLevelCsvLine("01.01.1970 00:00:00;Messung;;;;;sicher;", &none),
             LineMeasurement);
-  EXPECT_TRUE(std::isnan(none.Level));
+  EXPECT_TRUE(std::isnan(none.Level5));
   EXPECT_TRUE(std::isnan(none.Level4));
   EXPECT_EQ(none.Output5, CommandNotSent);
   EXPECT_FALSE(none.Doubted);
@@ -135,15 +136,15 @@ TEST(LevelCsv, LinesOfAnotherFormAreToldApart) {
 TEST(LevelCsv, OneFilePerMonthOfLocalTime) {
   int64_t day = 86400;
   int64_t newYear2027 = 20819 * day;  // 01.01.2027
-  EXPECT_EQ(LevelCsvTime(newYear2027), "01.01.2027 00:00:00");
+  EXPECT_EQ(DateTimeText(newYear2027), "01.01.2027 00:00:00");
   EXPECT_EQ(LevelLogFileName(MonthOfTime(newYear2027)),
             "korvalinex-2027-01.csv");
   EXPECT_EQ(LevelLogFileName(MonthOfTime(newYear2027 - 1)),
             "korvalinex-2026-12.csv");
-  EXPECT_EQ(LevelCsvTime(newYear2027 - 1), "31.12.2026 23:59:59");
+  EXPECT_EQ(DateTimeText(newYear2027 - 1), "31.12.2026 23:59:59");
   // 29 February of a leap year belongs to February.
   int64_t leapDay = newYear2027 + (365 + 31 + 28) * day;  // 29.02.2028
-  EXPECT_EQ(LevelCsvTime(leapDay), "29.02.2028 00:00:00");
+  EXPECT_EQ(DateTimeText(leapDay), "29.02.2028 00:00:00");
   EXPECT_EQ(LevelLogFileName(MonthOfTime(leapDay)), "korvalinex-2028-02.csv");
 
   AppState.LogFolder = "D:\\Brunnen\\";
@@ -182,15 +183,15 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], Header);
   // 150 counts read 0.732 V; 20 counts, 0.098 V, below the Minimum.
-  Text utc0 = LevelCsvTime(HistoryEntry(0).Time - 3600);
-  Text utc3 = LevelCsvTime(HistoryEntry(3).Time - 3600);
-  EXPECT_EQ(lines[1], LevelCsvTime(HistoryEntry(0).Time) +
+  Text utc0 = DateTimeText(HistoryEntry(0).Time - 3600);
+  Text utc3 = DateTimeText(HistoryEntry(3).Time - 3600);
+  EXPECT_EQ(lines[1], DateTimeText(HistoryEntry(0).Time) +
                           ";Messung;0,732;AUS;0,732;AUS;sicher;;" + utc0 +
                           "\r\n");
-  EXPECT_EQ(lines[4], LevelCsvTime(HistoryEntry(3).Time) +
+  EXPECT_EQ(lines[4], DateTimeText(HistoryEntry(3).Time) +
                           ";Messung;0,098;AUS;0,098;EIN;sicher;;" + utc3 +
                           "\r\n");
-  EXPECT_EQ(lines[5], LevelCsvTime(HistoryEntry(3).Time) +
+  EXPECT_EQ(lines[5], DateTimeText(HistoryEntry(3).Time) +
                           ";Ereignis;;;0,098;EIN;;Trockenlauf: Ausgang 4 "
                           "(Minimum) eingeschaltet;" +
                           utc3 + "\r\n");
@@ -201,7 +202,7 @@ TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
                                &back),
               LineMeasurement);
     EXPECT_EQ(back.Time, HistoryEntry(i).Time);
-    EXPECT_TRUE(SameBits(back.Level, HistoryEntry(i).Level));
+    EXPECT_TRUE(SameBits(back.Level5, HistoryEntry(i).Level5));
   }
   EXPECT_EQ(HistoryLogText(), "");
 }
@@ -519,10 +520,10 @@ TEST_F(LevelLog, TheLastThirtyDaysAreReadBackInTimeOrder) {
 
   ASSERT_EQ(HistorySize(), 4);
   const double expected[] = {0.7, 0.3, 0.9, 1.1};
-  for (int i = 0; i < 4; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
+  for (int i = 0; i < 4; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
   EXPECT_EQ(HistoryEntry(3).Time, now - 60);
-  EXPECT_EQ(AppState.LowestLevel.Level, 0.3);
-  EXPECT_EQ(AppState.HighestLevel.Level, 1.1);
+  EXPECT_EQ(AppState.LowestLevel.Level5, 0.3);
+  EXPECT_EQ(AppState.HighestLevel.Level5, 1.1);
   EXPECT_EQ(AppState.LogReadProblem,
             Text("Protokoll ") + December +
                 ": 1 Zeile in fremder Form übersprungen; "
@@ -558,9 +559,9 @@ TEST_F(LevelLog, TheReadBackBoundSkipsOnlyACutLine) {
     AppState.LogFolder = Folder;
     std::vector<LevelRecord> read = ReadLevelLog();
     ASSERT_EQ(read.size(), cut == 0 ? 2u : 1u);
-    EXPECT_EQ(read.back().Level, 0.6);
+    EXPECT_EQ(read.back().Level5, 0.6);
     if (cut == 0) {
-      EXPECT_EQ(read.front().Level, 0.4);
+      EXPECT_EQ(read.front().Level5, 0.4);
     }
   }
 }
@@ -732,7 +733,7 @@ TEST_F(LogRun, TheHistoryComesBackAfterARestart) {
   ASSERT_EQ(second.History.size(), first.History.size());
   for (size_t i = 0; i < first.History.size(); i++) {
     EXPECT_EQ(second.History[i].Time, first.History[i].Time) << i;
-    EXPECT_TRUE(SameBits(second.History[i].Level, first.History[i].Level));
+    EXPECT_TRUE(SameBits(second.History[i].Level5, first.History[i].Level5));
     EXPECT_TRUE(SameBits(second.History[i].Level4, first.History[i].Level4));
     EXPECT_EQ(second.History[i].Output4, first.History[i].Output4) << i;
     EXPECT_EQ(second.History[i].Output5, first.History[i].Output5) << i;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "base/clock_text.h"
+#include "base/dry_runs.h"
 #include "base/level_csv.h"
 #include "control/history.h"
 #include "control/level_log.h"
@@ -131,8 +133,8 @@ TEST_F(LogClock, LinesOfEightColumnsKeepTheirFileOrder) {
   ASSERT_EQ(HistorySize(), end.count);
   for (int i = 0; i < end.count; i++)
     EXPECT_EQ(HistoryEntry(i).Time, written[i]) << i;
-  DryRuns runs =
-      DryRunsBetween(PlatUniversalClock() - 86400, PlatUniversalClock());
+  DryRuns runs = DryRunsBetween(HistoryRing(), PlatUniversalClock() - 86400,
+                                PlatUniversalClock());
   EXPECT_EQ(runs.Trips, 1);
   // Its length is known within a cycle: the clock change is seen only
   // as the local time going back.
@@ -151,12 +153,12 @@ TEST_F(LogClock, DryRunsCountOnlyWhatLiesWithinTheSpan) {
     RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
     HeadlessAdvanceClock(300000);
   }
-  DryRuns all = DryRunsBetween(t0, t0 + 3600);
+  DryRuns all = DryRunsBetween(HistoryRing(), t0, t0 + 3600);
   EXPECT_EQ(all.Trips, 2);
   EXPECT_EQ(all.OnSeconds, 1200);
   EXPECT_EQ(all.Doubted, 4);
   // From 5 to 25 min, both ends in it: the second trip, half of each run.
-  DryRuns middle = DryRunsBetween(t0 + 300, t0 + 1500);
+  DryRuns middle = DryRunsBetween(HistoryRing(), t0 + 300, t0 + 1500);
   EXPECT_EQ(middle.Trips, 1);
   EXPECT_EQ(middle.OnSeconds, 600);
   EXPECT_EQ(middle.Doubted, 3);  // at 5, 15 and 25 min
@@ -188,7 +190,7 @@ TEST_F(LogClock, AHostileLogLosesOnlyWhatCannotBeRead) {
       "09:00:00\r\n" +
       "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang "
       "4;Messwert;Meldung\r\n" +
-      LevelCsvTime(now - 6000) + ";Messung;0,34;AUS;0,34;AUS;sicher;\r\n" +
+      DateTimeText(now - 6000) + ";Messung;0,34;AUS;0,34;AUS;sicher;\r\n" +
       line(now - 5000, 0.35) + line(now + 600, 2.7);
   HeadlessPutFile(December, december);
   // November's file is longer than the bound, which falls inside a line
@@ -206,8 +208,8 @@ TEST_F(LogClock, AHostileLogLosesOnlyWhatCannotBeRead) {
   Restart();
   ASSERT_EQ(HistorySize(), 7);
   const double expected[] = {0.29, 0.3, 0.31, 0.32, 0.33, 0.34, 0.35};
-  for (int i = 0; i < 7; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
-  EXPECT_EQ(AppState.HighestLevel.Level, 0.35);
+  for (int i = 0; i < 7; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
+  EXPECT_EQ(AppState.HighestLevel.Level5, 0.35);
   EXPECT_EQ(HistorySummaryText().substr(0, 27), "Zuletzt: 0,35 V (20.12. 10:");
   EXPECT_EQ(AppState.LogReadProblem,
             Text("Protokoll ") + December +
@@ -244,9 +246,9 @@ TEST_F(LogClock, AFolderThatAppearsLaterIsReadBackOnce) {
   ASSERT_EQ(HistorySize(), 6);
   EXPECT_EQ(AppState.EvaluationCount, 6);
   const double expected[] = {0.1, 0.1, 0.1, 0.6, 0.7, 0.8};
-  for (int i = 0; i < 6; i++) EXPECT_EQ(HistoryEntry(i).Level, expected[i]);
+  for (int i = 0; i < 6; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
   EXPECT_EQ(AppState.LowestLevel.Time, yesterday);
-  EXPECT_EQ(AppState.HighestLevel.Level, 0.8);
+  EXPECT_EQ(AppState.HighestLevel.Level5, 0.8);
   EXPECT_NE(DryRunSummaryText().find("letzte 7 Tage 1-mal, 6 min ein"),
             Text::npos);
   EXPECT_EQ(HistoryLogText(), "");

@@ -56,6 +56,17 @@ TEST_F(Poll, DisplayAddsInitAndTwoBlocks) {
   EXPECT_EQ(Sim.Lcd(2), "06.12.2026/07:45");
 }
 
+// The display's date and time is the local clock's as it stands at the
+// query, over a year's end too.
+TEST_F(Poll, DisplayShowsTheClockOfItsQuery) {
+  AppState.LcdEnabled = 1;
+  HeadlessSetLocalTime(31, 12, 2026, 23, 59);
+  HeadlessAdvanceClock(61000);
+  PollOnce();
+  EXPECT_EQ(Sim.Lcd(2), "01.01.2027/00:00");
+  EXPECT_EQ(AppState.LcdLine2Command, "writelcd 2.01.01.2027/00:00");
+}
+
 TEST_F(Poll, OutputStatusByPosition) {
   AppState.MinimumEnabled = 1;
   Sim.SetReply("GETSTATUS", "S00000001\r\n");

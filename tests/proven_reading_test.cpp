@@ -153,7 +153,7 @@ TEST_F(ProvenReading, EachOutputOnItsOwnQueryAndTheHistoryKeepsBoth) {
   Sim.SetCommandListener(nullptr);
   ASSERT_EQ(HistorySize(), 1);
   const LevelRecord& r = HistoryEntry(0);
-  EXPECT_DOUBLE_EQ(r.Level, 2.93);
+  EXPECT_DOUBLE_EQ(r.Level5, 2.93);
   EXPECT_DOUBLE_EQ(r.Level4, 0.098);
   EXPECT_EQ(r.Output5, 1);
   EXPECT_EQ(r.Output4, 1);
@@ -173,7 +173,7 @@ TEST_F(ProvenReading, DoubtedEvaluationsAreShownRecordedAndCallTheOperator) {
   }
   ASSERT_EQ(HistorySize(), 3);
   EXPECT_TRUE(HistoryEntry(2).Doubted);
-  EXPECT_TRUE(std::isnan(HistoryEntry(2).Level));
+  EXPECT_TRUE(std::isnan(HistoryEntry(2).Level5));
   EXPECT_EQ(HistoryEntry(2).Output4, CommandNotSent);
   EXPECT_EQ(HistoryEntry(2).Output5, CommandNotSent);
   EXPECT_NE(HistorySummaryText().find("Messwert unsicher"), Text::npos)

@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 
 static bool Holdable(int button) {
-  return button >= 0 && button < ControlNumberLimit;
+  return button >= 0 && button < PlatControlCount;
 }
 
 void EnableButton(int button, bool usable) {
@@ -36,7 +36,7 @@ bool ButtonsHeld() {
 }
 
 void ReleaseHeldButtons() {
-  for (int button = 0; button < ControlNumberLimit; button++) {
+  for (int button = 0; button < PlatControlCount; button++) {
     if (!AppState.HeldButton[button]) continue;
     AppState.HeldButton[button] = false;
     PlatEnable(button, true);

@@ -1,9 +1,9 @@
 #include "ui/history_chart.h"
 
 #include <cmath>
-#include <cstdio>
 
-#include "base/level_csv.h"
+#include "base/clock_text.h"
+#include "base/operator_numbers.h"
 #include "base/state.h"
 
 namespace {
@@ -41,11 +41,6 @@ struct Plot {
   double VoltStep;
   int64_t TimeStep;
 };
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
 
 int XOf(const Plot& p, int64_t time) {
   double share = (double)(time - p.From) / (double)(p.To - p.From);
@@ -108,7 +103,7 @@ void ChooseTimeSpan(Plot* p) {
 void ChooseVoltSpan(Plot* p) {
   double top = LowestTop;
   for (int i = 0; i < HistorySize(); i++) {
-    double v = HistoryEntry(i).Level;
+    double v = HistoryEntry(i).Level5;
     if (std::isfinite(v) && v > top) top = v;
   }
   if (top > HighestTop) top = HighestTop;
@@ -154,19 +149,6 @@ void DrawBands(const Plot& p, int output, uint32_t colour) {
   if (on) DrawBand(p, start, HistoryEntry(n - 1).Universal, colour);
 }
 
-}  // namespace
-
-// Two decimals with a decimal comma, as the main window shows volts.
-Text HistoryVoltText(double volts) {
-  char text[32];
-  snprintf(text, sizeof text, "%.2f", volts);
-  for (char* c = text; *c; c++)
-    if (*c == '.') *c = ',';
-  return text;
-}
-
-namespace {
-
 // The local time the clock showed at a universal instant: with the lead of
 // the last evaluation at or before it (the first one's before them all),
 // or the present lead without any.
@@ -193,7 +175,7 @@ void DrawGridAndLabels(const Plot& p) {
     if (k > 0)
       PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, ChartGrid, 1,
                    LineSolid);
-    PlatDrawText(p.Window, p.Left - 6, y, HistoryVoltText(v), ChartText,
+    PlatDrawText(p.Window, p.Left - 6, y, VoltsToHundredths(v), ChartText,
                  AlignRight | AlignMiddle);
   }
   PlatDrawText(p.Window, p.Left - 6, p.Top - 20, "Volt", ChartText, AlignRight);
@@ -204,10 +186,10 @@ void DrawGridAndLabels(const Plot& p) {
     if (x < p.Left || x > p.Right) continue;
     PlatDrawLine(p.Window, x, p.Top, x, p.Bottom - 1, ChartGrid, 1, LineSolid);
     int64_t t = LocalOf(p, u);
-    bool wholeDay = FloorDiv(t, 86400) * 86400 == t;
-    Text label = p.TimeStep >= 86400 || wholeDay ? HistoryDayText(t)
-                 : p.TimeStep < 60               ? HistorySecondText(t)
-                                                 : HistoryClockText(t);
+    bool wholeDay = SecondOfDay(t) == 0;
+    Text label = p.TimeStep >= 86400 || wholeDay ? DayMonthText(t)
+                 : p.TimeStep < 60               ? HourMinuteSecondText(t)
+                                                 : HourMinuteText(t);
     PlatDrawText(p.Window, x, p.Bottom + 5, label, ChartText, AlignCentre);
   }
 }
@@ -217,7 +199,8 @@ void DrawThreshold(const Plot& p, double volts, uint32_t colour,
   int y = YOf(p, volts);
   PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, colour, 1, LineDashed);
   PlatDrawText(p.Window, p.Right - 4, labelAbove ? y - 16 : y + 3,
-               name + " " + HistoryVoltText(volts) + " V", colour, AlignRight);
+               name + " " + VoltsToHundredths(volts) + " V", colour,
+               AlignRight);
 }
 
 // The levels as a line through the evaluations; a level that is no number
@@ -230,12 +213,12 @@ void DrawLevels(const Plot& p) {
   int lastY = 0;
   for (int i = 0; i < n; i++) {
     const LevelRecord& r = HistoryEntry(i);
-    if (std::isnan(r.Level)) {
+    if (std::isnan(r.Level5)) {
       joined = false;
       continue;
     }
     int x = XOf(p, r.Universal);
-    int y = YOf(p, r.Level);
+    int y = YOf(p, r.Level5);
     if (joined)
       PlatDrawLine(p.Window, lastX, lastY, x, y, ChartLevel, 2, LineSolid);
     if (points || n == 1) PlatDrawDot(p.Window, x, y, 3, ChartLevel);
@@ -261,37 +244,6 @@ void DrawLegend(const Plot& p, int top) {
 }
 
 }  // namespace
-
-Text HistoryDayText(int64_t time) {
-  // Civil date from days since 1 January 1970.
-  int64_t z = FloorDiv(time, 86400) + 719468;
-  int64_t era = FloorDiv(z, 146097);
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int day = (int)(doy - (153 * mp + 2) / 5 + 1);
-  int month = (int)(mp < 10 ? mp + 3 : mp - 9);
-  char text[16];
-  snprintf(text, sizeof text, "%02d.%02d.", day, month);
-  return text;
-}
-
-Text HistoryClockText(int64_t time) {
-  int64_t second = time - FloorDiv(time, 86400) * 86400;
-  char text[16];
-  snprintf(text, sizeof text, "%02d:%02d", (int)(second / 3600),
-           (int)(second / 60 % 60));
-  return text;
-}
-
-Text HistorySecondText(int64_t time) {
-  int64_t second = time - FloorDiv(time, 86400) * 86400;
-  char text[16];
-  snprintf(text, sizeof text, "%02d:%02d:%02d", (int)(second / 3600),
-           (int)(second / 60 % 60), (int)(second % 60));
-  return text;
-}
 
 void DrawHistoryChart(int window, int left, int top, int width, int height) {
   PlatBeginDrawing(window);

@@ -24,11 +24,3 @@ enum : uint32_t {
 // window's drawing and shows it. Too small a rectangle shows an empty
 // drawing.
 void DrawHistoryChart(int window, int left, int top, int width, int height);
-
-// A local wall-clock time (PlatLocalClock) as "09.12.", as "07:51" and as
-// "07:51:30".
-Text HistoryDayText(int64_t time);
-Text HistoryClockText(int64_t time);
-Text HistorySecondText(int64_t time);
-// Volts as "0,21": two decimals, decimal comma.
-Text HistoryVoltText(double volts);

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "base/level_csv.h"
+#include "base/clock_text.h"
+#include "base/dry_runs.h"
 #include "base/operator_numbers.h"
 #include "platform/platform.h"
 #include "ui/click.h"
@@ -28,24 +29,22 @@ static const int LeastPictureHeight = 80;
 static const int CloseButtonWidth = 150;
 
 static const char SaveButtonText[] = "Als CSV speichern...";
-static const char SaveDialogTitle[] = "Verlauf als CSV speichern";
 
 // A level as the main window shows analog input 1: cut, not rounded, at
 // its second decimal (1.187 V reads 1,18 in both windows).
 static Text LevelAndTime(const LevelRecord& r) {
-  Text level = std::isfinite(r.Level)
-                   ? VoltageText(r.Level, AppState.AnalogTextWidth[1])
+  Text level = std::isfinite(r.Level5)
+                   ? VoltageText(r.Level5, AppState.AnalogTextWidth[1])
                    : "--,--";
-  return level + " V (" + HistoryDayText(r.Time) + " " +
-         HistoryClockText(r.Time) + ")";
+  return level + " V (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) +
+         ")";
 }
 
 // The last evaluation: its level, or that a reading in doubt kept it
 // from deciding (on both outputs, or on output 4 alone).
 static Text LastEvaluationText(const LevelRecord& r) {
-  Text when =
-      " (" + HistoryDayText(r.Time) + " " + HistoryClockText(r.Time) + ")";
-  if (r.Doubted && !std::isfinite(r.Level))
+  Text when = " (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) + ")";
+  if (r.Doubted && !std::isfinite(r.Level5))
     return "Messwert unsicher, nichts geschaltet" + when;
   Text text = LevelAndTime(r);
   if (r.Doubted) text += ", Messwert unsicher: Ausgang 4 nicht geschaltet";
@@ -101,28 +100,12 @@ static Text DryRunText(const DryRuns& runs) {
   return std::to_string(runs.Trips) + "-mal, " + time + " ein";
 }
 
-// The universal time of today's local midnight: the local clock's lead
-// then is the one of today's first evaluation (the clock is put forward
-// or back in the night, not at midnight), or the present one without.
-static int64_t TodayStartUniversal(int64_t local, int64_t universal) {
-  int64_t midnight = local - ((local % 86400) + 86400) % 86400;
-  int64_t lead = LeadOf(local, universal);
-  for (int i = HistorySize() - 1; i >= 0; i--) {
-    const LevelRecord& r = HistoryEntry(i);
-    if (r.Universal < universal - 2 * 86400) break;
-    if (r.Time >= midnight && r.Time < midnight + 86400)
-      lead = LeadOf(r.Time, r.Universal);
-  }
-  return midnight - lead;
-}
-
 Text DryRunSummaryText() {
   int64_t local = PlatLocalClock();
   int64_t now = PlatUniversalClock();
-  return "Trockenlaufschutz (Ausgang 4): heute " +
-         DryRunText(DryRunsBetween(TodayStartUniversal(local, now), now)) +
-         "; letzte 7 Tage " + DryRunText(DryRunsBetween(now - 7 * 86400, now)) +
-         ".";
+  DryRunWeek runs = DryRunStatistics(HistoryRing(), local, now);
+  return "Trockenlaufschutz (Ausgang 4): heute " + DryRunText(runs.Today) +
+         "; letzte 7 Tage " + DryRunText(runs.LastWeek) + ".";
 }
 
 Text AlarmEventsText(int lines) {
@@ -216,32 +199,4 @@ void ShowHistory() {
   if (PlatGetText(LabelHistoryLog) != log) PlatSetText(LabelHistoryLog, log);
 }
 
-Text HistoryCsvText() {
-  Text csv = LevelCsvHeader;
-  int n = HistorySize();
-  for (int i = 0; i < n; i++) csv += LevelCsvLine(HistoryEntry(i));
-  return csv;
-}
-
-void SaveHistoryAsCsv() {
-  if (!PlatWindowIsOpen(HistoryWindow)) return;
-  PlaySwitchSound();
-  // verlauf-2026-12-09.csv, from "09.12.2026 ..."
-  Text now = LevelCsvTime(PlatLocalClock());
-  Text suggested = "verlauf-" + now.substr(6, 4) + "-" + now.substr(3, 2) +
-                   "-" + now.substr(0, 2) + ".csv";
-  Text path;
-  if (!PlatAskSavePath(HistoryWindow, SaveDialogTitle, "CSV-Dateien", "csv",
-                       suggested, &path))
-    return;
-  Text csv = HistoryCsvText();
-  int n = HistorySize();
-  if (PlatWriteFile(path, csv.data(), (int)csv.size()) == AppendWritten)
-    AppState.HistorySaveText = "Verlauf gespeichert: " + path + " (" +
-                               std::to_string(n) +
-                               (n == 1 ? " Messung)." : " Messungen).");
-  else
-    AppState.HistorySaveText = "Verlauf nicht gespeichert: " + path +
-                               " kann nicht geschrieben werden.";
-  PlatSetText(LabelHistoryLog, HistoryLogText());
-}
+void ShowHistoryLog() { PlatSetText(LabelHistoryLog, HistoryLogText()); }

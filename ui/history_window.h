@@ -19,12 +19,9 @@ void HistoryWindowResized();
 // recorded since it drew last.
 void ShowHistory();
 
-// The save button: the history shown, in the level log's form, to a file
-// the operator picks in the standard save dialog.
-void SaveHistoryAsCsv();
-// The whole CSV file the save button writes: the header and one line for
-// each evaluation the history keeps, the oldest first.
-Text HistoryCsvText();
+// The line about the level log, the alarm command and the last save
+// (HistoryLogText) shown anew, the rest as it stands.
+void ShowHistoryLog();
 // The line above the summary: what went wrong with the level log and the
 // alarm command, and how the last save went; empty when there is nothing
 // to say.

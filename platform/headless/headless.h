@@ -162,9 +162,8 @@ Text HeadlessFontName(int number);
 // or when the test moves it.
 void HeadlessSetClock(uint32_t ticks);
 void HeadlessAdvanceClock(int ms);
-// Local date and time the program reads (default 06.12.2026 07:45). The
-// local clock (PlatLocalClock) starts there and moves with the driven
-// clock.
+// Sets the local clock (PlatLocalClock, default 06.12.2026 07:45): it
+// starts there and moves with the driven clock.
 void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
 // The local clock's lead on universal time (PlatUniversalClock), default
 // +1 h. Set now, the local clock jumps by the change; universal time does
@@ -207,9 +206,9 @@ int HeadlessSendCount();
 // waited, the clock untouched), the next one takes the next chunk. An empty
 // chunk is one more such receive that finds nothing; once every chunk is
 // taken, each receive returns ReceiveClosed. PlatDiscardPending throws
-// away the rest of a cut chunk. PlatConnect succeeds for a loopback address
-// without connecting, and PlatSend sends nothing: it appends its bytes as
-// one entry to `*sent` (when given) and reports them all sent. Both vectors
+// away the rest of a cut chunk. PlatConnectStart is done at once for a loopback
+// address without connecting, and PlatSend sends nothing: it appends its bytes
+// as one entry to `*sent` (when given) and reports them all sent. Both vectors
 // must outlive the script; nullptr switches it off, and so does
 // HeadlessReset.
 void HeadlessSetReceiveScript(const std::vector<std::string>* chunks,

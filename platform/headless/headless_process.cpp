@@ -1,5 +1,5 @@
 // Headless stand-in: process facilities, memory, fonts, picture, sound,
-// message boxes, shell requests, build settings and the local date.
+// message boxes, shell requests, build settings and the clock.
 
 #include <cstdlib>
 #include <map>
@@ -194,7 +194,7 @@ void PlatPlayClick() {
 }
 
 // ---------------------------------------------------------------------------
-// Message box, shell, local date
+// Message box, shell, clock
 // ---------------------------------------------------------------------------
 
 // The operator presses OK at once.
@@ -205,17 +205,6 @@ void PlatMessageBox(const Text& title, const Text& text) {
 
 void PlatOpenAddress(const Text& address) {
   Process.OpenedAddresses.push_back(address);
-}
-
-void PlatLocalDate(int* day, int* month, int* year) {
-  *day = Process.Day;
-  *month = Process.Month;
-  *year = Process.Year;
-}
-
-void PlatLocalTime(int* hour, int* minute) {
-  *hour = Process.Hour;
-  *minute = Process.Minute;
 }
 
 // The set date and time as universal time, moved on by the driven clock

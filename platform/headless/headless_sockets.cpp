@@ -319,26 +319,6 @@ bool PlatSetNonBlocking(PlatSocket socket) {
   return flags >= 0 && fcntl((int)socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-bool PlatConnect(PlatSocket socket, uint32_t address, int port) {
-  if (socket < 0 || !IsLoopback(address)) return false;
-  if (Modelled(socket)) return ModelConnect(socket, port) == ConnectDone;
-  if (Script.Chunks) return true;
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = address;
-  to.sin_port = htons((uint16_t)port);
-  if (connect((int)socket, (const sockaddr*)&to, sizeof to) == 0) return true;
-  if (errno != EINTR) return false;
-  // An interrupted connect goes on in the background; wait for its end.
-  pollfd p{(int)socket, POLLOUT, 0};
-  while (poll(&p, 1, -1) < 0)
-    if (errno != EINTR) return false;
-  int error = 0;
-  socklen_t size = sizeof error;
-  return getsockopt((int)socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
-         error == 0;
-}
-
 // A connect to a port of this machine on which nothing listens can be
 // given that very port as its own, and then it is connected to itself;
 // such a connection is no board's (as on Windows).

@@ -147,21 +147,6 @@ void PlatSleep(int ms) {
   timeEndPeriod(1);
 }
 
-void PlatLocalDate(int* day, int* month, int* year) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  *day = now.wDay;
-  *month = now.wMonth;
-  *year = now.wYear;
-}
-
-void PlatLocalTime(int* hour, int* minute) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  *hour = now.wHour;
-  *minute = now.wMinute;
-}
-
 int64_t PlatLocalClock() {
   // The local date and time read as if they were universal time: the
   // count then starts at local midnight of 1 January 1970.

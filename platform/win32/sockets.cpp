@@ -46,16 +46,6 @@ bool PlatSetNonBlocking(PlatSocket s) {
   return ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on) == 0;
 }
 
-bool PlatConnect(PlatSocket s, uint32_t address, int port) {
-  sockaddr_in to;
-  memset(&to, 0, sizeof to);
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<u_short>(port));
-  to.sin_addr.s_addr = address;
-  return connect(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&to),
-                 sizeof to) == 0;
-}
-
 static void SetBlocking(SOCKET s) {
   u_long off = 0;
   ioctlsocket(s, FIONBIO, &off);

@@ -3,7 +3,22 @@
 #include "base/state.h"
 #include "board/connection.h"
 #include "platform/headless/headless.h"
+#include "tests/support/blocking_connect.h"
 #include "ui/main_window.h"
+
+// The connection to the board with a blocking connect, serving no window
+// meanwhile; NoSocket when it cannot be opened.
+static PlatSocket OpenConnection(const Text& address, int port) {
+  PlatSocket s = PlatStreamSocket();
+  if (s == NoSocket) return NoSocket;
+  uint32_t resolved;
+  if (!ResolveBoardAddress(address, &resolved) ||
+      !BlockingConnect(s, resolved, port)) {
+    PlatCloseSocket(s);
+    return NoSocket;
+  }
+  return s;
+}
 
 void StartState() {
   ZeroAppState();
