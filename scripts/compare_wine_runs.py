@@ -26,31 +26,36 @@ Command logs (wire-N.log: "MS KIND BYTES" a command, the simulator's
 bytes, line end included, in a normal form that forgets what the pace of a
 run decides, and only that:
   1. A whole board query (the 14 commands Help ... GETPORT 4, in order)
-     is one step, and a run of queries one step: the main loop queries
-     the board at every tick, and how many ticks pass between two events
-     (the test's clicks, the simulator's well reaching a level) depends on
-     how fast Wine and the test go. A query that lacks a command or has
-     one out of order is not a query and stays as its commands.
-  2. A command repeated at every tick, each time followed by a query (the
-     sensor switched on, tick after tick, while a cycle waits for its first
-     reading), is one step with its query: until the test's next click it
-     is repeated as many ticks as happen to pass. (Two equal commands with
-     no query between them stay two.)
-  3. The values of the level decisions ("setport 4.x", "setport 5.x") are
-     replaced by "*" in the sequence, and a run of identical measurement
-     cycles (each up to its "setport 3.0", the sensor off) is one cycle:
-     how many cycles the well takes to drain or fill, and at which reading
-     of a cycle a decision changes, follow the real time the well moves in
-     and the moment the test changes it.
-  4. The decisions themselves are compared beside the sequence, as the
-     successive states they set: a decision that repeats the value its
-     output already has is left out (each reading repeats them).
+     is one step, and a run of queries one step: the main loop queries the
+     board at every tick, and how many ticks pass between two events (a
+     click of the test, the well reaching a level) depends on how fast
+     Wine and the test go. A query that lacks a command or has one out of
+     order is not a query and stays as its commands.
+  2. Only whole measurement cycles count. In a stretch of the log where
+     the board gets nothing but queries and the measurement's commands
+     (setport 3.x, the sensor; setport 4.x and 5.x, the level decisions),
+     a cycle is whole from just after one sensor off ("setport 3.0") to
+     the next; the measurement's commands before the first and after the
+     last sensor off of the stretch belong to cycles cut short (by a click
+     of the test, by the measurement switched on or off, by the end of the
+     test) at a moment the test's pace chose, and are left out.
+  3. The values of the level decisions are replaced by "*", and a run of
+     whole cycles that are then the same is one cycle: how many cycles the
+     well takes to drain or fill, and at which reading of a cycle a
+     decision changes, follow the real time the well moves in and the
+     moment the test changes it.
+  4. The decisions themselves (all of them, cut cycles included) are
+     compared beside the sequence, as the successive states they set: a
+     decision that repeats the value its output already has is left out
+     (each reading repeats them).
 So a command added, dropped, changed in a byte or moved against the others
-shows, and so does a decision that sets an output to another state or in
-another order; how often the same thing repeats does not (the count of
-ticks the sensor warms up included), nor at which reading the well crossed
-a threshold: those are left to the native tests. The report says when the
-two logs are equal with step 1 alone.
+shows, and so does a change in the course of a whole cycle (its sensor
+commands, readings and decisions, with the queries between them) or a
+decision that sets an output to another state or in another order. What
+does not show: how many queries come between two commands, how many cycles
+of the same course follow each other, at which reading the well crossed a
+threshold, and what happens in a cut cycle but for its decisions. The
+report says when the two logs are equal with step 1 alone.
 """
 import argparse
 import os
@@ -66,6 +71,8 @@ QUERY_COMMANDS = [f"text {c}{SUFFIX}" for c in QUERY]
 QUERY_STEP = "[board query]"
 DECISION = re.compile(r"^text setport ([45])\.([01])" + re.escape(SUFFIX) + "$")
 SENSOR_OFF = f"text setport 3.0{SUFFIX}"
+# The measurement's commands: the sensor (3) and the level decisions.
+MEASUREMENT = re.compile(r"^text setport [345]\.[01]" + re.escape(SUFFIX) + "$")
 
 
 # --- Command logs -----------------------------------------------------------
@@ -84,7 +91,8 @@ def read_commands(path):
 
 
 def query_steps(commands):
-    """Step 1: whole queries as one step, a run of them as one."""
+    """Step 1: whole queries as one step (a run of them as one, for the
+    report's "equal with only the queries collapsed")."""
     steps, i, n = [], 0, len(QUERY_COMMANDS)
     while i < len(commands):
         if commands[i:i + n] == QUERY_COMMANDS:
@@ -97,36 +105,60 @@ def query_steps(commands):
     return steps
 
 
-def tick_repeats_collapsed(steps):
-    """Step 2: "COMMAND query COMMAND query ..." as "COMMAND query"."""
+def queries_merged(steps):
+    """A run of queries as one."""
     out = []
     for s in steps:
-        if (len(out) >= 3 and s == QUERY_STEP and out[-1] != QUERY_STEP and
-                out[-2] == QUERY_STEP and out[-3] == out[-1]):
-            out.pop()
-            continue
-        out.append(s)
+        if not (s == QUERY_STEP and out and out[-1] == QUERY_STEP):
+            out.append(s)
     return out
+
+
+def whole_cycles(steps):
+    """Step 2: the measurement's commands of cut cycles left out."""
+    out, stretch = [], []
+
+    def end_stretch():
+        offs = [i for i, s in enumerate(stretch) if s == SENSOR_OFF]
+        first, last = (offs[0], offs[-1]) if offs else (len(stretch), -1)
+        out.extend(s for i, s in enumerate(stretch)
+                   if s == QUERY_STEP or first < i <= last)
+        stretch.clear()
+
+    for s in steps:
+        if s == QUERY_STEP or MEASUREMENT.match(s):
+            stretch.append(s)
+        else:
+            end_stretch()
+            out.append(s)
+    end_stretch()
+    return queries_merged(out)
 
 
 def cycles_collapsed(steps):
-    """Step 3: decision values as "*", runs of identical cycles as one."""
-    abstract = [DECISION.sub(lambda m: f"text setport {m.group(1)}.*{SUFFIX}",
-                             s) for s in steps]
-    cycles, current = [], []
-    for s in abstract:
-        current.append(s)
+    """Step 3: decision values as "*", runs of the same whole cycle as
+    one."""
+    out, cycle, last = [], [], None
+    for s in steps:
+        measuring = MEASUREMENT.match(s)
+        if not measuring and not cycle:
+            out.append(s)  # between cycles
+            if s != QUERY_STEP:
+                last = None
+            continue
+        if not measuring and s != QUERY_STEP:
+            out.extend(cycle)  # not a whole cycle: it has no sensor off
+            cycle, last = [], None
+            out.append(s)
+            continue
+        cycle.append(DECISION.sub(
+            lambda m: f"text setport {m.group(1)}.*{SUFFIX}", s))
         if s == SENSOR_OFF:
-            cycles.append(current)
-            current = []
-    if current:
-        cycles.append(current)
-    out, last = [], None
-    for c in cycles:
-        if c != last:
-            out.extend(c)
-        last = c
-    return out
+            if cycle != last:
+                out.extend(cycle)
+            last, cycle = cycle, []
+    out.extend(cycle)
+    return queries_merged(out)
 
 
 def decisions(steps):
@@ -141,9 +173,9 @@ def decisions(steps):
 
 
 def normal_form(commands):
+    """(steps with runs of queries collapsed, the normal form, decisions)"""
     steps = query_steps(commands)
-    return (steps, cycles_collapsed(tick_repeats_collapsed(steps)),
-            decisions(steps))
+    return steps, cycles_collapsed(whole_cycles(steps)), decisions(steps)
 
 
 def first_difference(a, b):

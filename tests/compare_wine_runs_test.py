@@ -34,19 +34,40 @@ def log_lines(*parts):
     return [f"{100 * i} {c}" for i, c in enumerate(commands)]
 
 
-def cycle(*readings, warm_up=3):
-    """A measurement cycle: the sensor on for warm_up ticks, then for each
-    reading "MN" (output 5 gets M, output 4 gets N) the sensor on again
-    and the two decisions, then the sensor off; a query after each."""
-    steps = []
-    for _ in range(warm_up - 1):
-        steps += ["3.1", "Q"]
+def cycle(*readings, warm_up=2):
+    """A whole measurement cycle: the sensor on for warm_up ticks, then for
+    each reading "MN" (output 5 gets M, output 4 gets N) the sensor on
+    again and the two decisions, then the sensor off; a query after each
+    command."""
+    steps = ["3.1", "Q"] * warm_up
     for r in readings:
         steps += ["3.1", "Q", "5." + r[0], "Q", "4." + r[1], "Q"]
     return steps + ["3.0", "Q"]
 
 
+FULL, LOW = cycle("10", "10", "10"), cycle("00", "00", "00")
+REFILL = cycle("01", "01", "00")  # the well dry, then filled by the test
+# Cycles cut short: by the measurement switched on, before and after a
+# console command, by the measurement switched off before a pulse.
+HEAD = ["3.1", "Q", "5.1", "Q", "4.0", "Q", "3.0", "Q"]
+BEFORE_CONSOLE = ["3.1", "Q"]
+AFTER_CONSOLE = ["3.1", "Q", "3.1", "Q", "5.0", "Q", "4.0", "Q",
+                 "3.1", "Q", "5.0", "Q", "4.0", "Q", "3.0", "Q"]
+PULSE = ["3.1", "Q", "3.1", "Q", "1.1", "Q", "1.0", "Q"]
+
+
+def course(full=FULL, low=LOW, refill=REFILL, after_console=AFTER_CONSOLE):
+    """A run that switches the measurement on in the middle of a cycle,
+    lets the well drain past Maximum and Minimum and fill again, gives a
+    console command in the middle of a cycle, switches the measurement
+    off in the middle of one and pulses output 1."""
+    return (["Q", "Q", "Q"] + HEAD + full + low * 3 + refill + low * 2 +
+            BEFORE_CONSOLE + ["GETSTATUS", "Q"] + after_console + low + PULSE)
+
+
 class Wire(unittest.TestCase):
+    BEFORE = course()
+
     def setUp(self):
         self.dir = tempfile.mkdtemp()
 
@@ -61,20 +82,23 @@ class Wire(unittest.TestCase):
                 f.write("".join(line + "\n" for line in lines))
         return cmp.compare_wire(*paths)
 
-    # A run that drains the well past Maximum and Minimum, refills it, then
-    # takes a console command and pulses output 1.
-    BEFORE = (["Q", "Q", "Q"] + cycle("10", "10", "10") + cycle("00") * 3 +
-              cycle("01", "01", "00") + cycle("00") * 2 +
-              ["GETSTATUS", "Q", "3.1", "Q", "1.1", "Q", "1.0", "Q"])
+    def assert_found(self, after, *expected):
+        equal, report = self.compare(log_lines(*self.BEFORE), after)
+        self.assertFalse(equal, "found no difference")
+        text = "\n".join(report)
+        for e in expected:
+            self.assertIn(e, text)
+        return report
 
     def test_the_pace_of_a_run_is_forgotten(self):
-        # Fewer queries between the events, one cycle more at each level,
-        # the refilled well seen a reading later, and the interrupted
-        # cycle's sensor on for two ticks, not one.
-        after = (["Q"] + cycle("10", "10", "10") * 2 + cycle("00") * 4 +
-                 cycle("01", "01", "01") + cycle("00") +
-                 ["Q", "Q", "GETSTATUS", "Q", "Q", "3.1", "Q", "3.1", "Q",
-                  "1.1", "Q", "1.0", "Q", "Q"])
+        # Fewer queries between the events; the measurement switched on and
+        # off, and the console command given, at other moments of their
+        # cycles; one cycle more at each level; the refilled well seen a
+        # reading later.
+        after = (["Q"] + cycle("10")[4:] + FULL * 2 + LOW * 4 +
+                 cycle("01", "01", "01") + ["GETSTATUS", "Q", "Q"] +
+                 AFTER_CONSOLE[4:] + LOW * 3 + ["Q", "1.1", "Q", "Q", "1.0",
+                                                "Q"])
         equal, report = self.compare(log_lines(*self.BEFORE), log_lines(*after))
         self.assertTrue(equal, report)
         self.assertIn("in the normal form", report[0])
@@ -82,13 +106,6 @@ class Wire(unittest.TestCase):
                                      log_lines(*self.BEFORE))
         self.assertTrue(equal, report)
         self.assertIn("with only the queries collapsed", report[0])
-
-    def assert_found(self, after, *expected):
-        equal, report = self.compare(log_lines(*self.BEFORE), after)
-        self.assertFalse(equal, "found no difference")
-        text = "\n".join(report)
-        for e in expected:
-            self.assertIn(e, text)
 
     def test_a_changed_command_is_found(self):
         lines = log_lines(*self.BEFORE)
@@ -104,34 +121,49 @@ class Wire(unittest.TestCase):
         twice = list(self.BEFORE)
         twice.insert(twice.index("GETSTATUS"), "GETSTATUS")
         self.assert_found(log_lines(*twice), "the sequences differ")
+        # The pulse without its query.
+        self.assert_found(log_lines(*(self.BEFORE[:-3] + self.BEFORE[-2:])),
+                          "the sequences differ")
+
+    def test_a_changed_cycle_is_found(self):
         # Two readings a cycle where there were three.
-        fewer = (["Q"] + cycle("10", "10") + cycle("00") + cycle("01", "00") +
-                 cycle("00") + self.BEFORE[-8:])
-        self.assert_found(log_lines(*fewer), "the sequences differ")
-        # The sensor off dropped from one cycle.
-        no_off = list(self.BEFORE)
-        no_off.remove("3.0")
-        self.assert_found(log_lines(*no_off), "the sequences differ")
+        self.assert_found(log_lines(*course(low=cycle("00", "00"))),
+                          "the sequences differ")
+        # The sensor warming up a tick longer.
+        self.assert_found(log_lines(*course(
+            full=cycle("10", "10", "10", warm_up=3))), "the sequences differ")
+        # The readings without their decisions on output 4.
+        no_4 = [s for s in FULL if not s.startswith("4.")]
+        no_4 = [s for i, s in enumerate(no_4) if not (s == no_4[i - 1] == "Q")]
+        self.assert_found(log_lines(*course(full=no_4)), "the sequences differ")
+        # The sensor never switched off: no whole cycle is left.
+        self.assert_found(log_lines(*[s for s in self.BEFORE if s != "3.0"]),
+                          "the sequences differ")
 
     def test_changed_decisions_are_found(self):
         # The dry well never switches output 4 on: the same commands, the
         # decisions alone differ.
-        dry_ignored = list(self.BEFORE)
-        at = len(["Q"] * 3 + cycle("10", "10", "10") + cycle("00") * 3)
-        dry_ignored[at:at + len(cycle("01", "01", "00"))] = cycle("00", "00", "00")
-        self.assertEqual(len(dry_ignored), len(self.BEFORE))
-        equal, report = self.compare(log_lines(*self.BEFORE),
-                                     log_lines(*dry_ignored))
+        report = self.assert_found(log_lines(*course(refill=LOW)))
         self.assertEqual(report, [
             "the decisions differ:",
             "    before: setport 5.1 setport 4.0 setport 5.0 setport 4.1 "
             "setport 4.0",
             "    after:  setport 5.1 setport 4.0 setport 5.0"])
-        self.assertFalse(equal)
         # The decisions of a reading sent the other way round, output 4
         # before output 5.
         swapped = [{"5.1": "4.0", "4.0": "5.1"}.get(s, s) for s in self.BEFORE]
         self.assert_found(log_lines(*swapped), "the decisions differ")
+
+    def test_a_cut_cycle_counts_by_its_decisions_alone(self):
+        # The normal form's price: a cycle cut short by a click may change
+        # its course unseen, not its decisions.
+        other = ["3.1", "Q", "5.0", "Q", "4.0", "Q", "3.0", "Q"]
+        equal, report = self.compare(log_lines(*self.BEFORE),
+                                     log_lines(*course(after_console=other)))
+        self.assertTrue(equal, report)
+        other[2] = "5.1"
+        self.assert_found(log_lines(*course(after_console=other)),
+                          "the decisions differ")
 
     def test_a_line_that_is_no_command_is_refused(self):
         with self.assertRaises(ValueError):
