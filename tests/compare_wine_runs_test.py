@@ -12,6 +12,7 @@ import sys
 import tempfile
 import unittest
 
+sys.dont_write_bytecode = True  # nothing left behind in scripts/
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "scripts"))
 import compare_wine_runs as cmp  # noqa: E402
