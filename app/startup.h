@@ -3,8 +3,8 @@
 
 #include "platform/platform.h"
 
-// Start-up, main loop and the normal end. Returns the exit code, always 0.
-int ProgramMain();
+// ProgramMain (declared in platform/platform.h, which calls it): start-up,
+// the main loop and the normal end.
 
 // Releases the platform facilities in their order. Does not close the
 // board connection.

@@ -25,6 +25,11 @@
 #include <string>
 #include <vector>
 
+// The program's own entry, defined by the program (app/startup.cpp): the
+// platform's process entry calls it once. Start-up, the main loop and the
+// normal end; returns the exit code, always 0.
+int ProgramMain();
+
 // A text is a byte string in the Windows-1252 code page.
 using Text = std::string;
 

@@ -7,7 +7,7 @@
 #include <commctrl.h>
 #include <mmsystem.h>
 
-#include "app/startup.h"
+#include "platform/platform.h"
 #include "platform/win32/win32_platform.h"
 
 HINSTANCE Win32Instance;

@@ -67,6 +67,23 @@ if [[ $KVX_BOARD_PORT == "$KVX_BUILD_PORT" && ${KVX_BENCH_NETNS:-} != 1 ]]; then
   fi
 fi
 
+# KVX_WINE_KEEP=DIR keeps what a run showed and what the board got, for a
+# comparison of two runs (scripts/compare_wine_runs.py): DIR/TEST/ (TEST
+# the script's name without .sh, emptied first) gets the screenshots the
+# test keeps (kvx_keep_screen), the command log of each simulator it
+# started (wire-1.log, wire-2.log, ...: the simulator's --log) and the
+# test's exit code (rc). Without it nothing is kept and nothing is done
+# differently.
+KVX_KEEP=""
+KVX_SIM_STARTS=0
+if [[ -n ${KVX_WINE_KEEP:-} ]]; then
+  KVX_KEEP=$KVX_WINE_KEEP/$(basename "$0" .sh)
+  if ! { rm -rf "$KVX_KEEP" && mkdir -p "$KVX_KEEP"; }; then
+    echo "FAIL: cannot make $KVX_KEEP" >&2
+    exit 1
+  fi
+fi
+
 KVX_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kvx-wine-test.XXXXXX")
 # This run's prefix, and with it its own wine server: ending that server
 # ends nothing of another run.
@@ -138,6 +155,12 @@ kvx_cleanup() {
       echo "---- $(basename "$f") (last lines) ----" >&2
       tail -n 30 "$f" >&2
     done
+  fi
+  if [[ -n $KVX_KEEP ]]; then
+    for f in "$KVX_TMP"/wire-*.log; do
+      [[ -f $f ]] && cp "$f" "$KVX_KEEP/"
+    done
+    echo "$rc" >"$KVX_KEEP/rc"
   fi
   rm -rf "$KVX_TMP"
   exit "$rc"
@@ -282,7 +305,11 @@ kvx__sim_up_or_gone() { [[ -s $KVX_TMP/sim.ports ]] || kvx_dead "$1"; }
 # its own, which KVX_BOARD_PORT then holds); extra arguments go to it.
 kvx_start_simulator() {
   : "${KVX_SIM:?KVX_SIM must name the simulator program}"
-  local ports port
+  local ports port log=()
+  if [[ -n $KVX_KEEP ]]; then
+    KVX_SIM_STARTS=$((KVX_SIM_STARTS + 1))
+    log=(--log "$KVX_TMP/wire-$KVX_SIM_STARTS.log")
+  fi
   if [[ $KVX_BOARD_PORT == 0 ]]; then
     mapfile -t ports < <(kvx__own_ports)
   else
@@ -293,7 +320,8 @@ kvx_start_simulator() {
   for port in "${ports[@]}"; do
     rm -f "$KVX_TMP/sim.ports"
     "$KVX_SIM" --address 127.0.0.1 --port "$port" --control-port 0 \
-      --port-file "$KVX_TMP/sim.ports" --quiet "$@" >"$KVX_TMP/sim.log" 2>&1 8>&- &
+      --port-file "$KVX_TMP/sim.ports" --quiet "${log[@]}" "$@" \
+      >"$KVX_TMP/sim.log" 2>&1 8>&- &
     KVX_SIM_PID=$!
     KVX_PIDS+=("$KVX_SIM_PID")
     kvx_wait_for 30 kvx__sim_up_or_gone "$KVX_SIM_PID" ||
@@ -333,6 +361,76 @@ kvx_sim() {
   esac
   exec 7>&-
   printf '%s' "$reply"
+}
+
+# ---------------------------------------------------------------------------
+# Screenshots kept for a comparison of two runs
+# ---------------------------------------------------------------------------
+
+# With KVX_WINE_KEEP set, keeps the test's last screenshot
+# ($KVX_TMP/screen.png) as NAME.png and writes NAME.mask, one line
+# "LEFT TOP RIGHT BOTTOM WHY=WHERE" (screen pixels, right and bottom
+# excluded) for each further argument WHY=WHERE: an area the comparison of
+# two runs leaves out, and why. WHY is "clock" (the area shows a time of
+# day, a countdown or a measured duration) or "paced" (it shows readings of
+# a well that moves in real time while the test waits on it). WHERE is
+# WINDOW:CONTROL (the control's rectangle) or WINDOW:+X,Y,W,H (an area of
+# the window's client area); WINDOW as kvx-drive names it (@main, a
+# title), split off at the last colon. Without KVX_WINE_KEEP it does
+# nothing.
+kvx_keep_screen() {
+  [[ -n $KVX_KEEP ]] || return 0
+  kvx__keep "$KVX_TMP/screen.png" "$@"
+}
+
+# As kvx_keep_screen, for a view the test checks by its texts alone: with
+# KVX_WINE_KEEP set, takes screenshots of its own until two in a row have
+# the same pixels (at most 10 s) and keeps the last.
+kvx_keep_settled_screen() {
+  [[ -n $KVX_KEEP ]] || return 0
+  import -window root "$KVX_TMP/settled.png" ||
+    kvx_fail "no screenshot for $1"
+  kvx_wait_for 10 kvx__settled || kvx_fail "the screen did not settle for $1"
+  kvx__keep "$KVX_TMP/settled.png" "$@"
+}
+
+# A further screenshot has the pixels of the last one (settled.png); if
+# not, it becomes the last one.
+kvx__settled() {
+  import -window root "$KVX_TMP/settled-next.png" || return 1
+  if [[ $(compare -metric AE "$KVX_TMP/settled.png" \
+    "$KVX_TMP/settled-next.png" null: 2>&1) == 0 ]]; then
+    return 0
+  fi
+  mv "$KVX_TMP/settled-next.png" "$KVX_TMP/settled.png"
+  return 1
+}
+
+# Keeps the screenshot $1 as $2.png, with the mask of the areas $3...
+kvx__keep() {
+  local from=$1 name=$2 arg why where window what rect ox oy x y w h
+  shift 2
+  cp "$from" "$KVX_KEEP/$name.png" ||
+    kvx_fail "could not keep the screenshot $name"
+  : >"$KVX_KEEP/$name.mask"
+  for arg; do
+    why=${arg%%=*}
+    where=${arg#*=}
+    [[ ($why == clock || $why == paced) && $where == *:* ]] ||
+      kvx_fail "screenshot $name: a mask is clock=WHERE or paced=WHERE, not '$arg'"
+    window=${where%:*}
+    what=${where##*:}
+    if [[ $what == +* ]]; then
+      IFS=, read -r x y w h <<<"${what#+}"
+      read -r ox oy <<<"$(kvx_drive origin "$window")"
+      rect="$((ox + x)) $((oy + y)) $((ox + x + w)) $((oy + y + h))"
+    else
+      rect=$(kvx_drive rect "$window" "$what")
+    fi
+    [[ $rect =~ ^-?[0-9]+\ -?[0-9]+\ -?[0-9]+\ -?[0-9]+$ ]] ||
+      kvx_fail "screenshot $name: no area for the mask $arg: '$rect'"
+    echo "$rect $arg" >>"$KVX_KEEP/$name.mask"
+  done
 }
 
 # ---------------------------------------------------------------------------

@@ -77,6 +77,9 @@ kvx_expect_eq "$(kvx_drive text @main 98)" \
   ">GETSTATUS"$'\r\n'"$status"$'\r\n'"$(blanks 89)" "box after GETSTATUS"
 kvx_expect_eq "$(kvx_drive text @main 97)" GETSTATUS "field 97 keeps the command"
 kvx_wait_for 10 box_in blue || kvx_fail "the exchange is not shown in blue"
+# (Kept for a comparison of two runs, as the next two: without the
+# countdown to the next measurement and label 36, ping time and countdown.)
+kvx_keep_screen getstatus clock=@main:20 clock=@main:36
 
 # --- A display command: one 100-byte block, no line end --------------------
 console "WriteLcd 1.Hallo"
@@ -104,6 +107,7 @@ kvx_expect_eq "${summary[19]}" \
   "CLEARLCD [X]$(blanks 13)L"$'\xf6'"scht gesamtes Display oder Zeile X (1 oder 2)" \
   "summary line 20"
 kvx_wait_for 10 box_in red || kvx_fail "the summary is not shown in red"
+kvx_keep_screen summary clock=@main:20 clock=@main:36
 kvx_wait_for 5 focused 92 || kvx_fail "focus after the summary: $(kvx_drive focus @main)"
 kvx_expect_eq "$(foreign_commands)" "" "commands sent for the summary"
 
@@ -113,6 +117,7 @@ console "GETADC 2"
 kvx_expect_eq "$(kvx_drive text @main 98)" \
   ">GETADC 2"$'\r\n'"512"$'\r\n'"$(blanks 95)" "box after GETADC 2"
 kvx_wait_for 10 box_in blue || kvx_fail "the exchange after the summary is not blue"
+kvx_keep_screen getadc clock=@main:20 clock=@main:36
 kvx_wait_for 10 kvx_shows 63 "2,50" || kvx_fail "label 63 after the console command"
 
 # --- A reply that looks like a rich-text document is shown as it stands ----

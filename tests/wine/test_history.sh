@@ -115,6 +115,13 @@ drawn() {
 }
 kvx_wait_for 10 drawn ||
   kvx_fail "the picture lacks the level, the Maximum or a band: $(sort -rn "$KVX_TMP/colours" | head -n 8 | tr '\n' ' ')"
+# Kept for a comparison of two runs without what follows the pace of the
+# run: the chart below its legend (its time axis follows the clock, its
+# line the levels the evaluations happened to meet), the events and the
+# summary (times of day and levels).
+read -r _ dry_top _ <<<"$(kvx_drive rect "$HISTORY" 117)"
+kvx_keep_screen picture "paced=$HISTORY:+0,26,720,$((dry_top - 2 - oy - 26))" \
+  "paced=$HISTORY:116" "paced=$HISTORY:112"
 if [[ -n ${KVX_HISTORY_PNG:-} ]]; then
   convert "$KVX_TMP/screen.png" -crop "$((r - l))x$((b - t))+$l+$t" +repage \
     "$KVX_HISTORY_PNG" || kvx_fail "could not write $KVX_HISTORY_PNG"

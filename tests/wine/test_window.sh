@@ -49,6 +49,9 @@ coloured() {  # the screen catches up with the texts within a few paints
 }
 kvx_wait_for 10 coloured ||
   kvx_fail "label colours: 20 should be red only, 17 blue"
+# (Kept for a comparison of two runs, without the countdown to the next
+# measurement and the ping time and countdown of label 36.)
+kvx_keep_screen colours clock=@main:20 clock=@main:36
 
 # --- Safety lock: the check box releases button 81 -----------------------
 kvx_drive click @main 110 || kvx_fail "could not click check box 110"
@@ -116,6 +119,7 @@ desc=$(kvx_drive text @description 99)
   kvx_fail "description text ends wrongly"
 breaks=$(grep -c $'\r$' <<<"$desc")
 kvx_expect_eq "$breaks" 43 "line breaks in the description"
+kvx_keep_settled_screen description
 kvx_drive click @description 95 || kvx_fail "could not click button 95"
 kvx_drive gone @description 10000 || kvx_fail "description window stays"
 kvx_drive wait @main 0 || kvx_fail "main window went with the description"
