@@ -123,6 +123,9 @@ enum { ControlNumberLimit = 128 };
 // yet on this connection. Only the main window turns it into words.
 enum Contact : int8_t { ContactUnknown = 0, ContactOpen, ContactClosed };
 
+// The status page's settings and snapshot (AppState.Web).
+#include "base/web_status.h"
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -346,6 +349,10 @@ struct AppStateRecord {
   Text ConsoleReplyText;
   Text LcdLine1Command;
   Text LcdLine2Command;
+
+  // The read-only status page (/web): its settings, the snapshot it shows
+  // and what its server says of itself.
+  WebState Web;
 };
 
 extern AppStateRecord AppState;

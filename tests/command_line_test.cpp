@@ -254,7 +254,8 @@ struct Options {
 
 static Options ReadOpts(const Parts& arguments) {
   Options o{false, "unchanged", {}, "", "unchanged"};
-  ProgramOptions options{"unchanged", "unchanged", "", -1};
+  ProgramOptions options;
+  options.LogFolder = options.AlarmCommand = "unchanged";
   o.Good = ReadOptions(arguments, &options, &o.Rest, &o.Problem);
   o.LogFolder = options.LogFolder;
   o.AlarmCommand = options.AlarmCommand;
@@ -280,7 +281,8 @@ TEST(CommandLineOptions, LogTakesTheNextArgumentAsItsFolder) {
 TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
   const Text form =
       "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
-      "[/alarm-taeglich HH:MM] [ADRESSE [PORT]]";
+      "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
+      "[ADRESSE [PORT]]";
   const std::vector<std::pair<Parts, Text>> cases = {
       {{"/log"}, "Nach /log fehlt der Ordner."},
       {{"/log", ""}, "Der Ordner nach /log ist leer."},
