@@ -283,16 +283,19 @@ TEST_F(StatusPage, AnAddressNotOfThisPcOrAPortInUseIsShownAndTheGuardGoesOn) {
   Wire without = Run("", 60);
   int phone = -1;
   std::string answer;
-  Text atFirst;
+  Text atFirst, lastShown;
   Wire with = Run(
       "/web 127.0.0.1:8080", 60,
       [&] {
+        if (PlatTickCount() > 5000 && !PlatWindowIsOpen(HistoryWindow))
+          HeadlessChooseSystemMenuItem(MainWindow, MenuLevelHistory);
         if (PlatTickCount() > 10000 && atFirst.empty()) {
-          atFirst = AppState.Web.StatusText;
+          atFirst = PlatGetText(LabelHistoryLog);
           HeadlessHoldPort(8080, false);  // the other program ended
         }
         if (HeadlessListening() > 0 && phone < 0) phone = Connect(Get);
         if (phone >= 0) answer += HeadlessClientRead(phone);
+        lastShown = PlatGetText(LabelHistoryLog);
       },
       nullptr, [] { HeadlessHoldPort(8080, true); });
   EXPECT_EQ(atFirst,
@@ -304,6 +307,7 @@ TEST_F(StatusPage, AnAddressNotOfThisPcOrAPortInUseIsShownAndTheGuardGoesOn) {
   EXPECT_EQ(HeadlessListens()[1].Result, ListenDone);
   EXPECT_EQ(AppState.Web.StatusText,
             "Statusseite (nur Anzeige): http://127.0.0.1:8080/.");
+  EXPECT_EQ(lastShown, AppState.Web.StatusText);
   EXPECT_EQ(StatusLineOf(answer), "HTTP/1.1 200 OK");
   EXPECT_EQ(with, without);
 
