@@ -56,6 +56,7 @@ void TakeWebSnapshot() {
   s.MinimumEnabled = AppState.MinimumEnabled;
   s.MaximumEnabled = AppState.MaximumEnabled;
   s.CycleSecondsLeft = AppState.CyclePeriod - AppState.CycleCounter;
+  if (s.CycleSecondsLeft < 0) s.CycleSecondsLeft = 0;  // a period of 0 s
 
   s.DoubtedEvaluations = AppState.DoubtedEvaluations;
   s.DoubtedLastSwitched5 = AppState.DoubtedLastSwitched5;
