@@ -244,6 +244,12 @@ ListenResult PlatListen(uint32_t address, int port, PlatSocket* listener) {
 
 int PlatListeningPort(PlatSocket listener) {
   if (listener == NoSocket) return 0;
+  BOOL accepting = FALSE;
+  int flagSize = sizeof accepting;
+  if (getsockopt(static_cast<SOCKET>(listener), SOL_SOCKET, SO_ACCEPTCONN,
+                 reinterpret_cast<char*>(&accepting), &flagSize) != 0 ||
+      !accepting)
+    return 0;
   sockaddr_in at;
   int size = sizeof at;
   memset(&at, 0, sizeof at);
