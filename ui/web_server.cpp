@@ -271,3 +271,7 @@ void StopWebServer() {
 WebServerCounts WebServerCounted() { return Web.Counts; }
 
 int WebClientsOpen() { return (int)Web.Clients.size(); }
+
+int WebListeningPort() {
+  return Web.Listener == NoSocket ? 0 : PlatListeningPort(Web.Listener);
+}

@@ -51,6 +51,8 @@ struct WebServerCounts {
 WebServerCounts WebServerCounted();
 // Connections open now.
 int WebClientsOpen();
+// The port the server listens on; 0 while it does not.
+int WebListeningPort();
 
 // The whole answer to a request (its header lines and, unless for HEAD,
 // its body), as the server writes it.
