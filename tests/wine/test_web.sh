@@ -7,7 +7,8 @@
 # a phone's size, 360 x 800: its level equals the main window's label 62,
 # and a screenshot goes to the file KVX_WEB_PNG names, when it names one.
 # Without Chromium the browser's part says so and the test is skipped
-# (exit 77) after the rest has run.
+# (exit 77) after the rest has run. KVX_CHROMIUM names another browser
+# program (a name that is not there tries the skip).
 KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
@@ -63,7 +64,6 @@ for port in $(kvx__own_ports); do
   fi
 done
 [[ -n $WEB_PORT ]] || kvx_fail "no free port for the page"
-KVX_DRIVE_PID=""  # the driver of the first run ended with its program
 kvx_start_program /web "127.0.0.1:$WEB_PORT" 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_await_main_loop
 kvx_log "page on 127.0.0.1:$WEB_PORT"
@@ -90,8 +90,9 @@ kvx_wait_for 30 evaluated || kvx_fail "no evaluation on the page"
 sleep 15
 
 # --- In a real browser ------------------------------------------------------
+# KVX_CHROMIUM names the browser (one that is not there tries the skip).
 browser=""
-for b in chromium chromium-browser; do
+for b in ${KVX_CHROMIUM:-chromium chromium-browser}; do
   command -v "$b" >/dev/null && browser=$(command -v "$b") && break
 done
 if [[ -z $browser ]]; then
