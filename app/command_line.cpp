@@ -1,8 +1,10 @@
 #include "app/command_line.h"
 
+#include <cstring>
 #include <string>
 
 #include "base/state.h"
+#include "ui/web_request.h"
 
 static bool IsSeparator(char c) { return c == ' ' || c == '\t'; }
 
@@ -63,10 +65,14 @@ static const char RightForm[] =
 // The right form where the options are concerned.
 static const char RightFormWithOptions[] =
     "\r\n\r\nRichtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
-    "[/alarm-taeglich HH:MM] [ADRESSE [PORT]]\r\n"
+    "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
+    "[ADRESSE [PORT]]\r\n"
     "ORDNER: Ordner für das Protokoll des Wasserstands\r\n"
     "BEFEHL: Programm oder Skript (.cmd), das bei jedem Alarm startet\r\n"
     "HH:MM: Uhrzeit des täglichen Lebenszeichens (nur mit /alarm)\r\n"
+    "IP:PORT: Adresse dieses PCs und Port der Statusseite, etwa "
+    "192.168.1.20:8080\r\n"
+    "SCHLÜSSEL: 1 bis 64 Zeichen A-Z a-z 0-9 . _ ~ - (nur mit /web)\r\n"
     "ADRESSE: IPv4-Adresse wie 192.168.1.50 oder Rechnername\r\n"
     "PORT: ganze Zahl von 1 bis 65535";
 
@@ -147,6 +153,8 @@ static const OptionForm Options[] = {
     {"/log", "Ordner", &ProgramOptions::LogFolder, LongestLogFolder},
     {"/alarm", "Befehl", &ProgramOptions::AlarmCommand, LongestAlarmCommand},
     {"/alarm-taeglich", "Zeitpunkt", &ProgramOptions::DailyTime, 5},
+    {"/web", "Endpunkt", &ProgramOptions::WebEndpoint, LongestWebEndpoint},
+    {"/web-token", "Schlüssel", &ProgramOptions::WebToken, LongestWebToken},
 };
 
 static bool EndsWithAnyCase(const Text& text, const char* end) {
@@ -183,6 +191,50 @@ static int ReadTimeOfDay(const Text& text) {
   }
   if (hour > 23 || minute > 59) return -1;
   return hour * 60 + minute;
+}
+
+// A dotted IPv4 address: four numbers 0..255 of one to three decimal
+// digits, nothing else.
+static bool ReadDottedAddress(const Text& text, uint32_t* address) {
+  uint32_t value = 0;
+  size_t i = 0;
+  for (int part = 0; part < 4; part++) {
+    if (part > 0) {
+      if (i == text.size() || text[i] != '.') return false;
+      i++;
+    }
+    int number = 0;
+    size_t digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 3) {
+      number = number * 10 + (text[i] - '0');
+      i++;
+      digits++;
+    }
+    if (digits == 0 || number > 255) return false;
+    value = value << 8 | (uint32_t)number;
+  }
+  if (i != text.size()) return false;
+  // Network byte order: the first number in the first byte.
+  unsigned char bytes[4] = {(unsigned char)(value >> 24),
+                            (unsigned char)(value >> 16),
+                            (unsigned char)(value >> 8), (unsigned char)value};
+  uint32_t network;
+  memcpy(&network, bytes, 4);
+  *address = network;
+  return true;
+}
+
+bool ReadWebEndpoint(const Text& text, uint32_t* address, int* port) {
+  size_t colon = text.rfind(':');
+  if (colon == Text::npos) return false;
+  uint32_t a;
+  int p;
+  if (!ReadDottedAddress(text.substr(0, colon), &a) ||
+      !ReadPort(text.substr(colon + 1), &p))
+    return false;
+  *address = a;
+  *port = p;
+  return true;
 }
 
 static const OptionForm* FindOption(const Text& argument) {
@@ -259,6 +311,29 @@ bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
       return false;
     }
   }
+  if (!read.WebEndpoint.empty() &&
+      !ReadWebEndpoint(read.WebEndpoint, &read.WebBind, &read.WebPort)) {
+    *problem = "Der Endpunkt nach /web " + Shown(read.WebEndpoint) +
+               " ist keine IPv4-Adresse mit Port wie 192.168.1.20:8080 "
+               "(Port 1 bis 65535)." +
+               RightFormWithOptions;
+    return false;
+  }
+  if (!read.WebToken.empty()) {
+    if (read.WebEndpoint.empty()) {
+      *problem = Text("/web-token gilt nur mit /web: ohne ") +
+                 "Statusseite gibt es nichts zu schützen." +
+                 RightFormWithOptions;
+      return false;
+    }
+    if (!WebTokenForm(read.WebToken)) {
+      *problem = "Der Schlüssel nach /web-token " + Shown(read.WebToken) +
+                 " hat Zeichen, die eine Adresse im Browser nicht unverändert "
+                 "trägt: erlaubt sind A-Z a-z 0-9 . _ ~ -" +
+                 RightFormWithOptions;
+      return false;
+    }
+  }
   rest->assign(arguments.begin() + (long)i, arguments.end());
   *options = read;
   return true;
@@ -276,5 +351,12 @@ bool TakeBoardArguments(Text* problem) {
   AppState.LogFolder = options.LogFolder;
   AppState.AlarmCommand = options.AlarmCommand;
   AppState.AlarmDailyMinute = options.DailyMinute;
+  if (!options.WebEndpoint.empty()) {
+    size_t colon = options.WebEndpoint.rfind(':');
+    AppState.Web.Settings.Address = options.WebEndpoint.substr(0, colon);
+    AppState.Web.Settings.Bind = options.WebBind;
+    AppState.Web.Settings.Port = options.WebPort;
+    AppState.Web.Settings.Token = options.WebToken;
+  }
   return true;
 }

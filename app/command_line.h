@@ -1,11 +1,13 @@
 // The program's command line:
 //   korvalinex.exe [/log FOLDER] [/alarm COMMAND [/alarm-taeglich HH:MM]]
-//                  [ADDRESS [PORT]].
+//                  [/web IP:PORT [/web-token TOKEN]] [ADDRESS [PORT]].
 // Given, the address and the port take the place of the build settings for
 // this run; nothing of them is kept. Options come before the address, each
 // a name beginning with a slash (in any case) and its value as the next
 // argument; /log names the folder of the level log, /alarm the program or
-// script run at every alarm event (control/alarms.h).
+// script run at every alarm event (control/alarms.h), /web the address of
+// this PC and the port the read-only status page listens on
+// (ui/web_server.h), /web-token the token its requests must carry.
 #pragma once
 
 #include <vector>
@@ -47,15 +49,31 @@ struct ProgramOptions {
   // minute of the day (-1: none).
   Text DailyTime;
   int DailyMinute = -1;
+  // /web IP:PORT, as written and read (network byte order), and
+  // /web-token.
+  Text WebEndpoint;
+  uint32_t WebBind = 0;
+  int WebPort = 0;
+  Text WebToken;
 };
+
+// The longest endpoint /web takes: 255.255.255.255:65535.
+enum { LongestWebEndpoint = 21 };
+
+// Reads "A.B.C.D:PORT" (a dotted IPv4 address, a port 1..65535 in decimal
+// digits): the address in network byte order and the port. False for any
+// other text.
+bool ReadWebEndpoint(const Text& text, uint32_t* address, int* port);
 
 // Takes the options from the front of the arguments into `*options` and
 // leaves the rest (address and port) in `*rest`. False, with the text for
 // the operator in `*problem`, when an option is wrong (a name without its
 // value, one given twice, an empty or too long value) or stands after the
 // address, when /alarm names a script whose path cmd.exe would take apart
-// (with % or "), and when /alarm-taeglich has no time of day HH:MM or comes
-// without /alarm; `*options` is then unchanged.
+// (with % or "), when /alarm-taeglich has no time of day HH:MM or comes
+// without /alarm, when /web has no IPv4 address with a port, and when
+// /web-token comes without /web or has characters a URL does not carry as
+// they are; `*options` is then unchanged.
 bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
                  std::vector<Text>* rest, Text* problem);
 

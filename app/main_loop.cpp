@@ -10,6 +10,7 @@
 #include "control/measurement.h"
 #include "control/refresh.h"
 #include "control/switching.h"
+#include "control/web_snapshot.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
@@ -17,6 +18,7 @@
 #include "ui/description_window.h"
 #include "ui/held_buttons.h"
 #include "ui/history_window.h"
+#include "ui/web_server.h"
 
 static TickCount Now() { return PlatTickCount(); }
 
@@ -121,6 +123,21 @@ static int WaitLimit() {
   return left < 500 ? (int)left : 500;
 }
 
+// The event wait. With the status page it waits in slices of ServeSlice
+// and serves the page's connections before each: the same events at the
+// same moments, the page answered meanwhile.
+static PlatEvent WaitForEvent(int limit) {
+  if (AppState.Web.Settings.Address.empty()) return PlatWaitEvent(limit);
+  TickCount start = Now();
+  for (;;) {
+    ServeWebClients();
+    int left = limit - (int32_t)(Now() - start);
+    if (left <= ServeSlice) return PlatWaitEvent(left);
+    PlatEvent event = PlatWaitEvent(ServeSlice);
+    if (event.Kind != EventNone) return event;
+  }
+}
+
 // Label 36: the ping time and the seconds to the next query, or while the
 // connection is lost the seconds to the next attempt, or while the last
 // evaluation of the level decided nothing for want of a proven reading,
@@ -171,7 +188,7 @@ static void RunPass() {
   // While buttons are held the event wait takes what is already there and
   // does not wait: the clicks made while they were greyed find them so,
   // and the first wait that finds nothing makes them usable.
-  PlatEvent event = PlatWaitEvent(ButtonsHeld() ? 0 : WaitLimit());
+  PlatEvent event = WaitForEvent(ButtonsHeld() ? 0 : WaitLimit());
   if (event.Kind == EventNone) ReleaseHeldButtons();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
@@ -188,6 +205,7 @@ static void RunPass() {
   if (AppState.LastEvent == EventTimer && event.Number == MeasurementTimer) {
     MeasurementCycle();
     ShowHistory();
+    TakeWebSnapshot();
   } else if (AppState.LastEvent == EventControl) {
     HandleControl(event.Number);
   } else if (AppState.LastEvent == EventMenu &&

@@ -5,11 +5,13 @@
 #include "app/command_line.h"
 #include "app/main_loop.h"
 #include "base/state.h"
+#include "base/wait_service.h"
 #include "board/connection.h"
 #include "control/history.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
+#include "ui/web_server.h"
 
 const char ProblemTitle[] = "KORVALINEX: Problem";
 const char NetworkFailedText[] =
@@ -125,7 +127,15 @@ int ProgramMain() {
   }
   // With a level log, the history of the days before the restart.
   RestoreHistoryFromLog();
+  // With /web, the status page: its listening socket, served between the
+  // loop's steps and while the program waits for the board.
+  if (!AppState.Web.Settings.Address.empty()) {
+    StartWebServer();
+    SetWaitService(ServeWebClients);
+  }
   RunMainLoop();
+  StopWebServer();
+  SetWaitService(nullptr);
 
   PlaySwitchSound();
   PlatSleep(100);

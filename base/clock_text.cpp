@@ -1,6 +1,7 @@
 #include "base/clock_text.h"
 
 #include <cstdio>
+#include <string>
 
 int64_t FloorDiv(int64_t a, int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
@@ -148,4 +149,18 @@ bool ReadDateTimeText(const Text& text, int64_t* time) {
   if (d != day) return false;  // a day the month does not have
   *time = days * 86400 + hour * 3600 + minute * 60 + second;
   return true;
+}
+
+Text AgeText(int64_t ms) {
+  int64_t s = ms < 0 ? 0 : ms / 1000;
+  if (s < 60) return std::to_string(s) + " s";
+  if (s < 3600)
+    return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+  if (s < 86400) {
+    int64_t minutes = s / 60 % 60;
+    return std::to_string(s / 3600) + " h " + (minutes < 10 ? "0" : "") +
+           std::to_string(minutes) + " min";
+  }
+  int64_t days = s / 86400;
+  return std::to_string(days) + (days == 1 ? " Tag" : " Tage");
 }

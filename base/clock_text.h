@@ -41,6 +41,9 @@ Text HourMinuteText(int64_t time);
 Text HourMinuteSecondText(int64_t time);
 // "09.12.2026/10:04": the board's display.
 Text DisplayDateTimeText(int64_t time);
+// The age of a reading, from ms: "12 s", "3 min 18 s", "2 h 05 min",
+// "1 Tag", "3 Tage" (a negative age reads 0 s): the status page.
+Text AgeText(int64_t ms);
 
 // Reads "dd.mm.yyyy hh:mm:ss" (DateTimeText's form) back: false for any
 // other text, a year before 1970 and a day the month does not have.

@@ -131,6 +131,9 @@ enum { LearnedReplyCount = 2 };
 // yet on this connection. Only the main window turns it into words.
 enum Contact : int8_t { ContactUnknown = 0, ContactOpen, ContactClosed };
 
+// The status page's settings and snapshot (AppState.Web).
+#include "base/web_status.h"
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -354,6 +357,10 @@ struct AppStateRecord {
   Text ConsoleReplyText;
   Text LcdLine1Command;
   Text LcdLine2Command;
+
+  // The read-only status page (/web): its settings, the snapshot it shows
+  // and what its server says of itself.
+  WebState Web;
 };
 
 extern AppStateRecord AppState;

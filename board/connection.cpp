@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/wait_service.h"
 #include "board/reply_reader.h"
 
 const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
@@ -86,7 +87,7 @@ PlatSocket ConnectBounded(const Text& address, int port, int limitMs) {
   while (state == ConnectPending && waited < limitMs) {
     int wait = limitMs - waited < ServeSlice ? limitMs - waited : ServeSlice;
     state = PlatConnectWait(s, wait);
-    PlatServeWindows();
+    ServeWhileWaiting();
     waited += wait;
     int elapsed = (int)(PlatTickCount() - start);
     if (elapsed > waited) waited = elapsed;
@@ -182,7 +183,7 @@ struct WaitClock {
   int ServeWithin() {
     int now = Now();
     if (now - ServedAt >= ServeSlice) {
-      PlatServeWindows();
+      ServeWhileWaiting();
       ServedAt = now;
     }
     return ServeSlice - (now - ServedAt);

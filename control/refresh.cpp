@@ -1,9 +1,11 @@
 #include "control/refresh.h"
 
 #include "board/poll.h"
+#include "control/web_snapshot.h"
 #include "ui/board_view.h"
 
 void RefreshBoard() {
   PollBoard();
   ShowBoard();
+  TakeWebSnapshot();
 }

@@ -1,5 +1,6 @@
 // What follows every exchange with the board.
 #pragma once
 
-// A board query (PollBoard) and the redraw of what it read (ShowBoard).
+// A board query (PollBoard), the redraw of what it read (ShowBoard), and
+// with /web the status page's snapshot of it.
 void RefreshBoard();

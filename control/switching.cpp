@@ -4,6 +4,7 @@
 
 #include "base/read_number.h"
 #include "base/state.h"
+#include "base/wait_service.h"
 #include "board/connection.h"
 #include "control/alarms.h"
 #include "control/refresh.h"
@@ -45,7 +46,7 @@ static void WaitServingWindows(int ms) {
     if (passed >= ms) return;
     int32_t left = ms - passed;
     PlatSleep(left < ServeSlice ? (int)left : ServeSlice);
-    PlatServeWindows();
+    ServeWhileWaiting();
   }
 }
 

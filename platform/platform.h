@@ -461,3 +461,35 @@ constexpr int DiscardLimit = 32 * 1024;
 constexpr int DiscardPiece = 4096;  // bytes taken by one read
 int PlatDiscardPending(PlatSocket socket);
 void PlatCloseSocket(PlatSocket socket);
+
+// ---------------------------------------------------------------------------
+// Listening sockets (IPv4), for the read-only status page
+// ---------------------------------------------------------------------------
+
+// Opens a stream socket that listens on exactly `address` (network byte
+// order; every address of the machine only when it is 0.0.0.0) and `port`
+// (0: a free one the system picks), and never waits: accept, send and
+// receive on it and on the connections it takes return at once. Another
+// program cannot take the same address and port while it listens.
+enum ListenResult {
+  ListenDone,
+  ListenInUse,    // the port is taken on that address
+  ListenNotHere,  // the address is none of this machine's
+  ListenFailed,   // anything else
+};
+ListenResult PlatListen(uint32_t address, int port, PlatSocket* listener);
+// The port a listening socket listens on; 0 for any other socket.
+int PlatListeningPort(PlatSocket listener);
+// Takes one connection that waits at the listener, without waiting: its
+// socket (which never waits either and is not handed to programs started
+// later), or NoSocket when none waits.
+PlatSocket PlatAccept(PlatSocket listener);
+// One send on a taken connection that never waits: the bytes the system
+// took (0 when its buffer for the connection is full, the peer not
+// reading), or -1 when the connection is gone.
+int PlatSendNow(PlatSocket socket, const void* bytes, int length);
+// One receive on a taken connection that never waits: the byte count,
+// ReceiveTimedOut when nothing is there, ReceiveClosed when the peer
+// closed the connection or it failed. A `max` of 0 or less gives
+// ReceiveClosed.
+int PlatReceiveNow(PlatSocket socket, void* bytes, int max);

@@ -11,7 +11,8 @@
 #
 # Needs cmake, ninja, clang, libclang-rt-14-dev and libgtest-dev (the
 # project's configure step asks for GoogleTest). The harnesses use a
-# scripted board or the model board: nothing they run opens a network
+# scripted board, the model board or in-memory clients of the status
+# page: nothing they run opens a network
 # connection.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +21,7 @@ root=$PWD
 seconds=${FUZZ_SECONDS:-60}
 build=$root/build-fuzz
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console fuzz_guard fuzz_reply_reader)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console fuzz_guard fuzz_reply_reader fuzz_web_request)
 
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)

@@ -94,6 +94,11 @@ kvx_wine_install cmake ninja-build g++ libgtest-dev libgmock-dev \
   exit 1
 }
 
+# The browser for the status page's test (tests/wine/test_web.sh); without
+# it that test says so and is skipped.
+kvx_install_packages chromium ||
+  echo "== chromium cannot be had: the status page's browser test is skipped"
+
 jobs=$(nproc)
 
 phase_begin "include rules"

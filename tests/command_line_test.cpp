@@ -254,7 +254,8 @@ struct Options {
 
 static Options ReadOpts(const Parts& arguments) {
   Options o{false, "unchanged", {}, "", "unchanged"};
-  ProgramOptions options{"unchanged", "unchanged", "", -1};
+  ProgramOptions options;
+  options.LogFolder = options.AlarmCommand = "unchanged";
   o.Good = ReadOptions(arguments, &options, &o.Rest, &o.Problem);
   o.LogFolder = options.LogFolder;
   o.AlarmCommand = options.AlarmCommand;
@@ -280,7 +281,8 @@ TEST(CommandLineOptions, LogTakesTheNextArgumentAsItsFolder) {
 TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
   const Text form =
       "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
-      "[/alarm-taeglich HH:MM] [ADRESSE [PORT]]";
+      "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
+      "[ADRESSE [PORT]]";
   const std::vector<std::pair<Parts, Text>> cases = {
       {{"/log"}, "Nach /log fehlt der Ordner."},
       {{"/log", ""}, "Der Ordner nach /log ist leer."},
@@ -370,6 +372,53 @@ TEST(CommandLineOptions, TheDailySignTakesATimeOfDayAndNeedsTheAlarm) {
     EXPECT_EQ(o.AlarmCommand, "unchanged") << named;
     EXPECT_NE(o.Problem.find(named), Text::npos) << o.Problem;
     EXPECT_NE(o.Problem.find("HH:MM: "), Text::npos) << o.Problem;
+  }
+}
+
+TEST(CommandLineOptions, TheStatusPageTakesAnAddressWithItsPortAndAToken) {
+  ProgramOptions o;
+  std::vector<Text> rest;
+  Text problem;
+  ASSERT_TRUE(ReadOptions(
+      {"/WEB", "192.168.1.20:8080", "/web-token", "Brunnen-7", "10.0.0.5"}, &o,
+      &rest, &problem))
+      << problem;
+  EXPECT_EQ(o.WebEndpoint, "192.168.1.20:8080");
+  EXPECT_EQ(o.WebPort, 8080);
+  const unsigned char* b = (const unsigned char*)&o.WebBind;
+  EXPECT_EQ(std::vector<int>({b[0], b[1], b[2], b[3]}),
+            std::vector<int>({192, 168, 1, 20}));
+  EXPECT_EQ(o.WebToken, "Brunnen-7");
+  EXPECT_EQ(rest, (Parts{"10.0.0.5"}));
+  ASSERT_TRUE(ReadOptions({"/web", "0.0.0.0:1"}, &o, &rest, &problem));
+  EXPECT_EQ(o.WebBind, 0u);
+  EXPECT_EQ(o.WebPort, 1);
+
+  const std::vector<std::pair<Parts, Text>> wrong = {
+      {{"/web"}, "Nach /web fehlt der Endpunkt."},
+      {{"/web", "192.168.1.20"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", "192.168.1.20:0"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", "192.168.1.20:65536"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", "192.168.1.256:80"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", "192.168.1:80"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", "brunnen-pc:80"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", ":8080"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", "1.2.3.4: 80"}, "keine IPv4-Adresse mit Port"},
+      {{"/web", "1.2.3.4:80", "/web", "1.2.3.4:81"}, "/web ist zweimal"},
+      {{"/web", "255.255.255.255:655350"}, "zu lang"},
+      {{"/web-token", "x"}, "/web-token gilt nur mit /web"},
+      {{"/web", "1.2.3.4:80", "/web-token", "a b"}, "erlaubt sind A-Z"},
+      {{"/web", "1.2.3.4:80", "/web-token", "a&b"}, "erlaubt sind A-Z"},
+      {{"/web", "1.2.3.4:80", "/web-token", Text(65, 'a')}, "zu lang"},
+      {{"1.2.3.4", "/web", "1.2.3.4:80"}, "/web steht hinter der Adresse"},
+  };
+  for (const auto& [arguments, named] : wrong) {
+    ProgramOptions untouched;
+    untouched.WebEndpoint = "unchanged";
+    EXPECT_FALSE(ReadOptions(arguments, &untouched, &rest, &problem)) << named;
+    EXPECT_EQ(untouched.WebEndpoint, "unchanged");
+    EXPECT_NE(problem.find(named), Text::npos) << problem;
+    EXPECT_NE(problem.find("IP:PORT: Adresse dieses PCs"), Text::npos);
   }
 }
 

@@ -792,6 +792,87 @@ void ProgramsStartWithoutWaitingAndEndOnTheirOwn() {
   CHECK(!PlatProgramRunning(NoProgram));
 }
 
+// A taken connection's next receive that is not "nothing yet", within
+// two seconds.
+int ReceiveSoon(PlatSocket s, char* bytes, int max) {
+  for (int i = 0; i < 200; i++) {
+    int got = PlatReceiveNow(s, bytes, max);
+    if (got != ReceiveTimedOut) return got;
+    PlatSleep(10);
+  }
+  return ReceiveTimedOut;
+}
+
+PlatSocket AcceptSoon(PlatSocket listener) {
+  for (int i = 0; i < 200; i++) {
+    PlatSocket s = PlatAccept(listener);
+    if (s != NoSocket) return s;
+    PlatSleep(10);
+  }
+  return NoSocket;
+}
+
+void ListenersTakeConnectionsWithoutWaiting() {
+  CHECK(PlatSocketsStart());
+  uint32_t loopback = PlatDottedAddress("127.0.0.1");
+  PlatSocket listener = NoSocket;
+  CHECK_EQ((int)PlatListen(loopback, 0, &listener), (int)ListenDone);
+  int port = PlatListeningPort(listener);
+  CHECK(port > 0);
+  // Nothing waits: every call returns at once.
+  uint32_t start = PlatTickCount();
+  CHECK_EQ((long long)PlatAccept(listener), (long long)NoSocket);
+  CHECK((int)(PlatTickCount() - start) < 200);
+  // The port is this listener's alone.
+  PlatSocket second = NoSocket;
+  CHECK_EQ((int)PlatListen(loopback, port, &second), (int)ListenInUse);
+  CHECK_EQ((long long)second, (long long)NoSocket);
+  // An address that is none of this machine's (TEST-NET-1).
+  CHECK_EQ((int)PlatListen(PlatDottedAddress("192.0.2.1"), 0, &second),
+           (int)ListenNotHere);
+
+  PlatSocket client = PlatStreamSocket();
+  CHECK(BlockingConnect(client, loopback, port));
+  CHECK_EQ(PlatListeningPort(client), 0);
+  PlatSocket taken = AcceptSoon(listener);
+  CHECK(taken != NoSocket);
+  char bytes[64];
+  start = PlatTickCount();
+  CHECK_EQ(PlatReceiveNow(taken, bytes, sizeof bytes), (int)ReceiveTimedOut);
+  CHECK((int)(PlatTickCount() - start) < 200);
+  CHECK_EQ(PlatReceiveNow(taken, bytes, 0), (int)ReceiveClosed);
+  CHECK_EQ(PlatSend(client, "GET", 3), 3);
+  CHECK_EQ(ReceiveSoon(taken, bytes, sizeof bytes), 3);
+  CHECK_EQ(PlatSendNow(taken, "ok", 2), 2);
+  int waited = 0;
+  CHECK_EQ(PlatReceive(client, bytes, sizeof bytes, 1000, &waited), 2);
+
+  // A client that does not read: the sends fill what the system holds for
+  // it, then take nothing, and never wait.
+  static char block[16384];
+  long long held = 0;
+  int sent = 1;
+  start = PlatTickCount();
+  for (int i = 0; i < 4096 && sent > 0; i++) {
+    sent = PlatSendNow(taken, block, sizeof block);
+    if (sent > 0) held += sent;
+  }
+  CHECK_EQ(sent, 0);
+  CHECK(held > 0);
+  CHECK((int)(PlatTickCount() - start) < 2000);
+
+  // The client goes: the taken connection says so.
+  PlatCloseSocket(client);
+  int got = ReceiveSoon(taken, bytes, sizeof bytes);
+  CHECK_EQ(got, (int)ReceiveClosed);
+  PlatCloseSocket(taken);
+  PlatCloseSocket(listener);
+  // Closed, the port is free again.
+  CHECK_EQ((int)PlatListen(loopback, port, &listener), (int)ListenDone);
+  PlatCloseSocket(listener);
+  PlatSocketsCleanup();
+}
+
 }  // namespace
 
 const PlatformCheck PlatformChecks[] = {
@@ -808,6 +889,8 @@ const PlatformCheck PlatformChecks[] = {
      ReceivesWaitInTimeAndTakeOnlyTheStream},
     {"DiscardThrowsAwayOneLimitAtMost", DiscardThrowsAwayOneLimitAtMost},
     {"ConnectsEndAsTheyReallyDid", ConnectsEndAsTheyReallyDid},
+    {"ListenersTakeConnectionsWithoutWaiting",
+     ListenersTakeConnectionsWithoutWaiting},
     {"FacilitiesRefuseWhatTheyCannotGive", FacilitiesRefuseWhatTheyCannotGive},
     {"SystemMenuItemsGiveTheirCommand", SystemMenuItemsGiveTheirCommand},
     {"SizableWindowsTellTheirSize", SizableWindowsTellTheirSize},

@@ -88,6 +88,7 @@ Text HistoryLogText() {
         " zu lange gelaufen, " + std::to_string(AppState.AlarmCommandsLeftOut) +
         " ausgelassen.");
   add(AppState.HistorySaveText);
+  add(AppState.Web.StatusText);
   return text;
 }
 

@@ -23,8 +23,8 @@ void ShowHistory();
 // (HistoryLogText) shown anew, the rest as it stands.
 void ShowHistoryLog();
 // The line above the summary: what went wrong with the level log and the
-// alarm command, and how the last save went; empty when there is nothing
-// to say.
+// alarm command, how the last save went, and with /web what the status
+// page listens on or why it cannot; empty when there is nothing to say.
 Text HistoryLogText();
 
 // The line below the picture: the last level, the lowest and the highest

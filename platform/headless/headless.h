@@ -326,3 +326,50 @@ struct HeadlessSaveDialog {
   Text SuggestedName;
 };
 const std::vector<HeadlessSaveDialog>& HeadlessSaveDialogs();
+
+// Listening sockets (PlatListen). Real ones (POSIX) on loopback addresses
+// only: any other address, 0.0.0.0 too, is ListenNotHere, so nothing a
+// test runs can be reached from another machine. Once a test asks for
+// in-memory clients, every PlatListen from then on makes an in-memory
+// listener instead, on the driven clock: the test plays its clients with
+// the calls below and no byte goes over a socket. Such a listener takes
+// any loopback address, 0.0.0.0 and the addresses a test makes the
+// machine's own; a port a test holds, or one another listener has on the
+// same address, is ListenInUse. HeadlessReset ends all of it.
+void HeadlessUseWebClients(bool on);
+// Every PlatListen since the reset, in order, whatever its outcome.
+struct HeadlessListenRecord {
+  uint32_t Address;  // network byte order
+  int Port;          // as asked for
+  ListenResult Result;
+};
+const std::vector<HeadlessListenRecord>& HeadlessListens();
+// Listeners open now (real and in memory).
+int HeadlessListening();
+// Another program holds `port` (in memory): listening there fails.
+void HeadlessHoldPort(int port, bool held);
+// An address (network byte order) the machine has besides loopback.
+void HeadlessAddOwnAddress(uint32_t addressNetworkOrder);
+// A client connects to an in-memory listener on `address` and `port`: its
+// number, -1 when nothing listens there (or its queue of 128 is full).
+// The program takes it with PlatAccept.
+int HeadlessClientConnect(uint32_t address, int port);
+// The client sends bytes (nothing once either end has closed).
+void HeadlessClientSend(int client, const std::string& bytes);
+// The client reads what the program has sent and it has not read yet.
+std::string HeadlessClientRead(int client);
+// Everything the client has read so far.
+const std::string& HeadlessClientAllRead(int client);
+// How many bytes the client's end takes before it reads (256 KB unless
+// set): a program's PlatSendNow beyond that takes nothing (0). A client
+// that never reads has a small window and never calls HeadlessClientRead.
+void HeadlessClientWindow(int client, int bytes);
+// The program has taken the client's connection (PlatAccept), or closed it.
+bool HeadlessClientTaken(int client);
+// The program closed its end of the client's connection.
+bool HeadlessClientClosedByServer(int client);
+// The client closes its end: the program's receives report ReceiveClosed
+// once the bytes sent before are taken, its sends fail.
+void HeadlessClientClose(int client);
+// Connections the program has taken and not closed.
+int HeadlessServerConnections();

@@ -34,6 +34,13 @@ int HeadlessDefaultFont();  // -1: the platform's default font
 // headless_sockets.cpp
 void HeadlessResetSockets();
 
+// headless_listen.cpp: listening sockets and the connections they took.
+void HeadlessResetListens();
+// The networking cleanup: every listener and connection taken is closed.
+void HeadlessCloseListens();
+// Closes `socket` when it is a listener or a connection taken by one.
+bool HeadlessCloseListenSocket(PlatSocket socket);
+
 // headless_files.cpp
 void HeadlessResetFiles();
 // A program file that is known not to be there: its folder is in the

@@ -243,6 +243,7 @@ int MsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 void HeadlessResetSockets() {
+  HeadlessResetListens();
   CloseTracked();
   Sockets = SocketModel();
   Script = ReceiveScript();
@@ -277,6 +278,7 @@ bool PlatSocketsStart() {
 
 // As on the real platform, the cleanup closes every socket still open.
 void PlatSocketsCleanup() {
+  HeadlessCloseListens();
   CloseTracked();
   Model.Sockets.clear();
   EndModelStream();
@@ -450,6 +452,7 @@ int PlatDiscardPending(PlatSocket socket) {
 
 void PlatCloseSocket(PlatSocket socket) {
   if (socket < 0) return;
+  if (HeadlessCloseListenSocket(socket)) return;
   if (Modelled(socket)) {
     Model.Sockets.erase((int)socket);
     if ((int)socket == Model.Connected) EndModelStream();

@@ -193,3 +193,89 @@ int PlatDiscardPending(PlatSocket s) {
 void PlatCloseSocket(PlatSocket s) {
   if (s != NoSocket) closesocket(static_cast<SOCKET>(s));
 }
+
+// --- Listening sockets -------------------------------------------------------
+
+#ifndef SO_EXCLUSIVEADDRUSE
+#define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
+#endif
+
+ListenResult PlatListen(uint32_t address, int port, PlatSocket* listener) {
+  *listener = NoSocket;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return ListenFailed;
+  // No other program may bind the same port beside this one (Windows lets
+  // one that asks for SO_REUSEADDR do so otherwise).
+  int on = 1;
+  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&on),
+             sizeof on);
+  sockaddr_in at;
+  memset(&at, 0, sizeof at);
+  at.sin_family = AF_INET;
+  at.sin_port = htons(static_cast<u_short>(port));
+  at.sin_addr.s_addr = address;
+  ListenResult result = ListenDone;
+  if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+    int error = WSAGetLastError();
+    result = error == WSAEADDRINUSE || error == WSAEACCES ? ListenInUse
+             : error == WSAEADDRNOTAVAIL                  ? ListenNotHere
+                                                          : ListenFailed;
+  } else if (!PlatSetNonBlocking(static_cast<PlatSocket>(s)) ||
+             listen(s, SOMAXCONN) != 0) {
+    result = ListenFailed;
+  }
+  if (result != ListenDone) {
+    closesocket(s);
+    return result;
+  }
+  *listener = static_cast<PlatSocket>(s);
+  return ListenDone;
+}
+
+int PlatListeningPort(PlatSocket listener) {
+  if (listener == NoSocket) return 0;
+  BOOL accepting = FALSE;
+  int flagSize = sizeof accepting;
+  if (getsockopt(static_cast<SOCKET>(listener), SOL_SOCKET, SO_ACCEPTCONN,
+                 reinterpret_cast<char*>(&accepting), &flagSize) != 0 ||
+      !accepting)
+    return 0;
+  sockaddr_in at;
+  int size = sizeof at;
+  memset(&at, 0, sizeof at);
+  if (getsockname(static_cast<SOCKET>(listener),
+                  reinterpret_cast<sockaddr*>(&at), &size) != 0)
+    return 0;
+  return ntohs(at.sin_port);
+}
+
+PlatSocket PlatAccept(PlatSocket listener) {
+  if (listener == NoSocket) return NoSocket;
+  SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return NoSocket;
+  // A socket is an inheritable handle; programs are started without
+  // inheriting any, and this one is marked as well.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  if (!PlatSetNonBlocking(static_cast<PlatSocket>(s))) {
+    closesocket(s);
+    return NoSocket;
+  }
+  return static_cast<PlatSocket>(s);
+}
+
+int PlatSendNow(PlatSocket s, const void* bytes, int length) {
+  if (s == NoSocket || length < 0) return -1;
+  if (length == 0) return 0;
+  int sent =
+      send(static_cast<SOCKET>(s), static_cast<const char*>(bytes), length, 0);
+  if (sent != SOCKET_ERROR) return sent;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+int PlatReceiveNow(PlatSocket s, void* bytes, int max) {
+  if (s == NoSocket || max <= 0) return ReceiveClosed;
+  int got = recv(static_cast<SOCKET>(s), static_cast<char*>(bytes), max, 0);
+  if (got > 0) return got;
+  if (got == 0) return ReceiveClosed;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? ReceiveTimedOut : ReceiveClosed;
+}

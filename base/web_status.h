@@ -1,0 +1,86 @@
+// The read-only status page for the operator's phone: what the command
+// line asked for, and the snapshot the program writes for it after each
+// board query and each evaluation. The page's server (ui/web_server.h)
+// reads nothing but this snapshot; no request it takes ever reaches the
+// board, the rest of the state record or a file.
+//
+// A part of the state record (AppState.Web): base/state.h includes it
+// where the types it uses are declared. Include base/state.h.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// /web ADDRESS:PORT and /web-token TEXT, as the command line gave them.
+// Address empty: no page, no listening socket.
+struct WebSettings {
+  Text Address;   // dotted IPv4, as written
+  uint32_t Bind;  // the same in network byte order
+  int Port;       // 1..65535
+  Text Token;     // empty: none asked for
+};
+
+// The figures of the page, as the program had them when it wrote them.
+// Times are local wall-clock seconds (PlatLocalClock); the ticks beside
+// them give their age without regard to a clock put forward or back.
+struct WebSnapshot {
+  bool Taken;  // written at least once since the start
+  TickCount TakenTick;
+  int RefreshInterval;  // ms, the board query's
+  // The connection: standing since, or gone since (a time of this run).
+  bool Connected;
+  int64_t ConnectionSince;
+  int ConnectionNumber;  // AppState.ConnectionNumber it was taken at
+  // The last query that reached the board.
+  bool Queried;
+  int64_t QueryTime;
+  TickCount QueryTick;
+  // The level as the main window's label of analog input 1 shows it
+  // ("--.--" while not read), and its number in volts.
+  Text LevelText;
+  bool LevelRead;
+  double LevelVolts;
+  // Outputs 1..8 and digital inputs 1..4 as the board last said them, the
+  // analog inputs 1..4 as their labels show them, and the captions.
+  Contact Output[9];
+  Text OutputName[9];
+  Contact Input[5];
+  Text InputName[5];
+  Text AnalogText[5];
+  Text AnalogName[5];
+  Text AnalogUnit[5];
+  // The three well functions: released or locked.
+  bool MeasurementEnabled;
+  bool MinimumEnabled;
+  bool MaximumEnabled;
+  int CycleSecondsLeft;  // to the next measurement, when released
+  // Trust in the readings: evaluations in a row that decided nothing on
+  // output 4 for want of a proven reading, and whether the last of them
+  // still switched output 5; the guard's blindness has been announced
+  // (control/alarms.h).
+  int DoubtedEvaluations;
+  bool DoubtedLastSwitched5;
+  bool GuardBlind;
+  // The last evaluation (from the level log's read-back too); its age
+  // goes by universal time.
+  bool Evaluated;
+  LevelRecord LastEvaluation;
+  int EvaluationCount;  // AppState.EvaluationCount it was taken at
+  // The history window's texts: the last events, the newest last, and the
+  // dry-run line.
+  std::vector<Text> Events;
+  Text DryRunText;
+  // The evaluations of the last day, the oldest first, for the picture,
+  // and the universal and local time the day ends at.
+  std::vector<LevelRecord> Day;
+  int64_t DayEndUniversal;
+  int64_t DayEndLocal;
+};
+
+// What the page's server says of itself: the listening address, a port in
+// use, a bound reached; shown in the history window's line.
+struct WebState {
+  WebSettings Settings;
+  WebSnapshot Snapshot;
+  Text StatusText;
+};

@@ -1,0 +1,546 @@
+#include "ui/web_page.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "base/clock_text.h"
+#include "base/level_csv.h"
+#include "base/operator_numbers.h"
+#include "ui/history_chart.h"
+
+namespace {
+
+// The second half of Windows-1252 (0x80..0x9F) as Unicode; 0 where the
+// code page has no character (shown as U+FFFD).
+const uint16_t HighControls[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUtf8(Text* out, unsigned code) {
+  if (code < 0x80) {
+    *out += (char)code;
+  } else if (code < 0x800) {
+    *out += (char)(0xC0 | (code >> 6));
+    *out += (char)(0x80 | (code & 0x3F));
+  } else {
+    *out += (char)(0xE0 | (code >> 12));
+    *out += (char)(0x80 | ((code >> 6) & 0x3F));
+    *out += (char)(0x80 | (code & 0x3F));
+  }
+}
+
+// Text for HTML and SVG: the five marks that mean something there as
+// entities, control characters as blanks.
+Text Escaped(const Text& text) {
+  Text out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += (unsigned char)c < 0x20 ? ' ' : c;
+    }
+  }
+  return out;
+}
+
+// Text as a JSON string, quotes included (still Windows-1252 here).
+Text Quoted(const Text& text) {
+  Text out = "\"";
+  for (char c : text) {
+    unsigned char u = (unsigned char)c;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char code[8];
+      snprintf(code, sizeof code, "\\u%04x", u);
+      out += code;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+Text Number(double v) {
+  if (!std::isfinite(v)) return "null";
+  char text[32];
+  snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+Text Bool(bool b) { return b ? "true" : "false"; }
+
+// The colour rule of every display: red for on, closed, released; blue
+// for off, open, locked.
+const char OnClass[] = "ein";
+const char OffClass[] = "aus";
+
+Text ContactText(Contact c) {
+  switch (c) {
+    case ContactClosed:
+      return "GESCHLOSSEN";
+    case ContactOpen:
+      return "OFFEN";
+    case ContactUnknown:
+      break;
+  }
+  return "---";
+}
+
+Text ContactKey(Contact c) {
+  switch (c) {
+    case ContactClosed:
+      return "geschlossen";
+    case ContactOpen:
+      return "offen";
+    case ContactUnknown:
+      break;
+  }
+  return "unbekannt";
+}
+
+Text Span(const Text& cls, const Text& text) {
+  return "<span class=\"" + cls + "\">" + Escaped(text) + "</span>";
+}
+
+Text ContactSpan(Contact c) {
+  return Span(c == ContactClosed ? OnClass : OffClass, ContactText(c));
+}
+
+Text FunctionSpan(bool released) {
+  return Span(released ? OnClass : OffClass,
+              released ? "freigegeben" : "gesperrt");
+}
+
+// The trust in the readings, as a line and as a word.
+Text TrustText(const WebSnapshot& s) {
+  if (s.GuardBlind)
+    return "Wächter blind: Ausgang 4 lange nicht mehr auf einen sicheren "
+           "Messwert entschieden";
+  if (s.DoubtedEvaluations > 0)
+    return s.DoubtedLastSwitched5
+               ? "Messwert unsicher: Ausgang 4 nicht geschaltet"
+               : "Messwert unsicher: nichts geschaltet";
+  if (!s.Connected) return "Keine Messwerte: keine Verbindung";
+  return "Messwerte sicher";
+}
+
+// Trusted: on a standing connection, the last evaluation decided on
+// proven readings (or none was in doubt yet), and the guard is not blind.
+bool Trusted(const WebSnapshot& s) {
+  return s.Connected && s.DoubtedEvaluations == 0 && !s.GuardBlind;
+}
+
+Text ConnectionText(const WebSnapshot& s) {
+  return (s.Connected ? "Verbindung seit " : "Keine Verbindung seit ") +
+         DateTimeText(s.ConnectionSince);
+}
+
+// The level bar's scale: 0 V to this, so both thresholds stand on it.
+const double BarTop = 1.4;
+
+Text Percent(double volts) {
+  double share = volts / BarTop * 100;
+  if (!(share > 0)) share = 0;
+  if (share > 100) share = 100;
+  char text[16];
+  snprintf(text, sizeof text, "%.1f%%", share);
+  return text;
+}
+
+const char Style[] =
+    "body{font-family:sans-serif;margin:0 auto;max-width:40em;padding:.5em;"
+    "font-size:17px;line-height:1.35;color:#000;background:#fff}"
+    "h1{font-size:1.25em;margin:.2em 0}h2{font-size:1.05em;margin:.9em 0 .3em}"
+    ".stand{font-size:2.4em;font-weight:bold;color:#00f}"
+    ".ein{color:#f00;font-weight:bold}.aus{color:#00f}"
+    ".alt{background:#ffd24d;color:#000;font-weight:bold;padding:0 .3em}"
+    ".warn{background:#ffd24d;padding:.2em .4em}"
+    ".ok{color:#060}"
+    ".balken{position:relative;height:1.6em;border:1px solid #000;"
+    "background:#eee;margin:.3em 0 1.6em}"
+    ".fuell{position:absolute;left:0;top:0;bottom:0;background:#00f}"
+    ".marke{position:absolute;top:-.3em;bottom:-.3em;border-left:2px dashed}"
+    ".marke span{position:absolute;top:2em;white-space:nowrap;"
+    "font-size:.75em}"
+    ".min{border-color:#c00000;color:#c00000}"
+    ".max{border-color:#0000c0;color:#0000c0}"
+    ".max span{right:0}"
+    "table{border-collapse:collapse;width:100%}"
+    "td{padding:.15em .3em;border-bottom:1px solid #ddd;vertical-align:top}"
+    "ul{padding-left:1.2em;margin:.2em 0}"
+    "img{width:100%;height:auto;border:1px solid #ccc}"
+    ".klein{font-size:.8em;color:#444}";
+
+Text OldMark(bool old) { return old ? " <span class=\"alt\">ALT</span>" : ""; }
+
+Text TokenQuery(const Text& token) {
+  return token.empty() ? "" : "?token=" + token;
+}
+
+// Colour of the picture as #RRGGBB, from 0x00BBGGRR.
+Text Colour(uint32_t c) {
+  char text[8];
+  snprintf(text, sizeof text, "#%02X%02X%02X", c & 0xFF, (c >> 8) & 0xFF,
+           (c >> 16) & 0xFF);
+  return text;
+}
+
+}  // namespace
+
+Text Utf8FromWindows1252(const Text& text) {
+  Text out;
+  out.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    unsigned char u = (unsigned char)c;
+    if (u < 0x80)
+      out += c;
+    else if (u < 0xA0)
+      AppendUtf8(&out,
+                 HighControls[u - 0x80] ? HighControls[u - 0x80] : 0xFFFD);
+    else
+      AppendUtf8(&out, u);
+  }
+  return out;
+}
+
+int WebOldAfterMs(const WebSnapshot& s) {
+  int interval = s.RefreshInterval > WebRefreshSeconds * 1000
+                     ? s.RefreshInterval
+                     : WebRefreshSeconds * 1000;
+  return 2 * interval;
+}
+
+int64_t WebQueryAgeMs(const WebSnapshot& s, const WebClock& now) {
+  if (!s.Queried) return -1;
+  return (uint32_t)(now.Tick - s.QueryTick);
+}
+
+int64_t WebEvaluationAgeMs(const WebSnapshot& s, const WebClock& now) {
+  if (!s.Evaluated) return -1;
+  int64_t seconds = now.Universal - s.LastEvaluation.Universal;
+  return seconds < 0 ? 0 : seconds * 1000;
+}
+
+Text WebPageHtml(const WebSnapshot& s, const WebClock& now, const Text& token) {
+  Text query = TokenQuery(token);
+  int64_t queryAge = WebQueryAgeMs(s, now);
+  bool old = queryAge < 0 || queryAge > WebOldAfterMs(s);
+  Text h =
+      "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+      "<meta http-equiv=\"refresh\" content=\"" +
+      std::to_string(WebRefreshSeconds) + ";url=/" + query +
+      "\"><title>Brunnen: " + Escaped(s.LevelText) + " V</title><style>" +
+      Style + "</style></head><body>\n";
+  h += "<h1>Brunnen (KORVALINEX)</h1>\n";
+  if (!s.Taken) {
+    h += "<p class=\"warn\">Noch keine Daten vom Board.</p>\n";
+  }
+
+  // The level, as the main window shows it, with its bar and thresholds.
+  h += "<h2>Wasserstand</h2>\n<div><span class=\"stand\" id=\"stand\">" +
+       Escaped(s.LevelText) + " V</span>" + OldMark(old) + "</div>\n";
+  h += "<div class=\"balken\" role=\"img\" aria-label=\"Wasserstand " +
+       Escaped(s.LevelText) + " V\"><div class=\"fuell\" style=\"width:" +
+       (s.LevelRead ? Percent(s.LevelVolts) : Text("0%")) +
+       "\"></div><div class=\"marke min\" style=\"left:" +
+       Percent(MinimumThreshold) + "\"><span>Minimum " +
+       VoltageText(MinimumThreshold, 4) +
+       " V</span></div><div class=\"marke max\" style=\"left:" +
+       Percent(MaximumThreshold) + "\"><span>Maximum " +
+       VoltageText(MaximumThreshold, 4) + " V</span></div></div>\n";
+
+  // Connection, trust, the times and ages of the last query and
+  // evaluation.
+  h += "<p>" + Span(s.Connected ? "ok" : "warn", ConnectionText(s)) + "<br>" +
+       Span(Trusted(s) ? "ok" : "warn", TrustText(s)) + "<br>";
+  h += "Letzte Abfrage: " +
+       (s.Queried
+            ? DateTimeText(s.QueryTime) + " (vor " + AgeText(queryAge) + ")"
+            : Text("keine")) +
+       OldMark(old) + "<br>";
+  int64_t evaluationAge = WebEvaluationAgeMs(s, now);
+  h += "Letzte Auswertung: " +
+       (s.Evaluated ? DateTimeText(s.LastEvaluation.Time) + " (vor " +
+                          AgeText(evaluationAge) + ")"
+                    : Text("keine")) +
+       "</p>\n";
+
+  // The well's functions on outputs 3, 4 and 5.
+  h += "<h2>Brunnen-Funktionen</h2>\n<table>\n";
+  const bool released[3] = {s.MeasurementEnabled, s.MinimumEnabled,
+                            s.MaximumEnabled};
+  for (int n = 3; n <= 5; n++) {
+    h += "<tr><td>Ausgang " + std::to_string(n) + " " +
+         Escaped(s.OutputName[n]) + "</td><td>" + ContactSpan(s.Output[n]) +
+         "</td><td>" + FunctionSpan(released[n - 3]);
+    if (n == 3 && s.MeasurementEnabled)
+      h += "<br><span class=\"klein\">Messung in " +
+           std::to_string(s.CycleSecondsLeft) + " s</span>";
+    h += "</td></tr>\n";
+  }
+  h += "</table>\n";
+
+  h += "<h2>Weitere Ausgänge</h2>\n<table>\n";
+  for (int n : {1, 2, 6, 7, 8})
+    h += "<tr><td>Ausgang " + std::to_string(n) + " " +
+         Escaped(s.OutputName[n]) + "</td><td>" + ContactSpan(s.Output[n]) +
+         "</td></tr>\n";
+  h += "</table>\n<h2>Eingänge</h2>\n<table>\n";
+  for (int n = 1; n <= 4; n++)
+    h += "<tr><td>" + Escaped(s.InputName[n]) + "</td><td>" +
+         ContactSpan(s.Input[n]) + "</td></tr>\n";
+  for (int n = 1; n <= 4; n++)
+    h += "<tr><td>" + Escaped(s.AnalogName[n]) + "</td><td>" +
+         Span(OffClass, s.AnalogText[n] + " " + s.AnalogUnit[n]) +
+         "</td></tr>\n";
+  h += "</table>\n";
+
+  h += "<h2>Trockenlauf und Ereignisse</h2>\n<p>" + Escaped(s.DryRunText) +
+       "</p>\n<ul>\n";
+  if (s.Events.empty()) h += "<li>Noch keine Ereignisse seit dem Start.</li>\n";
+  for (const Text& e : s.Events) h += "<li>" + Escaped(e) + "</li>\n";
+  h += "</ul>\n";
+
+  h += "<h2>Verlauf des letzten Tages</h2>\n<img src=\"/verlauf.svg" + query +
+       "\" width=\"720\" height=\"260\" alt=\"Verlauf des Wasserstands am "
+       "letzten Tag\">\n";
+  h += "<p class=\"klein\">Nur Anzeige: diese Seite kann nichts schalten. "
+       "Stand der Seite " +
+       DateTimeText(now.Local) + ", neu alle " +
+       std::to_string(WebRefreshSeconds) + " s. <a href=\"/status.json" +
+       query + "\">Zahlen als JSON</a></p>\n</body></html>\n";
+  return Utf8FromWindows1252(h);
+}
+
+Text WebFiguresJson(const WebSnapshot& s, const WebClock& now) {
+  int64_t queryAge = WebQueryAgeMs(s, now);
+  int64_t evaluationAge = WebEvaluationAgeMs(s, now);
+  auto seconds = [](int64_t ms) {
+    return ms < 0 ? Text("null") : std::to_string(ms / 1000);
+  };
+  Text j = "{\n";
+  j += "\"zeit\": " + Quoted(DateTimeText(now.Local)) + ",\n";
+  j += "\"daten\": " + Bool(s.Taken) + ",\n";
+  j += "\"verbindung\": {\"steht\": " + Bool(s.Connected) +
+       ", \"seit\": " + Quoted(DateTimeText(s.ConnectionSince)) +
+       ", \"text\": " + Quoted(ConnectionText(s)) + "},\n";
+  j += "\"wasserstand\": {\"text\": " + Quoted(s.LevelText) +
+       ", \"volt\": " + (s.LevelRead ? Number(s.LevelVolts) : Text("null")) +
+       ", \"minimum_volt\": " + Number(MinimumThreshold) +
+       ", \"maximum_volt\": " + Number(MaximumThreshold) + "},\n";
+  j += "\"messwerte_sicher\": " + Bool(Trusted(s)) +
+       ", \"messwerte_text\": " + Quoted(TrustText(s)) + ",\n";
+  j += "\"letzte_abfrage\": {\"zeit\": " +
+       (s.Queried ? Quoted(DateTimeText(s.QueryTime)) : Text("null")) +
+       ", \"alter_s\": " + seconds(queryAge) +
+       ", \"alt\": " + Bool(queryAge < 0 || queryAge > WebOldAfterMs(s)) +
+       "},\n";
+  j += "\"letzte_auswertung\": {\"zeit\": " +
+       (s.Evaluated ? Quoted(DateTimeText(s.LastEvaluation.Time))
+                    : Text("null")) +
+       ", \"alter_s\": " + seconds(evaluationAge) + "},\n";
+  const bool released[3] = {s.MeasurementEnabled, s.MinimumEnabled,
+                            s.MaximumEnabled};
+  j += "\"funktionen\": {\"messung\": " + Bool(released[0]) +
+       ", \"minimum\": " + Bool(released[1]) +
+       ", \"maximum\": " + Bool(released[2]) + "},\n";
+  j += "\"ausgaenge\": [";
+  for (int n = 1; n <= 8; n++)
+    j += Text(n > 1 ? ", " : "") + "{\"nummer\": " + std::to_string(n) +
+         ", \"name\": " + Quoted(s.OutputName[n]) +
+         ", \"kontakt\": " + Quoted(ContactKey(s.Output[n])) + "}";
+  j += "],\n\"eingaenge\": [";
+  for (int n = 1; n <= 4; n++)
+    j += Text(n > 1 ? ", " : "") + "{\"nummer\": " + std::to_string(n) +
+         ", \"name\": " + Quoted(s.InputName[n]) +
+         ", \"kontakt\": " + Quoted(ContactKey(s.Input[n])) + "}";
+  j += "],\n\"analog\": [";
+  for (int n = 1; n <= 4; n++)
+    j += Text(n > 1 ? ", " : "") + "{\"nummer\": " + std::to_string(n) +
+         ", \"name\": " + Quoted(s.AnalogName[n]) +
+         ", \"text\": " + Quoted(s.AnalogText[n]) + "}";
+  j += "],\n\"trockenlauf\": " + Quoted(s.DryRunText) + ",\n";
+  j += "\"ereignisse\": [";
+  for (size_t i = 0; i < s.Events.size(); i++)
+    j += Text(i > 0 ? ", " : "") + Quoted(s.Events[i]);
+  j += "]\n}\n";
+  return Utf8FromWindows1252(j);
+}
+
+namespace {
+
+// The picture's plot, in the SVG's own units.
+struct Frame {
+  double Left = 52, Right = 708, Top = 34, Bottom = 228;
+  int64_t From, To;  // universal seconds at Left and Right
+  double VoltTop;
+  double X(int64_t t) const {
+    return Left + (Right - Left) * (double)(t - From) / (double)(To - From);
+  }
+  double Y(double v) const {
+    if (v < 0) v = 0;
+    if (v > VoltTop) v = VoltTop;
+    return Bottom - (Bottom - Top) * v / VoltTop;
+  }
+};
+
+Text Fixed(double v) {
+  char text[24];
+  snprintf(text, sizeof text, "%.1f", v);
+  return text;
+}
+
+Text Band(const Frame& f, int64_t from, int64_t to, uint32_t colour) {
+  double x1 = f.X(from < f.From ? f.From : from);
+  double x2 = f.X(to);
+  if (x2 < x1 + 3) x2 = x1 + 3;
+  if (x2 > f.Right) x2 = f.Right;
+  return "<rect x=\"" + Fixed(x1) + "\" y=\"" + Fixed(f.Top) + "\" width=\"" +
+         Fixed(x2 - x1) + "\" height=\"" + Fixed(f.Bottom - f.Top) +
+         "\" fill=\"" + Colour(colour) + "\"/>\n";
+}
+
+Text Bands(const Frame& f, const std::vector<LevelRecord>& day, int output,
+           uint32_t colour) {
+  Text out;
+  bool on = false;
+  int64_t start = 0;
+  for (const LevelRecord& r : day) {
+    int sent = output == 4 ? r.Output4 : r.Output5;
+    if (sent == 1 && !on) {
+      on = true;
+      start = r.Universal;
+    } else if (sent == 0 && on) {
+      out += Band(f, start, r.Universal, colour);
+      on = false;
+    }
+  }
+  if (on) out += Band(f, start, day.back().Universal, colour);
+  return out;
+}
+
+Text SvgText(double x, double y, const Text& text, const char* anchor,
+             uint32_t colour) {
+  return "<text x=\"" + Fixed(x) + "\" y=\"" + Fixed(y) + "\" text-anchor=\"" +
+         anchor + "\" fill=\"" + Colour(colour) + "\">" + Escaped(text) +
+         "</text>\n";
+}
+
+}  // namespace
+
+Text WebPictureSvg(const WebSnapshot& s) {
+  Frame f;
+  f.To = s.DayEndUniversal;
+  f.From = f.To - 86400;
+  double top = 1.4;
+  for (const LevelRecord& r : s.Day)
+    if (std::isfinite(r.Level5) && r.Level5 > top) top = r.Level5;
+  if (top > 10) top = 10;
+  double step = top <= 2 ? 0.2 : top <= 5 ? 0.5 : 1.0;
+  f.VoltTop = std::ceil(top / step - 1e-9) * step;
+
+  Text g =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"720\" "
+      "height=\"260\" viewBox=\"0 0 720 260\" font-family=\"sans-serif\" "
+      "font-size=\"12\">\n<title>Verlauf des Wasserstands am letzten "
+      "Tag</title>\n<rect width=\"720\" height=\"260\" fill=\"#FFFFFF\"/>\n";
+  g += Bands(f, s.Day, 4, ChartOutput4Band);
+  g += Bands(f, s.Day, 5, ChartOutput5Band);
+  // The volt axis and its grid.
+  for (int k = 0; k * step <= f.VoltTop + 1e-9; k++) {
+    double y = f.Y(k * step);
+    if (k > 0)
+      g += "<line x1=\"" + Fixed(f.Left) + "\" y1=\"" + Fixed(y) + "\" x2=\"" +
+           Fixed(f.Right) + "\" y2=\"" + Fixed(y) + "\" stroke=\"" +
+           Colour(ChartGrid) + "\"/>\n";
+    g += SvgText(f.Left - 5, y + 4, VoltageText(k * step + 1e-9, 4), "end",
+                 ChartText);
+  }
+  g += SvgText(f.Left - 5, f.Top - 8, "Volt", "end", ChartText);
+  // Every three hours of local time, at the clock's lead at the day's end.
+  int64_t lead = LeadOf(s.DayEndLocal, s.DayEndUniversal);
+  int64_t first = FloorDiv(f.From + lead, 10800) * 10800 + 10800 - lead;
+  for (int64_t u = first; u <= f.To; u += 10800) {
+    double x = f.X(u);
+    g += "<line x1=\"" + Fixed(x) + "\" y1=\"" + Fixed(f.Top) + "\" x2=\"" +
+         Fixed(x) + "\" y2=\"" + Fixed(f.Bottom) + "\" stroke=\"" +
+         Colour(ChartGrid) + "\"/>\n";
+    g += SvgText(x, f.Bottom + 16, HourMinuteText(u + lead), "middle",
+                 ChartText);
+  }
+  // The thresholds.
+  struct Line {
+    double Volts;
+    uint32_t Colour;
+    const char* Name;
+    double Shift;
+  };
+  for (Line l : {Line{MaximumThreshold, ChartMaximumLine, "Maximum", -4},
+                 Line{MinimumThreshold, ChartMinimumLine, "Minimum", 13}}) {
+    double y = f.Y(l.Volts);
+    g += "<line x1=\"" + Fixed(f.Left) + "\" y1=\"" + Fixed(y) + "\" x2=\"" +
+         Fixed(f.Right) + "\" y2=\"" + Fixed(y) + "\" stroke=\"" +
+         Colour(l.Colour) + "\" stroke-dasharray=\"6 4\"/>\n";
+    g += SvgText(f.Right - 4, y + l.Shift,
+                 Text(l.Name) + " " + VoltageText(l.Volts, 4) + " V", "end",
+                 l.Colour);
+  }
+  g += "<path d=\"M" + Fixed(f.Left) + " " + Fixed(f.Top) + "V" +
+       Fixed(f.Bottom) + "H" + Fixed(f.Right) +
+       "\" fill=\"none\" stroke=\"#000000\"/>\n";
+  // The levels, a line broken where an evaluation has none.
+  Text path;
+  bool joined = false;
+  for (const LevelRecord& r : s.Day) {
+    if (!std::isfinite(r.Level5) || r.Universal < f.From) {
+      joined = false;
+      continue;
+    }
+    path += (joined ? "L" : "M") + Fixed(f.X(r.Universal)) + " " +
+            Fixed(f.Y(r.Level5));
+    joined = true;
+  }
+  if (!path.empty())
+    g += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" +
+         Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n";
+  if (s.Day.size() == 1 && std::isfinite(s.Day[0].Level5))
+    g += "<circle cx=\"" + Fixed(f.X(s.Day[0].Universal)) + "\" cy=\"" +
+         Fixed(f.Y(s.Day[0].Level5)) + "\" r=\"3\" fill=\"" +
+         Colour(ChartLevel) + "\"/>\n";
+  // The legend.
+  g += "<rect x=\"52\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
+       Colour(ChartOutput4Band) + "\"/>\n" +
+       SvgText(70, 17, "Ausgang 4 ein (Minimum)", "start", ChartText) +
+       "<rect x=\"250\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
+       Colour(ChartOutput5Band) + "\"/>\n" +
+       SvgText(268, 17, "Ausgang 5 ein (Maximum)", "start", ChartText) +
+       "<line x1=\"450\" y1=\"13\" x2=\"464\" y2=\"13\" stroke=\"" +
+       Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n" +
+       SvgText(468, 17, "Wasserstand", "start", ChartText);
+  if (s.Day.empty())
+    g += SvgText((f.Left + f.Right) / 2, (f.Top + f.Bottom) / 2,
+                 "Keine Messung am letzten Tag", "middle", ChartText);
+  g += "</svg>\n";
+  return Utf8FromWindows1252(g);
+}
