@@ -246,6 +246,15 @@ TEST(WebPage, ShowsTheKnownStateInGermanForAPhone) {
           "<tr><td>Ausgang 5 Maximum </td><td><span class=\"ein\">"
           "GESCHLOSSEN</span></td><td><span class=\"ein\">freigegeben"));
   EXPECT_TRUE(Has(page, "Messung in 123 s"));
+  // Past the cycle's end the main window counts below zero; the page says
+  // the measurement is under way.
+  for (int left : {0, -2}) {
+    WebSnapshot measuring = KnownState();
+    measuring.CycleSecondsLeft = left;
+    std::string p = WebPageHtml(measuring, At(2000), "");
+    EXPECT_TRUE(Has(p, "Messung l\xC3\xA4uft")) << left;
+    EXPECT_FALSE(Has(p, "Messung in")) << left;
+  }
   EXPECT_TRUE(Has(page, "Ausgang 8 Device &lt;8&gt;"));
   EXPECT_TRUE(
       Has(page, "<td>Digital 2</td><td><span class=\"ein\">GESCHLOSSEN"));

@@ -293,9 +293,13 @@ Text WebPageHtml(const WebSnapshot& s, const WebClock& now, const Text& token) {
     h += "<tr><td>Ausgang " + std::to_string(n) + " " +
          Escaped(s.OutputName[n]) + "</td><td>" + ContactSpan(s.Output[n]) +
          "</td><td>" + FunctionSpan(released[n - 3]);
+    // Past the cycle's end the sensor is on and the level being read.
     if (n == 3 && s.MeasurementEnabled)
-      h += "<br><span class=\"klein\">Messung in " +
-           std::to_string(s.CycleSecondsLeft) + " s</span>";
+      h += "<br><span class=\"klein\">" +
+           (s.CycleSecondsLeft > 0
+                ? "Messung in " + std::to_string(s.CycleSecondsLeft) + " s"
+                : Text("Messung läuft")) +
+           "</span>";
     h += "</td></tr>\n";
   }
   h += "</table>\n";
