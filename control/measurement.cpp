@@ -9,6 +9,7 @@
 #include "control/alarms.h"
 #include "control/history.h"
 #include "control/refresh.h"
+#include "control/web_snapshot.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
@@ -96,6 +97,7 @@ static void SensorOff() {
 static bool ProvenQuery() {
   bool proven = PollBoardProven();
   ShowBoard();
+  TakeWebSnapshot();  // the status page shows what label 62 shows
   return proven;
 }
 

@@ -237,6 +237,31 @@ TEST_F(StatusPage, ShowsWhatTheMainWindowShowsAndHowOldItIs) {
             std::string::npos);
 }
 
+// The page's level is label 62's at every moment the page can be asked
+// for, also in the middle of an evaluation, whose queries redraw the label
+// and then wait for the board while outputs 5 and 4 are switched.
+TEST_F(StatusPage, TheLevelIsLabel62sWheneverThePageIsServed) {
+  int compared = 0, during = 0, serves = 0;
+  std::string differs;
+  Sim.SetReplyDelay(60);  // every exchange waits, serving the page
+  Run("/web 127.0.0.1:8080", 380, {}, [&] {
+    // A level that jumps between 0,48 and 0,63 V while the program
+    // waits: the next query may read either.
+    Sim.SetLevel(++serves % 2 ? 100 : 130);
+    const WebSnapshot& s = AppState.Web.Snapshot;
+    Text label = PlatGetText(LabelAnalogValue1);
+    if (!s.Taken || label == "--.--") return;
+    compared++;
+    if (AppState.CycleCounter > AppState.CyclePeriod + 2) during++;
+    if (s.LevelText != label && differs.empty())
+      differs = "page " + s.LevelText + ", label 62 " + label + " at tick " +
+                std::to_string(AppState.CycleCounter);
+  });
+  EXPECT_EQ(differs, "");
+  EXPECT_GT(compared, 100);
+  EXPECT_GT(during, 0);  // served within the evaluations too
+}
+
 TEST_F(StatusPage, ARequestWithoutTheTokenIs401) {
   int without = -1, with = -1, wrong = -1;
   Run("/web 127.0.0.1:8080 /web-token Brunnen-7", 20, [&] {
