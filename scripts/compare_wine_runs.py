@@ -294,10 +294,10 @@ def compare_screen(before_png, after_png, diff_path=None):
     equal = True
     if b_mask != a_mask:
         equal = False
-        for spec in sorted(set(b_mask) | set(a_mask)):
-            if b_mask.get(spec) != a_mask.get(spec):
-                lines.append(f"the area {spec} is {b_mask.get(spec)} before, "
-                             f"{a_mask.get(spec)} after")
+        for area in sorted(set(b_mask) | set(a_mask)):
+            if b_mask.get(area) != a_mask.get(area):
+                lines.append(f"the area {area} is {b_mask.get(area)} before, "
+                             f"{a_mask.get(area)} after")
     bw, bh, bp = read_image(before_png)
     aw, ah, ap = read_image(after_png)
     if (bw, bh) != (aw, ah):
