@@ -85,7 +85,7 @@ double QueryMs(kvxsim::Simulator& sim, int delay, int queries, bool proven,
   Clock::time_point t = Clock::now();
   for (int i = 0; i < queries; i++) {
     if (proven)
-      PollBoardProven();
+      PollBoardForDecision();
     else
       PollBoard();
     ShowBoard();
@@ -112,6 +112,7 @@ double EvaluationMs(kvxsim::Simulator& sim, int delay, int evaluations) {
   ShowBoard();
   bool decided = true;
   Clock::time_point t = Clock::now();
+  sim.SetOutput(3, true);  // the sensor powered, as after its warm-up
   for (int i = 0; i < evaluations; i++) {
     SensorAsWarmedUp();
     EvaluateLevel();
