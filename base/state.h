@@ -230,8 +230,10 @@ struct AppStateRecord {
   bool DeviationShown[9];
   TickCount DeviationSeenAt[9];
   // RefusalShown[n]: the board's refusal of a command of the guard to
-  // output n was announced, and it has taken none since.
+  // output n (on, if RefusedOn[n]) was announced, and it has not taken that
+  // command since.
   bool RefusalShown[9];
+  bool RefusedOn[9];
   bool FreshMeasurementWanted;
   bool FreshMeasurementStarted;
   TickCount FreshMeasurementAt;

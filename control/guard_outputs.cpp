@@ -6,9 +6,10 @@ void GuardSent(int output, bool on, PortReply reply) {
   if (output < 3 || output > 5) return;
   AppState.GuardWants[output] = on ? DecidedOn : DecidedOff;
   if (reply == PortAcknowledged) {
-    AppState.RefusalShown[output] = false;
+    if (AppState.RefusedOn[output] == on) AppState.RefusalShown[output] = false;
   } else if (reply == PortRefused && !AppState.RefusalShown[output]) {
     AppState.RefusalShown[output] = true;
+    AppState.RefusedOn[output] = on;
     AlarmOutputDeviates(output, on, true);
   }
 }
@@ -69,9 +70,11 @@ void HoldBoardToGuard() {
       continue;
     }
     AppState.DeviationSeenAt[output] = now;
+    // A refusal of the command already said why the board shows otherwise.
     if (!AppState.DeviationShown[output]) {
       AppState.DeviationShown[output] = true;
-      AlarmOutputDeviates(output, wanted, false);
+      if (!AppState.RefusalShown[output])
+        AlarmOutputDeviates(output, wanted, false);
     }
     AppState.FreshMeasurementWanted = true;
   }

@@ -20,8 +20,8 @@ enum {
 
 // The guard sent `on` to output 3, 4 or 5 (a measurement's sensor power, a
 // level decision) and the board answered `reply`. A refusal is no
-// decision: it is announced once until the board takes a command to that
-// output again.
+// decision: it is announced once until the board takes that command (the
+// same output, on or off alike) again.
 void GuardSent(int output, bool on, PortReply reply);
 // The last board query's status came in form and shows output `output`
 // as `on`.
