@@ -10,6 +10,15 @@
 #include "board/query_table.h"
 #include "board/reply_forms.h"
 
+// A reply of the query running came cut, or with a line behind it: its
+// framing is not proven.
+static bool ReplyUnframed;
+
+static void NoteFraming(int received) {
+  const ReplyReader& r = LastReplyRead();
+  if (received >= 1 && (r.ExtraLine || r.Cut)) ReplyUnframed = true;
+}
+
 // One exchange of the board query: the reply text is what this receive
 // delivered, ended by a zero byte written after it where it fits; when
 // nothing arrived (the connection is lost), the buffer's previous text.
@@ -19,6 +28,7 @@ static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
   if (delivered) *delivered = false;
   if (!SendCommand(keyword)) return ReplyText(buffer);
   int n = ReceiveReply(buffer, max, shape);
+  NoteFraming(n);
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
   // A reply whose connection was found gone right after it (the board
   // closed it behind the reply) is not taken: the displays already show
@@ -31,6 +41,7 @@ static Text BlockExchange(const Text& text) {
   ReplyBuffer* b = &AppState.LcdReplyBuffer;
   if (!SendBlock(text)) return ReplyText(b);
   int n = ReceiveReply(b, LcdReplyBufferSize, OneLineReply);
+  NoteFraming(n);
   if (n >= 1 && n < b->Size) b->Bytes[n] = 0;
   return ReplyText(b);
 }
@@ -107,14 +118,11 @@ static bool InForm(QueryReplyForm form, const Text& reply) {
 }
 
 // What a query learned of the board's replies of lines, taken as learned
-// once the query is proven in step; and whether its replies were framed
-// as their commands' (each read to its end, nothing behind a line),
-// whatever their forms.
+// once the query is proven in step.
 struct QueryReplies {
   bool Read[LearnedReplyCount];  // read by the silence rule, whole
   Text Bytes[LearnedReplyCount];
-  bool Changed;   // a learned reply came different
-  bool Unframed;  // a reply came cut, or with a line behind it
+  bool Changed;  // a learned reply came different
 };
 
 // The shape of an exchange's reply: one line, or lines, with the reply
@@ -154,8 +162,6 @@ static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
   Text reply = Exchange(e.Keyword, &(AppState.*e.Buffer), e.ReceiveMax,
                         ShapeOf(e), &delivered);
   if (!delivered) return false;
-  const ReplyReader& r = LastReplyRead();
-  if (r.ExtraLine || r.Cut) replies->Unframed = true;
   if (e.Form == FormAnyLines) NoteLines(e, replies);
   if (!InForm(e.Form, reply)) NoteFaultyReply();
   switch (e.Use) {
@@ -193,6 +199,7 @@ static QueryVerdict RunQuery(QueryReplies* replies) {
   AppState.StatusFresh = false;
   AppState.StatusInForm = false;
   *replies = QueryReplies();
+  ReplyUnframed = false;
   int faults = AppState.ReplyFaults;
   bool all = true;
   uint32_t queryStart = PlatTickCount();
@@ -201,7 +208,7 @@ static QueryVerdict RunQuery(QueryReplies* replies) {
     if (!RunExchange(BoardQuery[i], queryStart, replies)) all = false;
   }
   QueryVerdict v;
-  v.Framed = all && !replies->Changed && !replies->Unframed && BoardConnected();
+  v.Framed = all && !replies->Changed && !ReplyUnframed && BoardConnected();
   v.InForm = v.Framed && AppState.ReplyFaults == faults;
   return v;
 }
