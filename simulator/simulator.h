@@ -236,11 +236,11 @@ class Simulator {
   // ("GETADC 2"); compared upper-case with blanks removed; a key ending in
   // '*' matches every command that begins so ("SETPORT 4*": setport 4.0
   // and 4.1), "*" alone any command. The most specific key wins: the whole
-  // command, then the longest beginning, then the keyword, then "*". The command's effect still
-  // happens; only its reply is replaced by exactly `bytes` (any bytes, zero
-  // bytes too; empty = no reply). A reply that begins with "ERR" is the
-  // board refusing the command, as it refuses bad arguments: then the
-  // command has no effect at all (a refused "setport 4.1" switches
+  // command, then the longest beginning, then the keyword, then "*". The
+  // command's effect still happens; only its reply is replaced by exactly
+  // `bytes` (any bytes, zero bytes too; empty = no reply). A reply that begins
+  // with "ERR" is the board refusing the command, as it refuses bad arguments:
+  // then the command has no effect at all (a refused "setport 4.1" switches
   // nothing, a refused RESET restarts nothing). count < 0: until cleared,
   // else that many uses (0 removes the override).
   void SetReply(const std::string& key, const std::string& bytes,
