@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "simulator/faults.h"
 #include "simulator/framing.h"
 #include "simulator/simulator.h"
 #include "simulator/steady_time.h"
@@ -300,9 +301,15 @@ std::string Simulator::DefaultReply(CommandRecord* cmd, bool* resetAfter) {
 
 std::string Simulator::Execute(CommandRecord* cmd, bool* resetAfter) {
   std::lock_guard<std::mutex> lk(mu_);
+  std::string keyword, args;
+  SplitKeyword(cmd->text, &keyword, &args);
+  // A board without power takes nothing: a command that was on its way
+  // when the power went is lost, unanswered.
+  if (PowerCutOwedLocked() || PowerOffLocked(PowerTickLocked())) {
+    cmd->keyword = keyword;
+    return std::string();
+  }
   if (!levelAfterKey_.empty()) {
-    std::string keyword, args;
-    SplitKeyword(cmd->text, &keyword, &args);
     if (levelAfterKey_ == NormalKey(cmd->text) || levelAfterKey_ == keyword ||
         levelAfterKey_ == "*") {
       AdvanceLocked();
@@ -311,14 +318,32 @@ std::string Simulator::Execute(CommandRecord* cmd, bool* resetAfter) {
       levelChangedAt_ = static_cast<int64_t>(commandCount_);
     }
   }
-  std::string reply = DefaultReply(cmd, resetAfter);
-  const std::string keys[3] = {NormalKey(cmd->text), cmd->keyword, "*"};
-  for (const std::string& key : keys) {
-    auto it = overrides_.find(key);
-    if (it == overrides_.end()) continue;
-    reply = it->second.bytes;
-    if (it->second.count > 0 && --it->second.count == 0) overrides_.erase(it);
-    break;
+  // The most specific override: the whole command, the longest beginning
+  // of it ("SETPORT4*"), the keyword, any command.
+  auto found = overrides_.find(NormalKey(cmd->text));
+  if (found == overrides_.end()) {
+    for (auto it = overrides_.begin(); it != overrides_.end(); ++it) {
+      const std::string& key = it->first;
+      if (key.size() < 2 || key.back() != '*') continue;
+      if (!CommandMatches(key, keyword, cmd->text)) continue;
+      if (found == overrides_.end() || key.size() > found->first.size())
+        found = it;
+    }
+  }
+  if (found == overrides_.end()) found = overrides_.find(keyword);
+  if (found == overrides_.end()) found = overrides_.find("*");
+  std::string reply;
+  if (found != overrides_.end() &&
+      found->second.bytes.compare(0, 3, "ERR") == 0) {
+    // The board refuses the command: it does nothing.
+    cmd->keyword = keyword;
+  } else {
+    reply = DefaultReply(cmd, resetAfter);
+  }
+  if (found != overrides_.end()) {
+    reply = found->second.bytes;
+    if (found->second.count > 0 && --found->second.count == 0)
+      overrides_.erase(found);
   }
   return reply;
 }

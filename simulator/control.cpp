@@ -37,9 +37,15 @@
 //                            (MS default 10000, at most 120000)
 //   waitconnect N [MS]       OK once N connections were accepted and one is
 //                            open, else TIMEOUT
+//   connectedat              when the last connection was accepted, ms on
+//                            the log's clock (as in log), or "none"
 //   reply KEY [BYTES]        reply override (KEY: keyword, keyword with
-//                            arguments without blank e.g. GETADC2, or *);
-//                            no BYTES = an empty reply (nothing is sent)
+//                            arguments without blank e.g. GETADC2, their
+//                            beginning and * e.g. setport4*, or *);
+//                            no BYTES = an empty reply (nothing is sent);
+//                            BYTES beginning with ERR refuse the command:
+//                            it does nothing (setport4* ERR\r\n: output
+//                            4 is not switched)
 //   replyonce KEY [BYTES]    the same for one use
 //   unreply [KEY]            remove one / all overrides
 //   close                    close the board connection now (FIN)
@@ -47,8 +53,22 @@
 //   silent on|off            read, answer nothing
 //   delay MS                 delay each reply
 //   jitter MS                a further 0..MS before each reply (0 off)
-//   delayonce KEY MS         the next reply to KEY comes MS late
+//   delayonce KEY MS [TRIGGER]
+//                            the next reply to KEY comes MS after its
+//                            command, the replies behind it after it, in
+//                            order (a reply held back); KEY * is whatever
+//                            comes next, a KEY ending in * every command
+//                            that begins so; with TRIGGER, the next reply
+//                            to KEY after a command matching TRIGGER
+//                            (delayonce GETPORT4 1000 setport5*: the last
+//                            reply of the query after output 5's switching)
 //   listen on|off            off: close the connection, refuse connects
+//   powercut SECONDS         a power cut: every output off at once, the
+//                            connection reset, connects refused for SECONDS
+//                            (decimals allowed, at most 3600), then the
+//                            board listens again, outputs still off; OK once
+//                            in effect
+//   powercut                 "off" during a power cut, else "on"
 //   split N GAPMS            each reply in N pieces, GAPMS apart (N<=1 off)
 //   pad N [BYTE]             pad each reply to N bytes (default '#'; 0 off)
 //   garbage on|off           random replies
@@ -219,8 +239,14 @@ bool CountAndMs(Call* c) {
 bool NoneOrKeyAndNumber(Call* c) {
   return c->argc == 0 || (c->argc == 2 && ToDouble(c->w[2], &c->d));
 }
-bool KeyAndMs(Call* c) {
-  return c->argc == 2 && ToInt(c->w[2], &c->a) && c->a >= 0;
+// KEY MS, then optionally a TRIGGER.
+bool KeyMsAndTrigger(Call* c) {
+  return (c->argc == 2 || c->argc == 3) && ToInt(c->w[2], &c->a) && c->a >= 0;
+}
+// Nothing (ask), or seconds 0..3600 (d).
+bool NoneOrSeconds(Call* c) {
+  return c->argc == 0 || (c->argc == 1 && ToDouble(c->w[1], &c->d) &&
+                          c->d >= 0 && c->d <= 3600);
 }
 bool PiecesAndGap(Call* c) {
   return c->argc == 2 && ToInt(c->w[1], &c->a) && ToInt(c->w[2], &c->b) &&
@@ -446,8 +472,21 @@ std::string Jitter(Call& c) {
 }
 
 std::string DelayOnce(Call& c) {
-  c.sim.DelayReplyOnce(c.w[1], static_cast<int>(std::min(c.a, 600000L)));
+  c.sim.DelayReplyOnce(c.w[1], static_cast<int>(std::min(c.a, 600000L)),
+                       c.argc == 3 ? c.w[3] : std::string());
   return kOk;
+}
+
+std::string PowerCut(Call& c) {
+  if (c.argc == 0) return c.sim.PoweredOff() ? "off\n" : "on\n";
+  c.sim.PowerCut(static_cast<int>(c.d * 1000 + 0.5));
+  return kOk;
+}
+
+std::string ConnectedAt(Call& c) {
+  uint32_t at = 0;
+  if (!c.sim.LastConnectAt(&at)) return "none\n";
+  return std::to_string(at) + "\n";
 }
 
 std::string Listen(Call& c) {
@@ -584,7 +623,8 @@ const ControlCommandEntry kCommands[] = {
     {"chunks", UpToOneArg, LogLines, "chunks [FROM]", true},
     {"clearlog", AnyArgs, ClearLog, "clearlog", false},
     {"wait", CountAndMs, Wait, "wait COUNT [MS]", false},
-    {"waitconnect", CountAndMs, Wait, "waitconnect N [MS]", true},
+    {"waitconnect", CountAndMs, Wait, "waitconnect N [MS]", false},
+    {"connectedat", NoArgs, ConnectedAt, "connectedat", true},
     {"reply", SomeArgs, Reply, "reply KEY [BYTES]", false},
     {"replyonce", SomeArgs, Reply, "replyonce KEY [BYTES]", false},
     {"unreply", AnyArgs, Unreply, "unreply [KEY]", true},
@@ -595,8 +635,10 @@ const ControlCommandEntry kCommands[] = {
     {"split", PiecesAndGap, Split, "split N GAPMS", false},
     {"pad", SizeAndByte, Pad, "pad N [BYTE]", true},
     {"jitter", OneCount, Jitter, "jitter MS", false},
-    {"delayonce", KeyAndMs, DelayOnce, "delayonce KEY MS", false},
-    {"listen", OneOnOff, Listen, "listen on|off", true},
+    {"delayonce", KeyMsAndTrigger, DelayOnce, "delayonce KEY MS [TRIGGER]",
+     false},
+    {"listen", OneOnOff, Listen, "listen on|off", false},
+    {"powercut", NoneOrSeconds, PowerCut, "powercut [SECONDS]", true},
     {"garbage", OneOnOff, Garbage, "garbage on|off", false},
     {"crlf", OneOnOff, LineEndOnly, "crlf on|off", false},
     {"nonascii", OneOnOff, NonAscii, "nonascii on|off", false},

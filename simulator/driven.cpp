@@ -36,8 +36,10 @@ bool Simulator::DrivenAccept(uint32_t now, std::vector<Arrival>* out) {
   (void)out;  // the board says nothing when a connection opens
   {
     std::lock_guard<std::mutex> lk(mu_);
-    if (!driven_ || listenOff_) return false;
+    if (!driven_ || listenOff_ || PowerOffLocked(now)) return false;
     ++connections_;
+    hasConnectAt_ = true;
+    lastConnectAt_ = now;
     StartOverLocked(true, now);
   }
   cv_.notify_all();

@@ -48,11 +48,15 @@ int ReplyDelayMs(Faults* faults, uint32_t* jitterState,
     delay += static_cast<int>((*jitterState >> 8) %
                               static_cast<uint32_t>(faults->jitterMs + 1));
   }
-  if (faults->onceDelayMs > 0 && (NormalKey(keyword) == faults->onceDelayKey ||
-                                  NormalKey(text) == faults->onceDelayKey)) {
+  if (faults->onceDelayMs <= 0) return delay;
+  if (faults->onceDelayAwaitsTrigger) {
+    if (CommandMatches(faults->onceDelayTrigger, keyword, text))
+      faults->onceDelayAwaitsTrigger = false;
+  } else if (CommandMatches(faults->onceDelayKey, keyword, text)) {
     delay = faults->onceDelayMs;
     faults->onceDelayMs = 0;
     faults->onceDelayKey.clear();
+    faults->onceDelayTrigger.clear();
   }
   return delay;
 }
@@ -249,9 +253,12 @@ void Simulator::SetReplyJitter(int maxMs) {
   jitterState_ = seed_;
 }
 
-void Simulator::DelayReplyOnce(const std::string& key, int ms) {
+void Simulator::DelayReplyOnce(const std::string& key, int ms,
+                               const std::string& trigger) {
   std::lock_guard<std::mutex> lk(mu_);
   faults_.onceDelayKey = NormalKey(key);
+  faults_.onceDelayTrigger = NormalKey(trigger);
+  faults_.onceDelayAwaitsTrigger = !faults_.onceDelayTrigger.empty();
   faults_.onceDelayMs = std::max(0, ms);
 }
 

@@ -28,13 +28,17 @@ struct Faults {
   char padFill = '#';
   bool silent = false;  // nothing is sent
   // When it is sent: after a delay (plus a jitter of 0..jitterMs), or after
-  // onceDelayMs instead for the next command matching onceDelayKey; in
-  // splitPieces pieces splitGapMs apart.
+  // onceDelayMs instead for the next command matching onceDelayKey (once a
+  // command matching onceDelayTrigger has been answered, when that is not
+  // empty); in splitPieces pieces splitGapMs apart. Keys as for
+  // CommandMatches.
   int delayMs = 0;
   int jitterMs = 0;
-  std::string onceDelayKey;  // as NormalKey
-  int onceDelayMs = 0;       // 0 off
-  int splitPieces = 0;       // <= 1 off
+  std::string onceDelayKey;
+  std::string onceDelayTrigger;
+  bool onceDelayAwaitsTrigger = false;
+  int onceDelayMs = 0;  // 0 off
+  int splitPieces = 0;  // <= 1 off
   int splitGapMs = 0;
   // A reply of more than one line goes out one line at a time, lineGapMs
   // apart (0 off), for every command or only those matching lineGapKey
@@ -91,8 +95,10 @@ std::string DistortReply(const Faults& faults, uint32_t* seed,
                          std::string reply);
 
 // How long to wait before the reply to the command (keyword, text): the
-// once-delay if the command matches its key (and then it is used up), else
-// the delay plus a jitter drawn from `*jitterState`.
+// once-delay if it is armed and the command matches its key (and then it
+// is used up), else the delay plus a jitter drawn from `*jitterState`. The
+// command that is the once-delay's trigger arms it for the commands after
+// it.
 int ReplyDelayMs(Faults* faults, uint32_t* jitterState,
                  const std::string& keyword, const std::string& text);
 

@@ -116,6 +116,7 @@ void Simulator::Stop() {
   running_ = false;
   stopping_ = false;
   connected_ = false;
+  powerCutsDone_ = powerCuts_;
   driven_ = false;
   drivenTicks_ = nullptr;
   closeReq_ = resetReq_ = false;
@@ -125,9 +126,9 @@ void Simulator::Stop() {
 // ---- The server thread ----
 
 void Simulator::ServerLoop() {
-  int listenFd = -1;
-  while (UpdateListening(&listenFd)) {
-    const int fd = AcceptWithin(listenFd);
+  int listenFd = -1, waitMs = kWaitMs;
+  while (UpdateListening(&listenFd, &waitMs)) {
+    const int fd = AcceptWithin(listenFd, waitMs);
     if (fd < 0) continue;
     SetConnected(true);
     ServeConnection(fd);
@@ -135,18 +136,29 @@ void Simulator::ServerLoop() {
   }
 }
 
-bool Simulator::UpdateListening(int* listenFd) {
+bool Simulator::UpdateListening(int* listenFd, int* waitMs) {
   {
     std::lock_guard<std::mutex> lk(mu_);
     if (stopping_) return false;
     closeReq_ = resetReq_ = false;
     unsolicited_.clear();
-    // Not listening: connects are refused until it listens again.
-    if (listenOff_ && listenFd_ >= 0) {
+    const uint32_t now = PowerTickLocked();
+    const bool unpowered = PowerOffLocked(now);
+    // Not listening: connects are refused until it listens again. A power
+    // cut closes the listening socket even when its time is already over,
+    // so the connects waiting in its queue are refused too.
+    if ((listenOff_ || unpowered || PowerCutOwedLocked()) && listenFd_ >= 0) {
       SysClose(listenFd_);
       listenFd_ = -1;
     }
-    if (!listenOff_ && listenFd_ < 0) {
+    powerCutsDone_ = powerCuts_;  // the connection, if any, is over
+    *waitMs = kWaitMs;
+    if (unpowered) {
+      // Listening again as soon as the power is back.
+      const int left = static_cast<int>(powerBackAt_ - now);
+      *waitMs = std::max(1, std::min(kWaitMs, left));
+    }
+    if (!listenOff_ && !unpowered && listenFd_ < 0) {
       uint16_t bound = 0;
       std::string error;
       listenFd_ = Listen(address_, port_, &bound, &error);
@@ -158,19 +170,24 @@ bool Simulator::UpdateListening(int* listenFd) {
   return true;
 }
 
-int Simulator::AcceptWithin(int listenFd) {
+int Simulator::AcceptWithin(int listenFd, int waitMs) {
   SysWatch p[2] = {{wakeRead_, false, false}, {listenFd, false, false}};
   // Not listening: only the wake-up is watched.
-  SysWait(p, listenFd >= 0 ? 2 : 1, kWaitMs);
+  SysWait(p, listenFd >= 0 ? 2 : 1, waitMs);
   if (p[0].ready) SysWakeDrain(wakeRead_);
   if (listenFd < 0 || !p[1].ready) return -1;
   return SysAccept(listenFd);
 }
 
 void Simulator::SetConnected(bool on) {
+  const uint32_t at = on ? Now() : 0;
   {
     std::lock_guard<std::mutex> lk(mu_);
-    if (on) ++connections_;
+    if (on) {
+      ++connections_;
+      hasConnectAt_ = true;
+      lastConnectAt_ = at;
+    }
     connected_ = on;
     closeReq_ = resetReq_ = false;
     unsolicited_.clear();
@@ -201,7 +218,8 @@ void Simulator::ServeConnection(int fd) {
 void Simulator::TakeRequests(Session* s, std::string* unsolicited) {
   std::lock_guard<std::mutex> lk(mu_);
   if (stopping_ || closeReq_) s->end = ConnectionEnd::Close;
-  if (resetReq_) s->end = ConnectionEnd::Reset;
+  // A power cut also resets a connection accepted just before it.
+  if (resetReq_ || PowerCutOwedLocked()) s->end = ConnectionEnd::Reset;
   closeReq_ = resetReq_ = false;
   unsolicited->swap(unsolicited_);
   unsolicited_.clear();
@@ -232,6 +250,11 @@ bool Simulator::Receive(Session* s) {
 
 void Simulator::AnswerPending(Session* s) {
   while (s->end == ConnectionEnd::Keep) {
+    {
+      // Without power the board takes none of the commands still pending.
+      std::lock_guard<std::mutex> lk(mu_);
+      if (PowerCutOwedLocked()) return;
+    }
     CommandRecord cmd{};
     const Framed got = TakeCommand(&s->pending, &cmd);
     if (got == Framed::NeedMore) break;
@@ -289,7 +312,7 @@ bool Simulator::SendTrickle(int fd, const CommandRecord& cmd,
 bool Simulator::SendAll(int fd, const std::string& bytes) {
   return SendBounded(fd, bytes, kSendStallMs, [this] {
     std::lock_guard<std::mutex> lk(mu_);
-    return stopping_ || closeReq_ || resetReq_;
+    return InterruptedLocked();
   });
 }
 
@@ -334,8 +357,32 @@ void Simulator::SetListening(bool on) {
   Wake();
   std::unique_lock<std::mutex> lk(mu_);
   if (driven_) listenClosed_ = !on;  // no thread to wait for
+  // Without power the board does not listen, whatever it is told.
+  cv_.wait_for(lk, std::chrono::seconds(5), [&] {
+    return !running_ || listenClosed_ == !on ||
+           (on && PowerOffLocked(PowerTickLocked()));
+  });
+}
+
+void Simulator::PowerCut(int ms) {
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    AdvanceLocked();  // the well up to the cut, with output 4 as it was
+    for (int i = 1; i <= 8; ++i) outputs_[i] = false;
+    lcd_[1] = lcd_[2] = std::string(16, ' ');
+    powerOff_ = true;
+    powerBackAt_ = PowerTickLocked() + static_cast<uint32_t>(std::max(0, ms));
+    ++powerCuts_;
+    if (connected_) resetReq_ = true;
+    if (driven_) EndDrivenLocked();
+  }
+  cv_.notify_all();
+  Wake();
+  std::unique_lock<std::mutex> lk(mu_);
+  // Without a server thread there is nothing to carry it out.
+  if (!running_ || driven_) powerCutsDone_ = powerCuts_;
   cv_.wait_for(lk, std::chrono::seconds(5),
-               [&] { return !running_ || listenClosed_ == !on; });
+               [&] { return !running_ || !PowerCutOwedLocked(); });
 }
 
 void Simulator::Flood(size_t count, const std::string& pattern) {

@@ -59,6 +59,17 @@ uint64_t Simulator::ConnectionCount() const {
   return connections_;
 }
 
+bool Simulator::LastConnectAt(uint32_t* at) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  *at = lastConnectAt_;
+  return hasConnectAt_;
+}
+
+bool Simulator::PoweredOff() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return PowerOffLocked(PowerTickLocked());
+}
+
 bool Simulator::WaitForConnection(uint64_t count, int timeoutMs) {
   std::unique_lock<std::mutex> lk(mu_);
   return cv_.wait_for(lk, std::chrono::milliseconds(timeoutMs),
@@ -122,10 +133,26 @@ double Simulator::DrivenSecondsLocked() const {
 bool Simulator::SleepMs(int ms) {
   if (ms <= 0) return true;
   std::unique_lock<std::mutex> lk(mu_);
-  bool interrupted = cv_.wait_for(lk, std::chrono::milliseconds(ms), [&] {
-    return stopping_ || closeReq_ || resetReq_;
-  });
+  bool interrupted = cv_.wait_for(lk, std::chrono::milliseconds(ms),
+                                  [&] { return InterruptedLocked(); });
   return !interrupted;
+}
+
+bool Simulator::InterruptedLocked() const {
+  return stopping_ || closeReq_ || resetReq_ || PowerCutOwedLocked();
+}
+
+uint32_t Simulator::PowerTickLocked() const {
+  if (driven_) return DrivenTickLocked();
+  return static_cast<uint32_t>(SteadyNs() / 1000000u);
+}
+
+bool Simulator::PowerOffLocked(uint32_t now) const {
+  return powerOff_ && static_cast<int32_t>(now - powerBackAt_) < 0;
+}
+
+bool Simulator::PowerCutOwedLocked() const {
+  return powerCutsDone_ != powerCuts_;
 }
 
 }  // namespace kvxsim

@@ -141,6 +141,9 @@ class Simulator {
   std::string LastError() const;
   bool Connected() const;
   uint64_t ConnectionCount() const;  // connections accepted since Start
+  // When the last connection was accepted, on the log clock (SetClock; on
+  // the driven clock its tick); false before the first.
+  bool LastConnectAt(uint32_t* at) const;
   // True once `count` connections were accepted and one is open.
   bool WaitForConnection(uint64_t count, int timeoutMs);
 
@@ -230,11 +233,16 @@ class Simulator {
 
   // ---- Reply overrides ----
   // `key` is a keyword ("GETSTATUS") or a keyword with its arguments
-  // ("GETADC 2"); compared upper-case with blanks removed; "*" matches any
-  // command. The most specific key wins. The command's effect still
-  // happens; only its reply is replaced by exactly `bytes` (any bytes, zero
-  // bytes too; empty = no reply). count < 0: until cleared, else that many
-  // uses (0 removes the override).
+  // ("GETADC 2"); compared upper-case with blanks removed; a key ending in
+  // '*' matches every command that begins so ("SETPORT 4*": setport 4.0
+  // and 4.1), "*" alone any command. The most specific key wins: the whole
+  // command, then the longest beginning, then the keyword, then "*". The
+  // command's effect still happens; only its reply is replaced by exactly
+  // `bytes` (any bytes, zero bytes too; empty = no reply). A reply that begins
+  // with "ERR" is the board refusing the command, as it refuses bad arguments:
+  // then the command has no effect at all (a refused "setport 4.1" switches
+  // nothing, a refused RESET restarts nothing). count < 0: until cleared,
+  // else that many uses (0 removes the override).
   void SetReply(const std::string& key, const std::string& bytes,
                 int count = -1);
   void ClearReply(const std::string& key);
@@ -252,13 +260,29 @@ class Simulator {
   // A further delay of 0..maxMs before each reply, drawn from the seed
   // (SetSeed); 0 off.
   void SetReplyJitter(int maxMs);
-  // The next reply to a command matching `key` (as for SetReply) comes
-  // `ms` late, instead of after the delay of each reply; once.
-  void DelayReplyOnce(const std::string& key, int ms);
+  // The next reply to a command matching `key` comes `ms` after its
+  // command, instead of after the delay of each reply; once. The board
+  // answers one command after another, so the replies to the commands
+  // behind it come after it, in their order (a reply held back). Keys as
+  // for SetStray ("*" alone: whatever command comes next). With a
+  // `trigger` (as `key`), only a command after the next one matching the
+  // trigger counts: "GETPORT4" after "SETPORT5*" holds back the last
+  // reply of the board query that follows output 5's switching.
+  void DelayReplyOnce(const std::string& key, int ms,
+                      const std::string& trigger = "");
   // Off: the board closes its connection and listens no more (a connect is
   // refused, as by a board without power); on: it listens again on the
   // same port. Returns once in effect (bounded by 5 s).
   void SetListening(bool on);
+  // A power cut of `ms`: every output drops to off and the display clears
+  // at once, the connection is reset (RST; on the driven clock it ends
+  // there) and a command the board had not yet taken is lost; connects are
+  // refused until `ms` have passed (on the driven clock: ticks), then the
+  // board listens again, its outputs still off. A cut during a cut starts
+  // the time afresh. Returns once in effect (bounded by 5 s).
+  void PowerCut(int ms);
+  // True while the board is without power (connects are refused).
+  bool PoweredOff() const;
   void SetReplySplit(int pieces, int gapMs);  // send in pieces (<=1 off)
   void SetReplyPadding(size_t toBytes, char fill = '#');  // 0 off
   void SetGarbage(bool on);      // replies become 1..64 random bytes 01..FF
@@ -330,8 +354,10 @@ class Simulator {
   // server.cpp: the server thread and one connection.
   void ServerLoop();
   // Opens or closes the listening socket as asked; false when stopping.
-  bool UpdateListening(int* listenFd);
-  int AcceptWithin(int listenFd);  // -1 after one wait without a connect
+  // `*waitMs`: how long the next wait for a connect may last.
+  bool UpdateListening(int* listenFd, int* waitMs);
+  // -1 after one wait of `waitMs` without a connect.
+  int AcceptWithin(int listenFd, int waitMs);
   void SetConnected(bool on);
   void ServeConnection(int fd);
   // Takes the requested close, reset or stop into s->end and the
@@ -390,6 +416,15 @@ class Simulator {
   double DrivenSecondsLocked() const;  // the well model's clock
   // simulator.cpp
   bool SleepMs(int ms);  // false when interrupted by stop/close/reset
+  // A stop, close, reset or power cut asked for, which ends a reply's wait.
+  bool InterruptedLocked() const;
+  // The power cut's clock, ms: the driven clock's ticks, else steady time.
+  uint32_t PowerTickLocked() const;
+  // Without power at `now` (PowerTickLocked).
+  bool PowerOffLocked(uint32_t now) const;
+  // A power cut not yet carried out by the board port (its connection not
+  // yet reset, its listening socket not yet closed).
+  bool PowerCutOwedLocked() const;
   void Wake();
   uint32_t Now();
 
@@ -404,6 +439,13 @@ class Simulator {
   uint64_t connections_ = 0;
   std::string address_ = "127.0.0.1";
   bool listenOff_ = false, listenClosed_ = false;
+  bool hasConnectAt_ = false;
+  uint32_t lastConnectAt_ = 0;  // log clock
+  // Power cuts: without power until powerBackAt_ (PowerTickLocked); the
+  // cuts asked for and those the board port has carried out.
+  bool powerOff_ = false;
+  uint32_t powerBackAt_ = 0;
+  uint64_t powerCuts_ = 0, powerCutsDone_ = 0;
   // Actions for the server thread.
   bool closeReq_ = false, resetReq_ = false;
   std::string unsolicited_;

@@ -165,4 +165,75 @@ TEST_F(Driven, TheWellChangesWhenTheBoardTakesTheCommandAskedFor) {
   EXPECT_NE(Sim.ControlCommand("levelafter setport5.1"), "OK\n");
 }
 
+// A power cut on the driven clock: the outputs drop and the connection
+// ends at once (the reply on its way never arrives); connects are refused
+// until the cut's time has passed on the clock, to the tick.
+TEST_F(Driven, APowerCutDropsTheOutputsAndRefusesConnectsForItsTime) {
+  Send("SETPORT 4.1\r\n");
+  EXPECT_EQ(Receive(100), "OK\r\n");
+  Send("SETPORT 6.1\r\n");
+  EXPECT_EQ(Receive(100), "OK\r\n");
+  Sim.SetReplyDelay(500);
+  Send("GETSTATUS\r\n");
+  HeadlessAdvanceClock(100);
+  const uint32_t cut = PlatTickCount();
+  Sim.PowerCut(3000);
+  EXPECT_EQ(Sim.Outputs(), "00000000");
+  EXPECT_TRUE(Sim.PoweredOff());
+  EXPECT_EQ(Receive(1000), "<closed>");
+  EXPECT_FALSE(Connect());
+  HeadlessAdvanceClock(cut + 2999 - PlatTickCount());
+  EXPECT_FALSE(Connect());
+  EXPECT_EQ(Sim.ConnectionCount(), 1u);
+  HeadlessAdvanceClock(1);
+  EXPECT_FALSE(Sim.PoweredOff());
+  ASSERT_TRUE(Connect());
+  uint32_t at = 0;
+  ASSERT_TRUE(Sim.LastConnectAt(&at));
+  EXPECT_EQ(at, cut + 3000);
+  Sim.SetReplyDelay(0);
+  Send("GETSTATUS\r\n");
+  EXPECT_EQ(Receive(100), "S00000000\r\n");
+  // Over the control channel, in seconds.
+  EXPECT_EQ(Sim.ControlCommand("powercut 1.5"), "OK\n");
+  EXPECT_EQ(Sim.ControlCommand("powercut"), "off\n");
+  EXPECT_EQ(Receive(100), "<closed>");
+  HeadlessAdvanceClock(1499);
+  EXPECT_FALSE(Connect());
+  HeadlessAdvanceClock(1);
+  EXPECT_TRUE(Connect());
+  EXPECT_EQ(Sim.ConnectionCount(), 3u);
+}
+
+// The wire of a stray line and a held reply in one board query: the line
+// no command asked for comes 2 ms behind the Getstatus reply, and the
+// query's last reply (GETPORT 4) 1000 ms after its command, the reply
+// behind it after that. Both are armed by output 5's switching.
+TEST_F(Driven, AHeldReplyHoldsTheRepliesBehindIt) {
+  // `bytes` of replies, each piece after the tick it arrived at.
+  auto arrivals = [this](size_t bytes) {
+    std::string got;
+    for (size_t taken = 0; taken < bytes;) {
+      const std::string piece = Receive(5000);
+      if (piece[0] == '<') return got + piece;
+      got += "@" + std::to_string(PlatTickCount()) + ":" + piece;
+      taken += piece.size();
+    }
+    return got;
+  };
+  EXPECT_EQ(Sim.ControlCommand("strayafter setport5* GETSTATUS 1 2 600\\r\\n"),
+            "OK\n");
+  EXPECT_EQ(Sim.ControlCommand("delayonce GETPORT4 1000 setport5*"), "OK\n");
+  Send("GETPORT 4\r\n");  // not yet armed
+  EXPECT_EQ(arrivals(3), "@1000:1\r\n");
+  Send("SETPORT 5.1\r\n");
+  EXPECT_EQ(arrivals(4), "@1000:OK\r\n");
+  Send("GETSTATUS\r\nGETPORT 3\r\nGETPORT 4\r\nGETPORT 1\r\n");
+  EXPECT_EQ(arrivals(11 + 5 + 3 + 3 + 3),
+            "@1000:S00010000\r\n@1002:600\r\n1\r\n@2002:1\r\n1\r\n");
+  // Used up: the next query's replies come at once.
+  Send("SETPORT 5.0\r\nGETSTATUS\r\nGETPORT 4\r\n");
+  EXPECT_EQ(arrivals(4 + 11 + 3), "@2002:OK\r\nS00000000\r\n1\r\n");
+}
+
 }  // namespace

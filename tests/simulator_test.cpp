@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -405,6 +406,29 @@ TEST(SimulatorFaults, PipelineOrderPiecesAndOnceDelay) {
   EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "GETADC 1"), 20);
   EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "getadc 2"), 500);
   EXPECT_EQ(kvxsim::ReplyDelayMs(&d, &jitter, "GETADC", "GETADC 2"), 20);
+
+  // With a trigger: only the key's first command after the trigger's.
+  kvxsim::Faults t;
+  t.onceDelayKey = "GETPORT4";
+  t.onceDelayTrigger = "SETPORT5*";
+  t.onceDelayAwaitsTrigger = true;
+  t.onceDelayMs = 1000;
+  const char* const run[][2] = {
+      {"GETPORT", "GETPORT 4"},   {"SETPORT", "setport 4.1"},
+      {"SETPORT", "setport 5.0"}, {"GETSTATUS", "Getstatus"},
+      {"GETPORT", "GETPORT 4"},   {"SETPORT", "setport 5.1"},
+      {"GETPORT", "GETPORT 4"}};
+  std::string delays;
+  for (const auto& cmd : run)
+    delays +=
+        std::to_string(kvxsim::ReplyDelayMs(&t, &jitter, cmd[0], cmd[1])) + " ";
+  EXPECT_EQ(delays, "0 0 0 0 1000 0 0 ");
+  // "*" holds whatever comes next.
+  kvxsim::Faults any;
+  any.onceDelayKey = "*";
+  any.onceDelayMs = 300;
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&any, &jitter, "HELP", "Help"), 300);
+  EXPECT_EQ(kvxsim::ReplyDelayMs(&any, &jitter, "HELP", "Help"), 0);
 }
 
 // Version written one line at a time (as the Wine tests start the
@@ -538,6 +562,89 @@ TEST_F(SimulatorTest, FaultsCloseAndReset) {
   }
 }
 
+// A power cut on the board port: the outputs drop at once, the
+// connection is reset, the reply under way never comes and the command
+// behind it is never taken; connects are refused for the cut's time, then
+// the board takes a connection again with every output still off.
+TEST_F(SimulatorTest, PowerCutResetsRefusesForItsTimeAndKeepsOutputsOff) {
+  ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  Client c(sim_.Port());
+  ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
+  EXPECT_EQ(c.Exchange("setport 4.1"), "OK\r\n");
+  EXPECT_EQ(c.Exchange("writelcd 1.Brunnen"), "OK\r\n");
+  sim_.SetReplyDelay(5000);
+  c.Send("setport 5.1" + kSuffix + "setport 6.1" + kSuffix);
+  ASSERT_TRUE(sim_.WaitForCommands(3, 1000));
+  EXPECT_EQ(sim_.Outputs(), "00011000");  // 5.1 taken, its reply waits
+
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(sim_.ControlCommand("powercut 0.4"), "OK\n");
+  EXPECT_EQ(sim_.Outputs(), "00000000");
+  EXPECT_EQ(sim_.Lcd(1), std::string(16, ' '));
+  EXPECT_EQ(sim_.ControlCommand("powercut"), "off\n");
+  EXPECT_EQ(c.RecvOnce(1000), "");
+  EXPECT_EQ(c.error_, ECONNRESET);
+  EXPECT_FALSE(sim_.Connected());
+  {
+    Client refused(sim_.Port());
+    EXPECT_FALSE(refused.Connected());
+  }
+  sim_.SetReplyDelay(0);
+  std::unique_ptr<Client> again;
+  ASSERT_TRUE(sim_.WaitFor(
+      [&] {
+        again = std::make_unique<Client>(sim_.Port());
+        return again->Connected();
+      },
+      3000));
+  const auto off = std::chrono::steady_clock::now() - t0;
+  EXPECT_GE(off, std::chrono::milliseconds(390));
+  EXPECT_LT(off, std::chrono::milliseconds(1500));
+  EXPECT_EQ(sim_.ControlCommand("powercut"), "on\n");
+  EXPECT_EQ(again->Exchange("Getstatus"), "S00000000\r\n");
+  EXPECT_EQ(sim_.ConnectionCount(), 2u);
+  // setport 6.1 was never taken; nothing was answered before the cut.
+  const std::vector<kvxsim::CommandRecord> log = sim_.Commands();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2].text, "setport 5.1");
+  EXPECT_EQ(log[3].text, "Getstatus");
+  EXPECT_FALSE(sim_.Output(6));
+}
+
+// A refusal ("ERR" in place of the reply) leaves the board as it was; any
+// other override still lets the command act. Keys ending in '*' take every
+// command that begins so, the longest one first.
+TEST_F(SimulatorTest, ARefusedCommandDoesNothing) {
+  ASSERT_TRUE(sim_.StartControl(0)) << sim_.LastError();
+  Client c(sim_.Port());
+  ASSERT_TRUE(sim_.WaitForConnection(1, 1000));
+  EXPECT_EQ(c.Exchange("setport 4.1"), "OK\r\n");
+  EXPECT_EQ(sim_.ControlCommand("reply setport4* ERR\\r\\n"), "OK\n");
+  EXPECT_EQ(c.Exchange("setport 4.0"), "ERR\r\n");
+  EXPECT_TRUE(sim_.Output(4));
+  EXPECT_EQ(c.Exchange("Getstatus"), "S00001000\r\n");
+  // The longer beginning wins over the shorter, the whole command over both.
+  EXPECT_EQ(sim_.ControlCommand("reply setport* ERR\\r\\n"), "OK\n");
+  EXPECT_EQ(sim_.ControlCommand("reply setport6* OK\\r\\n"), "OK\n");
+  EXPECT_EQ(c.Exchange("setport 6.1"), "OK\r\n");
+  EXPECT_TRUE(sim_.Output(6));
+  EXPECT_EQ(c.Exchange("setport 7.1"), "ERR\r\n");
+  EXPECT_FALSE(sim_.Output(7));
+  EXPECT_EQ(sim_.ControlCommand("replyonce setport4.0 ok?\\r\\n"), "OK\n");
+  EXPECT_EQ(c.Exchange("setport 4.0"), "ok?\r\n");  // not a refusal
+  EXPECT_FALSE(sim_.Output(4));
+  EXPECT_EQ(c.Exchange("setport 4.1"), "ERR\r\n");  // the once is used up
+  EXPECT_FALSE(sim_.Output(4));
+  // A refused RESET restarts nothing and keeps the connection.
+  EXPECT_EQ(sim_.ControlCommand("reply RESET ERR\\r\\n"), "OK\n");
+  EXPECT_EQ(c.Exchange("RESET"), "ERR\r\n");
+  EXPECT_TRUE(sim_.Output(6));
+  EXPECT_EQ(sim_.ControlCommand("unreply"), "OK\n");
+  EXPECT_EQ(c.Exchange("setport 4.1"), "OK\r\n");
+  EXPECT_TRUE(sim_.Output(4));
+  EXPECT_TRUE(sim_.Connected());
+}
+
 TEST(SimulatorStart, RefusesNonLoopback) {
   Simulator sim;
   EXPECT_FALSE(sim.Start(0, "0.0.0.0"));
@@ -567,6 +674,7 @@ TEST_F(SimulatorTest, ControlChannel) {
   EXPECT_EQ(c.Exchange("Getstatus"), "S00000001\r\n");
   EXPECT_EQ(ask("outputs"), "00000100\n");
   EXPECT_EQ(ask("wait 4 1000"), "OK\n");
+  EXPECT_EQ(ask("connectedat"), "4242\n");
   EXPECT_EQ(ask("count"), "4\n");
   EXPECT_EQ(ask("log 3"), "4242 text Getstatus \\x5cr\\x5cn\nEND\n");
   EXPECT_EQ(ask("replies 3"),
@@ -601,10 +709,12 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
        "status\nanalog N [COUNT] | digital N [V] | level [COUNTS] | "
        "levelafter [KEY COUNTS] | rates [IN DRAW]\nlcd 1|2 | network | count | "
        "log [FROM] | replies [FROM] | "
-       "chunks [FROM]\nclearlog | wait COUNT [MS] | waitconnect N [MS]\nreply "
+       "chunks [FROM]\nclearlog | wait COUNT [MS] | waitconnect N [MS] | "
+       "connectedat\nreply "
        "KEY [BYTES] | replyonce KEY [BYTES] | unreply [KEY]\nclose | reset | "
        "silent on|off | delay MS | split N GAPMS | pad N [BYTE]\njitter MS | "
-       "delayonce KEY MS | listen on|off\ngarbage on|off | crlf on|off | "
+       "delayonce KEY MS [TRIGGER] | listen on|off | powercut "
+       "[SECONDS]\ngarbage on|off | crlf on|off | "
        "nonascii on|off | zero POS|off\ncloseafter N|off | flood N | raw BYTES "
        "| linegap MS [KEY] | strayafter TRIGGER KEY COUNT GAPMS BYTES|off | "
        "trickle MS [KEY]|off\nrandom [off|PROFILE [NAME=VALUE]...]\nfaults "
@@ -686,6 +796,13 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
        "ERR unknown or malformed control command (try help)\n"},
       {"delayonce GETIP -1",
        "ERR unknown or malformed control command (try help)\n"},
+      {"delayonce GETPORT4 1000 setport5*", "OK\n"},
+      {"delayonce * 1000", "OK\n"},
+      {"delayonce GETPORT4 1000 setport5* x",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"connectedat", "none\n"},
+      {"connectedat 1",
+       "ERR unknown or malformed control command (try help)\n"},
       {"listen on", "OK\n"},
       {"listen x", "ERR unknown or malformed control command (try help)\n"},
       {"split 2 10", "OK\n"},
@@ -756,6 +873,19 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
       {"bogus", "ERR unknown or malformed control command (try help)\n"},
       {"SETOUTPUT 2 1\r\n", "OK\n"},
       {"OUTPUTS", "01100000\n"},
+      {"powercut", "on\n"},
+      {"powercut -1", "ERR unknown or malformed control command (try help)\n"},
+      {"powercut 3601",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"powercut 1 2", "ERR unknown or malformed control command (try help)\n"},
+      {"powercut x", "ERR unknown or malformed control command (try help)\n"},
+      {"powercut 0", "OK\n"},
+      {"OUTPUTS", "00000000\n"},
+      {"powercut", "on\n"},
+      {"setoutput 2 1", "OK\n"},
+      {"powercut 3600", "OK\n"},
+      {"powercut", "off\n"},
+      {"OUTPUTS", "00000000\n"},
       {"Shutdown", "OK\n"},
   };
   for (const auto& c : cases)
