@@ -98,16 +98,22 @@ static void SensorOff() {
   RefreshBoard();
 }
 
-// The query a decision rides on, and its redraw: true when its level is
-// provably the board's answer to its GETADC 1, read with the sensor
-// powered: the status of this very query shows output 3 on, as it has
-// since the warm-up.
-static bool DecisionQuery() {
+// A query proven the board's own answers as a decision query is, and its
+// redraw: true when it is, so that its status is the board's answer to its
+// Getstatus (not a stray line that took its place).
+static bool ProvenQuery() {
   bool proven = PollBoardForDecision();
   ShowBoard();
   HoldBoardToGuard();
   TakeWebSnapshot();  // the status page shows what label 62 shows
-  return proven && StatusShows(3, true) && SensorWarm();
+  return proven;
+}
+
+// The query a decision rides on: true when its level is provably the
+// board's answer to its GETADC 1, read with the sensor powered: the status
+// of this very query shows output 3 on, as it has since the warm-up.
+static bool DecisionQuery() {
+  return ProvenQuery() && StatusShows(3, true) && SensorWarm();
 }
 
 // An evaluation that could not decide for want of a proven reading: label
@@ -127,7 +133,8 @@ static void ReadingDoubted(bool output5Switched) {
 
 // Each output follows only a level that is provably the board's answer to
 // the GETADC 1 just sent, read with the sensor powered: output 5 the level
-// of the query before its command, output 4 that of the query after it.
+// of the query before its command, output 4 that of the query after it;
+// the query after output 4's command is proven as well.
 // That query is in step with the commands only when its status shows
 // output 5 as the board should have it: as sent when it took the command,
 // as before when it refused it. A reading in doubt switches nothing;
@@ -163,9 +170,12 @@ static void DecideAndRecord() {
       bool wasOn4 = StatusShows(4, true);
       PortReply reply4;
       output4 = LevelSwitch(4, level4, &reply4);
+      // The query after "setport 4.x" shows whether it is done; it is
+      // proven as the others, since the decision's end rides on it.
       if (output4 != CommandNotSent) {
-        RefreshBoard();
-        done4 = reply4 == PortAcknowledged && StatusShows(4, output4 == 1);
+        bool shown = ProvenQuery();
+        done4 =
+            shown && reply4 == PortAcknowledged && StatusShows(4, output4 == 1);
         if (done4) LevelDecided(4, output4, level4, wasOn4);
       }
     }
