@@ -47,16 +47,21 @@ TEST(GuardOracle, ThresholdsOfTheLevel) {
 }
 
 // One evaluation against a board answering in `way`, with `line` coming
-// `gap` ms after the reply to `after` in the connection's query `query`;
-// the level commands the board received.
+// `gap` ms after the reply to `after` in the connection's query `query`
+// (and, with `held`, the reply to `held` in that query reaching the
+// program `holdMs` late, everything behind it too); the level commands the
+// board received.
 std::vector<guard::LevelSwitch> Evaluate(const guard::Manner& way,
                                          const guard::Truth& truth,
                                          const char* after, int query,
-                                         const char* line, int gap) {
+                                         const char* line, int gap,
+                                         const char* held = nullptr,
+                                         int holdMs = 0) {
   guard::Draws draws(1);
   guard::ModelBoard board(&draws, Profile::BusyStrays);
   board.Fix(way);
   board.StrayAfter(after, query, line, gap);
+  if (held) board.HoldReply(held, query, holdMs);
   board.SetAnalog(4, 0);  // nothing on it
   board.Now = truth;
   board.Tracing = getenv("KVX_GUARD_TRACE") != nullptr;
@@ -105,6 +110,42 @@ TEST(GuardOracle, AStrayCountBehindTheStatusOfASlowBoardSwitchesNothingWrong) {
             << "setport " << s.Output << "." << s.On << " on a dry well";
     }
   }
+}
+
+// A prompt board whose link holds back the last reply of a query (GETPORT
+// 4) for up to 2.9 s, in the query a decision rides on, behind a stray
+// count line 2 ms after the status: every reply from GETADC 1 on is one
+// late, and the one left over comes well past the link's quiet time,
+// though within the 3 s by which a living board has begun any reply.
+// Neither output may follow the stray's count.
+void ExpectNothingWrongWithTheLastReplyHeld(const guard::Truth& truth,
+                                            int query, const char* stray) {
+  for (int speed : {5, 50}) {
+    for (int holdMs : {600, 650, 1000, 2000, 2900}) {
+      SCOPED_TRACE("board of " + std::to_string(speed) +
+                   " ms a reply, GETPORT 4 held back " +
+                   std::to_string(holdMs) + " ms");
+      guard::Manner way;
+      way.Speed = speed;
+      way.Steady = true;
+      for (const guard::LevelSwitch& s : Evaluate(
+               way, truth, "Getstatus", query, stray, 2, "GETPORT 4", holdMs))
+        EXPECT_EQ(s.On == 1, guard::ExpectedOn(s.Output, truth))
+            << "setport " << s.Output << "." << s.On << " against the truth";
+    }
+  }
+}
+
+// The query that decides output 4 (the connection's second) on a dry
+// well: a stray 600 would switch 4.0.
+TEST(GuardOracle, AHeldLastReplyBehindAStrayCountSwitchesNoOutput4Wrong) {
+  ExpectNothingWrongWithTheLastReplyHeld({20, true, true}, 2, "600\r\n");
+}
+
+// The query that decides output 5 (the first) on a full well: a stray 20
+// would switch 5.0.
+TEST(GuardOracle, AHeldLastReplyBehindAStrayCountSwitchesNoOutput5Wrong) {
+  ExpectNothingWrongWithTheLastReplyHeld({600, true, true}, 1, "20\r\n");
 }
 
 // --- The slow model board itself --------------------------------------------

@@ -375,15 +375,25 @@ int ModelBoard::ReplyTime() {
 }
 
 void ModelBoard::Put(uint32_t at, const std::string& bytes,
-                     const std::string& how,
-                     std::vector<HeadlessArrival>* out) {
+                     const std::string& how, std::vector<HeadlessArrival>* out,
+                     int hold) {
   at = Later(at, busyUntil_);
   busyUntil_ = at;
   uint32_t arrives =
       Later(at + (Way.Link ? (uint32_t)latency_ : 0u), lastArrival_);
+  size_t from = 0;  // the first byte held back
+  if (hold > 0) {
+    Note(arrives, "board: the link holds back the next bytes " +
+                      std::to_string(hold) + " ms");
+    arrives += (uint32_t)hold;
+  }
   lastArrival_ = arrives;
-  out->push_back({arrives, bytes, false});
-  Arrives(arrives, bytes);
+  if (from > 0) {
+    out->push_back({arrives, bytes.substr(0, from), false});
+    Arrives(arrives, bytes.substr(0, from));
+  }
+  out->push_back({arrives, bytes.substr(from), false});
+  Arrives(arrives, bytes.substr(from));
   if (Tracing) Note(arrives, "-> " + Shown(bytes) + "   (" + how + ")");
 }
 
@@ -532,12 +542,15 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
     }
   }
   cuts.push_back(reply.size());
+  bool held = !holdCommand_.empty() && QueriesThisConnection == holdQuery_ &&
+              strcasecmp(command.c_str(), holdCommand_.c_str()) == 0;
   size_t from = 0;
   uint32_t at = start;
   for (size_t i = 0; i < cuts.size(); i++) {
     if (i > 0) at += (uint32_t)gaps[i - 1];
     Put(at, reply.substr(from, cuts[i] - from),
-        i + 1 < cuts.size() ? of + ", piece" : of, out);
+        i + 1 < cuts.size() ? of + ", piece" : of, out,
+        held && i == 0 ? holdMs_ : -1);
     from = cuts[i];
   }
   if (strayAfter) {

@@ -162,6 +162,14 @@ class ModelBoard : public HeadlessBoardModel {
     strayLine_ = line;
     strayGap_ = gap;
   }
+  // On every connection, in its query number `query`, the reply to
+  // `command` reaches the program `ms` later than the board writes it, and
+  // so does every byte after it: the link holds them back in their order.
+  void HoldReply(const std::string& command, int query, int ms) {
+    holdCommand_ = command;
+    holdQuery_ = query;
+    holdMs_ = ms;
+  }
 
  private:
   void Command(const std::string& text, uint32_t now,
@@ -182,8 +190,10 @@ class ModelBoard : public HeadlessBoardModel {
               uint32_t now, std::vector<HeadlessArrival>* out);
   // Writes `bytes` at board time `at` (arriving a latency later on a slow
   // link); the board is busy until then.
+  // A hold of `hold` ms (-1: drawn by the connection's manner) from its
+  // first byte on.
   void Put(uint32_t at, const std::string& bytes, const std::string& how,
-           std::vector<HeadlessArrival>* out);
+           std::vector<HeadlessArrival>* out, int hold = -1);
   uint32_t Trickle(uint32_t at, std::vector<HeadlessArrival>* out);
   // What the board says unasked up to board time `until`: the strays due
   // and the chatter, in their order, each once the board is idle.
@@ -222,6 +232,8 @@ class ModelBoard : public HeadlessBoardModel {
   Manner fixedWay_;
   std::string strayCommand_, strayLine_;
   int strayQuery_ = 0, strayGap_ = 0;
+  std::string holdCommand_;
+  int holdQuery_ = 0, holdMs_ = 0;
   std::vector<std::pair<uint32_t, std::string>> trace_;
 };
 
