@@ -336,7 +336,7 @@ void RunShard(Profile p, int index) {
   if (const char* times = getenv("KVX_GUARD_SCENARIOS"))
     if (atoi(times) > 1) count *= atoi(times);
   int found[guard::FaultKinds] = {};
-  long evaluations = 0, switches = 0, losses = 0, blind = 0;
+  long evaluations = 0, switches = 0, losses = 0, blind = 0, lost = 0;
   for (uint64_t seed = shard.First; seed < shard.First + (uint64_t)count;
        seed++) {
     int shown = 0;
@@ -346,6 +346,7 @@ void RunShard(Profile p, int index) {
     switches += out.Switches;
     losses += out.Losses;
     blind += out.Blind;
+    lost += out.Lost;
     if (out.Ok) continue;
     bool first = false;
     for (int k = 0; k < guard::FaultKinds; k++)
@@ -361,13 +362,17 @@ void RunShard(Profile p, int index) {
   }
   printf(
       "%s: %d scenarios from seed %llu, %ld evaluations, %ld level "
-      "commands, %ld connections lost, %ld blind stretches; failed: %d "
-      "wrong, %d unannounced, %d healthy undecided\n",
+      "commands, %ld connections lost, %ld blind stretches, %ld outputs "
+      "lost on the board; failed: %d wrong, %d not made good, %d "
+      "unannounced, %d healthy undecided\n",
       guard::ProfileName(shard.Board), count, (unsigned long long)shard.First,
-      evaluations, switches, losses, blind, found[guard::WrongSwitch],
-      found[guard::BlindUnannounced], found[guard::HealthyUndecided]);
+      evaluations, switches, losses, blind, lost, found[guard::WrongSwitch],
+      found[guard::LossUncorrected], found[guard::BlindUnannounced],
+      found[guard::HealthyUndecided]);
   EXPECT_EQ(found[guard::WrongSwitch], 0)
       << "scenarios with a wrong level command";
+  EXPECT_EQ(found[guard::LossUncorrected], 0)
+      << "scenarios with an output lost on the board and not made good";
   EXPECT_EQ(found[guard::BlindUnannounced], 0)
       << "scenarios whose guard went blind past its bound unannounced";
   if (guard::IsHealthy(shard.Board)) {
@@ -394,7 +399,12 @@ GUARD_SHARDS(Trickles, Trickles)
 GUARD_SHARDS(Chatter, Chatter)
 GUARD_SHARDS(Drops, Drops)
 GUARD_SHARDS(Anything, Anything)
-static_assert(guard::ProfileCount == 11, "a profile without its shards");
+GUARD_SHARDS(Holds, Holds)
+GUARD_SHARDS(PowerCuts, PowerCuts)
+GUARD_SHARDS(Meddling, Meddling)
+GUARD_SHARDS(Refusals, Refusals)
+GUARD_SHARDS(Everything, Everything)
+static_assert(guard::ProfileCount == 16, "a profile without its shards");
 
 // KVX_GUARD_SEED and KVX_GUARD_PROFILE: one scenario, its whole trace
 // printed.
