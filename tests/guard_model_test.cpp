@@ -302,6 +302,162 @@ TEST(GuardModel, ADroppedConnectionEndsOnlyAnAnsweredQuery) {
       << "a closed connection answers nothing";
 }
 
+// A power cut: every relay off, the connection reset at once, new ones
+// refused for 2 to 30 s, then taken again with the outputs still off.
+TEST(GuardModel, APowerCutTakesTheOutputsAndTheConnection) {
+  int cuts = 0;
+  for (uint64_t seed = 1; seed <= 40; seed++) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    guard::Draws draws(seed);
+    guard::ModelBoard board(&draws, Profile::PowerCuts);
+    board.Fix(Steady(false, 10));
+    std::vector<HeadlessArrival> out;
+    ASSERT_TRUE(board.Accept(0, &out));
+    Send(&board, "setport 4.1", 10);
+    Send(&board, "setport 5.1", 20);
+    uint32_t now = 100;
+    std::vector<HeadlessArrival> close;
+    while (!board.Update(now, &close) && now < 100000) now += 100;
+    ASSERT_EQ(board.PowerCuts, 1) << "the first cut within 90 s";
+    cuts++;
+    ASSERT_EQ(close.size(), 1u);
+    EXPECT_TRUE(close[0].Closes) << "the connection reset with the power";
+    EXPECT_FALSE(board.Relay(4));
+    EXPECT_FALSE(board.Relay(5));
+    EXPECT_TRUE(board.Differs(4));
+    EXPECT_TRUE(board.Differs(5));
+    EXPECT_TRUE(Send(&board, "Getstatus", now).empty());
+    uint32_t cut = board.DiffersSince(4);
+    uint32_t back = now;
+    while (!board.Accept(back, &out)) back += 100;
+    EXPECT_GE(back - cut, 2000u);
+    EXPECT_LE(back - cut, 30100u);
+    EXPECT_EQ(board.SteadySince() + 100 > back, true);
+    std::vector<HeadlessArrival> status = Send(&board, "Getstatus", back + 1);
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status[0].Bytes, "S00000000\r\n") << "up again, all off";
+  }
+  EXPECT_EQ(cuts, 40);
+}
+
+// A refused setport: "ERR", the relay as it was, and the guard's decision
+// not on the board; the status after it belies it, so it decides nothing.
+// One carried out decides once it is answered, and the status after it
+// bears it out.
+TEST(GuardModel, ARefusedSetportSwitchesNothingAndDecidesNothing) {
+  guard::Manner way = Steady(false, 10);
+  way.RefusePercent = 100;
+  guard::Draws draws(9);
+  guard::ModelBoard board(&draws, Profile::Refusals);
+  board.Fix(way);
+  std::vector<HeadlessArrival> out;
+  board.Accept(0, &out);
+  std::vector<HeadlessArrival> reply = Send(&board, "setport 4.1", 100);
+  ASSERT_EQ(reply.size(), 1u);
+  EXPECT_EQ(reply[0].Bytes, "ERR\r\n");
+  EXPECT_FALSE(board.Relay(4));
+  EXPECT_TRUE(board.Differs(4));
+  EXPECT_EQ(board.DiffersSince(4), 100u);
+  EXPECT_EQ(board.Refused, 1);
+  ASSERT_EQ(board.Switches.size(), 1u);
+  EXPECT_FALSE(board.Switches[0].Accepted);
+  EXPECT_FALSE(board.Switches[0].Decides(reply[0].At + 1));
+  Send(&board, "Getstatus", 200);
+  EXPECT_TRUE(board.Switches[0].Judged);
+  EXPECT_FALSE(board.Switches[0].Shown);
+
+  guard::Draws more(9);
+  guard::ModelBoard willing(&more, Profile::Refusals);
+  willing.Fix(Steady(false, 10));
+  willing.Accept(0, &out);
+  reply = Send(&willing, "setport 4.1", 100);
+  ASSERT_EQ(reply.size(), 1u);
+  EXPECT_EQ(reply[0].Bytes, "OK\r\n");
+  EXPECT_TRUE(willing.Relay(4));
+  EXPECT_FALSE(willing.Differs(4));
+  EXPECT_FALSE(willing.Switches[0].Decides(reply[0].At - 1))
+      << "not before its answer";
+  EXPECT_TRUE(willing.Switches[0].Decides(reply[0].At));
+  std::vector<HeadlessArrival> status = Send(&willing, "Getstatus", 200);
+  ASSERT_EQ(status.size(), 1u);
+  EXPECT_EQ(status[0].Bytes, "S00001000\r\n");
+  EXPECT_TRUE(willing.Switches[0].Shown);
+  EXPECT_TRUE(willing.Switches[0].Decides(status[0].At));
+}
+
+// Another client switches outputs 3, 4 and 5, most often to the other
+// state; output 4 or 5 switched so differs from the guard's decision
+// until the guard's next setport.
+TEST(GuardModel, AnotherClientSwitchesOutputsThreeToFive) {
+  int switched = 0, differed = 0;
+  for (uint64_t seed = 1; seed <= 20; seed++) {
+    guard::Draws draws(seed);
+    guard::ModelBoard board(&draws, Profile::Meddling);
+    board.Fix(Steady(false, 10));
+    std::vector<HeadlessArrival> out;
+    board.Accept(0, &out);
+    Send(&board, "setport 4.0", 10);
+    Send(&board, "setport 5.0", 20);
+    for (uint32_t now = 100; now < 1000000; now += 500) {
+      board.Advance(now);
+      if (!board.Differs(4) && !board.Differs(5)) continue;
+      differed++;
+      // The guard's decisions again.
+      Send(&board, "setport 4.0", now);
+      Send(&board, "setport 5.0", now + 1);
+      EXPECT_FALSE(board.Differs(4));
+      EXPECT_FALSE(board.Differs(5));
+    }
+    switched += board.OthersSwitched;
+    EXPECT_EQ(board.PowerCuts, 0);
+    EXPECT_EQ(board.Refused, 0);
+  }
+  EXPECT_GT(switched, 25);
+  EXPECT_GT(differed, 10);
+}
+
+// A held stream keeps its order: every byte behind the hold waits too,
+// and a reply's bytes, however held, reach the program within
+// LatestHeldReply of its command.
+TEST(GuardModel, AHeldStreamKeepsItsOrderAndItsBound) {
+  int held = 0;
+  for (uint64_t seed = 1; seed <= 200; seed++) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    guard::Manner way = Steady(seed % 2 == 0, (int)(seed % 7) * 100);
+    way.HoldPercent = 30;
+    guard::Draws draws(seed);
+    guard::ModelBoard board(&draws, Profile::Holds);
+    board.Fix(way);
+    std::vector<HeadlessArrival> none;
+    board.Accept(0, &none);
+    uint32_t now = 10, last = 0;
+    for (const char* command : Query) {
+      std::vector<HeadlessArrival> out = Send(&board, command, now);
+      ASSERT_FALSE(out.empty());
+      std::string reply;
+      for (const HeadlessArrival& a : out) {
+        EXPECT_GE(a.At, last) << "out of order";
+        EXPECT_LE(a.At - now, (uint32_t)guard::LatestHeldReply) << command;
+        if (a.At - now > 700u + (uint32_t)way.Speed) held++;
+        last = a.At;
+        reply += a.Bytes;
+      }
+      EXPECT_EQ(reply.back(), '\n') << "a reply whole, however held";
+      now = last + 1;
+    }
+  }
+  EXPECT_GT(held, 50) << "holds well past the board's own time";
+}
+
+TEST(GuardOracle, TheBoundOfALossFollowsTheBoardsSpeed) {
+  guard::Manner prompt;
+  EXPECT_EQ(guard::LossBound(prompt), 60655);
+  guard::Manner slowest = Steady(true, 2500);
+  slowest.LineGap = 300;
+  EXPECT_EQ(guard::LossBound(slowest), 225667);
+  EXPECT_LT(guard::LossBound(Steady(false, 600)), guard::LossBound(slowest));
+}
+
 // One shard: `count` scenarios of one profile from seed `first` on.
 struct Shard {
   Profile Board;
