@@ -8,8 +8,8 @@
 //
 // A failure names the seed and the profile; KVX_GUARD_SEED=<seed> with
 // KVX_GUARD_PROFILE=<key> runs that one scenario with its whole trace
-// (test GuardOracle.OneScenario). KVX_GUARD_SCENARIOS=N runs N times as
-// many in every shard.
+// (test GuardOracle.OneScenario; with KVX_GUARD_TRACE its trace also when
+// it passes). KVX_GUARD_SCENARIOS=N runs N times as many in every shard.
 
 #include <gtest/gtest.h>
 
@@ -317,8 +317,8 @@ TEST(GuardModel, APowerCutTakesTheOutputsAndTheConnection) {
     Send(&board, "setport 5.1", 20);
     uint32_t now = 100;
     std::vector<HeadlessArrival> close;
-    while (!board.Update(now, &close) && now < 100000) now += 100;
-    ASSERT_EQ(board.PowerCuts, 1) << "the first cut within 90 s";
+    while (!board.Update(now, &close) && now < 210000) now += 100;
+    ASSERT_EQ(board.PowerCuts, 1) << "the first cut within 200 s";
     cuts++;
     ASSERT_EQ(close.size(), 1u);
     EXPECT_TRUE(close[0].Closes) << "the connection reset with the power";
@@ -451,10 +451,10 @@ TEST(GuardModel, AHeldStreamKeepsItsOrderAndItsBound) {
 
 TEST(GuardOracle, TheBoundOfALossFollowsTheBoardsSpeed) {
   guard::Manner prompt;
-  EXPECT_EQ(guard::LossBound(prompt), 60655);
+  EXPECT_EQ(guard::LossBound(prompt), 78850);
   guard::Manner slowest = Steady(true, 2500);
   slowest.LineGap = 300;
-  EXPECT_EQ(guard::LossBound(slowest), 225667);
+  EXPECT_EQ(guard::LossBound(slowest), 628890);
   EXPECT_LT(guard::LossBound(Steady(false, 600)), guard::LossBound(slowest));
 }
 
@@ -474,6 +474,13 @@ int ScenariosPerShard(Profile p) {
     case Profile::WholeReplies:
     case Profile::LineByLine:
       return 500;
+    // Their scenarios run on the main loop's rhythm until the board's
+    // outputs agree with the guard again: several times the queries.
+    case Profile::PowerCuts:
+    case Profile::Meddling:
+    case Profile::Refusals:
+    case Profile::Everything:
+      return 400;
     default:
       return 950;
   }
@@ -571,7 +578,7 @@ TEST(GuardOracle, OneScenario) {
   Profile profile;
   ASSERT_TRUE(guard::ProfileOfKey(key, &profile)) << "no profile " << key;
   Outcome out = guard::RunScenario(strtoull(seed, nullptr, 0), profile);
-  if (!out.Ok) printf("%s\n", out.Trace.c_str());
+  if (!out.Ok || getenv("KVX_GUARD_TRACE")) printf("%s\n", out.Trace.c_str());
   EXPECT_TRUE(out.Ok) << out.Failure;
 }
 

@@ -365,15 +365,15 @@ void ModelBoard::DrawTroubles(uint32_t now) {
                (all && draws_->Percent(30));
   if (cuts_) {
     cutDue_ = true;
-    cutAt_ = now + (uint32_t)draws_->Between(1000, 90000);
+    cutAt_ = now + (uint32_t)draws_->Between(1000, 200000);
   }
   if (meddling_) {
     meddleDue_ = true;
-    meddleAt_ = now + (uint32_t)draws_->Between(0, 60000);
+    meddleAt_ = now + (uint32_t)draws_->Between(0, 200000);
   }
   if (stretches_) {
     stretchDue_ = true;
-    stretchAt_ = now + (uint32_t)draws_->Between(0, 90000);
+    stretchAt_ = now + (uint32_t)draws_->Between(0, 200000);
   }
 }
 
@@ -441,7 +441,7 @@ void ModelBoard::Advance(uint32_t now) {
         OtherClientSwitches(at);
         if (draws_->Percent(60)) {
           meddleDue_ = true;
-          meddleAt_ = at + (uint32_t)draws_->Between(500, 60000);
+          meddleAt_ = at + (uint32_t)draws_->Between(500, 90000);
         }
         break;
       default:
@@ -509,7 +509,11 @@ void ModelBoard::DrawManner(uint32_t now) {
   m.Link = p == Profile::SlowLink || p == Profile::LinkStrays ||
            (p != Profile::BusyBoard && p != Profile::BusyStrays &&
             draws_->Percent(50));
-  m.Speed = DrawSpeed(draws_);
+  // A board of the troubles outside is more often a prompt one: there the
+  // guard's bound on making good a lost output is at its tightest.
+  bool outsideProfile = profile_ >= Profile::PowerCuts;
+  m.Speed = outsideProfile && draws_->Percent(50) ? draws_->Between(0, 300)
+                                                  : DrawSpeed(draws_);
   switch (draws_->Below(4)) {
     case 0:
       m.LineGap = 0;
@@ -817,6 +821,21 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
       outputs_[c.Channel] = c.On == 1;
     }
     if (c.Channel == 4 || c.Channel == 5) {
+      // The troubles come most often just after a decision, when they
+      // take what the guard has done.
+      if (!Calm && !refused) {
+        uint32_t soon = now + (uint32_t)draws_->Between(0, 20000);
+        if (meddling_ && draws_->Percent(15) &&
+            (!meddleDue_ || (int32_t)(soon - meddleAt_) < 0)) {
+          meddleDue_ = true;
+          meddleAt_ = soon;
+        }
+        if (cuts_ && powered_ && draws_->Percent(4) &&
+            (!cutDue_ || (int32_t)(soon - cutAt_) < 0)) {
+          cutDue_ = true;
+          cutAt_ = soon;
+        }
+      }
       decided_[c.Channel] = c.On;
       Recheck(c.Channel, now);
       toConfirm_[c.Channel] = (int)Switches.size();

@@ -91,17 +91,21 @@ Outcome RunScenario(uint64_t seed, Profile profile,
 bool ProfileOfKey(const std::string& key, Profile* profile);
 
 // How long (ms) the guard may take to make good output 4 or 5 lost on a
-// board answering in `way`: 40 s (the guard's at most one extra
-// measurement per 30 s, a ReconnectInterval of 5 s and the five ticks of
-// a measurement) and three queries at the connection's slowest, each with
-// the 3 s a decision query waits for what is held back:
-//   40 s + 3 x (Q + 3 s), where
-//   Q = 17 x R + 2 x (12 x LineGap + 400 ms) + 3 s
+// board answering in `way`:
+//   40 s + 10 x (Q + 3 s), where
+//   Q = 17 x R + 2 x (12 x LineGap + 400 ms)
 // is a query at its longest: 17 exchanges (14, and 3 for the display)
-// each at the connection's longest reply time R = Speed x 9/8 + 5 ms, the
-// Help and Version texts of up to 12 lines a line at a time, each
-// settling for 400 ms, and a quiet of up to 3 s before it. A prompt
-// board's bound is about 61 s, the slowest's about 226 s.
+// each at the connection's longest reply time R = Speed x 9/8 + 5 ms, and
+// the Help and Version texts of up to 12 lines a line at a time, each
+// settling for 400 ms. The 40 s are the guard's at most one extra
+// measurement per 30 s, a ReconnectInterval of 5 s and the ticks of a
+// measurement; the ten queries those the loss takes to mend at the most:
+// the one whose status shows it, then the measurement's three ticks up to
+// its first evaluation, each with its own query and the main loop's
+// automatic one a second after the one before, and the evaluation's two
+// proven queries and the one after them, each with the 3 s a decision
+// query waits for what is held back. A prompt board's bound is about
+// 79 s, the slowest's about 629 s.
 int LossBound(const Manner& way);
 
 // The last `lines` lines of a trace.
