@@ -823,7 +823,7 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
     if (c.Channel == 4 || c.Channel == 5) {
       // The troubles come most often just after a decision, when they
       // take what the guard has done.
-      if (!Calm && !refused) {
+      if ((meddling_ || cuts_) && !Calm && !refused) {
         uint32_t soon = now + (uint32_t)draws_->Between(0, 20000);
         if (meddling_ && draws_->Percent(15) &&
             (!meddleDue_ || (int32_t)(soon - meddleAt_) < 0)) {
