@@ -499,7 +499,7 @@ void RunShard(Profile p, int index) {
   if (const char* times = getenv("KVX_GUARD_SCENARIOS"))
     if (atoi(times) > 1) count *= atoi(times);
   int found[guard::FaultKinds] = {};
-  long evaluations = 0, switches = 0, losses = 0, blind = 0, lost = 0;
+  long evaluations = 0, switches = 0, losses = 0, blind = 0, lost = 0, told = 0;
   for (uint64_t seed = shard.First; seed < shard.First + (uint64_t)count;
        seed++) {
     int shown = 0;
@@ -510,6 +510,7 @@ void RunShard(Profile p, int index) {
     losses += out.Losses;
     blind += out.Blind;
     lost += out.Lost;
+    told += out.Deviations;
     if (out.Ok) continue;
     bool first = false;
     for (int k = 0; k < guard::FaultKinds; k++)
@@ -526,12 +527,12 @@ void RunShard(Profile p, int index) {
   printf(
       "%s: %d scenarios from seed %llu, %ld evaluations, %ld level "
       "commands, %ld connections lost, %ld blind stretches, %ld outputs "
-      "lost on the board; failed: %d wrong, %d not made good, %d "
-      "unannounced, %d healthy undecided\n",
+      "lost on the board (%ld told as differing); failed: %d wrong, %d not "
+      "made good, %d unannounced, %d healthy undecided\n",
       guard::ProfileName(shard.Board), count, (unsigned long long)shard.First,
-      evaluations, switches, losses, blind, lost, found[guard::WrongSwitch],
-      found[guard::LossUncorrected], found[guard::BlindUnannounced],
-      found[guard::HealthyUndecided]);
+      evaluations, switches, losses, blind, lost, told,
+      found[guard::WrongSwitch], found[guard::LossUncorrected],
+      found[guard::BlindUnannounced], found[guard::HealthyUndecided]);
   EXPECT_EQ(found[guard::WrongSwitch], 0)
       << "scenarios with a wrong level command";
   EXPECT_EQ(found[guard::LossUncorrected], 0)

@@ -390,6 +390,8 @@ void Scenario::LoopPass() {
 // until the board's outputs agree with the guard again or the bound of a
 // loss is past.
 void Scenario::RunOnTheLoop() {
+  // The alarm command's runs tell which events the guard announced.
+  AppState.AlarmCommand = "alarm.exe";
   AppState.RefreshInterval = 1000;
   AppState.NextRefreshTime = PlatTickCount() + 1000;
   int cycles = draws_.Between(1, 2);
@@ -473,6 +475,9 @@ Outcome Scenario::Run() {
   }
 
   out_.Switches = (int)board_.Switches.size();
+  for (const HeadlessProgramStart& run : HeadlessProgramStarts())
+    if (!run.Arguments.empty() && run.Arguments[0] == "ausgang-abweichend")
+      out_.Deviations++;
   out_.PowerCuts = board_.PowerCuts;
   out_.OthersSwitched = board_.OthersSwitched;
   out_.Refused = board_.Refused;

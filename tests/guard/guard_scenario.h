@@ -77,6 +77,9 @@ struct Outcome {
   // the board's power cuts, switchings by another client, setports
   // refused.
   int Lost = 0, PowerCuts = 0, OthersSwitched = 0, Refused = 0;
+  // The guard's own events "ausgang-abweichend": an output on the board
+  // found otherwise than it decided.
+  int Deviations = 0;
   uint32_t Millis = 0;  // driven time the scenario took
   Manner Way;           // how the board answered on its last connection
 };
