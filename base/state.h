@@ -131,6 +131,9 @@ enum { LearnedReplyCount = 2 };
 // yet on this connection. Only the main window turns it into words.
 enum Contact : int8_t { ContactUnknown = 0, ContactOpen, ContactClosed };
 
+// What the guard last decided for an output: nothing yet, off or on.
+enum GuardDecision : int8_t { DecidedNothing = 0, DecidedOff, DecidedOn };
+
 // The status page's settings and snapshot (AppState.Web).
 #include "base/web_status.h"
 
@@ -173,6 +176,8 @@ struct AppStateRecord {
   TickCount NextReconnectTime;
   bool OffOwed[9];
   bool StatusFresh;
+  // StatusInForm: and that reply was of the status's form.
+  bool StatusInForm;
 
   // Whether the replies are in step with their commands (board/reply_forms.h,
   // board/poll.cpp).
@@ -205,13 +210,31 @@ struct AppStateRecord {
   int DoubtedEvaluations;
 
   // The level sensor's warm-up. MeasurementTicks counts the ticks of timer
-  // 123 since the start. SensorPowered: an answered "setport 3.1" has
-  // switched the sensor on, at tick SensorOnSince, and nothing has
-  // switched it off or made its state unknown since (a "setport 3.0", a
-  // lost connection).
+  // 123 since the start. SensorPowered: the board's status has shown output
+  // 3 on since tick SensorOnSince, after the guard switched it on, and
+  // nothing has switched it off or made its state unknown since (a
+  // "setport 3.0", a status showing it off, a lost connection).
   int MeasurementTicks;
   bool SensorPowered;
   int SensorOnSince;
+
+  // The board held to the guard's decisions (control/guard_outputs.h).
+  // GuardWants[n], n 3..5: what the guard last sent to output n (3: the
+  // sensor's power while a measurement runs). DeviationShown[n]: a status
+  // showing output n otherwise was announced, at DeviationSeenAt[n] the
+  // last one did, and the statuses since have not shown it as decided for
+  // DeviationRetryInterval. FreshMeasurementWanted: a measurement is to start
+  // at the next tick; FreshMeasurementAt: when the last one so started, if
+  // FreshMeasurementStarted.
+  GuardDecision GuardWants[9];
+  bool DeviationShown[9];
+  TickCount DeviationSeenAt[9];
+  // RefusalShown[n]: the board's refusal of a command of the guard to
+  // output n was announced, and it has taken none since.
+  bool RefusalShown[9];
+  bool FreshMeasurementWanted;
+  bool FreshMeasurementStarted;
+  TickCount FreshMeasurementAt;
 
   // HeldButton[n]: button n was made usable again while clicks made when it
   // was greyed may still be queued; it stays greyed until an event wait
@@ -261,9 +284,11 @@ struct AppStateRecord {
   bool AlarmOutputOn[9];
   bool AlarmBlindAnnounced;
   // The guard's own watch (control/alarms.h, GuardBlindLimit): when output
-  // 4 was last decided on a proven reading (or the measurement released),
-  // and whether the guard's blindness since then has been announced.
+  // 4 was last decided on a proven reading (or the watch began), moved on
+  // by the time the measurement was locked since (GuardLockedAt), and
+  // whether the guard's blindness since then has been announced.
   TickCount GuardDecidedAt;
+  TickCount GuardLockedAt;
   bool GuardBlindAnnounced;
   bool AlarmLossSeen;
   TickCount AlarmLostSince;

@@ -376,6 +376,7 @@ void BM_PollBoardProven(benchmark::State& state) {
 // the same commands; each must have decided (nothing doubted).
 void BM_Evaluation(benchmark::State& state) {
   TimeProgram(state, kEvaluationSteps, [] {
+    SensorAsWarmedUp();
     EvaluateLevel();
     return AppState.DoubtedEvaluations == 0;
   });

@@ -113,6 +113,7 @@ double EvaluationMs(kvxsim::Simulator& sim, int delay, int evaluations) {
   bool decided = true;
   Clock::time_point t = Clock::now();
   for (int i = 0; i < evaluations; i++) {
+    SensorAsWarmedUp();
     EvaluateLevel();
     decided = decided && AppState.DoubtedEvaluations == 0;
   }

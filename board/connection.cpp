@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/wait_service.h"
+#include "board/reply_forms.h"
 #include "board/reply_reader.h"
 
 const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
@@ -59,6 +60,7 @@ static void ForgetBoardData() {
   AppState.StatusReplyText.clear();
   AppState.LevelProven = false;
   AppState.StatusFresh = false;
+  AppState.StatusInForm = false;
   ForgetConnectionKnowledge();
 }
 
@@ -120,8 +122,13 @@ bool Reconnect() {
   return BoardConnected();
 }
 
+static TickCount CommandSentAt;
+
+TickCount LastCommandTime() { return CommandSentAt; }
+
 static bool SendBytes(const void* bytes, int length) {
   if (!BoardConnected()) return false;
+  CommandSentAt = PlatTickCount();
   if (PlatSend(AppState.BoardConnection, bytes, length) < 0) {
     LoseConnection();
     return false;
@@ -267,23 +274,33 @@ int ProofQuietTime() {
 }
 
 int WaitUntilQuiet(int quietMs) {
+  return WaitUntilQuiet(quietMs, PlatTickCount());
+}
+
+int WaitUntilQuiet(int quietMs, TickCount notBefore) {
   if (!BoardConnected()) return LinkLost;
   unsigned char scrap[DiscardPiece];
   WaitClock clock = StartWaitClock();
+  // The quiet runs at least to `notBefore`; a board that keeps talking is
+  // given ReplyStartLimit and the quiet beyond that.
+  int32_t least = (int32_t)(notBefore - clock.Start);
+  if (least < 0) least = 0;
   int quietFrom = 0;  // the time of the last byte, or the start
   int thrown = 0;
   for (;;) {
     int now = clock.Now();
-    if (now - quietFrom >= quietMs) break;
+    if (now - quietFrom >= quietMs && now >= least) break;
     // A board that keeps talking is not in step and will not come back
     // into it by itself.
-    if (thrown > DiscardLimit || now >= ReplyStartLimit + quietMs) {
+    if (thrown > DiscardLimit || now >= least + ReplyStartLimit + quietMs) {
       LoseConnection();
       return LinkLost;
     }
     int wait = clock.ServeWithin();
     now = clock.Now();
-    if (quietFrom + quietMs - now < wait) wait = quietFrom + quietMs - now;
+    int until = quietFrom + quietMs - now;
+    if (least - now > until) until = least - now;
+    if (until < wait) wait = until;
     if (wait < 1) wait = 1;
     int slice = 0;
     int got = PlatReceive(AppState.BoardConnection, scrap, DiscardPiece, wait,
@@ -303,17 +320,19 @@ int WaitUntilQuiet(int quietMs) {
   return thrown > 0 ? LinkQuietAfterBytes : LinkQuiet;
 }
 
-bool SetPort(int output, bool on, PortDebt debt) {
-  if (output < 1 || output > 8) return false;
+PortReply SetPort(int output, bool on, PortDebt debt) {
+  if (output < 1 || output > 8) return PortNotSent;
   if (debt == OweOff) AppState.OffOwed[output] = true;
   Text keyword = "setport " + std::to_string(output) + (on ? ".1" : ".0");
-  if (!SendCommand(keyword)) return false;
-  if (ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, OneLineReply) <=
-      0)
-    return false;
-  // An "off" that reached the board is owed no longer, whoever sent it.
+  if (!SendCommand(keyword)) return PortNotSent;
+  int n =
+      ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, OneLineReply);
+  if (n <= 0) return PortNotSent;
+  if (!IsAckReply(Text((const char*)AppState.CommandBuffer.Bytes, (size_t)n)))
+    return PortRefused;
+  // An "off" the board took is owed no longer, whoever sent it.
   if (!on) AppState.OffOwed[output] = false;
-  return true;
+  return PortAcknowledged;
 }
 
 // Lower case of one Windows-1252 byte: A-Z, À-Þ except × (D7), and the four

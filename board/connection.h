@@ -42,8 +42,14 @@ bool DiscardWaitingBytes();
 // that does not go quiet within ReplyStartLimit more (or sends more than
 // DiscardLimit bytes) is taken for gone: the connection is lost. The
 // windows are served meanwhile.
+// With `notBefore`, the quiet also lasts at least until that tick: after
+// a query a decision rides on, every reply a living board could still owe
+// to it has begun by ReplyStartLimit after its last command.
 enum { LinkLost = -1, LinkQuiet = 0, LinkQuietAfterBytes = 1 };
 int WaitUntilQuiet(int quietMs);
+int WaitUntilQuiet(int quietMs, TickCount notBefore);
+// The tick count when the last command went out.
+TickCount LastCommandTime();
 // The quiet that proves a query a decision rides on in step: longer than
 // any reply has taken on this connection, twice that, so that a reply
 // left over at the end by an extra line lands inside it; at least
@@ -80,14 +86,17 @@ void NoteFaultyReply();
 // The tick count when the last byte of the last reply came.
 TickCount LastReplyByteTime();
 // Every switching of an output goes through SetPort: "setport n.1" or
-// "setport n.0" (n 1..8) and its one-line reply into CommandBuffer (the
-// reply's text is not looked at). False when it did not complete: no
-// connection, or lost meanwhile. With OweOff, output n's "off" is owed
-// from now on (an "on" that may reach the board, or an "off" that must):
-// while owed, it goes out first on the next connection (Reconnect). An
-// "off" that completed is owed no longer.
+// "setport n.0" (n 1..8) and its one-line reply into CommandBuffer.
+// PortNotSent (0, so it reads as false) when it did not complete: no
+// connection, or lost meanwhile; PortRefused when the reply came but is
+// not the board's acknowledgement (board/reply_forms.h, "ERR"): the board
+// did not take it; PortAcknowledged. With OweOff, output n's "off" is
+// owed from now on (an "on" that may reach the board, or an "off" that
+// must): while owed, it goes out first on the next connection
+// (Reconnect). An "off" the board acknowledged is owed no longer.
 enum PortDebt { OweNothing, OweOff };
-bool SetPort(int output, bool on, PortDebt debt);
+enum PortReply { PortNotSent = 0, PortRefused, PortAcknowledged };
+PortReply SetPort(int output, bool on, PortDebt debt);
 // The console's raw command: a display command (WriteLCD in any case)
 // goes out as a 100-byte block, any other as text. Its reply is read whole
 // (LinesReply), its first CommandBufferSize bytes into CommandBuffer,

@@ -52,6 +52,7 @@ static bool StatusOn(const Text& status, size_t position) {
 static void TakeOutputStatus(const Text& reply) {
   AppState.StatusReplyText = reply;
   AppState.StatusFresh = true;
+  AppState.StatusInForm = IsStatusReply(reply);
   const Text& s = AppState.StatusReplyText;
   // The reply is a letter, then one digit per output, output 8 first.
   for (int output = 1; output <= 8; output++)
@@ -106,11 +107,14 @@ static bool InForm(QueryReplyForm form, const Text& reply) {
 }
 
 // What a query learned of the board's replies of lines, taken as learned
-// once the query is proven in step.
+// once the query is proven in step; and whether its replies were framed
+// as their commands' (each read to its end, nothing behind a line),
+// whatever their forms.
 struct QueryReplies {
   bool Read[LearnedReplyCount];  // read by the silence rule, whole
   Text Bytes[LearnedReplyCount];
-  bool Changed;  // a learned reply came different
+  bool Changed;   // a learned reply came different
+  bool Unframed;  // a reply came cut, or with a line behind it
 };
 
 // The shape of an exchange's reply: one line, or lines, with the reply
@@ -150,6 +154,8 @@ static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
   Text reply = Exchange(e.Keyword, &(AppState.*e.Buffer), e.ReceiveMax,
                         ShapeOf(e), &delivered);
   if (!delivered) return false;
+  const ReplyReader& r = LastReplyRead();
+  if (r.ExtraLine || r.Cut) replies->Unframed = true;
   if (e.Form == FormAnyLines) NoteLines(e, replies);
   if (!InForm(e.Form, reply)) NoteFaultyReply();
   switch (e.Use) {
@@ -172,12 +178,20 @@ static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
   return true;
 }
 
+// How the replies of one query came: every one of them whole as its
+// command's shape tells (Framed), and each also of its command's form
+// (InForm).
+struct QueryVerdict {
+  bool Framed;
+  bool InForm;
+};
+
 // The exchanges of the list, with the display's between them when it is
-// in use. True when every reply came, whole and of its command's form, and
-// no learned reply came changed.
-static bool RunQuery(QueryReplies* replies) {
+// in use.
+static QueryVerdict RunQuery(QueryReplies* replies) {
   AppState.LevelProven = false;
   AppState.StatusFresh = false;
+  AppState.StatusInForm = false;
   *replies = QueryReplies();
   int faults = AppState.ReplyFaults;
   bool all = true;
@@ -186,8 +200,10 @@ static bool RunQuery(QueryReplies* replies) {
     if (i == DisplayExchangesAfter && AppState.LcdEnabled) WriteDisplay();
     if (!RunExchange(BoardQuery[i], queryStart, replies)) all = false;
   }
-  return all && !replies->Changed && AppState.ReplyFaults == faults &&
-         BoardConnected();
+  QueryVerdict v;
+  v.Framed = all && !replies->Changed && !replies->Unframed && BoardConnected();
+  v.InForm = v.Framed && AppState.ReplyFaults == faults;
+  return v;
 }
 
 static bool AllRepliesLearned() {
@@ -198,7 +214,8 @@ static bool AllRepliesLearned() {
 
 // A plain query takes the replies learned on this connection as they come.
 // Until they are learned (the first query of a connection, or after one
-// came changed), it is proven as a decision query is, and learns them.
+// came changed), it is proven in step as a decision query is, and learns
+// them.
 void PollBoard() {
   if (BoardConnected() && !AllRepliesLearned()) {
     PollBoardProven();
@@ -214,9 +231,11 @@ void PollBoard() {
 // the query (after any doubt), every reply whole and of its command's
 // form, the learned replies as learned, and nothing behind the last one.
 // A reply owed to an earlier command or an extra line anywhere would leave
-// a reply over at the end; ProofQuietTime follows the slowest reply on the
-// connection, so that it comes within the quiet.
-bool PollBoardProven() {
+// a reply over at the end. `notBefore`: the quiet after the query lasts at
+// least to then. The framing alone (every reply whole, nothing behind)
+// proves the replies of lines the board's own, whatever the forms of the
+// inputs: they are learned then.
+static bool ProveQuery(bool decision) {
   bool waiting = DiscardWaitingBytes();
   QueryReplies replies;
   if ((waiting || AppState.LinkInDoubt) &&
@@ -224,15 +243,22 @@ bool PollBoardProven() {
     RunQuery(&replies);  // nothing goes out: the loss is shown
     return false;
   }
-  bool inForm = RunQuery(&replies);
+  QueryVerdict v = RunQuery(&replies);
   if (!BoardConnected()) return false;
-  int behind = WaitUntilQuiet(ProofQuietTime());
+  // A reply held back on its way (a retransmission of the link) may come
+  // as late as a living board may take to begin one: after a query a
+  // decision rides on, the quiet lasts to ReplyStartLimit after its last
+  // command, so that no reply it could still owe comes after the proof.
+  TickCount notBefore = PlatTickCount();
+  if (decision) notBefore = LastCommandTime() + (TickCount)ReplyStartLimit;
+  int behind = WaitUntilQuiet(ProofQuietTime(), notBefore);
   if (behind == LinkQuietAfterBytes) NoteFaultyReply();
-  AppState.LinkInDoubt = behind != LinkQuiet || !inForm;
-  AppState.LevelProven = inForm && behind == LinkQuiet;
-  // What a proven query read is the board's own: its replies of lines are
-  // learned for the connection.
-  if (AppState.LevelProven) {
+  bool framed = v.Framed && behind == LinkQuiet;
+  AppState.LinkInDoubt = behind != LinkQuiet || !v.InForm;
+  AppState.LevelProven = framed && v.InForm;
+  // What a query proven in step read is the board's own: its replies of
+  // lines are learned for the connection.
+  if (framed) {
     for (int i = 0; i < LearnedReplyCount; i++) {
       if (!replies.Read[i]) continue;
       AppState.ReplyLearned[i] = true;
@@ -241,3 +267,7 @@ bool PollBoardProven() {
   }
   return AppState.LevelProven;
 }
+
+bool PollBoardProven() { return ProveQuery(false); }
+
+bool PollBoardForDecision() { return ProveQuery(true); }

@@ -10,8 +10,15 @@
 // and Version replies are learned on the connection, it runs as
 // PollBoardProven and learns them.
 void PollBoard();
-// The same query for a decision on the level: the link proven in step
-// before it (when in doubt) and after it (ProofQuietTime). True, and
-// AppState.LevelProven set, when LevelVoltage is provably the board's
-// answer to this query's GETADC 1.
+// The same query proven in step: the link quiet before it (when in doubt)
+// and after it (ProofQuietTime). True, and AppState.LevelProven set, when
+// every reply came whole and of its command's form and nothing behind:
+// LevelVoltage is then the board's answer to this query's GETADC 1. Help
+// and Version are learned once the replies came whole and nothing behind,
+// whatever the forms of the others.
 bool PollBoardProven();
+// The query a decision on the level rides on: proven as above, and the
+// quiet after it lasts at least ReplyStartLimit after its last command, so
+// that a reply held back on the way, which a living board may still owe
+// to the query, cannot come after the proof.
+bool PollBoardForDecision();

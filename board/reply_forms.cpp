@@ -56,3 +56,10 @@ bool IsAddressReply(const Text& reply) {
   }
   return at == line.size();
 }
+
+bool IsAckReply(const Text& reply) {
+  Text line;
+  return OneLine(reply, &line) && line.size() == 2 &&
+         (line[0] == 'O' || line[0] == 'o') &&
+         (line[1] == 'K' || line[1] == 'k');
+}

@@ -17,3 +17,7 @@ bool IsInputReply(const Text& reply);
 bool IsStatusReply(const Text& reply);
 // Getip, Getgw, Getmask: a dotted IPv4 address ("192.168.1.50").
 bool IsAddressReply(const Text& reply);
+// A setport: the board's acknowledgement, "OK" alone on its line (in any
+// case). Anything else ("ERR", a line of another form) means the board did
+// not take the command.
+bool IsAckReply(const Text& reply);

@@ -32,6 +32,40 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
     {"maximum-gesperrt",
      "Ausgang 5 (Maximum) ausgeschaltet: Hochstandmeldung gesperrt"},
     {"lebenszeichen", "Lebenszeichen des Wächters"},
+    {"ausgang-abweichend",
+     "Ein Ausgang auf der Platine steht anders, als der Wächter ihn "
+     "geschaltet hat: neue Messung"},
+};
+
+// What the board shows against what the guard decided, by output (3, 4,
+// 5) and decision (off, on); and what it refused. No semicolon: each is a
+// field of the level log.
+static const char* const DeviationMessages[3][2] = {
+    {"Ausgang 3 (Messung) auf der Platine ein, obwohl vom Wächter "
+     "ausgeschaltet",
+     "Ausgang 3 (Messung) auf der Platine aus, obwohl vom Wächter "
+     "eingeschaltet: kein Messwert ohne Sensorstrom, neue Messung"},
+    {"Ausgang 4 (Minimum) auf der Platine ein, obwohl vom Wächter "
+     "ausgeschaltet: neue Messung",
+     "Ausgang 4 (Minimum) auf der Platine aus, obwohl vom Wächter "
+     "eingeschaltet: neue Messung"},
+    {"Ausgang 5 (Maximum) auf der Platine ein, obwohl vom Wächter "
+     "ausgeschaltet: neue Messung",
+     "Ausgang 5 (Maximum) auf der Platine aus, obwohl vom Wächter "
+     "eingeschaltet: neue Messung"},
+};
+static const char* const RefusalMessages[3][2] = {
+    {"Die Platine nimmt das Ausschalten von Ausgang 3 (Messung) nicht an",
+     "Die Platine nimmt das Einschalten von Ausgang 3 (Messung) nicht an: "
+     "kein Messwert ohne Sensorstrom"},
+    {"Die Platine nimmt das Ausschalten von Ausgang 4 (Minimum) nicht an: "
+     "nicht entschieden",
+     "Die Platine nimmt das Einschalten von Ausgang 4 (Minimum) nicht an: "
+     "nicht entschieden"},
+    {"Die Platine nimmt das Ausschalten von Ausgang 5 (Maximum) nicht an: "
+     "nicht entschieden",
+     "Die Platine nimmt das Einschalten von Ausgang 5 (Maximum) nicht an: "
+     "nicht entschieden"},
 };
 
 // A whole cycle in doubt for output 4, with output 5 switched each time or
@@ -187,6 +221,20 @@ void AlarmOutput4Decided(int sent, double level) {
 }
 
 void AlarmGuardWatchFromNow() { AppState.GuardDecidedAt = PlatTickCount(); }
+
+void AlarmGuardWatchPaused() { AppState.GuardLockedAt = PlatTickCount(); }
+
+void AlarmGuardWatchResumed() {
+  AppState.GuardDecidedAt += PlatTickCount() - AppState.GuardLockedAt;
+}
+
+void AlarmOutputDeviates(int output, bool decidedOn, bool refused) {
+  if (output < 3 || output > 5) return;
+  CallOperator();
+  const char* message = refused ? RefusalMessages[output - 3][decidedOn]
+                                : DeviationMessages[output - 3][decidedOn];
+  Await(AlarmOutputOtherwise, 0, 0, NAN, message);
+}
 
 // Output 4 undecided past the bound, counted on the one clock whatever
 // kept it so; a locked measurement is not watched.

@@ -36,6 +36,7 @@ enum AlarmEvent {
   AlarmMinimumLocked,    // output 4 switched off: its function locked
   AlarmMaximumLocked,    // output 5 switched off: its function locked
   AlarmDailySign,        // the daily sign of life, with the past day's counts
+  AlarmOutputOtherwise,  // output 3, 4 or 5 not as the guard decided it
   AlarmEventCount
 };
 
@@ -86,10 +87,19 @@ int GuardBlindLimit();
 // `level` V. The watch starts over, and an announced blindness ends (its
 // event waits for the evaluation's end).
 void AlarmOutput4Decided(int sent, double level);
-// The watch starts over without a decision: at the end of start-up, and
-// when the measurement is released again (a locked measurement decides
-// nothing and is not blind).
+// The watch starts without a decision, at the end of start-up.
 void AlarmGuardWatchFromNow();
+// The measurement locked, and released again: a locked measurement decides
+// nothing and is not blind, so the time it is locked is not counted; the
+// watch goes on where it stood, it does not start over.
+void AlarmGuardWatchPaused();
+void AlarmGuardWatchResumed();
+// The board's status shows output `output` (3, 4 or 5) other than the
+// guard last decided (`decidedOn`), or, with `refused`, the board did not
+// take the guard's command to it. Announced once per episode by the
+// caller (control/guard_outputs.h); it waits, as an evaluation's events
+// do, for the end of what runs.
+void AlarmOutputDeviates(int output, bool decidedOn, bool refused);
 // Announces the events that came during the evaluation just done, each at
 // the local and universal time of the evaluation's record (its log line),
 // or, without one, at its own time of decision.

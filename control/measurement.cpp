@@ -7,6 +7,7 @@
 #include "board/connection.h"
 #include "board/poll.h"
 #include "control/alarms.h"
+#include "control/guard_outputs.h"
 #include "control/history.h"
 #include "control/refresh.h"
 #include "control/web_snapshot.h"
@@ -22,21 +23,17 @@ static const int EvaluationsPerCycle = 3;
 static const int SensorWarmUpTicks = 2;
 
 // The sensor's power on at the start of a measurement, with its reply,
-// the click and a fresh board query. Without a connection nothing goes out.
-// An answered "setport 3.1" that finds the sensor not known powered starts
-// its warm-up; one that is not answered leaves its state unknown.
+// the click and a fresh board query, whose status tells whether the
+// sensor has power (control/guard_outputs.h): its warm-up begins when the
+// board first shows output 3 on. Without a connection nothing goes out.
 static void SensorOn() {
   if (!BoardConnected()) {
     AppState.SensorPowered = false;
     return;
   }
-  bool answered = SetPort(3, true, OweNothing);
-  if (!answered) {
-    AppState.SensorPowered = false;
-  } else if (!AppState.SensorPowered) {
-    AppState.SensorPowered = true;
-    AppState.SensorOnSince = AppState.MeasurementTicks;
-  }
+  PortReply reply = SetPort(3, true, OweNothing);
+  GuardSent(3, true, reply);
+  if (reply == PortNotSent) AppState.SensorPowered = false;
   PlaySwitchSound();
   RefreshBoard();
 }
@@ -50,35 +47,44 @@ static bool SensorWarm() {
 
 void ForgetSensorPower() { AppState.SensorPowered = false; }
 
-// What went out to output 4 or 5 on `level`, a proven reading:
-// "setport n.1" or "setport n.0" with its reply and the click; 1, 0 or
-// CommandNotSent.
-// What it did goes to the alarm events, which call an operator who is not
-// looking at the main window when it went on and was off in the board's
-// status just before, or when it changed what the events last announced.
-// An output whose function is locked is switched off; beyond its
-// threshold that is the lock's doing, no all-clear.
-static int LevelSwitch(int output, double level) {
+// "setport n.1" or "setport n.0" to output 4 or 5 on `level`, a proven
+// reading, with its reply and the click: 1, 0 or CommandNotSent; `*reply`
+// how the board answered. The guard's decision stands from now on
+// (control/guard_outputs.h); it is done once the board's status shows it.
+// An output whose function is locked is switched off.
+static int LevelSwitch(int output, double level, PortReply* reply) {
+  *reply = PortNotSent;
   bool beyond =
       output == 4 ? level < MinimumThreshold : level > MaximumThreshold;
   bool enabled =
       output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
   bool on = beyond && enabled;
-  bool wasOn =
-      AppState.StatusFresh && AppState.OutputState[output] == ContactClosed;
   if (!BoardConnected()) return CommandNotSent;
-  bool answered = SetPort(output, on, OweNothing);
+  *reply = SetPort(output, on, OweNothing);
+  GuardSent(output, on, *reply);
   PlaySwitchSound();
-  if (!answered) {
+  if (*reply == PortNotSent) {
     ShowBoard();  // the loss
     return CommandNotSent;
   }
-  int sent = on ? 1 : 0;
+  return on ? 1 : 0;
+}
+
+// A decision on output 4 or 5 is done: the board took `sent` and shows it.
+// What it did goes to the alarm events, which call an operator who is not
+// looking at the main window when it went on and was off in the board's
+// status just before (`wasOn`), or when it changed what the events last
+// announced. An output whose function is locked is switched off; beyond
+// its threshold that is the lock's doing, no all-clear.
+static void LevelDecided(int output, int sent, double level, bool wasOn) {
+  bool beyond =
+      output == 4 ? level < MinimumThreshold : level > MaximumThreshold;
+  bool enabled =
+      output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
   // Output 4 decided on a proven reading: the guard sees, before what it
   // sees is told.
   if (output == 4) AlarmOutput4Decided(sent, level);
   AlarmLevelOutput(output, sent, level, wasOn, beyond && !enabled);
-  return sent;
 }
 
 // The end of a measurement: the sensor's power off. When it cannot reach
@@ -86,19 +92,22 @@ static int LevelSwitch(int output, double level) {
 static void SensorOff() {
   ForgetSensorPower();
   bool connected = BoardConnected();
-  SetPort(3, false, OweOff);
+  GuardSent(3, false, SetPort(3, false, OweOff));
   if (!connected) return;
   PlaySwitchSound();
   RefreshBoard();
 }
 
 // The query a decision rides on, and its redraw: true when its level is
-// provably the board's answer to its GETADC 1.
-static bool ProvenQuery() {
-  bool proven = PollBoardProven();
+// provably the board's answer to its GETADC 1, read with the sensor
+// powered: the status of this very query shows output 3 on, as it has
+// since the warm-up.
+static bool DecisionQuery() {
+  bool proven = PollBoardForDecision();
   ShowBoard();
+  HoldBoardToGuard();
   TakeWebSnapshot();  // the status page shows what label 62 shows
-  return proven;
+  return proven && StatusShows(3, true) && SensorWarm();
 }
 
 // An evaluation that could not decide for want of a proven reading: label
@@ -116,21 +125,18 @@ static void ReadingDoubted(bool output5Switched) {
     AlarmReadingsInDoubt(AppState.DoubtedWithOutput5, EvaluationsPerCycle);
 }
 
-// The query after "setport 5.x" is in step with the commands only when the
-// board's status in it shows output 5 as just sent.
-static bool StatusShowsOutput5(int sent) {
-  return AppState.StatusFresh &&
-         (AppState.OutputState[5] == ContactClosed) == (sent == 1);
-}
-
 // Each output follows only a level that is provably the board's answer to
-// the GETADC 1 just sent: output 5 the level of the query before its
-// command, output 4 that of the query after it, when that query's status
-// shows output 5 as sent. A reading in doubt switches nothing; without a
-// connection nothing goes out either.
+// the GETADC 1 just sent, read with the sensor powered: output 5 the level
+// of the query before its command, output 4 that of the query after it.
+// That query is in step with the commands only when its status shows
+// output 5 as the board should have it: as sent when it took the command,
+// as before when it refused it. A reading in doubt switches nothing;
+// without a connection nothing goes out either. A decision is done only
+// when the board took the command and its next status shows it; one that
+// is not done counts for the guard's watch as none, and the evaluation is
+// recorded in doubt.
 static void DecideAndRecord() {
-  bool proven5 = ProvenQuery();
-  if (!proven5) {
+  if (!DecisionQuery()) {
     if (BoardConnected()) {
       ReadingDoubted(false);
       RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
@@ -139,23 +145,35 @@ static void DecideAndRecord() {
   }
   ShowLevelBar();
   double level5 = AppState.LevelVoltage;
-  int output5 = LevelSwitch(5, level5);
+  bool wasOn5 = StatusShows(5, true);
+  PortReply reply5;
+  int output5 = LevelSwitch(5, level5, &reply5);
 
   double level4 = NAN;
   int output4 = CommandNotSent;
-  bool doubted = false;
+  bool done5 = false, done4 = false;
   if (output5 != CommandNotSent) {
-    if (ProvenQuery() && StatusShowsOutput5(output5)) {
+    bool proven = DecisionQuery();
+    done5 = reply5 == PortAcknowledged && StatusShows(5, output5 == 1);
+    if (done5) LevelDecided(5, output5, level5, wasOn5);
+    bool inStep = reply5 == PortAcknowledged ? StatusShows(5, output5 == 1)
+                                             : StatusShows(5, wasOn5);
+    if (proven && inStep) {
       level4 = AppState.LevelVoltage;
-      output4 = LevelSwitch(4, level4);
-      if (output4 != CommandNotSent) RefreshBoard();
-    } else {
-      doubted = BoardConnected();
+      bool wasOn4 = StatusShows(4, true);
+      PortReply reply4;
+      output4 = LevelSwitch(4, level4, &reply4);
+      if (output4 != CommandNotSent) {
+        RefreshBoard();
+        done4 = reply4 == PortAcknowledged && StatusShows(4, output4 == 1);
+        if (done4) LevelDecided(4, output4, level4, wasOn4);
+      }
     }
   }
+  bool doubted = output5 != CommandNotSent && !done4 && BoardConnected();
   if (doubted) {
-    ReadingDoubted(true);
-  } else if (output4 != CommandNotSent) {
+    ReadingDoubted(done5);
+  } else if (done4) {
     AppState.DoubtedEvaluations = 0;
   }
   RecordEvaluation(level5, output5, level4, output4, doubted);
@@ -172,7 +190,30 @@ void EvaluateLevel() {
     AnnounceWaitingAlarms();
 }
 
+// A board that does not show the guard's decisions is measured afresh at
+// once: the cycle goes on as if its period had just run out, so the
+// sensor comes on at this tick and the level is evaluated after its
+// warm-up. Not while a measurement runs (its evaluations decide anyway),
+// and at most once in DeviationRetryInterval.
+static void StartFreshMeasurementIfWanted() {
+  if (!AppState.FreshMeasurementWanted) return;
+  if (!AppState.MeasurementEnabled ||
+      AppState.CycleCounter > AppState.CyclePeriod) {
+    AppState.FreshMeasurementWanted = false;
+    return;
+  }
+  TickCount now = PlatTickCount();
+  if (AppState.FreshMeasurementStarted &&
+      (int32_t)(now - AppState.FreshMeasurementAt) < DeviationRetryInterval)
+    return;
+  AppState.FreshMeasurementWanted = false;
+  AppState.FreshMeasurementStarted = true;
+  AppState.FreshMeasurementAt = now;
+  AppState.CycleCounter = AppState.CyclePeriod;
+}
+
 void MeasurementCycle() {
+  StartFreshMeasurementIfWanted();
   AppState.CycleCounter++;
   AppState.MeasurementTicks++;
   // The board may have lost its outputs with the connection.

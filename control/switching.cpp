@@ -103,9 +103,10 @@ void SwitchOutput(int output, bool on) {
 void SwitchFunction(int output, bool on) {
   switch (output) {
     case 3:
-      // Released again, the measurement is watched from now on: while it
-      // was locked it decided nothing, and that is no blindness.
-      if (on && !AppState.MeasurementEnabled) AlarmGuardWatchFromNow();
+      // While the measurement is locked it decides nothing, and that is no
+      // blindness: the guard's watch stands still meanwhile.
+      if (on && !AppState.MeasurementEnabled) AlarmGuardWatchResumed();
+      if (!on && AppState.MeasurementEnabled) AlarmGuardWatchPaused();
       AppState.MeasurementEnabled = on;
       break;
     case 4:

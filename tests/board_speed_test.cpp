@@ -17,6 +17,7 @@
 #include "control/refresh.h"
 #include "platform/headless/headless.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
 
@@ -161,6 +162,7 @@ class BoardSpeed : public HandlerTest {
   // One evaluation; the setports of outputs 4 and 5 it sent.
   std::vector<std::string> Evaluate() {
     Board.Commands.clear();
+    SensorAsWarmedUp();
     EvaluateLevel();
     return Board.LevelCommands();
   }

@@ -71,6 +71,7 @@ std::vector<guard::LevelSwitch> Evaluate(const guard::Manner& way,
   AppState.MeasurementEnabled = true;
   AppState.MinimumEnabled = truth.MinimumReleased;
   AppState.MaximumEnabled = truth.MaximumReleased;
+  SensorAsWarmedUp();
   EvaluateLevel();
   std::vector<guard::LevelSwitch> switches = board.Switches;
   if (getenv("KVX_GUARD_TRACE"))

@@ -26,6 +26,7 @@
 #include "board/connection.h"
 #include "control/measurement.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 
 namespace {
 
@@ -156,6 +157,8 @@ class GuardSocket : public HandlerTest,
     AppState.MaximumEnabled = s.maximumReleased;
     AppState.MinimumEnabled = s.minimumReleased;
     const uint64_t connections = Sim.ConnectionCount();
+
+    SensorAsWarmedUp();
 
     EvaluateLevel();
 

@@ -224,28 +224,50 @@ TEST_F(GuardWatch, BlindOnceWithinTheBoundWhateverTheCauseAndSeesAgain) {
   }
 }
 
-// Locked, the measurement decides nothing and is not blind; released by
-// its button, the watch starts from the release.
-TEST_F(GuardWatch, ALockedMeasurementIsNeverBlindAndItsReleaseStartsTheWatch) {
-  SilentAfterOneQuery();
-  const uint32_t limit = 67500;
-  uint32_t releasedAt = 0;
-  bool locked = false;
-  RunUntil(6 * limit, [&] {
-    WhileSilentAfterOneQuery();
-    if (!locked && PlatIsEnabled(ButtonMeasurementOff))
-      locked = HeadlessPostClick(ButtonMeasurementOff);
-    if (locked && !releasedAt && PlatTickCount() > 3 * limit &&
-        PlatIsEnabled(ButtonMeasurementOn) &&
-        HeadlessPostClick(ButtonMeasurementOn))
-      releasedAt = PlatTickCount();
-  });
-  ASSERT_TRUE(locked);
-  ASSERT_NE(releasedAt, 0u);
-  std::vector<Start> blind = Named("waechter-blind");
-  ASSERT_EQ(blind.size(), 1u);
-  EXPECT_GT(blind[0].at - releasedAt, limit);
-  EXPECT_LE(blind[0].at - releasedAt, limit + PassAtMost);
+// Locked, the measurement decides nothing and is not blind: the time it is
+// locked is not counted. Released again, the watch goes on where it stood
+// (it does not start over), also when the period was changed meanwhile:
+// the event comes once the time released without a decision passes the
+// bound of the period then set.
+TEST_F(GuardWatch, TheLockedTimeIsNotCountedAndAReleaseDoesNotRestartTheWatch) {
+  struct Case {
+    int periodWhileLocked;  // the trackbar moved while locked (0: not)
+    uint32_t limit;         // the bound after the release
+  };
+  for (const Case& c : {Case{0, 67500}, Case{60, 97500}}) {
+    SCOPED_TRACE(c.periodWhileLocked);
+    ResetPlatform();
+    Starts.clear();
+    WithLogAndCommand();
+    SilentAfterOneQuery();
+    const uint32_t blindBeforeLock = 30000;
+    uint32_t lockedAt = 0, releasedAt = 0;
+    RunUntil(8 * c.limit, [&] {
+      WhileSilentAfterOneQuery();
+      uint32_t now = PlatTickCount();
+      if (!lockedAt && now - StartOfWatch >= blindBeforeLock &&
+          PlatIsEnabled(ButtonMeasurementOff) &&
+          HeadlessPostClick(ButtonMeasurementOff))
+        lockedAt = now;
+      if (lockedAt && c.periodWhileLocked && now > lockedAt + c.limit)
+        HeadlessMoveTrackbar(TrackbarCycle, c.periodWhileLocked);
+      if (lockedAt && !releasedAt && now > lockedAt + 3 * c.limit &&
+          PlatIsEnabled(ButtonMeasurementOn) &&
+          HeadlessPostClick(ButtonMeasurementOn))
+        releasedAt = now;
+    });
+    ASSERT_NE(lockedAt, 0u);
+    ASSERT_NE(releasedAt, 0u);
+    EXPECT_EQ(GuardBlindLimit(), (int)c.limit);
+    std::vector<Start> blind = Named("waechter-blind");
+    ASSERT_EQ(blind.size(), 1u);
+    ASSERT_GT(blind[0].at, releasedAt);
+    // The time released without a decision, before the lock and after the
+    // release.
+    uint32_t counted = (lockedAt - StartOfWatch) + (blind[0].at - releasedAt);
+    EXPECT_GT(counted, c.limit - PassAtMost);
+    EXPECT_LE(counted, c.limit + 2 * PassAtMost);
+  }
 }
 
 }  // namespace

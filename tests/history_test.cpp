@@ -87,8 +87,8 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
   EXPECT_EQ(AppState.LowestLevel.Time, HistoryEntry(9).Time);  // its first
   EXPECT_NEAR(AppState.HighestLevel.Level5, 280 * VoltsPerCount, 1e-3);
   EXPECT_EQ(HistorySummaryText(),
-            "Zuletzt: 1,36 V (06.12. 07:47)     Tiefster: 0,09 V (06.12. "
-            "07:46)     Höchster: 1,36 V (06.12. 07:47)");
+            "Zuletzt: 1,36 V (06.12. 07:48)     Tiefster: 0,09 V (06.12. "
+            "07:46)     Höchster: 1,36 V (06.12. 07:48)");
 }
 
 // A level reads as in the main window: 1.187 V is 1,18 there, cut at the

@@ -6,6 +6,7 @@
 #include "board/connection.h"
 #include "control/switching.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
 
@@ -26,8 +27,11 @@ class Measurement : public HandlerTest {
     ExpectCommands((uint64_t)(HeadlessSendCount() - sends));
     return CommandTexts();
   }
+  // One evaluation with the sensor powered and warm.
   Commands Evaluate() {
     Sim.ClearLog();
+    Sim.SetOutput(3, true);
+    SensorAsWarmedUp();
     EvaluateLevel();
     return CommandTexts();
   }

@@ -16,6 +16,7 @@
 #include "control/history.h"
 #include "control/measurement.h"
 #include "tests/program_fixture.h"
+#include "tests/support/program_start.h"
 #include "ui/board_view.h"
 #include "ui/console.h"
 #include "ui/control_numbers.h"
@@ -46,6 +47,7 @@ class ProvenReading : public HandlerTest {
   // One evaluation; the setport commands it sent to outputs 4 and 5.
   Commands Evaluate() {
     Sim.ClearLog();
+    SensorAsWarmedUp();
     EvaluateLevel();
     Commands levels;
     for (const std::string& c : OnlySetports(CommandTexts()))

@@ -296,7 +296,7 @@ struct ScriptModel {
     bool waiting = Discard();
     if (proven && (waiting || Doubt) && Quiet(ProofQuiet()) < 0) return;
     int faults = Faults;
-    bool all = true, changed = false;
+    bool all = true, changed = false, unframed = false;
     bool read[LearnedReplyCount] = {};
     std::string readBytes[LearnedReplyCount];
     for (const ModelExchange& e : ModelQuery(lcd)) {
@@ -312,6 +312,7 @@ struct ScriptModel {
         all = all && !e.Counts;
         continue;
       }
+      unframed = unframed || r.Extra || r.Cut;
       std::string text = CutAtZero(r.Bytes.substr(0, r.Kept(e.Max)));
       if (e.Lines && !r.Matched) {
         if (r.Changed) {
@@ -335,7 +336,9 @@ struct ScriptModel {
     if (behind > 0) Faults++;
     Doubt = behind != 0 || !inForm;
     LevelProven = inForm && behind == 0;
-    if (!LevelProven) return;
+    // The replies of lines are learned once every reply came whole and
+    // nothing behind, whatever the forms of the others.
+    if (!all || changed || unframed || behind != 0) return;
     for (int i = 0; i < LearnedReplyCount; i++) {
       if (!read[i]) continue;
       Learned[i] = true;

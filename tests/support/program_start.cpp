@@ -41,3 +41,9 @@ std::string StartLink(StartUpTo last) {
   if (!BuildMainWindow()) return "no main window";
   return "";
 }
+
+void SensorAsWarmedUp() {
+  AppState.GuardWants[3] = DecidedOn;
+  AppState.SensorPowered = true;
+  AppState.SensorOnSince = AppState.MeasurementTicks - 2;
+}

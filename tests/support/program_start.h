@@ -21,3 +21,8 @@ void StartFresh(int boardPort = 0);
 // AppState's address and port opened, the main window built, as far as
 // `last`. Returns what failed first, "" when every step went.
 std::string StartLink(StartUpTo last = StartUpTo::MainWindow);
+
+// The level sensor as after its warm-up: the guard has switched it on and
+// the board's status has shown it on for two ticks, so that EvaluateLevel,
+// called by itself, reads the level (the board must show output 3 on).
+void SensorAsWarmedUp();
