@@ -201,6 +201,12 @@ class ModelBoard : public HeadlessBoardModel {
 
   // A stray line of one of the reply forms, or garbage.
   std::string StrayLine();
+  // Output n's relay as something earlier left it (no command of this
+  // scenario's).
+  void SetRelay(int n, bool on) {
+    outputs_[n] = on;
+    Recheck(n, 0);
+  }
   // The count of analog input n (2..4) from now on.
   void SetAnalog(int n, int count) { adc_[n] = count; }
   // Every connection answers this way, instead of a drawn one.

@@ -139,6 +139,8 @@ class Scenario {
   uint32_t lossClock_[6] = {};
   bool lossOpen_[6] = {};
   int doubtedBefore_ = 0;
+  uint32_t watchedDecidedAt_ = 0;
+  bool watchedBlind_ = false;
   uint32_t failedAt_ = UINT32_MAX;
   Fault failedKind_ = FaultKinds;
   uint32_t releasedAt_ = 0;
@@ -205,8 +207,9 @@ void Scenario::AfterEvaluation(size_t before, bool mustDecide) {
 // and not belied by the status after it, or the release of the
 // measurement. Once a whole pass began past the bound
 // (and a tick, and the longest pass: the program may take a query's time
-// to note a decision), the blindness must be announced by now; once the
-// program had a whole pass after a decision, it must no longer be.
+// to note a decision), the blindness must be announced by now; on a
+// healthy board, once the program had a whole pass after a decision, it
+// must no longer be.
 void Scenario::CheckWatch() {
   uint32_t now = PlatTickCount();
   uint32_t decided = releasedAt_;
@@ -236,7 +239,10 @@ void Scenario::CheckWatch() {
              decided, since, limit);
     Fail(BlindUnannounced, what, now);
   }
-  if (anyDecision && AppState.GuardBlindAnnounced &&
+  // Only a healthy board's status surely reaches the program in step: on
+  // a faulty one the program may not read the status that bears out a
+  // decision, and then rightly counts it as none.
+  if (healthy_ && anyDecision && AppState.GuardBlindAnnounced &&
       (int32_t)(previousPassStart_ - decided) > 0 &&
       since < limit - TickMs - longestPass_) {
     char what[256];
@@ -252,6 +258,19 @@ void Scenario::BeginPass() {
   passStart_ = PlatTickCount();
   board_.Advance(passStart_);
   WatchAlarms();
+  if (board_.Tracing) {
+    // The program's own watch, as it stands, in the trace.
+    if (AppState.GuardDecidedAt != watchedDecidedAt_)
+      board_.Note(passStart_, "program: output 4 decided at " +
+                                  std::to_string(AppState.GuardDecidedAt) +
+                                  " ms, for its watch");
+    if (AppState.GuardBlindAnnounced != watchedBlind_)
+      board_.Note(passStart_, AppState.GuardBlindAnnounced
+                                  ? "program: blindness announced"
+                                  : "program: blindness over");
+    watchedDecidedAt_ = AppState.GuardDecidedAt;
+    watchedBlind_ = AppState.GuardBlindAnnounced;
+  }
   CheckWatch();
   if (lossy_) CheckLosses();
 }
@@ -323,13 +342,18 @@ void Scenario::RunCycleByTicks() {
   }
 }
 
-// Three evaluations a tick apart, then the rest of the period idle.
+// Three evaluations a tick apart on a warm sensor, then the rest of the
+// period idle.
 void Scenario::RunCycleByEvaluations() {
   for (int e = 0; e < 3 && Going(); e++) {
     BeginPass();
     size_t before = board_.Switches.size();
     bool mustDecide = board_.QueriesThisConnection > 0;
     board_.Note(passStart_, "program: evaluation " + std::to_string(e + 1));
+    // The sensor as the cycle's first ticks leave it: switched on by the
+    // guard, shown on by the board, warmed up.
+    board_.SetRelay(3, true);
+    SensorAsWarmedUp();
     EvaluateLevel();
     AfterEvaluation(before, mustDecide);
     EndPass();

@@ -16,10 +16,10 @@
 // left undecided (no "setport 4.x" answered) for longer than
 // GuardBlindLimit() must have been announced (AppState.GuardBlindAnnounced)
 // by the end of the next pass of the loop after the bound, one tick and
-// the longest pass of the scenario later at the most; and a blindness
-// announced must end once output 4 is decided again. Output 4 counts as
-// decided only by a "setport 4.x" the board answered "OK" and whose effect
-// the next status that reached the program showed (until that status
+// the longest pass of the scenario later at the most; and on a healthy
+// board a blindness announced must end once output 4 is decided again. Output 4
+// counts as decided only by a "setport 4.x" the board answered "OK" and whose
+// effect the next status that reached the program showed (until that status
 // comes, the "OK" counts): one refused ("ERR"), or undone before the
 // status, decides nothing.
 //
