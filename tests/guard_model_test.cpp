@@ -501,6 +501,7 @@ void RunShard(Profile p, int index) {
     if (atoi(times) > 1) count *= atoi(times);
   int found[guard::FaultKinds] = {};
   long evaluations = 0, switches = 0, losses = 0, blind = 0, lost = 0, told = 0;
+  int longest = 0;
   for (uint64_t seed = shard.First; seed < shard.First + (uint64_t)count;
        seed++) {
     int shown = 0;
@@ -512,6 +513,7 @@ void RunShard(Profile p, int index) {
     blind += out.Blind;
     lost += out.Lost;
     told += out.Deviations;
+    longest = std::max(longest, out.LongestLoss);
     if (out.Ok) continue;
     bool first = false;
     for (int k = 0; k < guard::FaultKinds; k++)
@@ -528,10 +530,11 @@ void RunShard(Profile p, int index) {
   printf(
       "%s: %d scenarios from seed %llu, %ld evaluations, %ld level "
       "commands, %ld connections lost, %ld blind stretches, %ld outputs "
-      "lost on the board (%ld told as differing); failed: %d wrong, %d not "
-      "made good, %d unannounced, %d healthy undecided\n",
+      "lost on the board (%ld told as differing, the longest made good in "
+      "%d%% of its bound); failed: %d wrong, %d not made good, %d "
+      "unannounced, %d healthy undecided\n",
       guard::ProfileName(shard.Board), count, (unsigned long long)shard.First,
-      evaluations, switches, losses, blind, lost, told,
+      evaluations, switches, losses, blind, lost, told, longest,
       found[guard::WrongSwitch], found[guard::LossUncorrected],
       found[guard::BlindUnannounced], found[guard::HealthyUndecided]);
   EXPECT_EQ(found[guard::WrongSwitch], 0)

@@ -138,6 +138,7 @@ class Scenario {
   Outcome out_;
   uint32_t lossClock_[6] = {};
   bool lossOpen_[6] = {};
+  uint32_t lossSince_[6] = {};
   int doubtedBefore_ = 0;
   uint32_t watchedDecidedAt_ = 0;
   bool watchedBlind_ = false;
@@ -286,9 +287,22 @@ void Scenario::CheckLosses() {
     bool released =
         n == 4 ? board_.Now.MinimumReleased : board_.Now.MaximumReleased;
     if (!board_.Differs(n)) {
+      if (lossOpen_[n]) {
+        // Made good: how much of its bound it took.
+        uint32_t from = lossClock_[n];
+        if ((int32_t)(lossSince_[n] - from) > 0) from = lossSince_[n];
+        int took = 100 * (int32_t)(now - from) / LossBound(board_.Way);
+        if (took > out_.LongestLoss) out_.LongestLoss = took;
+        board_.Note(now, "oracle: output " + std::to_string(n) +
+                             " agrees again, " + std::to_string(took) +
+                             "% of the bound after the board came back");
+      }
       lossOpen_[n] = false;
       continue;
     }
+    // Two losses between two passes are one for the passes: the last
+    // one's start counts.
+    lossSince_[n] = board_.DiffersSince(n);
     if (!lossOpen_[n]) {
       lossOpen_[n] = true;
       out_.Lost++;

@@ -80,6 +80,8 @@ struct Outcome {
   // The guard's own events "ausgang-abweichend": an output on the board
   // found otherwise than it decided.
   int Deviations = 0;
+  // Of the losses made good, the longest in percent of its bound.
+  int LongestLoss = 0;
   uint32_t Millis = 0;  // driven time the scenario took
   Manner Way;           // how the board answered on its last connection
 };
