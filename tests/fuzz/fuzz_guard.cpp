@@ -2,13 +2,15 @@
 // the model board (tests/guard), in which every "setport 5.x" and
 // "setport 4.x" must agree with the well's true level and the guard's
 // blindness past its bound must be announced. Aborts on a wrong one, on a
-// blindness unannounced, and on a healthy board also on an evaluation that
-// did not send both or a lost connection, with the scenario's trace.
+// blindness unannounced, on an output lost on the board and not made good
+// within its bound, and on a healthy board also on an evaluation that did
+// not send both or a lost connection, with the scenario's trace.
 //
 // Input: the first byte picks the board's profile (its value modulo the
 // number of profiles, in the order of guard::Profile: faulty, whole, lines,
 // busy, link, busy_strays, link_strays, trickles, chatter, drops,
-// anything); the rest are the scenario's choices (levels, speeds, faults,
+// anything, holds, power_cuts, meddling, refusals, all); the rest are the
+// scenario's choices (levels, speeds, faults,
 // pieces, gaps), taken in turn; once they run out, the choices come from a
 // generator seeded with a hash of the whole input.
 

@@ -22,6 +22,8 @@ const int LongestReplyDelay = 300;
 const int LongestReplyTime = 2500;
 const int LongestLineGap = 300;
 const int LongestTrickleGap = 2900;
+// The longest the link holds back the stream.
+const int LongestHold = 2900;
 // How far ahead of the program's look the board decides what it says
 // unasked: at least as long as the program's longest wait for a piece.
 const int Lookahead = 100;
@@ -142,14 +144,25 @@ const char* ProfileName(Profile profile) {
       return "slow, with strays and dropped connections";
     case Profile::Anything:
       return "slow, any fault";
+    case Profile::Holds:
+      return "slow, with strays and a link that holds back the stream";
+    case Profile::PowerCuts:
+      return "slow, with power cuts";
+    case Profile::Meddling:
+      return "slow, with another client switching outputs 3, 4 and 5";
+    case Profile::Refusals:
+      return "slow, with setports refused";
+    case Profile::Everything:
+      return "slow, any fault, outside troubles too";
   }
   return "?";
 }
 
 const char* ProfileKey(Profile profile) {
   static const char* const Keys[ProfileCount] = {
-      "faulty",      "whole",    "lines",   "busy",  "link",    "busy_strays",
-      "link_strays", "trickles", "chatter", "drops", "anything"};
+      "faulty",      "whole",    "lines",    "busy",  "link",     "busy_strays",
+      "link_strays", "trickles", "chatter",  "drops", "anything", "holds",
+      "power_cuts",  "meddling", "refusals", "all"};
   int n = (int)profile;
   return n >= 0 && n < ProfileCount ? Keys[n] : "?";
 }
@@ -195,6 +208,7 @@ std::string Shown(const std::string& bytes) {
 
 ModelBoard::ModelBoard(Draws* draws, Profile profile)
     : draws_(draws), profile_(profile), busyUntil_(0), outputs_{} {
+  for (int n = 0; n <= 8; n++) decided_[n] = toConfirm_[n] = -1;
   adc_[0] = port_[0] = 0;
   for (int n = 1; n <= 4; n++) {
     adc_[n] = draws_->Between(0, 1023);
@@ -231,6 +245,12 @@ std::string ModelBoard::TraceText(uint32_t until) const {
 }
 
 bool ModelBoard::Accept(uint32_t now, std::vector<HeadlessArrival>*) {
+  if (!troublesDrawn_) DrawTroubles(now);
+  Advance(now);
+  if (!powered_) {
+    Note(now, "board: no power, the connection refused");
+    return false;
+  }
   // The firmware starts over with the connection; its outputs stay.
   inbox_.clear();
   help_.clear();
@@ -251,17 +271,29 @@ bool ModelBoard::Accept(uint32_t now, std::vector<HeadlessArrival>*) {
     snprintf(way, sizeof way,
              "board: connection %d accepted: %s of %d ms a reply, lines %d ms "
              "apart, strays %d%%, trickles %d%%, chatter every %d ms, drops "
-             "%d%%",
+             "%d%%, holds %d%%, refusals %d%%",
              Connections, Way.Link ? "slow link" : "busy board", Way.Speed,
              Way.LineGap, Way.StrayPercent, Way.TricklePercent,
-             Way.ChatterEvery, Way.DropPercent);
+             Way.ChatterEvery, Way.DropPercent, Way.HoldPercent,
+             Way.RefusePercent);
     Note(now, way);
   }
   return true;
 }
 
 bool ModelBoard::Update(uint32_t now, std::vector<HeadlessArrival>* out) {
-  if (!Slow() || closed_) return false;
+  if (!Slow()) return false;
+  Advance(now);
+  if (closed_) return false;
+  if (cutClose_) {
+    // The board's end is gone with its power: nothing more comes.
+    out->push_back({now, std::string(), true});
+    Note(now, "-> the connection is reset (the board has no power)");
+    closed_ = true;
+    cutClose_ = false;
+    StreamEnds(now);
+    return true;
+  }
   if (closing_ && (int32_t)(now - closeAt_) >= 0) {
     // What the board had not got out by now never comes.
     out->push_back({now, std::string(), true});
@@ -292,8 +324,149 @@ void ModelBoard::Arrives(uint32_t at, const std::string& bytes) {
 }
 
 void ModelBoard::StreamEnds(uint32_t now) {
-  for (LevelSwitch& s : Switches)
+  for (size_t i = 0; i < Switches.size(); i++) {
+    LevelSwitch& s = Switches[i];
     if (s.Answered && (int32_t)(s.AnsweredAt - now) > 0) s.Answered = false;
+    // A status that never arrives judges nothing: the next one does.
+    if (s.Judged && (int32_t)(s.JudgedAt - now) > 0) {
+      s.Judged = false;
+      if (toConfirm_[s.Output] < (int)i) toConfirm_[s.Output] = (int)i;
+    }
+  }
+}
+
+void ModelBoard::StatusArrives(const std::string& reply, uint32_t at) {
+  for (int n = 4; n <= 5; n++) {
+    if (toConfirm_[n] < 0) continue;
+    LevelSwitch& s = Switches[(size_t)toConfirm_[n]];
+    bool shown = reply[(size_t)(9 - n)] == '1';
+    s.Judged = true;
+    s.Shown = shown == (s.On == 1);
+    s.JudgedAt = at;
+    toConfirm_[n] = -1;
+  }
+}
+
+void ModelBoard::Recheck(int n, uint32_t at) {
+  if (n != 4 && n != 5) return;
+  bool differs = decided_[n] >= 0 && outputs_[n] != (decided_[n] == 1);
+  if (differs && !differs_[n]) differsSince_[n] = at;
+  differs_[n] = differs;
+}
+
+// Per scenario: which troubles come, and when the first of each.
+void ModelBoard::DrawTroubles(uint32_t now) {
+  troublesDrawn_ = true;
+  steadySince_ = now;
+  bool all = profile_ == Profile::Everything;
+  cuts_ = profile_ == Profile::PowerCuts || (all && draws_->Percent(40));
+  meddling_ = profile_ == Profile::Meddling || (all && draws_->Percent(40));
+  stretches_ = (profile_ == Profile::Refusals && draws_->Percent(60)) ||
+               (all && draws_->Percent(30));
+  if (cuts_) {
+    cutDue_ = true;
+    cutAt_ = now + (uint32_t)draws_->Between(1000, 200000);
+  }
+  if (meddling_) {
+    meddleDue_ = true;
+    meddleAt_ = now + (uint32_t)draws_->Between(0, 200000);
+  }
+  if (stretches_) {
+    stretchDue_ = true;
+    stretchAt_ = now + (uint32_t)draws_->Between(0, 200000);
+  }
+}
+
+void ModelBoard::PowerCut(uint32_t at) {
+  PowerCuts++;
+  powered_ = false;
+  for (int n = 1; n <= 8; n++) outputs_[n] = false;
+  Recheck(4, at);
+  Recheck(5, at);
+  powerBackAt_ = at + (uint32_t)draws_->Between(2000, 30000);
+  if (!closed_ && Connections > 0) cutClose_ = true;
+  inbox_.clear();
+  due_.clear();
+  Note(at, "board: power cut, every output off, back at " +
+               std::to_string(powerBackAt_) + " ms");
+}
+
+// Another client, or the operator at the board's console: an output
+// switched, most often to the other state.
+void ModelBoard::OtherClientSwitches(uint32_t at) {
+  OthersSwitched++;
+  int n = draws_->Between(3, 5);
+  bool on = draws_->Percent(70) ? !outputs_[n] : draws_->Percent(50);
+  if (powered_) {
+    outputs_[n] = on;
+    Recheck(n, at);
+    Note(at, "board: another client switches output " + std::to_string(n) +
+                 (on ? " on" : " off"));
+  }
+}
+
+void ModelBoard::Advance(uint32_t now) {
+  for (;;) {
+    // The earliest event due by `now`.
+    int which = -1;
+    uint32_t at = 0;
+    auto consider = [&](bool due, uint32_t when, int what) {
+      if (due && (which < 0 || (int32_t)(when - at) < 0)) {
+        which = what;
+        at = when;
+      }
+    };
+    consider(cutDue_ && powered_, cutAt_, 0);
+    consider(!powered_, powerBackAt_, 1);
+    consider(meddleDue_, meddleAt_, 2);
+    consider(stretchDue_ || refusing_, stretchAt_, 3);
+    if (which < 0 || (int32_t)(at - now) > 0) return;
+    switch (which) {
+      case 0:
+        cutDue_ = false;
+        PowerCut(at);
+        break;
+      case 1:
+        powered_ = true;
+        steadySince_ = Later(steadySince_, at);
+        Note(at, "board: power back, every output off");
+        if (!Calm && draws_->Percent(40)) {
+          cutDue_ = true;
+          cutAt_ = at + (uint32_t)draws_->Between(5000, 120000);
+        }
+        break;
+      case 2:
+        meddleDue_ = false;
+        if (Calm) break;
+        OtherClientSwitches(at);
+        if (draws_->Percent(60)) {
+          meddleDue_ = true;
+          meddleAt_ = at + (uint32_t)draws_->Between(500, 90000);
+        }
+        break;
+      default:
+        if (refusing_) {
+          refusing_ = false;
+          steadySince_ = Later(steadySince_, at);
+          Note(at, "board: takes setports again");
+          stretchDue_ = !Calm && draws_->Percent(40);
+          stretchAt_ = at + (uint32_t)draws_->Between(5000, 100000);
+        } else if (Calm) {
+          stretchDue_ = false;
+        } else {
+          stretchDue_ = false;
+          refusing_ = true;
+          int pick = draws_->Below(10);
+          int length = pick < 4   ? draws_->Between(1000, 10000)
+                       : pick < 8 ? draws_->Between(10000, 60000)
+                                  : draws_->Between(60000, 200000);
+          stretchAt_ = at + (uint32_t)length;
+          Note(at, "board: refuses every setport until " +
+                       std::to_string(stretchAt_) + " ms");
+        }
+    }
+    if (Calm) cutDue_ = meddleDue_ = false;
+  }
 }
 
 // The speed of a connection: all of 0..2.5 s, most often around the
@@ -330,10 +503,17 @@ void ModelBoard::DrawManner(uint32_t now) {
   Profile p = profile_;
   if (p == Profile::Anything)
     p = (Profile)draws_->Between((int)Profile::BusyStrays, (int)Profile::Drops);
+  else if (p == Profile::Everything)
+    p = (Profile)draws_->Between((int)Profile::BusyStrays,
+                                 (int)Profile::Refusals);
   m.Link = p == Profile::SlowLink || p == Profile::LinkStrays ||
            (p != Profile::BusyBoard && p != Profile::BusyStrays &&
             draws_->Percent(50));
-  m.Speed = DrawSpeed(draws_);
+  // A board of the troubles outside is more often a prompt one: there the
+  // guard's bound on making good a lost output is at its tightest.
+  bool outsideProfile = profile_ >= Profile::PowerCuts;
+  m.Speed = outsideProfile && draws_->Percent(50) ? draws_->Between(0, 300)
+                                                  : DrawSpeed(draws_);
   switch (draws_->Below(4)) {
     case 0:
       m.LineGap = 0;
@@ -347,8 +527,11 @@ void ModelBoard::DrawManner(uint32_t now) {
     default:
       m.LineGap = draws_->Between(150, LongestLineGap);
   }
-  if (!IsHealthy(p)) m.StrayPercent = draws_->Between(2, 15);
-  bool any = profile_ == Profile::Anything;
+  bool outside = p == Profile::PowerCuts || p == Profile::Meddling ||
+                 p == Profile::Refusals;
+  if (!IsHealthy(p) && !outside) m.StrayPercent = draws_->Between(2, 15);
+  bool all = profile_ == Profile::Everything;
+  bool any = profile_ == Profile::Anything || all;
   if (p == Profile::Trickles || (any && draws_->Percent(30)))
     m.TricklePercent = draws_->Between(3, 15);
   if (p == Profile::Chatter || (any && draws_->Percent(20))) {
@@ -362,6 +545,11 @@ void ModelBoard::DrawManner(uint32_t now) {
   }
   if (p == Profile::Drops || (any && draws_->Percent(30)))
     m.DropPercent = draws_->Between(10, 60);
+  if (p == Profile::Holds || (all && draws_->Percent(30)))
+    m.HoldPercent = draws_->Between(1, 8);
+  if ((p == Profile::Refusals && draws_->Percent(60)) ||
+      (all && draws_->Percent(20)))
+    m.RefusePercent = draws_->Between(5, 40);
   Way = m;
 }
 
@@ -375,16 +563,43 @@ int ModelBoard::ReplyTime() {
 }
 
 void ModelBoard::Put(uint32_t at, const std::string& bytes,
-                     const std::string& how,
-                     std::vector<HeadlessArrival>* out) {
+                     const std::string& how, std::vector<HeadlessArrival>* out,
+                     int hold) {
   at = Later(at, busyUntil_);
   busyUntil_ = at;
   uint32_t arrives =
       Later(at + (Way.Link ? (uint32_t)latency_ : 0u), lastArrival_);
+  size_t from = 0;  // the first byte held back
+  if (hold < 0) {
+    hold = DrawnHold(arrives);
+    if (hold > 0) from = draws_->Below((uint32_t)bytes.size());
+  }
+  if (from > 0) {
+    out->push_back({arrives, bytes.substr(0, from), false});
+    Arrives(arrives, bytes.substr(0, from));
+  }
+  if (hold > 0) {
+    Note(arrives, "board: the link holds back the bytes from here " +
+                      std::to_string(hold) + " ms");
+    arrives += (uint32_t)hold;
+  }
   lastArrival_ = arrives;
-  out->push_back({arrives, bytes, false});
-  Arrives(arrives, bytes);
+  out->push_back({arrives, bytes.substr(from), false});
+  Arrives(arrives, bytes.substr(from));
   if (Tracing) Note(arrives, "-> " + Shown(bytes) + "   (" + how + ")");
+}
+
+int ModelBoard::DrawnHold(uint32_t arrives) {
+  int chance = Way.HoldPercent * (inReply_ && lastOfQuery_ ? 4 : 1);
+  if (chance == 0 || !draws_->Percent(chance)) return 0;
+  int hold = draws_->Percent(30) ? draws_->Between(0, 700)
+                                 : draws_->Between(0, LongestHold);
+  if (inReply_) {
+    int32_t left = (int32_t)(replyCommandAt_ + LatestHeldReply - arrives);
+    if (left <= 0) return 0;
+    if (hold > left) hold = left;
+  }
+  return hold;
 }
 
 // A few bytes with no line feed and no digit among them, 5 ms..2.9 s apart:
@@ -532,14 +747,22 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
     }
   }
   cuts.push_back(reply.size());
+  bool held = !holdCommand_.empty() && QueriesThisConnection == holdQuery_ &&
+              strcasecmp(command.c_str(), holdCommand_.c_str()) == 0;
   size_t from = 0;
   uint32_t at = start;
+  inReply_ = true;
+  lastOfQuery_ = c.What == GetPort && c.Channel == 4;
+  replyCommandAt_ = now;
   for (size_t i = 0; i < cuts.size(); i++) {
     if (i > 0) at += (uint32_t)gaps[i - 1];
     Put(at, reply.substr(from, cuts[i] - from),
-        i + 1 < cuts.size() ? of + ", piece" : of, out);
+        i + 1 < cuts.size() ? of + ", piece" : of, out,
+        held && i == 0 ? holdMs_ : -1);
     from = cuts[i];
   }
+  inReply_ = false;
+  if (c.What == GetStatus) StatusArrives(reply, lastArrival_);
   if (strayAfter) {
     int gap = draws_->Percent(60) ? draws_->Between(1, work > 1 ? work : 1)
                                   : draws_->Between(1, LongestReplyTime);
@@ -558,7 +781,9 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
 
 void ModelBoard::Take(const char* bytes, int length, uint32_t now,
                       std::vector<HeadlessArrival>* out) {
-  if (closed_ || (closing_ && (int32_t)(now - closeAt_) >= 0)) return;
+  if (closed_ || cutClose_ || !powered_ ||
+      (closing_ && (int32_t)(now - closeAt_) >= 0))
+    return;
   inbox_.append(bytes, (size_t)length);
   for (;;) {
     size_t suffix = inbox_.find(Suffix);
@@ -585,11 +810,38 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
                          std::vector<HeadlessArrival>* out) {
   Parsed c = Parse(text);
   pendingSwitch_ = -1;
+  bool refused = false;
   if (c.What == SetPort) {
-    outputs_[c.Channel] = c.On == 1;
+    refused = refusing_ || (!Calm && Way.RefusePercent > 0 &&
+                            draws_->Percent(Way.RefusePercent));
+    if (refused) {
+      Refused++;
+      steadySince_ = Later(steadySince_, now);
+    } else {
+      outputs_[c.Channel] = c.On == 1;
+    }
     if (c.Channel == 4 || c.Channel == 5) {
+      // The troubles come most often just after a decision, when they
+      // take what the guard has done.
+      if ((meddling_ || cuts_) && !Calm && !refused) {
+        uint32_t soon = now + (uint32_t)draws_->Between(0, 20000);
+        if (meddling_ && draws_->Percent(15) &&
+            (!meddleDue_ || (int32_t)(soon - meddleAt_) < 0)) {
+          meddleDue_ = true;
+          meddleAt_ = soon;
+        }
+        if (cuts_ && powered_ && draws_->Percent(4) &&
+            (!cutDue_ || (int32_t)(soon - cutAt_) < 0)) {
+          cutDue_ = true;
+          cutAt_ = soon;
+        }
+      }
+      decided_[c.Channel] = c.On;
+      Recheck(c.Channel, now);
+      toConfirm_[c.Channel] = (int)Switches.size();
       pendingSwitch_ = (int)Switches.size();
       Switches.push_back({c.Channel, c.On, now, Now});
+      Switches.back().Accepted = !refused;
       // Whatever line comes next answers it for the program, even one
       // already on the way.
       while (!onTheWay_.empty() && (int32_t)(onTheWay_.front() - now) < 0)
@@ -605,7 +857,7 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
                   ? "   (true count " + std::to_string(Now.LevelCount) + ")"
                   : ""));
   if (Slow())
-    Answer(text, Reply(text), now, out);
+    Answer(text, refused ? "ERR\r\n" : Reply(text), now, out);
   else
     Write(text, Reply(text), now, out);
 }
@@ -797,6 +1049,7 @@ void ModelBoard::Write(const std::string& command, std::string reply,
            i + 1 < cuts.size() ? ", piece" : what, command, out);
     from = cuts[i];
   }
+  if (*what == 0 && Parse(command).What == GetStatus) StatusArrives(reply, t);
 
   if (faulty && draws_->Percent(5)) {
     // One more line the program did not ask for.

@@ -28,6 +28,19 @@
 // reply is ever left out, and a reply's own bytes are its command's, so
 // that every fault leaves the stream with more lines than commands, and
 // the last of them within the board's reply time.
+//
+// The last profiles add what befalls the board and its link outside the
+// program: a link that holds back the stream for 0 to 2.9 s from any of
+// its bytes on (every byte behind it waits as well, as TCP keeps them in
+// order), the last reply of a query more often; a power cut (every relay
+// off, the connection gone, new ones refused for 2 to 30 s, then the board
+// up again with all outputs off); another client or the operator's
+// console switching output 3, 4 or 5 at any moment; "ERR" in place of the
+// "OK" to a setport, which the board then does not carry out, for one
+// command or for a stretch of time. A hold never makes a reply's bytes
+// reach the program later than LatestHeldReply after its command: a board
+// whose replies take longer is gone for the program, which could not tell
+// a reply so late from one left out.
 #pragma once
 
 #include <cstddef>
@@ -74,8 +87,14 @@ enum class Profile {
   Chatter,   // strays, and unasked lines every 150..900 ms for stretches
   Drops,     // strays, and the connection dropped once a query is answered
   Anything,  // every fault of the slow profiles, drawn per connection
+  // The troubles outside the program (above), at the slow speeds.
+  Holds,       // strays, and the link holding back the stream
+  PowerCuts,   // the board's power cut now and then
+  Meddling,    // another client switching outputs 3, 4 and 5
+  Refusals,    // "ERR" to setports, one at a time or for stretches
+  Everything,  // every fault of the slow profiles and these
 };
-enum { ProfileCount = (int)Profile::Anything + 1 };
+enum { ProfileCount = (int)Profile::Everything + 1 };
 const char* ProfileName(Profile profile);
 // A short name without blanks (for test names and the command line).
 const char* ProfileKey(Profile profile);
@@ -100,6 +119,17 @@ struct LevelSwitch {
   // the command is answered for the program.
   bool Answered = false;
   uint32_t AnsweredAt = 0;
+  bool Accepted = true;  // answered "OK" and carried out, not "ERR"
+  // The next status that reached the program came at JudgedAt; it showed
+  // the output as this command set it, or not.
+  bool Judged = false, Shown = false;
+  uint32_t JudgedAt = 0;
+  // A decision for the guard's watch by `now`: answered "OK", and not
+  // belied by the next status the program has had by then.
+  bool Decides(uint32_t now) const {
+    return Answered && Accepted && (int32_t)(AnsweredAt - now) <= 0 &&
+           !(Judged && !Shown && (int32_t)(JudgedAt - now) <= 0);
+  }
 };
 
 // How the board answers on one connection (the slow profiles).
@@ -111,9 +141,15 @@ struct Manner {
   int TricklePercent = 0;
   int ChatterEvery = 0;  // ms between unasked lines (0: no chatter)
   uint32_t ChatterFrom = 0, ChatterUntil = 0;
-  int DropPercent = 0;  // per query, the connection dropped after it
-  bool Steady = false;  // every reply exactly Speed (else a little off)
+  int DropPercent = 0;    // per query, the connection dropped after it
+  bool Steady = false;    // every reply exactly Speed (else a little off)
+  int HoldPercent = 0;    // per piece written, the link holds it back
+  int RefusePercent = 0;  // per setport, "ERR" and nothing switched
 };
+
+// The latest a reply's bytes reach the program after its command when the
+// link holds them back (ms): within the program's ReplyStartLimit.
+enum { LatestHeldReply = 2990 };
 
 // The well-formed count reply: 1 to 4 decimal digits, 0..1023, CR LF.
 bool IsCountReply(const std::string& reply);
@@ -132,6 +168,25 @@ class ModelBoard : public HeadlessBoardModel {
   int QueriesThisConnection = 0;  // Help commands on the current connection
   Manner Way;                     // of the current connection
 
+  // The board on its own up to `now`: power cuts and returns, another
+  // client's switching, refusal stretches beginning and ending. The
+  // program's looks at the stream bring it up to date too.
+  void Advance(uint32_t now);
+  // From now on no power cut, switching by others or refusal begins (one
+  // under way still ends as drawn).
+  bool Calm = false;
+  // The relay of output n (1..8) now.
+  bool Relay(int n) const { return outputs_[n]; }
+  // Output 4 or 5 differs from the last setport the board received for it
+  // (the guard's decision), since DiffersSince(n).
+  bool Differs(int n) const { return differs_[n]; }
+  uint32_t DiffersSince(int n) const { return differsSince_[n]; }
+  // The board takes connections and carries out setports: powered, and
+  // no refusal stretch under way; since when it does (or last refused).
+  bool Steady() const { return powered_ && !refusing_; }
+  uint32_t SteadySince() const { return steadySince_; }
+  int PowerCuts = 0, OthersSwitched = 0, Refused = 0;
+
   // Adds a line to the trace (when tracing).
   void Note(uint32_t at, const std::string& text);
 
@@ -146,6 +201,12 @@ class ModelBoard : public HeadlessBoardModel {
 
   // A stray line of one of the reply forms, or garbage.
   std::string StrayLine();
+  // Output n's relay as something earlier left it (no command of this
+  // scenario's).
+  void SetRelay(int n, bool on) {
+    outputs_[n] = on;
+    Recheck(n, 0);
+  }
   // The count of analog input n (2..4) from now on.
   void SetAnalog(int n, int count) { adc_[n] = count; }
   // Every connection answers this way, instead of a drawn one.
@@ -161,6 +222,14 @@ class ModelBoard : public HeadlessBoardModel {
     strayQuery_ = query;
     strayLine_ = line;
     strayGap_ = gap;
+  }
+  // On every connection, in its query number `query`, the reply to
+  // `command` reaches the program `ms` later than the board writes it, and
+  // so does every byte after it: the link holds them back in their order.
+  void HoldReply(const std::string& command, int query, int ms) {
+    holdCommand_ = command;
+    holdQuery_ = query;
+    holdMs_ = ms;
   }
 
  private:
@@ -182,8 +251,10 @@ class ModelBoard : public HeadlessBoardModel {
               uint32_t now, std::vector<HeadlessArrival>* out);
   // Writes `bytes` at board time `at` (arriving a latency later on a slow
   // link); the board is busy until then.
+  // A hold of `hold` ms (-1: drawn by the connection's manner) from its
+  // first byte on.
   void Put(uint32_t at, const std::string& bytes, const std::string& how,
-           std::vector<HeadlessArrival>* out);
+           std::vector<HeadlessArrival>* out, int hold = -1);
   uint32_t Trickle(uint32_t at, std::vector<HeadlessArrival>* out);
   // What the board says unasked up to board time `until`: the strays due
   // and the chatter, in their order, each once the board is idle.
@@ -191,6 +262,16 @@ class ModelBoard : public HeadlessBoardModel {
   void Due(uint32_t at, const std::string& line, const std::string& how);
   // Unanswered level commands once the stream ends at `now`.
   void StreamEnds(uint32_t now);
+  // The troubles of the scenario, drawn once its first connection begins.
+  void DrawTroubles(uint32_t now);
+  void PowerCut(uint32_t at);
+  void OtherClientSwitches(uint32_t at);
+  // Output n's relay or decision changed at `at`.
+  void Recheck(int n, uint32_t at);
+  // A status reply that reaches the program at `at`.
+  void StatusArrives(const std::string& reply, uint32_t at);
+  // How long the link holds back the piece it is to write now (0: not).
+  int DrawnHold(uint32_t arrives);
   // Bytes reach the program at `at`: a line among them answers the level
   // command waiting for one.
   void Arrives(uint32_t at, const std::string& bytes);
@@ -222,6 +303,25 @@ class ModelBoard : public HeadlessBoardModel {
   Manner fixedWay_;
   std::string strayCommand_, strayLine_;
   int strayQuery_ = 0, strayGap_ = 0;
+  std::string holdCommand_;
+  int holdQuery_ = 0, holdMs_ = 0;
+  // The reply being written: its command's time, and whether the link
+  // holds it back more often (the last of a query).
+  bool inReply_ = false, lastOfQuery_ = false;
+  uint32_t replyCommandAt_ = 0;
+  // The scenario's troubles and what they have done.
+  bool troublesDrawn_ = false;
+  bool cuts_ = false, meddling_ = false, stretches_ = false;
+  bool powered_ = true;
+  bool cutClose_ = false;  // the connection ends with the power
+  bool cutDue_ = false, meddleDue_ = false, stretchDue_ = false;
+  uint32_t cutAt_ = 0, powerBackAt_ = 0, meddleAt_ = 0, stretchAt_ = 0;
+  bool refusing_ = false;
+  uint32_t steadySince_ = 0;
+  int decided_[9];  // the last setport received per output, -1 none
+  bool differs_[9] = {};
+  uint32_t differsSince_[9] = {};
+  int toConfirm_[9];  // the switch the next status confirms, -1 none
   std::vector<std::pair<uint32_t, std::string>> trace_;
 };
 

@@ -3,12 +3,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/startup.h"
 #include "base/state.h"
 #include "board/connection.h"
 #include "control/alarms.h"
+#include "control/history.h"
 #include "control/measurement.h"
+#include "control/refresh.h"
 #include "platform/headless/headless.h"
 #include "tests/support/program_start.h"
 
@@ -22,6 +25,12 @@ bool ExpectedOn(int output, const Truth& truth) {
   double v = LevelVolts(truth.LevelCount);
   if (output == 5) return truth.MaximumReleased && v > 1.18;
   return truth.MinimumReleased && v < 0.21000000000000002;
+}
+
+int LossBound(const Manner& way) {
+  int reply = way.Speed + way.Speed / 8 + 5;
+  int query = 17 * reply + 2 * (12 * way.LineGap + 400);
+  return 40000 + 10 * (query + 3000);
 }
 
 std::string TraceTail(const std::string& trace, int lines) {
@@ -72,8 +81,9 @@ class Scenario {
       : draws_(seed, data, size),
         board_(&draws_, profile),
         profile_(profile),
-        healthy_(IsHealthy(profile)) {
-    board_.Tracing = tracing;
+        healthy_(IsHealthy(profile)),
+        lossy_(profile >= Profile::PowerCuts) {
+    board_.Tracing = tracing || getenv("KVX_GUARD_TRACE") != nullptr;
   }
 
   Outcome Run();
@@ -108,12 +118,30 @@ class Scenario {
   void WaitForTick(uint32_t tickStart);
   void RunCycleByTicks();
   void RunCycleByEvaluations();
+  // The scenarios of outputs lost on the board: on the main loop's rhythm.
+  void RunCycles();
+  void RunOnTheLoop();
+  void LoopPass();
+  void QueryOrReconnect();
+  void CheckLosses();
+  // The guard may not be held to a loss's bound before `at`.
+  void RestartLossClocks(uint32_t at) {
+    for (int n = 4; n <= 5; n++)
+      if ((int32_t)(at - lossClock_[n]) > 0) lossClock_[n] = at;
+  }
 
   Draws draws_;
   ModelBoard board_;
   Profile profile_;
   bool healthy_;
+  bool lossy_;
   Outcome out_;
+  uint32_t lossClock_[6] = {};
+  bool lossOpen_[6] = {};
+  uint32_t lossSince_[6] = {};
+  int doubtedBefore_ = 0;
+  uint32_t watchedDecidedAt_ = 0;
+  bool watchedBlind_ = false;
   uint32_t failedAt_ = UINT32_MAX;
   Fault failedKind_ = FaultKinds;
   uint32_t releasedAt_ = 0;
@@ -176,17 +204,19 @@ void Scenario::AfterEvaluation(size_t before, bool mustDecide) {
 }
 
 // The watch, at the start of a pass (after the program's own watch of the
-// pass): output 4's last decision is the last "setport 4.x" answered, or
-// the release of the measurement. Once a whole pass began past the bound
+// pass): output 4's last decision is the last "setport 4.x" answered "OK"
+// and not belied by the status after it, or the release of the
+// measurement. Once a whole pass began past the bound
 // (and a tick, and the longest pass: the program may take a query's time
-// to note a decision), the blindness must be announced by now; once the
-// program had a whole pass after a decision, it must no longer be.
+// to note a decision), the blindness must be announced by now; on a
+// healthy board, once the program had a whole pass after a decision, it
+// must no longer be.
 void Scenario::CheckWatch() {
   uint32_t now = PlatTickCount();
   uint32_t decided = releasedAt_;
   bool anyDecision = false;
   for (const LevelSwitch& s : board_.Switches)
-    if (s.Output == 4 && s.Answered && (int32_t)(s.AnsweredAt - now) <= 0 &&
+    if (s.Output == 4 && s.Decides(now) &&
         (int32_t)(s.AnsweredAt - decided) >= 0) {
       decided = s.AnsweredAt;
       anyDecision = true;
@@ -210,7 +240,10 @@ void Scenario::CheckWatch() {
              decided, since, limit);
     Fail(BlindUnannounced, what, now);
   }
-  if (anyDecision && AppState.GuardBlindAnnounced &&
+  // Only a healthy board's status surely reaches the program in step: on
+  // a faulty one the program may not read the status that bears out a
+  // decision, and then rightly counts it as none.
+  if (healthy_ && anyDecision && AppState.GuardBlindAnnounced &&
       (int32_t)(previousPassStart_ - decided) > 0 &&
       since < limit - TickMs - longestPass_) {
     char what[256];
@@ -224,8 +257,75 @@ void Scenario::CheckWatch() {
 
 void Scenario::BeginPass() {
   passStart_ = PlatTickCount();
+  board_.Advance(passStart_);
   WatchAlarms();
+  if (board_.Tracing) {
+    // The program's own watch, as it stands, in the trace.
+    if (AppState.GuardDecidedAt != watchedDecidedAt_)
+      board_.Note(passStart_, "program: output 4 decided at " +
+                                  std::to_string(AppState.GuardDecidedAt) +
+                                  " ms, for its watch");
+    if (AppState.GuardBlindAnnounced != watchedBlind_)
+      board_.Note(passStart_, AppState.GuardBlindAnnounced
+                                  ? "program: blindness announced"
+                                  : "program: blindness over");
+    watchedDecidedAt_ = AppState.GuardDecidedAt;
+    watchedBlind_ = AppState.GuardBlindAnnounced;
+  }
   CheckWatch();
+  if (lossy_) CheckLosses();
+}
+
+// Output 4 and 5 on the board against the guard's decisions.
+void Scenario::CheckLosses() {
+  uint32_t now = PlatTickCount();
+  if (!board_.Steady()) RestartLossClocks(now);
+  RestartLossClocks(board_.SteadySince());
+  if (AppState.GuardBlindAnnounced || AppState.AlarmBlindAnnounced)
+    RestartLossClocks(now);
+  for (int n = 4; n <= 5; n++) {
+    bool released =
+        n == 4 ? board_.Now.MinimumReleased : board_.Now.MaximumReleased;
+    if (!board_.Differs(n)) {
+      if (lossOpen_[n]) {
+        // Made good: how much of its bound it took.
+        uint32_t from = lossClock_[n];
+        if ((int32_t)(lossSince_[n] - from) > 0) from = lossSince_[n];
+        int took = 100 * (int32_t)(now - from) / LossBound(board_.Way);
+        if (took > out_.LongestLoss) out_.LongestLoss = took;
+        board_.Note(now, "oracle: output " + std::to_string(n) +
+                             " agrees again, " + std::to_string(took) +
+                             "% of the bound after the board came back");
+      }
+      lossOpen_[n] = false;
+      continue;
+    }
+    // Two losses between two passes are one for the passes: the last
+    // one's start counts.
+    lossSince_[n] = board_.DiffersSince(n);
+    if (!lossOpen_[n]) {
+      lossOpen_[n] = true;
+      out_.Lost++;
+      board_.Note(board_.DiffersSince(n),
+                  "oracle: output " + std::to_string(n) +
+                      " differs from the guard's decision");
+    }
+    if (!released) lossClock_[n] = now;
+    uint32_t from = lossClock_[n];
+    if ((int32_t)(board_.DiffersSince(n) - from) > 0)
+      from = board_.DiffersSince(n);
+    int bound = LossBound(board_.Way);
+    int32_t since = (int32_t)(now - from);
+    if (since > bound) {
+      char what[256];
+      snprintf(what, sizeof what,
+               "output %d on the board differs from the guard's decision "
+               "since %u ms, %d ms past the board's coming back, beyond the "
+               "bound of %d ms, and the guard announced nothing",
+               n, board_.DiffersSince(n), since, bound);
+      Fail(LossUncorrected, what, now);
+    }
+  }
 }
 
 void Scenario::EndPass() {
@@ -256,13 +356,18 @@ void Scenario::RunCycleByTicks() {
   }
 }
 
-// Three evaluations a tick apart, then the rest of the period idle.
+// Three evaluations a tick apart on a warm sensor, then the rest of the
+// period idle.
 void Scenario::RunCycleByEvaluations() {
   for (int e = 0; e < 3 && Going(); e++) {
     BeginPass();
     size_t before = board_.Switches.size();
     bool mustDecide = board_.QueriesThisConnection > 0;
     board_.Note(passStart_, "program: evaluation " + std::to_string(e + 1));
+    // The sensor as the cycle's first ticks leave it: switched on by the
+    // guard, shown on by the board, warmed up.
+    board_.SetRelay(3, true);
+    SensorAsWarmedUp();
     EvaluateLevel();
     AfterEvaluation(before, mustDecide);
     EndPass();
@@ -275,14 +380,89 @@ void Scenario::RunCycleByEvaluations() {
   }
 }
 
-Outcome Scenario::Run() {
-  StartFresh();
-  HeadlessSetBoardModel(&board_);
-  AppState.LcdEnabled = draws_.Percent(20);
-  std::string failed = StartLink();
-  if (!failed.empty()) Fail(HealthyUndecided, failed);
-  uint32_t begin = PlatTickCount();
+// The main loop's automatic query a second after the one before, or while
+// the connection is lost its attempt to reconnect every ReconnectInterval
+// (as app/main_loop.cpp's RefreshOrReconnect).
+void Scenario::QueryOrReconnect() {
+  uint32_t now = PlatTickCount();
+  if (!BoardConnected()) {
+    RestartLossClocks(now);
+    ForgetSensorPower();
+    if ((int32_t)(AppState.NextReconnectTime - now) > 0 || !Reconnect()) return;
+    board_.Note(PlatTickCount(), "program: connected again");
+    RestartLossClocks(PlatTickCount());
+  } else if ((int32_t)(now - AppState.NextRefreshTime) < 0) {
+    return;
+  }
+  RefreshBoard();
+  AppState.NextRefreshTime =
+      PlatTickCount() + (uint32_t)AppState.RefreshInterval;
+}
 
+// One pass on the measurement timer's tick, as the main loop runs it.
+void Scenario::LoopPass() {
+  BeginPass();
+  size_t before = board_.Switches.size();
+  bool connected = BoardConnected();
+  int records = HistorySize();
+  QueryOrReconnect();
+  MeasurementCycle();
+  if (connected && !BoardConnected()) {
+    out_.Losses++;
+    board_.Note(PlatTickCount(), "program: connection lost");
+  }
+  if (HistorySize() > records) out_.Evaluations += HistorySize() - records;
+  CheckSwitches(before);
+  // An evaluation in doubt: the guard could not read the well.
+  if (AppState.DoubtedEvaluations > 0 &&
+      AppState.DoubtedEvaluations != doubtedBefore_)
+    RestartLossClocks(PlatTickCount());
+  doubtedBefore_ = AppState.DoubtedEvaluations;
+  EndPass();
+  WaitForTick(passStart_);
+}
+
+// A few cycles of the measurement with the well's level changing between
+// them (between two passes, so never within an evaluation), the board's
+// troubles coming as drawn; then the troubles stop and the passes go on
+// until the board's outputs agree with the guard again or the bound of a
+// loss is past.
+void Scenario::RunOnTheLoop() {
+  // The alarm command's runs tell which events the guard announced.
+  AppState.AlarmCommand = "alarm.exe";
+  AppState.RefreshInterval = 1000;
+  AppState.NextRefreshTime = PlatTickCount() + 1000;
+  int cycles = draws_.Between(1, 2);
+  for (int cycle = 1; cycle <= cycles && Going(); cycle++) {
+    Truth t{PickLevel(&draws_), !draws_.Percent(15), !draws_.Percent(15)};
+    board_.Now = t;
+    AppState.MinimumEnabled = t.MinimumReleased;
+    AppState.MaximumEnabled = t.MaximumReleased;
+    board_.Note(PlatTickCount(), "period " + std::to_string(cycle) + ": " +
+                                     Describe(t) + ", cycle period " +
+                                     std::to_string(AppState.CyclePeriod) +
+                                     " s");
+    // A cycle's ticks and a few more: on a slow board each pass takes
+    // the time of its queries.
+    int passes = AppState.CyclePeriod + 5 + draws_.Between(0, 3);
+    for (int pass = 0; pass < passes && Going(); pass++) LoopPass();
+  }
+  board_.Calm = true;
+  board_.Note(PlatTickCount(), "oracle: the board's troubles stop");
+  // Long enough to see a loss made good at the slowest bound, and the
+  // watch's own bound.
+  uint32_t last = PlatTickCount() + (uint32_t)(LossBound(board_.Way) + 5000);
+  uint32_t least = PlatTickCount() + 20000;
+  while (Going() && !out_.Found[LossUncorrected] &&
+         (int32_t)(PlatTickCount() - last) < 0) {
+    bool open = board_.Differs(4) || board_.Differs(5) || !board_.Steady();
+    if (!open && (int32_t)(PlatTickCount() - least) >= 0) break;
+    LoopPass();
+  }
+}
+
+// A few cycles, each by ticks or by its evaluations.
+void Scenario::RunCycles() {
   // The slow boards' scenarios are shorter: each of their queries takes
   // up to half a minute, and two or three cycles show the watch's bound; a
   // healthy slow board shows its decisions in one or two.
@@ -292,9 +472,6 @@ Outcome Scenario::Run() {
                           : draws_.Between(1, 3);
   bool byTicks = draws_.Percent(slow ? 40 : 25);
   AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 90);
-  AppState.MeasurementEnabled = true;
-  releasedAt_ = PlatTickCount();
-  AppState.GuardDecidedAt = releasedAt_;
   for (int cycle = 1; cycle <= cycles && Going(); cycle++) {
     Truth t{PickLevel(&draws_), !draws_.Percent(15), !draws_.Percent(15)};
     board_.Now = t;
@@ -311,12 +488,37 @@ Outcome Scenario::Run() {
     // The well moves between cycles while the program waits.
     HeadlessAdvanceClock(draws_.Between(0, 3000));
   }
+}
+
+Outcome Scenario::Run() {
+  StartFresh();
+  HeadlessSetBoardModel(&board_);
+  AppState.LcdEnabled = draws_.Percent(20);
+  std::string failed = StartLink();
+  if (!failed.empty()) Fail(HealthyUndecided, failed);
+  uint32_t begin = PlatTickCount();
+
+  AppState.MeasurementEnabled = true;
+  releasedAt_ = PlatTickCount();
+  AppState.GuardDecidedAt = releasedAt_;
+  if (lossy_) {
+    AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 90);
+    RunOnTheLoop();
+  } else {
+    RunCycles();
+  }
   if (Going()) {
     BeginPass();
     EndPass();
   }
 
   out_.Switches = (int)board_.Switches.size();
+  for (const HeadlessProgramStart& run : HeadlessProgramStarts())
+    if (!run.Arguments.empty() && run.Arguments[0] == "ausgang-abweichend")
+      out_.Deviations++;
+  out_.PowerCuts = board_.PowerCuts;
+  out_.OthersSwitched = board_.OthersSwitched;
+  out_.Refused = board_.Refused;
   out_.Millis = PlatTickCount() - begin;
   out_.Way = board_.Way;
   out_.Trace = board_.TraceText(failedAt_);
@@ -344,6 +546,8 @@ const char* FaultName(Fault fault) {
   switch (fault) {
     case WrongSwitch:
       return "wrong level command";
+    case LossUncorrected:
+      return "output lost on the board and not made good";
     case BlindUnannounced:
       return "blindness not announced";
     case HealthyUndecided:

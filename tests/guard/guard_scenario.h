@@ -16,8 +16,28 @@
 // left undecided (no "setport 4.x" answered) for longer than
 // GuardBlindLimit() must have been announced (AppState.GuardBlindAnnounced)
 // by the end of the next pass of the loop after the bound, one tick and
-// the longest pass of the scenario later at the most; and a blindness
-// announced must end once output 4 is decided again.
+// the longest pass of the scenario later at the most; and on a healthy
+// board a blindness announced must end once output 4 is decided again. Output 4
+// counts as decided only by a "setport 4.x" the board answered "OK" and whose
+// effect the next status that reached the program showed (until that status
+// comes, the "OK" counts): one refused ("ERR"), or undone before the
+// status, decides nothing.
+//
+// The output's own watch: once output 4 or 5 on the board differs from the
+// guard's decision (the last setport the board received for it) through a
+// power cut, another client's switching or a refused setport, the relay
+// must agree with the guard's decision again within LossBound() of the
+// connection, counted from when the board last came back (power back, a
+// refusal stretch over, the last setport refused), the program's
+// connection was last made again, its last evaluation in doubt, or the
+// output's function last locked, whichever is latest. A guard that has
+// announced its blindness (AppState.GuardBlindAnnounced) or the loss of
+// its connection (AppState.AlarmBlindAnnounced) has told the operator and
+// is excused meanwhile. Those scenarios run on the main loop's own
+// rhythm: a measurement tick a second, the automatic board query a
+// second after the one before, a new connection every ReconnectInterval;
+// once their cycles are run the board's troubles stop, and the scenario
+// runs on until every loss is made good or its bound is past.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +51,7 @@ namespace guard {
 // What can go wrong, the worst first.
 enum Fault {
   WrongSwitch,       // a "setport 4.x/5.x" against the true level
+  LossUncorrected,   // output 4 or 5 lost on the board and left so
   BlindUnannounced,  // the watch's event missing (or not ended)
   HealthyUndecided,  // a healthy board without its decisions, or lost
   FaultKinds
@@ -49,9 +70,18 @@ struct Outcome {
   std::string Failure;
   std::string Trace;
   int Evaluations = 0;
-  int Switches = 0;     // "setport 4.x" and "setport 5.x" the board received
-  int Losses = 0;       // connections lost (and made again)
-  int Blind = 0;        // stretches past the watch's bound
+  int Switches = 0;  // "setport 4.x" and "setport 5.x" the board received
+  int Losses = 0;    // connections lost (and made again)
+  int Blind = 0;     // stretches past the watch's bound
+  // Output 4 or 5 found differing from the guard's decision on the board;
+  // the board's power cuts, switchings by another client, setports
+  // refused.
+  int Lost = 0, PowerCuts = 0, OthersSwitched = 0, Refused = 0;
+  // The guard's own events "ausgang-abweichend": an output on the board
+  // found otherwise than it decided.
+  int Deviations = 0;
+  // Of the losses made good, the longest in percent of its bound.
+  int LongestLoss = 0;
   uint32_t Millis = 0;  // driven time the scenario took
   Manner Way;           // how the board answered on its last connection
 };
@@ -64,6 +94,24 @@ Outcome RunScenario(uint64_t seed, Profile profile,
                     bool trace = true);
 // The profile of a ProfileKey; false when there is none of that name.
 bool ProfileOfKey(const std::string& key, Profile* profile);
+
+// How long (ms) the guard may take to make good output 4 or 5 lost on a
+// board answering in `way`:
+//   40 s + 10 x (Q + 3 s), where
+//   Q = 17 x R + 2 x (12 x LineGap + 400 ms)
+// is a query at its longest: 17 exchanges (14, and 3 for the display)
+// each at the connection's longest reply time R = Speed x 9/8 + 5 ms, and
+// the Help and Version texts of up to 12 lines a line at a time, each
+// settling for 400 ms. The 40 s are the guard's at most one extra
+// measurement per 30 s, a ReconnectInterval of 5 s and the ticks of a
+// measurement; the ten queries those the loss takes to mend at the most:
+// the one whose status shows it, then the measurement's three ticks up to
+// its first evaluation, each with its own query and the main loop's
+// automatic one a second after the one before, and the evaluation's two
+// proven queries and the one after them, each with the 3 s a decision
+// query waits for what is held back. A prompt board's bound is about
+// 79 s, the slowest's about 629 s.
+int LossBound(const Manner& way);
 
 // The last `lines` lines of a trace.
 std::string TraceTail(const std::string& trace, int lines);
