@@ -64,8 +64,9 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
   int64_t start = PlatLocalClock();
   uint32_t t0 = PlatTickCount();
   for (const Expected& e : well) MeasureWholeCycle(e.counts);
-  // Each evaluation is recorded as it ends, just after its command to
-  // output 4 (an evaluation's queries take their time on the wire).
+  // Each evaluation is recorded as it ends, after its command to output 4
+  // and the proven query that shows it done (its quiet lasts ReplyStartLimit
+  // after its last command).
   std::vector<uint32_t> ends;
   for (const kvxsim::CommandRecord& c : Sim.Commands())
     if (c.text.rfind("setport 4.", 0) == 0) ends.push_back(c.time - t0);
@@ -81,14 +82,15 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
     EXPECT_EQ(r.Output5, e.output5);
     EXPECT_EQ(r.Output4, e.output4);
     EXPECT_GE(r.Time, start + 15 * (i / 3) + 13 + i % 3);
-    EXPECT_NEAR((double)r.Time, (double)start + ends[i] / 1000.0, 1.0);
+    EXPECT_NEAR((double)r.Time,
+                (double)start + (ends[i] + ReplyStartLimit) / 1000.0, 1.0);
   }
   EXPECT_NEAR(AppState.LowestLevel.Level5, 20 * VoltsPerCount, 1e-3);
   EXPECT_EQ(AppState.LowestLevel.Time, HistoryEntry(9).Time);  // its first
   EXPECT_NEAR(AppState.HighestLevel.Level5, 280 * VoltsPerCount, 1e-3);
   EXPECT_EQ(HistorySummaryText(),
-            "Zuletzt: 1,36 V (06.12. 07:48)     Tiefster: 0,09 V (06.12. "
-            "07:46)     Höchster: 1,36 V (06.12. 07:48)");
+            "Zuletzt: 1,36 V (06.12. 07:49)     Tiefster: 0,09 V (06.12. "
+            "07:47)     Höchster: 1,36 V (06.12. 07:49)");
 }
 
 // A level reads as in the main window: 1.187 V is 1,18 there, cut at the

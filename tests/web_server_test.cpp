@@ -84,7 +84,7 @@ std::string StatusLineOf(const std::string& answer) {
 }  // namespace
 
 TEST_F(StatusPage, WithoutTheOptionNoSocketListens) {
-  Wire without = Run("", 380);
+  Wire without = Run("", 400);
   EXPECT_TRUE(HeadlessListens().empty());
   EXPECT_EQ(HeadlessListening(), 0);
   EXPECT_EQ(AppState.Web.StatusText, "");
@@ -92,7 +92,7 @@ TEST_F(StatusPage, WithoutTheOptionNoSocketListens) {
   // Real sockets or in-memory ones: none is ever asked for, and the
   // board sees the same either way.
   Wire again =
-      Run("", 380, nullptr, nullptr, [] { HeadlessUseWebClients(false); });
+      Run("", 400, nullptr, nullptr, [] { HeadlessUseWebClients(false); });
   EXPECT_TRUE(HeadlessListens().empty());
   EXPECT_EQ(HeadlessListening(), 0);
   EXPECT_EQ(again, without);
@@ -213,7 +213,7 @@ TEST_F(StatusPage, ShowsWhatTheMainWindowShowsAndHowOldItIs) {
   std::string page, json;
   int phone = -1;
   Text label62;
-  Run("/web 127.0.0.1:8080", 380, [&] {
+  Run("/web 127.0.0.1:8080", 400, [&] {
     if (HeadlessListening() == 0) return;
     // After the last evaluation, while the sensor is still powered: the
     // page is drawn from the same query as the label.
@@ -244,7 +244,7 @@ TEST_F(StatusPage, TheLevelIsLabel62sWheneverThePageIsServed) {
   int compared = 0, during = 0, serves = 0;
   std::string differs;
   Sim.SetReplyDelay(60);  // every exchange waits, serving the page
-  Run("/web 127.0.0.1:8080", 380, {}, [&] {
+  Run("/web 127.0.0.1:8080", 400, {}, [&] {
     // A level that jumps between 0,48 and 0,63 V while the program
     // waits: the next query may read either.
     Sim.SetLevel(++serves % 2 ? 100 : 130);
