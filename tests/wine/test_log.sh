@@ -90,7 +90,7 @@ measurements() {
 }
 before=$(measurements)
 grown() { (($(measurements) > before && $(measurements) >= 3)); }
-kvx_wait_for 20 grown || kvx_fail "the log did not grow past $before evaluations to three"
+kvx_wait_for 60 grown || kvx_fail "the log did not grow past $before evaluations to three"
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
 kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 quit_program

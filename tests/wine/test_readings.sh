@@ -47,7 +47,7 @@ cycle_end_after() {
     CYCLE_END=$(nth_cycle_end 1 "$from")
     [[ -n $CYCLE_END ]]
   }
-  kvx_wait_for 30 has_end || kvx_fail "no end of a cycle within 30 s after index $from"
+  kvx_wait_for 60 has_end || kvx_fail "no end of a cycle within 60 s after index $from"
 }
 
 # The commands to outputs 4 and 5 in the log from index $1 up to (not
@@ -71,7 +71,7 @@ PHASE_WANT=("5.1 4.0")
 well_at_next_cycle_end() {
   kvx_expect_eq "$(kvx_sim levelafter setport3.0 "$1")" OK "level $1 after a cycle"
   changed() { [[ $(kvx_sim levelafter) == changed* ]]; }
-  kvx_wait_for 30 changed || kvx_fail "no end of a cycle within 30 s for the level $1"
+  kvx_wait_for 60 changed || kvx_fail "no end of a cycle within 60 s for the level $1"
   CYCLE_END=$(kvx_sim levelafter | cut -d' ' -f2)
   load_log
   [[ $(awk -F'\t' -v i="$CYCLE_END" '$1 == i { print $2 }' "$LOG") == "setport 3.0" ]] ||
@@ -163,7 +163,7 @@ console_help() {
   answered() {
     [[ $(kvx_drive enabled @main 92) == 1 ]] && kvx_shows_prefix 98 ">HELP"$'\r\n'
   }
-  kvx_wait_for 15 answered || kvx_fail "console: no exchange for HELP"
+  kvx_wait_for 45 answered || kvx_fail "console: no exchange for HELP"
   # The box keeps the reply's first 100 bytes: its own, from the start.
   local want
   want=$(printf '%b' "$HELP_TEXT")
@@ -196,7 +196,7 @@ help_then_evaluation() {
   local attempt result
   for ((attempt = 1; attempt <= 3; attempt++)); do
     console_help
-    kvx_wait_for 20 tick_after_help_over || kvx_fail "no tick after the HELP within 20 s"
+    kvx_wait_for 45 tick_after_help_over || kvx_fail "no tick after the HELP within 45 s"
     result=$(tick_after_help)
     kvx_log "well at $1, HELP at index $HELP_AT: then $result"
     [[ $result == eval* ]] || continue
