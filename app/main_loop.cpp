@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/state.h"
+#include "base/wait_service.h"
 #include "board/connection.h"
 #include "control/alarms.h"
 #include "control/console.h"
@@ -180,18 +181,17 @@ static void RefreshOrReconnect() {
   if (reconnected) ShowPingCountdown();
 }
 
-static void RunPass() {
+// The guard's own work, the same in every pass of the main loop and in the
+// loops the system runs meanwhile (a menu, a move, a dialog): the watch,
+// the level, the query at the set rate or the attempt to reconnect, label
+// 36, and on the measurement timer's tick the measurement cycle and what
+// shows it. `wait` gives the pass's event.
+static PlatEvent GuardPass(PlatEvent (*wait)()) {
   WatchAlarms();
   ShowLevelPercent();
   ReadCyclePeriod();
 
-  // While buttons are held the event wait takes what is already there and
-  // does not wait: the clicks made while they were greyed find them so,
-  // and the first wait that finds nothing makes them usable.
-  PlatEvent event = WaitForEvent(ButtonsHeld() ? 0 : WaitLimit());
-  if (event.Kind == EventNone) ReleaseHeldButtons();
-  AppState.LastEvent = event.Kind;
-  AppState.LastEventNumber = event.Number;
+  PlatEvent event = wait();
 
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
   PlatSetText(LabelRefreshSeconds,
@@ -202,11 +202,30 @@ static void RunPass() {
 
   ApplySafetyLock();
 
-  if (AppState.LastEvent == EventTimer && event.Number == MeasurementTimer) {
+  if (event.Kind == EventTimer && event.Number == MeasurementTimer) {
     MeasurementCycle();
     ShowHistory();
     TakeWebSnapshot();
-  } else if (AppState.LastEvent == EventControl) {
+  }
+  return event;
+}
+
+// The main loop's wait for the operator or a tick. While buttons are held
+// the event wait takes what is already there and does not wait: the clicks
+// made while they were greyed find them so, and the first wait that finds
+// nothing makes them usable.
+static PlatEvent OperatorWait() {
+  PlatEvent event = WaitForEvent(ButtonsHeld() ? 0 : WaitLimit());
+  if (event.Kind == EventNone) ReleaseHeldButtons();
+  AppState.LastEvent = event.Kind;
+  AppState.LastEventNumber = event.Number;
+  return event;
+}
+
+static void RunPass() {
+  PlatEvent event = GuardPass(OperatorWait);
+
+  if (AppState.LastEvent == EventControl) {
     HandleControl(event.Number);
   } else if (AppState.LastEvent == EventMenu &&
              event.Number == MenuLevelHistory) {
@@ -227,9 +246,34 @@ static void RunPass() {
   PlatEraseOnlyOutsideControls(MainWindow);
 }
 
+// While a menu is open, a window is moved or sized, or a dialog waits for
+// the operator, the system runs its own loop and the main loop stands
+// still. The guard goes on in there: its wait is the status page and the
+// measurement tick, if one waits; the operator's input stays queued, in
+// order, for the main loop. Never inside itself, and never while the
+// program waits for the board: a loop that began in the middle of an
+// exchange leaves the exchange to end first.
+static bool InModalService;
+
+static PlatEvent TickInModalLoop() {
+  if (!AppState.Web.Settings.Address.empty()) ServeWebClients();
+  if (PlatTakeTimerTick(MeasurementTimer))
+    return PlatEvent{EventTimer, MeasurementTimer};
+  return PlatEvent{EventNone, 0};
+}
+
+static void ServeModalLoop() {
+  if (InModalService || WaitingForBoard()) return;
+  InModalService = true;
+  GuardPass(TickInModalLoop);
+  InModalService = false;
+}
+
 void RunMainLoop() {
   EnterLoop();
+  PlatSetModalService(ServeModalLoop);
   do {
     RunPass();
   } while (AppState.LastEvent != EventClose);
+  PlatSetModalService(nullptr);
 }

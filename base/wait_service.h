@@ -11,3 +11,8 @@ void SetWaitService(WaitService service);
 
 // Serves the windows, then the service.
 void ServeWhileWaiting();
+
+// Whether the program is inside ServeWhileWaiting: it waits for the board,
+// in the middle of an exchange. A loop of the system's own that begins
+// there (another program moves the window) must not start anything.
+bool WaitingForBoard();

@@ -315,6 +315,24 @@ void PlatServeWindows();
 // window if there is one. Returns when the operator presses OK.
 void PlatMessageBox(const Text& title, const Text& text);
 
+// While the system runs a loop of its own on the program's thread (a menu
+// of a window is open, a window is moved or sized, the save dialog or a
+// message box waits for the operator), the program's event wait does not
+// run: operator input and timer ticks only queue. The platform then calls
+// `service` every ModalServiceInterval milliseconds, from within that loop,
+// until the loop ends; it takes no operator input there, so what the
+// operator does meanwhile waits in order for the next event wait. The
+// service is called from nowhere else, and not at all while none is set
+// (nullptr, the default).
+constexpr int ModalServiceInterval = 50;
+using PlatModalService = void (*)();
+void PlatSetModalService(PlatModalService service);
+
+// Takes the waiting tick of window timer `timer` out of the events that
+// wait to be taken, and leaves every other event where it stands: true
+// when one was waiting.
+bool PlatTakeTimerTick(int timer);
+
 // Asks the shell to open `address` with the program registered for it;
 // does not wait.
 void PlatOpenAddress(const Text& address);

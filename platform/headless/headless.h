@@ -183,6 +183,31 @@ int HeadlessWaitCount();
 // the program to take there, as none are taken).
 void HeadlessSetServeHook(std::function<void()> hook);
 int HeadlessServeCount();
+// The system's own loops (a menu, a move or size, the save dialog): the
+// operator holds the program inside one for `ms` of driven time. A menu or
+// a move takes effect at the program's next event wait (in that wait, after
+// the wait hook, when the hook holds it), the save dialog in the next
+// PlatAskSavePath before it gives its answer, and a move sent by another
+// program at the next PlatServeWindows (the program waits for the board
+// there). Meanwhile the clock moves, window timers tick on their grid and
+// their ticks wait to be taken, and the program's modal service is called
+// every ModalServiceInterval as the real system does; the modal hook is
+// called before each call (it may post events, which wait as input does).
+// An event wait that held a menu or a move gives afterwards what waits, or
+// EventOther, without moving the clock further. A further hold of the same
+// place before the first took effect replaces it.
+enum HeadlessModalKind {
+  HeadlessMenuLoop,
+  HeadlessMoveLoop,
+  HeadlessSaveDialogLoop,
+  HeadlessMoveLoopInServe,
+};
+void HeadlessHoldModalLoop(HeadlessModalKind kind, int ms);
+void HeadlessSetModalHook(std::function<void()> hook);
+// Loops held so far, and the modal service's calls within them.
+int HeadlessModalLoopCount();
+int HeadlessModalServiceCalls();
+
 // For benchmarks: every wait and sleep also takes its time in real time
 // (the clock still moves only as described above).
 void HeadlessSetRealTimeWaits(bool on);

@@ -40,6 +40,15 @@ struct EventModel {
   int WaitLimit = 0;
   bool RealTimeWaits = false;
   long RealTimeWaited = 0;
+  // The system's own loops: held ones, by the place they take effect
+  // (-1 when none is held there), the service and the test's hook.
+  int HoldAtWait = -1;
+  int HoldAtDialog = -1;
+  int HoldAtServe = -1;
+  PlatModalService ModalService = nullptr;
+  std::function<void()> ModalHook;
+  int ModalLoops = 0;
+  int ModalServiceCalls = 0;
 };
 
 std::atomic<uint32_t> Clock{0};
@@ -89,6 +98,51 @@ bool TakeReadyEvent(PlatEvent* event) {
   return false;
 }
 
+void SleepIfRealTime(int ms) {
+  if (Events.RealTimeWaits && ms > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    Events.RealTimeWaited += ms;
+  }
+}
+
+// A loop of the system's own for `ms`: the clock moves, the window timers
+// tick, and the modal timer calls the program's service on its own grid.
+// A service that takes long (an exchange with the board) finds one tick of
+// the modal timer waiting when it returns, as a window timer has.
+void RunModalLoop(int ms) {
+  Events.ModalLoops++;
+  int64_t end = Elapsed.load() + std::max(ms, 0);
+  int64_t next = Elapsed.load() + ModalServiceInterval;
+  for (;;) {
+    int64_t now = Elapsed.load();
+    if (now >= end) return;
+    if (next > now) {
+      int step = (int)(std::min(next, end) - now);
+      SleepIfRealTime(step);
+      MoveClock(step);
+      continue;
+    }
+    next += ModalServiceInterval * ((now - next) / ModalServiceInterval + 1);
+    if (Events.ModalHook) {
+      std::function<void()> hook = Events.ModalHook;
+      hook();
+    }
+    if (Events.ModalService) {
+      Events.ModalServiceCalls++;
+      Events.ModalService();
+    }
+  }
+}
+
+// Runs the loop held at `place`, if one is: true when one ran.
+bool RunHeld(int* place) {
+  if (*place < 0) return false;
+  int ms = *place;
+  *place = -1;
+  RunModalLoop(ms);
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -124,6 +178,8 @@ void HeadlessStartTimer(int window, int timer, int intervalMs) {
 }
 
 void HeadlessStopTimer(int window) { Events.Timers.erase(window); }
+
+void HeadlessRunHeldSaveDialog() { RunHeld(&Events.HoldAtDialog); }
 
 // ---------------------------------------------------------------------------
 // Test API
@@ -163,6 +219,30 @@ void HeadlessSetRealTimeWaits(bool on) { Events.RealTimeWaits = on; }
 
 long HeadlessRealTimeWaited() { return Events.RealTimeWaited; }
 
+void HeadlessHoldModalLoop(HeadlessModalKind kind, int ms) {
+  int held = std::max(ms, 0);
+  switch (kind) {
+    case HeadlessMenuLoop:
+    case HeadlessMoveLoop:
+      Events.HoldAtWait = held;
+      break;
+    case HeadlessSaveDialogLoop:
+      Events.HoldAtDialog = held;
+      break;
+    case HeadlessMoveLoopInServe:
+      Events.HoldAtServe = held;
+      break;
+  }
+}
+
+void HeadlessSetModalHook(std::function<void()> hook) {
+  Events.ModalHook = std::move(hook);
+}
+
+int HeadlessModalLoopCount() { return Events.ModalLoops; }
+
+int HeadlessModalServiceCalls() { return Events.ModalServiceCalls; }
+
 // ---------------------------------------------------------------------------
 // Platform
 // ---------------------------------------------------------------------------
@@ -186,6 +266,12 @@ PlatEvent PlatWaitEvent(int maxMs) {
     std::function<void()> hook = Events.WaitHook;
     hook();
   }
+  if (RunHeld(&Events.HoldAtWait)) {
+    // The loop ran inside the dispatch of a message: the wait ends with
+    // what waits now.
+    if (TakeReadyEvent(&event)) return event;
+    return PlatEvent{EventOther, 0};
+  }
   if (TakeReadyEvent(&event)) return event;
 
   int limit = std::max(maxMs, 0);
@@ -193,10 +279,7 @@ PlatEvent PlatWaitEvent(int maxMs) {
   int step = limit;
   for (const auto& entry : Events.Timers)
     step = std::min(step, (int)std::max(Ahead(now, entry.second.NextDue), 0));
-  if (Events.RealTimeWaits && step > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(step));
-    Events.RealTimeWaited += step;
-  }
+  SleepIfRealTime(step);
   MoveClock(step);
   if (TakeReadyEvent(&event)) return event;
   return PlatEvent{EventNone, 0};
@@ -209,6 +292,21 @@ void PlatServeWindows() {
     std::function<void()> hook = Events.ServeHook;
     hook();
   }
+  RunHeld(&Events.HoldAtServe);
+}
+
+void PlatSetModalService(PlatModalService service) {
+  Events.ModalService = service;
+}
+
+bool PlatTakeTimerTick(int timer) {
+  for (auto& entry : Events.Timers) {
+    WindowTimer& t = entry.second;
+    if (t.Number != timer || !t.Pending) continue;
+    t.Pending = false;
+    return true;
+  }
+  return false;
 }
 
 uint32_t PlatTickCount() { return Clock.load(); }

@@ -189,6 +189,7 @@ bool PlatAskSavePath(int window, const Text& title, const Text& typeName,
                      Text* path) {
   Files.SaveDialogs.push_back(
       HeadlessSaveDialog{window, title, typeName, extension, suggestedName});
+  HeadlessRunHeldSaveDialog();
   bool chooses = Files.SaveAnswerGiven && Files.SaveChooses;
   Files.SaveAnswerGiven = false;
   if (!chooses) return false;

@@ -23,6 +23,9 @@ void HeadlessStopTimer(int window);
 // Milliseconds the driven clock has moved since the reset.
 int64_t HeadlessElapsedMs();
 
+// A held save dialog: runs its loop when one is held (headless_events.cpp).
+void HeadlessRunHeldSaveDialog();
+
 // headless_drawing.cpp
 void HeadlessResetDrawings();
 // The window closed or opened anew: its drawing is empty.

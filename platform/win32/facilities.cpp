@@ -121,7 +121,9 @@ void PlatMessageBox(const Text& title, const Text& text) {
   DWORD process = 0;
   if (owner) GetWindowThreadProcessId(owner, &process);
   if (process != GetCurrentProcessId()) owner = nullptr;
+  Win32EnterModalLoop();
   MessageBoxA(owner, text.c_str(), title.c_str(), MB_OK);
+  Win32LeaveModalLoop();
 }
 
 void PlatOpenAddress(const Text& address) {

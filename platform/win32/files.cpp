@@ -162,7 +162,10 @@ bool PlatAskSavePath(int window, const Text& title, const Text& typeName,
   dialog.lpstrDefExt = extension.c_str();
   dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                  OFN_NOCHANGEDIR | OFN_EXPLORER;
-  if (!GetSaveFileNameA(&dialog)) return false;
+  Win32EnterModalLoop();
+  bool chosen = GetSaveFileNameA(&dialog) != 0;
+  Win32LeaveModalLoop();
+  if (!chosen) return false;
   *path = name;
   return true;
 }

@@ -47,6 +47,12 @@ void Win32PushEvent(EventKind kind, int number);
 void Win32DropEvents(EventKind kind, bool (*gone)(int number, int window),
                      int window);
 
+// A loop of the system's own begins or ends on the program's thread (a
+// menu, a move or size, the save dialog, a message box): while one runs,
+// the modal service is called on a timer of its own. They nest.
+void Win32EnterModalLoop();
+void Win32LeaveModalLoop();
+
 // The window procedure of every top-level window of the program.
 LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam,
                                  LPARAM lParam);

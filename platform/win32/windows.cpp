@@ -85,6 +85,47 @@ static bool TakePending(PlatEvent* event) {
   return true;
 }
 
+bool PlatTakeTimerTick(int timer) {
+  for (int i = 0; i < PendingCount; ++i) {
+    const PlatEvent& e = Pending[(PendingFirst + i) % EventSlots];
+    if (e.Kind != EventTimer || e.Number != timer) continue;
+    for (int j = i; j + 1 < PendingCount; ++j)
+      Pending[(PendingFirst + j) % EventSlots] =
+          Pending[(PendingFirst + j + 1) % EventSlots];
+    --PendingCount;
+    return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// The system's own loops. A thread timer of their own calls the program's
+// modal service: the loops of menus, moves and dialogs all dispatch it, and
+// it needs no window of ours (a message box may have none).
+// ---------------------------------------------------------------------------
+
+static PlatModalService ModalService;
+static int ModalDepth;
+static UINT_PTR ModalTimer;
+
+void PlatSetModalService(PlatModalService service) { ModalService = service; }
+
+static void CALLBACK ModalTick(HWND, UINT, UINT_PTR, DWORD) {
+  // A tick dispatched after its loop ended is none.
+  if (ModalDepth > 0 && ModalService) ModalService();
+}
+
+void Win32EnterModalLoop() {
+  if (ModalDepth++ > 0) return;
+  ModalTimer = SetTimer(nullptr, 0, ModalServiceInterval, ModalTick);
+}
+
+void Win32LeaveModalLoop() {
+  if (ModalDepth == 0 || --ModalDepth > 0) return;
+  if (ModalTimer) KillTimer(nullptr, ModalTimer);
+  ModalTimer = 0;
+}
+
 // ---------------------------------------------------------------------------
 // The window procedure
 // ---------------------------------------------------------------------------
@@ -167,6 +208,14 @@ LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
     }
     case WM_SIZE:
       Resized(hwnd, window, wParam, lParam);
+      break;
+    case WM_ENTERMENULOOP:
+    case WM_ENTERSIZEMOVE:
+      Win32EnterModalLoop();
+      break;
+    case WM_EXITMENULOOP:
+    case WM_EXITSIZEMOVE:
+      Win32LeaveModalLoop();
       break;
     case WM_GETMINMAXINFO:
       // Sent while the window is made too, before it has its number.
