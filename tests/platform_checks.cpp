@@ -355,6 +355,25 @@ void TimersTickAndGoWithTheirWindow() {
   CHECK_EQ(NextTick(), 0);
 }
 
+// The modal service takes the measurement tick out of the events that
+// wait, and leaves the operator's clicks where they are.
+void ATimerTickIsTakenAlone() {
+  CHECK(OpenWindow(0));
+  CHECK(PlatCreateControl(0, 40, KindButton, 5, 5, 80, 20, "EIN", 0));
+  CHECK(PlatCreateControl(0, 43, KindButton, 100, 5, 80, 20, "AUS", 0));
+  CHECK(!PlatTakeTimerTick(7));
+  CHECK(PlatAddTimer(0, 7, 50));
+  CHECK(Hands->Click(43));
+  PlatSleep(120);
+  CHECK(Hands->Click(40));
+  CHECK(!PlatTakeTimerTick(8));
+  CHECK(PlatTakeTimerTick(7));
+  CHECK_EQ(NextEvent().Number, 43);
+  CHECK_EQ(NextEvent().Number, 40);
+  PlatCloseWindow(0);
+  CHECK(!PlatTakeTimerTick(7));
+}
+
 // A loopback connection to the hands' end; NoSocket when there is none.
 PlatSocket Connected() {
   if (!PlatSocketsStart()) return NoSocket;
@@ -885,6 +904,7 @@ const PlatformCheck PlatformChecks[] = {
     {"ClicksReachEnabledControlsInOrder", ClicksReachEnabledControlsInOrder},
     {"ClosingAWindowTakesItsEventsAlong", ClosingAWindowTakesItsEventsAlong},
     {"TimersTickAndGoWithTheirWindow", TimersTickAndGoWithTheirWindow},
+    {"ATimerTickIsTakenAlone", ATimerTickIsTakenAlone},
     {"ReceivesWaitInTimeAndTakeOnlyTheStream",
      ReceivesWaitInTimeAndTakeOnlyTheStream},
     {"DiscardThrowsAwayOneLimitAtMost", DiscardThrowsAwayOneLimitAtMost},

@@ -10,8 +10,6 @@ const char Win32WindowClass[] = "KorvalinexWindow";
 HWND Win32Windows[WindowSlots];
 // The control that had the focus when the window was last deactivated.
 static HWND SavedFocus[WindowSlots];
-// The number of each window's timer, 0 when it has none.
-static int TimerOf[WindowSlots];
 // Whether the window was opened sizable; set once it is shown, so that
 // opening it reports no resizing.
 static bool Sizable[WindowSlots];
@@ -85,7 +83,7 @@ static bool TakePending(PlatEvent* event) {
   return true;
 }
 
-bool PlatTakeTimerTick(int timer) {
+static bool TakePendingTick(int timer) {
   for (int i = 0; i < PendingCount; ++i) {
     const PlatEvent& e = Pending[(PendingFirst + i) % EventSlots];
     if (e.Kind != EventTimer || e.Number != timer) continue;
@@ -98,6 +96,27 @@ bool PlatTakeTimerTick(int timer) {
   return false;
 }
 
+// The number of each window's timer, 0 when it has none.
+static int TimerOf[WindowSlots];
+
+// The tick may wait here, or still in the thread's queue of messages (a
+// window has one timer, so its WM_TIMER is that timer's).
+bool PlatTakeTimerTick(int timer) {
+  bool taken = TakePendingTick(timer);
+  for (int window = 0; window < WindowSlots; ++window) {
+    if (!Win32Windows[window] || TimerOf[window] != timer) continue;
+    MSG msg;
+    while (PeekMessageA(&msg, Win32Windows[window], WM_TIMER, WM_TIMER,
+                        PM_REMOVE)) {
+      if (msg.wParam == static_cast<WPARAM>(timer))
+        taken = true;
+      else
+        Win32PushEvent(EventTimer, static_cast<int>(msg.wParam));
+    }
+  }
+  return taken;
+}
+
 // ---------------------------------------------------------------------------
 // The system's own loops. A thread timer of their own calls the program's
 // modal service: the loops of menus, moves and dialogs all dispatch it, and
@@ -107,12 +126,25 @@ bool PlatTakeTimerTick(int timer) {
 static PlatModalService ModalService;
 static int ModalDepth;
 static UINT_PTR ModalTimer;
+// The message the event wait dispatches now, else nullptr.
+static const MSG* OwnDispatch;
 
 void PlatSetModalService(PlatModalService service) { ModalService = service; }
 
 static void CALLBACK ModalTick(HWND, UINT, UINT_PTR, DWORD) {
   // A tick dispatched after its loop ended is none.
   if (ModalDepth > 0 && ModalService) ModalService();
+}
+
+// A tick of a window timer reaches the window procedure through the event
+// wait, or through a loop of the system's. One that came through a loop
+// whose beginning the program did not see (a scroll bar's thumb dragged)
+// calls the service itself.
+static void TimerTicked(HWND hwnd, WPARAM timer) {
+  Win32PushEvent(EventTimer, static_cast<int>(timer));
+  bool waited = OwnDispatch && OwnDispatch->message == WM_TIMER &&
+                OwnDispatch->hwnd == hwnd && OwnDispatch->wParam == timer;
+  if (!waited && ModalDepth == 0 && ModalService) ModalService();
 }
 
 void Win32EnterModalLoop() {
@@ -192,7 +224,7 @@ LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
       ControlCommand(wParam, lParam);
       return 0;
     case WM_TIMER:
-      Win32PushEvent(EventTimer, static_cast<int>(wParam));
+      TimerTicked(hwnd, wParam);
       return 0;
     case WM_CLOSE:
       // The program decides what a close request means; the window stays.
@@ -204,7 +236,12 @@ LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
         Win32PushEvent(EventMenu, command);
         return 0;
       }
-      break;
+      // The system's own commands: a menu, a move or a size runs its loop
+      // in here, from its very beginning.
+      Win32EnterModalLoop();
+      LRESULT result = DefWindowProcA(hwnd, message, wParam, lParam);
+      Win32LeaveModalLoop();
+      return result;
     }
     case WM_SIZE:
       Resized(hwnd, window, wParam, lParam);
@@ -520,7 +557,10 @@ PlatEvent PlatWaitEvent(int maxMs) {
   }
   if (got) {
     if (msg.message == WM_QUIT) return PlatEvent{EventOther, 0};
+    const MSG* outer = OwnDispatch;
+    OwnDispatch = &msg;
     Dispatch(&msg);
+    OwnDispatch = outer;
   }
   if (TakePending(&event)) return event;
   return PlatEvent{got || !timedOut ? EventOther : EventNone, 0};

@@ -36,6 +36,10 @@
 //                                      Wine lets no other process read a
 //                                      window's menu, so the item is named
 //                                      by its identifier, not its text
+//   kvx-drive post TITLE MSG W L       posts message MSG with WPARAM W and
+//                                      LPARAM L (numbers, 0x for hex) to
+//                                      the window, as the system's input
+//                                      would (a key, a system command)
 //   kvx-drive count TITLE              how many visible top-level windows
 //                                      have that title
 //   kvx-drive front                    title of the foreground window
@@ -825,6 +829,15 @@ int Run(int argc, char** argv) {
     unsigned long id = strtoul(argv[3], nullptr, 0);
     if (!PostMessageA(top, WM_SYSCOMMAND, static_cast<WPARAM>(id), 0))
       return Fail(NoAnswer, "the command was not taken");
+    return Done;
+  }
+  if (cmd == "post") {
+    if (argc < 6) return Fail(Usage, "post: message, wParam and lParam");
+    UINT message = static_cast<UINT>(strtoul(argv[3], nullptr, 0));
+    WPARAM w = static_cast<WPARAM>(strtoul(argv[4], nullptr, 0));
+    LPARAM l = static_cast<LPARAM>(strtoul(argv[5], nullptr, 0));
+    if (!PostMessageA(top, message, w, l))
+      return Fail(NoAnswer, "the message was not taken");
     return Done;
   }
   if (cmd == "activate") return Activate(top);
