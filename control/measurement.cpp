@@ -47,6 +47,16 @@ static bool SensorWarm() {
 
 void ForgetSensorPower() { AppState.SensorPowered = false; }
 
+// Whether `level` lies beyond output 4's threshold (below the Minimum) or
+// output 5's (above the Maximum), and whether the operator has left that
+// output's function released.
+static bool BeyondThreshold(int output, double level) {
+  return output == 4 ? level < MinimumThreshold : level > MaximumThreshold;
+}
+static bool FunctionReleased(int output) {
+  return output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
+}
+
 // "setport n.1" or "setport n.0" to output 4 or 5 on `level`, a proven
 // reading, with its reply and the click: 1, 0 or CommandNotSent; `*reply`
 // how the board answered. The guard's decision stands from now on
@@ -54,11 +64,7 @@ void ForgetSensorPower() { AppState.SensorPowered = false; }
 // An output whose function is locked is switched off.
 static int LevelSwitch(int output, double level, PortReply* reply) {
   *reply = PortNotSent;
-  bool beyond =
-      output == 4 ? level < MinimumThreshold : level > MaximumThreshold;
-  bool enabled =
-      output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
-  bool on = beyond && enabled;
+  bool on = BeyondThreshold(output, level) && FunctionReleased(output);
   if (!BoardConnected()) return CommandNotSent;
   *reply = SetPort(output, on, OweNothing);
   GuardSent(output, on, *reply);
@@ -77,14 +83,11 @@ static int LevelSwitch(int output, double level, PortReply* reply) {
 // announced. An output whose function is locked is switched off; beyond
 // its threshold that is the lock's doing, no all-clear.
 static void LevelDecided(int output, int sent, double level, bool wasOn) {
-  bool beyond =
-      output == 4 ? level < MinimumThreshold : level > MaximumThreshold;
-  bool enabled =
-      output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
+  bool locked = BeyondThreshold(output, level) && !FunctionReleased(output);
   // Output 4 decided on a proven reading: the guard sees, before what it
   // sees is told.
   if (output == 4) AlarmOutput4Decided(sent, level);
-  AlarmLevelOutput(output, sent, level, wasOn, beyond && !enabled);
+  AlarmLevelOutput(output, sent, level, wasOn, locked);
 }
 
 // The end of a measurement: the sensor's power off. When it cannot reach
@@ -163,8 +166,8 @@ static void DecideAndRecord() {
     bool proven = DecisionQuery();
     done5 = reply5 == PortAcknowledged && StatusShows(5, output5 == 1);
     if (done5) LevelDecided(5, output5, level5, wasOn5);
-    bool inStep = reply5 == PortAcknowledged ? StatusShows(5, output5 == 1)
-                                             : StatusShows(5, wasOn5);
+    bool inStep =
+        StatusShows(5, reply5 == PortAcknowledged ? output5 == 1 : wasOn5);
     if (proven && inStep) {
       level4 = AppState.LevelVoltage;
       bool wasOn4 = StatusShows(4, true);
