@@ -189,6 +189,13 @@ static void RunPass() {
   // does not wait: the clicks made while they were greyed find them so,
   // and the first wait that finds nothing makes them usable.
   PlatEvent event = WaitForEvent(ButtonsHeld() ? 0 : WaitLimit());
+  // Windows ends the session, and has been told why: the program ends at
+  // once, as after QUIT.
+  if (event.Kind == EventSessionEnd) {
+    AppState.LastEvent = EventClose;
+    AppState.LastEventNumber = MainWindow;
+    return;
+  }
   if (event.Kind == EventNone) ReleaseHeldButtons();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;

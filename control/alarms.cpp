@@ -35,6 +35,10 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
     {"ausgang-abweichend",
      "Ein Ausgang auf der Platine steht anders, als der Wächter ihn "
      "geschaltet hat: neue Messung"},
+    {"pc-ende",
+     "Windows beendet die Sitzung: der Wächter endet, der Brunnen ist "
+     "unbewacht"},
+    {"programm-start", "Wächter gestartet"},
 };
 
 // What the board shows against what the guard decided, by output (3, 4,
@@ -332,4 +336,40 @@ void WatchAlarms() {
   WatchGuard();
   WatchDailySign();
   if (!AppState.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();
+}
+
+// Why the session ends: the alarm command's fourth argument and the text.
+// No semicolon: each text is a field of the level log.
+static const AlarmEventForm SessionEndForms[] = {
+    {"herunterfahren",
+     "Windows wird heruntergefahren oder neu gestartet: der Wächter endet, "
+     "der Brunnen ist unbewacht"},
+    {"abmelden",
+     "Windows meldet den Benutzer ab: der Wächter endet, der Brunnen ist "
+     "unbewacht"},
+    {"update",
+     "Windows beendet das Programm für ein Update: der Wächter endet, der "
+     "Brunnen ist unbewacht bis zum Neustart"},
+    {"kritisch",
+     "Windows endet sofort: der Wächter endet, der Brunnen ist unbewacht"},
+};
+
+void AlarmSessionEnds(SessionEndReason reason) {
+  int which = (int)reason;
+  if (which < 0 ||
+      which >= (int)(sizeof SessionEndForms / sizeof SessionEndForms[0]))
+    which = SessionEndShutdown;
+  AnnounceWaitingAlarms();
+  Announce(AlarmSessionEnd, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock(),
+           SessionEndForms[which].Message, {SessionEndForms[which].Name});
+}
+
+void AlarmProgramStarted() {
+  Text where = AppState.BoardAddress;
+  // No semicolon: the text is a field of the level log.
+  for (char& c : where)
+    if (c == ';') c = ',';
+  Announce(AlarmProgramStart, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock(),
+           "Wächter gestartet: KORVALINEX-Board " + where + ", Port " +
+               std::to_string(AppState.BoardPort));
 }

@@ -37,6 +37,8 @@ enum AlarmEvent {
   AlarmMaximumLocked,    // output 5 switched off: its function locked
   AlarmDailySign,        // the daily sign of life, with the past day's counts
   AlarmOutputOtherwise,  // output 3, 4 or 5 not as the guard decided it
+  AlarmSessionEnd,       // Windows ends the session: the guard ends
+  AlarmProgramStart,     // the program started and guards
   AlarmEventCount
 };
 
@@ -128,6 +130,15 @@ void WatchAlarms();
 // The connection seen lost at `time` (universal, PlatUniversalClock): it
 // counts among the losses of the 24 hours before a sign.
 void AlarmConnectionLost(int64_t time);
+
+// The program has started: its main window stands. The event names the
+// board's address and port.
+void AlarmProgramStarted();
+// Windows ends the session (control/session.h): the events still waiting
+// and then "pc-ende" with the reason, at once; the alarm command gets the
+// reason's short name (abmelden, herunterfahren, update, kritisch) as its
+// fourth argument. Nothing here waits.
+void AlarmSessionEnds(SessionEndReason reason);
 
 // The alarm command's arguments of an event at local time `time` with a
 // level (NaN: none): its short name, the time as 2026-12-09T10:04:17,

@@ -373,3 +373,20 @@ bool HeadlessClientClosedByServer(int client);
 void HeadlessClientClose(int client);
 // Connections the program has taken and not closed.
 int HeadlessServerConnections();
+
+// The session's end, as Windows tells it: at the program's next event
+// wait or serve (where a message the system sends reaches it), the
+// program's session-end procedure is called with `reason`, and an
+// EventSessionEnd queued after the events already there. Once: a further
+// one is not told. Without a procedure it is lost, as on Windows.
+void HeadlessPostSessionEnd(SessionEndReason reason);
+// Every PlatRegisterRestart since the reset, its arguments, in order.
+const std::vector<Text>& HeadlessRestartRegistrations();
+// Names one program at a time holds (PlatClaimName): the one the program
+// holds now ("" when none), every name it asked for since the reset, and
+// names another program holds (a second copy started beside the first).
+const Text& HeadlessClaimHeld();
+const std::vector<Text>& HeadlessClaimsAsked();
+void HeadlessHoldClaimElsewhere(const Text& name, bool held);
+// Every PlatClaimName fails (ClaimFailed): the system made no such name.
+void HeadlessSetClaimsFail(bool fail);

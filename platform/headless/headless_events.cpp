@@ -186,6 +186,7 @@ PlatEvent PlatWaitEvent(int maxMs) {
     std::function<void()> hook = Events.WaitHook;
     hook();
   }
+  HeadlessDeliverSessionEnd();
   if (TakeReadyEvent(&event)) return event;
 
   int limit = std::max(maxMs, 0);
@@ -209,6 +210,7 @@ void PlatServeWindows() {
     std::function<void()> hook = Events.ServeHook;
     hook();
   }
+  HeadlessDeliverSessionEnd();
 }
 
 uint32_t PlatTickCount() { return Clock.load(); }

@@ -49,3 +49,9 @@ bool HeadlessFileKnownMissing(const Text& path);
 
 // headless_programs.cpp
 void HeadlessResetPrograms();
+
+// headless_session.cpp
+void HeadlessResetSession();
+// A session's end the test posted reaches the program (its procedure,
+// then EventSessionEnd queued): at an event wait or a serve.
+void HeadlessDeliverSessionEnd();

@@ -71,6 +71,7 @@ void HeadlessReset() {
   HeadlessResetDrawings();
   HeadlessResetFiles();
   HeadlessResetPrograms();
+  HeadlessResetSession();
 }
 
 HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }
