@@ -71,6 +71,7 @@ void HeadlessReset() {
   HeadlessResetDrawings();
   HeadlessResetFiles();
   HeadlessResetPrograms();
+  HeadlessResetPower();
 }
 
 HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }

@@ -47,6 +47,9 @@ void Win32PushEvent(EventKind kind, int number);
 void Win32DropEvents(EventKind kind, bool (*gone)(int number, int window),
                      int window);
 
+// A WM_POWERBROADCAST the system sent (power.cpp): its event.
+void Win32PowerMessage(WPARAM event);
+
 // The window procedure of every top-level window of the program.
 LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam,
                                  LPARAM lParam);
