@@ -6,10 +6,12 @@
 #include "control/alarms.h"
 #include "control/guard_outputs.h"
 #include "control/measurement.h"
+#include "ui/web_server.h"
 
 static void AfterSleep(int64_t asleepMs) {
   AlarmPcWoke(asleepMs);
   GuardClocksAfterSleep(asleepMs);
+  WebClocksAfterSleep(asleepMs);
   MeasureAfterSleep();
   // The connection checked at once: a board that went away meanwhile is
   // found by this query, a connection lost before is tried again now.

@@ -345,6 +345,32 @@ TEST_F(PcSleep, KeptAwakeWhileTheMeasurementIsReleased) {
   EXPECT_EQ(HeadlessKeepAwakeChanges(), 4);
 }
 
+// The status page's listening socket, whose next try fell due while the
+// PC slept 30 days, is tried at once after the wake, not 25 days later.
+TEST_F(PcSleep, ThePagesListenerIsTriedAgainAfterALongSleep) {
+  HeadlessUseWebClients(true);
+  HeadlessHoldPort(8080, true);
+  HeadlessSetCommandLine(("korvalinex.exe /web 127.0.0.1:8080 127.0.0.1 " +
+                          std::to_string(Sim.Port()))
+                             .c_str());
+  uint32_t listening = 0;
+  Run([&] {
+    if (!Woke && PlatTickCount() > 10000) {
+      HeadlessHoldPort(8080, false);  // the other program ended meanwhile
+      HeadlessSystemSleep(30 * Day, false);
+      Woke = true;
+      WokeAt = PlatTickCount();
+    }
+    if (Woke && !listening && HeadlessListening() > 0)
+      listening = PlatTickCount();
+    return Woke && PlatTickCount() - WokeAt > 5000;
+  });
+  ASSERT_NE(listening, 0u);
+  // Recorded at the next wait, after the first query found the
+  // connection dead.
+  EXPECT_LE(listening - WokeAt, (uint32_t)ReplyStartLimit + 1000);
+}
+
 // The clocks alone: a lead of the tick count over the time the system ran
 // is a sleep of that length, a jitter within the gap is none.
 TEST(SleepClock, LeadOfTheTickCountAndTheNotices) {
