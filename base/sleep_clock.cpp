@@ -76,12 +76,13 @@ void NoteMainLoopPass() {
   uint32_t since = tick - s.PassTick;
   int64_t wallMs = (universal - s.PassUniversal) * 1000;
   bool first = !s.PassSeen;
-  // A sleep found since the pass before, by a notice, is that gap's.
-  bool known = s.RunningKnown || s.Found != s.PassFound;
+  // With the clock the gap says nothing more; a sleep found since the pass
+  // before, by a notice, is that gap's.
+  bool accounted = s.RunningKnown || s.Found != s.PassFound;
   s.PassSeen = true;
   s.PassTick = tick;
   s.PassUniversal = universal;
-  if (!first && !known) {
+  if (!first && !accounted) {
     int64_t length = LengthBeyondWrap(since, wallMs);
     if (length > SleepPassGap) Found(length, tick);
   }

@@ -239,7 +239,27 @@ static void StartFreshMeasurementIfWanted() {
   AppState.CycleCounter = AppState.CyclePeriod;
 }
 
-static void StartMeasurementAfterSleep();
+void MeasureAfterSleep() {
+  ForgetSensorPower();
+  // Whatever the board said while the PC slept is no reply of its own.
+  AppState.LinkInDoubt = true;
+  AppState.FreshMeasurementWanted = false;
+  AppState.Sleep.MeasureWanted = true;
+}
+
+// After a sleep the cycle starts over at the first tick the board can be
+// reached: a connection that did not live through the sleep is made anew
+// first.
+static void StartMeasurementAfterSleep() {
+  if (!AppState.Sleep.MeasureWanted) return;
+  if (!AppState.MeasurementEnabled) {
+    AppState.Sleep.MeasureWanted = false;
+    return;
+  }
+  if (!BoardConnected()) return;
+  AppState.Sleep.MeasureWanted = false;
+  AppState.CycleCounter = AppState.CyclePeriod;
+}
 
 void MeasurementCycle() {
   StartMeasurementAfterSleep();
@@ -266,26 +286,4 @@ void MeasurementCycle() {
     AppState.CycleCounter = 0;
     SensorOff();
   }
-}
-
-void MeasureAfterSleep() {
-  ForgetSensorPower();
-  // Whatever the board said while the PC slept is no reply of its own.
-  AppState.LinkInDoubt = true;
-  AppState.FreshMeasurementWanted = false;
-  AppState.Sleep.MeasureWanted = true;
-}
-
-// After a sleep the cycle starts over at the first tick the board can be
-// reached: a connection that did not live through the sleep is made anew
-// first.
-static void StartMeasurementAfterSleep() {
-  if (!AppState.Sleep.MeasureWanted) return;
-  if (!AppState.MeasurementEnabled) {
-    AppState.Sleep.MeasureWanted = false;
-    return;
-  }
-  if (!BoardConnected()) return;
-  AppState.Sleep.MeasureWanted = false;
-  AppState.CycleCounter = AppState.CyclePeriod;
 }
