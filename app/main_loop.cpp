@@ -9,6 +9,7 @@
 #include "control/history.h"
 #include "control/measurement.h"
 #include "control/refresh.h"
+#include "control/sleep_watch.h"
 #include "control/switching.h"
 #include "control/web_snapshot.h"
 #include "ui/board_view.h"
@@ -181,6 +182,8 @@ static void RefreshOrReconnect() {
 }
 
 static void RunPass() {
+  WatchSleep();
+  KeepAwakeWhileGuarding();
   WatchAlarms();
   ShowLevelPercent();
   ReadCyclePeriod();
@@ -197,6 +200,8 @@ static void RunPass() {
     return;
   }
   if (event.Kind == EventNone) ReleaseHeldButtons();
+  // A sleep in the wait is dealt with before its tick or its click.
+  WatchSleep();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
 
@@ -239,4 +244,5 @@ void RunMainLoop() {
   do {
     RunPass();
   } while (AppState.LastEvent != EventClose);
+  KeepAwakeWhileGuarding(true);
 }

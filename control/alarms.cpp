@@ -6,6 +6,7 @@
 #include "base/clock_text.h"
 #include "base/dry_runs.h"
 #include "base/operator_numbers.h"
+#include "base/sleep_clock.h"
 #include "board/poll.h"
 #include "control/history.h"
 #include "control/level_log.h"
@@ -35,6 +36,10 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
     {"ausgang-abweichend",
      "Ein Ausgang auf der Platine steht anders, als der Wächter ihn "
      "geschaltet hat: neue Messung"},
+    {"pc-schlaf",
+     "Der PC geht in den Ruhezustand: der Brunnen ist unbewacht, bis er "
+     "wieder aufwacht"},
+    {"pc-wach", "Der PC ist aus dem Ruhezustand aufgewacht: neue Messung"},
     {"pc-ende",
      "Windows beendet die Sitzung: der Wächter endet, der Brunnen ist "
      "unbewacht"},
@@ -257,6 +262,29 @@ void AlarmReadingsInDoubt(int output5Switched, int of) {
                         : output5Switched >= of ? DoubtedOutput4Message
                                                 : DoubtedOutput4SomeMessage;
   Await(AlarmReadingsDoubted, 0, 0, NAN, message);
+}
+
+void AlarmPcGoesToSleep() {
+  CallOperator();
+  Announce(AlarmPcSleeps, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock());
+}
+
+void AlarmPcWoke(int64_t asleepMs) {
+  // The time asleep was time without sight of the well.
+  if (AppState.MeasurementEnabled)
+    AppState.GuardDecidedAt = SinceAcrossSleep(
+        AppState.GuardDecidedAt, asleepMs, (int64_t)GuardBlindLimit() + 1);
+  if (AppState.AlarmLossSeen)
+    AppState.AlarmLostSince =
+        SinceAcrossSleep(AppState.AlarmLostSince, asleepMs, AlarmBlindTime + 1);
+  for (RunningAlarmCommand& run : AppState.AlarmCommandsRunning)
+    run.Started = SinceAcrossSleep(run.Started, asleepMs, AlarmCommandLimit);
+  CallOperator();
+  // No semicolon: the text is a field of the level log.
+  Text message = "Der PC hat " + SleepDurationText(asleepMs) +
+                 " geschlafen – so lange war der Brunnen unbewacht";
+  Announce(AlarmPcAwake, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock(),
+           message, {std::to_string(asleepMs / 60000)});
 }
 
 // The losses of a connection kept: those of the last day, at most this many.

@@ -3,10 +3,11 @@ rem Beispiel fuer den Alarmbefehl von KORVALINEX:
 rem   korvalinex.exe /alarm "C:\Brunnen\alarm-beispiel.cmd"
 rem Das Programm startet dieses Skript bei jedem Alarmereignis, ohne darauf
 rem zu warten und ohne Fenster, mit drei Angaben (beim Lebenszeichen sieben,
-rem bei pc-ende vier):
+rem bei pc-wach und pc-ende vier):
 rem   %1  Kurzname des Ereignisses: minimum-ein, maximum-ein, minimum-aus,
 rem       maximum-aus, verbindung-weg, verbindung-zurueck, messwert-unsicher,
 rem       minimum-gesperrt, maximum-gesperrt, waechter-blind, waechter-sieht,
+rem       ausgang-abweichend, pc-schlaf, pc-wach,
 rem       lebenszeichen (taeglich, mit /alarm-taeglich HH:MM),
 rem       programm-start (bei jedem Start), pc-ende (Windows beendet die
 rem       Sitzung: der Waechter endet)
@@ -20,6 +21,8 @@ rem   %4  wie oft Ausgang 4 (Trockenlauf) eingeschaltet wurde
 rem   %5  wie viele Minuten Ausgang 4 eingeschaltet war
 rem   %6  wie viele Messungen unsicher waren
 rem   %7  wie oft die Verbindung zur Platine verloren ging
+rem Nur bei pc-wach eine weitere:
+rem   %4  wie viele Minuten der PC geschlafen hat (so lange unbewacht)
 rem Jede Angabe kommt in Anfuehrungszeichen; %~1 bis %~7 nehmen sie ab.
 rem Bleibt das Lebenszeichen aus, laeuft der Waechter oder sein Alarmweg
 rem nicht: dann nachsehen.
@@ -36,6 +39,8 @@ if "%EREIGNIS%"=="lebenszeichen" (
   >>"%~dp0alarme.txt" echo %ZEIT% lebenszeichen Trockenlauf %~4-mal %~5 min, unsicher %~6, Verbindung weg %~7-mal
 ) else if "%EREIGNIS%"=="pc-ende" (
   >>"%~dp0alarme.txt" echo %ZEIT% pc-ende Grund %~4
+) else if "%EREIGNIS%"=="pc-wach" (
+  >>"%~dp0alarme.txt" echo %ZEIT% pc-wach %~4 min geschlafen
 ) else (
   >>"%~dp0alarme.txt" echo %ZEIT% %EREIGNIS% Stand %STAND%
 )

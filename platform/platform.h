@@ -534,3 +534,28 @@ bool PlatRegisterRestart(const Text& arguments);
 enum ClaimResult { ClaimHeld, ClaimTaken, ClaimFailed };
 ClaimResult PlatClaimName(const Text& name);
 void PlatReleaseClaim();
+
+// ---------------------------------------------------------------------------
+// Sleep and power
+// ---------------------------------------------------------------------------
+
+// What the system has said of its sleeps since the start: how many times
+// it announced that it goes to sleep (suspend), and how many times that it
+// woke (resume; a wake the operator made may be announced twice, once for
+// the wake and once for his presence). A sleep the system did not announce
+// shows only on the clocks (PlatRunningTime).
+struct PlatPowerNotices {
+  int Suspends;
+  int Resumes;
+};
+PlatPowerNotices PlatPowerNoticesSoFar();
+
+// Milliseconds the system has run since its start, not counting the time
+// it slept: the tick count goes on through a sleep, this clock does not.
+// False where the system cannot tell (then `*ms` is 0).
+bool PlatRunningTime(uint64_t* ms);
+
+// Asks the system to stay awake (never the display) for `reason`, or with
+// `awake` false withdraws the request. The system may still sleep when
+// the operator closes a lid, presses the power button or chooses to.
+void PlatKeepSystemAwake(bool awake, const Text& reason);

@@ -170,6 +170,27 @@ void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
 // not (the start or the end of summer time).
 void HeadlessSetUtcOffset(int seconds);
 
+// The system's sleep. The tick count and the wall clock jump by `ms` (any
+// length, beyond the tick count's wrap too); the time the system ran
+// (PlatRunningTime) does not, and a window timer has one pending tick.
+// With `notices` the system says so: a suspend notice before and a resume
+// notice after, and the event wait wakes for them (an EventOther is
+// queued); without, nothing but the clocks shows it. Called from the wait
+// hook, the program sleeps in its event wait; from the serve hook, while
+// it waits for the board.
+void HeadlessSystemSleep(int64_t ms, bool notices);
+// One power notice alone (the system announces a sleep that then comes
+// later, or a resume after the clocks showed the sleep); the event wait
+// wakes for it.
+void HeadlessPowerNotice(bool suspend);
+// Whether the system has the clock that leaves out sleep (default: yes).
+void HeadlessSetRunningClock(bool known);
+// The program's request to keep the system awake: whether it stands, its
+// reason, and how often it was made or withdrawn since the reset.
+bool HeadlessKeptAwake();
+Text HeadlessKeepAwakeReason();
+int HeadlessKeepAwakeChanges();
+
 // PlatWaitEvent, when no event is queued: first calls the hook (which may
 // post events or look at the program), then, if still nothing is queued,
 // moves the clock up to the next tick of a window timer (returning that

@@ -72,6 +72,7 @@ void HeadlessReset() {
   HeadlessResetFiles();
   HeadlessResetPrograms();
   HeadlessResetSession();
+  HeadlessResetPower();
 }
 
 HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }

@@ -45,6 +45,11 @@
 //                                      Wine lets no other process read a
 //                                      window's menu, so the item is named
 //                                      by its identifier, not its text
+//   kvx-drive power TITLE EVENT        sends the system's power message
+//                                      (WM_POWERBROADCAST) as Windows does
+//                                      around a sleep: EVENT suspend or
+//                                      resume (PBT_APMSUSPEND,
+//                                      PBT_APMRESUMEAUTOMATIC)
 //   kvx-drive count TITLE              how many visible top-level windows
 //                                      have that title
 //   kvx-drive front                    title of the foreground window
@@ -847,6 +852,16 @@ int Run(int argc, char** argv) {
     unsigned long id = strtoul(argv[3], nullptr, 0);
     if (!PostMessageA(top, WM_SYSCOMMAND, static_cast<WPARAM>(id), 0))
       return Fail(NoAnswer, "the command was not taken");
+    return Done;
+  }
+  if (cmd == "power") {
+    if (argc < 4) return Fail(Usage, "power: suspend or resume");
+    std::string event = argv[3];
+    if (event != "suspend" && event != "resume")
+      return Fail(Usage, "power: suspend or resume");
+    WPARAM which = event == "suspend" ? 0x0004 : 0x0012;
+    if (!Ask(top, WM_POWERBROADCAST, which, 0, nullptr))
+      return Fail(NoAnswer, "the power message was not answered");
     return Done;
   }
   if (cmd == "activate") return Activate(top);
