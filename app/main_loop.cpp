@@ -10,6 +10,7 @@
 #include "control/history.h"
 #include "control/measurement.h"
 #include "control/refresh.h"
+#include "control/sleep_watch.h"
 #include "control/switching.h"
 #include "control/web_snapshot.h"
 #include "ui/board_view.h"
@@ -182,16 +183,22 @@ static void RefreshOrReconnect() {
 }
 
 // The guard's own work, the same in every pass of the main loop and in the
-// loops the system runs meanwhile (a menu, a move, a dialog): the watch,
-// the level, the query at the set rate or the attempt to reconnect, label
-// 36, and on the measurement timer's tick the measurement cycle and what
-// shows it. `wait` gives the pass's event.
+// loops the system runs meanwhile (a menu, a move, a dialog): the watch on
+// sleeps and on itself, the level, the query at the set rate or the attempt
+// to reconnect, label 36, and on the measurement timer's tick the
+// measurement cycle and what shows it. `wait` gives the pass's event.
 static PlatEvent GuardPass(PlatEvent (*wait)()) {
+  WatchSleep();
+  KeepAwakeWhileGuarding();
   WatchAlarms();
   ShowLevelPercent();
   ReadCyclePeriod();
 
   PlatEvent event = wait();
+  // Windows ends the session: nothing more is begun.
+  if (event.Kind == EventSessionEnd) return event;
+  // A sleep in the wait is dealt with before its tick or its click.
+  WatchSleep();
 
   AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
   PlatSetText(LabelRefreshSeconds,
@@ -216,6 +223,13 @@ static PlatEvent GuardPass(PlatEvent (*wait)()) {
 // nothing makes them usable.
 static PlatEvent OperatorWait() {
   PlatEvent event = WaitForEvent(ButtonsHeld() ? 0 : WaitLimit());
+  // Windows ends the session, and has been told why: the program ends at
+  // once, as after QUIT.
+  if (event.Kind == EventSessionEnd) {
+    AppState.LastEvent = EventClose;
+    AppState.LastEventNumber = MainWindow;
+    return event;
+  }
   if (event.Kind == EventNone) ReleaseHeldButtons();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
@@ -224,6 +238,7 @@ static PlatEvent OperatorWait() {
 
 static void RunPass() {
   PlatEvent event = GuardPass(OperatorWait);
+  if (event.Kind == EventSessionEnd) return;
 
   if (AppState.LastEvent == EventControl) {
     HandleControl(event.Number);
@@ -276,4 +291,5 @@ void RunMainLoop() {
     RunPass();
   } while (AppState.LastEvent != EventClose);
   PlatSetModalService(nullptr);
+  KeepAwakeWhileGuarding(true);
 }

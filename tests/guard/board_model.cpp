@@ -571,7 +571,7 @@ void ModelBoard::Put(uint32_t at, const std::string& bytes,
       Later(at + (Way.Link ? (uint32_t)latency_ : 0u), lastArrival_);
   size_t from = 0;  // the first byte held back
   if (hold < 0) {
-    hold = DrawnHold(arrives);
+    hold = DrawnHold(at, arrives);
     if (hold > 0) from = draws_->Below((uint32_t)bytes.size());
   }
   if (from > 0) {
@@ -589,17 +589,21 @@ void ModelBoard::Put(uint32_t at, const std::string& bytes,
   if (Tracing) Note(arrives, "-> " + Shown(bytes) + "   (" + how + ")");
 }
 
-int ModelBoard::DrawnHold(uint32_t arrives) {
+int ModelBoard::DrawnHold(uint32_t written, uint32_t arrives) {
   int chance = Way.HoldPercent * (inReply_ && lastOfQuery_ ? 4 : 1);
   if (chance == 0 || !draws_->Percent(chance)) return 0;
   int hold = draws_->Percent(30) ? draws_->Between(0, 700)
                                  : draws_->Between(0, LongestHold);
-  if (inReply_) {
-    int32_t left = (int32_t)(replyCommandAt_ + LatestHeldReply - arrives);
-    if (left <= 0) return 0;
-    if (hold > left) hold = left;
-  }
-  return hold;
+  // Bytes behind a hold wait too, and the board's next command may come
+  // just after anything it wrote: so nothing it writes reaches the program
+  // later than LatestHeldReply after it was written, and whatever it writes
+  // while it answers a command (a stray line or a trickle before the reply
+  // included, as they lie in the stream ahead of it) not later than that
+  // after the command.
+  uint32_t from = answering_ ? replyCommandAt_ : written;
+  int32_t left = (int32_t)(from + LatestHeldReply - arrives);
+  if (left <= 0) return 0;
+  return hold < left ? hold : (int)left;
 }
 
 // A few bytes with no line feed and no digit among them, 5 ms..2.9 s apart:
@@ -704,6 +708,8 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
   if (c.What == Help) QueriesThisConnection++;
   std::string of =
       "reply to #" + std::to_string(commandNumber_) + " " + Shown(command);
+  answering_ = true;
+  replyCommandAt_ = now;
   uint32_t t = Later(now, busyUntil_);
   int work = Way.Link ? draws_->Between(0, 5) : ReplyTime();
   Unasked(t + (uint32_t)work, out);
@@ -753,7 +759,6 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
   uint32_t at = start;
   inReply_ = true;
   lastOfQuery_ = c.What == GetPort && c.Channel == 4;
-  replyCommandAt_ = now;
   for (size_t i = 0; i < cuts.size(); i++) {
     if (i > 0) at += (uint32_t)gaps[i - 1];
     Put(at, reply.substr(from, cuts[i] - from),
@@ -762,6 +767,7 @@ void ModelBoard::Answer(const std::string& command, const std::string& reply,
     from = cuts[i];
   }
   inReply_ = false;
+  answering_ = false;
   if (c.What == GetStatus) StatusArrives(reply, lastArrival_);
   if (strayAfter) {
     int gap = draws_->Percent(60) ? draws_->Between(1, work > 1 ? work : 1)

@@ -271,7 +271,7 @@ class ModelBoard : public HeadlessBoardModel {
   // A status reply that reaches the program at `at`.
   void StatusArrives(const std::string& reply, uint32_t at);
   // How long the link holds back the piece it is to write now (0: not).
-  int DrawnHold(uint32_t arrives);
+  int DrawnHold(uint32_t written, uint32_t arrives);
   // Bytes reach the program at `at`: a line among them answers the level
   // command waiting for one.
   void Arrives(uint32_t at, const std::string& bytes);
@@ -308,6 +308,7 @@ class ModelBoard : public HeadlessBoardModel {
   // The reply being written: its command's time, and whether the link
   // holds it back more often (the last of a query).
   bool inReply_ = false, lastOfQuery_ = false;
+  bool answering_ = false;  // from a command's taking to its reply's end
   uint32_t replyCommandAt_ = 0;
   // The scenario's troubles and what they have done.
   bool troublesDrawn_ = false;
