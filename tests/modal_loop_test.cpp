@@ -2,7 +2,8 @@
 // windows, over the whole program on the driven clock: while a menu is
 // open, a window is moved, or the save dialog waits, the board is queried
 // at the set rate, the measurement decides, the watch runs and the status
-// page answers; a click made meanwhile is taken once, after the loop. A
+// page answers, a sleep of the PC is told; a click made meanwhile is
+// taken once, after the loop. A
 // loop that begins while the program waits for the board starts nothing.
 #include <arpa/inet.h>
 
@@ -188,6 +189,28 @@ TEST_F(ModalLoop, ABoardGoneWhileTheSaveDialogWaitsIsTold) {
   EXPECT_LT(blindAt, h.From + 67500 + 30000);
   // The program kept trying to reach the board meanwhile.
   EXPECT_GT(Sim.ConnectionCount(), 2u);
+}
+
+// The PC sleeps 2 h while the save dialog stays open, and nothing but its
+// clocks shows it: the guard tells of it at once, inside the dialog.
+TEST_F(ModalLoop, ASleepWhileTheSaveDialogWaitsIsTold) {
+  const int64_t Asleep = 2 * 3600 * 1000;
+  uint32_t wokeAt = 0;
+  Held h = RunHolding(HeadlessSaveDialogLoop, (int)Asleep + 60000,
+                      (uint32_t)Asleep + 120000, [&] {
+                        if (wokeAt || PlatTickCount() < HoldFrom + 20000)
+                          return;
+                        HeadlessSystemSleep(Asleep, false);
+                        wokeAt = PlatTickCount();
+                      });
+  ASSERT_NE(wokeAt, 0u);
+  uint32_t toldAt = 0;
+  for (const auto& a : h.Alarms)
+    if (a.first == "pc-wach" && !toldAt) toldAt = a.second;
+  ASSERT_NE(toldAt, 0u) << "no pc-wach";
+  EXPECT_GE(toldAt, wokeAt);
+  EXPECT_LE(toldAt, wokeAt + 1000);
+  EXPECT_LT(toldAt, h.To);
 }
 
 // Another program moves the window while the program waits for the board
