@@ -3,8 +3,8 @@
 // open, a window is moved, or the save dialog waits, the board is queried
 // at the set rate, the measurement decides, the watch runs and the status
 // page answers, a sleep of the PC is told; a click made meanwhile is
-// taken once, after the loop. A
-// loop that begins while the program waits for the board starts nothing.
+// taken once, after the loop. A loop that begins while the program waits
+// for the board starts nothing.
 #include <arpa/inet.h>
 
 #include <functional>
