@@ -8,20 +8,33 @@
 
 static bool IsSeparator(char c) { return c == ' ' || c == '\t'; }
 
-std::vector<Text> SplitCommandLine(const Text& line) {
-  std::vector<Text> parts;
+// The program name: double quotes only group, nothing is escaped. Returns
+// where it ends.
+static size_t ProgramName(const Text& line, Text* name) {
   size_t i = 0;
-  const size_t n = line.size();
-
-  // The program name: double quotes only group, nothing is escaped.
-  Text name;
   bool quoted = false;
-  for (; i < n && (quoted || !IsSeparator(line[i])); ++i) {
+  for (; i < line.size() && (quoted || !IsSeparator(line[i])); ++i) {
     if (line[i] == '"')
       quoted = !quoted;
     else
-      name += line[i];
+      *name += line[i];
   }
+  return i;
+}
+
+Text ArgumentsAsGiven(const Text& line) {
+  Text name;
+  size_t i = ProgramName(line, &name);
+  while (i < line.size() && IsSeparator(line[i])) ++i;
+  return line.substr(i);
+}
+
+std::vector<Text> SplitCommandLine(const Text& line) {
+  std::vector<Text> parts;
+  const size_t n = line.size();
+  Text name;
+  size_t i = ProgramName(line, &name);
+  bool quoted = false;
   parts.push_back(name);
 
   while (true) {

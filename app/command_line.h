@@ -27,6 +27,11 @@ enum { LongestBoardAddress = 253 };
 // double quotes and knows no backslash rule.
 std::vector<Text> SplitCommandLine(const Text& line);
 
+// The arguments of a whole command line as they stand, quoting untouched:
+// all after the program name (as SplitCommandLine ends it) and the blanks
+// and tabs that follow it.
+Text ArgumentsAsGiven(const Text& line);
+
 // Checks the arguments (the parts after the program name). True when they
 // are good: `*address` and `*port` are then set from those given and left
 // as they are otherwise. False when they are not: `*problem` is the text

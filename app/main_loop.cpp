@@ -9,6 +9,7 @@
 #include "control/history.h"
 #include "control/measurement.h"
 #include "control/refresh.h"
+#include "control/sleep_watch.h"
 #include "control/switching.h"
 #include "control/web_snapshot.h"
 #include "ui/board_view.h"
@@ -181,6 +182,8 @@ static void RefreshOrReconnect() {
 }
 
 static void RunPass() {
+  WatchSleep();
+  KeepAwakeWhileGuarding();
   WatchAlarms();
   ShowLevelPercent();
   ReadCyclePeriod();
@@ -189,7 +192,16 @@ static void RunPass() {
   // does not wait: the clicks made while they were greyed find them so,
   // and the first wait that finds nothing makes them usable.
   PlatEvent event = WaitForEvent(ButtonsHeld() ? 0 : WaitLimit());
+  // Windows ends the session, and has been told why: the program ends at
+  // once, as after QUIT.
+  if (event.Kind == EventSessionEnd) {
+    AppState.LastEvent = EventClose;
+    AppState.LastEventNumber = MainWindow;
+    return;
+  }
   if (event.Kind == EventNone) ReleaseHeldButtons();
+  // A sleep in the wait is dealt with before its tick or its click.
+  WatchSleep();
   AppState.LastEvent = event.Kind;
   AppState.LastEventNumber = event.Number;
 
@@ -232,4 +244,5 @@ void RunMainLoop() {
   do {
     RunPass();
   } while (AppState.LastEvent != EventClose);
+  KeepAwakeWhileGuarding(true);
 }

@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/main_loop.h"
+#include "app/session.h"
 #include "base/state.h"
 #include "base/wait_service.h"
 #include "board/connection.h"
@@ -61,6 +62,7 @@ void ReleaseFacilities() {
 
 int ExitPath() {
   ReleaseFacilities();
+  PlatReleaseClaim();
   PlatDestroyHeap();
   return 0;
 }
@@ -98,6 +100,12 @@ int ProgramMain() {
     PlatMessageBox(ProblemTitle, NetworkFailedText);
     return ExitPath();
   }
+  // One guard per well: a second program started for it ends here, before
+  // it connects.
+  if (!ClaimTheWell()) {
+    PlatMessageBox(ProblemTitle, WellGuardedText());
+    return ExitPath();
+  }
 
   OpenConnectionNotice();
   // An address that cannot be resolved leaves no board to talk to: it ends
@@ -133,7 +141,9 @@ int ProgramMain() {
     StartWebServer();
     SetWaitService(ServeWebClients);
   }
+  GuardStarts();
   RunMainLoop();
+  GuardEnds();
   StopWebServer();
   SetWaitService(nullptr);
 

@@ -134,6 +134,41 @@ enum Contact : int8_t { ContactUnknown = 0, ContactOpen, ContactClosed };
 // What the guard last decided for an output: nothing yet, off or on.
 enum GuardDecision : int8_t { DecidedNothing = 0, DecidedOff, DecidedOn };
 
+// What the program knows of the PC's sleeps (base/sleep_clock.h). The
+// clocks and the system's notices as the last look found them; whether a
+// sleep was found by the clocks since the last suspend notice (Open) and
+// at which tick, so that the resume notice that follows is not a second
+// sleep; the sleeps found since the start and their whole length; and of
+// those, the ones the operator was told of (control/sleep_watch.h).
+struct SleepClockState {
+  bool Started;
+  TickCount SeenTick;
+  int64_t SeenUniversal;  // s
+  uint64_t SeenRunning;   // ms, PlatRunningTime
+  bool RunningKnown;
+  PlatPowerNotices SeenNotices;
+  bool Open;
+  TickCount FoundAt;
+  int Found;
+  int64_t SleptMs;
+  // The main loop's passes: whether one was seen, the tick and universal
+  // time of the last one, and the sleeps found by then.
+  bool PassSeen;
+  TickCount PassTick;
+  int64_t PassUniversal;
+  int PassFound;
+  // Told: the sleeps and their time the operator was told of; the suspend
+  // notices announced.
+  int Told;
+  int64_t ToldMs;
+  int SuspendsTold;
+  // The request to keep the system awake stands.
+  bool KeepingAwake;
+  // A measurement is to start afresh at the first tick with the board
+  // connected (control/measurement.h, MeasureAfterSleep).
+  bool MeasureWanted;
+};
+
 // The status page's settings and snapshot (AppState.Web).
 #include "base/web_status.h"
 
@@ -395,6 +430,10 @@ struct AppStateRecord {
   // The read-only status page (/web): its settings, the snapshot it shows
   // and what its server says of itself.
   WebState Web;
+
+  // The PC's sleeps (base/sleep_clock.h) and what the program did about
+  // them (control/sleep_watch.h).
+  SleepClockState Sleep;
 };
 
 extern AppStateRecord AppState;

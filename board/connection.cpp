@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/sleep_clock.h"
 #include "base/wait_service.h"
 #include "board/reply_forms.h"
 #include "board/reply_reader.h"
@@ -218,6 +219,7 @@ int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
   if (max <= 0) return 0;
   ReplyReader* r = &LastReader;
   StartReply(r, shape, max);
+  int sleeps = SleepsFound();
   PlatSocket s = AppState.BoardConnection;
   unsigned char piece[512];
   WaitClock clock = StartWaitClock();
@@ -256,6 +258,7 @@ int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
   if ((r->Thrown > 0 && !r->MatchedLearned) || r->Changed || r->Cut)
     AppState.LinkInDoubt = true;
   if (r->ExtraLine) NoteFaultyReply();
+  if (SleepsFound() != sleeps) AppState.LinkInDoubt = true;
   return r->Kept;
 }
 
@@ -279,6 +282,7 @@ int WaitUntilQuiet(int quietMs) {
 
 int WaitUntilQuiet(int quietMs, TickCount notBefore) {
   if (!BoardConnected()) return LinkLost;
+  int sleeps = SleepsFound();
   unsigned char scrap[DiscardPiece];
   WaitClock clock = StartWaitClock();
   // The quiet runs at least to `notBefore`; a board that keeps talking is
@@ -315,6 +319,10 @@ int WaitUntilQuiet(int quietMs, TickCount notBefore) {
       LoseConnection();
       return LinkLost;
     }
+  }
+  if (SleepsFound() != sleeps) {
+    AppState.LinkInDoubt = true;
+    return LinkQuietAcrossSleep;
   }
   AppState.LinkInDoubt = false;
   return thrown > 0 ? LinkQuietAfterBytes : LinkQuiet;

@@ -45,7 +45,15 @@ bool DiscardWaitingBytes();
 // With `notBefore`, the quiet also lasts at least until that tick: after
 // a query a decision rides on, every reply a living board could still owe
 // to it has begun by ReplyStartLimit after its last command.
-enum { LinkLost = -1, LinkQuiet = 0, LinkQuietAfterBytes = 1 };
+// A quiet across a sleep of the PC proves nothing (the board may have said
+// anything meanwhile, or lost its outputs): LinkQuietAcrossSleep, and the
+// doubt stays.
+enum {
+  LinkLost = -1,
+  LinkQuiet = 0,
+  LinkQuietAfterBytes = 1,
+  LinkQuietAcrossSleep = 2
+};
 int WaitUntilQuiet(int quietMs);
 int WaitUntilQuiet(int quietMs, TickCount notBefore);
 // The tick count when the last command went out.
@@ -75,7 +83,8 @@ bool SendBlock(const Text& text);
 // thrown away and counts as a faulty reply (AppState.ReplyFaults).
 // Returns the bytes kept; 0 when there is no connection or it was lost
 // (closed, reset, silent, or a reply not whole in time). The buffer is
-// not cleared before. LastReplyRead() tells how the reply came.
+// not cleared before. LastReplyRead() tells how the reply came. A reply
+// whose wait spans a sleep of the PC puts the link in doubt.
 extern const ReplyShape OneLineReply;
 extern const ReplyShape LinesReply;
 int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape);

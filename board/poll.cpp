@@ -5,6 +5,7 @@
 
 #include "base/clock_text.h"
 #include "base/read_number.h"
+#include "base/sleep_clock.h"
 #include "base/state.h"
 #include "board/connection.h"
 #include "board/query_table.h"
@@ -245,6 +246,7 @@ void PollBoard() {
 // proves the replies of lines the board's own, whatever the forms of the
 // inputs: they are learned then.
 static bool ProveQuery(bool decision) {
+  int sleeps = SleepsFound();
   bool waiting = DiscardWaitingBytes();
   QueryReplies replies;
   if ((waiting || AppState.LinkInDoubt) &&
@@ -263,7 +265,9 @@ static bool ProveQuery(bool decision) {
   int behind = WaitUntilQuiet(ProofQuietTime(), notBefore);
   if (behind == LinkQuietAfterBytes) NoteFaultyReply();
   bool framed = v.Framed && behind == LinkQuiet;
-  AppState.LinkInDoubt = behind != LinkQuiet || !v.InForm;
+  // A query the PC slept through proves nothing of the board as it is now.
+  if (SleepsFound() != sleeps) framed = false;
+  AppState.LinkInDoubt = !framed || !v.InForm;
   AppState.LevelProven = framed && v.InForm;
   // What a query proven in step read is the board's own: its replies of
   // lines are learned for the connection.

@@ -6,6 +6,7 @@
 #include "base/clock_text.h"
 #include "base/dry_runs.h"
 #include "base/operator_numbers.h"
+#include "base/sleep_clock.h"
 #include "board/poll.h"
 #include "control/history.h"
 #include "control/level_log.h"
@@ -35,6 +36,14 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
     {"ausgang-abweichend",
      "Ein Ausgang auf der Platine steht anders, als der Wächter ihn "
      "geschaltet hat: neue Messung"},
+    {"pc-schlaf",
+     "Der PC geht in den Ruhezustand: der Brunnen ist unbewacht, bis er "
+     "wieder aufwacht"},
+    {"pc-wach", "Der PC ist aus dem Ruhezustand aufgewacht: neue Messung"},
+    {"pc-ende",
+     "Windows beendet die Sitzung: der Wächter endet, der Brunnen ist "
+     "unbewacht"},
+    {"programm-start", "Wächter gestartet"},
 };
 
 // What the board shows against what the guard decided, by output (3, 4,
@@ -255,6 +264,29 @@ void AlarmReadingsInDoubt(int output5Switched, int of) {
   Await(AlarmReadingsDoubted, 0, 0, NAN, message);
 }
 
+void AlarmPcGoesToSleep() {
+  CallOperator();
+  Announce(AlarmPcSleeps, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock());
+}
+
+void AlarmPcWoke(int64_t asleepMs) {
+  // The time asleep was time without sight of the well.
+  if (AppState.MeasurementEnabled)
+    AppState.GuardDecidedAt = SinceAcrossSleep(
+        AppState.GuardDecidedAt, asleepMs, (int64_t)GuardBlindLimit() + 1);
+  if (AppState.AlarmLossSeen)
+    AppState.AlarmLostSince =
+        SinceAcrossSleep(AppState.AlarmLostSince, asleepMs, AlarmBlindTime + 1);
+  for (RunningAlarmCommand& run : AppState.AlarmCommandsRunning)
+    run.Started = SinceAcrossSleep(run.Started, asleepMs, AlarmCommandLimit);
+  CallOperator();
+  // No semicolon: the text is a field of the level log.
+  Text message = "Der PC hat " + SleepDurationText(asleepMs) +
+                 " geschlafen – so lange war der Brunnen unbewacht";
+  Announce(AlarmPcAwake, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock(),
+           message, {std::to_string(asleepMs / 60000)});
+}
+
 // The losses of a connection kept: those of the last day, at most this many.
 enum { LossTimesKept = 20000 };
 
@@ -332,4 +364,40 @@ void WatchAlarms() {
   WatchGuard();
   WatchDailySign();
   if (!AppState.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();
+}
+
+// Why the session ends: the alarm command's fourth argument and the text.
+// No semicolon: each text is a field of the level log.
+static const AlarmEventForm SessionEndForms[] = {
+    {"herunterfahren",
+     "Windows wird heruntergefahren oder neu gestartet: der Wächter endet, "
+     "der Brunnen ist unbewacht"},
+    {"abmelden",
+     "Windows meldet den Benutzer ab: der Wächter endet, der Brunnen ist "
+     "unbewacht"},
+    {"update",
+     "Windows beendet das Programm für ein Update: der Wächter endet, der "
+     "Brunnen ist unbewacht bis zum Neustart"},
+    {"kritisch",
+     "Windows endet sofort: der Wächter endet, der Brunnen ist unbewacht"},
+};
+
+void AlarmSessionEnds(SessionEndReason reason) {
+  int which = (int)reason;
+  if (which < 0 ||
+      which >= (int)(sizeof SessionEndForms / sizeof SessionEndForms[0]))
+    which = SessionEndShutdown;
+  AnnounceWaitingAlarms();
+  Announce(AlarmSessionEnd, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock(),
+           SessionEndForms[which].Message, {SessionEndForms[which].Name});
+}
+
+void AlarmProgramStarted() {
+  Text where = AppState.BoardAddress;
+  // No semicolon: the text is a field of the level log.
+  for (char& c : where)
+    if (c == ';') c = ',';
+  Announce(AlarmProgramStart, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock(),
+           "Wächter gestartet: KORVALINEX-Board " + where + ", Port " +
+               std::to_string(AppState.BoardPort));
 }

@@ -37,6 +37,10 @@ enum AlarmEvent {
   AlarmMaximumLocked,    // output 5 switched off: its function locked
   AlarmDailySign,        // the daily sign of life, with the past day's counts
   AlarmOutputOtherwise,  // output 3, 4 or 5 not as the guard decided it
+  AlarmPcSleeps,         // the system said that the PC goes to sleep
+  AlarmPcAwake,          // the PC woke from a sleep, with its length
+  AlarmSessionEnd,       // Windows ends the session: the guard ends
+  AlarmProgramStart,     // the program started and guards
   AlarmEventCount
 };
 
@@ -104,6 +108,17 @@ void AlarmOutputDeviates(int output, bool decidedOn, bool refused);
 // the local and universal time of the evaluation's record (its log line),
 // or, without one, at its own time of decision.
 void AnnounceWaitingAlarms(const LevelRecord* evaluation = nullptr);
+// The PC's sleep (control/sleep_watch.h). At the system's notice that it
+// goes to sleep: "pc-schlaf", at once, its alarm command started without
+// waiting, while there may still be time. At the wake: "pc-wach" with the
+// time asleep (`asleepMs`; the alarm command gets it in whole minutes as
+// its fourth argument), and the watches' clocks carried over the sleep:
+// the time asleep counts for them as time without sight of the well (the
+// connection lost, output 4 undecided), held at their bounds, so that no
+// sleep, however long, keeps them from firing.
+void AlarmPcGoesToSleep();
+void AlarmPcWoke(int64_t asleepMs);
+
 // Every pass of the main loop: the events still waiting; whether the
 // connection has been lost past AlarmBlindTime or is back; whether output
 // 4 has gone undecided past GuardBlindLimit; and how the runs of the
@@ -128,6 +143,15 @@ void WatchAlarms();
 // The connection seen lost at `time` (universal, PlatUniversalClock): it
 // counts among the losses of the 24 hours before a sign.
 void AlarmConnectionLost(int64_t time);
+
+// The program has started: its main window stands. The event names the
+// board's address and port.
+void AlarmProgramStarted();
+// Windows ends the session (control/session.h): the events still waiting
+// and then "pc-ende" with the reason, at once; the alarm command gets the
+// reason's short name (abmelden, herunterfahren, update, kritisch) as its
+// fourth argument. Nothing here waits.
+void AlarmSessionEnds(SessionEndReason reason);
 
 // The alarm command's arguments of an event at local time `time` with a
 // level (NaN: none): its short name, the time as 2026-12-09T10:04:17,

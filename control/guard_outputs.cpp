@@ -1,5 +1,6 @@
 #include "control/guard_outputs.h"
 
+#include "base/sleep_clock.h"
 #include "control/alarms.h"
 
 void GuardSent(int output, bool on, PortReply reply) {
@@ -78,4 +79,12 @@ void HoldBoardToGuard() {
     }
     AppState.FreshMeasurementWanted = true;
   }
+}
+
+void GuardClocksAfterSleep(int64_t asleepMs) {
+  for (int output = 3; output <= 5; output++)
+    AppState.DeviationSeenAt[output] = SinceAcrossSleep(
+        AppState.DeviationSeenAt[output], asleepMs, DeviationRetryInterval);
+  AppState.FreshMeasurementAt = SinceAcrossSleep(
+      AppState.FreshMeasurementAt, asleepMs, DeviationRetryInterval);
 }

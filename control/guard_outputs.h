@@ -34,3 +34,8 @@ bool StatusShows(int output, bool on);
 // episode: the episode ends when the board has shown the decision for
 // DeviationRetryInterval.
 void HoldBoardToGuard();
+
+// The PC slept `asleepMs`: the episodes' clocks carried over the sleep,
+// held at DeviationRetryInterval, so that their signed differences cannot
+// overflow whatever its length.
+void GuardClocksAfterSleep(int64_t asleepMs);

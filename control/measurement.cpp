@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/sleep_clock.h"
 #include "base/state.h"
 #include "board/connection.h"
 #include "board/poll.h"
@@ -145,9 +146,15 @@ static void ReadingDoubted(bool output5Switched) {
 // when the board took the command and its next status shows it; one that
 // is not done counts for the guard's watch as none, and the evaluation is
 // recorded in doubt.
+// A sleep of the PC anywhere in the evaluation ends it: nothing is decided
+// on a reading or a proof from before it, no decision counts as done, and
+// the evaluation is no doubt of the readings (the wake is told, and a new
+// measurement follows); what went out before it is recorded.
 static void DecideAndRecord() {
-  if (!DecisionQuery()) {
-    if (BoardConnected()) {
+  int sleeps = SleepsFound();
+  auto slept = [sleeps] { return SleepsFound() != sleeps; };
+  if (!DecisionQuery() || slept()) {
+    if (BoardConnected() && !slept()) {
       ReadingDoubted(false);
       RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
     }
@@ -164,7 +171,9 @@ static void DecideAndRecord() {
   bool done5 = false, done4 = false;
   if (output5 != CommandNotSent) {
     bool proven = DecisionQuery();
-    done5 = reply5 == PortAcknowledged && StatusShows(5, output5 == 1);
+    bool awake = !slept();
+    proven = proven && awake;
+    done5 = awake && reply5 == PortAcknowledged && StatusShows(5, output5 == 1);
     if (done5) LevelDecided(5, output5, level5, wasOn5);
     bool inStep =
         StatusShows(5, reply5 == PortAcknowledged ? output5 == 1 : wasOn5);
@@ -176,12 +185,17 @@ static void DecideAndRecord() {
       // The query after "setport 4.x" shows whether it is done; it is
       // proven as the others, since the decision's end rides on it.
       if (output4 != CommandNotSent) {
-        bool shown = ProvenQuery();
+        bool shown = ProvenQuery() && !slept();
         done4 =
             shown && reply4 == PortAcknowledged && StatusShows(4, output4 == 1);
         if (done4) LevelDecided(4, output4, level4, wasOn4);
       }
     }
+  }
+  if (slept()) {
+    if (output5 != CommandNotSent)
+      RecordEvaluation(level5, output5, level4, output4, false);
+    return;
   }
   bool doubted = output5 != CommandNotSent && !done4 && BoardConnected();
   if (doubted) {
@@ -225,7 +239,30 @@ static void StartFreshMeasurementIfWanted() {
   AppState.CycleCounter = AppState.CyclePeriod;
 }
 
+void MeasureAfterSleep() {
+  ForgetSensorPower();
+  // Whatever the board said while the PC slept is no reply of its own.
+  AppState.LinkInDoubt = true;
+  AppState.FreshMeasurementWanted = false;
+  AppState.Sleep.MeasureWanted = true;
+}
+
+// After a sleep the cycle starts over at the first tick the board can be
+// reached: a connection that did not live through the sleep is made anew
+// first.
+static void StartMeasurementAfterSleep() {
+  if (!AppState.Sleep.MeasureWanted) return;
+  if (!AppState.MeasurementEnabled) {
+    AppState.Sleep.MeasureWanted = false;
+    return;
+  }
+  if (!BoardConnected()) return;
+  AppState.Sleep.MeasureWanted = false;
+  AppState.CycleCounter = AppState.CyclePeriod;
+}
+
 void MeasurementCycle() {
+  StartMeasurementAfterSleep();
   StartFreshMeasurementIfWanted();
   AppState.CycleCounter++;
   AppState.MeasurementTicks++;

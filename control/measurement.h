@@ -12,3 +12,8 @@ void ForgetSensorPower();
 // Reads the level (PollBoard), fills the level bar and commands outputs 5
 // and 4 against their thresholds.
 void EvaluateLevel();
+// The PC woke from a sleep: the board may have lost its outputs, the well
+// changed. A released measurement starts afresh at the next tick with the
+// board connected (the sensor's power on, its warm-up, the evaluations),
+// whatever stage the cycle stood at.
+void MeasureAfterSleep();

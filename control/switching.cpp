@@ -43,7 +43,8 @@ static void WaitServingWindows(int ms) {
   TickCount start = PlatTickCount();
   for (;;) {
     int32_t passed = (int32_t)(PlatTickCount() - start);
-    if (passed >= ms) return;
+    // A sleep of the PC beyond the signed difference's reach is past too.
+    if (passed >= ms || passed < 0) return;
     int32_t left = ms - passed;
     PlatSleep(left < ServeSlice ? (int)left : ServeSlice);
     ServeWhileWaiting();

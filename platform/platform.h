@@ -292,6 +292,9 @@ enum EventKind {
   EventOther,    // any other window message (painting, mouse, ...)
   EventMenu,     // a system-menu item of the program; Number is its command
   EventResize,   // the operator resized a window; Number is the window
+  // Windows ends the session; Number is its SessionEndReason. It comes
+  // after the program's session-end procedure has run (below).
+  EventSessionEnd,
 };
 
 struct PlatEvent {
@@ -496,3 +499,66 @@ int PlatSendNow(PlatSocket socket, const void* bytes, int length);
 // closed the connection or it failed. A `max` of 0 or less gives
 // ReceiveClosed.
 int PlatReceiveNow(PlatSocket socket, void* bytes, int max);
+
+// ---------------------------------------------------------------------------
+// The session's end, the restart after an update, one program per name
+// ---------------------------------------------------------------------------
+
+// Why Windows ends the session.
+enum SessionEndReason {
+  SessionEndShutdown,  // the PC shuts down or restarts
+  SessionEndLogoff,    // the user logs off
+  SessionEndUpdate,    // an installer or an update closes the program to
+                       // restart it (it is brought back afterwards)
+  SessionEndCritical,  // Windows ends at once, without asking anyone
+};
+using SessionEndProcedure = void (*)(SessionEndReason reason);
+// Windows asks whether the session may end: the answer is yes, at once,
+// always. When it does end, `procedure` is called at once with the reason,
+// inside the system's message, wherever the program is (in its event wait,
+// waiting for the board, in a dialog): Windows may end the process as soon
+// as it returns, so what it has to say must be said there, quickly and
+// without waiting for anything. After it an EventSessionEnd waits for the
+// program's next event wait. Without a procedure (nullptr, the start)
+// nothing is called and no event comes.
+void PlatSetSessionEndProcedure(SessionEndProcedure procedure);
+
+// Registers the program with Windows to be started again, with
+// `arguments` (the command line after the program's name), when an update
+// or a restart of Windows ends it. False where the system cannot
+// (before Windows Vista) or refuses.
+bool PlatRegisterRestart(const Text& arguments);
+
+// A name one program at a time can hold on this computer (in every
+// session where the system allows it, else in this session): ClaimHeld,
+// the program holds it until PlatReleaseClaim or its end; ClaimTaken,
+// another program holds it; ClaimFailed, the system made no such name.
+// Holding a further name lets go of the one before.
+enum ClaimResult { ClaimHeld, ClaimTaken, ClaimFailed };
+ClaimResult PlatClaimName(const Text& name);
+void PlatReleaseClaim();
+
+// ---------------------------------------------------------------------------
+// Sleep and power
+// ---------------------------------------------------------------------------
+
+// What the system has said of its sleeps since the start: how many times
+// it announced that it goes to sleep (suspend), and how many times that it
+// woke (resume; a wake the operator made may be announced twice, once for
+// the wake and once for his presence). A sleep the system did not announce
+// shows only on the clocks (PlatRunningTime).
+struct PlatPowerNotices {
+  int Suspends;
+  int Resumes;
+};
+PlatPowerNotices PlatPowerNoticesSoFar();
+
+// Milliseconds the system has run since its start, not counting the time
+// it slept: the tick count goes on through a sleep, this clock does not.
+// False where the system cannot tell (then `*ms` is 0).
+bool PlatRunningTime(uint64_t* ms);
+
+// Asks the system to stay awake (never the display) for `reason`, or with
+// `awake` false withdraws the request. The system may still sleep when
+// the operator closes a lid, presses the power button or chooses to.
+void PlatKeepSystemAwake(bool awake, const Text& reason);

@@ -71,6 +71,19 @@ static Read ReadArgs(const Parts& arguments) {
   return r;
 }
 
+// What a restart is given: the arguments untouched, the name ended as the
+// split ends it (a quoted stretch with a blank in it, quotes within it).
+TEST(CommandLineSplit, ArgumentsAsGivenFollowTheProgramName) {
+  EXPECT_EQ(ArgumentsAsGiven("korvalinex.exe"), "");
+  EXPECT_EQ(ArgumentsAsGiven("korvalinex.exe \t "), "");
+  EXPECT_EQ(ArgumentsAsGiven(""), "");
+  EXPECT_EQ(ArgumentsAsGiven("k.exe\t/log  \"D:\\a b\" 10.0.0.7 80 "),
+            "/log  \"D:\\a b\" 10.0.0.7 80 ");
+  EXPECT_EQ(ArgumentsAsGiven("\"C:\\Pro gramme\\k\"x.exe /web 1:2"),
+            "/web 1:2");
+  EXPECT_EQ(ArgumentsAsGiven("C:\\a\"b c\"\\k.exe 80"), "80");
+}
+
 TEST(CommandLineArguments, GivenOnesReplaceTheBuildSettings) {
   Read none = ReadArgs({});
   EXPECT_TRUE(none.Good);
@@ -434,7 +447,7 @@ TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {
   EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
 }
 
-TEST_F(CommandLine, TheAlarmCommandIsTakenAndAQuietRunStartsNothing) {
+TEST_F(CommandLine, TheAlarmCommandIsTakenAndAQuietRunStartsItForTheStart) {
   HeadlessSetCommandLine(Line("/alarm \"C:\\Brunnen Nord\\alarm.cmd\" "
                               "127.0.0.1 " +
                               std::to_string(Sim.Port()))
@@ -442,8 +455,9 @@ TEST_F(CommandLine, TheAlarmCommandIsTakenAndAQuietRunStartsNothing) {
   EXPECT_EQ(RunProgram(Quit), 0);
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
   EXPECT_EQ(AppState.AlarmCommand, "C:\\Brunnen Nord\\alarm.cmd");
-  // No event came: nothing was started, nothing written.
-  EXPECT_TRUE(HeadlessProgramStarts().empty());
+  // No event came but the start: one run, nothing written.
+  ASSERT_EQ(HeadlessProgramStarts().size(), 1u);
+  EXPECT_EQ(HeadlessProgramStarts()[0].Arguments[0], "programm-start");
   EXPECT_TRUE(HeadlessFileWrites().empty());
 }
 

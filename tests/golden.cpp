@@ -355,6 +355,20 @@ std::string UnifiedDiff(const std::string& expected, const std::string& actual,
   return out;
 }
 
+std::string WithoutBoardPort(const std::string& text, int port) {
+  std::string out = text, named = "Port " + std::to_string(port);
+  for (size_t at = out.find(named); at != std::string::npos;
+       at = out.find(named, at)) {
+    size_t end = at + named.size();
+    if (end < out.size() && out[end] >= '0' && out[end] <= '9') {
+      at = end;
+      continue;
+    }
+    out.replace(at, named.size(), "Port BOARD-PORT");
+  }
+  return out;
+}
+
 void ExpectGolden(const std::string& name, const std::string& actual) {
   const std::string path = GoldenPath(name);
   const char* update = getenv("KVX_GOLDEN_UPDATE");

@@ -48,5 +48,10 @@ std::string UnifiedDiff(const std::string& expected, const std::string& actual,
                         const std::string& expectedName,
                         const std::string& actualName, int context = 3);
 
+// The board's port where a text names it ("Port 50291", as the start's
+// event does) as "Port BOARD-PORT": the tests' board has a port of its own
+// each run.
+std::string WithoutBoardPort(const std::string& text, int port);
+
 // Compares `actual` with tests/golden/<name> (see the head of this file).
 void ExpectGolden(const std::string& name, const std::string& actual);

@@ -712,6 +712,30 @@ void LocalClockCountsLocalTime() {
   CHECK(passed >= 1 && passed <= 3);
 }
 
+// The time the system ran goes with the tick count while it is awake (it
+// is not there on every system); the power notices count from 0, and the
+// request to stay awake can be made and withdrawn, also twice.
+void RunningTimeGoesWithTheTickCountAwake() {
+  uint64_t before = 0, after = 0;
+  uint32_t tick = PlatTickCount();
+  bool known = PlatRunningTime(&before);
+  if (!known) CHECK(before == 0);
+  PlatSleep(1100);
+  uint32_t ticked = PlatTickCount() - tick;
+  CHECK(PlatRunningTime(&after) == known);
+  if (known) {
+    int64_t ran = (int64_t)(after - before);
+    CHECK(ran >= 900 && ran <= 3000);
+    CHECK(ran - (int64_t)ticked <= 300 && (int64_t)ticked - ran <= 300);
+  }
+  PlatPowerNotices notices = PlatPowerNoticesSoFar();
+  CHECK(notices.Suspends >= 0 && notices.Resumes >= 0);
+  PlatKeepSystemAwake(true, "KORVALINEX Prüfung 127.0.0.1:50290");
+  PlatKeepSystemAwake(true, "KORVALINEX Prüfung 127.0.0.1:50290");
+  PlatKeepSystemAwake(false, Text());
+  PlatKeepSystemAwake(false, Text());
+}
+
 void FilesAreAppendedAndReadFromTheirEnd() {
   Text folder = Hands->ScratchFolder();
   CHECK(PlatFolderExists(folder));
@@ -898,6 +922,8 @@ const PlatformCheck PlatformChecks[] = {
     {"DrawingsBelongToOpenWindows", DrawingsBelongToOpenWindows},
     {"BringingToFrontActivates", BringingToFrontActivates},
     {"LocalClockCountsLocalTime", LocalClockCountsLocalTime},
+    {"RunningTimeGoesWithTheTickCountAwake",
+     RunningTimeGoesWithTheTickCountAwake},
     {"FilesAreAppendedAndReadFromTheirEnd",
      FilesAreAppendedAndReadFromTheirEnd},
     {"ProgramsStartWithoutWaitingAndEndOnTheirOwn",

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/sleep_clock.h"
 #include "ui/web_page.h"
 #include "ui/web_request.h"
 
@@ -271,6 +272,17 @@ void StartWebServer() {
   Web.Started = true;
   Web.Clients.reserve(WebClientsAtOnce);
   TryListening();
+}
+
+void WebClocksAfterSleep(int64_t asleepMs) {
+  for (WebClient& c : Web.Clients) {
+    c.Since = SinceAcrossSleep(c.Since, asleepMs, WebRequestTime);
+    c.AnswerSince = SinceAcrossSleep(c.AnswerSince, asleepMs, WebAnswerTime);
+  }
+  // The retry's due time counted from its last try.
+  TickCount tried = Web.NextTry - (TickCount)WebListenRetry;
+  Web.NextTry =
+      SinceAcrossSleep(tried, asleepMs, WebListenRetry) + WebListenRetry;
 }
 
 void ServeWebClients() {

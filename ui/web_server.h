@@ -41,6 +41,11 @@ void StartWebServer();
 // their bounds, and tries a listening socket again when it is due.
 // Returns at once; does nothing without /web.
 void ServeWebClients();
+// The PC slept `asleepMs`: the clients' and the listener's clocks carried
+// over the sleep, held at their bounds, so that a sleep of any length
+// leaves them due (a client silent through it is dropped, a listening
+// socket due again is tried at once).
+void WebClocksAfterSleep(int64_t asleepMs);
 // At the end, before the networking stops: every socket of the server
 // closed.
 void StopWebServer();

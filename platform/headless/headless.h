@@ -170,6 +170,27 @@ void HeadlessSetLocalTime(int day, int month, int year, int hour, int minute);
 // not (the start or the end of summer time).
 void HeadlessSetUtcOffset(int seconds);
 
+// The system's sleep. The tick count and the wall clock jump by `ms` (any
+// length, beyond the tick count's wrap too); the time the system ran
+// (PlatRunningTime) does not, and a window timer has one pending tick.
+// With `notices` the system says so: a suspend notice before and a resume
+// notice after, and the event wait wakes for them (an EventOther is
+// queued); without, nothing but the clocks shows it. Called from the wait
+// hook, the program sleeps in its event wait; from the serve hook, while
+// it waits for the board.
+void HeadlessSystemSleep(int64_t ms, bool notices);
+// One power notice alone (the system announces a sleep that then comes
+// later, or a resume after the clocks showed the sleep); the event wait
+// wakes for it.
+void HeadlessPowerNotice(bool suspend);
+// Whether the system has the clock that leaves out sleep (default: yes).
+void HeadlessSetRunningClock(bool known);
+// The program's request to keep the system awake: whether it stands, its
+// reason, and how often it was made or withdrawn since the reset.
+bool HeadlessKeptAwake();
+Text HeadlessKeepAwakeReason();
+int HeadlessKeepAwakeChanges();
+
 // PlatWaitEvent, when no event is queued: first calls the hook (which may
 // post events or look at the program), then, if still nothing is queued,
 // moves the clock up to the next tick of a window timer (returning that
@@ -376,3 +397,20 @@ bool HeadlessClientClosedByServer(int client);
 void HeadlessClientClose(int client);
 // Connections the program has taken and not closed.
 int HeadlessServerConnections();
+
+// The session's end, as Windows tells it: at the program's next event
+// wait or serve (where a message the system sends reaches it), the
+// program's session-end procedure is called with `reason`, and an
+// EventSessionEnd queued after the events already there. Once: a further
+// one is not told. Without a procedure it is lost, as on Windows.
+void HeadlessPostSessionEnd(SessionEndReason reason);
+// Every PlatRegisterRestart since the reset, its arguments, in order.
+const std::vector<Text>& HeadlessRestartRegistrations();
+// Names one program at a time holds (PlatClaimName): the one the program
+// holds now ("" when none), every name it asked for since the reset, and
+// names another program holds (a second copy started beside the first).
+const Text& HeadlessClaimHeld();
+const std::vector<Text>& HeadlessClaimsAsked();
+void HeadlessHoldClaimElsewhere(const Text& name, bool held);
+// Every PlatClaimName fails (ClaimFailed): the system made no such name.
+void HeadlessSetClaimsFail(bool fail);

@@ -46,6 +46,10 @@ std::atomic<uint32_t> Clock{0};
 // Milliseconds the clock has moved since the reset, without the wrap and
 // without HeadlessSetClock: the local wall clock follows this.
 std::atomic<int64_t> Elapsed{0};
+// The time the system ran (PlatRunningTime): it moves with the clock and
+// jumps with it, but stands still while the system sleeps.
+std::atomic<uint64_t> Running{0};
+bool RunningKnown = true;
 EventModel Events;
 
 // Signed distance from `from` to `to` on the wrapping 32-bit clock.
@@ -68,6 +72,7 @@ void MoveClock(int ms) {
   if (ms > 0) {
     Clock.fetch_add((uint32_t)ms);
     Elapsed.fetch_add(ms);
+    Running.fetch_add((uint64_t)ms);
   }
   MarkDueTimers();
 }
@@ -99,6 +104,9 @@ void HeadlessResetEvents() {
   Events = EventModel();
   Clock.store(0);
   Elapsed.store(0);
+  // Far from 0, so that a clock set back does not take it below.
+  Running.store(1ull << 40);
+  RunningKnown = true;
 }
 
 int64_t HeadlessElapsedMs() { return Elapsed.load(); }
@@ -134,12 +142,33 @@ const std::vector<int>& HeadlessSleeps() { return Events.Sleeps; }
 // A jump, not a passage of time: running timers count their interval
 // afresh from the new reading.
 void HeadlessSetClock(uint32_t ticks) {
+  Running.fetch_add((uint64_t)(int64_t)Ahead(Clock.load(), ticks));
   Clock.store(ticks);
   for (auto& entry : Events.Timers)
     entry.second.NextDue = ticks + (uint32_t)entry.second.Interval;
 }
 
 void HeadlessAdvanceClock(int ms) { MoveClock(ms); }
+
+void HeadlessSleepClocks(int64_t ms) {
+  if (ms <= 0) return;
+  Clock.fetch_add((uint32_t)(uint64_t)ms);
+  Elapsed.fetch_add(ms);
+  // Every timer fell due in the sleep, however long (beyond the reach of
+  // a signed difference too): one pending tick, the next an interval on.
+  uint32_t now = Clock.load();
+  for (auto& entry : Events.Timers) {
+    entry.second.Pending = true;
+    entry.second.NextDue = now + (uint32_t)entry.second.Interval;
+  }
+}
+
+void HeadlessSetRunningClock(bool known) { RunningKnown = known; }
+
+bool PlatRunningTime(uint64_t* ms) {
+  *ms = RunningKnown ? Running.load() : 0;
+  return RunningKnown;
+}
 
 void HeadlessQueueMouseClick(int number) {
   Events.MouseClicks.push_back(number);
@@ -186,6 +215,7 @@ PlatEvent PlatWaitEvent(int maxMs) {
     std::function<void()> hook = Events.WaitHook;
     hook();
   }
+  HeadlessDeliverSessionEnd();
   if (TakeReadyEvent(&event)) return event;
 
   int limit = std::max(maxMs, 0);
@@ -209,6 +239,7 @@ void PlatServeWindows() {
     std::function<void()> hook = Events.ServeHook;
     hook();
   }
+  HeadlessDeliverSessionEnd();
 }
 
 uint32_t PlatTickCount() { return Clock.load(); }

@@ -22,6 +22,12 @@ void HeadlessStartTimer(int window, int timer, int intervalMs);
 void HeadlessStopTimer(int window);
 // Milliseconds the driven clock has moved since the reset.
 int64_t HeadlessElapsedMs();
+// The tick count and the wall clock jump by `ms`, the time the system ran
+// does not: the system slept. Timers have one pending tick at most.
+void HeadlessSleepClocks(int64_t ms);
+
+// headless_power.cpp
+void HeadlessResetPower();
 
 // headless_drawing.cpp
 void HeadlessResetDrawings();
@@ -49,3 +55,9 @@ bool HeadlessFileKnownMissing(const Text& path);
 
 // headless_programs.cpp
 void HeadlessResetPrograms();
+
+// headless_session.cpp
+void HeadlessResetSession();
+// A session's end the test posted reaches the program (its procedure,
+// then EventSessionEnd queued): at an event wait or a serve.
+void HeadlessDeliverSessionEnd();

@@ -71,6 +71,8 @@ void HeadlessReset() {
   HeadlessResetDrawings();
   HeadlessResetFiles();
   HeadlessResetPrograms();
+  HeadlessResetSession();
+  HeadlessResetPower();
 }
 
 HeadlessFaults& HeadlessFaultSettings() { return Process.Faults; }

@@ -47,6 +47,11 @@ void Win32PushEvent(EventKind kind, int number);
 void Win32DropEvents(EventKind kind, bool (*gone)(int number, int window),
                      int window);
 
+// WM_ENDSESSION (session.cpp): tells the program once, when `ending`.
+void Win32SessionEnding(bool ending, LPARAM how);
+// A WM_POWERBROADCAST the system sent (power.cpp): its event.
+void Win32PowerMessage(WPARAM event);
+
 // The window procedure of every top-level window of the program.
 LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam,
                                  LPARAM lParam);

@@ -206,6 +206,17 @@ LRESULT CALLBACK Win32WindowProc(HWND hwnd, UINT message, WPARAM wParam,
       }
       break;
     }
+    case WM_QUERYENDSESSION:
+      // The guard never holds up the end of a session.
+      return TRUE;
+    case WM_ENDSESSION:
+      Win32SessionEnding(wParam != FALSE, lParam);
+      return 0;
+    case WM_POWERBROADCAST:
+      // Counted for the program, which looks at it on its next pass; the
+      // system is told at once that nothing stands in the way.
+      Win32PowerMessage(wParam);
+      return TRUE;
     case WM_ACTIVATE:
       if (window < 0) break;
       if (LOWORD(wParam) == WA_INACTIVE) {

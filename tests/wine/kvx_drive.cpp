@@ -30,12 +30,26 @@
 //   kvx-drive key TITLE N KEY          posts KEY (tab up down space) to
 //                                      control N (0: the focused one)
 //   kvx-drive close TITLE              close request (as the close box)
+//   kvx-drive endsession TITLE [HOW]   ends the session for the window as
+//                                      Windows does: asks first
+//                                      (WM_QUERYENDSESSION), then tells it
+//                                      (WM_ENDSESSION), both with HOW as
+//                                      lParam (0: shut down; 1: closed for
+//                                      an update; 0x40000000: critical;
+//                                      0x80000000: log off); prints the
+//                                      answer to the question (1: yes) and
+//                                      the ms the window took for the end
 //   kvx-drive syscommand TITLE ID      chooses the item of the window's
 //                                      system menu with identifier ID, as
 //                                      the menu does (posts WM_SYSCOMMAND);
 //                                      Wine lets no other process read a
 //                                      window's menu, so the item is named
 //                                      by its identifier, not its text
+//   kvx-drive power TITLE EVENT        sends the system's power message
+//                                      (WM_POWERBROADCAST) as Windows does
+//                                      around a sleep: EVENT suspend or
+//                                      resume (PBT_APMSUSPEND,
+//                                      PBT_APMRESUMEAUTOMATIC)
 //   kvx-drive count TITLE              how many visible top-level windows
 //                                      have that title
 //   kvx-drive front                    title of the foreground window
@@ -820,11 +834,34 @@ int Run(int argc, char** argv) {
       return Fail(NoAnswer, "the close request was not taken");
     return Done;
   }
+  if (cmd == "endsession") {
+    LPARAM how =
+        static_cast<LPARAM>(argc > 3 ? strtoul(argv[3], nullptr, 0) : 0);
+    LRESULT mayEnd = 0;
+    if (!Ask(top, WM_QUERYENDSESSION, 0, how, &mayEnd))
+      return Fail(NoAnswer, "the window did not answer the question");
+    DWORD start = GetTickCount();
+    if (!Ask(top, WM_ENDSESSION, TRUE, how, nullptr, 20000))
+      return Fail(NoAnswer, "the window did not take the end");
+    Print("%d %lu\n", mayEnd ? 1 : 0,
+          static_cast<unsigned long>(GetTickCount() - start));
+    return Done;
+  }
   if (cmd == "syscommand") {
     if (argc < 4) return Fail(Usage, "syscommand: the identifier is missing");
     unsigned long id = strtoul(argv[3], nullptr, 0);
     if (!PostMessageA(top, WM_SYSCOMMAND, static_cast<WPARAM>(id), 0))
       return Fail(NoAnswer, "the command was not taken");
+    return Done;
+  }
+  if (cmd == "power") {
+    if (argc < 4) return Fail(Usage, "power: suspend or resume");
+    std::string event = argv[3];
+    if (event != "suspend" && event != "resume")
+      return Fail(Usage, "power: suspend or resume");
+    WPARAM which = event == "suspend" ? 0x0004 : 0x0012;
+    if (!Ask(top, WM_POWERBROADCAST, which, 0, nullptr))
+      return Fail(NoAnswer, "the power message was not answered");
     return Done;
   }
   if (cmd == "activate") return Activate(top);

@@ -39,8 +39,10 @@ line=$(grep minimum-ein "$ALARMS" | head -n 1 | tr -d '\r')
 kvx_log "the script wrote: $line"
 [[ $line =~ ^${TIME}\ minimum-ein\ Stand\ 0,[0-9][0-9]$ ]] ||
   kvx_fail "the script's line is not time, name and level: '$line'"
-# One event, one run: the dry well stays dry.
-kvx_expect_eq "$(grep -c . "$ALARMS")" 1 "lines the script wrote"
+# One event, one run: the dry well stays dry. The start is an event too.
+kvx_expect_eq "$(grep -c minimum-ein "$ALARMS")" 1 "dry runs the script wrote"
+kvx_expect_eq "$(grep -c programm-start "$ALARMS")" 1 "starts the script wrote"
+kvx_expect_eq "$(grep -c . "$ALARMS")" 2 "lines the script wrote"
 
 event() { f=$(log_file) && [[ -n $f ]] &&
   grep -q ';Ereignis;;;0,[0-9]*;EIN;;Trockenlauf: Ausgang 4 (Minimum) eingeschaltet;[0-9][0-9][.][0-9][0-9][.][0-9]\{4\} [0-9:]\{8\}'$'\r$' "$f"; }
@@ -49,9 +51,9 @@ grep -q ';Messung;.*;EIN;sicher;;[0-9][0-9][.][0-9][0-9][.][0-9]\{4\} [0-9:]\{8\
   kvx_fail "no evaluation line with output 4 on in the log"
 # The event bears the time of the evaluation that switched: both lines
 # begin with the same local and end with the same universal time.
-stamp=$(grep ';Ereignis;' "$(log_file)" | head -n 1 | tr -d '\r' |
+stamp=$(grep -a ';Ereignis;.*Trockenlauf' "$(log_file)" | head -n 1 | tr -d '\r' |
   sed 's/^\([^;]*\);.*;\([^;]*\)$/\1 \2/')
-grep ';Messung;.*;EIN;sicher;' "$(log_file)" | tr -d '\r' |
+grep -a ';Messung;.*;EIN;sicher;' "$(log_file)" | tr -d '\r' |
   sed 's/^\([^;]*\);.*;\([^;]*\)$/\1 \2/' | grep -qxF "$stamp" ||
   kvx_fail "the event's time ($stamp) is no evaluation's time"
 

@@ -30,6 +30,8 @@ log_lines() { local f; f=$(log_file) && [[ -n $f ]] && tr -d '\r' <"$f" | wc -l 
 # Checks the file $1: the header first, then evaluation lines and alarm
 # event lines, every line ended by CR LF; sets EVALUATIONS and EVENTS.
 check_csv() {
+  # The texts are Windows-1252 bytes (the start's event: "Wächter").
+  local LC_ALL=C
   local file=$1 n=0 events=0 line
   [[ -f $file ]] || kvx_fail "no file $file"
   [[ $(tail -c 2 "$file" | od -An -tx1 | tr -d ' ') == 0d0a ]] ||
