@@ -211,6 +211,9 @@ struct AppStateRecord {
   TickCount NextReconnectTime;
   bool OffOwed[9];
   bool StatusFresh;
+  // When the last reply to Getstatus came: the tick and the local time.
+  TickCount StatusAnsweredTick;
+  int64_t StatusAnsweredTime;
   // StatusInForm: and that reply was of the status's form.
   bool StatusInForm;
 
@@ -385,6 +388,10 @@ struct AppStateRecord {
   int AnalogTextWidth[5];  // leading characters of a voltage's shown text
   double AnalogVoltage[5];
   double LevelVoltage;
+  // The level the level bar was last drawn at (LevelBarDrawn: it has been
+  // since the start).
+  bool LevelBarDrawn;
+  double LevelBarVoltage;
 
   // Switch delays of the pulse switches, in ms.
   int DefaultSwitchDelay[9];

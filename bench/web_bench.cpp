@@ -33,6 +33,7 @@
 #include "base/wait_service.h"
 #include "board/connection.h"
 #include "control/refresh.h"
+#include "control/web_snapshot.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
 #include "tests/support/program_start.h"
@@ -77,9 +78,9 @@ WebSnapshot FullDay() {
     r.Level5 = r.Level4 = 0.1 + (i % 300) * 0.004;
     r.Output4 = (int8_t)(i % 300 < 20);
     r.Output5 = (int8_t)(i % 300 > 280);
-    s.Day.push_back(r);
+    AddToWebDay(&s.Day, r);
+    s.LastEvaluation = r;
   }
-  s.LastEvaluation = s.Day.back();
   s.DayEndLocal = Local;
   s.DayEndUniversal = Local - 3600;
   return s;

@@ -64,6 +64,8 @@ static bool StatusOn(const Text& status, size_t position) {
 static void TakeOutputStatus(const Text& reply) {
   AppState.StatusReplyText = reply;
   AppState.StatusFresh = true;
+  AppState.StatusAnsweredTick = PlatTickCount();
+  AppState.StatusAnsweredTime = PlatLocalClock();
   AppState.StatusInForm = IsStatusReply(reply);
   const Text& s = AppState.StatusReplyText;
   // The reply is a letter, then one digit per output, output 8 first.

@@ -505,6 +505,9 @@ int PlatListeningPort(PlatSocket listener);
 // socket (which never waits either and is not handed to programs started
 // later), or NoSocket when none waits.
 PlatSocket PlatAccept(PlatSocket listener);
+// The address a taken connection comes from, in network byte order; 0
+// when it cannot be told.
+uint32_t PlatPeerAddress(PlatSocket socket);
 // One send on a taken connection that never waits: the bytes the system
 // took (0 when its buffer for the connection is full, the peer not
 // reading), or -1 when the connection is gone.

@@ -11,6 +11,7 @@
 
 #include "base/clock_text.h"
 #include "base/state.h"
+#include "control/web_snapshot.h"
 #include "ui/web_request.h"
 #include "ui/web_server.h"
 
@@ -80,9 +81,11 @@ WebSnapshot KnownState() {
   s.DryRunText =
       "Trockenlaufschutz (Ausgang 4): heute 1-mal, 6 min ein; letzte 7 Tage "
       "2-mal, 12 min ein.";
-  s.Day = {Evaluation(7200, 0.15, 1, 0), Evaluation(6840, 0.19, 1, 0),
-           Evaluation(3600, 0.5, 0, 0), Evaluation(1800, NAN, -1, -1),
-           Evaluation(200, 1.25, 0, 1)};
+  for (const LevelRecord& r :
+       {Evaluation(7200, 0.15, 1, 0), Evaluation(6840, 0.19, 1, 0),
+        Evaluation(3600, 0.5, 0, 0), Evaluation(1800, NAN, -1, -1),
+        Evaluation(200, 1.25, 0, 1)})
+    AddToWebDay(&s.Day, r);
   s.DayEndLocal = Local;
   s.DayEndUniversal = Universal;
   return s;
@@ -389,14 +392,15 @@ TEST(WebPicture, TheLastDayWithThresholdsAndTheOutputsBands) {
                   "<rect x=\"706.5\" y=\"34.0\" width=\"1.5\" "
                   "height=\"194.0\" fill=\"#B4DCFF\"/>"));
   // The level on 0 to 1,4 V over the plot's 194 units: three joined
-  // points, a gap where an evaluation had none, one point.
-  EXPECT_TRUE(Has(svg, "M653.3 207.2L656.1 201.7L680.7 158.7M706.5 54.8"));
+  // points, a gap where an evaluation had none, one point; each at the
+  // middle of its column of 144 s (1,1 units).
+  EXPECT_TRUE(Has(svg, "M653.1 207.2L656.3 201.7L680.4 158.7M706.6 54.8"));
   // Ticks every 3 h of local time.
   EXPECT_TRUE(Has(svg, ">09:00</text>"));
   EXPECT_TRUE(Has(svg, ">06:00</text>"));
   EXPECT_FALSE(Has(svg, ">07:00</text>"));
   WebSnapshot empty = KnownState();
-  empty.Day.clear();
+  empty.Day = WebDay();
   EXPECT_TRUE(Has(WebPictureSvg(empty), "Keine Messung am letzten Tag"));
 }
 

@@ -360,3 +360,60 @@ TEST_F(StatusPage, IsAnsweredWhileTheProgramWaitsForASlowBoard) {
   EXPECT_TRUE(duringWait);
   EXPECT_EQ(StatusLineOf(answer), "HTTP/1.1 200 OK");
 }
+
+// Between measurements the sensor is off and label 62 reads 0,00 V, while
+// the main window's level bar stands at the last evaluated level: the
+// page's bar and the figures' volts are the bar's.
+TEST_F(StatusPage, BetweenMeasurementsTheLevelIsTheBarsNotTheSensorsZero) {
+  int phone = -1, json = -1;
+  std::string page, figures;
+  Run("/web 127.0.0.1:8080", 400, [&] {
+    if (HeadlessListening() == 0) return;
+    if (phone < 0 && AppState.EvaluationCount == 3 &&
+        PlatGetText(LabelAnalogValue1) == "0,00") {
+      phone = Connect(Get);
+      json = Connect("GET /status.json HTTP/1.1\r\nHost: b\r\n\r\n");
+    }
+    if (phone < 0) return;
+    page += HeadlessClientRead(phone);
+    figures += HeadlessClientRead(json);
+  });
+  ASSERT_GE(phone, 0);
+  EXPECT_NE(page.find("id=\"stand\">0,00 V</span>"), std::string::npos);
+  EXPECT_NE(page.find("class=\"fuell\" style=\"width:52.3%\""),
+            std::string::npos);
+  EXPECT_NE(figures.find("\"text\": \"0,00\", \"volt\": 0.732,"),
+            std::string::npos);
+}
+
+// At a 10-s query interval the age of the last query is counted from the
+// board's answer, whatever snapshots came since.
+TEST_F(StatusPage, TheQuerysAgeIsCountedFromTheBoardsAnswer) {
+  std::vector<std::pair<uint32_t, int>> phones;  // truth in ms, client
+  uint32_t nextPhone = 15000;
+  bool moved = false;
+  Run("/web 127.0.0.1:8080", 60, [&] {
+    uint32_t now = PlatTickCount();
+    if (!moved) moved = (HeadlessMoveTrackbar(TrackbarRefresh, 10), true);
+    if (HeadlessListening() == 0 || now < nextPhone) return;
+    nextPhone = now + 3100;
+    uint32_t answered = 0;
+    for (const kvxsim::CommandRecord& c : Sim.Commands())
+      if (c.keyword == "GETSTATUS") answered = c.time;
+    phones.push_back(
+        {now - answered,
+         Connect("GET /status.json HTTP/1.1\r\nHost: b\r\n\r\n")});
+  });
+  ASSERT_GE(phones.size(), 10u);
+  int older = 0;
+  for (const auto& [truth, client] : phones) {
+    std::string figures = HeadlessClientRead(client);
+    size_t at = figures.find("\"letzte_abfrage\"");
+    ASSERT_NE(at, std::string::npos);
+    at = figures.find("\"alter_s\": ", at);
+    int shown = atoi(figures.c_str() + at + 11);
+    EXPECT_NEAR(shown, (int)truth / 1000, 1) << truth << " " << figures;
+    if (truth >= 5000) older++;
+  }
+  EXPECT_GT(older, 2);
+}

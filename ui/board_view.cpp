@@ -136,6 +136,8 @@ void ShowBoard() {
 }
 
 void ShowLevelBar() {
+  AppState.LevelBarDrawn = true;
+  AppState.LevelBarVoltage = AppState.LevelVoltage;
   double value = AppState.LevelVoltage * 100 * 3.6;
   if (!(value < LevelBarMax)) value = LevelBarMax;  // NaN too
   if (value < 0) value = 0;

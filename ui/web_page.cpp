@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <string>
 
 #include "base/clock_text.h"
@@ -139,6 +140,7 @@ Text TrustText(const WebSnapshot& s) {
     return s.DoubtedLastSwitched5
                ? "Messwert unsicher: Ausgang 4 nicht geschaltet"
                : "Messwert unsicher: nichts geschaltet";
+  if (!s.Taken) return "Noch keine Messwerte";
   if (!s.Connected) return "Keine Messwerte: keine Verbindung";
   return "Messwerte sicher";
 }
@@ -149,7 +151,12 @@ bool Trusted(const WebSnapshot& s) {
   return s.Connected && s.DoubtedEvaluations == 0 && !s.GuardBlind;
 }
 
+// Before the first snapshot the program has had no reply from the board
+// yet: there is nothing to date.
+const char WaitingText[] = "Warte auf die erste Antwort des Boards";
+
 Text ConnectionText(const WebSnapshot& s) {
+  if (!s.Taken) return WaitingText;
   return (s.Connected ? "Verbindung seit " : "Keine Verbindung seit ") +
          DateTimeText(s.ConnectionSince);
 }
@@ -345,8 +352,9 @@ Text WebFiguresJson(const WebSnapshot& s, const WebClock& now) {
   Text j = "{\n";
   j += "\"zeit\": " + Quoted(DateTimeText(now.Local)) + ",\n";
   j += "\"daten\": " + Bool(s.Taken) + ",\n";
-  j += "\"verbindung\": {\"steht\": " + Bool(s.Connected) +
-       ", \"seit\": " + Quoted(DateTimeText(s.ConnectionSince)) +
+  j += "\"verbindung\": {\"steht\": " +
+       (s.Taken ? Bool(s.Connected) : Text("null")) + ", \"seit\": " +
+       (s.Taken ? Quoted(DateTimeText(s.ConnectionSince)) : Text("null")) +
        ", \"text\": " + Quoted(ConnectionText(s)) + "},\n";
   j += "\"wasserstand\": {\"text\": " + Quoted(s.LevelText) +
        ", \"volt\": " + (s.LevelRead ? Number(s.LevelVolts) : Text("null")) +
@@ -424,23 +432,18 @@ Text Band(const Frame& f, int64_t from, int64_t to, uint32_t colour) {
          "\" fill=\"" + Colour(colour) + "\"/>\n";
 }
 
-Text Bands(const Frame& f, const std::vector<LevelRecord>& day, int output,
-           uint32_t colour) {
+Text Bands(const Frame& f, const std::deque<WebSpan>& on, uint32_t colour) {
   Text out;
-  bool on = false;
-  int64_t start = 0;
-  for (const LevelRecord& r : day) {
-    int sent = output == 4 ? r.Output4 : r.Output5;
-    if (sent == 1 && !on) {
-      on = true;
-      start = r.Universal;
-    } else if (sent == 0 && on) {
-      out += Band(f, start, r.Universal, colour);
-      on = false;
-    }
-  }
-  if (on) out += Band(f, start, day.back().Universal, colour);
+  for (const WebSpan& span : on)
+    if (span.To >= f.From && span.From <= f.To)
+      out += Band(f, span.From, span.To, colour);
   return out;
+}
+
+// The x of a column: its middle, within the plot.
+double ColumnX(const Frame& f, const WebColumn& c) {
+  double x = f.X(c.Index * WebColumnSeconds + WebColumnSeconds / 2);
+  return x < f.Left ? f.Left : x > f.Right ? f.Right : x;
 }
 
 Text SvgText(double x, double y, const Text& text, const char* anchor,
@@ -457,8 +460,11 @@ Text WebPictureSvg(const WebSnapshot& s) {
   f.To = s.DayEndUniversal;
   f.From = f.To - 86400;
   double top = 1.4;
-  for (const LevelRecord& r : s.Day)
-    if (std::isfinite(r.Level5) && r.Level5 > top) top = r.Level5;
+  int evaluations = 0;
+  for (const WebColumn& c : s.Day.Columns) {
+    evaluations += c.Count;
+    if (c.HasLevel && c.High > top) top = c.High;
+  }
   if (top > 10) top = 10;
   double step = top <= 2 ? 0.2 : top <= 5 ? 0.5 : 1.0;
   f.VoltTop = std::ceil(top / step - 1e-9) * step;
@@ -469,8 +475,8 @@ Text WebPictureSvg(const WebSnapshot& s) {
       "height=\"260\" viewBox=\"0 0 720 260\" font-family=\"sans-serif\" "
       "font-size=\"12\">\n<title>Verlauf des Wasserstands am letzten "
       "Tag</title>\n<rect width=\"720\" height=\"260\" fill=\"#FFFFFF\"/>\n";
-  g += Bands(f, s.Day, 4, ChartOutput4Band);
-  g += Bands(f, s.Day, 5, ChartOutput5Band);
+  g += Bands(f, s.Day.On[0], ChartOutput4Band);
+  g += Bands(f, s.Day.On[1], ChartOutput5Band);
   // The volt axis and its grid.
   for (int k = 0; k * step <= f.VoltTop + 1e-9; k++) {
     double y = f.Y(k * step);
@@ -513,24 +519,32 @@ Text WebPictureSvg(const WebSnapshot& s) {
   g += "<path d=\"M" + Fixed(f.Left) + " " + Fixed(f.Top) + "V" +
        Fixed(f.Bottom) + "H" + Fixed(f.Right) +
        "\" fill=\"none\" stroke=\"#000000\"/>\n";
-  // The levels, a line broken where an evaluation has none.
+  // The levels, a line broken where an evaluation has none; within a
+  // column, from its first level down and up to its lowest and highest
+  // and on to its last.
   Text path;
-  bool joined = false;
-  for (const LevelRecord& r : s.Day) {
-    if (!std::isfinite(r.Level5) || r.Universal < f.From) {
-      joined = false;
+  bool drawn = false;
+  const WebColumn* single = nullptr;
+  for (const WebColumn& c : s.Day.Columns) {
+    if (!c.HasLevel || (c.Index + 1) * WebColumnSeconds <= f.From ||
+        c.Index * WebColumnSeconds > f.To) {
+      drawn = false;
       continue;
     }
-    path += (joined ? "L" : "M") + Fixed(f.X(r.Universal)) + " " +
-            Fixed(f.Y(r.Level5));
-    joined = true;
+    path += (drawn && c.Joined ? "L" : "M") + Fixed(ColumnX(f, c)) + " " +
+            Fixed(f.Y(c.First));
+    if (c.Low != c.First) path += "V" + Fixed(f.Y(c.Low));
+    if (c.High != c.Low) path += "V" + Fixed(f.Y(c.High));
+    if (c.Last != c.High) path += "V" + Fixed(f.Y(c.Last));
+    drawn = true;
+    single = &c;
   }
   if (!path.empty())
     g += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" +
          Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n";
-  if (s.Day.size() == 1 && std::isfinite(s.Day[0].Level5))
-    g += "<circle cx=\"" + Fixed(f.X(s.Day[0].Universal)) + "\" cy=\"" +
-         Fixed(f.Y(s.Day[0].Level5)) + "\" r=\"3\" fill=\"" +
+  if (evaluations == 1 && single)
+    g += "<circle cx=\"" + Fixed(ColumnX(f, *single)) + "\" cy=\"" +
+         Fixed(f.Y(single->First)) + "\" r=\"3\" fill=\"" +
          Colour(ChartLevel) + "\"/>\n";
   // The legend.
   g += "<rect x=\"52\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
@@ -542,7 +556,7 @@ Text WebPictureSvg(const WebSnapshot& s) {
        "<line x1=\"450\" y1=\"13\" x2=\"464\" y2=\"13\" stroke=\"" +
        Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n" +
        SvgText(468, 17, "Wasserstand", "start", ChartText);
-  if (s.Day.empty())
+  if (evaluations == 0)
     g += SvgText((f.Left + f.Right) / 2, (f.Top + f.Bottom) / 2,
                  "Keine Messung am letzten Tag", "middle", ChartText);
   g += "</svg>\n";

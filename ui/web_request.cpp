@@ -99,6 +99,8 @@ RequestLine ReadRequestLine(const char* b, size_t length) {
     return r;
   }
   size_t methodLength = (size_t)(space1 - line);
+  // HEAD: whatever the answer, its header lines alone.
+  r.Head = methodLength == 4 && memcmp(line, "HEAD", 4) == 0;
   const char* target = space1 + 1;
   size_t rest = end - methodLength - 1;
   const char* space2 = (const char*)memchr(target, ' ', rest);
@@ -148,13 +150,8 @@ RequestLine ReadRequestLine(const char* b, size_t length) {
     r.Query = question + 1;
     r.QueryLength = targetLength - r.PathLength - 1;
   }
-  if (methodLength == 3 && memcmp(line, "GET", 3) == 0) {
-    r.Head = false;
-  } else if (methodLength == 4 && memcmp(line, "HEAD", 4) == 0) {
-    r.Head = true;
-  } else {
+  if (!r.Head && !(methodLength == 3 && memcmp(line, "GET", 3) == 0))
     r.Status = 405;
-  }
   return r;
 }
 
@@ -169,6 +166,9 @@ const char* SkipBlanks(const char* p, const char* end) {
   while (p < end && (*p == ' ' || *p == '\t')) p++;
   return p;
 }
+
+WebRequest ReadRest(const char* b, size_t length, const Text& token,
+                    const RequestLine& line);
 
 }  // namespace
 
@@ -186,6 +186,16 @@ bool WebTokenForm(const Text& token) {
 WebRequest ReadWebRequest(const char* b, size_t length, const Text& token) {
   if (length > WebRequestLimit) length = WebRequestLimit + 1;
   RequestLine line = ReadRequestLine(b, length);
+  WebRequest r = ReadRest(b, length, token, line);
+  r.Head = line.Head;
+  return r;
+}
+
+namespace {
+
+// The request past its line: the header lines, the query and the path.
+WebRequest ReadRest(const char* b, size_t length, const Text& token,
+                    const RequestLine& line) {
   if (line.Status != 0) return Answer(line.Status);
   if (!line.Whole) return Answer(length > WebRequestLimit ? 431 : 0);
 
@@ -245,5 +255,7 @@ WebRequest ReadWebRequest(const char* b, size_t length, const Text& token) {
   if (!token.empty() && !tokenGiven) return Answer(401);
   WebResource resource = ResourceOf(line.Path, line.PathLength);
   if (resource == WebNoResource) return Answer(404);
-  return Answer(200, resource, line.Head);
+  return Answer(200, resource);
 }
+
+}  // namespace

@@ -11,8 +11,9 @@ namespace {
 
 struct WebClient {
   PlatSocket Socket;
+  uint32_t From;    // the client's address, network byte order
   TickCount Since;  // taken
-  Text Request;     // the bytes of the request so far
+  Text Request;     // the bytes of this connection's request so far
   bool Answering;   // the request is whole, the answer is being written
   TickCount AnswerSince;
   Text Answer;
@@ -27,6 +28,10 @@ struct Server {
   TickCount NextTry;
   std::vector<WebClient> Clients;
   WebServerCounts Counts;
+  // The picture's answer is the same for every request on one snapshot:
+  // drawn once for it.
+  int PictureSerial = -1;
+  Text Picture;
 };
 Server Web;
 
@@ -122,35 +127,66 @@ void Drop(size_t i) {
   Web.Clients.erase(Web.Clients.begin() + (long)i);
 }
 
-// A place for a new connection: a free one, or the one of the oldest
-// client that has sent nothing for WebSilentTime (a client that sends
-// nothing cannot keep a phone out). False when every place is taken by
-// one that sends or is answered: the new connection waits in the
-// system's queue.
-bool MakeRoom() {
+// Whether a newcomer could have a place: a free one, or one of a client
+// that has not sent a whole request yet.
+bool RoomForNewcomer() {
   if ((int)Web.Clients.size() < WebClientsAtOnce) return true;
-  TickCount now = PlatTickCount();
-  size_t oldest = Web.Clients.size();
+  for (const WebClient& c : Web.Clients)
+    if (!c.Answering) return true;
+  return false;
+}
+
+int PlacesOf(uint32_t from) {
+  int n = 0;
+  for (const WebClient& c : Web.Clients)
+    if (c.From == from) n++;
+  return n;
+}
+
+// A place for a newcomer from `from`: a free one, unless its address holds
+// WebClientsPerAddress already; otherwise that of a client without a
+// whole request, of its own address when that is full, else of the
+// address that holds the most places, the oldest of them. False when
+// there is none: the newcomer is turned away.
+bool MakeRoom(uint32_t from) {
+  bool addressFull = PlacesOf(from) >= WebClientsPerAddress;
+  if (!addressFull && (int)Web.Clients.size() < WebClientsAtOnce) return true;
+  size_t chosen = Web.Clients.size();
+  int chosenPlaces = 0;
   for (size_t i = 0; i < Web.Clients.size(); i++) {
     const WebClient& c = Web.Clients[i];
-    if (c.Answering || !c.Request.empty() ||
-        (int32_t)(now - c.Since) < WebSilentTime)
-      continue;
-    if (oldest == Web.Clients.size() ||
-        (int32_t)(c.Since - Web.Clients[oldest].Since) < 0)
-      oldest = i;
+    if (c.Answering || (addressFull && c.From != from)) continue;
+    int places = PlacesOf(c.From);
+    if (chosen == Web.Clients.size() || places > chosenPlaces ||
+        (places == chosenPlaces &&
+         (int32_t)(c.Since - Web.Clients[chosen].Since) < 0)) {
+      chosen = i;
+      chosenPlaces = places;
+    }
   }
-  if (oldest == Web.Clients.size()) return false;
+  if (chosen == Web.Clients.size()) return false;
   Web.Counts.Dropped++;
-  Drop(oldest);
+  Drop(chosen);
   return true;
 }
 
 void Answer(WebClient* c, const WebRequest& request) {
   c->Answering = true;
   c->AnswerSince = PlatTickCount();
-  c->Answer =
-      WebAnswer(request, AppState.Web.Snapshot, AppState.Web.Settings.Token);
+  const WebSnapshot& s = AppState.Web.Snapshot;
+  if (request.Status == 200 && request.Resource == WebPicture) {
+    if (Web.PictureSerial != s.Serial || Web.Picture.empty()) {
+      WebRequest get = request;
+      get.Head = false;
+      Web.Picture = WebAnswer(get, s, AppState.Web.Settings.Token);
+      Web.PictureSerial = s.Serial;
+    }
+    c->Answer = request.Head
+                    ? Web.Picture.substr(0, Web.Picture.find("\r\n\r\n") + 4)
+                    : Web.Picture;
+  } else {
+    c->Answer = WebAnswer(request, s, AppState.Web.Settings.Token);
+  }
   c->Written = 0;
   if (request.Status != 200) Web.Counts.Errors++;
   // What came beyond the request is never looked at.
@@ -255,14 +291,25 @@ void ServeWebClients() {
     if ((int32_t)(PlatTickCount() - Web.NextTry) >= 0) TryListening();
     if (Web.Listener == NoSocket) return;
   }
-  for (int i = 0; i < WebAcceptsAtOnce && MakeRoom(); i++) {
+  // Newcomers, each looked at once as soon as it is taken: a phone's
+  // request that came with its connection is answered before the next
+  // newcomer could want its place.
+  for (int i = 0; i < WebAcceptsAtOnce && RoomForNewcomer(); i++) {
     PlatSocket s = PlatAccept(Web.Listener);
     if (s == NoSocket) break;
     Web.Counts.Taken++;
+    uint32_t from = PlatPeerAddress(s);
+    if (!MakeRoom(from)) {
+      Web.Counts.Dropped++;
+      PlatCloseSocket(s);
+      continue;
+    }
     WebClient c{};
     c.Socket = s;
+    c.From = from;
     c.Since = PlatTickCount();
     Web.Clients.push_back(c);
+    if (!Serve(&Web.Clients.back())) Drop(Web.Clients.size() - 1);
   }
   for (size_t i = 0; i < Web.Clients.size();) {
     if (Serve(&Web.Clients[i]))

@@ -2,8 +2,9 @@
 // of /web, a few connections at a time, served from the program's one
 // thread between its steps and while it waits for the board. It never
 // waits: every socket call returns at once. What it answers comes from the
-// snapshot alone (base/web_status.h); a request is read, answered and
-// forgotten, and none of its bytes is kept beyond its connection.
+// snapshot alone (base/web_status.h); a request is read into its own
+// connection's bytes, answered and forgotten, and none of its bytes is
+// kept beyond its connection or seen by another.
 #pragma once
 
 #include "base/state.h"
@@ -11,18 +12,22 @@
 
 // Bounds of the server.
 enum {
-  // Connections at once. One more comes in place of the oldest that has
-  // sent nothing for WebSilentTime (ms); while none has, it waits in the
-  // system's queue.
+  // Connections at once, and of them from one address. A newcomer takes
+  // the place of a client that has not sent a whole request yet when all
+  // are taken: of the address that holds the most places, its oldest. So
+  // clients that send slowly or nothing, however many and however fast
+  // they come, keep no phone out; only while every place is being
+  // answered does a newcomer wait in the system's queue (as deep as the
+  // system allows).
   WebClientsAtOnce = 8,
-  WebSilentTime = 250,
+  WebClientsPerAddress = 3,
   // A request must be whole this long (ms) after its connection was
   // taken, and its answer written this long after the request was whole;
   // a client that sends slowly or does not read is dropped after it.
   WebRequestTime = 5000,
   WebAnswerTime = 5000,
   // Connections taken in one serving, at most.
-  WebAcceptsAtOnce = 16,
+  WebAcceptsAtOnce = 32,
   // A listening socket that could not be opened (a port in use, an
   // address the PC does not have yet) is tried again this often (ms).
   WebListenRetry = 30000,

@@ -402,6 +402,9 @@ void HeadlessAddOwnAddress(uint32_t addressNetworkOrder);
 int HeadlessClientConnect(uint32_t address, int port);
 // The client sends bytes (nothing once either end has closed).
 void HeadlessClientSend(int client, const std::string& bytes);
+// The address a client comes from (network byte order); 127.0.0.1 unless
+// set, before the program takes its connection.
+void HeadlessClientFrom(int client, uint32_t addressNetworkOrder);
 // The client reads what the program has sent and it has not read yet.
 std::string HeadlessClientRead(int client);
 // Everything the client has read so far.

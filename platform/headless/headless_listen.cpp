@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <map>
 #include <set>
 #include <string>
@@ -36,6 +37,7 @@ struct ModelConnection {
   std::string ToClient;     // sent by the program, not yet read
   std::string Read;         // everything the client has read
   int Window = 256 * 1024;  // bytes the client's end takes before it reads
+  uint32_t From = htonl(INADDR_LOOPBACK);  // the client's address
   bool ServerClosed = false;
   bool ClientClosed = false;
 };
@@ -100,7 +102,7 @@ ListenResult RealListen(uint32_t address, int port, PlatSocket* listener) {
     result = errno == EADDRINUSE || errno == EACCES ? ListenInUse
              : errno == EADDRNOTAVAIL               ? ListenNotHere
                                                     : ListenFailed;
-  else if (::listen(fd, SOMAXCONN) != 0)
+  else if (::listen(fd, INT_MAX) != 0)  // the system's deepest queue
     result = ListenFailed;
   if (result != ListenDone) {
     close(fd);
@@ -183,6 +185,11 @@ int HeadlessClientConnect(uint32_t address, int port) {
     return client;
   }
   return -1;
+}
+
+void HeadlessClientFrom(int client, uint32_t addressNetworkOrder) {
+  if (client < 0 || client >= (int)Listen.Clients.size()) return;
+  Listen.Clients[client].From = addressNetworkOrder;
 }
 
 void HeadlessClientSend(int client, const std::string& bytes) {
@@ -275,6 +282,17 @@ PlatSocket PlatAccept(PlatSocket listener) {
   if (fd < 0) return NoSocket;
   Listen.RealSockets.insert(fd);
   return fd;
+}
+
+uint32_t PlatPeerAddress(PlatSocket socket) {
+  if (ModelConnection* c = ClientOf((int)socket)) return c->From;
+  if (!Listen.RealSockets.count((int)socket)) return 0;
+  sockaddr_in at{};
+  socklen_t size = sizeof at;
+  if (getpeername((int)socket, (sockaddr*)&at, &size) != 0 ||
+      at.sin_family != AF_INET)
+    return 0;
+  return at.sin_addr.s_addr;
 }
 
 int PlatSendNow(PlatSocket socket, const void* bytes, int length) {

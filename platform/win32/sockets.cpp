@@ -200,6 +200,12 @@ void PlatCloseSocket(PlatSocket s) {
 #define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
 #endif
 
+// The listening queue: as deep as the system allows. This header's
+// SOMAXCONN is 5, a queue a handful of clients fill; the value WinSock 2
+// names SOMAXCONN asks the system for its deepest, and WinSock 1.1 takes
+// any value, putting the nearest it allows in its place.
+const int DeepestBacklog = 0x7fffffff;
+
 ListenResult PlatListen(uint32_t address, int port, PlatSocket* listener) {
   *listener = NoSocket;
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -221,7 +227,7 @@ ListenResult PlatListen(uint32_t address, int port, PlatSocket* listener) {
              : error == WSAEADDRNOTAVAIL                  ? ListenNotHere
                                                           : ListenFailed;
   } else if (!PlatSetNonBlocking(static_cast<PlatSocket>(s)) ||
-             listen(s, SOMAXCONN) != 0) {
+             listen(s, DeepestBacklog) != 0) {
     result = ListenFailed;
   }
   if (result != ListenDone) {
@@ -261,6 +267,18 @@ PlatSocket PlatAccept(PlatSocket listener) {
     return NoSocket;
   }
   return static_cast<PlatSocket>(s);
+}
+
+uint32_t PlatPeerAddress(PlatSocket s) {
+  if (s == NoSocket) return 0;
+  sockaddr_in at;
+  int size = sizeof at;
+  memset(&at, 0, sizeof at);
+  if (getpeername(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&at),
+                  &size) != 0 ||
+      at.sin_family != AF_INET)
+    return 0;
+  return static_cast<uint32_t>(at.sin_addr.s_addr);
 }
 
 int PlatSendNow(PlatSocket s, const void* bytes, int length) {
