@@ -336,6 +336,7 @@ PortReply SetPort(int output, bool on, PortDebt debt) {
   int n =
       ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, OneLineReply);
   if (n <= 0) return PortNotSent;
+  if (LastReplyRead().ExtraLine) return PortInDoubt;
   if (!IsAckReply(Text((const char*)AppState.CommandBuffer.Bytes, (size_t)n)))
     return PortRefused;
   // An "off" the board took is owed no longer, whoever sent it.

@@ -99,12 +99,15 @@ TickCount LastReplyByteTime();
 // PortNotSent (0, so it reads as false) when it did not complete: no
 // connection, or lost meanwhile; PortRefused when the reply came but is
 // not the board's acknowledgement (board/reply_forms.h, "ERR"): the board
-// did not take it; PortAcknowledged. With OweOff, output n's "off" is
+// did not take it; PortInDoubt when a line no command asked for came
+// behind the reply's own (an "OK" and an "ERR" together): which of them is
+// the board's answer cannot be told, so the command counts neither as taken
+// nor as refused; PortAcknowledged. With OweOff, output n's "off" is
 // owed from now on (an "on" that may reach the board, or an "off" that
 // must): while owed, it goes out first on the next connection
 // (Reconnect). An "off" the board acknowledged is owed no longer.
 enum PortDebt { OweNothing, OweOff };
-enum PortReply { PortNotSent = 0, PortRefused, PortAcknowledged };
+enum PortReply { PortNotSent = 0, PortRefused, PortInDoubt, PortAcknowledged };
 PortReply SetPort(int output, bool on, PortDebt debt);
 // The console's raw command: a display command (WriteLCD in any case)
 // goes out as a 100-byte block, any other as text. Its reply is read whole

@@ -175,7 +175,10 @@ static void DecideAndRecord() {
     proven = proven && awake;
     done5 = awake && reply5 == PortAcknowledged && StatusShows(5, output5 == 1);
     if (done5) LevelDecided(5, output5, level5, wasOn5);
+    // After an answer in doubt the status cannot tell whether the board
+    // is in step with the commands: output 4 waits for the next evaluation.
     bool inStep =
+        reply5 != PortInDoubt &&
         StatusShows(5, reply5 == PortAcknowledged ? output5 == 1 : wasOn5);
     if (proven && inStep) {
       level4 = AppState.LevelVoltage;

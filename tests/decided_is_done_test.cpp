@@ -233,6 +233,26 @@ TEST_F(DecidedIsDone, ARefusedCommandIsNoDecision) {
   EXPECT_EQ(Count("minimum-ein", refusedUntil), 1);
 }
 
+// The board answers "OK" and "ERR" together to "setport 4.0" on a full
+// well, where output 4 is off anyway: which line is its answer cannot be
+// told, so no such command is a decision, and the guard's watch announces
+// its blindness in its bound instead of taking the status for one.
+TEST_F(DecidedIsDone, AnAnswerOfOkAndErrTogetherIsNoDecision) {
+  Sim.SetLevel(FullWell);
+  Sim.SetReply("SETPORT4.0", "OK\r\nERR\r\n");
+  RunUntil(800000, nullptr);
+  ASSERT_GE(Received("setport 4.0").size(), 3u);
+  EXPECT_FALSE(Sim.Output(4));
+  EXPECT_EQ(Count("waechter-blind"), 1);
+  for (const auto& e : Events) {
+    if (e.first == "waechter-blind") {
+      EXPECT_LE(e.second, (uint32_t)GuardBlindLimit() + 10000);
+    }
+  }
+  EXPECT_EQ(Count("waechter-sieht"), 0);
+  EXPECT_EQ(Count("ausgang-abweichend"), 0) << "not a refusal either";
+}
+
 // The board answers "ERR" to "setport 3.1" and leaves the sensor
 // unpowered on a full well: its input reads 0 V, which is no level. No
 // output 4, no dry-run alarm, the refusal told, the readings in doubt.
