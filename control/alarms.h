@@ -133,16 +133,26 @@ void WatchAlarms();
 // gets them as its fourth to seventh arguments. It calls no operator: an
 // operator who does not get it knows the guard or its alarm path is down.
 //
-// Once a day: it is due at the first pass at or after its minute on a day
-// later than the last it was due on. So a clock set back (an hour, or a
-// day) does not bring it again, a clock set forward past its minute brings
-// it at once, once. At start a minute already past today counts as done:
-// a restart after it sends nothing that day, and one missed while the
-// program was down is not sent late: its missing is the sign.
+// Once per real day: it is due at the first pass at or after its minute
+// of the local day, when that minute is at least half a day after the
+// last one's (both as the clock names them now: a step of the clock moves
+// the last one's too, base/wall_clock.h). So a clock set back (an hour,
+// or a day) does not bring it again and the next real day still has its
+// sign; a clock set a day ahead and corrected brings no second one. At
+// start a minute already past today counts as done: a restart after it
+// sends nothing that day, and one missed while the program was down is
+// not sent late: its missing is the sign.
 //
 // The connection seen lost at `time` (universal, PlatUniversalClock): it
 // counts among the losses of the 24 hours before a sign.
 void AlarmConnectionLost(int64_t time);
+
+// A change of the PC's clock found (base/wall_clock.h: a step of it, a new
+// zone or summer time) is told: a line in the history window's list and
+// an "Ereignis" line in the level log, named by the clock after it. It is
+// no alarm event: no alarm command, no call; the guard goes on on the
+// tick count. Called before an evaluation is recorded and every pass.
+void TellClockChanges();
 
 // The program has started: its main window stands. The event names the
 // board's address and port.
