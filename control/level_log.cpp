@@ -230,14 +230,21 @@ static ReadClock ClockNow() {
 // most, for the choice of what is read.
 static const int64_t StepSlack = 2 * 86400;
 
-// Whether a line's time can be true: not ahead of now (a line of 8
-// columns, its universal time not known, may be up to an hour ahead: the
-// clock may have been put back since), and within its file's month or a
-// day either side of it.
+// Whether a line's time can be true: a line of 8 columns, its universal
+// time not known, not more than an hour ahead of now (the clock may have
+// been put back since), and within its file's month or a day either side
+// of it.
+// A line of 9 columns is looked at for the future once it is named by the
+// present clock (AheadOfNow): a step of the clock told after it may move
+// it back.
+static const int64_t NowSlack = 60;
+
+static bool AheadOfNow(const LevelRecord& r, const ReadClock& c) {
+  return r.Universal > c.Universal + NowSlack;
+}
+
 static bool PossibleTime(const LevelRecord& r, int month, const ReadClock& c) {
-  const int64_t slack = 60;
-  if (r.Universal != UniversalUnknown ? r.Universal > c.Universal + slack
-                                      : r.Time > c.Local + 3600 + slack)
+  if (r.Universal == UniversalUnknown && r.Time > c.Local + 3600 + NowSlack)
     return false;
   return MonthOfTime(r.Time - 86400) <= month &&
          MonthOfTime(r.Time + 86400) >= month;
@@ -255,7 +262,8 @@ struct LogStep {
 // into `*steps`.
 static FileReading ReadLogFile(const Text& file, int month, const ReadClock& c,
                                int64_t since, std::vector<LevelRecord>* found,
-                               std::vector<LogStep>* steps) {
+                               std::vector<LogStep>* steps,
+                               std::vector<int>* fileOf, int fileIndex) {
   FileReading reading;
   Text bytes;
   int64_t size = 0;
@@ -297,8 +305,10 @@ static FileReading ReadLogFile(const Text& file, int month, const ReadClock& c,
     // kept even for the moment.
     int64_t universal =
         r.Universal != UniversalUnknown ? r.Universal : r.Time - c.Lead;
-    if (kind == LineMeasurement && universal >= since - StepSlack)
+    if (kind == LineMeasurement && universal >= since - StepSlack) {
       found->push_back(r);
+      fileOf->push_back(fileIndex);
+    }
     if (kind == LineForeign && !line.empty()) reading.Foreign++;
   }
   return reading;
@@ -358,15 +368,31 @@ std::vector<LevelRecord> ReadLevelLog() {
   }
   ReadClock c = ClockNow();
   int64_t since = c.Universal - (int64_t)LogReadDays * 86400;
-  Text problems;
   // Every month whose local time, in any zone, can fall in the period:
   // the zone may have changed since the lines were written.
   const int64_t zones = 14 * 3600;
   std::vector<LogStep> steps;
+  std::vector<int> fileOf;
+  std::vector<Text> files;
+  std::vector<FileReading> readings;
   int last = MonthOfTime(c.Universal + zones);
   for (int month = MonthOfTime(since - zones); month <= last; month++) {
-    Text file = InFolder(LevelLogFileName(month));
-    FileReading reading = ReadLogFile(file, month, c, since, &found, &steps);
+    files.push_back(InFolder(LevelLogFileName(month)));
+    readings.push_back(ReadLogFile(files.back(), month, c, since, &found,
+                                   &steps, &fileOf, (int)files.size() - 1));
+  }
+  NameByPresentClock(&found, steps, c);
+  std::vector<LevelRecord> possible;
+  for (size_t i = 0; i < found.size(); i++) {
+    if (AheadOfNow(found[i], c))
+      readings[fileOf[i]].OutOfTime++;
+    else
+      possible.push_back(found[i]);
+  }
+  found.swap(possible);
+  Text problems;
+  for (size_t f = 0; f < files.size(); f++) {
+    const FileReading& reading = readings[f];
     Text said;
     auto say = [&said](const Text& what) {
       said += Text(said.empty() ? "" : ", ") + what;
@@ -380,9 +406,8 @@ std::vector<LevelRecord> ReadLevelLog() {
           "Datei) übersprungen");
     if (reading.Torn) say("letzte Zeile unvollständig (übersprungen)");
     if (!said.empty())
-      problems += Text(problems.empty() ? "" : "; ") + file + ": " + said;
+      problems += Text(problems.empty() ? "" : "; ") + files[f] + ": " + said;
   }
-  NameByPresentClock(&found, steps, c);
   // In the order of events, however the local clock was set when they
   // were written; lines of the same instant keep their file order.
   std::stable_sort(found.begin(), found.end(),

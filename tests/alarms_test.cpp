@@ -583,6 +583,15 @@ namespace {
 
 using AlarmWindow = HandlerTest;
 
+// Time passing to a later local time ("03.12.2026 07:00:00"): the clock is
+// not set, it runs there.
+void PassTo(const char* local) {
+  int64_t target = 0;
+  ASSERT_TRUE(ReadDateTimeText(local, &target));
+  ASSERT_GE(target, PlatLocalClock());
+  HeadlessAdvanceClock((int)((target - PlatLocalClock()) * 1000));
+}
+
 }  // namespace
 
 TEST_F(AlarmWindow, TheDryRunLineCountsTodayAndTheLastWeek) {
@@ -595,14 +604,14 @@ TEST_F(AlarmWindow, TheDryRunLineCountsTodayAndTheLastWeek) {
   HeadlessAdvanceClock(60000);
   record(0);
   // Three days ago: on for an hour and a quarter.
-  HeadlessSetLocalTime(3, 12, 2026, 7, 0);
+  PassTo("03.12.2026 07:00:00");
   record(1);
   HeadlessAdvanceClock(45 * 60000);
   record(1);  // still on: no new trip
   HeadlessAdvanceClock(30 * 60000);
   record(0);
   // Today: on since 07:45, a reading in doubt decides nothing, still on.
-  HeadlessSetLocalTime(6, 12, 2026, 7, 45);
+  PassTo("06.12.2026 07:45:00");
   record(1);
   HeadlessAdvanceClock(10 * 60000);
   record(CommandNotSent);
