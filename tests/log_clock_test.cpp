@@ -391,6 +391,8 @@ TEST_F(LogClock, AClockSetDuringARunLeavesItsCountAndLength) {
     StartState();
     HeadlessAddFolder(Folder);
     AppState.LogFolder = Folder;
+    // The tick count wraps during the run: no step of the clock.
+    HeadlessSetClock(0xFFFFFFFFu - 20 * 60000);
     HeadlessSetLocalTime(10, c.month, 2026, 10, 0);
     Night n{10, c.month, 10, 0, 3600, 3600, 0, 1, 9, 10};
     RecordRun(n.count, n.on, n.off, [&](int i) {
