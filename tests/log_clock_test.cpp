@@ -3,6 +3,7 @@
 // as they are: lines of every line end, foreign bytes, huge lines, dates
 // that cannot be true, and a folder that turns up after the start.
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "base/clock_text.h"
@@ -283,19 +284,9 @@ void RecordRun(int count, int on, int off, Step step) {
 
 // The local clock set to `local` (whole minutes), as an operator sets it.
 void SetClock(int64_t local) {
-  int64_t day = FloorDiv(local, 86400);
-  int second = (int)(local - day * 86400);
-  // Days since 1970 to a date (the civil calendar).
-  int64_t z = day + 719468;
-  int64_t era = FloorDiv(z, 146097);
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int d = (int)(doy - (153 * mp + 2) / 5 + 1);
-  int m = (int)(mp < 10 ? mp + 3 : mp - 9);
-  int y = (int)(yoe + era * 400 + (m <= 2 ? 1 : 0));
-  HeadlessSetLocalTime(d, m, y, second / 3600, second / 60 % 60);
+  int d = 0, m = 0, y = 0, h = 0, min = 0;
+  sscanf(DateTimeText(local).c_str(), "%d.%d.%d %d:%d", &d, &m, &y, &h, &min);
+  HeadlessSetLocalTime(d, m, y, h, min);
 }
 
 DryRuns LastMonth() {
