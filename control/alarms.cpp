@@ -10,6 +10,7 @@
 #include "base/sleep_clock.h"
 #include "base/wall_clock.h"
 #include "board/poll.h"
+#include "control/clock_watch.h"
 #include "control/history.h"
 #include "control/level_log.h"
 #include "ui/control_numbers.h"
@@ -343,29 +344,8 @@ static void WatchDailySign() {
   AnnounceDailySign(local);
 }
 
-void TellClockChanges() {
-  std::vector<WallClockChange> changes;
-  changes.swap(AppState.WallClockChanges);
-  for (const WallClockChange& c : changes) {
-    // The zone first, then the step named in the new zone.
-    Text told[2];
-    if (c.LeadChange != 0)
-      told[0] =
-          ZoneChangeMessage(c.Local - c.Step - c.LeadChange, c.Local - c.Step);
-    if (c.Step != 0) told[1] = ClockStepMessage(c.Local - c.Step, c.Local);
-    for (const Text& message : told) {
-      if (message.empty()) continue;
-      AppState.AlarmLines.push_back(DateTimeText(c.Local) + "  " + message);
-      while ((int)AppState.AlarmLines.size() > AlarmLinesShown)
-        AppState.AlarmLines.pop_front();
-      LogAlarmEvent(c.Local, c.Universal, 0, 0, NAN, message);
-    }
-  }
-}
-
 void WatchAlarms() {
-  WatchWallClock();
-  TellClockChanges();
+  WatchClock();
   AnnounceWaitingAlarms();
   if (AppState.ConnectionLost) {
     if (!AppState.AlarmLossSeen) {

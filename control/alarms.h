@@ -147,13 +147,6 @@ void WatchAlarms();
 // counts among the losses of the 24 hours before a sign.
 void AlarmConnectionLost(int64_t time);
 
-// A change of the PC's clock found (base/wall_clock.h: a step of it, a new
-// zone or summer time) is told: a line in the history window's list and
-// an "Ereignis" line in the level log, named by the clock after it. It is
-// no alarm event: no alarm command, no call; the guard goes on on the
-// tick count. Called before an evaluation is recorded and every pass.
-void TellClockChanges();
-
 // The program has started: its main window stands. The event names the
 // board's address and port.
 void AlarmProgramStarted();
