@@ -5,10 +5,8 @@
 
 #include "base/clock_text.h"
 #include "base/dry_runs.h"
-#include "base/level_csv.h"
 #include "base/operator_numbers.h"
 #include "base/sleep_clock.h"
-#include "base/wall_clock.h"
 #include "board/poll.h"
 #include "control/clock_watch.h"
 #include "control/history.h"

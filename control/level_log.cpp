@@ -230,19 +230,20 @@ static ReadClock ClockNow() {
 // most, for the choice of what is read.
 static const int64_t StepSlack = 2 * 86400;
 
-// Whether a line's time can be true: a line of 8 columns, its universal
-// time not known, not more than an hour ahead of now (the clock may have
-// been put back since), and within its file's month or a day either side
-// of it.
-// A line of 9 columns is looked at for the future once it is named by the
-// present clock (AheadOfNow): a step of the clock told after it may move
-// it back.
+// A line's time ahead of now by more than this (s) cannot be true.
 static const int64_t NowSlack = 60;
 
+// Whether a line's universal time, named by the present clock, is ahead
+// of now. Looked at once the lines are so named (NameByPresentClock): a
+// step of the clock told after a line may move it back.
 static bool AheadOfNow(const LevelRecord& r, const ReadClock& c) {
   return r.Universal > c.Universal + NowSlack;
 }
 
+// Whether a line's time can be true as it is read: a line of 8 columns,
+// its universal time not known, not more than an hour ahead of now (the
+// clock may have been put back since), and within its file's month or a
+// day either side of it.
 static bool PossibleTime(const LevelRecord& r, int month, const ReadClock& c) {
   if (r.Universal == UniversalUnknown && r.Time > c.Local + 3600 + NowSlack)
     return false;
