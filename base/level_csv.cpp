@@ -7,6 +7,7 @@
 
 #include "base/clock_text.h"
 #include "base/operator_numbers.h"
+#include "base/wall_clock.h"
 
 const char LevelCsvHeader[] =
     "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 (V);Ausgang 4;"
@@ -144,4 +145,50 @@ LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r) {
     return LineForeign;
   *r = read;
   return LineMeasurement;
+}
+
+bool BeginsWithLevelCsvHeader(const Text& start) {
+  if (start == LevelCsvHeader) return true;
+  const Text eight = EightColumnHeader;
+  if (start.compare(0, eight.size(), eight) != 0) return false;
+  Text end = start.substr(eight.size(), 2);
+  return end == "\r\n" || (!end.empty() && end[0] == '\n');
+}
+
+static const char ClockStepWords[] = "Uhr des PCs verstellt: ";
+static const char ZoneChangeWords[] =
+    "Ortszeit des PCs umgestellt (Zeitzone oder Sommerzeit): ";
+
+static Text ChangeText(const char* words, int64_t fromLocal, int64_t toLocal) {
+  int64_t by = toLocal - fromLocal;
+  return Text(words) + ClockStepAmountText(by) + (by < 0 ? " zurück" : " vor") +
+         " (von " + DateTimeText(fromLocal) + " auf " + DateTimeText(toLocal) +
+         ")";
+}
+
+Text ClockStepMessage(int64_t fromLocal, int64_t toLocal) {
+  return ChangeText(ClockStepWords, fromLocal, toLocal);
+}
+
+Text ZoneChangeMessage(int64_t fromLocal, int64_t toLocal) {
+  return ChangeText(ZoneChangeWords, fromLocal, toLocal);
+}
+
+bool ReadClockStepLine(const Text& line, int64_t* step) {
+  std::vector<Text> f = Fields(line);
+  if ((f.size() != FieldCount && f.size() != EightFields) || f[1] != EventArt)
+    return false;
+  const Text& m = f[7];
+  const Text words = ClockStepWords;
+  if (m.compare(0, words.size(), words) != 0 || m.empty() || m.back() != ')')
+    return false;
+  size_t from = m.rfind(" (von ");
+  size_t to = m.rfind(" auf ");
+  if (from == Text::npos || to == Text::npos || to < from) return false;
+  int64_t before = 0, after = 0;
+  if (!ReadDateTimeText(m.substr(from + 6, to - from - 6), &before) ||
+      !ReadDateTimeText(m.substr(to + 5, m.size() - to - 6), &after))
+    return false;
+  *step = after - before;
+  return true;
 }

@@ -49,6 +49,22 @@ Text LevelCsvEventLine(int64_t time, int64_t universal, int output, int sent,
 enum LevelCsvKind { LineMeasurement, LineHeader, LineEvent, LineForeign };
 LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r);
 
+// Whether the first bytes of a file are the header, or the header the
+// log's files began with before "Zeit (UTC)" came (then followed by a line
+// end): a file that begins so needs none.
+bool BeginsWithLevelCsvHeader(const Text& start);
+
+// The "Meldung" of the event line that tells a change of the PC's clock
+// (no semicolon in it), from the local time the clock said before it to
+// the one it says after, at the same instant: a step of the clock, or a
+// new zone or summer time (the local clock alone moves).
+Text ClockStepMessage(int64_t fromLocal, int64_t toLocal);
+Text ZoneChangeMessage(int64_t fromLocal, int64_t toLocal);
+// A line of the log that tells a step of the clock: true, and by how much
+// (s) the clock was set. Lines of the same instant before it were named
+// by the clock before the step.
+bool ReadClockStepLine(const Text& line, int64_t* step);
+
 // The log's file of a month (as MonthOfTime counts, base/clock_text.h):
 // korvalinex-YYYY-MM.csv.
 Text LevelLogFileName(int month);

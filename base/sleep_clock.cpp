@@ -2,11 +2,7 @@
 
 #include <string>
 
-// The length whose tick-count reading is `mod` (modulo 2^32) nearest to
-// what the wall clock says (`wallMs`): the tick count wraps after 49.7
-// days, the wall clock does not (but goes in whole seconds, and may have
-// been set meanwhile).
-static int64_t LengthBeyondWrap(uint32_t mod, int64_t wallMs) {
+int64_t LengthBeyondWrap(uint32_t mod, int64_t wallMs) {
   const int64_t Wrap = 1LL << 32;
   int64_t k = 0;
   if (wallMs > (int64_t)mod) k = (wallMs - (int64_t)mod + Wrap / 2) / Wrap;

@@ -45,6 +45,12 @@ void NoteMainLoopPass();
 // difference to the tick count cannot overflow whatever the sleep's length.
 TickCount SinceAcrossSleep(TickCount since, int64_t asleepMs, int64_t capMs);
 
+// The length whose tick-count reading is `mod` (modulo 2^32) nearest to
+// what the wall clock says (`wallMs`): the tick count wraps after 49.7
+// days, the wall clock does not (but goes in whole seconds, and may have
+// been set meanwhile).
+int64_t LengthBeyondWrap(uint32_t mod, int64_t wallMs);
+
 // A time asleep as the operator reads it: "40 s", "10 min", "2 h 14 min",
 // "30 Tage 2 h" (whole units, cut).
 Text SleepDurationText(int64_t ms);

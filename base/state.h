@@ -140,6 +140,26 @@ enum GuardDecision : int8_t { DecidedNothing = 0, DecidedOff, DecidedOn };
 // at which tick, so that the resume notice that follows is not a second
 // sleep; the sleeps found since the start and their whole length; and of
 // those, the ones the operator was told of (control/sleep_watch.h).
+// The wall clock as base/wall_clock.h follows it: whether it has been
+// looked at, the tick count then, universal time (ms) as the tick count
+// carries it from the first look, and the local clock's lead then (s).
+struct WallClockState {
+  bool Started;
+  TickCount SeenTick;
+  int64_t SteadyMs;
+  int64_t SeenLead;
+};
+
+// A change of the wall clock: the step of universal time (s, 0 when none)
+// or of the local clock's lead on it (a zone or summer time, s), and the
+// local and universal time at which it was found (after it).
+struct WallClockChange {
+  int64_t Step;
+  int64_t LeadChange;
+  int64_t Local;
+  int64_t Universal;
+};
+
 struct SleepClockState {
   bool Started;
   TickCount SeenTick;
@@ -354,11 +374,12 @@ struct AppStateRecord {
   int DoubtedWithOutput5;
   bool DoubtedLastSwitched5;
   // The daily sign of life (control/alarms.h): its minute of the day (-1:
-  // none), the last local day (days since 1970) it was due on, and whether
-  // that day has been settled since the start; the universal times the
-  // connection was lost in about the last day.
+  // none), the universal time before which the next may not be due (half
+  // a day after the last one's minute, or the start), and whether that has
+  // been settled since the start; the universal times the connection was
+  // lost in about the last day.
   int AlarmDailyMinute = -1;
-  int64_t AlarmDailyLastDay;
+  int64_t AlarmDailyNotBefore;
   bool AlarmDailyArmed;
   std::deque<int64_t> AlarmLossTimes;
 
@@ -434,6 +455,11 @@ struct AppStateRecord {
   // The PC's sleeps (base/sleep_clock.h) and what the program did about
   // them (control/sleep_watch.h).
   SleepClockState Sleep;
+
+  // The PC's wall clock as the tick count carries it (base/wall_clock.h),
+  // and the changes of it found and not yet told.
+  WallClockState WallClock;
+  std::vector<WallClockChange> WallClockChanges;
 };
 
 extern AppStateRecord AppState;

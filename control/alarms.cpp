@@ -8,6 +8,7 @@
 #include "base/operator_numbers.h"
 #include "base/sleep_clock.h"
 #include "board/poll.h"
+#include "control/clock_watch.h"
 #include "control/history.h"
 #include "control/level_log.h"
 #include "ui/control_numbers.h"
@@ -321,23 +322,28 @@ static void AnnounceDailySign(int64_t now) {
             std::to_string(counts.Doubted), std::to_string(losses)});
 }
 
+// Two signs at least this far apart (s) in real time: the day's minute
+// named by the clock as it is now, whatever it was set to meanwhile.
+static const int64_t DailySignSpacing = 12 * 3600;
+
 static void WatchDailySign() {
   int minuteDue = AppState.AlarmDailyMinute;
   if (minuteDue < 0) return;
-  int64_t now = PlatLocalClock();
-  int64_t day = DayOfTime(now);
-  bool pastItsMinute = SecondOfDay(now) / 60 >= minuteDue;
+  int64_t local = PlatLocalClock();
+  int64_t universal = PlatUniversalClock();
   if (!AppState.AlarmDailyArmed) {
+    // At the start a minute already past today counts as done.
     AppState.AlarmDailyArmed = true;
-    AppState.AlarmDailyLastDay = pastItsMinute ? day : day - 1;
-    return;
+    AppState.AlarmDailyNotBefore = universal + 1;
   }
-  if (day <= AppState.AlarmDailyLastDay || !pastItsMinute) return;
-  AppState.AlarmDailyLastDay = day;
-  AnnounceDailySign(now);
+  int64_t due = DayOfTime(local) * 86400 + minuteDue * 60 - (local - universal);
+  if (universal < due || due < AppState.AlarmDailyNotBefore) return;
+  AppState.AlarmDailyNotBefore = due + DailySignSpacing;
+  AnnounceDailySign(local);
 }
 
 void WatchAlarms() {
+  WatchClock();
   AnnounceWaitingAlarms();
   if (AppState.ConnectionLost) {
     if (!AppState.AlarmLossSeen) {

@@ -133,12 +133,15 @@ void WatchAlarms();
 // gets them as its fourth to seventh arguments. It calls no operator: an
 // operator who does not get it knows the guard or its alarm path is down.
 //
-// Once a day: it is due at the first pass at or after its minute on a day
-// later than the last it was due on. So a clock set back (an hour, or a
-// day) does not bring it again, a clock set forward past its minute brings
-// it at once, once. At start a minute already past today counts as done:
-// a restart after it sends nothing that day, and one missed while the
-// program was down is not sent late: its missing is the sign.
+// Once per real day: it is due at the first pass at or after its minute
+// of the local day, when that minute is at least half a day after the
+// last one's (both as the clock names them now: a step of the clock moves
+// the last one's too, base/wall_clock.h). So a clock set back (an hour,
+// or a day) does not bring it again and the next real day still has its
+// sign; a clock set a day ahead and corrected brings no second one. At
+// start a minute already past today counts as done: a restart after it
+// sends nothing that day, and one missed while the program was down is
+// not sent late: its missing is the sign.
 //
 // The connection seen lost at `time` (universal, PlatUniversalClock): it
 // counts among the losses of the 24 hours before a sign.

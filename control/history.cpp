@@ -4,6 +4,7 @@
 
 #include "base/clock_text.h"
 #include "base/level_csv.h"
+#include "control/clock_watch.h"
 #include "control/level_log.h"
 #include "platform/platform.h"
 #include "ui/click.h"
@@ -12,6 +13,9 @@
 
 void RecordEvaluation(double level5, int output5, double level4, int output4,
                       bool doubted) {
+  // A step of the clock since the last look renames the history before
+  // this evaluation takes its time, and is told before its line.
+  WatchClock();
   LevelRecord r{PlatLocalClock(),    level5,          level4,
                 (int8_t)output4,     (int8_t)output5, doubted,
                 PlatUniversalClock()};

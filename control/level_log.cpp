@@ -64,7 +64,7 @@ static Text Lead(const LogFileState& state, int64_t* size) {
     lead = "\n";
   else if (end.back() != '\n')
     lead = "\r\n";
-  if (start != header) lead += header;
+  if (!BeginsWithLevelCsvHeader(start)) lead += header;
   return lead;
 }
 
@@ -226,23 +226,45 @@ static ReadClock ClockNow() {
   return c;
 }
 
-// Whether a line's time can be true: not ahead of now (a line of 8
-// columns, its universal time not known, may be up to an hour ahead: the
+// How far a step of the clock told in the log may move a line's time, at
+// most, for the choice of what is read.
+static const int64_t StepSlack = 2 * 86400;
+
+// A line's time ahead of now by more than this (s) cannot be true.
+static const int64_t NowSlack = 60;
+
+// Whether a line's universal time, named by the present clock, is ahead
+// of now. Looked at once the lines are so named (NameByPresentClock): a
+// step of the clock told after a line may move it back.
+static bool AheadOfNow(const LevelRecord& r, const ReadClock& c) {
+  return r.Universal > c.Universal + NowSlack;
+}
+
+// Whether a line's time can be true as it is read: a line of 8 columns,
+// its universal time not known, not more than an hour ahead of now (the
 // clock may have been put back since), and within its file's month or a
 // day either side of it.
 static bool PossibleTime(const LevelRecord& r, int month, const ReadClock& c) {
-  const int64_t slack = 60;
-  if (r.Universal != UniversalUnknown ? r.Universal > c.Universal + slack
-                                      : r.Time > c.Local + 3600 + slack)
+  if (r.Universal == UniversalUnknown && r.Time > c.Local + 3600 + NowSlack)
     return false;
   return MonthOfTime(r.Time - 86400) <= month &&
          MonthOfTime(r.Time + 86400) >= month;
 }
 
+// A step of the clock told in the log: lines from `Before` on (in the
+// evaluations read) were named by the clock after it.
+struct LogStep {
+  size_t Before;
+  int64_t Step;
+};
+
 // Reads the evaluations of one file (its month as MonthOfTime counts) into
-// `*found`, in file order.
+// `*found`, in file order, and the steps of the clock told between them
+// into `*steps`.
 static FileReading ReadLogFile(const Text& file, int month, const ReadClock& c,
-                               int64_t since, std::vector<LevelRecord>* found) {
+                               int64_t since, std::vector<LevelRecord>* found,
+                               std::vector<LogStep>* steps,
+                               std::vector<int>* fileOf, int fileIndex) {
   FileReading reading;
   Text bytes;
   int64_t size = 0;
@@ -272,15 +294,22 @@ static FileReading ReadLogFile(const Text& file, int month, const ReadClock& c,
       reading.Torn = kind != LineMeasurement;
       if (reading.Torn) break;
     }
+    int64_t step = 0;
+    if (kind == LineEvent && ReadClockStepLine(line, &step))
+      steps->push_back(LogStep{found->size(), step});
     if (kind == LineMeasurement && !PossibleTime(r, month, c)) {
       reading.OutOfTime++;
       continue;
     }
-    // Too old for certain (a guessed universal time only goes back): not
+    // Too old for certain (a guessed universal time only goes back, a
+    // step of the clock told in the log moves it by days at most): not
     // kept even for the moment.
     int64_t universal =
         r.Universal != UniversalUnknown ? r.Universal : r.Time - c.Lead;
-    if (kind == LineMeasurement && universal >= since) found->push_back(r);
+    if (kind == LineMeasurement && universal >= since - StepSlack) {
+      found->push_back(r);
+      fileOf->push_back(fileIndex);
+    }
     if (kind == LineForeign && !line.empty()) reading.Foreign++;
   }
   return reading;
@@ -290,26 +319,41 @@ static Text Lines(int count) {
   return count == 1 ? Text("1 Zeile") : std::to_string(count) + " Zeilen";
 }
 
-// Lines of 8 columns do not say their universal time: it is taken as
-// their local time less the local clock's present lead, going back from
-// the newest. Where the local time goes back from one such line to the
-// next, the clock was put back between them: the lines before are moved
-// back by as much, so that they keep their order in the files (the order
-// they were written in) and a run across the change keeps its length
-// within one cycle.
-static void GuessUniversalTimes(std::vector<LevelRecord>* found,
-                                const ReadClock& c) {
+// The evaluations read, named by the clock as it is now, going back from
+// the newest: a step of the clock told in the log moves every line before
+// it by the step (what the clock called t before a step it calls t + step
+// after it). Lines of 8 columns do not say their universal time: it is
+// their local time less the lead of the nearest line of 9 columns after
+// them (the lead they were written with, the upgrade came later), or the
+// present lead where none follows. Where the local time goes back from
+// one such line to the next, the clock was put back between them: the
+// lines before are moved back by as much, so that they keep their order in
+// the files (the order they were written in) and a run across the change
+// keeps its length within one cycle.
+static void NameByPresentClock(std::vector<LevelRecord>* found,
+                               const std::vector<LogStep>& steps,
+                               const ReadClock& c) {
+  int64_t stepped = 0;
+  int64_t lead = c.Lead;
+  int64_t guessed = 0;
   bool any = false;
   int64_t later = 0;
-  int64_t shift = 0;
+  size_t s = steps.size();
   for (size_t i = found->size(); i-- > 0;) {
+    while (s > 0 && steps[s - 1].Before > i) stepped += steps[--s].Step;
     LevelRecord& r = (*found)[i];
-    if (r.Universal != UniversalUnknown) continue;
-    r.Universal = r.Time - c.Lead - shift;
-    if (any && r.Universal > later) {
-      shift += r.Universal - later;
-      r.Universal = later;
+    if (r.Universal != UniversalUnknown) {
+      lead = LeadOf(r.Time, r.Universal);
+      guessed = 0;
+      r.Universal += stepped;
+    } else {
+      r.Universal = r.Time - lead - guessed + stepped;
+      if (any && r.Universal > later) {
+        guessed += r.Universal - later;
+        r.Universal = later;
+      }
     }
+    r.Time += stepped;
     later = r.Universal;
     any = true;
   }
@@ -325,12 +369,31 @@ std::vector<LevelRecord> ReadLevelLog() {
   }
   ReadClock c = ClockNow();
   int64_t since = c.Universal - (int64_t)LogReadDays * 86400;
+  // Every month whose local time, in any zone, can fall in the period:
+  // the zone may have changed since the lines were written.
+  const int64_t zones = 14 * 3600;
+  std::vector<LogStep> steps;
+  std::vector<int> fileOf;
+  std::vector<Text> files;
+  std::vector<FileReading> readings;
+  int last = MonthOfTime(c.Universal + zones);
+  for (int month = MonthOfTime(since - zones); month <= last; month++) {
+    files.push_back(InFolder(LevelLogFileName(month)));
+    readings.push_back(ReadLogFile(files.back(), month, c, since, &found,
+                                   &steps, &fileOf, (int)files.size() - 1));
+  }
+  NameByPresentClock(&found, steps, c);
+  std::vector<LevelRecord> possible;
+  for (size_t i = 0; i < found.size(); i++) {
+    if (AheadOfNow(found[i], c))
+      readings[fileOf[i]].OutOfTime++;
+    else
+      possible.push_back(found[i]);
+  }
+  found.swap(possible);
   Text problems;
-  // From the local month of the first day read.
-  int first = MonthOfTime(since + c.Lead);
-  for (int month = first; month <= MonthOfTime(c.Local); month++) {
-    Text file = InFolder(LevelLogFileName(month));
-    FileReading reading = ReadLogFile(file, month, c, since, &found);
+  for (size_t f = 0; f < files.size(); f++) {
+    const FileReading& reading = readings[f];
     Text said;
     auto say = [&said](const Text& what) {
       said += Text(said.empty() ? "" : ", ") + what;
@@ -344,9 +407,8 @@ std::vector<LevelRecord> ReadLevelLog() {
           "Datei) übersprungen");
     if (reading.Torn) say("letzte Zeile unvollständig (übersprungen)");
     if (!said.empty())
-      problems += Text(problems.empty() ? "" : "; ") + file + ": " + said;
+      problems += Text(problems.empty() ? "" : "; ") + files[f] + ": " + said;
   }
-  GuessUniversalTimes(&found, c);
   // In the order of events, however the local clock was set when they
   // were written; lines of the same instant keep their file order.
   std::stable_sort(found.begin(), found.end(),

@@ -334,11 +334,21 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
         all.push_back(s.Arguments);
     return all;
   };
+  // Time passing to a later minute; an earlier one: the clock set back.
   auto at = [](int day, int hour, int minute) {
-    HeadlessSetLocalTime(day, 12, 2026, hour, minute);
+    char text[32];
+    snprintf(text, sizeof text, "%02d.12.2026 %02d:%02d:00", day, hour, minute);
+    int64_t target = 0;
+    ASSERT_TRUE(ReadDateTimeText(text, &target));
+    if (target >= PlatLocalClock())
+      HeadlessAdvanceClock((int)((target - PlatLocalClock()) * 1000));
+    else
+      HeadlessSetLocalTime(day, 12, 2026, hour, minute);
     WatchAlarms();
     WatchAlarms();
   };
+  HeadlessSetLocalTime(5, 12, 2026, 5, 0);
+  AppState.WallClock = WallClockState{};
   // The day before: output 4 on at 05:00 for 40 minutes (older than the
   // sign's day), on again at 07:30 for 30 minutes, two evaluations in
   // doubt, and the connection lost twice.
@@ -379,32 +389,37 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
             Text::npos)
       << AppState.AlarmLines.back();
 
-  // The rest of the day, midnight, and a clock set back an hour and a day:
-  // nothing again. The next day at its time: the next, with that day's
-  // counts (output 4 on since the evaluation recorded a few seconds past
-  // 23:00: 7 h 59 min in whole minutes).
+  // The rest of the day, midnight, and a clock set back an hour and a day
+  // and set right again: nothing again. The next day at its time: the
+  // next, with that day's counts (output 4 on since the evaluation
+  // recorded a few seconds past 23:00: 7 h 59 min in whole minutes).
   at(6, 23, 0);
   Evaluate(DryWell);
   at(6, 23, 59);
   at(7, 0, 0);
   at(7, 6, 59);
-  at(5, 7, 30);
-  at(6, 7, 30);
+  at(7, 5, 59);
+  at(6, 5, 59);
+  HeadlessSetLocalTime(7, 12, 2026, 6, 59);
+  WatchAlarms();
   EXPECT_EQ(signs().size(), 1u);
   at(7, 7, 0);
   ASSERT_EQ(signs().size(), 2u);
   EXPECT_EQ(signs()[1],
             (std::vector<Text>{"lebenszeichen", "2026-12-07T07:00:00", "-", "1",
                                "479", "0", "0"}));
-  // A clock set forward past the next day's minute: once, at once.
-  at(9, 12, 0);
+  // A clock set forward past the next day's minute: no sign before a
+  // real day has passed since the last.
+  HeadlessSetLocalTime(9, 12, 2026, 12, 0);
+  WatchAlarms();
   at(9, 13, 0);
-  EXPECT_EQ(signs().size(), 3u);
+  EXPECT_EQ(signs().size(), 2u);
 
   // The program started again after the day's minute: nothing that day;
   // started before it: the sign at its minute.
   for (int startHour : {8, 6}) {
     AppState.AlarmDailyArmed = false;
+    AppState.WallClock = WallClockState{};
     AppState.AlarmLossTimes.clear();
     size_t before = signs().size();
     at(10, startHour, 0);
@@ -422,8 +437,10 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
 // Without the option the clock passing any minute starts nothing.
 TEST_F(Alarms, WithoutTheDailyTimeNoSignComes) {
   AppState.AlarmCommand = Command;
+  AppState.MeasurementEnabled = false;  // no guard to go blind meanwhile
+  HeadlessSetLocalTime(7, 12, 2026, 0, 0);
   for (int hour = 0; hour < 24; hour++) {
-    HeadlessSetLocalTime(7, 12, 2026, hour, 0);
+    if (hour > 0) HeadlessAdvanceClock(3600000);
     WatchAlarms();
   }
   EXPECT_TRUE(HeadlessProgramStarts().empty());
@@ -566,6 +583,15 @@ namespace {
 
 using AlarmWindow = HandlerTest;
 
+// Time passing to a later local time ("03.12.2026 07:00:00"): the clock is
+// not set, it runs there.
+void PassTo(const char* local) {
+  int64_t target = 0;
+  ASSERT_TRUE(ReadDateTimeText(local, &target));
+  ASSERT_GE(target, PlatLocalClock());
+  HeadlessAdvanceClock((int)((target - PlatLocalClock()) * 1000));
+}
+
 }  // namespace
 
 TEST_F(AlarmWindow, TheDryRunLineCountsTodayAndTheLastWeek) {
@@ -578,14 +604,14 @@ TEST_F(AlarmWindow, TheDryRunLineCountsTodayAndTheLastWeek) {
   HeadlessAdvanceClock(60000);
   record(0);
   // Three days ago: on for an hour and a quarter.
-  HeadlessSetLocalTime(3, 12, 2026, 7, 0);
+  PassTo("03.12.2026 07:00:00");
   record(1);
   HeadlessAdvanceClock(45 * 60000);
   record(1);  // still on: no new trip
   HeadlessAdvanceClock(30 * 60000);
   record(0);
   // Today: on since 07:45, a reading in doubt decides nothing, still on.
-  HeadlessSetLocalTime(6, 12, 2026, 7, 45);
+  PassTo("06.12.2026 07:45:00");
   record(1);
   HeadlessAdvanceClock(10 * 60000);
   record(CommandNotSent);
@@ -639,4 +665,43 @@ TEST_F(AlarmWindow, TheEventLinesFitFromTheSmallestSize) {
     shownBefore = shown;
   }
   EXPECT_EQ(shownBefore, AlarmLinesShown);
+}
+
+// The daily sign of life comes once per real day whatever is done to the
+// PC's clock: put a day ahead after the day's sign and corrected, no
+// second one that day and the next day's all the same; put back a day,
+// the next real day has its sign.
+TEST_F(Alarms, TheDailySignComesOncePerRealDayThroughClockChanges) {
+  AppState.AlarmCommand = Command;
+  AppState.AlarmDailyMinute = 7 * 60;
+  auto signs = [] {
+    int n = 0;
+    for (const HeadlessProgramStart& s : HeadlessProgramStarts())
+      if (!s.Arguments.empty() && s.Arguments[0] == "lebenszeichen") n++;
+    return n;
+  };
+  // Time passing, a pass of the main loop every half minute.
+  auto pass = [](int minutes) {
+    for (int i = 0; i < 2 * minutes; i++) {
+      HeadlessAdvanceClock(30000);
+      WatchAlarms();
+    }
+  };
+  for (int ahead : {1, -1}) {
+    SCOPED_TRACE(ahead);
+    HeadlessSetLocalTime(6, 12, 2026, 6, 0);
+    AppState.WallClock = WallClockState{};
+    AppState.AlarmDailyArmed = false;
+    WatchAlarms();
+    int before = signs();
+    pass(61);  // 07:01
+    EXPECT_EQ(signs(), before + 1);
+    pass(59);  // 08:00: the clock set a day ahead or back
+    HeadlessSetLocalTime(6 + ahead, 12, 2026, 8, 0);
+    pass(30);
+    if (ahead == 1) HeadlessSetLocalTime(6, 12, 2026, 8, 30);
+    pass(23 * 60);  // the next real day, 07:30
+    EXPECT_EQ(signs(), before + 2);
+    pass(30);
+  }
 }

@@ -3,6 +3,7 @@
 // as they are: lines of every line end, foreign bytes, huge lines, dates
 // that cannot be true, and a folder that turns up after the start.
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "base/clock_text.h"
@@ -263,4 +264,180 @@ TEST_F(LogClock, AFolderThatAppearsLaterIsReadBackOnce) {
   HeadlessAdvanceClock(360000);
   RecordEvaluation(0.9, 0, 0.9, 0, false);
   EXPECT_EQ(HistorySize(), 7);
+}
+
+namespace {
+
+// Output 4 of an evaluation 6 minutes after the one before (the first at
+// the clock as it stands), on in [on, off); before evaluation i the test's
+// `step(i)` may set the clock.
+template <typename Step>
+void RecordRun(int count, int on, int off, Step step) {
+  for (int i = 0; i < count; i++) {
+    if (i > 0) HeadlessAdvanceClock(360000);
+    step(i);
+    bool isOn = i >= on && i < off;
+    RecordEvaluation(isOn ? 0.1 : 0.5, 0, isOn ? 0.1 : 0.5, isOn ? 1 : 0,
+                     false);
+  }
+}
+
+// The local clock set to `local` (whole minutes), as an operator sets it.
+void SetClock(int64_t local) {
+  int d = 0, m = 0, y = 0, h = 0, min = 0;
+  sscanf(DateTimeText(local).c_str(), "%d.%d.%d %d:%d", &d, &m, &y, &h, &min);
+  HeadlessSetLocalTime(d, m, y, h, min);
+}
+
+DryRuns LastMonth() {
+  return DryRunsBetween(HistoryRing(), PlatUniversalClock() - 30 * 86400,
+                        PlatUniversalClock());
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    n++;
+  return n;
+}
+
+}  // namespace
+
+// A month's file begun before the universal time's column keeps its one
+// header through restarts; its old lines and the new ones are read back.
+TEST_F(LogClock, AFileOfEightColumnsKeepsItsOneHeader) {
+  HeadlessAddFolder(Folder);
+  HeadlessPutFile(December,
+                  "Zeit;Art;Stand Ausgang 5 (V);Ausgang 5;Stand Ausgang 4 "
+                  "(V);Ausgang 4;Messwert;Meldung\r\n"
+                  "06.12.2026 07:00:00;Messung;0,5;AUS;0,5;AUS;sicher;\r\n");
+  for (int start = 0; start < 4; start++) {
+    Restart();
+    HeadlessAdvanceClock(60000);
+    RecordEvaluation(0.5, 0, 0.5, 0, false);
+  }
+  const std::string* file = HeadlessFileContent(December);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(Count(*file, "Zeit;Art;"), 1) << *file;
+  Restart();
+  EXPECT_EQ(AppState.LogReadProblem, "");
+  EXPECT_EQ(HistorySize(), 5);
+}
+
+// Lines of 8 columns from summer time followed by lines of 9, read back
+// in winter: the old lines take the lead of the new ones after them, keep
+// their file order, and the run across them is one run of its length.
+TEST_F(LogClock, OldLinesTakeTheLeadOfTheirTimeNotTodays) {
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  HeadlessSetUtcOffset(7200);
+  HeadlessSetLocalTime(20, 10, 2026, 10, 0);
+  RecordRun(24, 4, 20, [](int) {});
+  const char* october = "C:\\Brunnen\\korvalinex-2026-10.csv";
+  const std::string* file = HeadlessFileContent(october);
+  ASSERT_NE(file, nullptr);
+  // The header and the first 12 lines without their last column.
+  std::string old;
+  int line = 0;
+  for (size_t at = 0; at < file->size(); line++) {
+    size_t end = file->find("\r\n", at);
+    std::string text = file->substr(at, end - at);
+    old += (line <= 12 ? text.substr(0, text.rfind(';')) : text) + "\r\n";
+    at = end + 2;
+  }
+  HeadlessPutFile(october, old);
+  std::vector<int64_t> written;
+  for (int i = 0; i < HistorySize(); i++)
+    written.push_back(HistoryEntry(i).Universal);
+
+  HeadlessSetUtcOffset(3600);
+  HeadlessAdvanceClock(10 * 86400 * 1000);
+  Restart();
+  EXPECT_EQ(AppState.LogReadProblem, "");
+  ASSERT_EQ(HistorySize(), 24);
+  for (int i = 0; i < 24; i++)
+    EXPECT_EQ(HistoryEntry(i).Universal, written[i]) << i;
+  DryRuns runs = LastMonth();
+  EXPECT_EQ(runs.Trips, 1);
+  EXPECT_EQ(runs.OnSeconds, 96 * 60);
+}
+
+// The PC's clock set back an hour, or a day ahead for half an hour, while
+// output 4 is on: the run is one run of its real length, live, in the
+// picture and after a restart; the change is told in the event list and
+// in the log.
+TEST_F(LogClock, AClockSetDuringARunLeavesItsCountAndLength) {
+  struct Case {
+    const char* name;
+    int month;
+    int64_t first, second;  // the steps (s) before evaluations 4 and 7
+    const char* told;
+  };
+  for (const Case& c :
+       {Case{"back", 11, -3600, 0, "Uhr des PCs verstellt: 1 h 0 min zurück"},
+        Case{"day", 12, 86400, -86400,
+             "Uhr des PCs verstellt: 1 Tag 0 h vor"}}) {
+    SCOPED_TRACE(c.name);
+    StartState();
+    HeadlessAddFolder(Folder);
+    AppState.LogFolder = Folder;
+    // The tick count wraps during the run: no step of the clock.
+    HeadlessSetClock(0xFFFFFFFFu - 20 * 60000);
+    HeadlessSetLocalTime(10, c.month, 2026, 10, 0);
+    Night n{10, c.month, 10, 0, 3600, 3600, 0, 1, 9, 10};
+    RecordRun(n.count, n.on, n.off, [&](int i) {
+      if (i == 4) SetClock(PlatLocalClock() + c.first);
+      if (i == 7 && c.second != 0) SetClock(PlatLocalClock() + c.second);
+      if (i == 6) {
+        // Half an hour on so far, whatever the clock says.
+        DryRuns live = LastMonth();
+        EXPECT_EQ(live.Trips, 1);
+        EXPECT_EQ(live.OnSeconds, 30 * 60);
+      }
+    });
+    ExpectOneRun(n, "48 min");
+    bool told = false;
+    for (const Text& line : AppState.AlarmLines)
+      told = told || line.find(c.told) != Text::npos;
+    EXPECT_TRUE(told);
+    const std::string* log =
+        HeadlessFileContent(c.month == 12 ? December : November);
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(Count(*log, ";Ereignis;"), c.second != 0 ? 2 : 1) << *log;
+
+    // At once (the lines written while the clock was ahead are not in
+    // the future), and the next day.
+    for (int days : {0, 1}) {
+      HeadlessAdvanceClock(days * 86400 * 1000);
+      Restart();
+      EXPECT_EQ(AppState.LogReadProblem, "") << days;
+      ASSERT_EQ(HistorySize(), n.count) << days;
+      DryRuns runs = LastMonth();
+      EXPECT_EQ(runs.Trips, 1) << days;
+      EXPECT_EQ(runs.OnSeconds, 48 * 60) << days;
+      OpenHistoryWindow();
+      EXPECT_EQ(Drawn(StepRect, ChartOutput4Band).size(), 2u) << days;
+      CloseHistoryWindow();
+    }
+  }
+}
+
+// The zone changed between two runs at the start of a month: the new
+// month's file is read although the local clock is in the old month.
+TEST_F(LogClock, EveryMonthOfThePeriodIsReadWhateverTheZone) {
+  HeadlessAddFolder(Folder);
+  AppState.LogFolder = Folder;
+  HeadlessSetUtcOffset(3600);
+  HeadlessSetLocalTime(30, 11, 2026, 23, 30);
+  RecordRun(10, 2, 8, [](int) {});
+  ASSERT_NE(HeadlessFileContent(December), nullptr);
+  HeadlessSetUtcOffset(-5 * 3600);
+  HeadlessAdvanceClock(60000);
+  Restart();
+  EXPECT_EQ(AppState.LogReadProblem, "");
+  EXPECT_EQ(HistorySize(), 10);
+  DryRuns runs = LastMonth();
+  EXPECT_EQ(runs.Trips, 1);
+  EXPECT_EQ(runs.OnSeconds, 36 * 60);
 }
