@@ -11,6 +11,9 @@
 static void TellClockChanges() {
   std::vector<WallClockChange> changes;
   changes.swap(AppState.WallClockChanges);
+  // The history's times were carried onto the clock as it is now: the
+  // status page's day is read from it anew at its next snapshot.
+  if (!changes.empty()) AppState.Web.Snapshot.Evaluated = false;
   for (const WallClockChange& c : changes) {
     // The zone first, then the step named in the new zone.
     Text told[2];

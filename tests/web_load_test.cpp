@@ -9,12 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "base/state.h"
+#include "control/clock_watch.h"
 #include "control/history.h"
 #include "control/web_snapshot.h"
 #include "platform/headless/headless.h"
@@ -242,19 +242,44 @@ TEST(StatusPageWork, AFullDayAndAClockPutForwardCostLittle) {
 
   // Half a day on, no evaluation since: half of it ages out at once.
   HeadlessAdvanceClock(43200 * 1000);
-  auto start = std::chrono::steady_clock::now();
+  // (Its time is measured by the benchmarks: a snapshot of this day, the
+  // clock put forward, takes under 1 ms in a release build.)
   TakeWebSnapshot();
-  double ms = std::chrono::duration<double, std::milli>(
-                  std::chrono::steady_clock::now() - start)
-                  .count();
-  EXPECT_LT(ms, 40.0);  // a debug build on a busy machine; well under 1 ms
-                        // in a release build
+  EXPECT_LT(AppState.Web.Snapshot.Day.Columns.size(), 400u);
   HeadlessAdvanceClock(43200 * 1000);
   RecordEvaluation(0.5, CommandNotSent, 0.5, CommandNotSent, false);
   TakeWebSnapshot();
   picture = WebPictureSvg(AppState.Web.Snapshot);
   EXPECT_NE(picture.find("<circle"), Text::npos);  // the one evaluation left
   EXPECT_LT(picture.size(), 10000u);
+  ZeroAppState();
+  HeadlessReset();
+}
+
+// The PC's clock put back an hour after three hours of evaluations: the
+// history is named anew by the clock as it is now, and the page's day with
+// it, as a page that read the history afresh draws it.
+TEST(StatusPageWork, AClockPutBackRedrawsTheDayFromTheHistory) {
+  HeadlessReset();
+  ZeroAppState();
+  InitDefaults();
+  AppState.Web.Settings = WebSettings{"127.0.0.1", Ip("127.0.0.1"), 8080, ""};
+  HeadlessSetLocalTime(5, 12, 2026, 7, 45);
+  WatchClock();
+  for (int i = 0; i < 180; i++) {
+    RecordEvaluation(0.2 + (i % 50) * 0.02, i % 30 == 0 ? 1 : CommandNotSent,
+                     0.2, i % 60 == 0 ? 1 : (i % 60 == 20 ? 0 : -1), false);
+    HeadlessAdvanceClock(60000);
+  }
+  TakeWebSnapshot();
+  HeadlessSetLocalTime(5, 12, 2026, 9, 45);  // 10:45 put back an hour
+  WatchClock();
+  RecordEvaluation(0.5, CommandNotSent, 0.5, CommandNotSent, false);
+  TakeWebSnapshot();
+  Text after = WebPictureSvg(AppState.Web.Snapshot);
+  AppState.Web.Snapshot.Evaluated = false;
+  TakeWebSnapshot();
+  EXPECT_EQ(after, WebPictureSvg(AppState.Web.Snapshot));
   ZeroAppState();
   HeadlessReset();
 }
