@@ -174,6 +174,23 @@ trap 'exit 130' INT TERM
 
 kvx_file_filled() { [[ -s $1 ]]; }
 
+# A level log folder and the release zip's example alarm script (with its
+# CR LF line ends) in a folder of its own, `$1` under KVX_TMP (default
+# "alarm"): LOG_DIR and ALARM_DIR here, LOG_FOLDER and SCRIPT as the
+# program takes them, ALARMS the file the script writes, and log_file the
+# month's level log once there is one.
+kvx_log_and_alarm_script() {
+  LOG_DIR="$KVX_TMP/log"
+  ALARM_DIR="$KVX_TMP/${1:-alarm}"
+  mkdir -p "$LOG_DIR" "$ALARM_DIR"
+  sed 's/\r*$/\r/' "$KVX_SOURCE_DIR/examples/alarm-beispiel.cmd" \
+    >"$ALARM_DIR/alarm-beispiel.cmd"
+  LOG_FOLDER="Z:${LOG_DIR//\//\\}"
+  SCRIPT="Z:${ALARM_DIR//\//\\}\\alarm-beispiel.cmd"
+  ALARMS="$ALARM_DIR/alarme.txt"
+}
+log_file() { ls "$LOG_DIR"/korvalinex-20[0-9][0-9]-[01][0-9].csv 2>/dev/null | head -n 1; }
+
 kvx_start_display() {
   command -v Xvfb >/dev/null || kvx_fail "Xvfb is not installed"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \

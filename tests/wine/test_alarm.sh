@@ -10,17 +10,7 @@ source "$(dirname "$0")/lib.sh"
 
 TIME='20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
 
-LOG_DIR="$KVX_TMP/log"
-ALARM_DIR="$KVX_TMP/alarm mit Blank"
-mkdir -p "$LOG_DIR" "$ALARM_DIR"
-# The example script as the zip ships it: CR LF line ends.
-sed 's/\r*$/\r/' "$KVX_SOURCE_DIR/examples/alarm-beispiel.cmd" \
-  >"$ALARM_DIR/alarm-beispiel.cmd"
-LOG_FOLDER="Z:${LOG_DIR//\//\\}"
-SCRIPT="Z:${ALARM_DIR//\//\\}\\alarm-beispiel.cmd"
-ALARMS="$ALARM_DIR/alarme.txt"
-
-log_file() { ls "$LOG_DIR"/korvalinex-20[0-9][0-9]-[01][0-9].csv 2>/dev/null | head -n 1; }
+kvx_log_and_alarm_script "alarm mit Blank"
 
 kvx_start_display
 kvx_prepare_prefix

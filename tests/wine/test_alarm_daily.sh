@@ -8,16 +8,7 @@
 KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
-LOG_DIR="$KVX_TMP/log"
-ALARM_DIR="$KVX_TMP/alarm"
-mkdir -p "$LOG_DIR" "$ALARM_DIR"
-sed 's/\r*$/\r/' "$KVX_SOURCE_DIR/examples/alarm-beispiel.cmd" \
-  >"$ALARM_DIR/alarm-beispiel.cmd"
-LOG_FOLDER="Z:${LOG_DIR//\//\\}"
-SCRIPT="Z:${ALARM_DIR//\//\\}\\alarm-beispiel.cmd"
-ALARMS="$ALARM_DIR/alarme.txt"
-
-log_file() { ls "$LOG_DIR"/korvalinex-20[0-9][0-9]-[01][0-9].csv 2>/dev/null | head -n 1; }
+kvx_log_and_alarm_script
 
 kvx_start_display
 kvx_prepare_prefix

@@ -18,16 +18,7 @@ EVENT_NAME=waechter-blind
 EVENT_TEXT="Ausgang 4 (Minimum) seit "$'\xfc'"ber anderthalb Messzyklen"
 EVENT_LIMIT=100 # s from the trickle's start: 60 s and room for a cycle
 
-LOG_DIR="$KVX_TMP/log"
-ALARM_DIR="$KVX_TMP/alarm"
-mkdir -p "$LOG_DIR" "$ALARM_DIR"
-sed 's/\r*$/\r/' "$KVX_SOURCE_DIR/examples/alarm-beispiel.cmd" \
-  >"$ALARM_DIR/alarm-beispiel.cmd"
-LOG_FOLDER="Z:${LOG_DIR//\//\\}"
-SCRIPT="Z:${ALARM_DIR//\//\\}\\alarm-beispiel.cmd"
-ALARMS="$ALARM_DIR/alarme.txt"
-
-log_file() { ls "$LOG_DIR"/korvalinex-20[0-9][0-9]-[01][0-9].csv 2>/dev/null | head -n 1; }
+kvx_log_and_alarm_script
 
 # The event came: the alarm script wrote its name, the level log its text.
 by_alarm() { [[ -s $ALARMS ]] && grep -q " $EVENT_NAME " "$ALARMS"; }
