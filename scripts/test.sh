@@ -1,17 +1,40 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds the native test build and the Windows
-# program, and runs every test (the Wine end-to-end tests included). Prints
-# the wall time of each phase as it ends and a table of them with the total
-# at the end, also when a phase fails (the run stops there, non-zero).
+# Installs what the tests need, builds the Windows program and the native
+# builds, and runs every test (the Wine end-to-end tests included) and
+# every fuzz harness. Prints the wall time of each phase as it ends and a
+# table of them with the total at the end, also when a phase fails (the
+# run then stops: the phases side by side are ended).
 #
-# The release program, the 32-bit korvalinex.exe, is built and checked
-# (PE32, GUI subsystem, system DLLs only) on every run. The Wine tests run
-# the build that this host can run (scripts/wine_host.sh decides; set
-# KVX_WINE_ARCH=win32 or win64 to force it): the 32-bit program itself, or
-# on hosts that cannot execute 32-bit code, the 64-bit build of the same
-# sources under the 64-bit Wine loader. The 64-bit build also runs them
-# when the 32-bit Wine packages cannot be installed (unless KVX_WINE_ARCH
-# is win32); one line says so.
+# What runs where:
+#   build-win     the 32-bit korvalinex.exe (the release program), built
+#                 and checked (PE32, GUI subsystem, system DLLs only) on
+#                 every run, with the Wine tests' driver and checks
+#   build         native, Debug, no sanitizers: the board simulator of the
+#                 Wine tests, the Wine tests themselves (label wine), the
+#                 tests that time the program on a real socket or count
+#                 its heap (label plain), the checks of scripts and of
+#                 the release program (label script), and the benchmarks
+#                 (bench/, compiled, not run: docs/benchmarks.md)
+#   build-asan    native, Debug, AddressSanitizer and UBSan: every other
+#                 test (all but labels realtime and script)
+#   build-fuzz    clang, the fuzz harnesses (scripts/fuzz.sh): each from
+#                 its seed corpus for FUZZ_SECONDS (15 here; a longer run
+#                 by hand: FUZZ_SECONDS=600 scripts/fuzz.sh)
+#
+# The Wine tests mostly wait on Wine and on the board, so they start as
+# soon as the program and the simulator are built, and run while the other
+# builds, the sanitizer tests and the fuzzers go on beside them; those
+# work at a lower priority (nice), so that the tests that keep time get the
+# processor first. The output of each phase that runs side by side goes to
+# build-logs/PHASE.log and is shown when the phase is waited for at the
+# end; its time in the table runs from its start to its end.
+#
+# The Wine tests run the build that this host can run (scripts/wine_host.sh
+# decides; set KVX_WINE_ARCH=win32 or win64 to force it): the 32-bit
+# program itself, or on hosts that cannot execute 32-bit code, the 64-bit
+# build of the same sources under the 64-bit Wine loader. The 64-bit build
+# also runs them when the 32-bit Wine packages cannot be installed (unless
+# KVX_WINE_ARCH is win32); one line says so.
 #
 # A package list that fails to download is a warning; failed installs are
 # tried again (KVX_APT_TRIES, KVX_APT_PAUSE; see scripts/wine_host.sh). To
@@ -24,12 +47,22 @@ cd "$(dirname "$0")/.."
 root=$PWD
 source scripts/wine_host.sh
 
+logs=$root/build-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+
 # --- Phase times ----------------------------------------------------------
-run_start=$SECONDS
+run_start=$(date +%s)
 phase=""
 phase_start=0
-phase_names=()
-phase_times=()
+phase_names=()   # every phase that ended, in the order it ended
+phase_starts=()  # its start, seconds after the run's start
+phase_times=()   # its wall time in seconds
+phase_notes=()   # "" or FAILED
+lane_names=()    # the phases side by side that are still to be waited for
+lane_pids=()
+
+now() { date +%s; }
 
 duration() {
   if (($1 >= 60)); then
@@ -39,12 +72,20 @@ duration() {
   fi
 }
 
+# Keeps phase $1: started at $2 (seconds since the epoch), took $3 s,
+# note $4.
+phase_keep() {
+  phase_names+=("$1")
+  phase_starts+=("$(($2 - run_start))")
+  phase_times+=("$3")
+  phase_notes+=("${4:-}")
+}
+
 # Ends the running phase, if any: prints and keeps its time.
 phase_end() {
   [[ -n $phase ]] || return 0
-  local s=$((SECONDS - phase_start))
-  phase_names+=("$phase")
-  phase_times+=("$s")
+  local s=$(($(now) - phase_start))
+  phase_keep "$phase" "$phase_start" "$s"
   echo "== $phase: $(duration "$s")"
   phase=""
 }
@@ -53,8 +94,70 @@ phase_end() {
 phase_begin() {
   phase_end
   phase=$1
-  phase_start=$SECONDS
+  phase_start=$(now)
   echo "== ${2:-$1}"
+}
+
+# Starts phase $1 (heading $2) beside the others: runs "${@:3}" (a
+# command or a function of this script, under set -e) in the background,
+# its output in $logs/$1.log. It runs in a process group of its own, so
+# that a failed run can end it and everything it started.
+lane_begin() {
+  local name=$1 heading=$2
+  shift 2
+  phase_end
+  echo "== $heading: side by side, output in ${logs#"$root"/}/$name.log"
+  set -m
+  (
+    set +e
+    start=$(now)
+    (
+      set -e
+      "$@"
+    ) >"$logs/$name.log" 2>&1 </dev/null
+    rc=$?
+    echo "$start $(now) $rc" >"$logs/$name.times"
+    exit "$rc"
+  ) &
+  lane_pids+=($!)
+  set +m
+  lane_names+=("$name")
+}
+
+# Waits for every phase side by side, in the order they began: shows the
+# output of each, keeps its time. Non-zero when one of them failed.
+lanes_wait() {
+  local i name start end rc failed=0
+  for i in "${!lane_names[@]}"; do
+    name=${lane_names[i]}
+    wait "${lane_pids[i]}" 2>/dev/null || true
+    read -r start end rc <"$logs/$name.times" 2>/dev/null ||
+      { start=$(now) end=$(now) rc=1; }
+    echo "== $name (side by side): its output"
+    cat "$logs/$name.log"
+    if ((rc)); then
+      phase_keep "$name" "$start" $((end - start)) FAILED
+      echo "== $name: FAILED (exit $rc) after $(duration $((end - start)))"
+      failed=1
+    else
+      phase_keep "$name" "$start" $((end - start))
+      echo "== $name: $(duration $((end - start)))"
+    fi
+  done
+  lane_names=()
+  lane_pids=()
+  return "$failed"
+}
+
+# Ends the phases side by side that still run (a failed run).
+lanes_end() {
+  local pid
+  for pid in "${lane_pids[@]}"; do
+    kill -TERM -- "-$pid" 2>/dev/null || true
+  done
+  for pid in "${lane_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
 }
 
 phase_table() {
@@ -62,21 +165,31 @@ phase_table() {
   trap - EXIT
   if [[ -n $phase ]] && ((rc)); then
     failed=$phase
-    phase_names+=("$phase")
-    phase_times+=("$((SECONDS - phase_start))")
+    phase_keep "$phase" "$phase_start" $(($(now) - phase_start)) FAILED
     echo "== $phase: FAILED (exit $rc) after $(duration "${phase_times[-1]}")"
+    phase=""
   else
     phase_end
   fi
-  echo "== phase times"
+  if ((${#lane_names[@]})); then
+    echo "== ending the phases side by side: ${lane_names[*]}"
+    lanes_end
+    for i in "${!lane_names[@]}"; do
+      echo "== ${lane_names[i]}: ended unfinished; its output so far:"
+      tail -n 40 "$logs/${lane_names[i]}.log" 2>/dev/null || true
+    done
+  fi
+  echo "== phase times (started: after the run's start)"
+  printf '  %-24s %8s %8s\n' phase started took
   for i in "${!phase_names[@]}"; do
-    printf '  %-24s %8s' "${phase_names[i]}" "$(duration "${phase_times[i]}")"
-    [[ -n $failed && $i == $((${#phase_names[@]} - 1)) ]] && printf '  FAILED'
-    echo
+    printf '  %-24s %8s %8s  %s\n' "${phase_names[i]}" \
+      "$(duration "${phase_starts[i]}")" "$(duration "${phase_times[i]}")" \
+      "${phase_notes[i]}"
+    [[ -z $failed && ${phase_notes[i]} == FAILED ]] && failed=${phase_names[i]}
   done
-  printf '  %-24s %8s\n' total "$(duration $((SECONDS - run_start)))"
+  printf '  %-24s %8s %8s\n' total "" "$(duration $(($(now) - run_start)))"
   ((rc == 0)) ||
-    echo "== FAILED in ${failed:-the set-up} (exit $rc); later phases did not run"
+    echo "== FAILED in ${failed:-the set-up} (exit $rc)"
   exit "$rc"
 }
 trap phase_table EXIT
@@ -85,18 +198,19 @@ trap phase_table EXIT
 kvx_wine_choose
 echo "== $(kvx_wine_describe)"
 
+# Everything in one install (the browser for the status page's test,
+# tests/wine/test_web.sh, among it); when that cannot be had, the packages
+# without which nothing runs, then the browser on its own: without it that
+# test says so and is skipped.
 phase_begin installs "installing packages"
-kvx_wine_install cmake ninja-build g++ libgtest-dev libgmock-dev \
-  libbenchmark-dev clang libclang-rt-14-dev binutils-mingw-w64-i686 \
-  g++-mingw-w64-i686-posix xvfb imagemagick fonts-liberation xdotool \
-  python3 || {
+base_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+  libbenchmark-dev clang libclang-rt-14-dev binutils-mingw-w64-i686
+  g++-mingw-w64-i686-posix xvfb imagemagick fonts-liberation xdotool python3)
+kvx_wine_install_with "${base_packages[@]}" -- chromium || {
   echo "== nothing left to fall back to; missing: ${KVX_NOT_INSTALLED[*]}" >&2
   exit 1
 }
-
-# The browser for the status page's test (tests/wine/test_web.sh); without
-# it that test says so and is skipped.
-kvx_install_packages chromium ||
+kvx_package_installed chromium ||
   echo "== chromium cannot be had: the status page's browser test is skipped"
 
 jobs=$(nproc)
@@ -120,29 +234,52 @@ if [[ $KVX_WINE_ARCH == win64 ]]; then
   wine_build=$root/$KVX_WIN_BUILD_NAME
 fi
 
-phase_begin "native build"
+# The simulator first: with it the Wine tests can start.
+phase_begin "board simulator" "native build: the board simulator"
 echo "== the Wine tests run $wine_build/korvalinex.exe under $KVX_WINE_LOADER"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DKORVALINEX_BOARD_ADDRESS=127.0.0.1 -DKVX_WIN_BUILD="$wine_build" \
   -DKVX_WINE_ARCH="$KVX_WINE_ARCH" \
-  -DKVX_RELEASE_WIN_BUILD="$root/build-win"
-cmake --build build -j "$jobs"
+  -DKVX_RELEASE_WIN_BUILD="$root/build-win" -DKVX_BENCH=ON
+cmake --build build -j "$jobs" --target korvalinex-sim
 
-# Twice as many at once as there are cores: the Wine tests and the tests on
-# a real socket spend most of their time waiting on the board and on Wine.
-phase_begin "native and Wine tests" "tests"
-ctest --test-dir build --output-on-failure -j "$((jobs * 2))" --timeout 600
+# Twice as many at once as there are cores: the Wine tests spend most of
+# their time waiting on the board and on Wine.
+wine_tests() {
+  ctest --test-dir build --output-on-failure -j "$((jobs * 2))" \
+    --timeout 600 -L '^wine$'
+}
+lane_begin "Wine tests" "the Wine end-to-end tests" wine_tests
+
+# The rest of the native build, the benchmarks among it; then its tests
+# beside the others: those that time the program on a real socket wait
+# on it most of the time.
+phase_begin "native build" "native build: tests and benchmarks"
+nice -n 19 cmake --build build -j "$jobs"
+plain_tests() {
+  ctest --test-dir build --output-on-failure -j "$((jobs * 2))" \
+    --timeout 600 -L '^(plain|script)$'
+}
+lane_begin "native tests" "native tests: real sockets, the heap, scripts" \
+  plain_tests
+
+# The fuzz harnesses: their own build (clang), then each harness from its
+# seed corpus.
+fuzzing() {
+  FUZZ_SECONDS=${FUZZ_SECONDS:-15} nice -n 19 scripts/fuzz.sh
+}
+lane_begin fuzzing "fuzzing (${FUZZ_SECONDS:-15} s a harness)" fuzzing
 
 phase_begin "ASan build" "native build under AddressSanitizer and UBSan"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON \
   -DKORVALINEX_BOARD_ADDRESS=127.0.0.1
-cmake --build build-asan -j "$jobs"
+nice -n 19 cmake --build build-asan -j "$jobs"
 
-# The tests that time the program against a real socket (label realtime)
-# measure the sanitizers' slowness rather than the program here.
+# Every test but those that time the program (they would measure the
+# sanitizers here) and the checks of scripts (run in the other build).
 phase_begin "ASan tests" "native tests under AddressSanitizer and UBSan"
-ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 \
-  -LE realtime
+nice -n 10 ctest --test-dir build-asan --output-on-failure -j "$jobs" \
+  --timeout 600 -LE '^(realtime|script)$'
 
-phase_begin fuzzing "fuzzing (${FUZZ_SECONDS:-60} s a harness)"
-scripts/fuzz.sh
+phase_end
+lanes_wait

@@ -289,3 +289,29 @@ kvx_wine_install() {
     return 1
   fi
 }
+
+# As kvx_wine_install "${@ before --}", with the packages after "--"
+# wanted but not needed: first all of them and the Wine set in one
+# install (a single try); when that fails, kvx_wine_install with its tries
+# and its fallback to win64, then each wanted package that is still
+# missing on its own (one that cannot be had is only left out).
+kvx_wine_install_with() {
+  local p needed=() wanted=() after=0
+  for p; do
+    if [[ $p == -- ]]; then
+      after=1
+    elif ((after)); then
+      wanted+=("$p")
+    else
+      needed+=("$p")
+    fi
+  done
+  KVX_APT_TRIES=1 KVX_INSTALL_QUIET=1 kvx_install_packages \
+    "${needed[@]}" "${KVX_WINE_PACKAGES[@]}" "${wanted[@]}" && return 0
+  echo "== not all at once; the packages needed first, then the others"
+  kvx_wine_install "${needed[@]}" || return 1
+  for p in "${wanted[@]}"; do
+    kvx_install_packages "$p" || true
+  done
+  return 0
+}

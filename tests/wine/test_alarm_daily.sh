@@ -5,6 +5,7 @@
 # program runs the script once at that minute with the past day's counts;
 # the level log holds its event line. The wait is bounded: at most about
 # two minutes.
+# Runs for about 100 s.
 KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 

@@ -10,6 +10,7 @@
 # set rate of 1 s, the measurement's commands, and output 4 switched on
 # again ("setport 4.1"). The longest pause between two queries in each is
 # printed.
+# Runs for about 100 s.
 KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 

@@ -8,6 +8,7 @@
 # the well (a full one: 5.1 and 4.0, a dry one: 5.0 and 4.1), or, where a
 # reading is in doubt, stay untouched; never may they go the wrong way.
 # Label 17 keeps the Version's three lines and the network settings.
+# Runs for about 200 s.
 KVX_BOARD_PORT=0 # a board port of its own: runs beside the other tests
 source "$(dirname "$0")/lib.sh"
 
