@@ -61,6 +61,7 @@ phase_times=()   # its wall time in seconds
 phase_notes=()   # "" or FAILED
 lane_names=()    # the phases side by side that are still to be waited for
 lane_pids=()
+lane_starts=()
 
 now() { date +%s; }
 
@@ -122,6 +123,7 @@ lane_begin() {
   lane_pids+=($!)
   set +m
   lane_names+=("$name")
+  lane_starts+=("$(now)")
 }
 
 # Waits for every phase side by side, in the order they began: shows the
@@ -146,6 +148,7 @@ lanes_wait() {
   done
   lane_names=()
   lane_pids=()
+  lane_starts=()
   return "$failed"
 }
 
@@ -177,6 +180,8 @@ phase_table() {
     for i in "${!lane_names[@]}"; do
       echo "== ${lane_names[i]}: ended unfinished; its output so far:"
       tail -n 40 "$logs/${lane_names[i]}.log" 2>/dev/null || true
+      phase_keep "${lane_names[i]}" "${lane_starts[i]}" \
+        $(($(now) - lane_starts[i])) "ended unfinished"
     done
   fi
   echo "== phase times (started: after the run's start)"
@@ -193,6 +198,9 @@ phase_table() {
   exit "$rc"
 }
 trap phase_table EXIT
+# An interrupted run is a failed one.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # --- Packages -------------------------------------------------------------
 kvx_wine_choose
@@ -255,7 +263,7 @@ lane_begin "Wine tests" "the Wine end-to-end tests" wine_tests
 # beside the others: those that time the program on a real socket wait
 # on it most of the time.
 phase_begin "native build" "native build: tests and benchmarks"
-nice -n 19 cmake --build build -j "$jobs"
+nice -n 10 cmake --build build -j "$jobs"
 plain_tests() {
   ctest --test-dir build --output-on-failure -j "$((jobs * 2))" \
     --timeout 600 -L '^(plain|script)$'
@@ -266,14 +274,14 @@ lane_begin "native tests" "native tests: real sockets, the heap, scripts" \
 # The fuzz harnesses: their own build (clang), then each harness from its
 # seed corpus.
 fuzzing() {
-  FUZZ_SECONDS=${FUZZ_SECONDS:-15} nice -n 19 scripts/fuzz.sh
+  FUZZ_SECONDS=${FUZZ_SECONDS:-15} nice -n 10 scripts/fuzz.sh
 }
 lane_begin fuzzing "fuzzing (${FUZZ_SECONDS:-15} s a harness)" fuzzing
 
 phase_begin "ASan build" "native build under AddressSanitizer and UBSan"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON \
   -DKORVALINEX_BOARD_ADDRESS=127.0.0.1
-nice -n 19 cmake --build build-asan -j "$jobs"
+nice -n 10 cmake --build build-asan -j "$jobs"
 
 # Every test but those that time the program (they would measure the
 # sanitizers here) and the checks of scripts (run in the other build).

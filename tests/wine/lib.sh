@@ -582,13 +582,15 @@ kvx_await_main_loop() {
 # A measurement at every tick of timer 123: the measurement switched off
 # (button 86), the cycle period set to 0 (trackbar 102; label 53 follows),
 # and switched on again (button 76). The first query after the loop entry
-# showed the functions off; the next one shows them on.
+# showed the functions off; the next one shows them on. A click waits for
+# an evaluation that is under way, whose proof takes some seconds more on
+# a busy machine: each label is given 30 s.
 kvx_measure_every_tick() {
   kvx_wait_for 15 kvx_shows_prefix 20 "Messung in " || kvx_fail "measurement never on"
   kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-  kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+  kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
   kvx_expect_eq "$(kvx_drive trackbar @main 102 0)" "0 4000 0 4000" "trackbar 102"
-  kvx_wait_for 10 kvx_shows 53 "0 s" || kvx_fail "label 53 does not follow the trackbar"
+  kvx_wait_for 30 kvx_shows 53 "0 s" || kvx_fail "label 53 does not follow the trackbar"
   kvx_drive click @main 76 || kvx_fail "could not switch the measurement on"
-  kvx_wait_for 10 kvx_shows_prefix 20 "Messung in " || kvx_fail "label 20 after EIN"
+  kvx_wait_for 30 kvx_shows_prefix 20 "Messung in " || kvx_fail "label 20 after EIN"
 }
