@@ -11,10 +11,11 @@
 #                 every run, with the Wine tests' driver and checks
 #   build         native, Debug, no sanitizers: the board simulator of the
 #                 Wine tests, the Wine tests themselves (label wine), the
-#                 tests that time the program on a real socket or count
-#                 its heap (label plain), the checks of scripts and of
-#                 the release program (label script), and the benchmarks
-#                 (bench/, compiled, not run: docs/benchmarks.md)
+#                 tests that time the program on a real socket (label
+#                 realtime) or count its heap (label plain), the checks
+#                 of scripts and of the release program (label script),
+#                 and the benchmarks (bench/, compiled, not run:
+#                 docs/benchmarks.md)
 #   build-asan    native, Debug, AddressSanitizer and UBSan: every other
 #                 test (all but labels realtime and script)
 #   build-fuzz    clang, the fuzz harnesses (scripts/fuzz.sh): each from
@@ -127,14 +128,20 @@ lane_begin() {
 }
 
 # Waits for every phase side by side, in the order they began: shows the
-# output of each, keeps its time. Non-zero when one of them failed.
+# output of each, keeps its time. Non-zero when one of them failed. After
+# lanes_end, a phase that had not ended is kept as ended unfinished.
 lanes_wait() {
   local i name start end rc failed=0
   for i in "${!lane_names[@]}"; do
     name=${lane_names[i]}
     wait "${lane_pids[i]}" 2>/dev/null || true
-    read -r start end rc <"$logs/$name.times" 2>/dev/null ||
-      { start=$(now) end=$(now) rc=1; }
+    if ! read -r start end rc <"$logs/$name.times" 2>/dev/null; then
+      echo "== $name: ended unfinished; its output so far:"
+      tail -n 40 "$logs/$name.log" 2>/dev/null || true
+      phase_keep "$name" "${lane_starts[i]}" $(($(now) - lane_starts[i])) \
+        "ended unfinished"
+      continue
+    fi
     echo "== $name (side by side): its output"
     cat "$logs/$name.log"
     if ((rc)); then
@@ -177,12 +184,7 @@ phase_table() {
   if ((${#lane_names[@]})); then
     echo "== ending the phases side by side: ${lane_names[*]}"
     lanes_end
-    for i in "${!lane_names[@]}"; do
-      echo "== ${lane_names[i]}: ended unfinished; its output so far:"
-      tail -n 40 "$logs/${lane_names[i]}.log" 2>/dev/null || true
-      phase_keep "${lane_names[i]}" "${lane_starts[i]}" \
-        $(($(now) - lane_starts[i])) "ended unfinished"
-    done
+    lanes_wait || true
   fi
   echo "== phase times (started: after the run's start)"
   printf '  %-24s %8s %8s\n' phase started took
@@ -266,7 +268,7 @@ phase_begin "native build" "native build: tests and benchmarks"
 nice -n 10 cmake --build build -j "$jobs"
 plain_tests() {
   ctest --test-dir build --output-on-failure -j "$((jobs * 2))" \
-    --timeout 600 -L '^(plain|script)$'
+    --timeout 600 -L '^(realtime|plain|script)$'
 }
 lane_begin "native tests" "native tests: real sockets, the heap, scripts" \
   plain_tests
