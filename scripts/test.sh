@@ -25,7 +25,8 @@
 # The Wine tests mostly wait on Wine and on the board, so they start as
 # soon as the program and the simulator are built, and run while the other
 # builds, the sanitizer tests and the fuzzers go on beside them; those
-# work at a lower priority (nice), so that the tests that keep time get the
+# work at a lower priority (the builds and the fuzzers at nice 19, the
+# sanitizer tests at nice 10), so that the tests that keep time get the
 # processor first. The output of each phase that runs side by side goes to
 # build-logs/PHASE.log and is shown when the phase is waited for at the
 # end; its time in the table runs from its start to its end.
@@ -265,9 +266,9 @@ lane_begin "Wine tests" "the Wine end-to-end tests" wine_tests
 # beside the others: those that time the program on a real socket wait
 # on it most of the time.
 phase_begin "native build" "native build: tests and benchmarks"
-nice -n 10 cmake --build build -j "$jobs"
+nice -n 19 cmake --build build -j "$jobs"
 plain_tests() {
-  ctest --test-dir build --output-on-failure -j "$((jobs * 2))" \
+  ctest --test-dir build --output-on-failure -j "$jobs" \
     --timeout 600 -L '^(realtime|plain|script)$'
 }
 lane_begin "native tests" "native tests: real sockets, the heap, scripts" \
@@ -276,14 +277,14 @@ lane_begin "native tests" "native tests: real sockets, the heap, scripts" \
 # The fuzz harnesses: their own build (clang), then each harness from its
 # seed corpus.
 fuzzing() {
-  FUZZ_SECONDS=${FUZZ_SECONDS:-15} nice -n 10 scripts/fuzz.sh
+  FUZZ_SECONDS=${FUZZ_SECONDS:-15} nice -n 19 scripts/fuzz.sh
 }
 lane_begin fuzzing "fuzzing (${FUZZ_SECONDS:-15} s a harness)" fuzzing
 
 phase_begin "ASan build" "native build under AddressSanitizer and UBSan"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON \
   -DKORVALINEX_BOARD_ADDRESS=127.0.0.1
-nice -n 10 cmake --build build-asan -j "$jobs"
+nice -n 19 cmake --build build-asan -j "$jobs"
 
 # Every test but those that time the program (they would measure the
 # sanitizers here) and the checks of scripts (run in the other build).

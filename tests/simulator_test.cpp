@@ -696,6 +696,9 @@ TEST_F(SimulatorTest, ControlChannel) {
 TEST(SimulatorControl, RepliesToEveryCommand) {
   Simulator sim;
   sim.SetModelClock([] { return 0.0; });
+  // The well ran on real time until the clock stood still: back to the
+  // level it starts with.
+  sim.SetLevel(100);
   const struct {
     const char* line;
     const char* reply;
