@@ -136,7 +136,7 @@ lanes_wait() {
   for i in "${!lane_names[@]}"; do
     name=${lane_names[i]}
     wait "${lane_pids[i]}" 2>/dev/null || true
-    if ! read -r start end rc <"$logs/$name.times" 2>/dev/null; then
+    if ! read -r start end rc 2>/dev/null <"$logs/$name.times"; then
       echo "== $name: ended unfinished; its output so far:"
       tail -n 40 "$logs/$name.log" 2>/dev/null || true
       phase_keep "$name" "${lane_starts[i]}" $(($(now) - lane_starts[i])) \
