@@ -192,6 +192,9 @@ struct SleepClockState {
 // The status page's settings and snapshot (AppState.Web).
 #include "base/web_status.h"
 
+// The level sensor's check (AppState.Sensor).
+#include "base/sensor_state.h"
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -451,6 +454,9 @@ struct AppStateRecord {
   // The read-only status page (/web): its settings, the snapshot it shows
   // and what its server says of itself.
   WebState Web;
+
+  // The level sensor's check (/sensor): its settings and what it knows.
+  SensorState Sensor;
 
   // The PC's sleeps (base/sleep_clock.h) and what the program did about
   // them (control/sleep_watch.h).

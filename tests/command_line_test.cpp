@@ -295,6 +295,7 @@ TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
   const Text form =
       "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
       "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
+      "[/sensor schutz|halten [/sensor-bereich V:V] [/sensor-werte WERTE]] "
       "[ADRESSE [PORT]]";
   const std::vector<std::pair<Parts, Text>> cases = {
       {{"/log"}, "Nach /log fehlt der Ordner."},
