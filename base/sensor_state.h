@@ -65,9 +65,12 @@ enum { SensorReadingsPerCycle = 3 };
 
 // What the check knows while the program runs.
 struct SensorRunState {
-  // The current cycle's proven powered readings, V.
+  // The current cycle's proven powered readings, V, all of one stretch of
+  // the sensor's power: since the tick ReadingsPoweredSince
+  // (AppState.SensorOnSince).
   int Readings;
   double Reading[SensorReadingsPerCycle];
+  int ReadingsPoweredSince;
   // The last proven reading with the sensor unpowered (the refresh between
   // cycles), V.
   bool UnpoweredKnown;

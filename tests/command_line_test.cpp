@@ -448,6 +448,19 @@ TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {
   EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
 }
 
+TEST_F(CommandLine, TheSensorsSettingsReachTheStateRecordAtStart) {
+  HeadlessSetCommandLine(Line("/sensor halten /sensor-werte ausfall=3 "
+                              "127.0.0.1 " +
+                              std::to_string(Sim.Port()))
+                             .c_str());
+  EXPECT_EQ(RunProgram(Quit), 0);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_TRUE(AppState.Sensor.Settings.On);
+  EXPECT_EQ(AppState.Sensor.Settings.Action, SensorHold);
+  EXPECT_EQ(AppState.Sensor.Settings.Figures.FailSafeCycles, 3);
+  EXPECT_EQ(AppState.Sensor.Settings.Figures.GoodCycles, 2);
+}
+
 TEST_F(CommandLine, TheAlarmCommandIsTakenAndAQuietRunStartsItForTheStart) {
   HeadlessSetCommandLine(Line("/alarm \"C:\\Brunnen Nord\\alarm.cmd\" "
                               "127.0.0.1 " +
