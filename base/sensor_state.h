@@ -99,11 +99,6 @@ struct SensorRunState {
   int FlatCount;
   int64_t FlatSince;
   bool FlatTold;
-  // The last cycle's grade and cause, its volts (NaN: none), for the
-  // level log, label 36 and the status page.
-  SensorGrade LastGrade;
-  SensorCause LastCause;
-  double LastVolts;
 };
 
 struct SensorState {

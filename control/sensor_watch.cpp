@@ -74,9 +74,6 @@ SensorCycleResult SensorGradeCycle() {
     default:
       break;
   }
-  run.LastGrade = r.Grade;
-  run.LastCause = r.Cause;
-  run.LastVolts = r.Volts;
   return r;
 }
 

@@ -120,13 +120,29 @@ TEST_F(SensorCycle, ASensorStuckAtTheTopIsNamedProtectedAgainstAndReleased) {
                                "Sensorfehler", "sicher", "sicher"}));
 }
 
-TEST_F(SensorCycle, HoldingKeepsTheOutputsAsTheyWere) {
-  AppState.Sensor.Settings.Action = SensorHold;
-  EXPECT_EQ(Cycle(150), (Commands{"setport 5.0", "setport 4.0"}));
-  Fault(SensorFaultKind::Pinned, 1023);
-  for (int cycle = 0; cycle < 3; cycle++) EXPECT_EQ(Cycle(150), Nothing);
-  EXPECT_FALSE(Sim.Output(4));
-  EXPECT_EQ(EventCount("sensor-fehler"), 1);
+// Holding decides output 4 on nothing: the guard's watch says so once its
+// bound (a minute at these 15-s cycles) has passed; the protection, from
+// the second failed cycle, keeps it satisfied.
+TEST_F(SensorCycle, HoldingKeepsTheOutputsAsTheyWereAndTheWatchSaysSo) {
+  for (SensorAction action : {SensorHold, SensorProtect}) {
+    AppState.Sensor.Settings.Action = action;
+    Sim.SetSensorFault(SensorFault{});
+    EXPECT_EQ(Cycle(150), (Commands{"setport 5.0", "setport 4.0"}));
+    WatchAlarms();
+    Fault(SensorFaultKind::Pinned, 1023);
+    for (int cycle = 0; cycle < 5; cycle++) {
+      Commands sent = Cycle(150);
+      WatchAlarms();
+      if (action == SensorHold || cycle == 0)
+        EXPECT_EQ(sent, Nothing) << cycle;
+      else
+        EXPECT_EQ(sent, (Commands{"setport 4.1"})) << cycle;
+    }
+    EXPECT_EQ(Sim.Output(4), action == SensorProtect);
+  }
+  EXPECT_EQ(EventCount("sensor-fehler"), 1);  // one episode all along
+  EXPECT_EQ(EventCount("waechter-blind"), 1);
+  EXPECT_EQ(EventCount("waechter-sieht"), 1);  // the good cycle between
 }
 
 TEST_F(SensorCycle, ASensorThatDoesNotAnswerItsPowerFailsInTheSecondCycle) {
@@ -183,6 +199,26 @@ TEST_F(SensorCycle, ACycleWithoutTwoProvenReadingsIsInDoubtAsWithoutTheCheck) {
   EXPECT_EQ(AppState.DoubtedEvaluations, 3);
   EXPECT_EQ(EventCount("messwert-unsicher"), 1);
   EXPECT_EQ(EventCount("sensor-fehler"), 0);
+}
+
+TEST_F(SensorCycle, AThirdReadingInDoubtGradesNothingAndLeavesNothingBehind) {
+  EXPECT_EQ(Cycle(150), (Commands{"setport 5.0", "setport 4.0"}));
+  // The last tick of the next cycle: its own query and its evaluation's
+  // read input 1 in a wrong form; the two evaluations before were proven.
+  Sim.ClearLog();
+  AppState.CycleCounter = 0;
+  for (int tick = 1; tick <= 15; tick++) {
+    if (tick == 15) Sim.SetReply("GETADC 1", "x\r\n", 2);
+    HeadlessAdvanceClock(1000);
+    MeasurementCycle();
+  }
+  EXPECT_EQ(LevelCommands(), Nothing);
+  EXPECT_EQ(AppState.DoubtedEvaluations, 1);
+  EXPECT_EQ(AppState.Sensor.Run.Readings, 0);
+  // The next cycle grades on its own readings alone: a drop decided.
+  EXPECT_EQ(Cycle(20), (Commands{"setport 5.0", "setport 4.1"}));
+  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
+  EXPECT_EQ(LogWords(), (std::vector<Text>{"sicher", "unsicher", "sicher"}));
 }
 
 }  // namespace
