@@ -313,6 +313,13 @@ TEST(WebPage, SaysWhenTheConnectionIsGoneOrTheReadingsInDoubt) {
   EXPECT_TRUE(Has(WebPageHtml(s, At(0), ""),
                   "W\xC3\xA4"
                   "chter blind"));
+  // A failed level sensor, until sensor-ok: the readings are not trusted.
+  s = KnownState();
+  s.SensorFailureOpen = true;
+  EXPECT_TRUE(Has(WebFiguresJson(s, At(0)),
+                  "\"messwerte_sicher\": false, \"messwerte_text\": "
+                  "\"Sensorfehler: kein Schalten auf den Messwert des "
+                  "Sensors\""));
 }
 
 TEST(WebPage, CarriesTheTokenInItsOwnLinks) {
