@@ -134,9 +134,9 @@ int main(int argc, char** argv) {
     while (fgets(line, sizeof line, results[(size_t)j])) {
       int p;
       long s, f[guard::FaultKinds];
-      static_assert(guard::FaultKinds == 4, "a kind of fault not read");
-      if (sscanf(line, "count %d %ld %ld %ld %ld %ld", &p, &s, &f[0], &f[1],
-                 &f[2], &f[3]) == 2 + guard::FaultKinds &&
+      static_assert(guard::FaultKinds == 5, "a kind of fault not read");
+      if (sscanf(line, "count %d %ld %ld %ld %ld %ld %ld", &p, &s, &f[0], &f[1],
+                 &f[2], &f[3], &f[4]) == 2 + guard::FaultKinds &&
           p >= 0 && p < guard::ProfileCount) {
         total.Scenarios[p] += s;
         for (int k = 0; k < guard::FaultKinds; k++) total.Found[p][k] += f[k];
@@ -157,30 +157,32 @@ int main(int argc, char** argv) {
           .count();
 
   long all = 0, faults[guard::FaultKinds] = {};
-  printf("%-12s %10s %8s %10s %12s %10s\n", "profile", "scenarios", "wrong",
-         "not good", "unannounced", "undecided");
+  printf("%-14s %10s %8s %8s %10s %12s %10s\n", "profile", "scenarios", "wrong",
+         "failed", "not good", "unannounced", "undecided");
   for (int p = 0; p < guard::ProfileCount; p++) {
     if (total.Scenarios[p] == 0) continue;
     all += total.Scenarios[p];
     for (int k = 0; k < guard::FaultKinds; k++) faults[k] += total.Found[p][k];
-    printf("%-12s %10ld %8ld %10ld %12ld %10ld\n",
+    printf("%-14s %10ld %8ld %8ld %10ld %12ld %10ld\n",
            guard::ProfileKey((Profile)p), total.Scenarios[p],
            total.Found[p][guard::WrongSwitch],
+           total.Found[p][guard::FailedReadingDecided],
            total.Found[p][guard::LossUncorrected],
            total.Found[p][guard::BlindUnannounced],
            total.Found[p][guard::HealthyUndecided]);
   }
   printf(
       "%ld scenarios in %.1f s: %.0f a second; %ld with a wrong level "
-      "command, %ld with an output lost and not made good, %ld with the "
-      "blindness unannounced, %ld healthy undecided\n",
+      "command, %ld with a failed reading decided, %ld with an output lost "
+      "and not made good, %ld with the blindness unannounced, %ld healthy "
+      "undecided\n",
       all, spent, all / spent, faults[guard::WrongSwitch],
-      faults[guard::LossUncorrected], faults[guard::BlindUnannounced],
-      faults[guard::HealthyUndecided]);
+      faults[guard::FailedReadingDecided], faults[guard::LossUncorrected],
+      faults[guard::BlindUnannounced], faults[guard::HealthyUndecided]);
   if (!failures.empty()) {
     printf(
-        "first failures (seed, profile, kind 0 wrong / 1 not made good / 2 "
-        "unannounced / 3 undecided):\n");
+        "first failures (seed, profile, kind 0 wrong / 1 failed reading "
+        "decided / 2 not made good / 3 unannounced / 4 undecided):\n");
     for (const std::string& f : failures) printf("  %s", f.c_str());
   }
   bool found = false;
