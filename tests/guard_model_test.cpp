@@ -578,6 +578,19 @@ TEST(GuardOracle, TheBoundOfALossFollowsTheBoardsSpeed) {
   EXPECT_LT(guard::LossBound(Steady(false, 600)), guard::LossBound(slowest));
 }
 
+// The oracle has teeth: a program without the sensor check decides on
+// failed readings, and the sensor profiles say so.
+TEST(GuardOracle, ASensorProfileCatchesAProgramThatDecidesOnFailedReadings) {
+  guard::SensorCheckLeftOff = true;
+  int failedDecided = 0;
+  for (Profile p : {Profile::Sensor, Profile::SensorFaulty})
+    for (uint64_t seed = 1; seed <= 30; seed++)
+      failedDecided += guard::RunScenario(seed, p, nullptr, 0, false)
+                           .Found[guard::FailedReadingDecided];
+  guard::SensorCheckLeftOff = false;
+  EXPECT_GE(failedDecided, 10);
+}
+
 // One shard: `count` scenarios of one profile from seed `first` on.
 struct Shard {
   Profile Board;

@@ -19,6 +19,8 @@
 
 namespace guard {
 
+bool SensorCheckLeftOff = false;
+
 double LevelVolts(int count) {
   return std::round(count * 0.0048828 * 1000) / 1000;
 }
@@ -186,7 +188,7 @@ class Scenario {
     Truth When;
   };
   std::vector<SensorCycle> cycles_;
-  bool failureOpenAtPass_ = false;
+  bool releaseHeldAtPass_ = false;
   Outcome out_;
   uint32_t lossClock_[6] = {};
   bool lossOpen_[6] = {};
@@ -313,7 +315,7 @@ void Scenario::CheckWatch() {
 
 void Scenario::BeginPass() {
   passStart_ = PlatTickCount();
-  if (sensing_) failureOpenAtPass_ = AppState.Sensor.Run.FailureOpen;
+  if (sensing_) releaseHeldAtPass_ = AppState.Sensor.Run.ReleaseHeld;
   board_.Advance(passStart_);
   WatchAlarms();
   if (board_.Tracing) {
@@ -591,7 +593,7 @@ void Scenario::SetUpSensorCheck() {
     Fail(HealthyUndecided, "the sensor's options were refused: " + problem);
     return;
   }
-  AppState.Sensor.Settings = options.Sensor;
+  if (!SensorCheckLeftOff) AppState.Sensor.Settings = options.Sensor;
   board_.Sensor = &sensor_;
 }
 
@@ -742,7 +744,7 @@ void Scenario::CheckSensorSwitch(const LevelSwitch& s, size_t index) {
   if (c.Failed()) judged.LevelCount = PinnedLowCount;
   bool on = ExpectedOn(s.Output, judged);
   if ((s.On == 1) == on) return;
-  if (protect && (failureOpenAtPass_ || AppState.Sensor.Run.FailureOpen ||
+  if (protect && (releaseHeldAtPass_ || AppState.Sensor.Run.ReleaseHeld ||
                   RiseKeepsProtection(s, index)))
     return;
   snprintf(what, sizeof what,
@@ -772,7 +774,8 @@ void Scenario::SensorCycleEnded(int cycle) {
   if (!healthy_) return;
   uint32_t now = PlatTickCount();
   std::string at = " (cycle " + std::to_string(cycle) + ")";
-  if (protect_ && failed(cycle) && failed(cycle - 1) && !on4)
+  if (protect_ && failed(cycle) && failed(cycle - 1) && !on4 &&
+      cycles_[(size_t)cycle].When.MinimumReleased)
     Fail(HealthyUndecided,
          "the action schutz did not put output 4 on in the second cycle in "
          "a row whose sensor had failed" +

@@ -52,13 +52,13 @@
 // failure the program cannot know yet may decide on what the sensor reads.
 // A spike or a slow start never decides against the truth. Beside the
 // truth, "setport 4.1" with schutz keeps the protection on while the
-// program's failure is open (until its sensor-ok), and in a cycle whose
+// program holds it after a failure (until its sensor-ok), and in a cycle whose
 // level rose by more than 0.50 V above a cycle since the last 4.1 (the rise
 // waits for the next cycle to confirm it). On a healthy board, in
-// addition: schutz puts output 4 on in the second cycle in a row that the
-// program knows failed, a cycle of a working sensor at a level that did not
-// rise decides both outputs, and four working cycles after a failure end
-// it (sensor-ok).
+// addition: schutz puts output 4 on (Minimum released) in the second cycle in a
+// row that the program knows failed, a cycle of a working sensor at a level
+// that did not rise decides both outputs, and four working cycles after a
+// failure end it (sensor-ok).
 #pragma once
 
 #include <cstddef>
@@ -117,6 +117,10 @@ struct Outcome {
 Outcome RunScenario(uint64_t seed, Profile profile,
                     const uint8_t* data = nullptr, size_t size = 0,
                     bool trace = true);
+// For the oracle's own test: the sensor profiles run the program with its
+// sensor check off, a program that decides on every reading.
+extern bool SensorCheckLeftOff;
+
 // The profile of a ProfileKey; false when there is none of that name.
 bool ProfileOfKey(const std::string& key, Profile* profile);
 
