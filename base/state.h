@@ -50,6 +50,10 @@ struct LevelRecord {
   // The same instant in universal time (PlatUniversalClock), s: the order
   // of events and their durations, whatever the local clock did.
   int64_t Universal;
+  // With the sensor's check on (/sensor): the cycle's grade when the sensor
+  // failed or was suspect (SensorFailed, SensorSuspect), which kept its
+  // reading from being decided on; 0 otherwise.
+  int8_t Sensor = 0;
 };
 
 // The level history keeps this many evaluations, the oldest dropped first:
@@ -108,8 +112,10 @@ struct WaitingAlarm {
   double Level;
   int64_t Time;       // local (PlatLocalClock)
   int64_t Universal;  // the same instant (PlatUniversalClock)
-  // Its text when it says more than the event's own (none: that one).
+  // Its text when it says more than the event's own (none: that one);
+  // Said, when not empty, in its place: a text made for the event.
   const char* Message = nullptr;
+  Text Said = Text();
 };
 
 // The history window shows this many of the last alarm events.
