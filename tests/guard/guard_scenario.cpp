@@ -80,8 +80,8 @@ int PickLevel(Draws* d) {
 
 // The next cycle's level with a sensor checked: as often the level of the
 // cycle before or near it (a rise of more than 0.50 V waits a cycle in the
-// program), else as PickLevel; a live-zero sensor's from its live zero to
-// the top of its span.
+// program), else as PickLevel below the top of the input; a live-zero
+// sensor's from its live zero to the top of its span.
 int PickSensorLevel(Draws* d, int before, int liveZero) {
   int level;
   if (before >= 0 && d->Percent(50))
@@ -90,7 +90,8 @@ int PickSensorLevel(Draws* d, int before, int liveZero) {
     level = d->Percent(40) ? d->Between(238, 246) : d->Between(liveZero, 901);
   else
     level = PickLevel(d);
-  int lowest = liveZero, highest = liveZero > 0 ? 901 : 1023;
+  // A level at the top of the input reads as a sensor pinned there.
+  int lowest = liveZero, highest = liveZero > 0 ? 901 : TopOfInputCount - 1;
   return level < lowest ? lowest : level > highest ? highest : level;
 }
 
@@ -342,6 +343,12 @@ void Scenario::CheckLosses() {
   RestartLossClocks(board_.SteadySince());
   if (AppState.GuardBlindAnnounced || AppState.AlarmBlindAnnounced)
     RestartLossClocks(now);
+  // A failed sensor, told as such, decides nothing on its reading: no
+  // output 5, and with halten no output 4, that a fresh measurement could
+  // make good again.
+  if (sensing_ && AppState.Sensor.Run.FailureOpen)
+    for (int n = protect_ ? 5 : 4; n <= 5; n++)
+      if ((int32_t)(now - lossClock_[n]) > 0) lossClock_[n] = now;
   for (int n = 4; n <= 5; n++) {
     bool released =
         n == 4 ? board_.Now.MinimumReleased : board_.Now.MaximumReleased;
@@ -691,13 +698,18 @@ void Scenario::RunSensorCycles() {
 
 // Whether the program can know that cycle `cycle`'s sensor has failed: at
 // once when it reads at the top of the input or below a live zero; when it
-// does not respond to its power, once the program has decided on an
-// earlier cycle of the same failure (its first sight of the failure).
+// does not respond to its power, on a healthy board, once the program has
+// decided on an earlier cycle of the same failure (its first sight of it).
 bool Scenario::FailureKnowable(int cycle) const {
   const SensorCondition& c = cycles_[(size_t)cycle].Sensor;
-  if (c.Fault == SensorFault::PinnedTop || c.Fault == SensorFault::CableBreak)
+  // 0.62 V lies below a live zero of 0.88 V by more than 2.5 % of the
+  // span.
+  if (c.Fault == SensorFault::PinnedTop || c.Fault == SensorFault::CableBreak ||
+      (c.Fault == SensorFault::PinnedLow && c.LiveZero > 0))
     return true;
-  if (c.Fault != SensorFault::PinnedLow) return false;
+  // No response is seen against the reading without power, which on a
+  // faulty board the program may not have had proven: there no knowing.
+  if (c.Fault != SensorFault::PinnedLow || !healthy_) return false;
   for (int j = cycle - 1;
        j >= 1 && cycles_[(size_t)j].Sensor.Fault == SensorFault::PinnedLow; j--)
     for (const LevelSwitch& s : board_.Switches)
@@ -739,14 +751,20 @@ void Scenario::CheckSensorSwitch(const LevelSwitch& s, size_t index) {
     return;
   }
   // A failure the program cannot know yet is judged against what the
-  // sensor reads.
+  // sensor reads, or may have the fail-safe of schutz.
+  if (c.Failed() && protect) return;
   Truth judged = s.When;
   if (c.Failed()) judged.LevelCount = PinnedLowCount;
   bool on = ExpectedOn(s.Output, judged);
   if ((s.On == 1) == on) return;
-  if (protect && (releaseHeldAtPass_ || AppState.Sensor.Run.ReleaseHeld ||
-                  RiseKeepsProtection(s, index)))
-    return;
+  // Output 4 held on after a failure until the program's sensor-ok: the
+  // last "setport 4.1" repeated.
+  int last4 = -1;
+  for (size_t i = 0; i < index; i++)
+    if (board_.Switches[i].Output == 4) last4 = board_.Switches[i].On;
+  bool held = s.Output == 4 && s.On == 1 && last4 == 1 &&
+              (releaseHeldAtPass_ || AppState.Sensor.Run.ReleaseHeld);
+  if (held || (protect && RiseKeepsProtection(s, index))) return;
   snprintf(what, sizeof what,
            "WRONG: setport %d.%d at %u ms in cycle %d (sensor %s), %s%s: "
            "setport %d.%d was due",
@@ -781,17 +799,32 @@ void Scenario::SensorCycleEnded(int cycle) {
          "a row whose sensor had failed" +
              at,
          now);
+  // A working sensor in this cycle and the one before, at a level that
+  // releases no protection against the level last decided on (a rise of
+  // more than 0.50 V from below the Minimum threshold to above it), or
+  // confirms such a rise of the cycle before.
   auto steady = [this](int n) {
     if (n < 2) return false;
-    SensorFault f = cycles_[(size_t)n].Sensor.Fault;
-    SensorFault b = cycles_[(size_t)n - 1].Sensor.Fault;
-    auto working = [](SensorFault x) {
+    auto working = [this](int m) {
+      SensorFault x = cycles_[(size_t)m].Sensor.Fault;
       return x == SensorFault::None || x == SensorFault::Flat;
     };
-    return working(f) && working(b) &&
-           LevelVolts(cycles_[(size_t)n].When.LevelCount) -
-                   LevelVolts(cycles_[(size_t)n - 1].When.LevelCount) <=
-               0.50;
+    if (!working(n) || !working(n - 1)) return false;
+    int decided = 0;
+    for (const LevelSwitch& s : board_.Switches)
+      if (s.Output == 4 && s.Cycle < n &&
+          !cycles_[(size_t)s.Cycle].Sensor.Failed())
+        decided = s.Cycle;
+    if (decided == 0) return false;
+    double last = LevelVolts(cycles_[(size_t)decided].When.LevelCount);
+    auto releases = [last](double v) {
+      return last < MinimumThreshold && !(v < MinimumThreshold) &&
+             v - last > 0.50;
+    };
+    double now = LevelVolts(cycles_[(size_t)n].When.LevelCount);
+    double before = LevelVolts(cycles_[(size_t)n - 1].When.LevelCount);
+    return !releases(now) || (decided < n - 1 && releases(before) &&
+                              std::fabs(now - before) <= 0.50);
   };
   bool anyFailure = false;
   for (int n = 1; n < cycle; n++)

@@ -46,8 +46,10 @@
 // sensor change when the board takes the "setport 3.0" that ends a cycle.
 // No failed reading may decide: in a cycle whose sensor has failed, from
 // the cycle the program can know it on (pinned at the top or a live-zero
-// sensor's cable break: at once; no response to its power: once an earlier
-// cycle of the same failure was decided on), the only level command
+// sensor's cable break: at once; no response to its power: on a healthy
+// board, once an earlier cycle of the same failure was decided on; on a
+// faulty one the program may never have had the reading without power it
+// needs for that), the only level command
 // allowed is "setport 4.1" with the action schutz, none with halten. A
 // failure the program cannot know yet may decide on what the sensor reads.
 // A spike or a slow start never decides against the truth. Beside the
@@ -59,6 +61,10 @@
 // row that the program knows failed, a cycle of a working sensor at a level
 // that did not rise decides both outputs, and four working cycles after a
 // failure end it (sensor-ok).
+//
+// While the program has told the sensor's failure (sensor-fehler, and no
+// sensor-ok yet), output 5 lost on the board, and with halten output 4,
+// need not be made good: no reading may decide them.
 #pragma once
 
 #include <cstddef>
