@@ -5,8 +5,8 @@
 // run again (KVX_GUARD_SEED=<seed> KVX_GUARD_PROFILE=<key>
 // korvalinex_guard_tests --gtest_filter=GuardOracle.OneScenario).
 //
-//   korvalinex_guard_run [--seconds S] [--jobs N] [--profile KEY] [--first
-//   SEED]
+//   korvalinex_guard_run [--seconds S] [--jobs N] [--profile KEY[,KEY...]]
+//   [--first SEED]
 //
 // 60 s on every core by default. Exits 1 when a scenario met a fault.
 
@@ -36,8 +36,8 @@ const int FirstSeeds = 3;
 
 // One worker: scenarios for `seconds`, seeds first + job, + jobs, ...;
 // its counts and first failures as text on `out`.
-void Work(int job, int jobs, double seconds, int only, uint64_t first,
-          FILE* out) {
+void Work(int job, int jobs, double seconds, const std::vector<int>& only,
+          uint64_t first, FILE* out) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point start = Clock::now(), report = start;
   Counts c;
@@ -52,8 +52,8 @@ void Work(int job, int jobs, double seconds, int only, uint64_t first,
         fprintf(stderr, "worker %d: %ld scenarios in %.0f s\n", job, n, spent);
       }
     }
-    Profile p = only >= 0 ? (Profile)only
-                          : (Profile)(seed % (uint64_t)guard::ProfileCount);
+    Profile p = !only.empty() ? (Profile)only[seed % only.size()]
+                              : (Profile)(seed % (uint64_t)guard::ProfileCount);
     guard::Outcome o = guard::RunScenario(seed, p, nullptr, 0, false);
     c.Scenarios[(int)p]++;
     for (int k = 0; k < guard::FaultKinds; k++) {
@@ -76,7 +76,7 @@ void Work(int job, int jobs, double seconds, int only, uint64_t first,
 int main(int argc, char** argv) {
   double seconds = 60;
   int jobs = (int)sysconf(_SC_NPROCESSORS_ONLN);
-  int only = -1;
+  std::vector<int> only;
   uint64_t first = 1;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
@@ -87,15 +87,22 @@ int main(int argc, char** argv) {
     } else if (a == "--first") {
       first = strtoull(argv[i + 1], nullptr, 0);
     } else if (a == "--profile") {
-      Profile p;
-      if (!guard::ProfileOfKey(argv[i + 1], &p)) {
-        fprintf(stderr, "no profile %s\n", argv[i + 1]);
-        return 2;
+      std::string keys = argv[i + 1];
+      for (size_t at = 0; at <= keys.size();) {
+        size_t comma = keys.find(',', at);
+        if (comma == std::string::npos) comma = keys.size();
+        Profile p;
+        if (!guard::ProfileOfKey(keys.substr(at, comma - at), &p)) {
+          fprintf(stderr, "no profile %s\n",
+                  keys.substr(at, comma - at).c_str());
+          return 2;
+        }
+        only.push_back((int)p);
+        at = comma + 1;
       }
-      only = (int)p;
     } else {
       fprintf(stderr,
-              "usage: %s [--seconds S] [--jobs N] [--profile KEY] "
+              "usage: %s [--seconds S] [--jobs N] [--profile KEY[,KEY...]] "
               "[--first SEED]\n",
               argv[0]);
       return 2;
