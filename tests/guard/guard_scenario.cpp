@@ -189,7 +189,8 @@ class Scenario {
     Truth When;
   };
   std::vector<SensorCycle> cycles_;
-  bool releaseHeldAtPass_ = false;
+  bool releaseHeldAtPass_ = false, failureOpenAtPass_ = false;
+  int releasesCycle_ = 0;  // the sensor's cycle the releases are of
   Outcome out_;
   uint32_t lossClock_[6] = {};
   bool lossOpen_[6] = {};
@@ -316,7 +317,10 @@ void Scenario::CheckWatch() {
 
 void Scenario::BeginPass() {
   passStart_ = PlatTickCount();
-  if (sensing_) releaseHeldAtPass_ = AppState.Sensor.Run.ReleaseHeld;
+  if (sensing_) {
+    releaseHeldAtPass_ = AppState.Sensor.Run.ReleaseHeld;
+    failureOpenAtPass_ = AppState.Sensor.Run.FailureOpen;
+  }
   board_.Advance(passStart_);
   WatchAlarms();
   if (board_.Tracing) {
@@ -490,6 +494,12 @@ void Scenario::LoopPass() {
   }
   if (HistorySize() > records) out_.Evaluations += HistorySize() - records;
   CheckSwitches(before);
+  // The operator's releases as they are in the well's next cycle.
+  if (sensing_ && sensor_.Cycle() != releasesCycle_) {
+    releasesCycle_ = sensor_.Cycle();
+    AppState.MinimumEnabled = board_.Now.MinimumReleased;
+    AppState.MaximumEnabled = board_.Now.MaximumReleased;
+  }
   // An evaluation in doubt: the guard could not read the well.
   if (AppState.DoubtedEvaluations > 0 &&
       AppState.DoubtedEvaluations != doubtedBefore_)
@@ -669,22 +679,22 @@ void Scenario::RunSensorCycles() {
   if (cycles > 1) queue(2);
   AppState.MinimumEnabled = board_.Now.MinimumReleased;
   AppState.MaximumEnabled = board_.Now.MaximumReleased;
+  releasesCycle_ = 1;
   int seen = 1;
   // Every cycle's ticks, and more: a board that cannot take the end of a
-  // cycle leaves its sensor to the next.
-  int passes = (cycles + 1) * (AppState.CyclePeriod + 5) + 20;
+  // cycle leaves its sensor to the next, and one without power takes no
+  // connection for up to 30 s.
+  int passes = (cycles + 1) * (AppState.CyclePeriod + 5) + 120;
   for (int pass = 0; pass < passes && Going() && seen <= cycles; pass++) {
     LoopPass();
     if (sensor_.Cycle() == seen) continue;
-    // The board took the end of the cycle: the next one's releases go to
-    // the program as the operator would have set them meanwhile.
+    // The board took the end of the cycle (LoopPass gave the program the
+    // next one's releases).
     SensorCycleEnded(seen);
     seen = sensor_.Cycle();
     board_.Note(PlatTickCount(), "cycle " + std::to_string(seen) + ": " +
                                      sensor_.Describe() + ", " +
                                      Describe(board_.Now));
-    AppState.MinimumEnabled = board_.Now.MinimumReleased;
-    AppState.MaximumEnabled = board_.Now.MaximumReleased;
     if (seen < cycles)
       queue(seen + 1);
     else if (seen == cycles) {
@@ -764,7 +774,11 @@ void Scenario::CheckSensorSwitch(const LevelSwitch& s, size_t index) {
     if (board_.Switches[i].Output == 4) last4 = board_.Switches[i].On;
   bool held = s.Output == 4 && s.On == 1 && last4 == 1 &&
               (releaseHeldAtPass_ || AppState.Sensor.Run.ReleaseHeld);
-  if (held || (protect && RiseKeepsProtection(s, index))) return;
+  // With schutz the fail-safe goes on while the program's failure is open
+  // (until its sensor-ok), whatever the sensor does meanwhile.
+  bool failSafe =
+      protect && (failureOpenAtPass_ || AppState.Sensor.Run.FailureOpen);
+  if (held || failSafe || (protect && RiseKeepsProtection(s, index))) return;
   snprintf(what, sizeof what,
            "WRONG: setport %d.%d at %u ms in cycle %d (sensor %s), %s%s: "
            "setport %d.%d was due",

@@ -53,8 +53,15 @@ int ModelSensor::Reading(int level, uint32_t at, Draws* draws) {
   }
   if (!powered_) return now_.Idle;
   poweredReadings_++;
-  if (now_.Fault == SensorFault::Spike && poweredReadings_ == now_.SpikeAt)
-    return now_.SpikeCount;
+  if (now_.Fault == SensorFault::Spike && poweredReadings_ == now_.SpikeAt) {
+    // Nearer to the level it would be noise: beyond the spread a cycle's
+    // readings may have (0.20 V).
+    int spike = now_.SpikeCount;
+    if (spike > level - SpikeDistance && spike < level + SpikeDistance)
+      spike = level + SpikeDistance <= 1023 ? level + SpikeDistance
+                                            : level - SpikeDistance;
+    return spike;
+  }
   if (now_.Fault == SensorFault::SlowStart) {
     // From the reading without power up to the level, in a straight line.
     int32_t since = (int32_t)(at - poweredAt_);

@@ -13,7 +13,9 @@
 //     does: a sensor that does not react to its power, the input floating;
 //   - a cable break of a live-zero sensor: 0 V (or a count) whatever
 //     output 3 does, below the live zero;
-//   - a spike: one powered reading of the cycle far from the level;
+//   - a spike: one powered reading of the cycle far from the level (more
+//     than 0.20 V, the spread a cycle's readings may have: nearer it is
+//     noise, which no rule can tell from the level);
 //   - a slow start: after the power comes on the reading rises from nothing
 //     and reaches the level only after 1 to 2.9 s (the program's warm-up
 //     is two ticks: at most the first evaluation of a cycle can read short,
@@ -45,6 +47,8 @@ const char* SensorFaultName(SensorFault fault);
 
 // The count the program's check reads as the top of the input (4.90 V).
 enum { TopOfInputCount = 1004, PinnedTopCount = 1023, PinnedLowCount = 127 };
+// The least distance of a spike from the level: 43 counts, 0.21 V.
+enum { SpikeDistance = 43 };
 
 // How the sensor of one cycle reads.
 struct SensorCondition {
