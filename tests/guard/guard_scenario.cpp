@@ -493,6 +493,19 @@ void Scenario::LoopPass() {
       Fail(HealthyUndecided, "the connection was lost on a healthy board");
   }
   if (HistorySize() > records) out_.Evaluations += HistorySize() - records;
+  if (sensing_ && board_.Tracing && HistorySize() > records) {
+    // The sensor's check as the program has it after the evaluation.
+    static const char* const Grades[] = {"ungraded", "ok", "suspect", "failed"};
+    const SensorRunState& run = AppState.Sensor.Run;
+    char what[160];
+    snprintf(what, sizeof what,
+             "program: last cycle graded %s (cause %d, %.3f V), %d failed "
+             "and %d good in a row, no response %d%s",
+             Grades[run.LastGrade & 3], (int)run.LastCause, run.LastVolts,
+             run.FailedCycles, run.GoodCycles, run.NoResponseCycles,
+             run.FailureOpen ? ", failure open" : "");
+    board_.Note(PlatTickCount(), what);
+  }
   CheckSwitches(before);
   // The operator's releases as they are in the well's next cycle.
   if (sensing_ && sensor_.Cycle() != releasesCycle_) {
