@@ -65,9 +65,12 @@ enum { SensorReadingsPerCycle = 3 };
 
 // What the check knows while the program runs.
 struct SensorRunState {
-  // The current cycle's proven powered readings, V.
+  // The current cycle's proven powered readings, V, all of one stretch of
+  // the sensor's power: since the tick ReadingsPoweredSince
+  // (AppState.SensorOnSince).
   int Readings;
   double Reading[SensorReadingsPerCycle];
+  int ReadingsPoweredSince;
   // The last proven reading with the sensor unpowered (the refresh between
   // cycles), V.
   bool UnpoweredKnown;
@@ -96,11 +99,6 @@ struct SensorRunState {
   int FlatCount;
   int64_t FlatSince;
   bool FlatTold;
-  // The last cycle's grade and cause, its volts (NaN: none), for the
-  // level log, label 36 and the status page.
-  SensorGrade LastGrade;
-  SensorCause LastCause;
-  double LastVolts;
 };
 
 struct SensorState {

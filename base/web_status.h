@@ -93,11 +93,10 @@ struct WebSnapshot {
   bool DoubtedLastSwitched5;
   bool GuardBlind;
   // With the sensor's check (/sensor): a failure of the sensor told and
-  // not yet its end (sensor-ok), or a suspicion, and the volts of the
-  // cycle that told it.
+  // not yet its end (sensor-ok), or a suspicion not yet ended by a good
+  // cycle.
   bool SensorFailureOpen;
   bool SensorSuspicionOpen;
-  double SensorVolts;
   // The last evaluation (from the level log's read-back too); its age
   // goes by universal time.
   bool Evaluated;

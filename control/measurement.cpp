@@ -277,7 +277,7 @@ static void DecideOnCheckedSensor() {
     return;
   }
   ShowLevelBar();
-  SensorCycleReading(AppState.LevelVoltage);
+  SensorCycleReading(AppState.LevelVoltage, AppState.SensorOnSince);
   if (!last) return;
   SensorCycleResult r = SensorGradeCycle();
   switch (r.Grade) {

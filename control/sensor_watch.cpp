@@ -12,8 +12,11 @@ void SensorUnpoweredReading(double volts) {
   run.Unpowered = volts;
 }
 
-void SensorCycleReading(double volts) {
+void SensorCycleReading(double volts, int poweredSince) {
   SensorRunState& run = AppState.Sensor.Run;
+  if (run.Readings > 0 && run.ReadingsPoweredSince != poweredSince)
+    run.Readings = 0;
+  run.ReadingsPoweredSince = poweredSince;
   if (run.Readings < SensorReadingsPerCycle)
     run.Reading[run.Readings++] = volts;
 }
@@ -71,9 +74,6 @@ SensorCycleResult SensorGradeCycle() {
     default:
       break;
   }
-  run.LastGrade = r.Grade;
-  run.LastCause = r.Cause;
-  run.LastVolts = r.Volts;
   return r;
 }
 

@@ -15,8 +15,9 @@ void SensorCycleBegins();
 // A proven board query whose status shows the sensor unpowered read
 // `volts` on input 1.
 void SensorUnpoweredReading(double volts);
-// An evaluation's proven powered reading.
-void SensorCycleReading(double volts);
+// An evaluation's proven powered reading, the sensor powered since tick
+// `poweredSince`: readings of an earlier stretch of power are let go.
+void SensorCycleReading(double volts, int poweredSince);
 // The cycle's grade from the readings gathered (which are then let go),
 // with its events and the counts of good and failed cycles.
 SensorCycleResult SensorGradeCycle();

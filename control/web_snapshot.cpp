@@ -132,7 +132,6 @@ void TakeWebSnapshot() {
   s.GuardBlind = AppState.GuardBlindAnnounced;
   s.SensorFailureOpen = AppState.Sensor.Run.FailureOpen;
   s.SensorSuspicionOpen = AppState.Sensor.Run.SuspicionOpen;
-  s.SensorVolts = AppState.Sensor.Run.LastVolts;
 
   // The evaluations that came since; an evaluation ages out of the last
   // day even when none comes.
