@@ -495,15 +495,14 @@ void Scenario::LoopPass() {
   if (HistorySize() > records) out_.Evaluations += HistorySize() - records;
   if (sensing_ && board_.Tracing && HistorySize() > records) {
     // The sensor's check as the program has it after the evaluation.
-    static const char* const Grades[] = {"ungraded", "ok", "suspect", "failed"};
     const SensorRunState& run = AppState.Sensor.Run;
     char what[160];
     snprintf(what, sizeof what,
-             "program: last cycle graded %s (cause %d, %.3f V), %d failed "
-             "and %d good in a row, no response %d%s",
-             Grades[run.LastGrade & 3], (int)run.LastCause, run.LastVolts,
+             "program: sensor %d failed and %d good cycles in a row, no "
+             "response %d%s%s",
              run.FailedCycles, run.GoodCycles, run.NoResponseCycles,
-             run.FailureOpen ? ", failure open" : "");
+             run.FailureOpen ? ", failure open" : "",
+             run.SuspicionOpen ? ", suspicion open" : "");
     board_.Note(PlatTickCount(), what);
   }
   CheckSwitches(before);
