@@ -493,6 +493,13 @@ void Scenario::LoopPass() {
       Fail(HealthyUndecided, "the connection was lost on a healthy board");
   }
   if (HistorySize() > records) out_.Evaluations += HistorySize() - records;
+  if (sensing_ && board_.Tracing && AppState.Sensor.Run.Readings > 0) {
+    // The cycle's readings the program has gathered so far.
+    std::string r = "program: the cycle's readings";
+    for (int i = 0; i < AppState.Sensor.Run.Readings; i++)
+      r += " " + std::to_string(AppState.Sensor.Run.Reading[i]).substr(0, 5);
+    board_.Note(PlatTickCount(), r);
+  }
   if (sensing_ && board_.Tracing && HistorySize() > records) {
     // The sensor's check as the program has it after the evaluation.
     const SensorRunState& run = AppState.Sensor.Run;
