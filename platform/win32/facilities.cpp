@@ -72,13 +72,32 @@ bool PlatStartFacilities() {
   return ok;
 }
 
+// A large block (the level history's ring) comes straight from the
+// system's pages, which are zero already: a page of it takes real memory
+// only once it is written, as the ring fills. Filling it with zeros from
+// the heap would take all of it at once.
+enum { LargeBlock = 64 * 1024, LargeBlockSlots = 8 };
+static void* LargeBlocks[LargeBlockSlots];
+
 unsigned char* PlatTakeZeroedMemory(int size) {
   if (!MemoryHeap || size <= 0) return nullptr;
+  if (size >= LargeBlock) {
+    for (void*& slot : LargeBlocks) {
+      if (slot) continue;
+      slot = VirtualAlloc(nullptr, static_cast<SIZE_T>(size),
+                          MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+      return static_cast<unsigned char*>(slot);
+    }
+  }
   return static_cast<unsigned char*>(
       HeapAlloc(MemoryHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(size)));
 }
 
 void PlatReleaseMemory() {
+  for (void*& slot : LargeBlocks) {
+    if (slot) VirtualFree(slot, 0, MEM_RELEASE);
+    slot = nullptr;
+  }
   if (MemoryHeap) HeapDestroy(MemoryHeap);
   MemoryHeap = nullptr;
 }
@@ -107,6 +126,18 @@ void PlatDestroyHeap() {
   PrivateHeap = nullptr;
 }
 
+FARPROC Win32SystemFunction(const char* dll, const char* name) {
+  char path[MAX_PATH + 32];
+  UINT n = GetSystemDirectoryA(path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || n + 2 + lstrlenA(dll) > (int)sizeof path)
+    return nullptr;
+  if (path[n - 1] != '\\') path[n++] = '\\';
+  lstrcpyA(path + n, dll);
+  HMODULE module = GetModuleHandleA(path);
+  if (!module) module = LoadLibraryA(path);
+  return module ? GetProcAddress(module, name) : nullptr;
+}
+
 const char* PlatBuildBoardAddress() { return KORVALINEX_BOARD_ADDRESS; }
 int PlatBuildBoardPort() { return KORVALINEX_BOARD_PORT; }
 
@@ -133,7 +164,10 @@ void PlatOpenAddress(const Text& address) {
   request.lpVerb = nullptr;  // the default verb
   request.lpFile = address.c_str();
   request.nShow = SW_SHOWNORMAL;
-  ShellExecuteExA(&request);
+  using ShellExecuteCall = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+  auto execute = reinterpret_cast<ShellExecuteCall>(reinterpret_cast<void*>(
+      Win32SystemFunction("shell32.dll", "ShellExecuteExA")));
+  if (execute) execute(&request);
 }
 
 // ---------------------------------------------------------------------------
