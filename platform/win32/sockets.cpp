@@ -136,7 +136,20 @@ static int WaitReadable(SOCKET s, int waitMs) {
 // One recv that never blocks: the byte count, 0 at the end of the
 // connection, -1 when nothing is there (WSAEWOULDBLOCK), -2 on a failure.
 // The socket is blocking for everything else (the sends of a command).
+// Bytes the system counts as waiting are taken by a plain recv, which
+// returns at once with them: one call fewer than switching the socket to
+// non-blocking and back, and under Wine each call is a trip to its server.
+// With none counted, the switch tells the end of the connection, a
+// failure, nothing there and the stream's urgent mark (the count stops
+// there, though more may wait behind it) apart.
 static int TakeWaiting(SOCKET s, char* bytes, int max) {
+  u_long counted = 0;
+  if (max > 0 && ioctlsocket(s, FIONREAD, &counted) == 0 && counted > 0) {
+    int n =
+        counted < static_cast<u_long>(max) ? static_cast<int>(counted) : max;
+    int got = recv(s, bytes, n, 0);
+    return got == SOCKET_ERROR ? -2 : got;
+  }
   u_long on = 1, off = 0;
   if (ioctlsocket(s, FIONBIO, &on) != 0) return -2;
   int got = recv(s, bytes, max, 0);
