@@ -72,32 +72,13 @@ bool PlatStartFacilities() {
   return ok;
 }
 
-// A large block (the level history's ring) comes straight from the
-// system's pages, which are zero already: a page of it takes real memory
-// only once it is written, as the ring fills. Filling it with zeros from
-// the heap would take all of it at once.
-enum { LargeBlock = 64 * 1024, LargeBlockSlots = 8 };
-static void* LargeBlocks[LargeBlockSlots];
-
 unsigned char* PlatTakeZeroedMemory(int size) {
   if (!MemoryHeap || size <= 0) return nullptr;
-  if (size >= LargeBlock) {
-    for (void*& slot : LargeBlocks) {
-      if (slot) continue;
-      slot = VirtualAlloc(nullptr, static_cast<SIZE_T>(size),
-                          MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-      return static_cast<unsigned char*>(slot);
-    }
-  }
   return static_cast<unsigned char*>(
       HeapAlloc(MemoryHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(size)));
 }
 
 void PlatReleaseMemory() {
-  for (void*& slot : LargeBlocks) {
-    if (slot) VirtualFree(slot, 0, MEM_RELEASE);
-    slot = nullptr;
-  }
   if (MemoryHeap) HeapDestroy(MemoryHeap);
   MemoryHeap = nullptr;
 }
