@@ -29,6 +29,13 @@ static bool AllBelow(const double* r, int n, double bound) {
   return true;
 }
 
+// `low` and `high` lie on either side of `threshold` as the decisions
+// compare them (a level below output 4's threshold, above output 5's).
+static bool Straddles(double low, double high, double threshold) {
+  return threshold == MinimumThreshold ? low < threshold && !(high < threshold)
+                                       : high > threshold && !(low > threshold);
+}
+
 // The powered readings did not move from the unpowered one.
 static bool NoResponse(const SensorFigures& f, const double* r, int n,
                        const SensorRunState& run) {
@@ -76,6 +83,15 @@ SensorCycleResult GradeSensorCycle(const SensorSettings& settings,
   if (high - low > f.SpreadVolts) {
     result.Grade = SensorSuspect;
     result.Cause = SensorSpread;
+    return result;
+  }
+  // Two readings have no middle one: their mean is a level neither showed.
+  // When they lie on either side of a threshold, one of them may be the
+  // sensor still settling or a passing disturbance, and nothing tells
+  // which: the cycle decides nothing, as one with too few readings.
+  if (n == 2 && (Straddles(low, high, MinimumThreshold) ||
+                 Straddles(low, high, MaximumThreshold))) {
+    result.Volts = NAN;
     return result;
   }
   bool releases = run->LastKnown && run->LastLevel < MinimumThreshold &&

@@ -13,6 +13,8 @@
 //   above 0,10 V and every powered reading within 2 counts of it, in 2
 //   cycles in a row (the first such cycle decides as usual).
 // - Spread (suspect): the readings more than 0,20 V apart: nothing decided.
+// - Two readings only, on either side of a threshold: no grade, nothing
+//   decided (they have no middle one to settle it).
 // - Rise (suspect): the median more than 0,50 V above the last level
 //   decided on, from below the Minimum threshold to above it, would release
 //   the dry-run protection: it is decided only when the next cycle confirms
@@ -30,7 +32,7 @@
 constexpr double SensorVoltsPerCount = 5.0 / 1024.0;
 
 struct SensorCycleResult {
-  SensorGrade Grade;  // SensorUngraded: fewer than 2 readings
+  SensorGrade Grade;  // SensorUngraded: too few readings
   SensorCause Cause;
   double Volts;   // the median (NaN when ungraded)
   bool Decides;   // the cycle decides on Volts

@@ -44,6 +44,29 @@ TEST_F(SensorGrading, TheMedianIsDecidedOnAndTooFewReadingsGradeNothing) {
   EXPECT_DOUBLE_EQ(ok.Volts, 0.51);
 }
 
+// Two readings inside the spread but on either side of a threshold: their
+// mean is a level neither showed (a sensor still settling read 1,025 V and
+// then 1,191 V; the mean, 1,108 V, would have switched output 5 off under a
+// well above its Maximum). Without a third reading nothing is decided; two
+// on the same side decide, and three settle it by their median.
+TEST_F(SensorGrading, TwoReadingsAcrossAThresholdDecideNothing) {
+  for (std::vector<double> two :
+       {std::vector<double>{1.025, 1.191}, std::vector<double>{0.20, 0.22},
+        std::vector<double>{0.21, 0.211}, std::vector<double>{1.18, 1.19}}) {
+    SensorRunState run{};
+    SensorCycleResult r = GradeSensorCycle(Settings, two.data(), 2, 0, &run);
+    EXPECT_EQ(r.Grade, SensorUngraded) << two[0] << " " << two[1];
+    EXPECT_FALSE(r.Decides);
+    EXPECT_FALSE(run.LastKnown);
+  }
+  SensorCycleResult same = Grade({1.19, 1.25});
+  EXPECT_EQ(same.Grade, SensorOk);
+  EXPECT_TRUE(same.Decides);
+  SensorCycleResult three = Grade({1.025, 1.191, 1.195});
+  EXPECT_EQ(three.Grade, SensorOk);
+  EXPECT_DOUBLE_EQ(three.Volts, 1.191);
+}
+
 TEST_F(SensorGrading, OutOfSpanFailsOnlyWhenEveryReadingIsBeyond) {
   // The top of the input: 4,90 V and above, every reading.
   SensorCycleResult top = Grade({5.0, 4.9, 4.995});
