@@ -4,7 +4,7 @@
 
 #include "base/state.h"
 #include "base/wait_service.h"
-#include "board/connection.h"
+#include "board/commands.h"
 #include "control/alarms.h"
 #include "control/console.h"
 #include "control/history.h"

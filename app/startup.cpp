@@ -7,7 +7,7 @@
 #include "app/session.h"
 #include "base/state.h"
 #include "base/wait_service.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "control/history.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"

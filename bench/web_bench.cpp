@@ -31,7 +31,7 @@
 
 #include "base/state.h"
 #include "base/wait_service.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "control/refresh.h"
 #include "control/web_snapshot.h"
 #include "platform/headless/headless.h"
