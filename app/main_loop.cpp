@@ -20,7 +20,7 @@
 #include "ui/description_window.h"
 #include "ui/held_buttons.h"
 #include "ui/history_window.h"
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 static TickCount Now() { return PlatTickCount(); }
 

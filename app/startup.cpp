@@ -12,7 +12,7 @@
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 const char ProblemTitle[] = "KORVALINEX: Problem";
 const char NetworkFailedText[] =

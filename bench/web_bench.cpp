@@ -37,9 +37,9 @@
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
 #include "tests/support/program_start.h"
-#include "ui/web_page.h"
-#include "ui/web_request.h"
-#include "ui/web_server.h"
+#include "web/web_page.h"
+#include "web/web_request.h"
+#include "web/web_server.h"
 
 namespace {
 
