@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/state.h"
-#include "ui/web_request.h"
+#include "web/web_request.h"
 
 static bool IsSeparator(char c) { return c == ' ' || c == '\t'; }
 

@@ -9,7 +9,7 @@
 // argument; /log names the folder of the level log, /alarm the program or
 // script run at every alarm event (control/alarms.h), /web the address of
 // this PC and the port the read-only status page listens on
-// (ui/web_server.h), /web-token the token its requests must carry,
+// (web/web_server.h), /web-token the token its requests must carry,
 // /sensor turns the level sensor's check on (control/sensor_check.h) with
 // the action while the sensor has failed, /sensor-bereich gives a
 // live-zero sensor's span in volts and /sensor-werte changes the check's

@@ -262,7 +262,7 @@ struct AppStateRecord {
   // What is known of the board on this connection (forgotten when it is
   // lost): ConnectionNumber counts the connections made again since the
   // start; SlowestReply, the longest any reply has taken on it, in ms
-  // (board/connection.h, ProofQuietTime); the Help and Version replies
+  // (board/reply_driver.h, ProofQuietTime); the Help and Version replies
   // learned in a proven query (board/reply_reader.h), by LearnedReplyCount
   // slot.
   int ConnectionNumber;

@@ -1,6 +1,6 @@
 // The read-only status page for the operator's phone: what the command
 // line asked for, and the snapshot the program writes for it after each
-// board query and each evaluation. The page's server (ui/web_server.h)
+// board query and each evaluation. The page's server (web/web_server.h)
 // reads nothing but this snapshot; no request it takes ever reaches the
 // board, the rest of the state record or a file.
 //

@@ -5,7 +5,8 @@
 
 #include "base/sleep_clock.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
 #include "board/poll.h"
 #include "control/alarms.h"
 #include "control/guard_outputs.h"

@@ -20,7 +20,7 @@
 
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "board/reply_forms.h"
 #include "control/measurement.h"
 #include "platform/headless/headless.h"

@@ -1,4 +1,4 @@
-#include "ui/web_page.h"
+#include "web/web_page.h"
 
 #include <cmath>
 #include <cstdio>
