@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/state.h"
-#include "ui/web_request.h"
+#include "web/web_request.h"
 
 static bool IsSeparator(char c) { return c == ' ' || c == '\t'; }
 
@@ -79,6 +79,7 @@ static const char RightForm[] =
 static const char RightFormWithOptions[] =
     "\r\n\r\nRichtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
     "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
+    "[/sensor schutz|halten [/sensor-bereich V:V] [/sensor-werte WERTE]] "
     "[ADRESSE [PORT]]\r\n"
     "ORDNER: Ordner für das Protokoll des Wasserstands\r\n"
     "BEFEHL: Programm oder Skript (.cmd), das bei jedem Alarm startet\r\n"
@@ -86,6 +87,11 @@ static const char RightFormWithOptions[] =
     "IP:PORT: Adresse dieses PCs und Port der Statusseite, etwa "
     "192.168.1.20:8080\r\n"
     "SCHLÜSSEL: 1 bis 64 Zeichen A-Z a-z 0-9 . _ ~ - (nur mit /web)\r\n"
+    "schutz|halten: bei Sensorfehler Trockenlaufschutz ein oder Zustand "
+    "halten\r\n"
+    "V:V: Messbereich des Sensors in Volt, etwa 0,88:4,40 (nur mit "
+    "/sensor)\r\n"
+    "WERTE: etwa oben=4,90;sprung=0,50 (nur mit /sensor)\r\n"
     "ADRESSE: IPv4-Adresse wie 192.168.1.50 oder Rechnername\r\n"
     "PORT: ganze Zahl von 1 bis 65535";
 
@@ -168,6 +174,10 @@ static const OptionForm Options[] = {
     {"/alarm-taeglich", "Zeitpunkt", &ProgramOptions::DailyTime, 5},
     {"/web", "Endpunkt", &ProgramOptions::WebEndpoint, LongestWebEndpoint},
     {"/web-token", "Schlüssel", &ProgramOptions::WebToken, LongestWebToken},
+    {"/sensor", "Handlung", &ProgramOptions::SensorActionText, 6},
+    {"/sensor-bereich", "Messbereich", &ProgramOptions::SensorSpanText, 20},
+    {"/sensor-werte", "Wert", &ProgramOptions::SensorFiguresText,
+     LongestSensorFigures},
 };
 
 static bool EndsWithAnyCase(const Text& text, const char* end) {
@@ -250,10 +260,214 @@ bool ReadWebEndpoint(const Text& text, uint32_t* address, int* port) {
   return true;
 }
 
+// Decimal digits with one decimal comma or point, no sign, no blanks.
+static bool ReadOperatorDecimal(const Text& text, double* number) {
+  double value = 0;
+  double scale = 0;  // 0 before the decimal sign
+  int digits = 0;
+  for (char c : text) {
+    if ((c == ',' || c == '.') && scale == 0) {
+      scale = 1;
+    } else if (c >= '0' && c <= '9' && digits < 9) {
+      digits++;
+      if (scale == 0) {
+        value = value * 10 + (c - '0');
+      } else {
+        scale /= 10;
+        value += scale * (c - '0');
+      }
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0) return false;
+  *number = value;
+  return true;
+}
+
+bool ReadSensorVolts(const Text& text, double* volts) {
+  double value = 0;
+  if (!ReadOperatorDecimal(text, &value) || value > 5.0) return false;
+  *volts = value;
+  return true;
+}
+
+// A whole number of decimal digits in lo..hi.
+static bool ReadWhole(const Text& text, int lo, int hi, int* number) {
+  if (text.empty() || text.size() > 5) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < lo || value > hi) return false;
+  *number = value;
+  return true;
+}
+
+// The figures /sensor-werte knows: the name, its unit and bounds as the
+// box says them, where it goes; volts (or a percentage) or whole numbers.
+struct SensorFigureForm {
+  const char* Name;
+  const char* Bounds;
+  double SensorFigures::*Decimal;
+  int SensorFigures::*Whole;
+  double Lowest, Highest;
+};
+static const SensorFigureForm SensorFigureForms[] = {
+    {"oben", "Volt von 1,00 bis 5,00", &SensorFigures::TopVolts, nullptr, 1.0,
+     5.0},
+    {"rand", "Prozent von 0 bis 50", &SensorFigures::MarginPercent, nullptr,
+     0.0, 50.0},
+    {"stromlos", "Volt von 0,01 bis 5,00", &SensorFigures::UnpoweredVolts,
+     nullptr, 0.01, 5.0},
+    {"reaktion", "Zählschritte von 0 bis 1023", nullptr,
+     &SensorFigures::NoResponseCounts, 0, 1023},
+    {"streuung", "Volt von 0,01 bis 5,00", &SensorFigures::SpreadVolts, nullptr,
+     0.01, 5.0},
+    {"sprung", "Volt von 0,01 bis 5,00", &SensorFigures::JumpVolts, nullptr,
+     0.01, 5.0},
+    {"flach", "Zählschritte von 0 bis 1023", nullptr,
+     &SensorFigures::FlatCounts, 0, 1023},
+    {"flach-stunden", "Stunden von 0 (aus) bis 8760", nullptr,
+     &SensorFigures::FlatHours, 0, 8760},
+    {"ausfall", "Zyklen von 1 bis 100", nullptr, &SensorFigures::FailSafeCycles,
+     1, 100},
+    {"gut", "Zyklen von 1 bis 100", nullptr, &SensorFigures::GoodCycles, 1,
+     100},
+};
+
+static const char SensorFiguresForm[] =
+    "\r\n\r\nRichtig: /sensor-werte \"NAME=WERT;NAME=WERT...\"\r\n"
+    "oben=4,90 (Volt: Messwert am oberen Ende des Eingangs)\r\n"
+    "rand=2,5 (Prozent des Messbereichs unter dem Nullpunkt)\r\n"
+    "stromlos=0,10 (Volt: Eingang ohne Sensorstrom)\r\n"
+    "reaktion=2 (Zählschritte: keine Antwort auf den Sensorstrom)\r\n"
+    "streuung=0,20 (Volt innerhalb eines Zyklus)\r\n"
+    "sprung=0,50 (Volt Anstieg zwischen zwei Zyklen)\r\n"
+    "flach=1 (Zählschritte) flach-stunden=24 (Stunden, 0: aus)\r\n"
+    "ausfall=2 (Zyklen bis zur Sicherheitshandlung)\r\n"
+    "gut=2 (gute Zyklen bis Sensor in Ordnung)";
+
+static Text TrimBlanks(const Text& text) {
+  size_t a = 0, b = text.size();
+  while (a < b && IsSeparator(text[a])) a++;
+  while (b > a && IsSeparator(text[b - 1])) b--;
+  return text.substr(a, b - a);
+}
+
+bool ReadSensorFigures(const Text& text, SensorFigures* figures,
+                       Text* problem) {
+  SensorFigures read = *figures;
+  bool seen[sizeof SensorFigureForms / sizeof SensorFigureForms[0]] = {};
+  size_t start = 0;
+  int pairs = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(';', start);
+    if (end == Text::npos) end = text.size();
+    Text pair = TrimBlanks(text.substr(start, end - start));
+    start = end + 1;
+    if (pair.empty()) continue;
+    pairs++;
+    size_t equals = pair.find('=');
+    Text name = TrimBlanks(pair.substr(0, equals));
+    const SensorFigureForm* form = nullptr;
+    for (const SensorFigureForm& f : SensorFigureForms)
+      if (SameNameAnyCase(name, f.Name)) form = &f;
+    if (!form) {
+      *problem = "Nach /sensor-werte ist " + Shown(name) +
+                 " kein bekannter Wert." + SensorFiguresForm;
+      return false;
+    }
+    size_t which = (size_t)(form - SensorFigureForms);
+    if (seen[which]) {
+      *problem = Text("Nach /sensor-werte ist ") + form->Name +
+                 " zweimal angegeben." + SensorFiguresForm;
+      return false;
+    }
+    seen[which] = true;
+    Text value =
+        equals == Text::npos ? Text() : TrimBlanks(pair.substr(equals + 1));
+    bool good;
+    if (form->Decimal) {
+      double v = 0;
+      good = ReadOperatorDecimal(value, &v);
+      good = good && v >= form->Lowest && v <= form->Highest;
+      if (good) read.*(form->Decimal) = v;
+    } else {
+      int v = 0;
+      good = ReadWhole(value, (int)form->Lowest, (int)form->Highest, &v);
+      if (good) read.*(form->Whole) = v;
+    }
+    if (!good) {
+      *problem = Text("Der Wert von ") + form->Name + " nach /sensor-werte " +
+                 Shown(value) + " ist keine Zahl in " + form->Bounds + "." +
+                 SensorFiguresForm;
+      return false;
+    }
+  }
+  if (pairs == 0) {
+    *problem = Text("Nach /sensor-werte steht kein Wert.") + SensorFiguresForm;
+    return false;
+  }
+  *figures = read;
+  return true;
+}
+
 static const OptionForm* FindOption(const Text& argument) {
   for (const OptionForm& form : Options)
     if (SameNameAnyCase(argument, form.Name)) return &form;
   return nullptr;
+}
+
+// /sensor, /sensor-bereich and /sensor-werte into the sensor's settings.
+static bool ReadSensorOptions(ProgramOptions* read, Text* problem) {
+  SensorSettings& sensor = read->Sensor;
+  if (read->SensorActionText.empty()) {
+    const char* alone = !read->SensorSpanText.empty()      ? "/sensor-bereich"
+                        : !read->SensorFiguresText.empty() ? "/sensor-werte"
+                                                           : nullptr;
+    if (!alone) return true;
+    *problem = Text(alone) +
+               " gilt nur mit /sensor: ohne die Prüfung des Sensors "
+               "wird der Wert nicht gebraucht." +
+               RightFormWithOptions;
+    return false;
+  }
+  if (SameNameAnyCase(read->SensorActionText, "schutz")) {
+    sensor.Action = SensorProtect;
+  } else if (SameNameAnyCase(read->SensorActionText, "halten")) {
+    sensor.Action = SensorHold;
+  } else {
+    *problem = "Die Handlung nach /sensor " + Shown(read->SensorActionText) +
+               " ist weder schutz (bei Sensorfehler Trockenlaufschutz ein) "
+               "noch halten (bei Sensorfehler Zustand halten)." +
+               RightFormWithOptions;
+    return false;
+  }
+  sensor.On = true;
+  if (!read->SensorSpanText.empty()) {
+    const Text& span = read->SensorSpanText;
+    size_t colon = span.find(':');
+    double zero = 0, top = 0;
+    if (colon == Text::npos || !ReadSensorVolts(span.substr(0, colon), &zero) ||
+        !ReadSensorVolts(span.substr(colon + 1), &top) || !(zero > 0) ||
+        !(top > zero)) {
+      *problem = "Der Messbereich nach /sensor-bereich " + Shown(span) +
+                 " ist nicht NULLPUNKT:ENDWERT in Volt mit 0 < NULLPUNKT < "
+                 "ENDWERT <= 5,00, etwa 0,88:4,40 für einen Sensor 4-20 mA "
+                 "an 220 Ohm." +
+                 RightFormWithOptions;
+      return false;
+    }
+    sensor.SpanGiven = true;
+    sensor.LiveZeroVolts = zero;
+    sensor.SpanTopVolts = top;
+  }
+  if (!read->SensorFiguresText.empty() &&
+      !ReadSensorFigures(read->SensorFiguresText, &sensor.Figures, problem))
+    return false;
+  return true;
 }
 
 bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
@@ -347,6 +561,7 @@ bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
       return false;
     }
   }
+  if (!ReadSensorOptions(&read, problem)) return false;
   rest->assign(arguments.begin() + (long)i, arguments.end());
   *options = read;
   return true;
@@ -371,5 +586,6 @@ bool TakeBoardArguments(Text* problem) {
     AppState.Web.Settings.Port = options.WebPort;
     AppState.Web.Settings.Token = options.WebToken;
   }
+  AppState.Sensor.Settings = options.Sensor;
   return true;
 }

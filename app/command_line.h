@@ -1,17 +1,24 @@
 // The program's command line:
 //   korvalinex.exe [/log FOLDER] [/alarm COMMAND [/alarm-taeglich HH:MM]]
-//                  [/web IP:PORT [/web-token TOKEN]] [ADDRESS [PORT]].
+//                  [/web IP:PORT [/web-token TOKEN]]
+//                  [/sensor schutz|halten [/sensor-bereich V:V]
+//                   [/sensor-werte FIGURES]] [ADDRESS [PORT]].
 // Given, the address and the port take the place of the build settings for
 // this run; nothing of them is kept. Options come before the address, each
 // a name beginning with a slash (in any case) and its value as the next
 // argument; /log names the folder of the level log, /alarm the program or
 // script run at every alarm event (control/alarms.h), /web the address of
 // this PC and the port the read-only status page listens on
-// (ui/web_server.h), /web-token the token its requests must carry.
+// (web/web_server.h), /web-token the token its requests must carry,
+// /sensor turns the level sensor's check on (control/sensor_check.h) with
+// the action while the sensor has failed, /sensor-bereich gives a
+// live-zero sensor's span in volts and /sensor-werte changes the check's
+// figures.
 #pragma once
 
 #include <vector>
 
+#include "base/state.h"
 #include "platform/platform.h"
 
 // The longest text a host name can be (253 characters, without a final dot).
@@ -60,7 +67,32 @@ struct ProgramOptions {
   uint32_t WebBind = 0;
   int WebPort = 0;
   Text WebToken;
+  // /sensor, /sensor-bereich and /sensor-werte as written, and the
+  // settings they give (Sensor.On false: no check).
+  Text SensorActionText;
+  Text SensorSpanText;
+  Text SensorFiguresText;
+  SensorSettings Sensor = {false, SensorProtect, false,
+                           0.0,   0.0,           DefaultSensorFigures()};
 };
+
+// The longest figures /sensor-werte takes.
+enum { LongestSensorFigures = 200 };
+
+// Reads a voltage as the operator writes it: decimal digits with one
+// decimal comma or point ("0,88", "4.4", "5"), no sign, no blanks, at most
+// 5 V. False for any other text.
+bool ReadSensorVolts(const Text& text, double* volts);
+
+// Reads /sensor-werte: NAME=VALUE pairs separated by ";" (a blank may
+// stand beside it), each name once, the others left as `*figures` has
+// them. Names and their units: oben (V), rand (%), stromlos (V), reaktion
+// (counts), streuung (V), sprung (V), flach (counts), flach-stunden (h, 0:
+// no flat-line check), ausfall (cycles), gut (cycles). False, with the
+// text for the operator in `*problem`, for an unknown name, a value that
+// is no number of its kind or lies outside its bounds; `*figures` is then
+// unchanged.
+bool ReadSensorFigures(const Text& text, SensorFigures* figures, Text* problem);
 
 // The longest endpoint /web takes: 255.255.255.255:65535.
 enum { LongestWebEndpoint = 21 };
@@ -78,7 +110,9 @@ bool ReadWebEndpoint(const Text& text, uint32_t* address, int* port);
 // (with % or "), when /alarm-taeglich has no time of day HH:MM or comes
 // without /alarm, when /web has no IPv4 address with a port, and when
 // /web-token comes without /web or has characters a URL does not carry as
-// they are; `*options` is then unchanged.
+// they are, when /sensor is neither schutz nor halten, and when
+// /sensor-bereich or /sensor-werte come without /sensor or have wrong
+// values; `*options` is then unchanged.
 bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
                  std::vector<Text>* rest, Text* problem);
 

@@ -4,7 +4,7 @@
 
 #include "base/state.h"
 #include "base/wait_service.h"
-#include "board/connection.h"
+#include "board/commands.h"
 #include "control/alarms.h"
 #include "control/console.h"
 #include "control/history.h"
@@ -20,7 +20,7 @@
 #include "ui/description_window.h"
 #include "ui/held_buttons.h"
 #include "ui/history_window.h"
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 static TickCount Now() { return PlatTickCount(); }
 

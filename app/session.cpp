@@ -4,7 +4,7 @@
 
 #include "app/command_line.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "control/alarms.h"
 
 Text WellClaimName() {

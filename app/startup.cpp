@@ -7,12 +7,12 @@
 #include "app/session.h"
 #include "base/state.h"
 #include "base/wait_service.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "control/history.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 const char ProblemTitle[] = "KORVALINEX: Problem";
 const char NetworkFailedText[] =

@@ -33,12 +33,24 @@ static Text OutputText(int output) {
   return "";
 }
 
+// The words of the "Messwert" column: the reading trusted or in doubt,
+// or, with the sensor's check, the sensor failed or suspect.
+static const char TrustedWord[] = "sicher";
+static const char DoubtedWord[] = "unsicher";
+static const char SensorFailedWord[] = "Sensorfehler";
+static const char SensorSuspectWord[] = "Sensorverdacht";
+
+static const char* ReadingWord(const LevelRecord& r) {
+  if (r.Sensor == SensorFailed) return SensorFailedWord;
+  if (r.Sensor == SensorSuspect) return SensorSuspectWord;
+  return r.Doubted ? DoubtedWord : TrustedWord;
+}
+
 Text LevelCsvLine(const LevelRecord& r) {
   return DateTimeText(r.Time) + ";" + MeasurementArt + ";" +
          VoltsExactText(r.Level5) + ";" + OutputText(r.Output5) + ";" +
          VoltsExactText(r.Level4) + ";" + OutputText(r.Output4) + ";" +
-         (r.Doubted ? "unsicher" : "sicher") + ";;" +
-         DateTimeText(r.Universal) + "\r\n";
+         ReadingWord(r) + ";;" + DateTimeText(r.Universal) + "\r\n";
 }
 
 Text LevelCsvText(const LevelRing& history) {
@@ -137,12 +149,17 @@ LevelCsvKind ReadLevelCsvLine(const Text& line, LevelRecord* r) {
   if (!ReadLevel(f[2], &read.Level5) || !ReadOutput(f[3], &read.Output5) ||
       !ReadLevel(f[4], &read.Level4) || !ReadOutput(f[5], &read.Output4))
     return LineForeign;
-  if (f[6] == "sicher")
+  if (f[6] == TrustedWord) {
     read.Doubted = false;
-  else if (f[6] == "unsicher")
+  } else if (f[6] == DoubtedWord) {
     read.Doubted = true;
-  else
+  } else if (f[6] == SensorFailedWord || f[6] == SensorSuspectWord) {
+    // A failed sensor's cycle is in doubt where the fail-safe was not done;
+    // the line does not say, and its dry-run counts take it as trusted.
+    read.Sensor = f[6] == SensorFailedWord ? SensorFailed : SensorSuspect;
+  } else {
     return LineForeign;
+  }
   *r = read;
   return LineMeasurement;
 }

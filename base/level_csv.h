@@ -10,7 +10,10 @@
 //                 the level each output was decided on (empty when none)
 //                 and what went to it ("EIN", "AUS", empty when nothing)
 //   Messwert      "sicher", or "unsicher" when a reading in doubt kept a
-//                 decision from being taken
+//                 decision from being taken; with the sensor's check,
+//                 "Sensorfehler" or "Sensorverdacht" when the sensor failed
+//                 or was suspect and its reading decided nothing (files of
+//                 either kind read back)
 //   Meldung       the text of an event; empty on an evaluation
 //   Zeit (UTC)    the same instant in universal time, as "Zeit": the order
 //                 of events and their durations when the local clock was

@@ -73,6 +73,8 @@ void InitDefaults() {
   s.History = (LevelRecord*)PlatTakeZeroedMemory(HistoryCapacity *
                                                  (int)sizeof(LevelRecord));
 
+  s.Sensor.Settings.Figures = DefaultSensorFigures();
+
   s.ColourRed = 0x000000FF;
   s.ColourBlue = 0x00FF0000;
 
@@ -113,4 +115,19 @@ void InitDefaults() {
 
   s.BoardAddress = PlatBuildBoardAddress();
   s.BoardPort = PlatBuildBoardPort();
+}
+
+SensorFigures DefaultSensorFigures() {
+  SensorFigures f;
+  f.TopVolts = 4.90;
+  f.MarginPercent = 2.5;
+  f.UnpoweredVolts = 0.10;
+  f.NoResponseCounts = 2;
+  f.SpreadVolts = 0.20;
+  f.JumpVolts = 0.50;
+  f.FlatCounts = 1;
+  f.FlatHours = 24;
+  f.FailSafeCycles = 2;
+  f.GoodCycles = 2;
+  return f;
 }

@@ -50,6 +50,10 @@ struct LevelRecord {
   // The same instant in universal time (PlatUniversalClock), s: the order
   // of events and their durations, whatever the local clock did.
   int64_t Universal;
+  // With the sensor's check on (/sensor): the cycle's grade when the sensor
+  // failed or was suspect (SensorFailed, SensorSuspect), which kept its
+  // reading from being decided on; 0 otherwise.
+  int8_t Sensor = 0;
 };
 
 // The level history keeps this many evaluations, the oldest dropped first:
@@ -108,8 +112,10 @@ struct WaitingAlarm {
   double Level;
   int64_t Time;       // local (PlatLocalClock)
   int64_t Universal;  // the same instant (PlatUniversalClock)
-  // Its text when it says more than the event's own (none: that one).
+  // Its text when it says more than the event's own (none: that one);
+  // Said, when not empty, in its place: a text made for the event.
   const char* Message = nullptr;
+  Text Said = Text();
 };
 
 // The history window shows this many of the last alarm events.
@@ -192,6 +198,9 @@ struct SleepClockState {
 // The status page's settings and snapshot (AppState.Web).
 #include "base/web_status.h"
 
+// The level sensor's check (AppState.Sensor).
+#include "base/sensor_state.h"
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -253,7 +262,7 @@ struct AppStateRecord {
   // What is known of the board on this connection (forgotten when it is
   // lost): ConnectionNumber counts the connections made again since the
   // start; SlowestReply, the longest any reply has taken on it, in ms
-  // (board/connection.h, ProofQuietTime); the Help and Version replies
+  // (board/reply_driver.h, ProofQuietTime); the Help and Version replies
   // learned in a proven query (board/reply_reader.h), by LearnedReplyCount
   // slot.
   int ConnectionNumber;
@@ -451,6 +460,9 @@ struct AppStateRecord {
   // The read-only status page (/web): its settings, the snapshot it shows
   // and what its server says of itself.
   WebState Web;
+
+  // The level sensor's check (/sensor): its settings and what it knows.
+  SensorState Sensor;
 
   // The PC's sleeps (base/sleep_clock.h) and what the program did about
   // them (control/sleep_watch.h).

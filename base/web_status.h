@@ -1,6 +1,6 @@
 // The read-only status page for the operator's phone: what the command
 // line asked for, and the snapshot the program writes for it after each
-// board query and each evaluation. The page's server (ui/web_server.h)
+// board query and each evaluation. The page's server (web/web_server.h)
 // reads nothing but this snapshot; no request it takes ever reaches the
 // board, the rest of the state record or a file.
 //
@@ -27,11 +27,11 @@ struct WebSettings {
 // it. A day of evaluations at the shortest cycle is a few hundred columns.
 enum { WebColumnSeconds = 144 };
 struct WebColumn {
-  int64_t Index;  // its universal time divided by WebColumnSeconds
-  int Count;      // evaluations in it
+  int64_t Index;   // its universal time divided by WebColumnSeconds
+  int Count;       // evaluations in it
   int64_t Newest;  // the universal time of its newest
-  bool HasLevel;  // one of them had a level
-  bool Joined;    // the line comes on from the column before it, unbroken
+  bool HasLevel;   // one of them had a level
+  bool Joined;     // the line comes on from the column before it, unbroken
   double First, Low, High, Last;
 };
 // A span in which output 4 or 5 was on, from the evaluation that switched
@@ -44,7 +44,7 @@ struct WebSpan {
 struct WebDay {
   std::deque<WebColumn> Columns;  // the oldest first
   std::deque<WebSpan> On[2];      // output 4, output 5
-  bool LastHadLevel;  // the newest evaluation taken had a level
+  bool LastHadLevel;              // the newest evaluation taken had a level
 };
 
 // The figures of the page, as the program had them when it wrote them.
@@ -92,6 +92,11 @@ struct WebSnapshot {
   int DoubtedEvaluations;
   bool DoubtedLastSwitched5;
   bool GuardBlind;
+  // With the sensor's check (/sensor): a failure of the sensor told and
+  // not yet its end (sensor-ok), or a suspicion not yet ended by a good
+  // cycle.
+  bool SensorFailureOpen;
+  bool SensorSuspicionOpen;
   // The last evaluation (from the level log's read-back too); its age
   // goes by universal time.
   bool Evaluated;

@@ -43,7 +43,7 @@
 
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "board/poll.h"
 #include "board/query_table.h"
 #include "control/history.h"

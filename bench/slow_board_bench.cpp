@@ -31,7 +31,7 @@
 
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "board/poll.h"
 #include "control/measurement.h"
 #include "platform/headless/headless.h"

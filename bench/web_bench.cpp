@@ -31,15 +31,15 @@
 
 #include "base/state.h"
 #include "base/wait_service.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "control/refresh.h"
 #include "control/web_snapshot.h"
 #include "platform/headless/headless.h"
 #include "simulator/simulator.h"
 #include "tests/support/program_start.h"
-#include "ui/web_page.h"
-#include "ui/web_request.h"
-#include "ui/web_server.h"
+#include "web/web_page.h"
+#include "web/web_request.h"
+#include "web/web_server.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 #include "base/read_number.h"
 #include "base/sleep_clock.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "board/query_table.h"
+#include "board/reply_driver.h"
 #include "board/reply_forms.h"
 
 // A reply of the query running came cut, or with a line behind it: its

@@ -1,7 +1,7 @@
 // How one board reply is told whole, without any I/O: the reader is fed
 // the bytes as they come, each piece with the time it came (ms after its
 // command was sent), and says whether the reply is complete, needs more
-// (until when), or failed. The link's driver (board/connection.cpp) does
+// (until when), or failed. The reply driver (board/reply_driver.cpp) does
 // the waiting, the serving of the windows and the receives.
 //
 // The board's replies carry no name; where one ends is known only from

@@ -45,6 +45,11 @@ const AlarmEventForm AlarmEvents[AlarmEventCount] = {
      "Windows beendet die Sitzung: der Wächter endet, der Brunnen ist "
      "unbewacht"},
     {"programm-start", "Wächter gestartet"},
+    {"sensor-fehler",
+     "Sensorfehler: kein Schalten auf den Messwert des Sensors"},
+    {"sensor-verdacht",
+     "Sensorverdacht: der Messwert des Sensors ist zweifelhaft"},
+    {"sensor-ok", "Sensor wieder in Ordnung: es wird wieder geschaltet"},
 };
 
 // What the board shows against what the guard decided, by output (3, 4,
@@ -86,6 +91,24 @@ static const char DoubtedOutput4Message[] =
 static const char DoubtedOutput4SomeMessage[] =
     "Ein ganzer Messzyklus ohne sicheren Messwert: Ausgang 4 (Minimum) nicht "
     "geschaltet, Ausgang 5 (Maximum) nur teils geschaltet";
+
+// What the sensor's check found, by cause (SensorCause), with the volts
+// put in at the mark; the alarm command gets the volts as its third
+// argument. No semicolon: each is a field of the level log.
+static const char* const SensorMessages[] = {
+    "Sensor: %",
+    "Sensorfehler: Messwert % V am oberen Ende des Eingangs (Kabel oder "
+    "Sensor defekt?): nicht geschaltet",
+    "Sensorfehler: Messwert % V unter dem Nullpunkt des Sensors "
+    "(Kabelbruch?): nicht geschaltet",
+    "Sensorfehler: Messwert % V ändert sich nicht mit dem Sensorstrom "
+    "(Sensor ohne Strom oder Eingang offen?): nicht geschaltet",
+    "Sensorverdacht: Messwerte eines Zyklus streuen zu weit (Mitte % V): "
+    "nichts geschaltet",
+    "Sensorverdacht: Messwert % V weit über dem letzten: erst der nächste "
+    "Zyklus gibt den Trockenlaufschutz frei",
+    "Sensorverdacht: Messwert seit langem unverändert bei % V",
+};
 
 int GuardBlindLimit() {
   int64_t cycle =
@@ -173,7 +196,9 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
   Text said = message.empty() ? Text(AlarmEvents[event].Message) : message;
   Text when = DateTimeText(now);
   Text line = when + "  " + said;
-  if (arguments[2] != "-") line += " (" + arguments[2] + " V)";
+  // A level the text already says is not said twice.
+  if (arguments[2] != "-" && said.find(arguments[2] + " V") == Text::npos)
+    line += " (" + arguments[2] + " V)";
   AppState.AlarmLines.push_back(line);
   AppState.AlarmEventsAnnounced++;
   while ((int)AppState.AlarmLines.size() > AlarmLinesShown)
@@ -198,7 +223,9 @@ void AnnounceWaitingAlarms(const LevelRecord* evaluation) {
     Announce((AlarmEvent)a.Event, a.Output, a.Sent, a.Level,
              evaluation ? evaluation->Time : a.Time,
              evaluation ? evaluation->Universal : a.Universal,
-             a.Message ? Text(a.Message) : Text());
+             !a.Said.empty() ? a.Said
+             : a.Message     ? Text(a.Message)
+                             : Text());
 }
 
 void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus,
@@ -263,6 +290,25 @@ void AlarmReadingsInDoubt(int output5Switched, int of) {
                         : output5Switched >= of ? DoubtedOutput4Message
                                                 : DoubtedOutput4SomeMessage;
   Await(AlarmReadingsDoubted, 0, 0, NAN, message);
+}
+
+void AlarmSensor(AlarmEvent event, SensorCause cause, double volts) {
+  CallOperator();
+  Text message;
+  if (event == AlarmSensorOk) {
+    message = AlarmEvents[event].Message;
+  } else {
+    int which = (int)cause;
+    if (which < 0 ||
+        which >= (int)(sizeof SensorMessages / sizeof SensorMessages[0]))
+      which = 0;
+    message = SensorMessages[which];
+    size_t mark = message.find('%');
+    message.replace(mark, 1, LevelShown(volts));
+  }
+  AppState.AlarmsWaiting.push_back(
+      WaitingAlarm{event, 0, 0, volts, PlatLocalClock(), PlatUniversalClock(),
+                   nullptr, message});
 }
 
 void AlarmPcGoesToSleep() {

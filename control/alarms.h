@@ -41,6 +41,9 @@ enum AlarmEvent {
   AlarmPcAwake,          // the PC woke from a sleep, with its length
   AlarmSessionEnd,       // Windows ends the session: the guard ends
   AlarmProgramStart,     // the program started and guards
+  AlarmSensorFailed,     // the level sensor failed (/sensor), with its cause
+  AlarmSensorSuspect,    // the level sensor suspect: spread, rise, flat
+  AlarmSensorOk,         // the level sensor good again after a failure
   AlarmEventCount
 };
 
@@ -108,6 +111,11 @@ void AlarmOutputDeviates(int output, bool decidedOn, bool refused);
 // the local and universal time of the evaluation's record (its log line),
 // or, without one, at its own time of decision.
 void AnnounceWaitingAlarms(const LevelRecord* evaluation = nullptr);
+// The level sensor's check (control/sensor_watch.h): a failure of the
+// sensor at the first failed cycle of an episode, a suspicion, and the
+// sensor good again, each with its cause and the volts it speaks of (NaN:
+// none); they wait, as an evaluation's events do, for its end.
+void AlarmSensor(AlarmEvent event, SensorCause cause, double volts);
 // The PC's sleep (control/sleep_watch.h). At the system's notice that it
 // goes to sleep: "pc-schlaf", at once, its alarm command started without
 // waiting, while there may still be time. At the wake: "pc-wach" with the

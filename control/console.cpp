@@ -1,7 +1,9 @@
 #include "control/console.h"
 
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
+#include "board/reply_driver.h"
 #include "control/refresh.h"
 #include "ui/click.h"
 #include "ui/console.h"

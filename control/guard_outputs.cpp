@@ -1,6 +1,7 @@
 #include "control/guard_outputs.h"
 
 #include "base/sleep_clock.h"
+#include "board/link.h"
 #include "control/alarms.h"
 
 void GuardSent(int output, bool on, PortReply reply) {

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
 
 enum {
   // At most one measurement started afresh for a board that does not show

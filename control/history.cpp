@@ -12,13 +12,13 @@
 #include "ui/history_window.h"
 
 void RecordEvaluation(double level5, int output5, double level4, int output4,
-                      bool doubted) {
+                      bool doubted, int sensor) {
   // A step of the clock since the last look renames the history before
   // this evaluation takes its time, and is told before its line.
   WatchClock();
-  LevelRecord r{PlatLocalClock(),    level5,          level4,
-                (int8_t)output4,     (int8_t)output5, doubted,
-                PlatUniversalClock()};
+  LevelRecord r{PlatLocalClock(),     level5,          level4,
+                (int8_t)output4,      (int8_t)output5, doubted,
+                PlatUniversalClock(), (int8_t)sensor};
   KeepEvaluation(r);
   LogEvaluation(r);
 }

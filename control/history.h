@@ -8,10 +8,11 @@
 // Records an evaluation at the local time of now: the level output 5 was
 // decided on and what went to it (1, 0 or CommandNotSent), likewise for
 // output 4 (NaN where no decision was taken), and whether a reading in
-// doubt kept a decision from being taken. When the history is full, the
-// oldest evaluation goes.
+// doubt kept a decision from being taken; `sensor`, the grade of a failed
+// or suspect sensor (/sensor) that kept its reading from being decided on.
+// When the history is full, the oldest evaluation goes.
 void RecordEvaluation(double level5, int output5, double level4, int output4,
-                      bool doubted);
+                      bool doubted, int sensor = 0);
 
 // At start, with a level log: its last days' evaluations go into the
 // history as if recorded then (they are not logged again), so the picture

@@ -5,12 +5,14 @@
 
 #include "base/sleep_clock.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
 #include "board/poll.h"
 #include "control/alarms.h"
 #include "control/guard_outputs.h"
 #include "control/history.h"
 #include "control/refresh.h"
+#include "control/sensor_watch.h"
 #include "control/web_snapshot.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
@@ -62,10 +64,13 @@ static bool FunctionReleased(int output) {
 // reading, with its reply and the click: 1, 0 or CommandNotSent; `*reply`
 // how the board answered. The guard's decision stands from now on
 // (control/guard_outputs.h); it is done once the board's status shows it.
-// An output whose function is locked is switched off.
-static int LevelSwitch(int output, double level, PortReply* reply) {
+// An output whose function is locked is switched off. `keepOn`: the
+// output goes on whatever the level (the sensor's check holds output 4 on).
+static int LevelSwitch(int output, double level, PortReply* reply,
+                       bool keepOn = false) {
   *reply = PortNotSent;
-  bool on = BeyondThreshold(output, level) && FunctionReleased(output);
+  bool on =
+      (BeyondThreshold(output, level) || keepOn) && FunctionReleased(output);
   if (!BoardConnected()) return CommandNotSent;
   *reply = SetPort(output, on, OweNothing);
   GuardSent(output, on, *reply);
@@ -135,33 +140,14 @@ static void ReadingDoubted(bool output5Switched) {
     AlarmReadingsInDoubt(AppState.DoubtedWithOutput5, EvaluationsPerCycle);
 }
 
-// Each output follows only a level that is provably the board's answer to
-// the GETADC 1 just sent, read with the sensor powered: output 5 the level
-// of the query before its command, output 4 that of the query after it;
-// the query after output 4's command is proven as well.
-// That query is in step with the commands only when its status shows
-// output 5 as the board should have it: as sent when it took the command,
-// as before when it refused it. A reading in doubt switches nothing;
-// without a connection nothing goes out either. A decision is done only
-// when the board took the command and its next status shows it; one that
-// is not done counts for the guard's watch as none, and the evaluation is
-// recorded in doubt.
-// A sleep of the PC anywhere in the evaluation ends it: nothing is decided
-// on a reading or a proof from before it, no decision counts as done, and
-// the evaluation is no doubt of the readings (the wake is told, and a new
-// measurement follows); what went out before it is recorded.
-static void DecideAndRecord() {
-  int sleeps = SleepsFound();
-  auto slept = [sleeps] { return SleepsFound() != sleeps; };
-  if (!DecisionQuery() || slept()) {
-    if (BoardConnected() && !slept()) {
-      ReadingDoubted(false);
-      RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
-    }
-    return;
-  }
-  ShowLevelBar();
-  double level5 = AppState.LevelVoltage;
+static bool SleptSince(int sleeps) { return SleepsFound() != sleeps; }
+
+// The decisions on outputs 5 and 4 once the query before them proved
+// `level5`: output 4 decided on the query after output 5's command, or,
+// with the sensor's check (`checked`), on `level5` as well, the cycle's
+// median, and held on while the check holds it.
+static void DecideOutputs(int sleeps, double level5, bool checked) {
+  auto slept = [sleeps] { return SleptSince(sleeps); };
   bool wasOn5 = StatusShows(5, true);
   PortReply reply5;
   int output5 = LevelSwitch(5, level5, &reply5);
@@ -181,10 +167,12 @@ static void DecideAndRecord() {
         reply5 != PortInDoubt &&
         StatusShows(5, reply5 == PortAcknowledged ? output5 == 1 : wasOn5);
     if (proven && inStep) {
-      level4 = AppState.LevelVoltage;
+      level4 = checked ? level5 : AppState.LevelVoltage;
+      bool keepOn =
+          checked && SensorReleaseHeld() && AppState.GuardWants[4] == DecidedOn;
       bool wasOn4 = StatusShows(4, true);
       PortReply reply4;
-      output4 = LevelSwitch(4, level4, &reply4);
+      output4 = LevelSwitch(4, level4, &reply4, keepOn);
       // The query after "setport 4.x" shows whether it is done; it is
       // proven as the others, since the decision's end rides on it.
       if (output4 != CommandNotSent) {
@@ -209,11 +197,127 @@ static void DecideAndRecord() {
   RecordEvaluation(level5, output5, level4, output4, doubted);
 }
 
+// Each output follows only a level that is provably the board's answer to
+// the GETADC 1 just sent, read with the sensor powered: output 5 the level
+// of the query before its command, output 4 that of the query after it;
+// the query after output 4's command is proven as well.
+// That query is in step with the commands only when its status shows
+// output 5 as the board should have it: as sent when it took the command,
+// as before when it refused it. A reading in doubt switches nothing;
+// without a connection nothing goes out either. A decision is done only
+// when the board took the command and its next status shows it; one that
+// is not done counts for the guard's watch as none, and the evaluation is
+// recorded in doubt.
+// A sleep of the PC anywhere in the evaluation ends it: nothing is decided
+// on a reading or a proof from before it, no decision counts as done, and
+// the evaluation is no doubt of the readings (the wake is told, and a new
+// measurement follows); what went out before it is recorded.
+static void DecideAndRecord() {
+  int sleeps = SleepsFound();
+  if (!DecisionQuery() || SleptSince(sleeps)) {
+    if (BoardConnected() && !SleptSince(sleeps)) {
+      ReadingDoubted(false);
+      RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
+    }
+    return;
+  }
+  ShowLevelBar();
+  DecideOutputs(sleeps, AppState.LevelVoltage, false);
+}
+
+// The cycle's last evaluation (tick P + 5): the sensor's check grades the
+// cycle there.
+static bool LastEvaluationOfCycle() {
+  return AppState.CycleCounter > AppState.CyclePeriod + 4;
+}
+
+// A failed sensor decides nothing on its reading. From the fail-safe time
+// on, with the protection chosen and the Minimum function released, the
+// guard switches output 4 on: its decision, done once the board shows it,
+// as any other. The cycle is recorded as the sensor's failure.
+static void ActOnFailedSensor(int sleeps) {
+  int output4 = CommandNotSent;
+  bool done4 = false;
+  if (SensorFailSafeDue() && AppState.MinimumEnabled) {
+    bool wasOn4 = StatusShows(4, true);
+    PortReply reply4;
+    output4 = LevelSwitch(4, NAN, &reply4, true);
+    if (output4 != CommandNotSent) {
+      bool shown = ProvenQuery() && !SleptSince(sleeps);
+      done4 = shown && reply4 == PortAcknowledged && StatusShows(4, true);
+      if (done4) LevelDecided(4, output4, NAN, wasOn4);
+    }
+  }
+  if (SleptSince(sleeps)) {
+    RecordEvaluation(NAN, CommandNotSent, NAN, output4, false, SensorFailed);
+    return;
+  }
+  bool doubted = output4 != CommandNotSent && !done4 && BoardConnected();
+  if (doubted)
+    ReadingDoubted(false);
+  else if (done4)
+    AppState.DoubtedEvaluations = 0;
+  RecordEvaluation(NAN, CommandNotSent, NAN, output4, doubted, SensorFailed);
+}
+
+// With the sensor's check: each evaluation takes its proven reading and
+// the first two switch nothing; the last grades the cycle and decides on
+// its median when the sensor is good, nothing when it is suspect, and the
+// fail-safe when it has failed. An evaluation without a proven reading is
+// in doubt as without the check; at the last one the cycle is then not
+// graded. A sleep lets the cycle's readings go.
+static void DecideOnCheckedSensor() {
+  int sleeps = SleepsFound();
+  bool last = LastEvaluationOfCycle();
+  if (!DecisionQuery() || SleptSince(sleeps)) {
+    if (SleptSince(sleeps) || last) SensorCycleBegins();
+    if (BoardConnected() && !SleptSince(sleeps)) {
+      ReadingDoubted(false);
+      RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
+    }
+    return;
+  }
+  ShowLevelBar();
+  SensorCycleReading(AppState.LevelVoltage, AppState.SensorOnSince);
+  if (!last) return;
+  SensorCycleResult r = SensorGradeCycle();
+  switch (r.Grade) {
+    case SensorOk:
+      DecideOutputs(sleeps, r.Volts, true);
+      break;
+    case SensorSuspect:
+      RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, false,
+                       SensorSuspect);
+      break;
+    case SensorFailed:
+      ActOnFailedSensor(sleeps);
+      break;
+    default:  // too few proven readings: in doubt
+      ReadingDoubted(false);
+      RecordEvaluation(NAN, CommandNotSent, NAN, CommandNotSent, true);
+      break;
+  }
+}
+
+// Before the sensor's power goes on, with the check: a proven query whose
+// status shows it off gives the unpowered reading the cycle's powered ones
+// are held against.
+static void TakeUnpoweredReading() {
+  SensorCycleBegins();
+  if (!BoardConnected() || AppState.SensorPowered) return;
+  int sleeps = SleepsFound();
+  if (ProvenQuery() && !SleptSince(sleeps) && StatusShows(3, false))
+    SensorUnpoweredReading(AppState.LevelVoltage);
+}
+
 // The alarm events of an evaluation come once it is recorded, with the
 // time of its record (a slow board makes it seconds later than the
 // decisions).
 void EvaluateLevel() {
-  DecideAndRecord();
+  if (AppState.Sensor.Settings.On)
+    DecideOnCheckedSensor();
+  else
+    DecideAndRecord();
   if (!AppState.AlarmsWaiting.empty() && HistorySize() > 0)
     AnnounceWaitingAlarms(&HistoryEntry(HistorySize() - 1));
   else
@@ -272,6 +376,10 @@ void MeasurementCycle() {
   // The board may have lost its outputs with the connection.
   if (AppState.ConnectionLost) ForgetSensorPower();
 
+  if (AppState.Sensor.Settings.On &&
+      AppState.CycleCounter == AppState.CyclePeriod + 1 &&
+      AppState.MeasurementEnabled)
+    TakeUnpoweredReading();
   if (AppState.CycleCounter > AppState.CyclePeriod &&
       AppState.MeasurementEnabled)
     SensorOn();

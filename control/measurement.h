@@ -10,7 +10,12 @@ void MeasurementCycle();
 // may have lost its outputs): the next "setport 3.1" starts its warm-up.
 void ForgetSensorPower();
 // Reads the level (PollBoard), fills the level bar and commands outputs 5
-// and 4 against their thresholds.
+// and 4 against their thresholds. With the sensor's check (/sensor) only
+// the cycle's last evaluation commands them, on the median of the cycle's
+// readings once the cycle is graded good (control/sensor_watch.h); a
+// failed sensor decides nothing but, from the fail-safe time on and with
+// the protection chosen, output 4 on. Before the sensor's power goes on,
+// the check takes the input's unpowered reading in a proven query.
 void EvaluateLevel();
 // The PC woke from a sleep: the board may have lost its outputs, the well
 // changed. A released measurement starts afresh at the next tick with the

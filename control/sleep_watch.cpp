@@ -6,7 +6,7 @@
 #include "control/alarms.h"
 #include "control/guard_outputs.h"
 #include "control/measurement.h"
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 static void AfterSleep(int64_t asleepMs) {
   AlarmPcWoke(asleepMs);

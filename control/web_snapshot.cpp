@@ -130,6 +130,8 @@ void TakeWebSnapshot() {
   s.DoubtedEvaluations = AppState.DoubtedEvaluations;
   s.DoubtedLastSwitched5 = AppState.DoubtedLastSwitched5;
   s.GuardBlind = AppState.GuardBlindAnnounced;
+  s.SensorFailureOpen = AppState.Sensor.Run.FailureOpen;
+  s.SensorSuspicionOpen = AppState.Sensor.Run.SuspicionOpen;
 
   // The evaluations that came since; an evaluation ages out of the last
   // day even when none comes.

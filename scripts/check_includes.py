@@ -9,8 +9,10 @@ Bottom to top (ORDER below is the one statement of it):
              and platform/, never ui/
   ui/        the views, standing on the floor alone: itself, base/ and
              platform/, never board/
+  web/       the status page (its requests, its page, its server): itself,
+             ui/, base/ and platform/, never board/
   control/   the handlers (decide, talk to the board, ask a view to draw):
-             itself, board/, ui/, base/ and platform/
+             itself, board/, ui/, web/, base/ and platform/
   app/       start-up, the main loop, the command line: any of them.
              Nothing outside app/ includes app/.
 And no unit reaches itself through includes (a .cpp and its header count
@@ -38,8 +40,9 @@ ORDER = [
     ("base", ("platform",)),
     ("board", ("base", "platform")),
     ("ui", ("base", "platform")),
-    ("control", ("board", "ui", "base", "platform")),
-    ("app", ("control", "board", "ui", "base", "platform")),
+    ("web", ("ui", "base", "platform")),
+    ("control", ("board", "ui", "web", "base", "platform")),
+    ("app", ("control", "board", "ui", "web", "base", "platform")),
 ]
 FOLDERS = [folder for folder, _ in ORDER]
 MAY_INCLUDE = {folder: set(lower) | {folder} for folder, lower in ORDER}

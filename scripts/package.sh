@@ -3,13 +3,18 @@
 # installation, or KORVALINEX_BOARD_ADDRESS/PORT from the environment) and
 # the simulator for Windows (korvalinex-sim.exe, for a trial without a
 # board), and writes dist/korvalinex-<version>.zip with both, the README,
-# the operator's notes and the example alarm script (with CR LF line ends,
-# as cmd.exe wants them). Neither program is run here.
+# the program's behaviour in detail, the operator's notes and the example
+# alarm script (with CR LF line ends, as cmd.exe wants them). Neither
+# program is run here: the program reaches for the well's board.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-address=${KORVALINEX_BOARD_ADDRESS:-192.168.1.50}
-port=${KORVALINEX_BOARD_PORT:-50290}
+# The installation's board, as the preset "installation" has it. A plain
+# build has 127.0.0.1; the shipped program is given its address here.
+installation_address=192.168.1.50
+installation_port=50290
+address=${KORVALINEX_BOARD_ADDRESS:-$installation_address}
+port=${KORVALINEX_BOARD_PORT:-$installation_port}
 version=$(sed -n 's/^project(korvalinex VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 cmake -S . -B build-release -G Ninja \
@@ -24,7 +29,7 @@ trap 'rm -rf "$stage"' EXIT
 dir="$stage/korvalinex-$version"
 mkdir -p "$dir/simulator" "$dir/docs"
 cp build-release/korvalinex.exe README.md "$dir/"
-cp docs/screenshot.png "$dir/docs/"
+cp docs/screenshot.png docs/history.png docs/web.png docs/behaviour.md "$dir/docs/"
 cp docs/bedienung.md "$dir/BEDIENUNG.md"
 cp docs/operating.md "$dir/OPERATING.md"
 cp build-release/korvalinex-sim.exe "$dir/simulator/"

@@ -73,8 +73,19 @@ void Simulator::AdvanceLocked() const {
 int Simulator::AnalogLocked(int n) const {
   if (n == 1) {
     AdvanceLocked();
-    if (!outputs_[3]) return 0;
-    int v = static_cast<int>(std::floor(level_ + 0.5));
+    const SensorFault& f = sensorFault_;
+    if (f.kind == SensorFaultKind::Pinned)
+      return std::min(1023, std::max(0, f.count));
+    if (f.kind == SensorFaultKind::CableBreak || !outputs_[3]) return 0;
+    double reading = level_;
+    if (f.kind == SensorFaultKind::LiveZero) reading = f.count + level_;
+    if (f.kind == SensorFaultKind::Flat) reading = f.count;
+    if (f.kind == SensorFaultKind::SlowStart && f.seconds > 0) {
+      const double powered = modelLast_ - sensorOnAt_;
+      if (powered < f.seconds)
+        reading = level_ * std::max(0.0, powered) / f.seconds;
+    }
+    int v = static_cast<int>(std::floor(reading + 0.5));
     return std::min(1023, std::max(0, v));
   }
   if (n >= 2 && n <= 4) return analog_[n];
@@ -91,6 +102,25 @@ void Simulator::SetAnalog(int n, int count) {
   if (n >= 2 && n <= 4) analog_[n] = count;
 }
 
+void Simulator::SwitchOutputLocked(int n, bool on) {
+  AdvanceLocked();
+  if (n == 3 && on && !outputs_[3]) sensorOnAt_ = modelLast_;
+  outputs_[n] = on;
+}
+
+void Simulator::SetSensorFault(const SensorFault& fault) {
+  std::lock_guard<std::mutex> lk(mu_);
+  AdvanceLocked();
+  sensorFault_ = fault;
+  spikeAfter_ =
+      fault.kind == SensorFaultKind::Spike ? std::max(0, fault.after) : -1;
+}
+
+SensorFault Simulator::GetSensorFault() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return sensorFault_;
+}
+
 void Simulator::SetDigital(int n, int value) {
   std::lock_guard<std::mutex> lk(mu_);
   if (n >= 1 && n <= 4) digital_[n] = value ? 1 : 0;
@@ -104,8 +134,7 @@ bool Simulator::Output(int n) const {
 void Simulator::SetOutput(int n, bool on) {
   std::lock_guard<std::mutex> lk(mu_);
   if (n < 1 || n > 8) return;
-  AdvanceLocked();
-  outputs_[n] = on;
+  SwitchOutputLocked(n, on);
 }
 
 std::string Simulator::Outputs() const {
@@ -240,7 +269,15 @@ std::string Simulator::DefaultReply(CommandRecord* cmd, bool* resetAfter) {
   }
   if (k == "GETADC") {
     if (!ParseIntStrict(args, &n) || n < 1 || n > 4) return err;
-    return std::to_string(AnalogLocked(n)) + "\r\n";
+    int count = AnalogLocked(n);
+    // The spike: one powered reading of input 1 off, once.
+    if (n == 1 && spikeAfter_ >= 0 && outputs_[3] &&
+        sensorFault_.kind == SensorFaultKind::Spike) {
+      if (spikeAfter_ == 0)
+        count = std::min(1023, std::max(0, count + sensorFault_.count));
+      spikeAfter_--;
+    }
+    return std::to_string(count) + "\r\n";
   }
   if (k == "SETPORT") {
     const size_t dot = args.find('.');
@@ -248,8 +285,7 @@ std::string Simulator::DefaultReply(CommandRecord* cmd, bool* resetAfter) {
     if (dot == std::string::npos || !ParseIntStrict(args.substr(0, dot), &x) ||
         !ParseIntStrict(args.substr(dot + 1), &y) || x < 1 || x > 8 || y > 1)
       return err;
-    AdvanceLocked();
-    outputs_[x] = y == 1;
+    SwitchOutputLocked(x, y == 1);
     return ok;
   }
   if (k == "GETSTATUS") {

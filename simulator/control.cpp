@@ -24,6 +24,22 @@
 //                            "armed", "changed N" (the command's number in
 //                            the log) or "none"
 //   rates [INFLOW DRAW]      set / get "INFLOW DRAW" (counts/s)
+//   sensor [FAULT]           the level sensor's fault on analog input 1
+//                            (board state: "faults off" leaves it); alone:
+//                            the fault as set, e.g. "pinned 1023"
+//     sensor off             none: the level while output 3 is on, else 0
+//     sensor pinned COUNT    COUNT whatever output 3 does (1023: 5,00 V at
+//                            the top; 127: 0,62 V, no response to power)
+//     sensor livezero COUNT  a live-zero sensor: COUNT plus the level while
+//                            powered, 0 unpowered
+//     sensor cablebreak      a live-zero sensor's broken cable: 0 always
+//     sensor spike COUNT [AFTER]
+//                            one powered reading off by COUNT (-1023..1023),
+//                            the one after AFTER powered readings (0); once
+//     sensor flat COUNT      COUNT while powered, whatever the well does
+//     sensor slowstart SECONDS
+//                            the powered reading climbs from 0 to the level
+//                            over the first SECONDS (0..3600) of power
 //   lcd 1|2                  the display line, escaped (16 bytes)
 //   network                  "IP MASK GW"
 //   count                    commands parsed since the last clearlog
@@ -285,6 +301,27 @@ bool OffOrMsAndKey(Call* c) {
   return MsAndKey(c);
 }
 
+// The sensor's fault: nothing (ask), "off", or a kind and its numbers
+// (a = COUNT, b = AFTER, d = SECONDS).
+bool SensorFaultArgs(Call* c) {
+  if (c->argc == 0) return true;
+  const std::string kind = Lower(c->w[1]);
+  auto count = [c](long lo) {
+    return ToInt(c->w[2], &c->a) && c->a >= lo && c->a <= 1023;
+  };
+  if (kind == "off" || kind == "cablebreak") return c->argc == 1;
+  if (kind == "pinned" || kind == "livezero" || kind == "flat")
+    return c->argc == 2 && count(0);
+  if (kind == "spike")
+    return (c->argc == 2 ||
+            (c->argc == 3 && ToInt(c->w[3], &c->b) && c->b >= 0)) &&
+           count(-1023);
+  if (kind == "slowstart")
+    return c->argc == 2 && ToDouble(c->w[2], &c->d) && c->d >= 0 &&
+           c->d <= 3600;
+  return false;
+}
+
 // ---- Handlers ----
 
 std::string Help(Call&);
@@ -361,6 +398,51 @@ std::string Rates(Call& c) {
     return buf;
   }
   c.sim.SetRates(c.d, c.e);
+  return kOk;
+}
+
+std::string LevelSensor(Call& c) {
+  static const struct {
+    SensorFaultKind kind;
+    const char* name;
+  } kKinds[] = {{SensorFaultKind::None, "none"},
+                {SensorFaultKind::Pinned, "pinned"},
+                {SensorFaultKind::LiveZero, "livezero"},
+                {SensorFaultKind::CableBreak, "cablebreak"},
+                {SensorFaultKind::Spike, "spike"},
+                {SensorFaultKind::Flat, "flat"},
+                {SensorFaultKind::SlowStart, "slowstart"}};
+  if (c.argc == 0) {
+    const SensorFault f = c.sim.GetSensorFault();
+    std::string name = "none";
+    for (const auto& k : kKinds)
+      if (k.kind == f.kind) name = k.name;
+    char buf[96];
+    switch (f.kind) {
+      case SensorFaultKind::Pinned:
+      case SensorFaultKind::LiveZero:
+      case SensorFaultKind::Flat:
+        snprintf(buf, sizeof buf, "%s %d\n", name.c_str(), f.count);
+        break;
+      case SensorFaultKind::Spike:
+        snprintf(buf, sizeof buf, "spike %d %d\n", f.count, f.after);
+        break;
+      case SensorFaultKind::SlowStart:
+        snprintf(buf, sizeof buf, "slowstart %g\n", f.seconds);
+        break;
+      default:
+        snprintf(buf, sizeof buf, "%s\n", name.c_str());
+    }
+    return buf;
+  }
+  SensorFault f;
+  const std::string kind = Lower(c.w[1]);
+  for (const auto& k : kKinds)
+    if (kind == k.name) f.kind = k.kind;
+  f.count = static_cast<int>(c.a);
+  f.after = static_cast<int>(c.b);
+  f.seconds = c.d;
+  c.sim.SetSensorFault(f);
   return kOk;
 }
 
@@ -615,6 +697,10 @@ const ControlCommandEntry kCommands[] = {
     {"levelafter", NoneOrKeyAndNumber, LevelAfter, "levelafter [KEY COUNTS]",
      false},
     {"rates", NoneOrTwoNumbers, Rates, "rates [IN DRAW]", true},
+    {"sensor", SensorFaultArgs, LevelSensor,
+     "sensor [off|pinned N|livezero N|cablebreak|spike N [AFTER]|flat "
+     "N|slowstart S]",
+     true},
     {"lcd", LcdLine, LcdText, "lcd 1|2", false},
     {"network", AnyArgs, Network, "network", false},
     {"count", AnyArgs, Count, "count", false},

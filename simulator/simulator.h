@@ -123,6 +123,38 @@ bool SendBounded(int fd, const std::string& bytes, int stallMs,
 // True for a dotted IPv4 address in 127.0.0.0/8, or "localhost".
 bool IsLoopbackAddress(const std::string& address);
 
+// A fault of the level sensor on analog input 1, as GETADC 1 answers it.
+// None: input 1 reads the well's level while output 3 powers the sensor,
+// else 0.
+// Pinned: input 1 reads `count` whatever output 3 does (1023 = 5,00 V, a
+//   sensor stuck at its top; 127 = 0,62 V, one that floats).
+// LiveZero: a live-zero sensor: `count` plus the level while powered, 0
+//   unpowered.
+// CableBreak: a live-zero sensor whose cable broke: 0 whatever output 3
+//   does.
+// Spike: as None, but one powered GETADC 1 reply is off by `count` (may be
+//   negative; clamped to 0..1023): the one after `after` powered GETADC 1
+//   replies from the setting on. Once.
+// Flat: `count` while powered, whatever the well does; 0 unpowered.
+// SlowStart: the powered reading climbs from 0 to the level in a straight
+//   line over the first `seconds` of power (counted on the well model's
+//   clock from the "setport 3.1" that switched output 3 on); 0 unpowered.
+enum class SensorFaultKind {
+  None,
+  Pinned,
+  LiveZero,
+  CableBreak,
+  Spike,
+  Flat,
+  SlowStart
+};
+struct SensorFault {
+  SensorFaultKind kind = SensorFaultKind::None;
+  int count = 0;
+  int after = 0;
+  double seconds = 0.0;
+};
+
 class Simulator {
  public:
   Simulator();
@@ -202,6 +234,12 @@ class Simulator {
   // Seconds, any origin; nullptr = real time (steady clock). Called under
   // the simulator's lock: must not call back into the simulator.
   void SetModelClock(std::function<double()> seconds);
+
+  // ---- The level sensor (analog input 1) ----
+  // The sensor's fault from now on (SensorFault{}: none). Board state, not
+  // a reply fault: ClearFaults leaves it.
+  void SetSensorFault(const SensorFault& fault);
+  SensorFault GetSensorFault() const;
 
   // ---- Log ----
   // The log keeps the newest records: at most 100,000 commands and 100,000
@@ -385,6 +423,9 @@ class Simulator {
   std::string DefaultReply(CommandRecord* cmd, bool* resetAfter);
   void AdvanceLocked() const;
   int AnalogLocked(int n) const;
+  // Output n to `on` (the model advanced first): output 3's power-on time
+  // for the sensor's slow start.
+  void SwitchOutputLocked(int n, bool on);
   void RestartBoard();  // outputs off, display cleared
   // faults.cpp
   std::string ApplyFaults(const std::string& keyword, std::string reply);
@@ -466,6 +507,11 @@ class Simulator {
   int64_t levelChangedAt_ = -2;
   double inflow_ = 0.5, draw_ = 1.5;
   mutable double modelLast_ = 0.0;
+  // The sensor's fault, the powered GETADC 1 replies still to pass before
+  // a spike (-1: spent), and when output 3 last came on (model seconds).
+  SensorFault sensorFault_;
+  int spikeAfter_ = -1;
+  double sensorOnAt_ = 0.0;
   std::function<double()> modelClock_;
 
   // Log.

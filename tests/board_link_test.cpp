@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "app/startup.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
+#include "board/reply_driver.h"
 #include "tests/program_fixture.h"
 #include "tests/support/program_start.h"
 

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
 #include "board/poll.h"
 #include "control/measurement.h"
 #include "control/refresh.h"

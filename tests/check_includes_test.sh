@@ -53,13 +53,18 @@ fresh_tree() {
   # A header named beside its includer, and a library's header in quotes.
   put ui/chart.h '#include "view.h"'
   put ui/chart.cpp '#include "ui/chart.h"' '#include "gtest/gtest.h"'
+  put web/page.h '#include "base/state.h"'
+  put web/page.cpp '#include "web/page.h"' '#include "ui/chart.h"' \
+    '#include "platform/platform.h"'
+  put web/server.h '#include <cstdint>'
   put control/handler.h '#include "board/link.h"' '#include "ui/view.h"'
   put control/handler.cpp '#include "control/handler.h"' '#include "ui/chart.h"' \
-    '#include "control/limits.h"'
+    '#include "control/limits.h"' '#include "web/server.h"'
   put control/limits.h '#include <cstdint>'
   put app/main.cpp '#include "control/handler.h"' '#include "board/poll.h"' \
     '#include "ui/view.h"' '#include "base/state.h"' \
-    '#include "platform/platform.h"' '#include "app/options.h"'
+    '#include "platform/platform.h"' '#include "app/options.h"' \
+    '#include "web/page.h"'
   put app/options.h '#include <string>'
   put tests/support/fake_board.h '#include "board/link.h"'
 }
@@ -75,7 +80,7 @@ order=$(head -n 1 <<<"$out")
 echo "== $order"
 ((rc == 0)) || fail "the tree that keeps the order fails: $out"
 [[ $order == "include order, bottom to top"* ]] || fail "no order line: $out"
-grep -qxF "14 units, 21 includes, 0 cycles, 0 back arrows" <<<"$out" ||
+grep -qxF "16 units, 26 includes, 0 cycles, 0 back arrows" <<<"$out" ||
   fail "counts of the tree that keeps the order: $out"
 
 # Appends '#include "TARGET"' to FILE of a fresh tree and expects the check
@@ -112,14 +117,21 @@ arrow base/state.h control/limits.h base/state control/limits
 arrow board/link.cpp ui/colours.h board/link ui/colours
 arrow ui/view.cpp board/reply.h ui/view board/reply
 arrow board/poll.cpp ../ui/colours.h board/poll ui/colours
-# Neither includes the handlers.
+# The status page stands on the views, apart from the board link; the
+# views and the board link never include it.
+arrow web/page.cpp board/reply.h web/page board/reply
+arrow ui/view.cpp web/server.h ui/view web/server
+arrow board/poll.cpp web/server.h board/poll web/server
+# None of them includes the handlers.
 arrow board/link.h control/limits.h board/link control/limits
 arrow ui/chart.cpp control/limits.h ui/chart control/limits
+arrow web/page.h control/limits.h web/page control/limits
 # Nothing outside app/ includes app/.
 arrow platform/platform.h app/options.h platform/platform app/options
 arrow base/state.cpp app/options.h base/state app/options
 arrow board/poll.cpp app/options.h board/poll app/options
 arrow ui/view.h app/options.h ui/view app/options
+arrow web/page.cpp app/options.h web/page app/options
 arrow control/handler.cpp app/options.h control/handler app/options
 # The system's facilities stand beneath the floor.
 arrow platform/win32/entry.cpp base/numbers.h platform/win32/entry base/numbers

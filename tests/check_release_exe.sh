@@ -1,10 +1,11 @@
 #!/bin/bash
 # Checks of the release program as built (korvalinex.exe of the 32-bit
-# build), without running it: a 32-bit PE for the GUI subsystem, linked so
-# that it needs only DLLs every Windows has (Winsock 1.1 among them), with
-# its version block. The program's version comes from CMakeLists.txt. The
-# simulator that ships beside it (korvalinex-sim.exe) is checked the same
-# way: a 32-bit console program that needs only system DLLs.
+# build), without running it: a 32-bit PE for the GUI subsystem of at most
+# 600,000 bytes, linked so that it needs only DLLs every Windows has
+# (Winsock 1.1 among them), with its version block. The program's version
+# comes from CMakeLists.txt. The simulator that ships beside it
+# (korvalinex-sim.exe) is checked the same way: a 32-bit console program
+# that needs only system DLLs.
 #
 # Environment: KVX_RELEASE_WIN_BUILD (the 32-bit build directory),
 # KVX_SOURCE_DIR.
@@ -25,6 +26,13 @@ grep -Eq '^Magic[[:space:]]+010b[[:space:]]+\(PE32\)' <<<"$headers" ||
   fail "optional header is not PE32"
 grep -Eq '^Subsystem[[:space:]]+00000002[[:space:]]+\(Windows GUI\)' <<<"$headers" ||
   fail "not the GUI subsystem"
+
+# Its size: the program is compiled for size and links only the parts of
+# the runtime it uses; a bound keeps that from creeping back unseen.
+size_limit=600000
+size=$(stat -c %s "$exe")
+((size <= size_limit)) ||
+  fail "$exe is $size bytes, more than $size_limit (see docs/benchmarks.md, size by part)"
 
 # Every DLL the program imports is one of the system's own.
 system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll winmm.dll wsock32.dll "
@@ -63,5 +71,5 @@ else
 fi
 
 ((failed == 0)) || exit 1
-echo "PASS: $exe: PE32, GUI, imports $(echo $dlls), version $version"
+echo "PASS: $exe: PE32, GUI, $size bytes, imports $(echo $dlls), version $version"
 echo "PASS: $sim: PE32, console, imports $(echo $sim_dlls)"

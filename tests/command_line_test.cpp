@@ -295,6 +295,7 @@ TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
   const Text form =
       "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
       "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
+      "[/sensor schutz|halten [/sensor-bereich V:V] [/sensor-werte WERTE]] "
       "[ADRESSE [PORT]]";
   const std::vector<std::pair<Parts, Text>> cases = {
       {{"/log"}, "Nach /log fehlt der Ordner."},
@@ -447,6 +448,19 @@ TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {
   EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
 }
 
+TEST_F(CommandLine, TheSensorsSettingsReachTheStateRecordAtStart) {
+  HeadlessSetCommandLine(Line("/sensor halten /sensor-werte ausfall=3 "
+                              "127.0.0.1 " +
+                              std::to_string(Sim.Port()))
+                             .c_str());
+  EXPECT_EQ(RunProgram(Quit), 0);
+  EXPECT_TRUE(HeadlessMessageBoxes().empty());
+  EXPECT_TRUE(AppState.Sensor.Settings.On);
+  EXPECT_EQ(AppState.Sensor.Settings.Action, SensorHold);
+  EXPECT_EQ(AppState.Sensor.Settings.Figures.FailSafeCycles, 3);
+  EXPECT_EQ(AppState.Sensor.Settings.Figures.GoodCycles, 2);
+}
+
 TEST_F(CommandLine, TheAlarmCommandIsTakenAndAQuietRunStartsItForTheStart) {
   HeadlessSetCommandLine(Line("/alarm \"C:\\Brunnen Nord\\alarm.cmd\" "
                               "127.0.0.1 " +
@@ -471,4 +485,71 @@ TEST_F(CommandLine, ALogWithoutItsFolderEndsBeforeAnyWindowOrTraffic) {
   EXPECT_EQ(HeadlessSendCount(), 0);
   EXPECT_TRUE(HeadlessFileWrites().empty());
   EXPECT_EQ(Sim.ConnectionCount(), 0u);
+}
+
+TEST(CommandLineOptions, SensorTurnsTheCheckOnWithItsActionSpanAndFigures) {
+  ProgramOptions o;
+  Parts rest;
+  Text problem;
+  ASSERT_TRUE(
+      ReadOptions({"/sensor", "HALTEN", "/sensor-bereich", "0,88:4.4",
+                   "/sensor-werte", "oben=4,8; sprung=0.3;gut=3", "10.1.2.3"},
+                  &o, &rest, &problem))
+      << problem;
+  EXPECT_EQ(rest, (Parts{"10.1.2.3"}));
+  const SensorSettings& s = o.Sensor;
+  EXPECT_TRUE(s.On);
+  EXPECT_EQ(s.Action, SensorHold);
+  EXPECT_TRUE(s.SpanGiven);
+  EXPECT_DOUBLE_EQ(s.LiveZeroVolts, 0.88);
+  EXPECT_DOUBLE_EQ(s.SpanTopVolts, 4.4);
+  EXPECT_DOUBLE_EQ(s.Figures.TopVolts, 4.8);
+  EXPECT_DOUBLE_EQ(s.Figures.JumpVolts, 0.3);
+  EXPECT_EQ(s.Figures.GoodCycles, 3);
+  // The others keep their defaults.
+  SensorFigures d = DefaultSensorFigures();
+  EXPECT_EQ(s.Figures.SpreadVolts, d.SpreadVolts);
+  EXPECT_EQ(s.Figures.FailSafeCycles, d.FailSafeCycles);
+  EXPECT_EQ(s.Figures.FlatHours, 24);
+
+  ProgramOptions plain;
+  ASSERT_TRUE(ReadOptions({"/sensor", "schutz"}, &plain, &rest, &problem));
+  EXPECT_EQ(plain.Sensor.Action, SensorProtect);
+  EXPECT_FALSE(plain.Sensor.SpanGiven);
+  ProgramOptions none;
+  ASSERT_TRUE(ReadOptions({"10.1.2.3"}, &none, &rest, &problem));
+  EXPECT_FALSE(none.Sensor.On);
+}
+
+TEST(CommandLineOptions, WrongSensorOptionsAreNamed) {
+  const std::vector<std::pair<Parts, Text>> wrong = {
+      {{"/sensor", "an"}, "weder schutz"},
+      {{"/sensor"}, "Nach /sensor fehlt"},
+      {{"/sensor-bereich", "0,88:4,40"},
+       "/sensor-bereich gilt nur mit /sensor"},
+      {{"/sensor-werte", "oben=4"}, "/sensor-werte gilt nur mit /sensor"},
+      {{"/sensor", "schutz", "/sensor-bereich", "4,40:0,88"}, "NULLPUNKT"},
+      {{"/sensor", "schutz", "/sensor-bereich", "0:4,40"}, "NULLPUNKT"},
+      {{"/sensor", "schutz", "/sensor-bereich", "0,88:5,01"}, "NULLPUNKT"},
+      {{"/sensor", "schutz", "/sensor-bereich", "0,88-4,40"}, "NULLPUNKT"},
+      {{"/sensor", "schutz", "/sensor-bereich", "-1:4"}, "NULLPUNKT"},
+      {{"/sensor", "schutz", "/sensor-werte", "hoch=4"}, "kein bekannter Wert"},
+      {{"/sensor", "schutz", "/sensor-werte", "oben=4;oben=4,5"}, "zweimal"},
+      {{"/sensor", "schutz", "/sensor-werte", "oben=6"}, "Volt von 1,00"},
+      {{"/sensor", "schutz", "/sensor-werte", "oben"}, "Volt von 1,00"},
+      {{"/sensor", "schutz", "/sensor-werte", "gut=0"}, "Zyklen von 1"},
+      {{"/sensor", "schutz", "/sensor-werte", "gut=1,5"}, "Zyklen von 1"},
+      {{"/sensor", "schutz", "/sensor-werte", "rand=51"}, "Prozent"},
+      {{"/sensor", "schutz", "/sensor-werte", ";"}, "kein Wert"},
+  };
+  for (const auto& [arguments, named] : wrong) {
+    ProgramOptions untouched;
+    untouched.LogFolder = "unchanged";
+    Parts rest;
+    Text problem;
+    EXPECT_FALSE(ReadOptions(arguments, &untouched, &rest, &problem)) << named;
+    EXPECT_EQ(untouched.LogFolder, "unchanged");
+    EXPECT_FALSE(untouched.Sensor.On);
+    EXPECT_NE(problem.find(named), Text::npos) << problem;
+  }
 }

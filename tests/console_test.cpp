@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "board/poll.h"
 #include "control/console.h"
 #include "tests/program_fixture.h"

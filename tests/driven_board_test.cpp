@@ -237,3 +237,56 @@ TEST_F(Driven, AHeldReplyHoldsTheRepliesBehindIt) {
 }
 
 }  // namespace
+
+// The level sensor's faults, as GETADC 1 answers them on the driven clock:
+// the slow start follows the clock's seconds of power.
+TEST_F(Driven, SensorFaultsAnswerGetadcAsTheSensorWould) {
+  using kvxsim::SensorFault;
+  using kvxsim::SensorFaultKind;
+  Sim.SetRates(0, 0);
+  Sim.SetLevel(400);
+  auto command = [this](const std::string& text) {
+    Send(text + " \\r\\n");
+    return Receive(1000);
+  };
+  auto fault = [this](SensorFaultKind kind, int count, int after = 0,
+                      double seconds = 0) {
+    SensorFault f;
+    f.kind = kind;
+    f.count = count;
+    f.after = after;
+    f.seconds = seconds;
+    Sim.SetSensorFault(f);
+  };
+
+  fault(SensorFaultKind::Pinned, 1023);
+  EXPECT_EQ(command("GETADC 1"), "1023\r\n");  // unpowered too
+  fault(SensorFaultKind::Flat, 300);
+  EXPECT_EQ(command("GETADC 1"), "0\r\n");
+  EXPECT_EQ(command("setport 3.1"), "OK\r\n");
+  EXPECT_EQ(command("GETADC 1"), "300\r\n");
+  fault(SensorFaultKind::LiveZero, 180);
+  EXPECT_EQ(command("GETADC 1"), "580\r\n");
+  fault(SensorFaultKind::CableBreak, 0);
+  EXPECT_EQ(command("GETADC 1"), "0\r\n");
+  // A spike: once, the reply after the one let pass.
+  fault(SensorFaultKind::Spike, -100, 1);
+  EXPECT_EQ(command("GETADC 1"), "400\r\n");
+  EXPECT_EQ(command("GETADC 1"), "300\r\n");
+  EXPECT_EQ(command("GETADC 1"), "400\r\n");
+
+  // A slow start: from the "setport 3.1" that powers the sensor, a straight
+  // line to the level over 4 s.
+  fault(SensorFaultKind::SlowStart, 0, 0, 4.0);
+  EXPECT_EQ(command("setport 3.0"), "OK\r\n");
+  EXPECT_EQ(command("setport 3.1"), "OK\r\n");
+  HeadlessAdvanceClock(2000);
+  EXPECT_EQ(command("GETADC 1"), "200\r\n");
+  HeadlessAdvanceClock(3000);
+  EXPECT_EQ(command("GETADC 1"), "400\r\n");
+  // None: the level while powered, 0 unpowered.
+  Sim.SetSensorFault(SensorFault{});
+  EXPECT_EQ(command("GETADC 1"), "400\r\n");
+  EXPECT_EQ(command("setport 3.0"), "OK\r\n");
+  EXPECT_EQ(command("GETADC 1"), "0\r\n");
+}

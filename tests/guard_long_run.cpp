@@ -5,8 +5,8 @@
 // run again (KVX_GUARD_SEED=<seed> KVX_GUARD_PROFILE=<key>
 // korvalinex_guard_tests --gtest_filter=GuardOracle.OneScenario).
 //
-//   korvalinex_guard_run [--seconds S] [--jobs N] [--profile KEY] [--first
-//   SEED]
+//   korvalinex_guard_run [--seconds S] [--jobs N] [--profile KEY[,KEY...]]
+//   [--first SEED]
 //
 // 60 s on every core by default. Exits 1 when a scenario met a fault.
 
@@ -36,8 +36,8 @@ const int FirstSeeds = 3;
 
 // One worker: scenarios for `seconds`, seeds first + job, + jobs, ...;
 // its counts and first failures as text on `out`.
-void Work(int job, int jobs, double seconds, int only, uint64_t first,
-          FILE* out) {
+void Work(int job, int jobs, double seconds, const std::vector<int>& only,
+          uint64_t first, FILE* out) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point start = Clock::now(), report = start;
   Counts c;
@@ -52,8 +52,8 @@ void Work(int job, int jobs, double seconds, int only, uint64_t first,
         fprintf(stderr, "worker %d: %ld scenarios in %.0f s\n", job, n, spent);
       }
     }
-    Profile p = only >= 0 ? (Profile)only
-                          : (Profile)(seed % (uint64_t)guard::ProfileCount);
+    Profile p = !only.empty() ? (Profile)only[seed % only.size()]
+                              : (Profile)(seed % (uint64_t)guard::ProfileCount);
     guard::Outcome o = guard::RunScenario(seed, p, nullptr, 0, false);
     c.Scenarios[(int)p]++;
     for (int k = 0; k < guard::FaultKinds; k++) {
@@ -76,7 +76,7 @@ void Work(int job, int jobs, double seconds, int only, uint64_t first,
 int main(int argc, char** argv) {
   double seconds = 60;
   int jobs = (int)sysconf(_SC_NPROCESSORS_ONLN);
-  int only = -1;
+  std::vector<int> only;
   uint64_t first = 1;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
@@ -87,15 +87,22 @@ int main(int argc, char** argv) {
     } else if (a == "--first") {
       first = strtoull(argv[i + 1], nullptr, 0);
     } else if (a == "--profile") {
-      Profile p;
-      if (!guard::ProfileOfKey(argv[i + 1], &p)) {
-        fprintf(stderr, "no profile %s\n", argv[i + 1]);
-        return 2;
+      std::string keys = argv[i + 1];
+      for (size_t at = 0; at <= keys.size();) {
+        size_t comma = keys.find(',', at);
+        if (comma == std::string::npos) comma = keys.size();
+        Profile p;
+        if (!guard::ProfileOfKey(keys.substr(at, comma - at), &p)) {
+          fprintf(stderr, "no profile %s\n",
+                  keys.substr(at, comma - at).c_str());
+          return 2;
+        }
+        only.push_back((int)p);
+        at = comma + 1;
       }
-      only = (int)p;
     } else {
       fprintf(stderr,
-              "usage: %s [--seconds S] [--jobs N] [--profile KEY] "
+              "usage: %s [--seconds S] [--jobs N] [--profile KEY[,KEY...]] "
               "[--first SEED]\n",
               argv[0]);
       return 2;
@@ -134,9 +141,9 @@ int main(int argc, char** argv) {
     while (fgets(line, sizeof line, results[(size_t)j])) {
       int p;
       long s, f[guard::FaultKinds];
-      static_assert(guard::FaultKinds == 4, "a kind of fault not read");
-      if (sscanf(line, "count %d %ld %ld %ld %ld %ld", &p, &s, &f[0], &f[1],
-                 &f[2], &f[3]) == 2 + guard::FaultKinds &&
+      static_assert(guard::FaultKinds == 5, "a kind of fault not read");
+      if (sscanf(line, "count %d %ld %ld %ld %ld %ld %ld", &p, &s, &f[0], &f[1],
+                 &f[2], &f[3], &f[4]) == 2 + guard::FaultKinds &&
           p >= 0 && p < guard::ProfileCount) {
         total.Scenarios[p] += s;
         for (int k = 0; k < guard::FaultKinds; k++) total.Found[p][k] += f[k];
@@ -157,30 +164,32 @@ int main(int argc, char** argv) {
           .count();
 
   long all = 0, faults[guard::FaultKinds] = {};
-  printf("%-12s %10s %8s %10s %12s %10s\n", "profile", "scenarios", "wrong",
-         "not good", "unannounced", "undecided");
+  printf("%-14s %10s %8s %8s %10s %12s %10s\n", "profile", "scenarios", "wrong",
+         "failed", "not good", "unannounced", "undecided");
   for (int p = 0; p < guard::ProfileCount; p++) {
     if (total.Scenarios[p] == 0) continue;
     all += total.Scenarios[p];
     for (int k = 0; k < guard::FaultKinds; k++) faults[k] += total.Found[p][k];
-    printf("%-12s %10ld %8ld %10ld %12ld %10ld\n",
+    printf("%-14s %10ld %8ld %8ld %10ld %12ld %10ld\n",
            guard::ProfileKey((Profile)p), total.Scenarios[p],
            total.Found[p][guard::WrongSwitch],
+           total.Found[p][guard::FailedReadingDecided],
            total.Found[p][guard::LossUncorrected],
            total.Found[p][guard::BlindUnannounced],
            total.Found[p][guard::HealthyUndecided]);
   }
   printf(
       "%ld scenarios in %.1f s: %.0f a second; %ld with a wrong level "
-      "command, %ld with an output lost and not made good, %ld with the "
-      "blindness unannounced, %ld healthy undecided\n",
+      "command, %ld with a failed reading decided, %ld with an output lost "
+      "and not made good, %ld with the blindness unannounced, %ld healthy "
+      "undecided\n",
       all, spent, all / spent, faults[guard::WrongSwitch],
-      faults[guard::LossUncorrected], faults[guard::BlindUnannounced],
-      faults[guard::HealthyUndecided]);
+      faults[guard::FailedReadingDecided], faults[guard::LossUncorrected],
+      faults[guard::BlindUnannounced], faults[guard::HealthyUndecided]);
   if (!failures.empty()) {
     printf(
-        "first failures (seed, profile, kind 0 wrong / 1 not made good / 2 "
-        "unannounced / 3 undecided):\n");
+        "first failures (seed, profile, kind 0 wrong / 1 failed reading "
+        "decided / 2 not made good / 3 unannounced / 4 undecided):\n");
     for (const std::string& f : failures) printf("  %s", f.c_str());
   }
   bool found = false;

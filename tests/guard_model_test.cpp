@@ -20,7 +20,7 @@
 
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "board/reply_forms.h"
 #include "control/measurement.h"
 #include "platform/headless/headless.h"
@@ -462,6 +462,115 @@ TEST(GuardModel, AHeldStreamKeepsItsOrderAndItsBound) {
   EXPECT_GT(held, 50) << "holds well past the board's own time";
 }
 
+// --- The model's level sensor ----------------------------------------------
+
+// What GETADC 1 reads at `now` (-1: no count).
+int ReadLevel(guard::ModelBoard* board, uint32_t now) {
+  std::string reply;
+  for (const HeadlessArrival& a : Send(board, "GETADC 1", now))
+    reply += a.Bytes;
+  return IsCountReply(reply) ? atoi(reply.c_str()) : -1;
+}
+
+// Each fault reads as it claims, with the sensor's power (output 3) on and
+// off; the next cycle's well and sensor take over with "setport 3.0".
+TEST(GuardModel, TheSensorsFaultsReadAsTheyClaim) {
+  using guard::SensorFault;
+  guard::Draws draws(7);
+  for (SensorFault fault :
+       {SensorFault::None, SensorFault::PinnedTop, SensorFault::PinnedLow,
+        SensorFault::CableBreak, SensorFault::Spike, SensorFault::SlowStart,
+        SensorFault::Flat}) {
+    for (int liveZero : {0, 180}) {
+      SCOPED_TRACE(std::string(guard::SensorFaultName(fault)) +
+                   (liveZero ? ", live zero" : ""));
+      guard::ModelBoard board(&draws, Profile::WholeReplies);
+      guard::ModelSensor sensor;
+      board.Sensor = &sensor;
+      std::vector<HeadlessArrival> none;
+      board.Accept(0, &none);
+      guard::SensorCondition c = guard::DrawSensor(&draws, liveZero, fault);
+      const int level = liveZero + 300;
+      board.NextCycle({level, true, true}, c);
+      Send(&board, "setport 3.0", 10);
+      ASSERT_EQ(sensor.Cycle(), 1);
+      ASSERT_EQ(board.Now.LevelCount, level);
+      int idle = ReadLevel(&board, 100);
+      Send(&board, "setport 3.1", 1000);
+      std::vector<int> powered;
+      for (uint32_t at = 1000; at <= 6000; at += 250)
+        powered.push_back(ReadLevel(&board, at));
+      Send(&board, "setport 3.0", 7000);
+      int after = ReadLevel(&board, 7100);
+      switch (fault) {
+        case SensorFault::PinnedTop:
+        case SensorFault::PinnedLow:
+        case SensorFault::CableBreak: {
+          int mid = fault == SensorFault::PinnedTop   ? 1023
+                    : fault == SensorFault::PinnedLow ? 127
+                                                      : 0;
+          for (int r : powered) EXPECT_NEAR(r, mid, 1) << "powered";
+          EXPECT_NEAR(idle, mid, 1) << "whatever output 3 does";
+          EXPECT_NEAR(after, mid, 1);
+          break;
+        }
+        default: {
+          EXPECT_LT(idle, 20) << "a working sensor without power: < 0.10 V";
+          EXPECT_EQ(after, idle);
+          int off = 0;
+          for (int r : powered) off += r != level;
+          if (fault == SensorFault::Spike) {
+            EXPECT_GE(std::abs(powered[(size_t)c.SpikeAt - 1] - level),
+                      (int)guard::SpikeDistance)
+                << "beyond the spread of a cycle's readings";
+            EXPECT_EQ(off, 1) << "one reading of the cycle";
+          } else if (fault == SensorFault::SlowStart) {
+            EXPECT_EQ(powered[0], idle) << "nothing at the power's first ms";
+            EXPECT_GT(off, 1);
+            EXPECT_LE(off, 12) << "the level within 2.9 s";
+            for (size_t i = 1; i < powered.size(); i++)
+              EXPECT_GE(powered[i], powered[i - 1]) << "a rise, no more";
+          } else {
+            EXPECT_EQ(off, 0);
+          }
+        }
+      }
+    }
+  }
+}
+
+// The well and the sensor of the next cycle wait for the end of the one
+// before, and a level command names the cycle it came in.
+TEST(GuardModel, TheNextCycleBeginsWithTheEndOfTheMeasurement) {
+  guard::Draws draws(3);
+  guard::ModelBoard board(&draws, Profile::WholeReplies);
+  guard::ModelSensor sensor;
+  board.Sensor = &sensor;
+  std::vector<HeadlessArrival> none;
+  board.Accept(0, &none);
+  guard::SensorCondition working =
+      guard::DrawSensor(&draws, 0, guard::SensorFault::None);
+  board.NextCycle({100, true, true}, working);
+  Send(&board, "setport 3.0", 10);
+  board.NextCycle({20, true, true},
+                  guard::DrawSensor(&draws, 0, guard::SensorFault::PinnedTop));
+  Send(&board, "setport 3.1", 20);
+  EXPECT_EQ(ReadLevel(&board, 3000), 100);
+  Send(&board, "setport 4.0", 3100);
+  Send(&board, "setport 3.0", 5000);
+  EXPECT_EQ(sensor.Cycle(), 2);
+  EXPECT_EQ(board.Now.LevelCount, 20);
+  EXPECT_EQ(ReadLevel(&board, 5100), 1023);
+  Send(&board, "setport 4.1", 5200);
+  ASSERT_EQ(board.Switches.size(), 2u);
+  EXPECT_EQ(board.Switches[0].Cycle, 1);
+  EXPECT_EQ(board.Switches[0].When.LevelCount, 100);
+  EXPECT_EQ(board.Switches[1].Cycle, 2);
+  EXPECT_EQ(board.Switches[1].When.LevelCount, 20);
+  Send(&board, "setport 3.0", 9000);
+  EXPECT_EQ(sensor.Cycle(), 2) << "no third cycle asked for";
+}
+
 TEST(GuardOracle, TheBoundOfALossFollowsTheBoardsSpeed) {
   guard::Manner prompt;
   EXPECT_EQ(guard::LossBound(prompt), 78850);
@@ -469,6 +578,19 @@ TEST(GuardOracle, TheBoundOfALossFollowsTheBoardsSpeed) {
   slowest.LineGap = 300;
   EXPECT_EQ(guard::LossBound(slowest), 628890);
   EXPECT_LT(guard::LossBound(Steady(false, 600)), guard::LossBound(slowest));
+}
+
+// The oracle has teeth: a program without the sensor check decides on
+// failed readings, and the sensor profiles say so.
+TEST(GuardOracle, ASensorProfileCatchesAProgramThatDecidesOnFailedReadings) {
+  guard::SensorCheckLeftOff = true;
+  int failedDecided = 0;
+  for (Profile p : {Profile::Sensor, Profile::SensorFaulty})
+    for (uint64_t seed = 1; seed <= 30; seed++)
+      failedDecided += guard::RunScenario(seed, p, nullptr, 0, false)
+                           .Found[guard::FailedReadingDecided];
+  guard::SensorCheckLeftOff = false;
+  EXPECT_GE(failedDecided, 10);
 }
 
 // One shard: `count` scenarios of one profile from seed `first` on.
@@ -494,6 +616,10 @@ int ScenariosPerShard(Profile p) {
     case Profile::Refusals:
     case Profile::Everything:
       return 400;
+    // Several cycles each on the main loop's rhythm.
+    case Profile::Sensor:
+    case Profile::SensorFaulty:
+      return 300;
     default:
       return 950;
   }
@@ -513,6 +639,7 @@ void RunShard(Profile p, int index) {
     if (atoi(times) > 1) count *= atoi(times);
   int found[guard::FaultKinds] = {};
   long evaluations = 0, switches = 0, losses = 0, blind = 0, lost = 0, told = 0;
+  long sensorFailed = 0, failSafe = 0;
   int longest = 0;
   for (uint64_t seed = shard.First; seed < shard.First + (uint64_t)count;
        seed++) {
@@ -525,6 +652,8 @@ void RunShard(Profile p, int index) {
     blind += out.Blind;
     lost += out.Lost;
     told += out.Deviations;
+    sensorFailed += out.SensorFailed;
+    failSafe += out.FailSafe;
     longest = std::max(longest, out.LongestLoss);
     if (out.Ok) continue;
     bool first = false;
@@ -543,14 +672,17 @@ void RunShard(Profile p, int index) {
       "%s: %d scenarios from seed %llu, %ld evaluations, %ld level "
       "commands, %ld connections lost, %ld blind stretches, %ld outputs "
       "lost on the board (%ld told as differing, the longest made good in "
-      "%d%% of its bound); failed: %d wrong, %d not made good, %d "
-      "unannounced, %d healthy undecided\n",
+      "%d%% of its bound); failed: %d wrong, %d failed readings decided, %d "
+      "not made good, %d unannounced, %d healthy undecided\n",
       guard::ProfileName(shard.Board), count, (unsigned long long)shard.First,
       evaluations, switches, losses, blind, lost, told, longest,
-      found[guard::WrongSwitch], found[guard::LossUncorrected],
-      found[guard::BlindUnannounced], found[guard::HealthyUndecided]);
+      found[guard::WrongSwitch], found[guard::FailedReadingDecided],
+      found[guard::LossUncorrected], found[guard::BlindUnannounced],
+      found[guard::HealthyUndecided]);
   EXPECT_EQ(found[guard::WrongSwitch], 0)
       << "scenarios with a wrong level command";
+  EXPECT_EQ(found[guard::FailedReadingDecided], 0)
+      << "scenarios in which a failed sensor's reading decided";
   EXPECT_EQ(found[guard::LossUncorrected], 0)
       << "scenarios with an output lost on the board and not made good";
   EXPECT_EQ(found[guard::BlindUnannounced], 0)
@@ -559,6 +691,9 @@ void RunShard(Profile p, int index) {
     EXPECT_EQ(found[guard::HealthyUndecided], 0)
         << "scenarios in which a healthy board lost its decisions";
   }
+  if (guard::IsSensorProfile(shard.Board))
+    printf("%ld cycles of a failed sensor, %ld of them with the fail-safe\n",
+           sensorFailed, failSafe);
   // The scenarios did decide: the oracle had something to check.
   EXPECT_GT(switches, 0);
 }
@@ -584,7 +719,9 @@ GUARD_SHARDS(PowerCuts, PowerCuts)
 GUARD_SHARDS(Meddling, Meddling)
 GUARD_SHARDS(Refusals, Refusals)
 GUARD_SHARDS(Everything, Everything)
-static_assert(guard::ProfileCount == 16, "a profile without its shards");
+GUARD_SHARDS(Sensor, Sensor)
+GUARD_SHARDS(SensorFaulty, SensorFaulty)
+static_assert(guard::ProfileCount == 18, "a profile without its shards");
 
 // KVX_GUARD_SEED and KVX_GUARD_PROFILE: one scenario, its whole trace
 // printed.

@@ -23,7 +23,8 @@
 #include <vector>
 
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
 #include "control/measurement.h"
 #include "tests/program_fixture.h"
 #include "tests/support/program_start.h"

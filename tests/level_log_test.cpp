@@ -107,6 +107,38 @@ TEST(LevelCsv, EveryLevelReadsBackAsTheSameNumber) {
   EXPECT_FALSE(none.Doubted);
 }
 
+// A cycle of a failed or suspect sensor has its own word in "Messwert";
+// old lines, without one, read back as before.
+TEST(LevelCsv, TheSensorsWordsReadBackBesideTheOldOnes) {
+  LevelRecord failed = Record(3600, NAN, CommandNotSent, NAN, 1, false);
+  failed.Sensor = SensorFailed;
+  Text line = LevelCsvLine(failed);
+  EXPECT_EQ(line,
+            "01.01.1970 01:00:00;Messung;;;;EIN;Sensorfehler;;01.01.1970 "
+            "00:00:00\r\n");
+  LevelRecord back{};
+  ASSERT_EQ(ReadLevelCsvLine(line.substr(0, line.size() - 2), &back),
+            LineMeasurement);
+  EXPECT_EQ(back.Sensor, SensorFailed);
+  EXPECT_EQ(back.Output4, 1);
+  EXPECT_FALSE(back.Doubted);
+
+  ASSERT_EQ(ReadLevelCsvLine("01.01.1970 00:00:00;Messung;;;;;Sensorverdacht;",
+                             &back),
+            LineMeasurement);
+  EXPECT_EQ(back.Sensor, SensorSuspect);
+  for (const char* old : {"sicher", "unsicher"}) {
+    ASSERT_EQ(
+        ReadLevelCsvLine(Text("01.01.1970 00:00:00;Messung;0,5;AUS;0,5;AUS;") +
+                             old + ";;01.01.1970 00:00:00",
+                         &back),
+        LineMeasurement);
+    EXPECT_EQ(back.Sensor, 0) << old;
+  }
+  EXPECT_EQ(ReadLevelCsvLine("01.01.1970 00:00:00;Messung;;;;;Sensor;", &back),
+            LineForeign);
+}
+
 TEST(LevelCsv, LinesOfAnotherFormAreToldApart) {
   LevelRecord r{};
   EXPECT_EQ(ReadLevelCsvLine(Text(Header, strlen(Header) - 2), &r), LineHeader);

@@ -3,7 +3,6 @@
 // bar and its top mark, and the cycle period while the measurement is off.
 #include "control/measurement.h"
 
-#include "board/connection.h"
 #include "control/switching.h"
 #include "tests/program_fixture.h"
 #include "tests/support/program_start.h"

@@ -277,6 +277,32 @@ void TextsComeBackAsTheyWereGiven() {
   CHECK_EQ(PlatGetText(32), "x\ry");
 }
 
+// A label or button shows the text set last, also where a closed window
+// had a control of the same number that was given that text.
+void ControlsShowTheTextSetLast() {
+  CHECK(OpenWindow(0));
+  CHECK(PlatCreateControl(0, 33, KindLabel, 5, 5, 80, 20, "eins", 0));
+  CHECK(PlatCreateControl(0, 34, KindButton, 5, 30, 80, 20, "EIN", 0));
+  PlatSetText(33, "zwei");
+  PlatSetText(33, "zwei");
+  PlatSetText(34, "AUS");
+  CHECK_EQ(PlatGetText(33), "zwei");
+  CHECK_EQ(PlatGetText(34), "AUS");
+  PlatCloseWindow(0);
+  CHECK(OpenWindow(0));
+  CHECK(PlatCreateControl(0, 33, KindLabel, 5, 5, 80, 20, "drei", 0));
+  CHECK(PlatCreateControl(0, 34, KindButton, 5, 30, 80, 20, "EIN", 0));
+  PlatSetText(33, "zwei");
+  PlatSetText(34, "AUS");
+  CHECK_EQ(PlatGetText(33), "zwei");
+  CHECK_EQ(PlatGetText(34), "AUS");
+  PlatEnable(34, false);
+  PlatEnable(34, false);
+  CHECK(!PlatIsEnabled(34));
+  PlatEnable(34, true);
+  CHECK(PlatIsEnabled(34));
+}
+
 void ClicksReachEnabledControlsInOrder() {
   CHECK(OpenWindow(0));
   CHECK(PlatCreateControl(0, 40, KindButton, 5, 5, 80, 20, "EIN", 0));
@@ -474,7 +500,7 @@ void ConnectsEndAsTheyReallyDid() {
   for (int i = 0; i < 20 && state == ConnectPending; i++)
     state = PlatConnectWait(s, 100);
   CHECK_EQ(state, (int)ConnectDone);
-  // Blocking again: a send and a receive as on any connection.
+  // A send and a receive as on any connection.
   CHECK_EQ(PlatSend(s, "getstatus", 9), 9);
   CHECK(Hands->Send("ok\r\n", 4, false));
   char buffer[16];
@@ -489,6 +515,53 @@ void ConnectsEndAsTheyReallyDid() {
   for (int i = 0; i < 20 && state == ConnectPending; i++)
     state = PlatConnectWait(s, 100);
   CHECK_EQ(state, (int)ConnectFailed);
+  PlatCloseSocket(s);
+  PlatSocketsCleanup();
+}
+
+// The connection the connect that does not block made (the board's, in
+// the program) waits, takes and throws away as one a blocking connect
+// made: the wait in time, urgent data no part of the stream, the discard
+// past an urgent byte, the end of the connection.
+void ConnectedWithoutBlockingReceivesAlike() {
+  CHECK(PlatSocketsStart());
+  int port = Hands->Listen();
+  CHECK(port > 0);
+  PlatSocket s = PlatStreamSocket();
+  CHECK(s != NoSocket);
+  int state = PlatConnectStart(s, PlatDottedAddress("127.0.0.1"), port);
+  CHECK(Hands->Accept());
+  for (int i = 0; i < 20 && state == ConnectPending; i++)
+    state = PlatConnectWait(s, 100);
+  CHECK_EQ(state, (int)ConnectDone);
+  if (state != ConnectDone) return;
+
+  char buffer[64];
+  int waited = -1;
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 60, &waited),
+           (int)ReceiveTimedOut);
+  CHECK(waited >= 40 && waited < 2000);
+  CHECK(Hands->Send("!", 1, true));
+  CHECK(Hands->Send("ok\r\n", 4, false));
+  int got = PlatReceive(s, buffer, sizeof buffer, 1000, &waited);
+  CHECK_EQ(got, 4);
+  if (got == 4) CHECK_EQ(Text(buffer, 4), "ok\r\n");
+
+  CHECK(Hands->Send("abc", 3, false));
+  CHECK(Hands->Send("!", 1, true));
+  CHECK(Hands->Send("def", 3, false));
+  CHECK(Hands->Arrived(s, 3) >= 3);
+  PlatDiscardPending(s);
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 0, &waited),
+           (int)ReceiveTimedOut);
+  CHECK_EQ(PlatDiscardPending(s), 0);
+
+  // A send goes whole, as on a blocking socket.
+  Text command(3000, 'c');
+  CHECK_EQ(PlatSend(s, command.data(), (int)command.size()), 3000);
+  Hands->Close();
+  CHECK_EQ(PlatReceive(s, buffer, sizeof buffer, 1000, &waited),
+           (int)ReceiveClosed);
   PlatCloseSocket(s);
   PlatSocketsCleanup();
 }
@@ -932,7 +1005,10 @@ const PlatformCheck PlatformChecks[] = {
     {"ReceivesWaitInTimeAndTakeOnlyTheStream",
      ReceivesWaitInTimeAndTakeOnlyTheStream},
     {"DiscardThrowsAwayOneLimitAtMost", DiscardThrowsAwayOneLimitAtMost},
+    {"ControlsShowTheTextSetLast", ControlsShowTheTextSetLast},
     {"ConnectsEndAsTheyReallyDid", ConnectsEndAsTheyReallyDid},
+    {"ConnectedWithoutBlockingReceivesAlike",
+     ConnectedWithoutBlockingReceivesAlike},
     {"ListenersTakeConnectionsWithoutWaiting",
      ListenersTakeConnectionsWithoutWaiting},
     {"FacilitiesRefuseWhatTheyCannotGive", FacilitiesRefuseWhatTheyCannotGive},

@@ -2,7 +2,7 @@
 // conversions of the replies and the redraw of every display.
 #include "board/poll.h"
 
-#include "board/connection.h"
+#include "board/link.h"
 #include "tests/program_fixture.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "app/startup.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "control/alarms.h"
 #include "control/measurement.h"
 #include "tests/support/program_start.h"

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
 #include "control/console.h"
 #include "control/history.h"
 #include "control/measurement.h"

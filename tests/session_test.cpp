@@ -8,7 +8,7 @@
 
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "control/alarms.h"
 #include "tests/program_fixture.h"
 #include "ui/control_numbers.h"

@@ -710,7 +710,9 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
       {"help",
        "ping | outputs (output 1 first) | output N | setoutput N V | "
        "status\nanalog N [COUNT] | digital N [V] | level [COUNTS] | "
-       "levelafter [KEY COUNTS] | rates [IN DRAW]\nlcd 1|2 | network | count | "
+       "levelafter [KEY COUNTS] | rates [IN DRAW]\nsensor "
+       "[off|pinned N|livezero N|cablebreak|spike N [AFTER]|flat "
+       "N|slowstart S]\nlcd 1|2 | network | count | "
        "log [FROM] | replies [FROM] | "
        "chunks [FROM]\nclearlog | wait COUNT [MS] | waitconnect N [MS] | "
        "connectedat\nreply "
@@ -753,6 +755,30 @@ TEST(SimulatorControl, RepliesToEveryCommand) {
       {"rates 1 2", "OK\n"},
       {"rates 1", "ERR unknown or malformed control command (try help)\n"},
       {"rates", "1 2\n"},
+      {"sensor", "none\n"},
+      {"sensor pinned 1023", "OK\n"},
+      {"sensor", "pinned 1023\n"},
+      {"analog 1", "1023\n"},
+      {"sensor PINNED 1024",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"sensor spike -200 3", "OK\n"},
+      {"sensor", "spike -200 3\n"},
+      {"sensor spike 5 -1",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"sensor slowstart 2.5", "OK\n"},
+      {"sensor", "slowstart 2.5\n"},
+      {"sensor livezero 180", "OK\n"},
+      {"sensor", "livezero 180\n"},
+      {"sensor cablebreak", "OK\n"},
+      {"analog 1", "0\n"},
+      {"sensor cablebreak 3",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"sensor flat x",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"sensor bent 3",
+       "ERR unknown or malformed control command (try help)\n"},
+      {"sensor off", "OK\n"},
+      {"sensor", "none\n"},
       {"lcd 1", "               \\x20\n"},
       {"lcd 3", "ERR unknown or malformed control command (try help)\n"},
       {"lcd", "ERR unknown or malformed control command (try help)\n"},

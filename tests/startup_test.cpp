@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "board/connection.h"
 #include "tests/program_fixture.h"
 #include "tests/support/program_start.h"
 #include "ui/control_numbers.h"

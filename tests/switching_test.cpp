@@ -3,7 +3,6 @@
 // pairs and the function switches.
 #include "control/switching.h"
 
-#include "board/connection.h"
 #include "board/poll.h"
 #include "tests/program_fixture.h"
 #include "ui/control_numbers.h"

@@ -18,9 +18,9 @@
 #include "control/history.h"
 #include "control/web_snapshot.h"
 #include "platform/headless/headless.h"
-#include "ui/web_page.h"
-#include "ui/web_request.h"
-#include "ui/web_server.h"
+#include "web/web_page.h"
+#include "web/web_request.h"
+#include "web/web_server.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The status page's documents and its reading of requests, as pure
 // functions: the page, the JSON and the picture of a known state, and
 // every request form answered with its status.
-#include "ui/web_page.h"
+#include "web/web_page.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include "base/clock_text.h"
 #include "base/state.h"
 #include "control/web_snapshot.h"
-#include "ui/web_request.h"
-#include "ui/web_server.h"
+#include "web/web_request.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -313,6 +313,13 @@ TEST(WebPage, SaysWhenTheConnectionIsGoneOrTheReadingsInDoubt) {
   EXPECT_TRUE(Has(WebPageHtml(s, At(0), ""),
                   "W\xC3\xA4"
                   "chter blind"));
+  // A failed level sensor, until sensor-ok: the readings are not trusted.
+  s = KnownState();
+  s.SensorFailureOpen = true;
+  EXPECT_TRUE(Has(WebFiguresJson(s, At(0)),
+                  "\"messwerte_sicher\": false, \"messwerte_text\": "
+                  "\"Sensorfehler: kein Schalten auf den Messwert des "
+                  "Sensors\""));
 }
 
 TEST(WebPage, CarriesTheTokenInItsOwnLinks) {

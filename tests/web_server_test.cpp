@@ -2,7 +2,7 @@
 // clients played by the test: what it answers, its bounds, and that the
 // guard queries and decides exactly as without it, whatever the clients
 // do. Without /web no listening socket is ever opened.
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 #include <arpa/inet.h>
 
@@ -400,9 +400,8 @@ TEST_F(StatusPage, TheQuerysAgeIsCountedFromTheBoardsAnswer) {
     uint32_t answered = 0;
     for (const kvxsim::CommandRecord& c : Sim.Commands())
       if (c.keyword == "GETSTATUS") answered = c.time;
-    phones.push_back(
-        {now - answered,
-         Connect("GET /status.json HTTP/1.1\r\nHost: b\r\n\r\n")});
+    phones.push_back({now - answered,
+                      Connect("GET /status.json HTTP/1.1\r\nHost: b\r\n\r\n")});
   });
   ASSERT_GE(phones.size(), 10u);
   int older = 0;

@@ -44,6 +44,13 @@ static Text LevelAndTime(const LevelRecord& r) {
 // from deciding (on both outputs, or on output 4 alone).
 static Text LastEvaluationText(const LevelRecord& r) {
   Text when = " (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) + ")";
+  if (r.Sensor == SensorFailed)
+    return Text(r.Output4 == 1
+                    ? "Sensorfehler, Ausgang 4 (Minimum) zum Schutz ein"
+                    : "Sensorfehler, nichts geschaltet") +
+           when;
+  if (r.Sensor == SensorSuspect)
+    return "Sensorverdacht, nichts geschaltet" + when;
   if (r.Doubted && !std::isfinite(r.Level5))
     return "Messwert unsicher, nichts geschaltet" + when;
   Text text = LevelAndTime(r);

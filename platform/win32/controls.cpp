@@ -38,6 +38,8 @@ static HWND Child(HWND parent, const char* cls, const char* text, DWORD style,
                          Win32Instance, nullptr);
 }
 
+static void ForgetShownText(int number);
+
 bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
                        int width, int height, const Text& text,
                        int properties) {
@@ -146,6 +148,7 @@ bool PlatCreateControl(int window, int number, ControlKind kind, int x, int y,
 
   Win32Control& c = Win32Controls[number];
   c = Win32Control{};
+  ForgetShownText(number);
   c.Handle = handle;
   c.Arrows = arrows;
   c.Window = window;
@@ -191,16 +194,49 @@ static Text RichText(HWND box) {
   return text;
 }
 
+// What each label and button shows, as last set here, and the control it
+// was set on. Their texts change only here, so the comparison below needs
+// no message to the control: under Wine every message to a control with
+// a tooltip costs a trip to the server (the tooltip's subclassing looks up
+// a window property on each one), and the query rewrites dozens of them
+// every second. Fields and boxes, which the operator may have changed, are
+// compared with what they show.
+static Text ShownText[ControlSlots];
+static HWND ShownOn[ControlSlots];
+
+static void ForgetShownText(int number) {
+  ShownOn[number] = nullptr;
+  ShownText[number].clear();
+}
+
+static bool KeepsShownText(ControlKind kind) {
+  return kind == KindLabel || kind == KindButton;
+}
+
 void PlatSetText(int number, const Text& text) {
   Win32Control* c = Win32FindControl(number);
   if (!c || !HasText(c->Kind)) return;
   // The board query and the main loop rewrite most labels every second
   // with what they already show; only a change is worth a repaint.
-  if (PlatGetText(number) == text) return;
-  if (c->Kind == KindRichText)
+  bool kept = KeepsShownText(c->Kind);
+  if (kept && ShownOn[number] == c->Handle) {
+    if (ShownText[number] == text) return;
+  } else if (PlatGetText(number) == text) {
+    if (kept) {
+      ShownOn[number] = c->Handle;
+      ShownText[number] = text;
+    }
+    return;
+  }
+  if (c->Kind == KindRichText) {
     SetPlainText(c->Handle, text);
-  else
-    SetWindowTextA(c->Handle, text.c_str());
+    return;
+  }
+  bool set = SetWindowTextA(c->Handle, text.c_str()) != 0;
+  if (!kept) return;
+  // Unknown after a failure: the next one asks the control again.
+  ShownOn[number] = set ? c->Handle : nullptr;
+  if (set) ShownText[number] = text;
 }
 
 Text PlatGetText(int number) {
@@ -227,6 +263,13 @@ void PlatSetTextColour(int number, uint32_t colour) {
 void PlatEnable(int number, bool enabled) {
   Win32Control* c = Win32FindControl(number);
   if (!c) return;
+  // The board query greys the buttons of every output anew each time; a
+  // control already as asked is left alone (disabling one sends it a
+  // message each time, which a control with a tooltip pays for with trips
+  // to Wine's server).
+  if ((IsWindowEnabled(c->Handle) != FALSE) == enabled &&
+      (!c->Arrows || (IsWindowEnabled(c->Arrows) != FALSE) == enabled))
+    return;
   EnableWindow(c->Handle, enabled);
   if (c->Arrows) EnableWindow(c->Arrows, enabled);
 }

@@ -107,6 +107,18 @@ void PlatDestroyHeap() {
   PrivateHeap = nullptr;
 }
 
+FARPROC Win32SystemFunction(const char* dll, const char* name) {
+  char path[MAX_PATH + 32];
+  UINT n = GetSystemDirectoryA(path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || n + 2 + lstrlenA(dll) > (int)sizeof path)
+    return nullptr;
+  if (path[n - 1] != '\\') path[n++] = '\\';
+  lstrcpyA(path + n, dll);
+  HMODULE module = GetModuleHandleA(path);
+  if (!module) module = LoadLibraryA(path);
+  return module ? GetProcAddress(module, name) : nullptr;
+}
+
 const char* PlatBuildBoardAddress() { return KORVALINEX_BOARD_ADDRESS; }
 int PlatBuildBoardPort() { return KORVALINEX_BOARD_PORT; }
 
@@ -133,7 +145,10 @@ void PlatOpenAddress(const Text& address) {
   request.lpVerb = nullptr;  // the default verb
   request.lpFile = address.c_str();
   request.nShow = SW_SHOWNORMAL;
-  ShellExecuteExA(&request);
+  using ShellExecuteCall = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+  auto execute = reinterpret_cast<ShellExecuteCall>(reinterpret_cast<void*>(
+      Win32SystemFunction("shell32.dll", "ShellExecuteExA")));
+  if (execute) execute(&request);
 }
 
 // ---------------------------------------------------------------------------

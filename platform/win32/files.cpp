@@ -162,8 +162,12 @@ bool PlatAskSavePath(int window, const Text& title, const Text& typeName,
   dialog.lpstrDefExt = extension.c_str();
   dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                  OFN_NOCHANGEDIR | OFN_EXPLORER;
+  using SaveDialogCall = BOOL(WINAPI*)(OPENFILENAMEA*);
+  auto ask = reinterpret_cast<SaveDialogCall>(reinterpret_cast<void*>(
+      Win32SystemFunction("comdlg32.dll", "GetSaveFileNameA")));
+  if (!ask) return false;
   Win32EnterModalLoop();
-  bool chosen = GetSaveFileNameA(&dialog) != 0;
+  bool chosen = ask(&dialog) != 0;
   Win32LeaveModalLoop();
   if (!chosen) return false;
   *path = name;

@@ -5,7 +5,7 @@
 // kernel32, so the program starts where they are missing and does without.
 
 #include <cstring>
-#include <string>
+#include <vector>
 
 #include "platform/win32/win32_platform.h"
 
@@ -37,12 +37,16 @@ FARPROC Kernel(const char* name) {
 HANDLE Request = nullptr;
 bool RequestSet = false;
 bool StateSet = false;  // the older way, SetThreadExecutionState
-std::wstring RequestReason;
+// The reason as the system's wide characters, ended by a 0. A vector and
+// not a wide string: the program has no other use for wide strings, and
+// one would link their whole library code into the program.
+using WideText = std::vector<wchar_t>;
+WideText RequestReason;
 
-std::wstring Wide(const Text& text) {
+WideText Wide(const Text& text) {
   int n =
       MultiByteToWideChar(1252, 0, text.data(), (int)text.size(), nullptr, 0);
-  std::wstring wide((size_t)(n > 0 ? n : 0), L'\0');
+  WideText wide((size_t)(n > 0 ? n : 0) + 1, L'\0');
   if (n > 0)
     MultiByteToWideChar(1252, 0, text.data(), (int)text.size(), &wide[0], n);
   return wide;
@@ -51,7 +55,7 @@ std::wstring Wide(const Text& text) {
 // The request made anew when its reason changed; false where the system
 // has no power requests.
 bool MakeRequest(const Text& reason) {
-  std::wstring wide = Wide(reason);
+  WideText wide = Wide(reason);
   if (Request && wide == RequestReason) return true;
   auto create = reinterpret_cast<CreateRequestCall>(
       reinterpret_cast<void*>(Kernel("PowerCreateRequest")));
@@ -105,8 +109,14 @@ PlatPowerNotices PlatPowerNoticesSoFar() { return Notices; }
 
 bool PlatRunningTime(uint64_t* ms) {
   *ms = 0;
-  static UnbiasedTimeCall unbiased = reinterpret_cast<UnbiasedTimeCall>(
-      reinterpret_cast<void*>(Kernel("QueryUnbiasedInterruptTime")));
+  // Looked up once (on the program's one thread).
+  static bool lookedUp = false;
+  static UnbiasedTimeCall unbiased = nullptr;
+  if (!lookedUp) {
+    unbiased = reinterpret_cast<UnbiasedTimeCall>(
+        reinterpret_cast<void*>(Kernel("QueryUnbiasedInterruptTime")));
+    lookedUp = true;
+  }
   ULONGLONG units = 0;  // of 100 ns
   if (!unbiased || !unbiased(&units)) return false;
   *ms = units / 10000u;

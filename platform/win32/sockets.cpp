@@ -51,6 +51,20 @@ static void SetBlocking(SOCKET s) {
   ioctlsocket(s, FIONBIO, &off);
 }
 
+// The connection a connect made (the board's) stays non-blocking: its
+// receives then take what is there without switching the socket's mode
+// twice each time, and under Wine every such call is a trip to its
+// server. Its sends still wait, as on a blocking socket, until every byte
+// has gone (PlatSend). One connection at a time: the one before is made
+// blocking, as every other socket of the program is.
+static SOCKET KeptNonBlocking = INVALID_SOCKET;
+
+static void KeepNonBlocking(SOCKET s) {
+  if (KeptNonBlocking != INVALID_SOCKET && KeptNonBlocking != s)
+    SetBlocking(KeptNonBlocking);
+  KeptNonBlocking = s;
+}
+
 // A connect to a port of this machine on which nothing listens can be
 // given that very port as its own, and then it is connected to itself:
 // every command would come back as its reply, and the port stays taken
@@ -77,7 +91,7 @@ int PlatConnectStart(PlatSocket s, uint32_t address, int port) {
   to.sin_port = htons(static_cast<u_short>(port));
   to.sin_addr.s_addr = address;
   if (connect(sock, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-    SetBlocking(sock);
+    KeepNonBlocking(sock);
     return ConnectedToItself(sock) ? ConnectFailed : ConnectDone;
   }
   return WSAGetLastError() == WSAEWOULDBLOCK ? ConnectPending : ConnectFailed;
@@ -108,14 +122,35 @@ int PlatConnectWait(PlatSocket s, int waitMs) {
                  &size) != 0 ||
       error != 0)
     return ConnectFailed;
-  SetBlocking(sock);
+  KeepNonBlocking(sock);
   return ConnectedToItself(sock) ? ConnectFailed : ConnectDone;
 }
 
 int PlatSend(PlatSocket s, const void* bytes, int length) {
-  int sent =
-      send(static_cast<SOCKET>(s), static_cast<const char*>(bytes), length, 0);
-  return sent == SOCKET_ERROR ? -1 : sent;
+  SOCKET sock = static_cast<SOCKET>(s);
+  const char* from = static_cast<const char*>(bytes);
+  if (sock != KeptNonBlocking || length <= 0) {
+    int sent = send(sock, from, length, 0);
+    return sent == SOCKET_ERROR ? -1 : sent;
+  }
+  // As a blocking send: every byte, waiting for room as long as it takes.
+  int sent = 0;
+  while (sent < length) {
+    int n = send(sock, from + sent, length - sent, 0);
+    if (n != SOCKET_ERROR) {
+      sent += n;
+      continue;
+    }
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(sock, &writable);
+    FD_SET(sock, &failed);
+    if (select(0, nullptr, &writable, &failed, nullptr) == SOCKET_ERROR)
+      return -1;
+  }
+  return sent;
 }
 
 // select on one socket for normal data, at most `waitMs`: 1 when there
@@ -135,8 +170,26 @@ static int WaitReadable(SOCKET s, int waitMs) {
 
 // One recv that never blocks: the byte count, 0 at the end of the
 // connection, -1 when nothing is there (WSAEWOULDBLOCK), -2 on a failure.
-// The socket is blocking for everything else (the sends of a command).
+// The kept connection is non-blocking already. Any other socket is
+// blocking for everything else: bytes the system counts as waiting are
+// taken by a plain recv, which returns at once with them; with none
+// counted, switching the socket to non-blocking for the one recv tells
+// the end of the connection, a failure, nothing there and the stream's
+// urgent mark (the count stops there, though more may wait behind it)
+// apart.
 static int TakeWaiting(SOCKET s, char* bytes, int max) {
+  if (s == KeptNonBlocking) {
+    int got = recv(s, bytes, max, 0);
+    if (got >= 0) return got;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? -1 : -2;
+  }
+  u_long counted = 0;
+  if (max > 0 && ioctlsocket(s, FIONREAD, &counted) == 0 && counted > 0) {
+    int n =
+        counted < static_cast<u_long>(max) ? static_cast<int>(counted) : max;
+    int got = recv(s, bytes, n, 0);
+    return got == SOCKET_ERROR ? -2 : got;
+  }
   u_long on = 1, off = 0;
   if (ioctlsocket(s, FIONBIO, &on) != 0) return -2;
   int got = recv(s, bytes, max, 0);
@@ -191,7 +244,10 @@ int PlatDiscardPending(PlatSocket s) {
 }
 
 void PlatCloseSocket(PlatSocket s) {
-  if (s != NoSocket) closesocket(static_cast<SOCKET>(s));
+  if (s == NoSocket) return;
+  if (static_cast<SOCKET>(s) == KeptNonBlocking)
+    KeptNonBlocking = INVALID_SOCKET;
+  closesocket(static_cast<SOCKET>(s));
 }
 
 // --- Listening sockets -------------------------------------------------------

@@ -34,6 +34,13 @@ Win32Control* Win32ControlOfHandle(HWND handle);
 // -1 when `handle` is none of the program's top-level windows.
 int Win32WindowNumber(HWND handle);
 
+// A function of a system DLL the program needs only now and then (the save
+// dialog's, the shell's), the DLL loaded from the system folder at its
+// first use and kept: it is not mapped into the program, with what it
+// brings along, until then. nullptr when the DLL or the function is
+// missing.
+FARPROC Win32SystemFunction(const char* dll, const char* name);
+
 // The font every new control gets (the platform's GUI font when none was
 // made the default).
 HFONT Win32DefaultFont();

@@ -23,7 +23,6 @@
 
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
 #include "control/console.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"

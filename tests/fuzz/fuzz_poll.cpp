@@ -30,7 +30,6 @@
 #include "base/operator_numbers.h"
 #include "base/read_number.h"
 #include "base/state.h"
-#include "board/connection.h"
 #include "board/poll.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"

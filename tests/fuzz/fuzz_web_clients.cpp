@@ -19,7 +19,7 @@
 
 #include "base/state.h"
 #include "platform/headless/headless.h"
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 namespace {
 

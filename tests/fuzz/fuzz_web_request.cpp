@@ -17,8 +17,8 @@
 
 #include "base/state.h"
 #include "platform/headless/headless.h"
-#include "ui/web_request.h"
-#include "ui/web_server.h"
+#include "web/web_request.h"
+#include "web/web_server.h"
 
 namespace {
 

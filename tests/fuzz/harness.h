@@ -11,7 +11,8 @@
 
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
+#include "board/reply_driver.h"
 #include "board/reply_forms.h"
 #include "platform/headless/headless.h"
 #include "tests/support/board_query.h"

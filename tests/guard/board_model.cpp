@@ -154,22 +154,52 @@ const char* ProfileName(Profile profile) {
       return "slow, with setports refused";
     case Profile::Everything:
       return "slow, any fault, outside troubles too";
+    case Profile::Sensor:
+      return "the sensor checked, its faults, on a healthy board";
+    case Profile::SensorFaulty:
+      return "the sensor checked, its faults, on a faulty board";
   }
   return "?";
 }
 
 const char* ProfileKey(Profile profile) {
   static const char* const Keys[ProfileCount] = {
-      "faulty",      "whole",    "lines",    "busy",  "link",     "busy_strays",
-      "link_strays", "trickles", "chatter",  "drops", "anything", "holds",
-      "power_cuts",  "meddling", "refusals", "all"};
+      "faulty",      "whole",       "lines",        "busy",     "link",
+      "busy_strays", "link_strays", "trickles",     "chatter",  "drops",
+      "anything",    "holds",       "power_cuts",   "meddling", "refusals",
+      "all",         "sensor",      "sensor_faulty"};
   int n = (int)profile;
   return n >= 0 && n < ProfileCount ? Keys[n] : "?";
 }
 
 bool IsHealthy(Profile profile) {
   return profile == Profile::WholeReplies || profile == Profile::LineByLine ||
-         profile == Profile::BusyBoard || profile == Profile::SlowLink;
+         profile == Profile::BusyBoard || profile == Profile::SlowLink ||
+         profile == Profile::Sensor;
+}
+
+bool IsSensorProfile(Profile profile) {
+  return profile == Profile::Sensor || profile == Profile::SensorFaulty;
+}
+
+Profile BoardProfile(Profile profile, Draws* draws) {
+  if (profile == Profile::Sensor) {
+    // The prompt boards more often: their scenarios cost less time.
+    static const Profile Healthy[] = {
+        Profile::WholeReplies, Profile::WholeReplies, Profile::LineByLine,
+        Profile::BusyBoard, Profile::SlowLink};
+    return Healthy[draws->Below(sizeof Healthy / sizeof Healthy[0])];
+  }
+  if (profile == Profile::SensorFaulty) {
+    static const Profile Faulty[] = {
+        Profile::Faulty,     Profile::Faulty,   Profile::BusyStrays,
+        Profile::LinkStrays, Profile::Trickles, Profile::Chatter,
+        Profile::Drops,      Profile::Anything, Profile::Holds,
+        Profile::PowerCuts,  Profile::Meddling, Profile::Refusals,
+        Profile::Everything};
+    return Faulty[draws->Below(sizeof Faulty / sizeof Faulty[0])];
+  }
+  return profile;
 }
 
 bool IsCountReply(const std::string& reply) {
@@ -381,6 +411,7 @@ void ModelBoard::PowerCut(uint32_t at) {
   PowerCuts++;
   powered_ = false;
   for (int n = 1; n <= 8; n++) outputs_[n] = false;
+  if (Sensor) Sensor->Power(false, at);
   Recheck(4, at);
   Recheck(5, at);
   powerBackAt_ = at + (uint32_t)draws_->Between(2000, 30000);
@@ -400,6 +431,7 @@ void ModelBoard::OtherClientSwitches(uint32_t at) {
   if (powered_) {
     outputs_[n] = on;
     Recheck(n, at);
+    if (n == 3 && Sensor) Sensor->Power(on, at);
     Note(at, "board: another client switches output " + std::to_string(n) +
                  (on ? " on" : " off"));
   }
@@ -825,6 +857,13 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
       steadySince_ = Later(steadySince_, now);
     } else {
       outputs_[c.Channel] = c.On == 1;
+      if (c.Channel == 3 && Sensor) Sensor->Power(c.On == 1, now);
+    }
+    // The measurement's end: the well and the sensor of the next cycle.
+    if (c.Channel == 3 && c.On == 0 && Sensor && Sensor->CycleEnds()) {
+      Now = next_;
+      Note(now, "board: the next cycle's " + Sensor->Describe() +
+                    ", true count " + std::to_string(Now.LevelCount));
     }
     if (c.Channel == 4 || c.Channel == 5) {
       // The troubles come most often just after a decision, when they
@@ -848,6 +887,7 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
       pendingSwitch_ = (int)Switches.size();
       Switches.push_back({c.Channel, c.On, now, Now});
       Switches.back().Accepted = !refused;
+      if (Sensor) Switches.back().Cycle = Sensor->Cycle();
       // Whatever line comes next answers it for the program, even one
       // already on the way.
       while (!onTheWay_.empty() && (int32_t)(onTheWay_.front() - now) < 0)
@@ -856,12 +896,18 @@ void ModelBoard::Command(const std::string& text, uint32_t now,
     }
   }
   commandNumber_++;
+  level_ = Now.LevelCount;
+  bool level = c.What == GetAdc && c.Channel == 1;
+  if (level && Sensor) level_ = Sensor->Reading(Now.LevelCount, now, draws_);
   if (Tracing)
     Note(now,
          "<- #" + std::to_string(commandNumber_) + " " + Shown(text) +
-             (c.What == GetAdc && c.Channel == 1
-                  ? "   (true count " + std::to_string(Now.LevelCount) + ")"
-                  : ""));
+             (!level ? ""
+              : Sensor
+                  ? "   (true count " + std::to_string(Now.LevelCount) +
+                        ", the sensor reads " + std::to_string(level_) +
+                        (outputs_[3] ? ", powered)" : ", unpowered)")
+                  : "   (true count " + std::to_string(Now.LevelCount) + ")"));
   if (Slow())
     Answer(text, refused ? "ERR\r\n" : Reply(text), now, out);
   else
@@ -894,8 +940,7 @@ std::string ModelBoard::Reply(const std::string& command) {
       return s + "\r\n";
     }
     case GetAdc:
-      return std::to_string(c.Channel == 1 ? Now.LevelCount : adc_[c.Channel]) +
-             "\r\n";
+      return std::to_string(c.Channel == 1 ? level_ : adc_[c.Channel]) + "\r\n";
     case GetPort:
       return port_[c.Channel] ? "1\r\n" : "0\r\n";
     case SetPort:

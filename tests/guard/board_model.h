@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "platform/headless/headless.h"
+#include "tests/guard/model_sensor.h"
 
 namespace guard {
 
@@ -93,14 +94,24 @@ enum class Profile {
   Meddling,    // another client switching outputs 3, 4 and 5
   Refusals,    // "ERR" to setports, one at a time or for stretches
   Everything,  // every fault of the slow profiles and these
+  // The program's sensor check on (/sensor), the level sensor with its
+  // faults (tests/guard/model_sensor.h), the board answering as one of the
+  // healthy profiles above, or as one of the others.
+  Sensor,
+  SensorFaulty,
 };
-enum { ProfileCount = (int)Profile::Everything + 1 };
+enum { ProfileCount = (int)Profile::SensorFaulty + 1 };
 const char* ProfileName(Profile profile);
 // A short name without blanks (for test names and the command line).
 const char* ProfileKey(Profile profile);
 // Every reply begins within 2.5 s and comes whole (or a multi-line one a
 // line at a time up to 300 ms apart); no strays.
 bool IsHealthy(Profile profile);
+// The sensor check's profiles.
+bool IsSensorProfile(Profile profile);
+// How the board answers in a scenario of `profile`: itself, or for a
+// sensor profile one of the board's profiles drawn.
+Profile BoardProfile(Profile profile, Draws* draws);
 
 // The well and the operator's releases, as they are in truth.
 struct Truth {
@@ -124,6 +135,7 @@ struct LevelSwitch {
   // the output as this command set it, or not.
   bool Judged = false, Shown = false;
   uint32_t JudgedAt = 0;
+  int Cycle = 0;  // the sensor's cycle (ModelSensor::Cycle) at that moment
   // A decision for the guard's watch by `now`: answered "OK", and not
   // belied by the next status the program has had by then.
   bool Decides(uint32_t now) const {
@@ -158,7 +170,16 @@ class ModelBoard : public HeadlessBoardModel {
  public:
   ModelBoard(Draws* draws, Profile profile);
 
-  Truth Now{};                        // set by the scenario
+  Truth Now{};  // set by the scenario
+  // The level sensor on analog input 1 (tests/guard/model_sensor.h); none:
+  // GETADC 1 reads the true count whatever output 3 does.
+  ModelSensor* Sensor = nullptr;
+  // With a sensor: the well's truth and the sensor of the next cycle, from
+  // the "setport 3.0" that ends the present one on.
+  void NextCycle(const Truth& truth, const SensorCondition& sensor) {
+    next_ = truth;
+    Sensor->Next(sensor);
+  }
   std::vector<LevelSwitch> Switches;  // every one received, in order
   bool Tracing = false;               // keep a readable trace (TraceText)
   // The trace in the order of time: commands when the board has them,
@@ -206,6 +227,7 @@ class ModelBoard : public HeadlessBoardModel {
   void SetRelay(int n, bool on) {
     outputs_[n] = on;
     Recheck(n, 0);
+    if (n == 3 && Sensor) Sensor->Power(on, 0);
   }
   // The count of analog input n (2..4) from now on.
   void SetAnalog(int n, int count) { adc_[n] = count; }
@@ -324,6 +346,8 @@ class ModelBoard : public HeadlessBoardModel {
   uint32_t differsSince_[9] = {};
   int toConfirm_[9];  // the switch the next status confirms, -1 none
   std::vector<std::pair<uint32_t, std::string>> trace_;
+  Truth next_{};   // the truth of the sensor's next cycle
+  int level_ = 0;  // what GETADC 1 reads for the command being answered
 };
 
 // Printable form of board bytes: CR LF as \r\n, others as \xNN.

@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/startup.h"
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/commands.h"
+#include "board/link.h"
 #include "control/alarms.h"
 #include "control/history.h"
 #include "control/measurement.h"
@@ -16,6 +19,8 @@
 #include "tests/support/program_start.h"
 
 namespace guard {
+
+bool SensorCheckLeftOff = false;
 
 double LevelVolts(int count) {
   return std::round(count * 0.0048828 * 1000) / 1000;
@@ -74,15 +79,38 @@ int PickLevel(Draws* d) {
   }
 }
 
+// The next cycle's level with a sensor checked: as often the level of the
+// cycle before or near it (a rise of more than 0.50 V waits a cycle in the
+// program), else as PickLevel below the top of the input; a live-zero
+// sensor's from its live zero to the top of its span.
+int PickSensorLevel(Draws* d, int before, int liveZero) {
+  int level;
+  if (before >= 0 && d->Percent(50))
+    level = before + d->Between(-30, 30);
+  else if (liveZero > 0)
+    level = d->Percent(40) ? d->Between(238, 246) : d->Between(liveZero, 901);
+  else
+    level = PickLevel(d);
+  // A level at the top of the input reads as a sensor pinned there.
+  int lowest = liveZero, highest = liveZero > 0 ? 901 : TopOfInputCount - 1;
+  return level < lowest ? lowest : level > highest ? highest : level;
+}
+
+// A live-zero sensor's live zero: 0.88 V of a 4-20 mA sensor over 220 ohms
+// (its top at 4.40 V, count 901).
+const int LiveZeroCount = 180;
+
 class Scenario {
  public:
   Scenario(uint64_t seed, Profile profile, const uint8_t* data, size_t size,
            bool tracing)
       : draws_(seed, data, size),
-        board_(&draws_, profile),
+        boardProfile_(BoardProfile(profile, &draws_)),
+        board_(&draws_, boardProfile_),
         profile_(profile),
-        healthy_(IsHealthy(profile)),
-        lossy_(profile >= Profile::PowerCuts) {
+        healthy_(IsHealthy(boardProfile_)),
+        lossy_(boardProfile_ >= Profile::PowerCuts),
+        sensing_(IsSensorProfile(profile)) {
     board_.Tracing = tracing || getenv("KVX_GUARD_TRACE") != nullptr;
   }
 
@@ -105,7 +133,9 @@ class Scenario {
   void Fail(Fault kind, const std::string& what) {
     Fail(kind, what, PlatTickCount());
   }
-  bool Going() const { return !out_.Found[WrongSwitch]; }
+  bool Going() const {
+    return !out_.Found[WrongSwitch] && !out_.Found[FailedReadingDecided];
+  }
   // One pass of the main loop begins: the watch's events, then its check.
   void BeginPass();
   void EndPass();
@@ -114,6 +144,15 @@ class Scenario {
   // loop would, and on a healthy board the step's level commands checked.
   void AfterEvaluation(size_t switchesBefore, bool mustDecide);
   void CheckSwitches(size_t from);
+  // The sensor profiles.
+  void RunSensorCycles();
+  void SetUpSensorCheck();
+  SensorCondition DrawCycleSensor(int cycle);
+  void CheckSensorSwitch(const LevelSwitch& s, size_t index);
+  bool FailureKnowable(int cycle) const;
+  bool RiseKeepsProtection(const LevelSwitch& s, size_t index) const;
+  void SensorCycleEnded(int cycle);
+  void CheckUntilMadeGood();
   void KeepConnected();
   void WaitForTick(uint32_t tickStart);
   void RunCycleByTicks();
@@ -131,10 +170,28 @@ class Scenario {
   }
 
   Draws draws_;
+  Profile boardProfile_;
   ModelBoard board_;
   Profile profile_;
   bool healthy_;
   bool lossy_;
+  bool sensing_;
+  // The sensor profiles: the sensor, the action while it has failed
+  // (schutz, else halten), its live zero (counts, 0: none), its fault in
+  // the scenario and the cycles that fault has; each cycle's sensor and
+  // truth (by ModelSensor::Cycle, from 1).
+  ModelSensor sensor_;
+  bool protect_ = true;
+  int liveZero_ = 0;
+  SensorFault fault_ = SensorFault::None;
+  int faultFrom_ = 0, faultUntil_ = 0;
+  struct SensorCycle {
+    SensorCondition Sensor;
+    Truth When;
+  };
+  std::vector<SensorCycle> cycles_;
+  bool releaseHeldAtPass_ = false, failureOpenAtPass_ = false;
+  int releasesCycle_ = 0;  // the sensor's cycle the releases are of
   Outcome out_;
   uint32_t lossClock_[6] = {};
   bool lossOpen_[6] = {};
@@ -178,6 +235,10 @@ void Scenario::KeepConnected() {
 void Scenario::CheckSwitches(size_t from) {
   for (size_t i = from; i < board_.Switches.size(); i++) {
     const LevelSwitch& s = board_.Switches[i];
+    if (sensing_) {
+      CheckSensorSwitch(s, i);
+      continue;
+    }
     bool on = ExpectedOn(s.Output, s.When);
     if ((s.On == 1) == on) continue;
     char what[256];
@@ -257,6 +318,10 @@ void Scenario::CheckWatch() {
 
 void Scenario::BeginPass() {
   passStart_ = PlatTickCount();
+  if (sensing_) {
+    releaseHeldAtPass_ = AppState.Sensor.Run.ReleaseHeld;
+    failureOpenAtPass_ = AppState.Sensor.Run.FailureOpen;
+  }
   board_.Advance(passStart_);
   WatchAlarms();
   if (board_.Tracing) {
@@ -283,6 +348,12 @@ void Scenario::CheckLosses() {
   RestartLossClocks(board_.SteadySince());
   if (AppState.GuardBlindAnnounced || AppState.AlarmBlindAnnounced)
     RestartLossClocks(now);
+  // A failed sensor, told as such, decides nothing on its reading: no
+  // output 5, and with halten no output 4, that a fresh measurement could
+  // make good again.
+  if (sensing_ && AppState.Sensor.Run.FailureOpen)
+    for (int n = protect_ ? 5 : 4; n <= 5; n++)
+      if ((int32_t)(now - lossClock_[n]) > 0) lossClock_[n] = now;
   for (int n = 4; n <= 5; n++) {
     bool released =
         n == 4 ? board_.Now.MinimumReleased : board_.Now.MaximumReleased;
@@ -419,9 +490,36 @@ void Scenario::LoopPass() {
   if (connected && !BoardConnected()) {
     out_.Losses++;
     board_.Note(PlatTickCount(), "program: connection lost");
+    if (sensing_ && healthy_)
+      Fail(HealthyUndecided, "the connection was lost on a healthy board");
   }
   if (HistorySize() > records) out_.Evaluations += HistorySize() - records;
+  if (sensing_ && board_.Tracing && AppState.Sensor.Run.Readings > 0) {
+    // The cycle's readings the program has gathered so far.
+    std::string r = "program: the cycle's readings";
+    for (int i = 0; i < AppState.Sensor.Run.Readings; i++)
+      r += " " + std::to_string(AppState.Sensor.Run.Reading[i]).substr(0, 5);
+    board_.Note(PlatTickCount(), r);
+  }
+  if (sensing_ && board_.Tracing && HistorySize() > records) {
+    // The sensor's check as the program has it after the evaluation.
+    const SensorRunState& run = AppState.Sensor.Run;
+    char what[160];
+    snprintf(what, sizeof what,
+             "program: sensor %d failed and %d good cycles in a row, no "
+             "response %d%s%s",
+             run.FailedCycles, run.GoodCycles, run.NoResponseCycles,
+             run.FailureOpen ? ", failure open" : "",
+             run.SuspicionOpen ? ", suspicion open" : "");
+    board_.Note(PlatTickCount(), what);
+  }
   CheckSwitches(before);
+  // The operator's releases as they are in the well's next cycle.
+  if (sensing_ && sensor_.Cycle() != releasesCycle_) {
+    releasesCycle_ = sensor_.Cycle();
+    AppState.MinimumEnabled = board_.Now.MinimumReleased;
+    AppState.MaximumEnabled = board_.Now.MaximumReleased;
+  }
   // An evaluation in doubt: the guard could not read the well.
   if (AppState.DoubtedEvaluations > 0 &&
       AppState.DoubtedEvaluations != doubtedBefore_)
@@ -456,6 +554,12 @@ void Scenario::RunOnTheLoop() {
     int passes = AppState.CyclePeriod + 5 + draws_.Between(0, 3);
     for (int pass = 0; pass < passes && Going(); pass++) LoopPass();
   }
+  CheckUntilMadeGood();
+}
+
+// The board's troubles stop; the passes go on until its outputs agree with
+// the guard again or the bound of a loss is past.
+void Scenario::CheckUntilMadeGood() {
   board_.Calm = true;
   board_.Note(PlatTickCount(), "oracle: the board's troubles stop");
   // Long enough to see a loss made good at the slowest bound, and the
@@ -499,10 +603,288 @@ void Scenario::RunCycles() {
   }
 }
 
+// --- The sensor profiles ---------------------------------------------------
+
+// The scenario's sensor, its fault and the program's check set as its
+// start-up sets them from the command line.
+void Scenario::SetUpSensorCheck() {
+  static const SensorFault Faults[] = {
+      SensorFault::None,      SensorFault::PinnedTop, SensorFault::PinnedTop,
+      SensorFault::PinnedLow, SensorFault::PinnedLow, SensorFault::CableBreak,
+      SensorFault::Spike,     SensorFault::Spike,     SensorFault::SlowStart,
+      SensorFault::SlowStart, SensorFault::Flat};
+  fault_ = Faults[draws_.Below(sizeof Faults / sizeof Faults[0])];
+  liveZero_ = fault_ == SensorFault::CableBreak || draws_.Percent(20)
+                  ? LiveZeroCount
+                  : 0;
+  protect_ = draws_.Percent(50);
+  std::vector<Text> arguments = {"/sensor", protect_ ? "schutz" : "halten"};
+  if (liveZero_ > 0) {
+    arguments.push_back("/sensor-bereich");
+    arguments.push_back("0,88:4,40");
+  }
+  ProgramOptions options;
+  std::vector<Text> rest;
+  Text problem;
+  if (!ReadOptions(arguments, &options, &rest, &problem)) {
+    Fail(HealthyUndecided, "the sensor's options were refused: " + problem);
+    return;
+  }
+  if (!SensorCheckLeftOff) AppState.Sensor.Settings = options.Sensor;
+  board_.Sensor = &sensor_;
+}
+
+// The sensor of cycle `cycle` (from 1): a failure lasts from faultFrom_ to
+// faultUntil_, a spike or a slow start comes in some cycles.
+SensorCondition Scenario::DrawCycleSensor(int cycle) {
+  SensorFault fault = SensorFault::None;
+  switch (fault_) {
+    case SensorFault::PinnedTop:
+    case SensorFault::PinnedLow:
+    case SensorFault::CableBreak:
+      if (cycle >= faultFrom_ && cycle <= faultUntil_) fault = fault_;
+      break;
+    case SensorFault::Spike:
+    case SensorFault::SlowStart:
+      if (draws_.Percent(60)) fault = fault_;
+      break;
+    default:
+      fault = fault_;
+  }
+  return DrawSensor(&draws_, liveZero_, fault);
+}
+
+// The cycles on the main loop's rhythm; a cycle's well and sensor take
+// over when the board takes the "setport 3.0" that ends the cycle before.
+void Scenario::RunSensorCycles() {
+  AppState.AlarmCommand = "alarm.exe";
+  AppState.RefreshInterval = 1000;
+  AppState.NextRefreshTime = PlatTickCount() + 1000;
+  AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 60);
+  int cycles =
+      AppState.CyclePeriod == 0 ? draws_.Between(6, 16) : draws_.Between(3, 6);
+  faultFrom_ = draws_.Between(1, 3);
+  faultUntil_ = draws_.Percent(50) ? cycles : faultFrom_ + draws_.Between(1, 3);
+  if (cycles < faultFrom_ + 3) cycles = faultFrom_ + 3;
+  cycles_.resize(1);
+  int before = -1;
+  // Cycle n's truth and sensor, queued for the end of cycle n - 1.
+  auto queue = [&](int n) {
+    Truth t{fault_ == SensorFault::Flat && before >= 0
+                ? before
+                : PickSensorLevel(&draws_, before, liveZero_),
+            !draws_.Percent(15), !draws_.Percent(15)};
+    before = t.LevelCount;
+    SensorCondition c = DrawCycleSensor(n);
+    cycles_.push_back({c, t});
+    board_.NextCycle(t, c);
+  };
+  queue(1);
+  sensor_.CycleEnds();
+  board_.Now = cycles_[1].When;
+  char head[160];
+  snprintf(
+      head, sizeof head, "sensor %s, %s, action %s, %d cycles, period %d s%s",
+      SensorFaultName(fault_), liveZero_ ? "live zero 0.88 V" : "0..5 V",
+      protect_ ? "schutz" : "halten", cycles, AppState.CyclePeriod,
+      fault_ == SensorFault::PinnedTop || fault_ == SensorFault::PinnedLow ||
+              fault_ == SensorFault::CableBreak
+          ? (", failed in cycles " + std::to_string(faultFrom_) + ".." +
+             std::to_string(faultUntil_))
+                .c_str()
+          : "");
+  board_.Note(PlatTickCount(), head);
+  board_.Note(PlatTickCount(),
+              "cycle 1: " + sensor_.Describe() + ", " + Describe(board_.Now));
+  if (cycles > 1) queue(2);
+  AppState.MinimumEnabled = board_.Now.MinimumReleased;
+  AppState.MaximumEnabled = board_.Now.MaximumReleased;
+  releasesCycle_ = 1;
+  int seen = 1;
+  // Every cycle's ticks, and more: a board that cannot take the end of a
+  // cycle leaves its sensor to the next, and one without power takes no
+  // connection for up to 30 s.
+  int passes = (cycles + 1) * (AppState.CyclePeriod + 5) + 120;
+  for (int pass = 0; pass < passes && Going() && seen <= cycles; pass++) {
+    LoopPass();
+    if (sensor_.Cycle() == seen) continue;
+    // The board took the end of the cycle (LoopPass gave the program the
+    // next one's releases).
+    SensorCycleEnded(seen);
+    seen = sensor_.Cycle();
+    board_.Note(PlatTickCount(), "cycle " + std::to_string(seen) + ": " +
+                                     sensor_.Describe() + ", " +
+                                     Describe(board_.Now));
+    if (seen < cycles)
+      queue(seen + 1);
+    else if (seen == cycles) {
+      // The last cycle's sensor stays.
+      cycles_.push_back(cycles_.back());
+      board_.NextCycle(cycles_.back().When, cycles_.back().Sensor);
+    }
+  }
+  if (lossy_ && Going()) CheckUntilMadeGood();
+}
+
+// Whether the program can know that cycle `cycle`'s sensor has failed: at
+// once when it reads at the top of the input or below a live zero; when it
+// does not respond to its power, on a healthy board, once the program has
+// decided on an earlier cycle of the same failure (its first sight of it).
+bool Scenario::FailureKnowable(int cycle) const {
+  const SensorCondition& c = cycles_[(size_t)cycle].Sensor;
+  // 0.62 V lies below a live zero of 0.88 V by more than 2.5 % of the
+  // span.
+  if (c.Fault == SensorFault::PinnedTop || c.Fault == SensorFault::CableBreak ||
+      (c.Fault == SensorFault::PinnedLow && c.LiveZero > 0))
+    return true;
+  // No response is seen against the reading without power, which on a
+  // faulty board the program may not have had proven: there no knowing.
+  if (c.Fault != SensorFault::PinnedLow || !healthy_) return false;
+  for (int j = cycle - 1;
+       j >= 1 && cycles_[(size_t)j].Sensor.Fault == SensorFault::PinnedLow; j--)
+    for (const LevelSwitch& s : board_.Switches)
+      if (s.Cycle == j && s.Answered) return true;
+  return false;
+}
+
+// "setport 4.1" keeps the protection on in a cycle whose level rose by
+// more than 0.50 V above that of a cycle since the last "setport 4.1":
+// the program waits a cycle to confirm such a rise.
+bool Scenario::RiseKeepsProtection(const LevelSwitch& s, size_t index) const {
+  int since = -1;
+  for (size_t i = 0; i < index; i++)
+    if (board_.Switches[i].Output == 4)
+      since = board_.Switches[i].On == 1 ? board_.Switches[i].Cycle : -1;
+  if (since < 1) return false;
+  double now = LevelVolts(s.When.LevelCount);
+  for (int j = since; j < s.Cycle; j++)
+    if (!cycles_[(size_t)j].Sensor.Failed() &&
+        now - LevelVolts(cycles_[(size_t)j].When.LevelCount) > 0.50)
+      return true;
+  return false;
+}
+
+void Scenario::CheckSensorSwitch(const LevelSwitch& s, size_t index) {
+  const SensorCondition& c = cycles_[(size_t)s.Cycle].Sensor;
+  bool protect = protect_ && s.Output == 4 && s.On == 1;
+  char what[320];
+  if (c.Failed() && FailureKnowable(s.Cycle)) {
+    if (protect) return;
+    snprintf(what, sizeof what,
+             "FAILED READING DECIDED: setport %d.%d at %u ms in cycle %d, "
+             "whose sensor is %s (known to the program), action %s: %s",
+             s.Output, s.On, s.At, s.Cycle, SensorFaultName(c.Fault),
+             protect_ ? "schutz" : "halten",
+             protect_ ? "only setport 4.1 may go out"
+                      : "no level command may go out");
+    Fail(FailedReadingDecided, what, s.At);
+    return;
+  }
+  // A failure the program cannot know yet is judged against what the
+  // sensor reads, or may have the fail-safe of schutz.
+  if (c.Failed() && protect) return;
+  Truth judged = s.When;
+  if (c.Failed()) judged.LevelCount = PinnedLowCount;
+  bool on = ExpectedOn(s.Output, judged);
+  if ((s.On == 1) == on) return;
+  // Output 4 held on after a failure until the program's sensor-ok: the
+  // last "setport 4.1" repeated.
+  int last4 = -1;
+  for (size_t i = 0; i < index; i++)
+    if (board_.Switches[i].Output == 4) last4 = board_.Switches[i].On;
+  bool held = s.Output == 4 && s.On == 1 && last4 == 1 &&
+              (releaseHeldAtPass_ || AppState.Sensor.Run.ReleaseHeld);
+  // With schutz the fail-safe goes on while the program's failure is open
+  // (until its sensor-ok), whatever the sensor does meanwhile.
+  bool failSafe =
+      protect && (failureOpenAtPass_ || AppState.Sensor.Run.FailureOpen);
+  if (held || failSafe || (protect && RiseKeepsProtection(s, index))) return;
+  snprintf(what, sizeof what,
+           "WRONG: setport %d.%d at %u ms in cycle %d (sensor %s), %s%s: "
+           "setport %d.%d was due",
+           s.Output, s.On, s.At, s.Cycle, SensorFaultName(c.Fault),
+           Describe(s.When).c_str(),
+           c.Failed() ? ", the sensor reads 0.620 V" : "", s.Output,
+           on ? 1 : 0);
+  Fail(WrongSwitch, what, s.At);
+}
+
+// The end of cycle `cycle` on a healthy board: schutz has put output 4 on
+// in the second cycle in a row known failed, a working sensor's cycle at a
+// level that did not rise has decided both outputs, and four working
+// cycles after a failure have ended it.
+void Scenario::SensorCycleEnded(int cycle) {
+  std::vector<const LevelSwitch*> mine;
+  for (const LevelSwitch& s : board_.Switches)
+    if (s.Cycle == cycle) mine.push_back(&s);
+  auto failed = [this](int n) {
+    return n >= 1 && cycles_[(size_t)n].Sensor.Failed() && FailureKnowable(n);
+  };
+  bool on4 = false;
+  for (const LevelSwitch* s : mine) on4 = on4 || (s->Output == 4 && s->On == 1);
+  if (failed(cycle) && on4) out_.FailSafe++;
+  if (!healthy_) return;
+  uint32_t now = PlatTickCount();
+  std::string at = " (cycle " + std::to_string(cycle) + ")";
+  if (protect_ && failed(cycle) && failed(cycle - 1) && !on4 &&
+      cycles_[(size_t)cycle].When.MinimumReleased)
+    Fail(HealthyUndecided,
+         "the action schutz did not put output 4 on in the second cycle in "
+         "a row whose sensor had failed" +
+             at,
+         now);
+  // A working sensor in this cycle and the one before, at a level that
+  // releases no protection against the level last decided on (a rise of
+  // more than 0.50 V from below the Minimum threshold to above it), or
+  // confirms such a rise of the cycle before.
+  auto steady = [this](int n) {
+    if (n < 2) return false;
+    auto working = [this](int m) {
+      SensorFault x = cycles_[(size_t)m].Sensor.Fault;
+      return x == SensorFault::None || x == SensorFault::Flat;
+    };
+    if (!working(n) || !working(n - 1)) return false;
+    int decided = 0;
+    for (const LevelSwitch& s : board_.Switches)
+      if (s.Output == 4 && s.Cycle < n &&
+          !cycles_[(size_t)s.Cycle].Sensor.Failed())
+        decided = s.Cycle;
+    if (decided == 0) return false;
+    double last = LevelVolts(cycles_[(size_t)decided].When.LevelCount);
+    auto releases = [last](double v) {
+      return last < MinimumThreshold && !(v < MinimumThreshold) &&
+             v - last > 0.50;
+    };
+    double now = LevelVolts(cycles_[(size_t)n].When.LevelCount);
+    double before = LevelVolts(cycles_[(size_t)n - 1].When.LevelCount);
+    return !releases(now) || (decided < n - 1 && releases(before) &&
+                              std::fabs(now - before) <= 0.50);
+  };
+  bool anyFailure = false;
+  for (int n = 1; n < cycle; n++)
+    anyFailure = anyFailure || cycles_[(size_t)n].Sensor.Failed();
+  if (steady(cycle) && !anyFailure &&
+      (mine.size() < 2 || mine[mine.size() - 2]->Output != 5 ||
+       mine.back()->Output != 4))
+    Fail(HealthyUndecided,
+         "a cycle of a working sensor at a steady level did not end with "
+         "setport 5.x and then setport 4.x" +
+             at,
+         now);
+  if (anyFailure && steady(cycle) && steady(cycle - 1) && steady(cycle - 2) &&
+      AppState.Sensor.Run.FailureOpen)
+    Fail(HealthyUndecided,
+         "four cycles of a working sensor after its failure and no "
+         "sensor-ok" +
+             at,
+         now);
+}
+
 Outcome Scenario::Run() {
   StartFresh();
   HeadlessSetBoardModel(&board_);
   AppState.LcdEnabled = draws_.Percent(20);
+  if (sensing_) SetUpSensorCheck();
   std::string failed = StartLink();
   if (!failed.empty()) Fail(HealthyUndecided, failed);
   uint32_t begin = PlatTickCount();
@@ -510,7 +892,9 @@ Outcome Scenario::Run() {
   AppState.MeasurementEnabled = true;
   releasedAt_ = PlatTickCount();
   AppState.GuardDecidedAt = releasedAt_;
-  if (lossy_) {
+  if (sensing_) {
+    RunSensorCycles();
+  } else if (lossy_) {
     AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 90);
     RunOnTheLoop();
   } else {
@@ -528,6 +912,10 @@ Outcome Scenario::Run() {
   out_.PowerCuts = board_.PowerCuts;
   out_.OthersSwitched = board_.OthersSwitched;
   out_.Refused = board_.Refused;
+  if (sensing_) {
+    for (size_t c = 1; c < cycles_.size(); c++)
+      if (cycles_[c].Sensor.Failed()) out_.SensorFailed++;
+  }
   out_.Millis = PlatTickCount() - begin;
   out_.Way = board_.Way;
   out_.Trace = board_.TraceText(failedAt_);
@@ -555,6 +943,8 @@ const char* FaultName(Fault fault) {
   switch (fault) {
     case WrongSwitch:
       return "wrong level command";
+    case FailedReadingDecided:
+      return "a failed reading decided";
     case LossUncorrected:
       return "output lost on the board and not made good";
     case BlindUnannounced:

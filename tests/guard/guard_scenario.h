@@ -38,6 +38,33 @@
 // second after the one before, a new connection every ReconnectInterval;
 // once their cycles are run the board's troubles stop, and the scenario
 // runs on until every loss is made good or its bound is past.
+//
+// The sensor profiles run the program with its check of the level sensor
+// on (/sensor schutz or halten, a live-zero sensor's span given where the
+// sensor has a live zero), on the main loop's rhythm, against the model's
+// sensor and its faults (tests/guard/model_sensor.h); the well and the
+// sensor change when the board takes the "setport 3.0" that ends a cycle.
+// No failed reading may decide: in a cycle whose sensor has failed, from
+// the cycle the program can know it on (pinned at the top or a live-zero
+// sensor's cable break: at once; no response to its power: on a healthy
+// board, once an earlier cycle of the same failure was decided on; on a
+// faulty one the program may never have had the reading without power it
+// needs for that), the only level command
+// allowed is "setport 4.1" with the action schutz, none with halten. A
+// failure the program cannot know yet may decide on what the sensor reads.
+// A spike or a slow start never decides against the truth. Beside the
+// truth, "setport 4.1" with schutz keeps the protection on while the
+// program holds it after a failure (until its sensor-ok), and in a cycle whose
+// level rose by more than 0.50 V above a cycle since the last 4.1 (the rise
+// waits for the next cycle to confirm it). On a healthy board, in
+// addition: schutz puts output 4 on (Minimum released) in the second cycle in a
+// row that the program knows failed, a cycle of a working sensor at a level
+// that did not rise decides both outputs, and four working cycles after a
+// failure end it (sensor-ok).
+//
+// While the program has told the sensor's failure (sensor-fehler, and no
+// sensor-ok yet), output 5 lost on the board, and with halten output 4,
+// need not be made good: no reading may decide them.
 #pragma once
 
 #include <cstddef>
@@ -50,10 +77,11 @@ namespace guard {
 
 // What can go wrong, the worst first.
 enum Fault {
-  WrongSwitch,       // a "setport 4.x/5.x" against the true level
-  LossUncorrected,   // output 4 or 5 lost on the board and left so
-  BlindUnannounced,  // the watch's event missing (or not ended)
-  HealthyUndecided,  // a healthy board without its decisions, or lost
+  WrongSwitch,           // a "setport 4.x/5.x" against the true level
+  FailedReadingDecided,  // a level command on a failed sensor's reading
+  LossUncorrected,       // output 4 or 5 lost on the board and left so
+  BlindUnannounced,      // the watch's event missing (or not ended)
+  HealthyUndecided,      // a healthy board without its decisions, or lost
   FaultKinds
 };
 const char* FaultName(Fault fault);
@@ -82,6 +110,9 @@ struct Outcome {
   int Deviations = 0;
   // Of the losses made good, the longest in percent of its bound.
   int LongestLoss = 0;
+  // The sensor profiles: the cycles whose sensor had failed, and those of
+  // them in which the action schutz put output 4 on.
+  int SensorFailed = 0, FailSafe = 0;
   uint32_t Millis = 0;  // driven time the scenario took
   Manner Way;           // how the board answered on its last connection
 };
@@ -92,6 +123,10 @@ struct Outcome {
 Outcome RunScenario(uint64_t seed, Profile profile,
                     const uint8_t* data = nullptr, size_t size = 0,
                     bool trace = true);
+// For the oracle's own test: the sensor profiles run the program with its
+// sensor check off, a program that decides on every reading.
+extern bool SensorCheckLeftOff;
+
 // The profile of a ProfileKey; false when there is none of that name.
 bool ProfileOfKey(const std::string& key, Profile* profile);
 

@@ -1,7 +1,7 @@
 #include "tests/support/program_start.h"
 
 #include "base/state.h"
-#include "board/connection.h"
+#include "board/link.h"
 #include "platform/headless/headless.h"
 #include "tests/support/blocking_connect.h"
 #include "ui/main_window.h"

@@ -1,4 +1,4 @@
-#include "ui/web_page.h"
+#include "web/web_page.h"
 
 #include <cmath>
 #include <cstdio>
@@ -136,6 +136,10 @@ Text TrustText(const WebSnapshot& s) {
   if (s.GuardBlind)
     return "Wächter blind: Ausgang 4 lange nicht mehr auf einen sicheren "
            "Messwert entschieden";
+  if (s.SensorFailureOpen)
+    return "Sensorfehler: kein Schalten auf den Messwert des Sensors";
+  if (s.SensorSuspicionOpen)
+    return "Sensorverdacht: der Messwert des Sensors ist zweifelhaft";
   if (s.DoubtedEvaluations > 0)
     return s.DoubtedLastSwitched5
                ? "Messwert unsicher: Ausgang 4 nicht geschaltet"
@@ -148,7 +152,8 @@ Text TrustText(const WebSnapshot& s) {
 // Trusted: on a standing connection, the last evaluation decided on
 // proven readings (or none was in doubt yet), and the guard is not blind.
 bool Trusted(const WebSnapshot& s) {
-  return s.Connected && s.DoubtedEvaluations == 0 && !s.GuardBlind;
+  return s.Connected && s.DoubtedEvaluations == 0 && !s.GuardBlind &&
+         !s.SensorFailureOpen && !s.SensorSuspicionOpen;
 }
 
 // Before the first snapshot the program has had no reply from the board
@@ -544,8 +549,8 @@ Text WebPictureSvg(const WebSnapshot& s) {
          Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n";
   if (evaluations == 1 && single)
     g += "<circle cx=\"" + Fixed(ColumnX(f, *single)) + "\" cy=\"" +
-         Fixed(f.Y(single->First)) + "\" r=\"3\" fill=\"" +
-         Colour(ChartLevel) + "\"/>\n";
+         Fixed(f.Y(single->First)) + "\" r=\"3\" fill=\"" + Colour(ChartLevel) +
+         "\"/>\n";
   // The legend.
   g += "<rect x=\"52\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
        Colour(ChartOutput4Band) + "\"/>\n" +

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "base/state.h"
-#include "ui/web_request.h"
+#include "web/web_request.h"
 
 // Bounds of the server.
 enum {

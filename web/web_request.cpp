@@ -1,4 +1,4 @@
-#include "ui/web_request.h"
+#include "web/web_request.h"
 
 #include <cstring>
 

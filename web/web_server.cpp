@@ -1,11 +1,11 @@
-#include "ui/web_server.h"
+#include "web/web_server.h"
 
 #include <string>
 #include <vector>
 
 #include "base/sleep_clock.h"
-#include "ui/web_page.h"
-#include "ui/web_request.h"
+#include "web/web_page.h"
+#include "web/web_request.h"
 
 namespace {
 

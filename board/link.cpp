@@ -1,0 +1,134 @@
+#include "board/link.h"
+
+#include <cstring>
+
+#include "base/wait_service.h"
+
+const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
+
+enum { BlockSize = 100 };
+
+bool ResolveBoardAddress(const Text& address, uint32_t* resolved) {
+  uint32_t a = PlatDottedAddress(address.c_str());
+  if (a == 0xFFFFFFFFu) {
+    if (!PlatLookupHost(address.c_str(), &a)) return false;
+    if (a == 0xFFFFFFFFu) return false;
+  }
+  *resolved = a;
+  return true;
+}
+
+bool CheckBoardAddress(const Text& address, int port) {
+  (void)port;  // the datagram socket is never bound, connected or used
+  PlatSocket s = PlatDatagramSocket();
+  if (s == NoSocket) return false;
+  uint32_t resolved;
+  if (!ResolveBoardAddress(address, &resolved)) {
+    PlatCloseSocket(s);
+    return false;
+  }
+  PlatSetNonBlocking(s);
+  AppState.AddressCheckSocket = s;
+  return true;
+}
+
+bool BoardConnected() { return AppState.BoardConnection != NoSocket; }
+
+// What was learned of the board on one connection (how fast it answers,
+// its Help and Version texts) holds for that connection alone.
+void ForgetConnectionKnowledge() {
+  AppState.SlowestReply = 0;
+  for (int i = 0; i < LearnedReplyCount; i++) {
+    AppState.ReplyLearned[i] = false;
+    AppState.LearnedReply[i].clear();
+  }
+}
+
+// From the moment the connection is found gone, nothing the board said on
+// it passes for current: the board data are unknown again.
+static void ForgetBoardData() {
+  for (int n = 1; n <= 8; n++) AppState.OutputState[n] = ContactUnknown;
+  for (int n = 1; n <= 4; n++) AppState.InputState[n] = ContactUnknown;
+  for (int n = 1; n <= 4; n++) AppState.AnalogRead[n] = false;
+  AppState.FirmwareText.clear();
+  AppState.BoardIpText.clear();
+  AppState.GatewayText.clear();
+  AppState.SubnetMaskText.clear();
+  AppState.StatusReplyText.clear();
+  AppState.LevelProven = false;
+  AppState.StatusFresh = false;
+  AppState.StatusInForm = false;
+  ForgetConnectionKnowledge();
+}
+
+void LoseConnection() {
+  if (AppState.BoardConnection != NoSocket)
+    PlatCloseSocket(AppState.BoardConnection);
+  AppState.BoardConnection = NoSocket;
+  AppState.ConnectionLost = true;
+  AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
+  ForgetBoardData();
+}
+
+// A connect that may take long (a board powered off, a route that drops
+// packets) is given up after `limitMs`; the windows are served meanwhile.
+// The time counts as the waits asked for, or as the clock says when that
+// is more (a coarse system timer, a slow repaint), so the bound holds on
+// either account.
+PlatSocket ConnectBounded(const Text& address, int port, int limitMs) {
+  uint32_t resolved;
+  if (!ResolveBoardAddress(address, &resolved)) return NoSocket;
+  PlatSocket s = PlatStreamSocket();
+  if (s == NoSocket) return NoSocket;
+  TickCount start = PlatTickCount();
+  int state = PlatConnectStart(s, resolved, port);
+  int waited = 0;
+  while (state == ConnectPending && waited < limitMs) {
+    int wait = limitMs - waited < ServeSlice ? limitMs - waited : ServeSlice;
+    state = PlatConnectWait(s, wait);
+    ServeWhileWaiting();
+    waited += wait;
+    int elapsed = (int)(PlatTickCount() - start);
+    if (elapsed > waited) waited = elapsed;
+  }
+  if (state != ConnectDone) {
+    PlatCloseSocket(s);
+    return NoSocket;
+  }
+  return s;
+}
+
+static TickCount CommandSentAt;
+
+TickCount LastCommandTime() { return CommandSentAt; }
+
+static bool SendBytes(const void* bytes, int length) {
+  if (!BoardConnected()) return false;
+  CommandSentAt = PlatTickCount();
+  if (PlatSend(AppState.BoardConnection, bytes, length) < 0) {
+    LoseConnection();
+    return false;
+  }
+  return true;
+}
+
+bool SendCommand(const Text& keyword) {
+  Text wire = keyword;
+  wire.append(CommandSuffix, 5);
+  return SendBytes(wire.data(), (int)wire.size());
+}
+
+bool SendBlock(const Text& text) {
+  ReplyBuffer* b = &AppState.CommandBuffer;
+  if (!b->Bytes) return false;
+  size_t n = text.size() < BlockSize - 1 ? text.size() : BlockSize - 1;
+  memcpy(b->Bytes, text.data(), n);
+  b->Bytes[n] = 0;
+  return SendBytes(b->Bytes, BlockSize);
+}
+
+void CloseConnection() {
+  if (AppState.BoardConnection == NoSocket) return;
+  PlatCloseSocket(AppState.BoardConnection);
+  AppState.BoardConnection = NoSocket;
+}

@@ -1,0 +1,191 @@
+#include "board/reply_driver.h"
+
+#include <cstring>
+
+#include "base/sleep_clock.h"
+#include "base/wait_service.h"
+#include "board/link.h"
+#include "board/reply_reader.h"
+
+// The board's replies carry no name: they belong to the commands by their
+// order alone. So a reply is read whole, never cut where the next command
+// would take its rest: its end is told by its shape (board/reply_reader.h).
+// A reply too long for its receive is read to its end just the same and
+// the excess thrown away; bytes behind the line feed of a one-line reply
+// are an extra line no command asked for. Either puts the link in doubt.
+// A board that does not begin its reply within ReplyStartLimit, does not
+// end it within ReplyWholeLimit, or keeps sending past DiscardLimit bytes,
+// is taken for gone: only a new connection is sure to be in step.
+void NoteFaultyReply() {
+  AppState.ReplyFaults++;
+  AppState.LinkInDoubt = true;
+}
+
+const ReplyShape OneLineReply = {ShapeOneLine, nullptr};
+const ReplyShape LinesReply = {ShapeLines, nullptr};
+
+static TickCount ReplyEnd;
+static ReplyReader LastReader;
+
+TickCount LastReplyByteTime() { return ReplyEnd; }
+const ReplyReader& LastReplyRead() { return LastReader; }
+
+// The time since `start`, as the waits asked for add up or as the clock
+// says when that is more (a coarse system timer, a slow repaint), so every
+// bound holds on either account.
+struct WaitClock {
+  TickCount Start;
+  int Waited;
+  int ServedAt;
+  int Now() const {
+    int c = (int)(PlatTickCount() - Start);
+    return c > Waited ? c : Waited;
+  }
+  // The windows are served at least every ServeSlice, whether bytes come
+  // or not; the wait before the next serving.
+  int ServeWithin() {
+    int now = Now();
+    if (now - ServedAt >= ServeSlice) {
+      ServeWhileWaiting();
+      ServedAt = now;
+    }
+    return ServeSlice - (now - ServedAt);
+  }
+};
+
+static WaitClock StartWaitClock() {
+  WaitClock c;
+  c.Start = PlatTickCount();
+  c.Waited = 0;
+  c.ServedAt = 0;
+  return c;
+}
+
+// How long the slowest reply on this connection took: a one-line reply to
+// its line feed, one of lines to its first byte.
+static void NoteReplyTime(const ReplyReader& r) {
+  int took = r.Shape.Kind == ShapeOneLine ? r.LastAt : r.FirstAt;
+  if (took > AppState.SlowestReply) AppState.SlowestReply = took;
+}
+
+int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
+  if (!BoardConnected() || !buffer->Bytes) return 0;
+  if (max > buffer->Size) max = buffer->Size;
+  if (max <= 0) return 0;
+  ReplyReader* r = &LastReader;
+  StartReply(r, shape, max);
+  int sleeps = SleepsFound();
+  PlatSocket s = AppState.BoardConnection;
+  unsigned char piece[512];
+  WaitClock clock = StartWaitClock();
+  for (;;) {
+    int until = 0;
+    int at = clock.Now();
+    if (JudgeReply(r, at, &until) != ReplyNeedsMore) break;
+    int wait = clock.ServeWithin();
+    at = clock.Now();
+    if (until - at < wait) wait = until - at;
+    if (wait < 1) wait = 1;
+    int slice = 0;
+    int more = PlatReceive(s, piece, (int)sizeof piece, wait, &slice);
+    if (more > 0) {
+      clock.Waited += slice;
+      ReplyEnd = PlatTickCount();
+      FeedReply(r, piece, more, clock.Now());
+    } else if (more == ReceiveTimedOut) {
+      clock.Waited += slice > wait ? slice : wait;
+    } else {
+      LoseConnection();
+      return 0;
+    }
+  }
+  if (r->Verdict != ReplyComplete) {
+    LoseConnection();
+    return 0;
+  }
+  memcpy(buffer->Bytes, r->Bytes.data(), (size_t)r->Kept);
+  NoteReplyTime(*r);
+  // A reply too long for its receive was still read to its end: the link
+  // is in doubt, unless it is the reply learned on this connection, but
+  // the reply counts as its command's if its form says so. So it is after
+  // a reply that changed or was taken at its deadline. A line behind a
+  // one-line reply is one no command asked for.
+  if ((r->Thrown > 0 && !r->MatchedLearned) || r->Changed || r->Cut)
+    AppState.LinkInDoubt = true;
+  if (r->ExtraLine) NoteFaultyReply();
+  if (SleepsFound() != sleeps) AppState.LinkInDoubt = true;
+  return r->Kept;
+}
+
+bool DiscardWaitingBytes() {
+  if (!BoardConnected()) return false;
+  if (PlatDiscardPending(AppState.BoardConnection) <= 0) return false;
+  AppState.LinkInDoubt = true;
+  return true;
+}
+
+int ProofQuietTime() {
+  int quiet = 2 * AppState.SlowestReply;
+  if (quiet < LinkQuietTime) quiet = LinkQuietTime;
+  if (quiet > ReplyStartLimit) quiet = ReplyStartLimit;
+  return quiet;
+}
+
+int WaitUntilQuiet(int quietMs) {
+  return WaitUntilQuiet(quietMs, PlatTickCount());
+}
+
+int WaitUntilQuiet(int quietMs, TickCount notBefore) {
+  if (!BoardConnected()) return LinkLost;
+  int sleeps = SleepsFound();
+  unsigned char scrap[DiscardPiece];
+  WaitClock clock = StartWaitClock();
+  // The quiet runs at least to `notBefore`; a board that keeps talking is
+  // given ReplyStartLimit and the quiet beyond that.
+  int32_t least = (int32_t)(notBefore - clock.Start);
+  if (least < 0) least = 0;
+  int quietFrom = 0;  // the time of the last byte, or the start
+  int thrown = 0;
+  for (;;) {
+    int now = clock.Now();
+    if (now - quietFrom >= quietMs && now >= least) break;
+    // A board that keeps talking is not in step and will not come back
+    // into it by itself.
+    if (thrown > DiscardLimit || now >= least + ReplyStartLimit + quietMs) {
+      LoseConnection();
+      return LinkLost;
+    }
+    int wait = clock.ServeWithin();
+    now = clock.Now();
+    int until = quietFrom + quietMs - now;
+    if (least - now > until) until = least - now;
+    if (until < wait) wait = until;
+    if (wait < 1) wait = 1;
+    int slice = 0;
+    int got = PlatReceive(AppState.BoardConnection, scrap, DiscardPiece, wait,
+                          &slice);
+    if (got > 0) {
+      clock.Waited += slice;
+      thrown += got;
+      quietFrom = clock.Now();
+    } else if (got == ReceiveTimedOut) {
+      clock.Waited += slice > wait ? slice : wait;
+    } else {
+      LoseConnection();
+      return LinkLost;
+    }
+  }
+  if (SleepsFound() != sleeps) {
+    AppState.LinkInDoubt = true;
+    return LinkQuietAcrossSleep;
+  }
+  AppState.LinkInDoubt = false;
+  return thrown > 0 ? LinkQuietAfterBytes : LinkQuiet;
+}
+
+Text ReplyText(const ReplyBuffer* buffer) {
+  if (!buffer->Bytes) return Text();
+  const void* zero = memchr(buffer->Bytes, 0, buffer->Size);
+  size_t n = zero ? (const unsigned char*)zero - buffer->Bytes : buffer->Size;
+  return Text((const char*)buffer->Bytes, n);
+}
