@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/state.h"
+#include "base/state_words.h"
 #include "base/wait_service.h"
 #include "board/commands.h"
 #include "control/alarms.h"

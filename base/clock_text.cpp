@@ -151,16 +151,37 @@ bool ReadDateTimeText(const Text& text, int64_t* time) {
   return true;
 }
 
+// "2 h 05 min": whole hours and the minutes beyond them, two digits.
+static Text HoursMinutesText(int64_t minutes) {
+  return std::to_string(minutes / 60) + " h " + (minutes % 60 < 10 ? "0" : "") +
+         std::to_string(minutes % 60) + " min";
+}
+
 Text AgeText(int64_t ms) {
   int64_t s = ms < 0 ? 0 : ms / 1000;
   if (s < 60) return std::to_string(s) + " s";
   if (s < 3600)
     return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
-  if (s < 86400) {
-    int64_t minutes = s / 60 % 60;
-    return std::to_string(s / 3600) + " h " + (minutes < 10 ? "0" : "") +
-           std::to_string(minutes) + " min";
-  }
+  if (s < 86400) return HoursMinutesText(s / 60);
   int64_t days = s / 86400;
   return std::to_string(days) + (days == 1 ? " Tag" : " Tage");
+}
+
+Text SleepDurationText(int64_t ms) {
+  int64_t seconds = ms > 0 ? ms / 1000 : 0;
+  int64_t minutes = seconds / 60, hours = minutes / 60, days = hours / 24;
+  if (days > 0)
+    return std::to_string(days) + (days == 1 ? " Tag " : " Tage ") +
+           std::to_string(hours % 24) + " h";
+  if (hours > 0)
+    return std::to_string(hours) + " h " + std::to_string(minutes % 60) +
+           " min";
+  if (minutes > 0) return std::to_string(minutes) + " min";
+  return std::to_string(seconds) + " s";
+}
+
+Text OnTimeText(int64_t seconds) {
+  int64_t minutes = seconds / 60;
+  return minutes >= 60 ? HoursMinutesText(minutes)
+                       : std::to_string(minutes) + " min";
 }

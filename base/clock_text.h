@@ -44,6 +44,13 @@ Text DisplayDateTimeText(int64_t time);
 // The age of a reading, from ms: "12 s", "3 min 18 s", "2 h 05 min",
 // "1 Tag", "3 Tage" (a negative age reads 0 s): the status page.
 Text AgeText(int64_t ms);
+// A time asleep as the operator reads it: "40 s", "10 min", "2 h 14 min",
+// "30 Tage 2 h" (whole units, cut; the minutes not padded): the sleep's
+// event and the clock's jump.
+Text SleepDurationText(int64_t ms);
+// A time switched on, from seconds: "45 min", "2 h 05 min" (whole
+// minutes, cut): the dry-run protection's summary in the history window.
+Text OnTimeText(int64_t seconds);
 
 // Reads "dd.mm.yyyy hh:mm:ss" (DateTimeText's form) back: false for any
 // other text, a year before 1970 and a day the month does not have.

@@ -7,6 +7,7 @@
 
 #include "base/clock_text.h"
 #include "base/operator_numbers.h"
+#include "base/state_words.h"
 #include "base/wall_clock.h"
 
 const char LevelCsvHeader[] =
@@ -34,11 +35,10 @@ static Text OutputText(int output) {
 }
 
 // The words of the "Messwert" column: the reading trusted or in doubt,
-// or, with the sensor's check, the sensor failed or suspect.
+// or, with the sensor's check, the sensor failed or suspect (the words
+// every view uses).
 static const char TrustedWord[] = "sicher";
 static const char DoubtedWord[] = "unsicher";
-static const char SensorFailedWord[] = "Sensorfehler";
-static const char SensorSuspectWord[] = "Sensorverdacht";
 
 static const char* ReadingWord(const LevelRecord& r) {
   if (r.Sensor == SensorFailed) return SensorFailedWord;

@@ -93,16 +93,3 @@ TickCount SinceAcrossSleep(TickCount since, int64_t asleepMs, int64_t capMs) {
   if (total < 0) total = 0;
   return now - (TickCount)total;
 }
-
-Text SleepDurationText(int64_t ms) {
-  int64_t seconds = ms > 0 ? ms / 1000 : 0;
-  int64_t minutes = seconds / 60, hours = minutes / 60, days = hours / 24;
-  if (days > 0)
-    return std::to_string(days) + (days == 1 ? " Tag " : " Tage ") +
-           std::to_string(hours % 24) + " h";
-  if (hours > 0)
-    return std::to_string(hours) + " h " + std::to_string(minutes % 60) +
-           " min";
-  if (minutes > 0) return std::to_string(minutes) + " min";
-  return std::to_string(seconds) + " s";
-}

@@ -50,7 +50,3 @@ TickCount SinceAcrossSleep(TickCount since, int64_t asleepMs, int64_t capMs);
 // days, the wall clock does not (but goes in whole seconds, and may have
 // been set meanwhile).
 int64_t LengthBeyondWrap(uint32_t mod, int64_t wallMs);
-
-// A time asleep as the operator reads it: "40 s", "10 min", "2 h 14 min",
-// "30 Tage 2 h" (whole units, cut).
-Text SleepDurationText(int64_t ms);

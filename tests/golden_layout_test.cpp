@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/state.h"
+#include "base/state_words.h"
 #include "platform/headless/headless.h"
 #include "tests/golden.h"
 #include "tests/program_fixture.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/state.h"
+#include "base/state_words.h"
 #include "board/commands.h"
 #include "board/link.h"
 #include "control/console.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock_text.h"
 #include "base/sleep_clock.h"
 #include "control/alarms.h"
 #include "control/sleep_watch.h"

@@ -5,6 +5,7 @@
 
 #include "base/operator_numbers.h"
 #include "base/state.h"
+#include "base/state_words.h"
 #include "platform/platform.h"
 #include "ui/control_numbers.h"
 #include "ui/held_buttons.h"
@@ -13,30 +14,12 @@ const char BoardDataTemplate[] =
     "Daten aus dem Board:\r\rFirmware:\ruC: ---\rVer: ---\rNIC: ---\r\r"
     "Einstellungen:\rBoard-IP: ---\rSubnetz: ---\rGateway: ---";
 
-const char DoubtedReadingText[] = "Messwert unsicher: nichts geschaltet";
-const char DoubtedOutput4Text[] = "Messwert unsicher: Ausg. 4 nicht geschaltet";
-
-// The words of a contact, and the text of a value not read.
-static const char ClosedWord[] = "GESCHLOSSEN";
-static const char OpenWord[] = "OFFEN";
-static const char UnknownWord[] = "---";
+// The text of a value not read.
 static const char NoValueText[] = "--.--";
 
 // Bounds of the marks at the top of the level bar.
 static const double Mark80Low = 1.08;
 static const double Mark90Low = 1.16;
-
-Text ContactWord(Contact contact) {
-  switch (contact) {
-    case ContactClosed:
-      return ClosedWord;
-    case ContactOpen:
-      return OpenWord;
-    case ContactUnknown:
-      break;
-  }
-  return UnknownWord;
-}
 
 Text AnalogValueText(int n) {
   if (!AppState.AnalogRead[n]) return NoValueText;

@@ -1,6 +1,6 @@
 // The main window's board displays: what the board query read, drawn as
-// colours, enabled states and captions. The one place where the board's
-// states and readings become words and volts on the screen.
+// colours, enabled states and captions, with the words of the states
+// (base/state_words.h) and volts.
 #pragma once
 
 #include "base/state.h"
@@ -24,9 +24,6 @@ extern const char BoardDataTemplate[];
 // and label 36 the reconnect countdown.
 void ShowBoard();
 
-// The word of a contact as the labels show it: "GESCHLOSSEN", "OFFEN", or
-// "---" while the board has not said it on this connection.
-Text ContactWord(Contact contact);
 // The shown text of analog input n: its voltage cut to AnalogTextWidth[n]
 // characters with a decimal comma, "--.--" while it is not read.
 Text AnalogValueText(int n);
@@ -39,8 +36,3 @@ void ReadCyclePeriod();
 
 // Label 36 while the connection is lost: the seconds to the next attempt.
 void ShowReconnectCountdown();
-// Label 36 after an evaluation that decided nothing because its reading
-// was not proven the board's answer to GETADC 1.
-extern const char DoubtedReadingText[];
-// Label 36 when output 5 was switched and only output 4 stayed undecided.
-extern const char DoubtedOutput4Text[];

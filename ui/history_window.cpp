@@ -6,6 +6,7 @@
 #include "base/clock_text.h"
 #include "base/dry_runs.h"
 #include "base/operator_numbers.h"
+#include "base/state_words.h"
 #include "platform/platform.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
@@ -45,16 +46,16 @@ static Text LevelAndTime(const LevelRecord& r) {
 static Text LastEvaluationText(const LevelRecord& r) {
   Text when = " (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) + ")";
   if (r.Sensor == SensorFailed)
-    return Text(r.Output4 == 1
-                    ? "Sensorfehler, Ausgang 4 (Minimum) zum Schutz ein"
-                    : "Sensorfehler, nichts geschaltet") +
+    return SensorFailedWord +
+           Text(r.Output4 == 1 ? ", Ausgang 4 (Minimum) zum Schutz ein"
+                               : ", nichts geschaltet") +
            when;
   if (r.Sensor == SensorSuspect)
-    return "Sensorverdacht, nichts geschaltet" + when;
+    return SensorSuspectWord + (", nichts geschaltet" + when);
   if (r.Doubted && !std::isfinite(r.Level5))
-    return "Messwert unsicher, nichts geschaltet" + when;
+    return DoubtedReadingWord + (", nichts geschaltet" + when);
   Text text = LevelAndTime(r);
-  if (r.Doubted) text += ", Messwert unsicher: Ausgang 4 nicht geschaltet";
+  if (r.Doubted) text += Text(", ") + DoubtedOutput4LongText;
   return text;
 }
 
@@ -100,12 +101,8 @@ Text HistoryLogText() {
 }
 
 static Text DryRunText(const DryRuns& runs) {
-  int64_t minutes = runs.OnSeconds / 60;
-  Text time = minutes >= 60 ? std::to_string(minutes / 60) + " h " +
-                                  (minutes % 60 < 10 ? "0" : "") +
-                                  std::to_string(minutes % 60) + " min"
-                            : std::to_string(minutes) + " min";
-  return std::to_string(runs.Trips) + "-mal, " + time + " ein";
+  return std::to_string(runs.Trips) + "-mal, " + OnTimeText(runs.OnSeconds) +
+         " ein";
 }
 
 Text DryRunSummaryText() {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/state.h"
+#include "base/state_words.h"
 #include "platform/platform.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"

@@ -8,6 +8,7 @@
 #include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "base/operator_numbers.h"
+#include "base/state_words.h"
 #include "ui/history_chart.h"
 
 namespace {
@@ -94,66 +95,17 @@ Text Bool(bool b) { return b ? "true" : "false"; }
 const char OnClass[] = "ein";
 const char OffClass[] = "aus";
 
-Text ContactText(Contact c) {
-  switch (c) {
-    case ContactClosed:
-      return "GESCHLOSSEN";
-    case ContactOpen:
-      return "OFFEN";
-    case ContactUnknown:
-      break;
-  }
-  return "---";
-}
-
-Text ContactKey(Contact c) {
-  switch (c) {
-    case ContactClosed:
-      return "geschlossen";
-    case ContactOpen:
-      return "offen";
-    case ContactUnknown:
-      break;
-  }
-  return "unbekannt";
-}
-
 Text Span(const Text& cls, const Text& text) {
   return "<span class=\"" + cls + "\">" + Escaped(text) + "</span>";
 }
 
 Text ContactSpan(Contact c) {
-  return Span(c == ContactClosed ? OnClass : OffClass, ContactText(c));
+  return Span(c == ContactClosed ? OnClass : OffClass, ContactWord(c));
 }
 
 Text FunctionSpan(bool released) {
   return Span(released ? OnClass : OffClass,
               released ? "freigegeben" : "gesperrt");
-}
-
-// The trust in the readings, as a line and as a word.
-Text TrustText(const WebSnapshot& s) {
-  if (s.GuardBlind)
-    return "Wächter blind: Ausgang 4 lange nicht mehr auf einen sicheren "
-           "Messwert entschieden";
-  if (s.SensorFailureOpen)
-    return "Sensorfehler: kein Schalten auf den Messwert des Sensors";
-  if (s.SensorSuspicionOpen)
-    return "Sensorverdacht: der Messwert des Sensors ist zweifelhaft";
-  if (s.DoubtedEvaluations > 0)
-    return s.DoubtedLastSwitched5
-               ? "Messwert unsicher: Ausgang 4 nicht geschaltet"
-               : "Messwert unsicher: nichts geschaltet";
-  if (!s.Taken) return "Noch keine Messwerte";
-  if (!s.Connected) return "Keine Messwerte: keine Verbindung";
-  return "Messwerte sicher";
-}
-
-// Trusted: on a standing connection, the last evaluation decided on
-// proven readings (or none was in doubt yet), and the guard is not blind.
-bool Trusted(const WebSnapshot& s) {
-  return s.Connected && s.DoubtedEvaluations == 0 && !s.GuardBlind &&
-         !s.SensorFailureOpen && !s.SensorSuspicionOpen;
 }
 
 // Before the first snapshot the program has had no reply from the board

@@ -30,6 +30,7 @@
 #include "base/operator_numbers.h"
 #include "base/read_number.h"
 #include "base/state.h"
+#include "base/state_words.h"
 #include "board/poll.h"
 #include "platform/headless/headless.h"
 #include "tests/fuzz/harness.h"
