@@ -228,6 +228,7 @@ jobs=$(nproc)
 
 phase_begin "include rules"
 python3 scripts/check_includes.py
+python3 scripts/check_writers.py
 
 windows_build() {  # directory, toolchain file
   cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" \
