@@ -4,6 +4,7 @@
 #include <string>
 
 #include "board/link.h"
+#include "board/poll.h"
 #include "board/reply_driver.h"
 #include "board/reply_forms.h"
 
@@ -16,8 +17,7 @@ bool Reconnect() {
   }
   AppState.BoardConnection = s;
   AppState.ConnectionLost = false;
-  // A new connection carries nothing of the old one.
-  AppState.LinkInDoubt = false;
+  TrustNewConnection();
   AppState.ConnectionNumber++;
   ForgetConnectionKnowledge();
   // A board that only lost the connection still holds its outputs: what
@@ -33,10 +33,12 @@ PortReply SetPort(int output, bool on, PortDebt debt) {
   if (debt == OweOff) AppState.OffOwed[output] = true;
   Text keyword = "setport " + std::to_string(output) + (on ? ".1" : ".0");
   if (!SendCommand(keyword)) return PortNotSent;
-  int n =
+  ReceivedReply reply =
       ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, OneLineReply);
+  TakeReplyVerdict(reply);
+  int n = reply.Kept;
   if (n <= 0) return PortNotSent;
-  if (LastReplyRead().ExtraLine) return PortInDoubt;
+  if (reply.Read.ExtraLine) return PortInDoubt;
   if (!IsAckReply(Text((const char*)AppState.CommandBuffer.Bytes, (size_t)n)))
     return PortRefused;
   // An "off" the board took is owed no longer, whoever sent it.
@@ -88,7 +90,8 @@ int ConsoleExchange(const Text& command) {
   // type one the board answers at length (HELP): the reply is read whole,
   // its first 100 bytes kept. What else the board may still send is no
   // command's of the program's: the link is in doubt until proven quiet.
-  int got = ReceiveReply(buffer, CommandBufferSize, LinesReply);
-  AppState.LinkInDoubt = true;
-  return got;
+  ReceivedReply reply = ReceiveReply(buffer, CommandBufferSize, LinesReply);
+  TakeReplyVerdict(reply);
+  DoubtTheLink();
+  return reply.Kept;
 }

@@ -12,25 +12,57 @@
 #include "board/reply_driver.h"
 #include "board/reply_forms.h"
 
+// The link's doubt is written here alone, from what the receiving half
+// found (board/reply_driver.h) and what the handlers tell.
+void TakeReplyVerdict(const ReceivedReply& reply) {
+  if (reply.Faulty) AppState.ReplyFaults++;
+  if (reply.InDoubt) AppState.LinkInDoubt = true;
+}
+
+void NoteFaultyReply() {
+  AppState.ReplyFaults++;
+  AppState.LinkInDoubt = true;
+}
+
+void DoubtTheLink() { AppState.LinkInDoubt = true; }
+
+void TrustNewConnection() { AppState.LinkInDoubt = false; }
+
+// The quiet that proves the link in step clears the doubt; one across a
+// sleep of the PC leaves it in doubt; a loss changes nothing of it.
+static int QuietLink(int quietMs, TickCount notBefore) {
+  int quiet = WaitUntilQuiet(quietMs, notBefore);
+  if (quiet == LinkQuietAcrossSleep)
+    AppState.LinkInDoubt = true;
+  else if (quiet != LinkLost)
+    AppState.LinkInDoubt = false;
+  return quiet;
+}
+
 // A reply of the query running came cut, or with a line behind it: its
 // framing is not proven.
 static bool ReplyUnframed;
 
-static void NoteFraming(int received) {
-  const ReplyReader& r = LastReplyRead();
-  if (received >= 1 && (r.ExtraLine || r.Cut)) ReplyUnframed = true;
+static void NoteFraming(const ReceivedReply& reply) {
+  if (reply.Kept >= 1 && (reply.Read.ExtraLine || reply.Read.Cut))
+    ReplyUnframed = true;
 }
 
 // One exchange of the board query: the reply text is what this receive
 // delivered, ended by a zero byte written after it where it fits; when
 // nothing arrived (the connection is lost), the buffer's previous text.
-// `delivered` tells which. `shape` as for ReceiveReply.
+// `delivered` tells which, `read` how the reply came. `shape` as for
+// ReceiveReply.
 static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
-                     ReplyShape shape, bool* delivered = nullptr) {
+                     ReplyShape shape, bool* delivered = nullptr,
+                     ReplyReader* read = nullptr) {
   if (delivered) *delivered = false;
   if (!SendCommand(keyword)) return ReplyText(buffer);
-  int n = ReceiveReply(buffer, max, shape);
-  NoteFraming(n);
+  ReceivedReply reply = ReceiveReply(buffer, max, shape);
+  TakeReplyVerdict(reply);
+  NoteFraming(reply);
+  int n = reply.Kept;
+  if (read) *read = reply.Read;
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
   // A reply whose connection was found gone right after it (the board
   // closed it behind the reply) is not taken: the displays already show
@@ -42,8 +74,10 @@ static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
 static Text BlockExchange(const Text& text) {
   ReplyBuffer* b = &AppState.LcdReplyBuffer;
   if (!SendBlock(text)) return ReplyText(b);
-  int n = ReceiveReply(b, LcdReplyBufferSize, OneLineReply);
-  NoteFraming(n);
+  ReceivedReply reply = ReceiveReply(b, LcdReplyBufferSize, OneLineReply);
+  TakeReplyVerdict(reply);
+  NoteFraming(reply);
+  int n = reply.Kept;
   if (n >= 1 && n < b->Size) b->Bytes[n] = 0;
   return ReplyText(b);
 }
@@ -141,9 +175,9 @@ static ReplyShape ShapeOf(const QueryExchange& e) {
 
 // A reply of lines as it came: one read by the silence rule may be
 // learned; a learned one that came changed is learned anew.
-static void NoteLines(const QueryExchange& e, QueryReplies* replies) {
+static void NoteLines(const QueryExchange& e, const ReplyReader& r,
+                      QueryReplies* replies) {
   if (e.LearnSlot < 0) return;
-  const ReplyReader& r = LastReplyRead();
   if (r.MatchedLearned) return;
   if (r.Changed) {
     replies->Changed = true;
@@ -163,10 +197,11 @@ static void NoteLines(const QueryExchange& e, QueryReplies* replies) {
 static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
                         QueryReplies* replies) {
   bool delivered;
+  ReplyReader read;
   Text reply = Exchange(e.Keyword, &(AppState.*e.Buffer), e.ReceiveMax,
-                        ShapeOf(e), &delivered);
+                        ShapeOf(e), &delivered, &read);
   if (!delivered) return false;
-  if (e.Form == FormAnyLines) NoteLines(e, replies);
+  if (e.Form == FormAnyLines) NoteLines(e, read, replies);
   if (!InForm(e.Form, reply)) NoteFaultyReply();
   switch (e.Use) {
     case ReplyTimesTheBoard:
@@ -232,7 +267,7 @@ void PollBoard() {
     PollBoardProven();
     return;
   }
-  DiscardWaitingBytes();
+  if (DiscardWaitingBytes()) DoubtTheLink();
   QueryReplies replies;
   RunQuery(&replies);
 }
@@ -249,9 +284,10 @@ void PollBoard() {
 static bool ProveQuery(bool decision) {
   int sleeps = SleepsFound();
   bool waiting = DiscardWaitingBytes();
+  if (waiting) DoubtTheLink();
   QueryReplies replies;
   if ((waiting || AppState.LinkInDoubt) &&
-      WaitUntilQuiet(ProofQuietTime()) == LinkLost) {
+      QuietLink(ProofQuietTime(), PlatTickCount()) == LinkLost) {
     RunQuery(&replies);  // nothing goes out: the loss is shown
     return false;
   }
@@ -263,7 +299,7 @@ static bool ProveQuery(bool decision) {
   // command, so that no reply it could still owe comes after the proof.
   TickCount notBefore = PlatTickCount();
   if (decision) notBefore = LastCommandTime() + (TickCount)ReplyStartLimit;
-  int behind = WaitUntilQuiet(ProofQuietTime(), notBefore);
+  int behind = QuietLink(ProofQuietTime(), notBefore);
   if (behind == LinkQuietAfterBytes) NoteFaultyReply();
   bool framed = v.Framed && behind == LinkQuiet;
   // A query the PC slept through proves nothing of the board as it is now.

@@ -2,7 +2,22 @@
 // nothing; ui/board_view shows what it read.
 #pragma once
 
+#include "board/reply_driver.h"
 #include "platform/platform.h"
+
+// The link's doubt (AppState.LinkInDoubt: something came that no command
+// asked for, or might still come) and the count of faulty replies
+// (AppState.ReplyFaults) are written here alone. A reply's verdict: a
+// faulty one is counted, one in doubt puts the link in doubt.
+void TakeReplyVerdict(const ReceivedReply& reply);
+// A reply found not to be its command's (of the wrong form, or more than
+// its command asked for): counted, and the link is in doubt.
+void NoteFaultyReply();
+// Something may still come that no command of the program's asked for (a
+// console exchange, the board's talk while the PC slept).
+void DoubtTheLink();
+// A new connection carries nothing of the old one: the link is in step.
+void TrustNewConnection();
 
 // The exchanges of BoardQuery in their order, with the display's between
 // them when it is in use. What was waiting on the link before is thrown

@@ -16,19 +16,12 @@
 // A board that does not begin its reply within ReplyStartLimit, does not
 // end it within ReplyWholeLimit, or keeps sending past DiscardLimit bytes,
 // is taken for gone: only a new connection is sure to be in step.
-void NoteFaultyReply() {
-  AppState.ReplyFaults++;
-  AppState.LinkInDoubt = true;
-}
-
 const ReplyShape OneLineReply = {ShapeOneLine, nullptr};
 const ReplyShape LinesReply = {ShapeLines, nullptr};
 
 static TickCount ReplyEnd;
-static ReplyReader LastReader;
 
 TickCount LastReplyByteTime() { return ReplyEnd; }
-const ReplyReader& LastReplyRead() { return LastReader; }
 
 // The time since `start`, as the waits asked for add up or as the clock
 // says when that is more (a coarse system timer, a slow repaint), so every
@@ -68,11 +61,12 @@ static void NoteReplyTime(const ReplyReader& r) {
   if (took > AppState.SlowestReply) AppState.SlowestReply = took;
 }
 
-int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
-  if (!BoardConnected() || !buffer->Bytes) return 0;
+ReceivedReply ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
+  ReceivedReply v{};
+  if (!BoardConnected() || !buffer->Bytes) return v;
   if (max > buffer->Size) max = buffer->Size;
-  if (max <= 0) return 0;
-  ReplyReader* r = &LastReader;
+  if (max <= 0) return v;
+  ReplyReader* r = &v.Read;
   StartReply(r, shape, max);
   int sleeps = SleepsFound();
   PlatSocket s = AppState.BoardConnection;
@@ -96,12 +90,12 @@ int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
       clock.Waited += slice > wait ? slice : wait;
     } else {
       LoseConnection();
-      return 0;
+      return v;
     }
   }
   if (r->Verdict != ReplyComplete) {
     LoseConnection();
-    return 0;
+    return v;
   }
   memcpy(buffer->Bytes, r->Bytes.data(), (size_t)r->Kept);
   NoteReplyTime(*r);
@@ -111,17 +105,16 @@ int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
   // a reply that changed or was taken at its deadline. A line behind a
   // one-line reply is one no command asked for.
   if ((r->Thrown > 0 && !r->MatchedLearned) || r->Changed || r->Cut)
-    AppState.LinkInDoubt = true;
-  if (r->ExtraLine) NoteFaultyReply();
-  if (SleepsFound() != sleeps) AppState.LinkInDoubt = true;
-  return r->Kept;
+    v.InDoubt = true;
+  if (r->ExtraLine) v.Faulty = v.InDoubt = true;
+  if (SleepsFound() != sleeps) v.InDoubt = true;
+  v.Kept = r->Kept;
+  return v;
 }
 
 bool DiscardWaitingBytes() {
   if (!BoardConnected()) return false;
-  if (PlatDiscardPending(AppState.BoardConnection) <= 0) return false;
-  AppState.LinkInDoubt = true;
-  return true;
+  return PlatDiscardPending(AppState.BoardConnection) > 0;
 }
 
 int ProofQuietTime() {
@@ -175,11 +168,7 @@ int WaitUntilQuiet(int quietMs, TickCount notBefore) {
       return LinkLost;
     }
   }
-  if (SleepsFound() != sleeps) {
-    AppState.LinkInDoubt = true;
-    return LinkQuietAcrossSleep;
-  }
-  AppState.LinkInDoubt = false;
+  if (SleepsFound() != sleeps) return LinkQuietAcrossSleep;
   return thrown > 0 ? LinkQuietAfterBytes : LinkQuiet;
 }
 

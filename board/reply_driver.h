@@ -7,13 +7,16 @@
 #include "base/state.h"
 #include "board/reply_reader.h"
 
+// The receiving half reports what it found; board/poll.cpp alone decides
+// from that whether the link is in doubt (AppState.LinkInDoubt).
+//
 // Before a board query: throws away whatever is already waiting on the
 // connection (a piece that came too late to belong to its reply, bytes the
 // board sent unasked), without waiting for more. True when there was
-// something; the link is then in doubt.
+// something: the link is in doubt then.
 bool DiscardWaitingBytes();
 // Proves the link in step: waits until nothing has come for `quietMs`,
-// throwing away what comes meanwhile, and so clears the doubt. A board
+// throwing away what comes meanwhile, which clears the doubt. A board
 // that does not go quiet within ReplyStartLimit more (or sends more than
 // DiscardLimit bytes) is taken for gone: the connection is lost. The
 // windows are served meanwhile.
@@ -22,7 +25,7 @@ bool DiscardWaitingBytes();
 // to it has begun by ReplyStartLimit after its last command.
 // A quiet across a sleep of the PC proves nothing (the board may have said
 // anything meanwhile, or lost its outputs): LinkQuietAcrossSleep, and the
-// doubt stays.
+// link is in doubt.
 enum {
   LinkLost = -1,
   LinkQuiet = 0,
@@ -42,22 +45,23 @@ int ProofQuietTime();
 // LinesReply, or lines with the reply learned on this connection. Waits
 // for it at most ReplyStartLimit to begin and ReplyWholeLimit to be whole,
 // counted from the call, serving the windows at least every ServeSlice
-// whether bytes come or not. Bytes beyond `max` are thrown away and put
-// the link in doubt (AppState.LinkInDoubt), unless the reply is the one
-// learned; so do a learned reply that came changed and a reply of lines
-// taken at its deadline. A line behind a one-line reply's line feed is
-// thrown away and counts as a faulty reply (AppState.ReplyFaults).
-// Returns the bytes kept; 0 when there is no connection or it was lost
-// (closed, reset, silent, or a reply not whole in time). The buffer is
-// not cleared before. LastReplyRead() tells how the reply came. A reply
-// whose wait spans a sleep of the PC puts the link in doubt.
+// whether bytes come or not. The buffer is not cleared before.
+// Its verdict: Kept, the bytes kept, 0 when there is no connection or it
+// was lost (closed, reset, silent, or a reply not whole in time); Read,
+// how the reply came; InDoubt, the link is in doubt after it: bytes
+// beyond `max` were thrown away (unless the reply is the one learned), a
+// learned reply came changed, a reply of lines was taken at its deadline,
+// a line came behind a one-line reply (Faulty too: a faulty reply), or
+// the wait spanned a sleep of the PC.
+struct ReceivedReply {
+  int Kept;
+  bool InDoubt;
+  bool Faulty;
+  ReplyReader Read;
+};
 extern const ReplyShape OneLineReply;
 extern const ReplyShape LinesReply;
-int ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape);
-const ReplyReader& LastReplyRead();
-// A reply was found not to be its command's (of the wrong form, or more
-// than its command asked for): counted, and the link is in doubt.
-void NoteFaultyReply();
+ReceivedReply ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape);
 // The tick count when the last byte of the last reply came.
 TickCount LastReplyByteTime();
 // The buffer's bytes up to the first zero byte, or to its end.

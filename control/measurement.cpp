@@ -349,7 +349,7 @@ static void StartFreshMeasurementIfWanted() {
 void MeasureAfterSleep() {
   ForgetSensorPower();
   // Whatever the board said while the PC slept is no reply of its own.
-  AppState.LinkInDoubt = true;
+  DoubtTheLink();
   AppState.FreshMeasurementWanted = false;
   AppState.Sleep.MeasureWanted = true;
 }

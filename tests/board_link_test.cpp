@@ -66,9 +66,9 @@ TEST_F(BoardLink, ShorterReplyKeepsTheRestOfTheLongerOne) {
   ConnectOnly();
   Sim.SetReply("GETIP", "192.168.100.200\r\n", 1);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply), 17);
+  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept, 17);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply),
+  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept,
             14);  // 192.168.1.50\r\n
   // No zero byte is added after a receive: the earlier reply's tail stays.
   EXPECT_EQ(ReplyText(&AppState.IpBuffer), "192.168.1.50\r\n0\r\n");
@@ -83,18 +83,17 @@ TEST_F(BoardLink, ReplyLongerThanTheReceiveIsReadToItsEnd) {
     SCOPED_TRACE(*ending ? "with its line feed" : "without a line feed");
     std::string help = std::string(200, 'H') + std::string(48, 'T') + ending;
     Sim.SetReply("HELP", help, 1);
-    AppState.LinkInDoubt = false;
-    int faults = AppState.ReplyFaults;
     SendCommand("Help");
-    EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 200);
+    ReceivedReply reply = ReceiveReply(&AppState.PingBuffer, 200, LinesReply);
+    EXPECT_EQ(reply.Kept, 200);
     EXPECT_EQ(BufferBytes(AppState.PingBuffer, 200), std::string(200, 'H'));
     // A full buffer without a zero byte: the text runs to the buffer's end.
     EXPECT_EQ(ReplyText(&AppState.PingBuffer), std::string(200, 'H'));
-    EXPECT_TRUE(AppState.LinkInDoubt);
-    EXPECT_EQ(AppState.ReplyFaults, faults);
+    EXPECT_TRUE(reply.InDoubt);
+    EXPECT_FALSE(reply.Faulty);
 
     SendCommand("Version");
-    int n = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply);
+    int n = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply).Kept;
     EXPECT_EQ(BufferBytes(AppState.VersionBuffer, n),
               "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
   }
@@ -107,19 +106,20 @@ TEST_F(BoardLink, RepliesOfSeveralLinesAndExtraLines) {
   ConnectOnly();
   Sim.SetReplySplit(3, 10);  // Version's three lines, 10 ms apart
   SendCommand("Version");
-  int n = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply);
-  EXPECT_EQ(BufferBytes(AppState.VersionBuffer, n),
+  ReceivedReply reply = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply);
+  EXPECT_EQ(BufferBytes(AppState.VersionBuffer, reply.Kept),
             "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
   Sim.SetReplySplit(0, 0);
-  EXPECT_FALSE(AppState.LinkInDoubt);
+  EXPECT_FALSE(reply.InDoubt);
 
   Sim.SetReply("GETADC 1", "512\r\n600\r\n", 1);
   SendCommand("GETADC 1");
-  n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
-  EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "512\r\n");
-  EXPECT_TRUE(AppState.LinkInDoubt);
+  reply = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
+  EXPECT_EQ(BufferBytes(AppState.AdcBuffer, reply.Kept), "512\r\n");
+  EXPECT_TRUE(reply.InDoubt);
+  EXPECT_TRUE(reply.Faulty);
+  EXPECT_TRUE(reply.Read.ExtraLine);
   EXPECT_EQ(WaitUntilQuiet(LinkQuietTime), LinkQuiet);
-  EXPECT_FALSE(AppState.LinkInDoubt);
 }
 
 static long MsSince(std::chrono::steady_clock::time_point start) {
@@ -140,7 +140,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
       ConnectOnly();
     }
     SendCommand("Getgw");
-    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply), 0);
+    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply).Kept, 0);
     std::string before = BufferBytes(AppState.GatewayBuffer, 100);
     HeadlessSetClock(50000);
     if (reset)
@@ -150,7 +150,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
     ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
     auto start = std::chrono::steady_clock::now();
     SendCommand("Getgw");
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply), 0);
+    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply).Kept, 0);
     EXPECT_LT(MsSince(start), 1000);  // a closed connection costs no wait
     EXPECT_FALSE(BoardConnected());
     EXPECT_EQ(AppState.ConnectionLost, 1);
@@ -158,7 +158,7 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
     EXPECT_EQ(BufferBytes(AppState.GatewayBuffer, 100), before);
     // Nothing goes out on a lost connection.
     EXPECT_FALSE(SendCommand("Getgw"));
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply), 0);
+    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply).Kept, 0);
   }
 }
 
@@ -168,7 +168,7 @@ TEST_F(BoardLink, SilentBoardIsLostAfterTheReplyBoundWithTheWindowsServed) {
   int servedBefore = HeadlessServeCount();
   auto start = std::chrono::steady_clock::now();
   SendCommand("Getmask");
-  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100, OneLineReply), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100, OneLineReply).Kept, 0);
   long waited = MsSince(start);
   EXPECT_GE(waited, ReplyStartLimit);
   EXPECT_LT(waited, ReplyStartLimit + 1500);
@@ -187,17 +187,17 @@ TEST_F(BoardLink, LateRepliesWithinTheBoundAreTakenForTheirOwnCommands) {
   // own command's reply, however long it takes.
   Sim.SetReplyDelay(1000);
   SendCommand("Getip");
-  int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply);
+  int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept;
   EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "192.168.1.50\r\n");
   Sim.SetReplyDelay(0);
   Sim.DelayReplyOnce("GETSTATUS", 1250);
   Sim.SetOutput(3, true);
   SendCommand("Getstatus");
-  n = ReceiveReply(&AppState.StatusBuffer, 200, OneLineReply);
+  n = ReceiveReply(&AppState.StatusBuffer, 200, OneLineReply).Kept;
   EXPECT_EQ(BufferBytes(AppState.StatusBuffer, n), "S00000100\r\n");
   Sim.SetLevel(100);
   SendCommand("GETADC 1");
-  n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
+  n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply).Kept;
   EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
   EXPECT_TRUE(BoardConnected());
 }
@@ -214,11 +214,11 @@ TEST_F(BoardLink, AReplySplitOnItsWayIsTakenWhole) {
     SCOPED_TRACE(gap);
     Sim.SetReplySplit(3, gap);
     SendCommand("Getip");
-    int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply);
+    int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept;
     EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "10.20.30.40\r\n");
     Sim.SetReplySplit(0, 0);
     SendCommand("GETADC 2");
-    n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
+    n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply).Kept;
     EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
   }
   EXPECT_TRUE(BoardConnected());
@@ -230,7 +230,7 @@ TEST_F(BoardLink, AReplyBrokenOffIsALostConnection) {
   ConnectOnly();
   Sim.SetReply("GETADC 1", "10");
   SendCommand("GETADC 1");
-  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply).Kept, 0);
   EXPECT_FALSE(BoardConnected());
   EXPECT_TRUE(AppState.ConnectionLost);
   // A reply that overfills the receive without a line feed ends once the
@@ -239,9 +239,10 @@ TEST_F(BoardLink, AReplyBrokenOffIsALostConnection) {
   ASSERT_TRUE(Reconnect());
   Sim.SetReply("GETADC 1", std::string(150, '7'));
   SendCommand("GETADC 1");
-  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply), 100);
+  ReceivedReply reply = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
+  EXPECT_EQ(reply.Kept, 100);
   EXPECT_TRUE(BoardConnected());
-  EXPECT_TRUE(AppState.LinkInDoubt);
+  EXPECT_TRUE(reply.InDoubt);
 }
 
 TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
@@ -253,7 +254,7 @@ TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply).Kept, 0);
   ASSERT_EQ(AppState.ConnectionLost, 1);
   Sim.ClearLog();
   ASSERT_TRUE(Reconnect());
@@ -303,7 +304,7 @@ TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
   Sim.SetListening(false);
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply).Kept, 0);
   HeadlessSetClock(7000);
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Reconnect());
@@ -335,7 +336,7 @@ TEST_F(BoardLink, BoundedConnectCountsTheTimeTheClockShows) {
 TEST_F(BoardLink, NothingIsSentOrReceivedWithoutAConnection) {
   StartState();
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply), 0);
+  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply).Kept, 0);
   SendBlock("writelcd 1.x");  // still lands in the buffer
   EXPECT_EQ(ReplyText(&AppState.CommandBuffer), "writelcd 1.x");
   EXPECT_EQ(Sim.ConnectionCount(), 0u);
