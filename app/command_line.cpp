@@ -573,12 +573,12 @@ bool TakeBoardArguments(Text* problem) {
   ProgramOptions options;
   std::vector<Text> board;
   if (!ReadOptions(parts, &options, &board, problem)) return false;
-  if (!ReadBoardArguments(board, &AppState.BoardAddress, &AppState.BoardPort,
-                          problem))
+  if (!ReadBoardArguments(board, &AppState.Settings.BoardAddress,
+                          &AppState.Settings.BoardPort, problem))
     return false;
-  AppState.LogFolder = options.LogFolder;
-  AppState.AlarmCommand = options.AlarmCommand;
-  AppState.AlarmDailyMinute = options.DailyMinute;
+  AppState.Settings.LogFolder = options.LogFolder;
+  AppState.Settings.AlarmCommand = options.AlarmCommand;
+  AppState.Settings.AlarmDailyMinute = options.DailyMinute;
   if (!options.WebEndpoint.empty()) {
     size_t colon = options.WebEndpoint.rfind(':');
     AppState.Web.Settings.Address = options.WebEndpoint.substr(0, colon);

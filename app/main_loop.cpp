@@ -28,25 +28,18 @@ static TickCount Now() { return PlatTickCount(); }
 // Milliseconds from the refresh deadline to `now`, as a signed 32-bit
 // difference, so the tick count's wrap after 49.7 days changes nothing.
 static int32_t PastDeadline(TickCount now) {
-  return (int32_t)(now - AppState.NextRefreshTime);
+  return (int32_t)(now - AppState.Refresh.NextRefreshTime);
 }
 
-static void SetDeadline(TickCount from) {
-  AppState.NextRefreshTime = from + (TickCount)AppState.RefreshInterval;
-}
+static void SetDeadline(TickCount from) { SetRefreshDeadline(from); }
 
 static void EnterLoop() {
-  AppState.NextRefreshTime =
-      Now() + (TickCount)(PlatGetValue(TrackbarRefresh) * 1000);
-  PlatSetValue(TrackbarRefresh, AppState.InitialRefreshInterval / 6000);
-  AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
+  RefreshDueAt(Now() + (TickCount)(PlatGetValue(TrackbarRefresh) * 1000));
+  PlatSetValue(TrackbarRefresh, Settings().InitialRefreshInterval / 6000);
+  ReadRefreshInterval();
   RefreshBoard();
-  AppState.MeasurementEnabled = true;
-  AppState.MinimumEnabled = true;
-  AppState.MaximumEnabled = true;
-  AppState.CyclePeriod = 360;
-  PlatSetValue(TrackbarCycle, AppState.CyclePeriod);
-  PlatSetText(LabelCyclePeriod, std::to_string(AppState.CyclePeriod) + " s");
+  ReleaseAllFunctions();
+  StartCyclePeriod();
   // The guard's watch on itself starts with the released measurement.
   AlarmGuardWatchFromNow();
 }
@@ -108,8 +101,8 @@ static void HandleControl(int control) {
       SaveHistoryAsCsv();
       break;
     case ButtonQuit:
-      AppState.LastEvent = EventClose;
-      AppState.LastEventNumber = MainWindow;
+      AppState.Loop.LastEvent = EventClose;
+      AppState.Loop.LastEventNumber = MainWindow;
       break;
     default:
       break;  // fields and trackbars are read when needed, not when used
@@ -119,8 +112,9 @@ static void HandleControl(int control) {
 // The event wait ends at the refresh deadline (or, while the connection is
 // lost, at the next attempt to reconnect), and after 500 ms at the latest.
 static int WaitLimit() {
-  TickCount due = AppState.ConnectionLost ? AppState.NextReconnectTime
-                                          : AppState.NextRefreshTime;
+  TickCount due = AppState.Link.ConnectionLost
+                      ? AppState.Link.NextReconnectTime
+                      : AppState.Refresh.NextRefreshTime;
   int32_t left = (int32_t)(due - Now());
   if (left < 0) return 0;
   return left < 500 ? (int)left : 500;
@@ -146,19 +140,19 @@ static PlatEvent WaitForEvent(int limit) {
 // evaluation of the level decided nothing for want of a proven reading,
 // that.
 static void ShowPingCountdown() {
-  if (AppState.ConnectionLost) {
+  if (AppState.Link.ConnectionLost) {
     ShowReconnectCountdown();
     return;
   }
-  if (AppState.DoubtedEvaluations > 0) {
-    PlatSetText(LabelPingCountdown, AppState.DoubtedLastSwitched5
+  if (AppState.Measurement.DoubtedEvaluations > 0) {
+    PlatSetText(LabelPingCountdown, AppState.Measurement.DoubtedLastSwitched5
                                         ? DoubtedOutput4Text
                                         : DoubtedReadingText);
     return;
   }
   int seconds = -(PastDeadline(Now()) / 1000);
   PlatSetText(LabelPingCountdown,
-              "Ping war " + std::to_string(AppState.PingTime) +
+              "Ping war " + std::to_string(AppState.Readings.PingTime) +
                   " ms / Neue Daten in " + std::to_string(seconds) + " s");
 }
 
@@ -166,11 +160,11 @@ static void ShowPingCountdown() {
 // reconnect; a new connection is queried at once.
 static void RefreshOrReconnect() {
   bool reconnected = false;
-  if (AppState.ConnectionLost) {
+  if (AppState.Link.ConnectionLost) {
     // A board that lost the connection may have lost its outputs as well:
     // the sensor is read again only after its warm-up on the next one.
     ForgetSensorPower();
-    int32_t left = (int32_t)(AppState.NextReconnectTime - Now());
+    int32_t left = (int32_t)(AppState.Link.NextReconnectTime - Now());
     if (left > 0 || !Reconnect()) return;
     reconnected = true;
   } else if (PastDeadline(Now()) < 0) {
@@ -201,9 +195,9 @@ static PlatEvent GuardPass(PlatEvent (*wait)()) {
   // A sleep in the wait is dealt with before its tick or its click.
   WatchSleep();
 
-  AppState.RefreshInterval = PlatGetValue(TrackbarRefresh) * 1000;
+  ReadRefreshInterval();
   PlatSetText(LabelRefreshSeconds,
-              std::to_string(AppState.RefreshInterval / 1000));
+              std::to_string(AppState.Refresh.RefreshInterval / 1000));
   ShowPingCountdown();
 
   RefreshOrReconnect();
@@ -227,13 +221,13 @@ static PlatEvent OperatorWait() {
   // Windows ends the session, and has been told why: the program ends at
   // once, as after QUIT.
   if (event.Kind == EventSessionEnd) {
-    AppState.LastEvent = EventClose;
-    AppState.LastEventNumber = MainWindow;
+    AppState.Loop.LastEvent = EventClose;
+    AppState.Loop.LastEventNumber = MainWindow;
     return event;
   }
   if (event.Kind == EventNone) ReleaseHeldButtons();
-  AppState.LastEvent = event.Kind;
-  AppState.LastEventNumber = event.Number;
+  AppState.Loop.LastEvent = event.Kind;
+  AppState.Loop.LastEventNumber = event.Number;
   return event;
 }
 
@@ -241,22 +235,23 @@ static void RunPass() {
   PlatEvent event = GuardPass(OperatorWait);
   if (event.Kind == EventSessionEnd) return;
 
-  if (AppState.LastEvent == EventControl) {
+  if (AppState.Loop.LastEvent == EventControl) {
     HandleControl(event.Number);
-  } else if (AppState.LastEvent == EventMenu &&
+  } else if (AppState.Loop.LastEvent == EventMenu &&
              event.Number == MenuLevelHistory) {
     OpenHistoryWindow();
-  } else if (AppState.LastEvent == EventResize &&
+  } else if (AppState.Loop.LastEvent == EventResize &&
              event.Number == HistoryWindow) {
     HistoryWindowResized();
-  } else if (AppState.LastEvent == EventClose && event.Number != MainWindow) {
+  } else if (AppState.Loop.LastEvent == EventClose &&
+             event.Number != MainWindow) {
     // A close request for another window (the description window has no
     // close box, but the platform may still ask; the history window has
     // one) closes that window as its own button does; only the main
     // window's close ends the program and with it the pump's protection.
     if (event.Number == DescriptionWindow) CloseDescriptionWindow();
     if (event.Number == HistoryWindow) CloseHistoryWindow();
-    AppState.LastEvent = EventNone;
+    AppState.Loop.LastEvent = EventNone;
   }
 
   PlatEraseOnlyOutsideControls(MainWindow);
@@ -290,7 +285,7 @@ void RunMainLoop() {
   PlatSetModalService(ServeModalLoop);
   do {
     RunPass();
-  } while (AppState.LastEvent != EventClose);
+  } while (AppState.Loop.LastEvent != EventClose);
   PlatSetModalService(nullptr);
   KeepAwakeWhileGuarding(true);
 }

@@ -10,12 +10,12 @@
 Text WellClaimName() {
   Text where;
   uint32_t resolved;
-  if (ResolveBoardAddress(AppState.BoardAddress, &resolved)) {
+  if (ResolveBoardAddress(Settings().BoardAddress, &resolved)) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(&resolved);
     where = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
             std::to_string(b[2]) + "." + std::to_string(b[3]);
   } else {
-    for (char c : AppState.BoardAddress) {
+    for (char c : Settings().BoardAddress) {
       if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
       bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                    c == '.' || c == '-';
@@ -23,12 +23,12 @@ Text WellClaimName() {
     }
   }
   return "KORVALINEX-Brunnen-" + where + "-" +
-         std::to_string(AppState.BoardPort);
+         std::to_string(Settings().BoardPort);
 }
 
 Text WellGuardedText() {
-  return "Dieser Brunnen (" + AppState.BoardAddress + ":" +
-         std::to_string(AppState.BoardPort) +
+  return "Dieser Brunnen (" + Settings().BoardAddress + ":" +
+         std::to_string(Settings().BoardPort) +
          ") wird schon von einem laufenden KORVALINEX bewacht!";
 }
 

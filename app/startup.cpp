@@ -30,27 +30,24 @@ const char TimerFailedText[] = "Der Messzeitgeber kann nicht gestartet werden!";
 
 Text ConnectionNoticeText() {
   return "Verbindungsaufbau zum KORVALINEX-Board...\r\rIP/DNS: " +
-         AppState.BoardAddress +
-         "\r\rPort: " + std::to_string(AppState.BoardPort);
+         Settings().BoardAddress +
+         "\r\rPort: " + std::to_string(Settings().BoardPort);
 }
 
 static void ForgetBuffers() {
-  ReplyBuffer* all[] = {&AppState.StatusBuffer,  &AppState.AdcBuffer,
-                        &AppState.PortBuffer,    &AppState.PingBuffer,
-                        &AppState.VersionBuffer, &AppState.IpBuffer,
-                        &AppState.MaskBuffer,    &AppState.GatewayBuffer,
-                        &AppState.CommandBuffer, &AppState.LcdReplyBuffer};
+  ReplyBuffer* all[] = {
+      &AppState.Settings.StatusBuffer,  &AppState.Settings.AdcBuffer,
+      &AppState.Settings.PortBuffer,    &AppState.Settings.PingBuffer,
+      &AppState.Settings.VersionBuffer, &AppState.Settings.IpBuffer,
+      &AppState.Settings.MaskBuffer,    &AppState.Settings.GatewayBuffer,
+      &AppState.Settings.CommandBuffer, &AppState.Settings.LcdReplyBuffer};
   for (ReplyBuffer* b : all) *b = ReplyBuffer{nullptr, 0};
-  AppState.History = nullptr;
-  AppState.HistoryCount = 0;
+  ForgetHistory();
 }
 
 void ReleaseFacilities() {
   PlatReleaseSound();
-  if (AppState.AddressCheckSocket != NoSocket) {
-    PlatCloseSocket(AppState.AddressCheckSocket);
-    AppState.AddressCheckSocket = NoSocket;
-  }
+  CloseAddressCheck();
   PlatSocketsCleanup();
   ForgetBuffers();
   PlatReleaseMemory();
@@ -91,8 +88,8 @@ int ProgramMain() {
   }
 
   PlatLoadBoardPicture();
-  if (PlatStartSound() && AppState.SoundEnabled) {
-    AppState.SoundLoaded = true;
+  if (PlatStartSound() && AppState.Settings.SoundEnabled) {
+    AppState.Settings.SoundLoaded = true;
     PlatLoadClick();
   }
 
@@ -113,11 +110,11 @@ int ProgramMain() {
   // board that has not taken the connection within StartupConnectLimit (one
   // switched off, an address where nothing answers); the notice keeps
   // painting and answering while it waits.
-  if (CheckBoardAddress(AppState.BoardAddress, AppState.BoardPort))
-    AppState.BoardConnection = ConnectBounded(
-        AppState.BoardAddress, AppState.BoardPort, StartupConnectLimit);
+  bool connected = false;
+  if (CheckBoardAddress(Settings().BoardAddress, Settings().BoardPort))
+    connected = OpenBoardConnection(StartupConnectLimit);
   PlatCloseWindow(MainWindow);
-  if (AppState.BoardConnection == NoSocket) {
+  if (!connected) {
     PlatMessageBox(ProblemTitle, BoardNotFoundText);
     return ExitPath();
   }

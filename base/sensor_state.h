@@ -67,7 +67,7 @@ enum { SensorReadingsPerCycle = 3 };
 struct SensorRunState {
   // The current cycle's proven powered readings, V, all of one stretch of
   // the sensor's power: since the tick ReadingsPoweredSince
-  // (AppState.SensorOnSince).
+  // (AppState.Guard.SensorOnSince).
   int Readings;
   double Reading[SensorReadingsPerCycle];
   int ReadingsPoweredSince;

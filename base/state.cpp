@@ -5,49 +5,79 @@
 
 AppStateRecord AppState;
 
-void ZeroAppState() {
-  AppState = AppStateRecord{};
-  AppState.BoardConnection = NoSocket;
-  AppState.AddressCheckSocket = NoSocket;
-}
+void ZeroAppState() { AppState = AppStateRecord{}; }
 
-int HistorySize() { return AppState.History ? AppState.HistoryCount : 0; }
+int HistorySize() {
+  return AppState.History.History ? AppState.History.HistoryCount : 0;
+}
 
 const LevelRecord& RingEntry(const LevelRing& ring, int index) {
   return ring.Records[(ring.First + index) % ring.Capacity];
 }
 
 LevelRing HistoryRing() {
-  return LevelRing{AppState.History, HistoryCapacity, AppState.HistoryFirst,
-                   HistorySize()};
+  return LevelRing{AppState.History.History, HistoryCapacity,
+                   AppState.History.HistoryFirst, HistorySize()};
 }
 
 const LevelRecord& HistoryEntry(int index) {
-  return AppState.History[(AppState.HistoryFirst + index) % HistoryCapacity];
+  return AppState.History
+      .History[(AppState.History.HistoryFirst + index) % HistoryCapacity];
 }
 
 void TakeExtremes(const LevelRecord& r) {
   if (!std::isfinite(r.Level5)) return;
-  if (!AppState.HistoryHasExtremes || r.Level5 < AppState.LowestLevel.Level5)
-    AppState.LowestLevel = r;
-  if (!AppState.HistoryHasExtremes || r.Level5 > AppState.HighestLevel.Level5)
-    AppState.HighestLevel = r;
-  AppState.HistoryHasExtremes = true;
+  if (!AppState.History.HistoryHasExtremes ||
+      r.Level5 < AppState.History.LowestLevel.Level5)
+    AppState.History.LowestLevel = r;
+  if (!AppState.History.HistoryHasExtremes ||
+      r.Level5 > AppState.History.HighestLevel.Level5)
+    AppState.History.HighestLevel = r;
+  AppState.History.HistoryHasExtremes = true;
 }
 
 void KeepEvaluation(const LevelRecord& r) {
   TakeExtremes(r);
-  AppState.EvaluationCount++;
-  if (!AppState.History) return;
-  if (AppState.HistoryCount < HistoryCapacity) {
-    int slot =
-        (AppState.HistoryFirst + AppState.HistoryCount) % HistoryCapacity;
-    AppState.History[slot] = r;
-    AppState.HistoryCount++;
+  AppState.History.EvaluationCount++;
+  if (!AppState.History.History) return;
+  if (AppState.History.HistoryCount < HistoryCapacity) {
+    int slot = (AppState.History.HistoryFirst + AppState.History.HistoryCount) %
+               HistoryCapacity;
+    AppState.History.History[slot] = r;
+    AppState.History.HistoryCount++;
     return;
   }
-  AppState.History[AppState.HistoryFirst] = r;
-  AppState.HistoryFirst = (AppState.HistoryFirst + 1) % HistoryCapacity;
+  AppState.History.History[AppState.History.HistoryFirst] = r;
+  AppState.History.HistoryFirst =
+      (AppState.History.HistoryFirst + 1) % HistoryCapacity;
+}
+
+void RestartHistory() {
+  AppState.History.HistoryHasExtremes = false;
+  AppState.History.HistoryCount = 0;
+  AppState.History.HistoryFirst = 0;
+}
+
+void UncountEvaluation() { AppState.History.EvaluationCount--; }
+
+void RenameHistoryTimes(int64_t step) {
+  HistoryRecord& h = AppState.History;
+  for (int i = 0; i < h.HistoryCount; i++) {
+    LevelRecord& r = h.History[(h.HistoryFirst + i) % HistoryCapacity];
+    r.Time += step;
+    r.Universal += step;
+  }
+  if (h.HistoryHasExtremes) {
+    h.LowestLevel.Time += step;
+    h.LowestLevel.Universal += step;
+    h.HighestLevel.Time += step;
+    h.HighestLevel.Universal += step;
+  }
+}
+
+void ForgetHistory() {
+  AppState.History.History = nullptr;
+  AppState.History.HistoryCount = 0;
 }
 
 static void TakeBuffer(ReplyBuffer* buffer, int size) {
@@ -58,63 +88,55 @@ static void TakeBuffer(ReplyBuffer* buffer, int size) {
 void InitDefaults() {
   AppStateRecord& s = AppState;
 
-  s.FirmwareText = "V1.5";
-
-  TakeBuffer(&s.StatusBuffer, StatusBufferSize);
-  TakeBuffer(&s.AdcBuffer, AdcBufferSize);
-  TakeBuffer(&s.PortBuffer, PortBufferSize);
-  TakeBuffer(&s.PingBuffer, PingBufferSize);
-  TakeBuffer(&s.VersionBuffer, VersionBufferSize);
-  TakeBuffer(&s.IpBuffer, IpBufferSize);
-  TakeBuffer(&s.MaskBuffer, MaskBufferSize);
-  TakeBuffer(&s.GatewayBuffer, GatewayBufferSize);
-  TakeBuffer(&s.CommandBuffer, CommandBufferSize);
-  TakeBuffer(&s.LcdReplyBuffer, LcdReplyBufferSize);
-  s.History = (LevelRecord*)PlatTakeZeroedMemory(HistoryCapacity *
-                                                 (int)sizeof(LevelRecord));
+  TakeBuffer(&s.Settings.StatusBuffer, StatusBufferSize);
+  TakeBuffer(&s.Settings.AdcBuffer, AdcBufferSize);
+  TakeBuffer(&s.Settings.PortBuffer, PortBufferSize);
+  TakeBuffer(&s.Settings.PingBuffer, PingBufferSize);
+  TakeBuffer(&s.Settings.VersionBuffer, VersionBufferSize);
+  TakeBuffer(&s.Settings.IpBuffer, IpBufferSize);
+  TakeBuffer(&s.Settings.MaskBuffer, MaskBufferSize);
+  TakeBuffer(&s.Settings.GatewayBuffer, GatewayBufferSize);
+  TakeBuffer(&s.Settings.CommandBuffer, CommandBufferSize);
+  TakeBuffer(&s.Settings.LcdReplyBuffer, LcdReplyBufferSize);
+  s.History.History = (LevelRecord*)PlatTakeZeroedMemory(
+      HistoryCapacity * (int)sizeof(LevelRecord));
 
   s.Sensor.Settings.Figures = DefaultSensorFigures();
 
-  s.ColourRed = 0x000000FF;
-  s.ColourBlue = 0x00FF0000;
+  s.Settings.ColourRed = 0x000000FF;
+  s.Settings.ColourBlue = 0x00FF0000;
 
   static const char* const outputNames[9] = {
       "",         "Device 1", "Device 2", "Messung ", "Minimum ",
       "Maximum ", "Device 6", "Device 7", "Device 8"};
-  for (int n = 1; n <= 8; n++) s.OutputName[n] = outputNames[n];
-  for (int n = 1; n <= 4; n++) s.AnalogName[n] = "Analog " + std::to_string(n);
-  for (int n = 1; n <= 4; n++) s.AnalogScale[n] = 0.0048828;
-  for (int n = 1; n <= 4; n++) s.AnalogUnit[n] = "Volt";
+  for (int n = 1; n <= 8; n++) s.Settings.OutputName[n] = outputNames[n];
   for (int n = 1; n <= 4; n++)
-    s.DigitalInputName[n] = "Digital " + std::to_string(n);
+    s.Settings.AnalogName[n] = "Analog " + std::to_string(n);
+  for (int n = 1; n <= 4; n++) s.Settings.AnalogScale[n] = 0.0048828;
+  for (int n = 1; n <= 4; n++) s.Settings.AnalogUnit[n] = "Volt";
+  for (int n = 1; n <= 4; n++)
+    s.Settings.DigitalInputName[n] = "Digital " + std::to_string(n);
 
-  for (int n = 1; n <= 8; n++) s.OutputState[n] = ContactUnknown;
-  for (int n = 1; n <= 4; n++) s.AnalogRead[n] = false;
-  for (int n = 1; n <= 4; n++) s.InputState[n] = ContactUnknown;
+  for (int n = 1; n <= 4; n++) s.Settings.AnalogRoundFactor[n] = 1000;
+  for (int n = 1; n <= 4; n++) s.Settings.AnalogTextWidth[n] = 4;
 
-  for (int n = 1; n <= 4; n++) s.AnalogRoundFactor[n] = 1000;
-  for (int n = 1; n <= 4; n++) s.AnalogTextWidth[n] = 4;
-
-  static const int defaultDelays[9] = {0,   1000, 200, 100, 100,
-                                       100, 100,  100, 100};
-  for (int n = 1; n <= 8; n++) s.DefaultSwitchDelay[n] = defaultDelays[n];
+  // The switch delays start at their defaults (SwitchingRecord).
   for (int n = 1; n <= 8; n++) {
-    s.SwitchDelay[n] = s.DefaultSwitchDelay[n];
-    s.SwitchDelayText[n] = std::to_string(s.SwitchDelay[n]);
+    s.Settings.DefaultSwitchDelay[n] = DefaultSwitchDelays[n];
+    s.Settings.SwitchDelayText[n] = std::to_string(DefaultSwitchDelays[n]);
   }
 
-  for (int n = 1; n <= 8; n++) s.MinSwitchDelay[n] = 1;
-  for (int n = 1; n <= 8; n++) s.MaxSwitchDelay[n] = 10000;
+  for (int n = 1; n <= 8; n++) s.Settings.MinSwitchDelay[n] = 1;
+  for (int n = 1; n <= 8; n++) s.Settings.MaxSwitchDelay[n] = 10000;
 
-  s.RefreshInterval = 10000;
-  s.InitialRefreshInterval = s.RefreshInterval;
+  s.Settings.InitialRefreshInterval = RefreshRecord().RefreshInterval;
 
-  s.SoundEnabled = true;
-  s.LcdEnabled = false;
-  s.SoundLoaded = false;
+  s.Settings.SoundEnabled = true;
+  s.Settings.LcdEnabled = false;
+  s.Settings.SoundLoaded = false;
 
-  s.BoardAddress = PlatBuildBoardAddress();
-  s.BoardPort = PlatBuildBoardPort();
+  s.Settings.BoardAddress = PlatBuildBoardAddress();
+  s.Settings.BoardPort = PlatBuildBoardPort();
 }
 
 SensorFigures DefaultSensorFigures() {

@@ -1,5 +1,6 @@
-// The program's one global state record. Every procedure of the program
-// reads and writes its fields directly; arrays of per-channel fields are
+// The program's one global state record, made of sub-records with one
+// writer each (below, at struct AppStateRecord). Every procedure of the
+// program reads their fields directly; arrays of per-channel fields are
 // indexed from 1, as the board numbers its outputs and inputs.
 #pragma once
 
@@ -145,7 +146,7 @@ enum GuardDecision : int8_t { DecidedNothing = 0, DecidedOff, DecidedOn };
 // sleep was found by the clocks since the last suspend notice (Open) and
 // at which tick, so that the resume notice that follows is not a second
 // sleep; the sleeps found since the start and their whole length; and of
-// those, the ones the operator was told of (control/sleep_watch.h).
+// those, the ones the operator was told of (SleepWatchState).
 // The wall clock as base/wall_clock.h follows it: whether it has been
 // looked at, the tick count then, universal time (ms) as the tick count
 // carries it from the first look, and the local clock's lead then (s).
@@ -183,16 +184,6 @@ struct SleepClockState {
   TickCount PassTick;
   int64_t PassUniversal;
   int PassFound;
-  // Told: the sleeps and their time the operator was told of; the suspend
-  // notices announced.
-  int Told;
-  int64_t ToldMs;
-  int SuspendsTold;
-  // The request to keep the system awake stands.
-  bool KeepingAwake;
-  // A measurement is to start afresh at the first tick with the board
-  // connected (control/measurement.h, MeasureAfterSleep).
-  bool MeasureWanted;
 };
 
 // The status page's settings and snapshot (AppState.Web).
@@ -201,23 +192,22 @@ struct SleepClockState {
 // The level sensor's check (AppState.Sensor).
 #include "base/sensor_state.h"
 
-struct AppStateRecord {
-  // Board connection.
+// The record is made of sub-records, each written by one file, its owner
+// (named at each; scripts/check_writers.py holds the table and checks it):
+// every other file reads it, or asks the owner through a call. The
+// settings are written at start-up alone and read through Settings().
+
+// The settings: the program's fixed defaults (InitDefaults), then what the
+// command line gave (app/command_line.cpp); app/startup.cpp takes the
+// sound. Written at start-up alone (and by tests' setup); everyone else
+// reads them through Settings(), a const reference.
+struct SettingsRecord {
+  // The board's address and port.
   Text BoardAddress;
   int BoardPort;
-  PlatSocket BoardConnection;     // NoSocket until the connection is open
-  PlatSocket AddressCheckSocket;  // datagram socket of the address check
 
-  // Board data, as the board query takes it from the replies.
-  Text FirmwareText;
-  Text BoardIpText;
-  Text SubnetMaskText;
-  Text GatewayText;
-  Text StatusReplyText;
-  Text AdcReplyText[5];
-  int PingTime;
-
-  // Reply buffers.
+  // Reply buffers, taken at start (their bytes are written by each
+  // exchange, the buffers themselves stay as taken).
   ReplyBuffer StatusBuffer;
   ReplyBuffer AdcBuffer;
   ReplyBuffer PortBuffer;
@@ -229,36 +219,57 @@ struct AppStateRecord {
   ReplyBuffer CommandBuffer;
   ReplyBuffer LcdReplyBuffer;
 
-  // The connection's health. Lost: the connection that was open is gone
-  // (closed, reset or silent past ReplyStartLimit); a new one is tried at
-  // NextReconnectTime. OffOwed[n]: "setport n.0", which ends a pulse or a
-  // measurement, could not reach the board and goes out first on the next
-  // connection. StatusFresh: the last board query received a reply to
-  // Getstatus. Every exchange is followed by a board query and its redraw,
-  // which shows the loss.
+  // Captions and units.
+  Text OutputName[9];
+  Text AnalogName[5];
+  Text AnalogUnit[5];
+  Text DigitalInputName[5];
+
+  // Analog conversion.
+  double AnalogScale[5];
+  int AnalogRoundFactor[5];
+  int AnalogTextWidth[5];  // leading characters of a voltage's shown text
+
+  // Switch delays of the pulse switches, in ms: the default, its text as
+  // the delay fields show it at start, and the bounds.
+  int DefaultSwitchDelay[9];
+  Text SwitchDelayText[9];
+  int MinSwitchDelay[9];
+  int MaxSwitchDelay[9];
+
+  // The board query's interval at start, ms.
+  int InitialRefreshInterval;
+
+  // Flags: the click (SoundLoaded: and its sound could be loaded), the
+  // board's display.
+  bool SoundEnabled;
+  bool SoundLoaded;
+  bool LcdEnabled;
+
+  // Colours (COLORREF 0x00BBGGRR).
+  uint32_t ColourRed;
+  uint32_t ColourBlue;
+
+  // The level log's folder given on the command line (empty: no log,
+  // nothing is written or read; control/level_log.h).
+  Text LogFolder;
+  // The alarm command given on the command line (empty: none is run), and
+  // the minute of the day of the daily sign of life (-1: none;
+  // control/alarms.h).
+  Text AlarmCommand;
+  int AlarmDailyMinute = -1;
+};
+
+// The board connection (board/link.cpp).
+struct LinkRecord {
+  PlatSocket BoardConnection = NoSocket;     // NoSocket until the connection
+                                             // is open
+  PlatSocket AddressCheckSocket = NoSocket;  // datagram socket of the
+                                             // address check
+  // Lost: the connection that was open is gone (closed, reset or silent
+  // past ReplyStartLimit); a new one is tried at NextReconnectTime.
   bool ConnectionLost;
   TickCount NextReconnectTime;
-  bool OffOwed[9];
-  bool StatusFresh;
-  // When the last reply to Getstatus came: the tick and the local time.
-  TickCount StatusAnsweredTick;
-  int64_t StatusAnsweredTime;
-  // StatusInForm: and that reply was of the status's form.
-  bool StatusInForm;
-
-  // Whether the replies are in step with their commands (board/reply_forms.h,
-  // board/poll.cpp).
-  // LinkInDoubt: something came that no command asked for, or might still
-  // come (a reply too long for its receive, an extra line, a reply of the
-  // wrong form, bytes waiting before a query, a console exchange); the
-  // next query a decision rides on first waits for the link to go quiet.
-  // ReplyFaults counts the replies found wrong since the start, so a query
-  // can tell whether one of its own was. LevelProven: the last board query
-  // was proven in step and LevelVoltage is the board's answer to its
-  // GETADC 1.
-  bool LinkInDoubt;
-  int ReplyFaults;
-  bool LevelProven;
   // What is known of the board on this connection (forgotten when it is
   // lost): ConnectionNumber counts the connections made again since the
   // start; SlowestReply, the longest any reply has taken on it, in ms
@@ -269,138 +280,37 @@ struct AppStateRecord {
   int SlowestReply;
   bool ReplyLearned[LearnedReplyCount];
   Text LearnedReply[LearnedReplyCount];
+};
 
-  // The measurement's trust in its readings: how many evaluations in a row
-  // left output 4 undecided for want of a proven reading. Above 0, the
-  // last evaluation decided nothing on a reading that was not proven
-  // (label 36 says so).
-  int DoubtedEvaluations;
+// The board's commands (board/commands.cpp). OffOwed[n]: "setport n.0",
+// which ends a pulse or a measurement, could not reach the board and goes
+// out first on the next connection.
+struct CommandsRecord {
+  bool OffOwed[9];
+};
 
-  // The level sensor's warm-up. MeasurementTicks counts the ticks of timer
-  // 123 since the start. SensorPowered: the board's status has shown output
-  // 3 on since tick SensorOnSince, after the guard switched it on, and
-  // nothing has switched it off or made its state unknown since (a
-  // "setport 3.0", a status showing it off, a lost connection).
-  int MeasurementTicks;
-  bool SensorPowered;
-  int SensorOnSince;
-
-  // The board held to the guard's decisions (control/guard_outputs.h).
-  // GuardWants[n], n 3..5: what the guard last sent to output n (3: the
-  // sensor's power while a measurement runs). DeviationShown[n]: a status
-  // showing output n otherwise was announced, at DeviationSeenAt[n] the
-  // last one did, and the statuses since have not shown it as decided for
-  // DeviationRetryInterval. FreshMeasurementWanted: a measurement is to start
-  // at the next tick; FreshMeasurementAt: when the last one so started, if
-  // FreshMeasurementStarted.
-  GuardDecision GuardWants[9];
-  bool DeviationShown[9];
-  TickCount DeviationSeenAt[9];
-  // RefusalShown[n]: the board's refusal of a command of the guard to
-  // output n (on, if RefusedOn[n]) was announced, and it has not taken that
-  // command since.
-  bool RefusalShown[9];
-  bool RefusedOn[9];
-  bool FreshMeasurementWanted;
-  bool FreshMeasurementStarted;
-  TickCount FreshMeasurementAt;
-
-  // HeldButton[n]: button n was made usable again while clicks made when it
-  // was greyed may still be queued; it stays greyed until an event wait
-  // finds nothing (ui/held_buttons.h). HeldFocus: the held button that
-  // takes the keyboard focus then, 0 when none.
-  bool HeldButton[PlatControlCount];
-  int HeldFocus;
-
-  // The level history, in memory (with the level log, its last 30 days are
-  // read back into it at start): a ring of HistoryCapacity records
-  // taken from the heap at start (none when it could not be taken), the
-  // oldest at HistoryFirst. The lowest and highest level since the start
-  // are kept apart from it, as the ring forgets old evaluations.
-  // EvaluationCount counts every evaluation recorded since the start;
-  // HistoryShownCount, those the history window has drawn.
-  LevelRecord* History;
-  int HistoryCount;
-  int HistoryFirst;
-  int EvaluationCount;
-  int HistoryShownCount;
-  bool HistoryHasExtremes;
-  LevelRecord LowestLevel;
-  LevelRecord HighestLevel;
-
-  // The level log (control/level_log.h): the folder given on the command
-  // line (empty: no log, nothing is written or read). LogPending: lines
-  // not written yet, the oldest first; LogDropped: lines given up for
-  // want of room in LogPending. LogFiles: the files the last try wrote or
-  // failed to write, the one of the oldest line first. LogReadProblem and
-  // LogWriteProblem: what went wrong reading the log at start and writing
-  // it now, for the history window; empty when nothing did.
-  Text LogFolder;
-  std::deque<PendingLogLine> LogPending;
-  int LogDropped;
-  std::vector<LogFileState> LogFiles;
-  Text LogReadProblem;
-  Text LogWriteProblem;
-  // The folder was missing at start: the log is read back when an
-  // evaluation is logged and finds it there, once.
-  bool LogReadWaiting;
-  // Alarm events (control/alarms.h). AlarmOutputOn[4], [5]: what the
-  // events last announced of outputs 4 and 5 (off at start).
-  // AlarmBlindAnnounced: the loss of the connection was announced and its
-  // return not yet. AlarmLossSeen, AlarmLostSince: the connection was seen
-  // lost, since that tick. AlarmLines: the last events as the history
-  // window lists them, the oldest first.
-  bool AlarmOutputOn[9];
-  bool AlarmBlindAnnounced;
-  // The guard's own watch (control/alarms.h, GuardBlindLimit): when output
-  // 4 was last decided on a proven reading (or the watch began), moved on
-  // by the time the measurement was locked since (GuardLockedAt), and
-  // whether the guard's blindness since then has been announced.
-  TickCount GuardDecidedAt;
-  TickCount GuardLockedAt;
-  bool GuardBlindAnnounced;
-  bool AlarmLossSeen;
-  TickCount AlarmLostSince;
-  std::deque<Text> AlarmLines;
-  std::vector<WaitingAlarm> AlarmsWaiting;
-  // Events announced since the start, and those the history window has
-  // shown.
-  int AlarmEventsAnnounced;
-  int HistoryShownEvents;
-  // The alarm command given on the command line (empty: none is run), the
-  // runs not yet seen to end, and what went wrong: runs that could not be
-  // started, that ran past the bound, that were left out because too many
-  // still ran; the last of these as the history window says it.
-  Text AlarmCommand;
-  std::vector<RunningAlarmCommand> AlarmCommandsRunning;
-  int AlarmCommandsFailed;
-  int AlarmCommandsOverdue;
-  int AlarmCommandsLeftOut;
-  Text AlarmCommandProblem;
-  // Of the evaluations in doubt in a row (DoubtedEvaluations), those of
-  // the first cycle that still switched output 5, and whether the last one
-  // did (label 36 says which output stayed undecided).
-  int DoubtedWithOutput5;
-  bool DoubtedLastSwitched5;
-  // The daily sign of life (control/alarms.h): its minute of the day (-1:
-  // none), the universal time before which the next may not be due (half
-  // a day after the last one's minute, or the start), and whether that has
-  // been settled since the start; the universal times the connection was
-  // lost in about the last day.
-  int AlarmDailyMinute = -1;
-  int64_t AlarmDailyNotBefore;
-  bool AlarmDailyArmed;
-  std::deque<int64_t> AlarmLossTimes;
-
-  // How the history window's last save went (shown there).
-  Text HistorySaveText;
-
-  // Captions and units.
-  Text OutputName[9];
-  Text AnalogName[5];
-  Text AnalogUnit[5];
-  Text DigitalInputName[5];
-
+// The board as the last replies said it (board/readings.cpp); forgotten
+// when the connection is lost. Every exchange is followed by a board query
+// and its redraw, which shows the loss.
+struct ReadingsRecord {
+  // Board data, as the board query takes it from the replies.
+  Text FirmwareText = "V1.5";
+  Text BoardIpText;
+  Text SubnetMaskText;
+  Text GatewayText;
+  Text StatusReplyText;
+  Text AdcReplyText[5];
+  int PingTime;
+  // StatusFresh: the last board query received a reply to Getstatus, at
+  // StatusAnsweredTick (the tick) and StatusAnsweredTime (the local time);
+  // StatusInForm: and that reply was of the status's form.
+  bool StatusFresh;
+  TickCount StatusAnsweredTick;
+  int64_t StatusAnsweredTime;
+  bool StatusInForm;
+  // LevelProven: the last board query was proven in step and LevelVoltage
+  // is the board's answer to its GETADC 1.
+  bool LevelProven;
   // The board's outputs and inputs as the last replies said them.
   // OutputState[n]: the board query sets 1 to 8 from the status reply (3
   // too, though its label shows the measurement), a switching handler
@@ -411,70 +321,269 @@ struct AppStateRecord {
   Contact OutputState[9];
   Contact InputState[5];
   bool AnalogRead[5];
-
-  // Analog conversion.
-  double AnalogScale[5];
-  int AnalogRoundFactor[5];
-  int AnalogTextWidth[5];  // leading characters of a voltage's shown text
   double AnalogVoltage[5];
   double LevelVoltage;
-  // The level the level bar was last drawn at (LevelBarDrawn: it has been
-  // since the start).
-  bool LevelBarDrawn;
-  double LevelBarVoltage;
+};
 
-  // Switch delays of the pulse switches, in ms.
-  int DefaultSwitchDelay[9];
-  int SwitchDelay[9];
-  Text SwitchDelayText[9];
-  int MinSwitchDelay[9];
-  int MaxSwitchDelay[9];
+// The board query's own (board/poll.cpp): whether the replies are in step
+// with their commands (board/reply_forms.h). LinkInDoubt: something came
+// that no command asked for, or might still come (a reply too long for its
+// receive, an extra line, a reply of the wrong form, bytes waiting before
+// a query, a console exchange); the next query a decision rides on first
+// waits for the link to go quiet. ReplyFaults counts the replies found
+// wrong since the start, so a query can tell whether one of its own was.
+// The display's two lines as last written.
+struct QueryRecord {
+  bool LinkInDoubt;
+  int ReplyFaults;
+  Text LcdLine1Command;
+  Text LcdLine2Command;
+};
 
-  // Timing.
-  int RefreshInterval;  // ms
-  int InitialRefreshInterval;
-  TickCount NextRefreshTime;
+// The board held to the guard's decisions (control/guard_outputs.cpp).
+struct GuardRecord {
+  // GuardWants[n], n 3..5: what the guard last sent to output n (3: the
+  // sensor's power while a measurement runs). DeviationShown[n]: a status
+  // showing output n otherwise was announced, at DeviationSeenAt[n] the
+  // last one did, and the statuses since have not shown it as decided for
+  // DeviationRetryInterval.
+  GuardDecision GuardWants[9];
+  bool DeviationShown[9];
+  TickCount DeviationSeenAt[9];
+  // RefusalShown[n]: the board's refusal of a command of the guard to
+  // output n (on, if RefusedOn[n]) was announced, and it has not taken that
+  // command since.
+  bool RefusalShown[9];
+  bool RefusedOn[9];
+  // FreshMeasurementWanted: a measurement is to start at the next tick;
+  // FreshMeasurementAt: when the last one so started, if
+  // FreshMeasurementStarted.
+  bool FreshMeasurementWanted;
+  bool FreshMeasurementStarted;
+  TickCount FreshMeasurementAt;
+  // The level sensor's power: the board's status has shown output 3 on
+  // since tick SensorOnSince (of MeasurementTicks), after the guard
+  // switched it on, and nothing has switched it off or made its state
+  // unknown since (a "setport 3.0", a status showing it off, a lost
+  // connection).
+  bool SensorPowered;
+  int SensorOnSince;
+};
+
+// The measurement cycle (control/measurement.cpp).
+struct MeasurementRecord {
+  // The measurement's trust in its readings: how many evaluations in a row
+  // left output 4 undecided for want of a proven reading. Above 0, the
+  // last evaluation decided nothing on a reading that was not proven
+  // (label 36 says so). Of them, those of the first cycle that still
+  // switched output 5, and whether the last one did (label 36 says which
+  // output stayed undecided).
+  int DoubtedEvaluations;
+  int DoubtedWithOutput5;
+  bool DoubtedLastSwitched5;
+  // MeasurementTicks counts the ticks of timer 123 since the start.
+  int MeasurementTicks;
   int CyclePeriod;   // s
   int CycleCounter;  // ticks of timer 123 in the current cycle
+  // A measurement is to start afresh at the first tick with the board
+  // connected (MeasureAfterSleep).
+  bool MeasureWanted;
+};
 
-  // Flags.
-  bool SoundEnabled;
-  bool SoundLoaded;
-  bool LcdEnabled;
+// The pulse switches' delays at start, in ms.
+constexpr int DefaultSwitchDelays[9] = {0,   1000, 200, 100, 100,
+                                        100, 100,  100, 100};
+
+// The well's functions and the pulse switches (control/switching.cpp):
+// released or locked, and the switch delays in ms.
+struct SwitchingRecord {
   bool MeasurementEnabled;
   bool MinimumEnabled;
   bool MaximumEnabled;
+  int SwitchDelay[9] = {
+      DefaultSwitchDelays[0], DefaultSwitchDelays[1], DefaultSwitchDelays[2],
+      DefaultSwitchDelays[3], DefaultSwitchDelays[4], DefaultSwitchDelays[5],
+      DefaultSwitchDelays[6], DefaultSwitchDelays[7], DefaultSwitchDelays[8]};
+};
 
-  // Colours (COLORREF 0x00BBGGRR).
-  uint32_t ColourRed;
-  uint32_t ColourBlue;
+// The board query's timing (control/refresh.cpp): its interval and the
+// tick of the next one.
+struct RefreshRecord {
+  int RefreshInterval = 10000;  // ms
+  TickCount NextRefreshTime;
+};
 
-  // Event, console and display commands.
+// The main loop's last event (app/main_loop.cpp): its kind and the
+// control, timer or window it came from.
+struct LoopRecord {
   EventKind LastEvent;
-  int LastEventNumber;  // the control, timer or window of the last event
+  int LastEventNumber;
+};
+
+// The level history, in memory (base/state.cpp; with the level log, its
+// last 30 days are read back into it at start): a ring of HistoryCapacity
+// records taken from the heap at start (none when it could not be taken),
+// the oldest at HistoryFirst. The lowest and highest level since the start
+// are kept apart from it, as the ring forgets old evaluations.
+// EvaluationCount counts every evaluation recorded since the start.
+struct HistoryRecord {
+  LevelRecord* History;
+  int HistoryCount;
+  int HistoryFirst;
+  int EvaluationCount;
+  bool HistoryHasExtremes;
+  LevelRecord LowestLevel;
+  LevelRecord HighestLevel;
+};
+
+// The level log (control/level_log.cpp). LogPending: lines not written
+// yet, the oldest first; LogDropped: lines given up for want of room in
+// LogPending. LogFiles: the files the last try wrote or failed to write,
+// the one of the oldest line first. LogReadProblem and LogWriteProblem:
+// what went wrong reading the log at start and writing it now, for the
+// history window; empty when nothing did. LogReadWaiting: the folder was
+// missing at start: the log is read back when an evaluation is logged and
+// finds it there, once.
+struct LogRecord {
+  std::deque<PendingLogLine> LogPending;
+  int LogDropped;
+  std::vector<LogFileState> LogFiles;
+  Text LogReadProblem;
+  Text LogWriteProblem;
+  bool LogReadWaiting;
+};
+
+// How the history window's last save went, shown there
+// (control/history.cpp).
+struct SavingRecord {
+  Text HistorySaveText;
+};
+
+// Alarm events (control/alarms.cpp).
+struct AlarmsRecord {
+  // AlarmOutputOn[4], [5]: what the events last announced of outputs 4
+  // and 5 (off at start). AlarmBlindAnnounced: the loss of the connection
+  // was announced and its return not yet. AlarmLossSeen, AlarmLostSince:
+  // the connection was seen lost, since that tick. AlarmLines: the last
+  // events as the history window lists them, the oldest first.
+  bool AlarmOutputOn[9];
+  bool AlarmBlindAnnounced;
+  // The guard's own watch (GuardBlindLimit): when output 4 was last
+  // decided on a proven reading (or the watch began), moved on by the time
+  // the measurement was locked since (GuardLockedAt), and whether the
+  // guard's blindness since then has been announced.
+  TickCount GuardDecidedAt;
+  TickCount GuardLockedAt;
+  bool GuardBlindAnnounced;
+  bool AlarmLossSeen;
+  TickCount AlarmLostSince;
+  std::deque<Text> AlarmLines;
+  std::vector<WaitingAlarm> AlarmsWaiting;
+  // Events announced since the start.
+  int AlarmEventsAnnounced;
+  // The alarm command's runs not yet seen to end, and what went wrong:
+  // runs that could not be started, that ran past the bound, that were
+  // left out because too many still ran; the last of these as the history
+  // window says it.
+  std::vector<RunningAlarmCommand> AlarmCommandsRunning;
+  int AlarmCommandsFailed;
+  int AlarmCommandsOverdue;
+  int AlarmCommandsLeftOut;
+  Text AlarmCommandProblem;
+  // The daily sign of life: the universal time before which the next may
+  // not be due (half a day after the last one's minute, or the start), and
+  // whether that has been settled since the start; the universal times the
+  // connection was lost in about the last day.
+  int64_t AlarmDailyNotBefore;
+  bool AlarmDailyArmed;
+  std::deque<int64_t> AlarmLossTimes;
+};
+
+// The operator's console (control/console.cpp): the command typed and the
+// board's reply.
+struct ConsoleRecord {
   Text ConsoleCommandText;
   Text ConsoleReplyText;
-  Text LcdLine1Command;
-  Text LcdLine2Command;
+};
 
-  // The read-only status page (/web): its settings, the snapshot it shows
-  // and what its server says of itself.
+// The views' own state, each part written by its view.
+struct ViewRecord {
+  // The main window's board displays (ui/board_view.cpp): the level the
+  // level bar was last drawn at (LevelBarDrawn: it has been since the
+  // start).
+  struct {
+    bool LevelBarDrawn;
+    double LevelBarVoltage;
+  } Board;
+  // The history window (ui/history_window.cpp): the evaluations and the
+  // events it has drawn.
+  struct {
+    int HistoryShownCount;
+    int HistoryShownEvents;
+  } History;
+  // Held buttons (ui/held_buttons.cpp). HeldButton[n]: button n was made
+  // usable again while clicks made when it was greyed may still be queued;
+  // it stays greyed until an event wait finds nothing. HeldFocus: the held
+  // button that takes the keyboard focus then, 0 when none.
+  struct {
+    bool HeldButton[PlatControlCount];
+    int HeldFocus;
+  } Held;
+};
+
+// What the program told the operator of the PC's sleeps
+// (control/sleep_watch.cpp): the sleeps and their time, the suspend
+// notices announced; and whether the request to keep the system awake
+// stands.
+struct SleepWatchState {
+  int Told;
+  int64_t ToldMs;
+  int SuspendsTold;
+  bool KeepingAwake;
+};
+
+struct AppStateRecord {
+  SettingsRecord Settings;
+  LinkRecord Link;
+  CommandsRecord Commands;
+  ReadingsRecord Readings;
+  QueryRecord Query;
+  GuardRecord Guard;
+  MeasurementRecord Measurement;
+  SwitchingRecord Switching;
+  RefreshRecord Refresh;
+  LoopRecord Loop;
+  HistoryRecord History;
+  LogRecord Log;
+  SavingRecord Saving;
+  AlarmsRecord Alarms;
+  ConsoleRecord Console;
+  ViewRecord View;
+
+  // The read-only status page (/web): its settings (start-up), the
+  // snapshot it shows (control/web_snapshot.cpp) and what its server says
+  // of itself (web/web_server.cpp).
   WebState Web;
 
-  // The level sensor's check (/sensor): its settings and what it knows.
+  // The level sensor's check (/sensor): its settings (start-up) and what
+  // it knows (control/sensor_watch.cpp).
   SensorState Sensor;
 
-  // The PC's sleeps (base/sleep_clock.h) and what the program did about
-  // them (control/sleep_watch.h).
+  // The PC's sleeps (base/sleep_clock.cpp) and what the program told of
+  // them (control/sleep_watch.cpp).
   SleepClockState Sleep;
+  SleepWatchState SleepWatch;
 
-  // The PC's wall clock as the tick count carries it (base/wall_clock.h),
-  // and the changes of it found and not yet told.
+  // The PC's wall clock as the tick count carries it, and the changes of
+  // it found and not yet told (base/wall_clock.cpp).
   WallClockState WallClock;
   std::vector<WallClockChange> WallClockChanges;
 };
 
 extern AppStateRecord AppState;
+
+// The settings, for reading: const to everyone after start-up.
+inline const SettingsRecord& Settings() { return AppState.Settings; }
 
 // Bounds of the board link, in ms.
 enum {
@@ -531,5 +640,15 @@ void TakeExtremes(const LevelRecord& r);
 // The level history as handed to the floor's reckonings (base/dry_runs.h,
 // base/level_csv.h): AppState's ring.
 LevelRing HistoryRing();
+// Empties the ring and forgets the extremes, to be filled anew in order
+// (the level log read back at start); and takes back the count of an
+// evaluation that is kept again.
+void RestartHistory();
+void UncountEvaluation();
+// The wall clock was put `step` seconds forward (back when negative): the
+// history's times are named anew on it (base/wall_clock.h).
+void RenameHistoryTimes(int64_t step);
+// The history's memory is given back at the end: no history.
+void ForgetHistory();
 // Fills the record with the program's fixed defaults, in their order.
 void InitDefaults();

@@ -3,31 +3,7 @@
 #include "base/clock_text.h"
 #include "base/sleep_clock.h"
 
-// Everything kept with a wall clock time, named anew after a step of
-// `step` seconds: what happened at an instant the old clock called t, the
-// clock now calls t + step.
-static void RenameKeptTimes(int64_t step) {
-  for (int i = 0; i < AppState.HistoryCount; i++) {
-    LevelRecord& r =
-        AppState.History[(AppState.HistoryFirst + i) % HistoryCapacity];
-    r.Time += step;
-    r.Universal += step;
-  }
-  if (AppState.HistoryHasExtremes) {
-    AppState.LowestLevel.Time += step;
-    AppState.LowestLevel.Universal += step;
-    AppState.HighestLevel.Time += step;
-    AppState.HighestLevel.Universal += step;
-  }
-  for (int64_t& t : AppState.AlarmLossTimes) t += step;
-  for (WaitingAlarm& a : AppState.AlarmsWaiting) {
-    a.Time += step;
-    a.Universal += step;
-  }
-  AppState.AlarmDailyNotBefore += step;
-}
-
-void WatchWallClock() {
+int64_t WatchWallClock() {
   WallClockState& w = AppState.WallClock;
   TickCount tick = PlatTickCount();
   int64_t universal = PlatUniversalClock();
@@ -38,7 +14,7 @@ void WatchWallClock() {
     w.SeenTick = tick;
     w.SteadyMs = universal * 1000;
     w.SeenLead = lead;
-    return;
+    return 0;
   }
   w.SteadyMs +=
       LengthBeyondWrap(tick - w.SeenTick, universal * 1000 - w.SteadyMs);
@@ -51,7 +27,9 @@ void WatchWallClock() {
       off <= -(WallClockStepLimit + 1) * 1000) {
     change.Step = FloorDiv(off + 999, 1000);
     w.SteadyMs += change.Step * 1000;
-    RenameKeptTimes(change.Step);
+    // What the history keeps is named anew on the clock as it is now;
+    // the alarms' times are, once the change is taken (control/alarms.h).
+    RenameHistoryTimes(change.Step);
   } else if (off > 0) {
     w.SteadyMs = universal * 1000;
   } else if (off <= -1000) {
@@ -63,6 +41,13 @@ void WatchWallClock() {
   }
   if (change.Step != 0 || change.LeadChange != 0)
     AppState.WallClockChanges.push_back(change);
+  return change.Step;
+}
+
+std::vector<WallClockChange> TakeWallClockChanges() {
+  std::vector<WallClockChange> changes;
+  changes.swap(AppState.WallClockChanges);
+  return changes;
 }
 
 Text ClockStepAmountText(int64_t seconds) {

@@ -11,7 +11,7 @@
 // with a wall clock time is named anew by the clock as it is now: the
 // history's evaluations, the connection's losses, the daily sign of
 // life's bound; the change waits in AppState.WallClockChanges to be told
-// (control/clock_watch.h).
+// (control/clock_watch.h, TakeWallClockChanges).
 #pragma once
 
 #include "base/state.h"
@@ -24,8 +24,12 @@ enum {
 
 // Looks at the clocks; the first look only takes them as they stand.
 // Called before anything takes the time of an event, and every pass of
-// the main loop.
-void WatchWallClock();
+// the main loop. The step it found (s, 0 when none): the history is named
+// anew on it here, what else keeps a wall clock time by its owner
+// (control/clock_watch.h).
+int64_t WatchWallClock();
+// The changes found and not yet told, the oldest first; none are left.
+std::vector<WallClockChange> TakeWallClockChanges();
 
 // A length of time as the operator reads it: "40 s", "10 min",
 // "1 h 0 min", "1 Tag 0 h" (whole units, cut).

@@ -59,7 +59,7 @@ struct WebSnapshot {
   // The connection: standing since, or gone since (a time of this run).
   bool Connected;
   int64_t ConnectionSince;
-  int ConnectionNumber;  // AppState.ConnectionNumber it was taken at
+  int ConnectionNumber;  // AppState.Link.ConnectionNumber it was taken at
   // The last query the board answered, at the moment its answer came.
   bool Queried;
   int64_t QueryTime;
@@ -101,7 +101,7 @@ struct WebSnapshot {
   // goes by universal time.
   bool Evaluated;
   LevelRecord LastEvaluation;
-  int EvaluationCount;  // AppState.EvaluationCount it was taken at
+  int EvaluationCount;  // AppState.History.EvaluationCount it was taken at
   // The history window's texts: the last events, the newest last, and the
   // dry-run line.
   std::vector<Text> Events;

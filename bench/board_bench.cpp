@@ -260,10 +260,10 @@ bool OpenProgramLink(std::string* error) {
   uint64_t connections = sim.ConnectionCount();
   *error = StartLink();
   if (!error->empty()) return false;
-  AppState.MeasurementEnabled = 1;
-  AppState.MinimumEnabled = 1;
-  AppState.MaximumEnabled = 1;
-  AppState.CyclePeriod = 360;
+  AppState.Switching.MeasurementEnabled = 1;
+  AppState.Switching.MinimumEnabled = 1;
+  AppState.Switching.MaximumEnabled = 1;
+  AppState.Measurement.CyclePeriod = 360;
   if (!sim.WaitForConnection(connections + 1, 5000))
     return *error = "the board saw no connection", false;
   return true;
@@ -380,7 +380,7 @@ void BM_Evaluation(benchmark::State& state) {
   TimeProgram(state, kEvaluationSteps, [] {
     SensorAsWarmedUp();
     EvaluateLevel();
-    return AppState.DoubtedEvaluations == 0;
+    return AppState.Measurement.DoubtedEvaluations == 0;
   });
 }
 

@@ -44,7 +44,7 @@ const char Folder[] = "C:\\Brunnen";
 void FreshState() {
   PlatReleaseMemory();
   StartState();
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
 }
 
 Text InFolderPath(int month) {
@@ -164,8 +164,8 @@ void BM_RestoreFullFiles(benchmark::State& state) {
     state.ResumeTiming();
     RestoreHistoryFromLog();
   }
-  if (!AppState.LogReadProblem.empty())
-    state.SkipWithError(AppState.LogReadProblem.c_str());
+  if (!AppState.Log.LogReadProblem.empty())
+    state.SkipWithError(AppState.Log.LogReadProblem.c_str());
   state.counters["evaluations"] = HistorySize();
   state.counters["bytes"] = (double)bytes;
   state.counters["peak_growth_kB"] =
@@ -178,7 +178,7 @@ void BM_Evaluation(benchmark::State& state) {
   HeadlessReset();
   FreshState();
   HeadlessAddFolder(Folder);
-  if (state.range(0) == 0) AppState.LogFolder.clear();
+  if (state.range(0) == 0) AppState.Settings.LogFolder.clear();
   int i = 0;
   for (auto _ : state) {
     double level = 0.1 + (i++ % 300) * 0.0048828;
@@ -198,14 +198,14 @@ void BM_WaitingLines(benchmark::State& state) {
     state.PauseTiming();
     HeadlessReset();
     StartState();
-    AppState.LogFolder = Folder;
+    AppState.Settings.LogFolder = Folder;
     HeadlessAddFolder(Folder);
     int64_t now = PlatLocalClock();
     for (int i = 0; i < waiting; i++) {
       double level = 0.1 + (i % 300) * 0.0048828;
       int64_t t = now - (int64_t)(waiting - i);
       LevelRecord r{t, level, level, 0, 0, false, t - 3600};
-      AppState.LogPending.push_back(
+      AppState.Log.LogPending.push_back(
           PendingLogLine{LevelLogPath(now), LevelCsvLine(r)});
     }
     size_t before = HeadlessFileWrites().size();
@@ -215,7 +215,8 @@ void BM_WaitingLines(benchmark::State& state) {
     appends = HeadlessFileWrites().size() - before;
     const std::string* file = HeadlessFileContent(LevelLogPath(now));
     bytes = file ? file->size() : 0;
-    if (!AppState.LogPending.empty()) state.SkipWithError("lines left waiting");
+    if (!AppState.Log.LogPending.empty())
+      state.SkipWithError("lines left waiting");
     state.ResumeTiming();
   }
   state.counters["appends"] = (double)appends;

@@ -104,9 +104,9 @@ double QueryMs(kvxsim::Simulator& sim, int delay, int queries, bool proven,
 double EvaluationMs(kvxsim::Simulator& sim, int delay, int evaluations) {
   StartFresh(sim.Port());
   StartLink();
-  AppState.MeasurementEnabled = 1;
-  AppState.MinimumEnabled = 1;
-  AppState.MaximumEnabled = 1;
+  AppState.Switching.MeasurementEnabled = 1;
+  AppState.Switching.MinimumEnabled = 1;
+  AppState.Switching.MaximumEnabled = 1;
   sim.SetReplyDelay(delay);
   PollBoard();  // the first one outside the measurement
   ShowBoard();
@@ -116,7 +116,7 @@ double EvaluationMs(kvxsim::Simulator& sim, int delay, int evaluations) {
   for (int i = 0; i < evaluations; i++) {
     SensorAsWarmedUp();
     EvaluateLevel();
-    decided = decided && AppState.DoubtedEvaluations == 0;
+    decided = decided && AppState.Measurement.DoubtedEvaluations == 0;
   }
   double ms = MsSince(t) / evaluations;
   bool kept = BoardConnected();
@@ -188,7 +188,7 @@ double BackAfter(kvxsim::Simulator& sim, int offsetMs, int value) {
         }
         break;
       case Gone:
-        if (AppState.ConnectionLost && lost == Clock::time_point())
+        if (AppState.Link.ConnectionLost && lost == Clock::time_point())
           lost = Clock::now();
         if (lost != Clock::time_point() && MsSince(lost) >= offsetMs) {
           sim.SetListening(true);

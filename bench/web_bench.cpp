@@ -168,7 +168,7 @@ void BM_QueriesWithClients(benchmark::State& state) {
     sim.Stop();
     return;
   }
-  AppState.RefreshInterval = 1000;
+  AppState.Refresh.RefreshInterval = 1000;
   AppState.Web.Settings = WebSettings{"127.0.0.1", Loopback(), 0, ""};
   StartWebServer();
   SetWaitService(ServeWebClients);

@@ -60,13 +60,13 @@ void FullDay() {
   ZeroAppState();
   InitDefaults();
   AppState.Web.Settings = WebSettings{"127.0.0.1", Ip("127.0.0.1"), 8080, ""};
-  AppState.RefreshInterval = 1000;
+  AppState.Refresh.RefreshInterval = 1000;
   for (int i = 0; i < HistoryCapacity; i++) {
     RecordEvaluation(0.2 + (i % 500) * 0.002, i % 700 == 0 ? 1 : CommandNotSent,
                      0.2, i % 300 == 0 ? 1 : (i % 300 == 40 ? 0 : -1), false);
     HeadlessAdvanceClock(3456);
   }
-  AppState.StatusFresh = true;
+  AppState.Readings.StatusFresh = true;
   TakeWebSnapshot();
 }
 

@@ -9,40 +9,33 @@
 #include "board/reply_forms.h"
 
 bool Reconnect() {
-  PlatSocket s =
-      ConnectBounded(AppState.BoardAddress, AppState.BoardPort, ConnectLimit);
-  if (s == NoSocket) {
-    AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
-    return false;
-  }
-  AppState.BoardConnection = s;
-  AppState.ConnectionLost = false;
+  if (!ConnectAgain()) return false;
+  // A new connection carries nothing of the old one.
   TrustNewConnection();
-  AppState.ConnectionNumber++;
-  ForgetConnectionKnowledge();
   // A board that only lost the connection still holds its outputs: what
   // was meant to end a pulse or a measurement goes out before anything else.
   for (int n = 1; n <= 8; n++) {
-    if (AppState.OffOwed[n] && !SetPort(n, false, OweNothing)) return false;
+    if (AppState.Commands.OffOwed[n] && !SetPort(n, false, OweNothing))
+      return false;
   }
   return BoardConnected();
 }
 
 PortReply SetPort(int output, bool on, PortDebt debt) {
   if (output < 1 || output > 8) return PortNotSent;
-  if (debt == OweOff) AppState.OffOwed[output] = true;
+  if (debt == OweOff) AppState.Commands.OffOwed[output] = true;
   Text keyword = "setport " + std::to_string(output) + (on ? ".1" : ".0");
   if (!SendCommand(keyword)) return PortNotSent;
   ReceivedReply reply =
-      ReceiveReply(&AppState.CommandBuffer, CommandBufferSize, OneLineReply);
+      ReceiveReply(&Settings().CommandBuffer, CommandBufferSize, OneLineReply);
   TakeReplyVerdict(reply);
   int n = reply.Kept;
   if (n <= 0) return PortNotSent;
   if (reply.Read.ExtraLine) return PortInDoubt;
-  if (!IsAckReply(Text((const char*)AppState.CommandBuffer.Bytes, (size_t)n)))
+  if (!IsAckReply(Text((const char*)Settings().CommandBuffer.Bytes, (size_t)n)))
     return PortRefused;
   // An "off" the board took is owed no longer, whoever sent it.
-  if (!on) AppState.OffOwed[output] = false;
+  if (!on) AppState.Commands.OffOwed[output] = false;
   return PortAcknowledged;
 }
 
@@ -77,7 +70,7 @@ static bool IsDisplayCommand(const Text& command) {
 }
 
 int ConsoleExchange(const Text& command) {
-  ReplyBuffer* buffer = &AppState.CommandBuffer;
+  const ReplyBuffer* buffer = &Settings().CommandBuffer;
   if (buffer->Bytes) memset(buffer->Bytes, ' ', buffer->Size);
   // A display command longer than 99 characters does not fit the block
   // together with its zero byte: SendBlock sends its first 99 characters.

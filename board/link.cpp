@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/wait_service.h"
+#include "board/readings.h"
 
 const char CommandSuffix[6] = {' ', '\\', 'r', '\\', 'n', 0};
 
@@ -28,47 +29,72 @@ bool CheckBoardAddress(const Text& address, int port) {
     return false;
   }
   PlatSetNonBlocking(s);
-  AppState.AddressCheckSocket = s;
+  AppState.Link.AddressCheckSocket = s;
   return true;
 }
 
-bool BoardConnected() { return AppState.BoardConnection != NoSocket; }
+bool BoardConnected() { return AppState.Link.BoardConnection != NoSocket; }
 
 // What was learned of the board on one connection (how fast it answers,
 // its Help and Version texts) holds for that connection alone.
 void ForgetConnectionKnowledge() {
-  AppState.SlowestReply = 0;
+  AppState.Link.SlowestReply = 0;
   for (int i = 0; i < LearnedReplyCount; i++) {
-    AppState.ReplyLearned[i] = false;
-    AppState.LearnedReply[i].clear();
+    AppState.Link.ReplyLearned[i] = false;
+    AppState.Link.LearnedReply[i].clear();
   }
 }
 
-// From the moment the connection is found gone, nothing the board said on
-// it passes for current: the board data are unknown again.
-static void ForgetBoardData() {
-  for (int n = 1; n <= 8; n++) AppState.OutputState[n] = ContactUnknown;
-  for (int n = 1; n <= 4; n++) AppState.InputState[n] = ContactUnknown;
-  for (int n = 1; n <= 4; n++) AppState.AnalogRead[n] = false;
-  AppState.FirmwareText.clear();
-  AppState.BoardIpText.clear();
-  AppState.GatewayText.clear();
-  AppState.SubnetMaskText.clear();
-  AppState.StatusReplyText.clear();
-  AppState.LevelProven = false;
-  AppState.StatusFresh = false;
-  AppState.StatusInForm = false;
+void LoseConnection() {
+  if (AppState.Link.BoardConnection != NoSocket)
+    PlatCloseSocket(AppState.Link.BoardConnection);
+  AppState.Link.BoardConnection = NoSocket;
+  AppState.Link.ConnectionLost = true;
+  AppState.Link.NextReconnectTime = PlatTickCount() + ReconnectInterval;
+  // From the moment the connection is found gone, nothing the board said
+  // on it passes for current.
+  ForgetBoardData();
   ForgetConnectionKnowledge();
 }
 
-void LoseConnection() {
-  if (AppState.BoardConnection != NoSocket)
-    PlatCloseSocket(AppState.BoardConnection);
-  AppState.BoardConnection = NoSocket;
-  AppState.ConnectionLost = true;
-  AppState.NextReconnectTime = PlatTickCount() + ReconnectInterval;
-  ForgetBoardData();
+void ReconnectAt(TickCount tick) { AppState.Link.NextReconnectTime = tick; }
+
+bool OpenBoardConnection(int limitMs) {
+  AppState.Link.BoardConnection =
+      ConnectBounded(Settings().BoardAddress, Settings().BoardPort, limitMs);
+  return AppState.Link.BoardConnection != NoSocket;
 }
+
+bool ConnectAgain() {
+  PlatSocket s = ConnectBounded(Settings().BoardAddress, Settings().BoardPort,
+                                ConnectLimit);
+  if (s == NoSocket) {
+    AppState.Link.NextReconnectTime = PlatTickCount() + ReconnectInterval;
+    return false;
+  }
+  AppState.Link.BoardConnection = s;
+  AppState.Link.ConnectionLost = false;
+  AppState.Link.ConnectionNumber++;
+  ForgetConnectionKnowledge();
+  return true;
+}
+
+void CloseAddressCheck() {
+  if (AppState.Link.AddressCheckSocket == NoSocket) return;
+  PlatCloseSocket(AppState.Link.AddressCheckSocket);
+  AppState.Link.AddressCheckSocket = NoSocket;
+}
+
+void NoteReplyTime(int ms) {
+  if (ms > AppState.Link.SlowestReply) AppState.Link.SlowestReply = ms;
+}
+
+void LearnReply(int slot, const Text& bytes) {
+  AppState.Link.ReplyLearned[slot] = true;
+  AppState.Link.LearnedReply[slot] = bytes;
+}
+
+void UnlearnReply(int slot) { AppState.Link.ReplyLearned[slot] = false; }
 
 // A connect that may take long (a board powered off, a route that drops
 // packets) is given up after `limitMs`; the windows are served meanwhile.
@@ -105,7 +131,7 @@ TickCount LastCommandTime() { return CommandSentAt; }
 static bool SendBytes(const void* bytes, int length) {
   if (!BoardConnected()) return false;
   CommandSentAt = PlatTickCount();
-  if (PlatSend(AppState.BoardConnection, bytes, length) < 0) {
+  if (PlatSend(AppState.Link.BoardConnection, bytes, length) < 0) {
     LoseConnection();
     return false;
   }
@@ -119,7 +145,7 @@ bool SendCommand(const Text& keyword) {
 }
 
 bool SendBlock(const Text& text) {
-  ReplyBuffer* b = &AppState.CommandBuffer;
+  const ReplyBuffer* b = &Settings().CommandBuffer;
   if (!b->Bytes) return false;
   size_t n = text.size() < BlockSize - 1 ? text.size() : BlockSize - 1;
   memcpy(b->Bytes, text.data(), n);
@@ -128,7 +154,7 @@ bool SendBlock(const Text& text) {
 }
 
 void CloseConnection() {
-  if (AppState.BoardConnection == NoSocket) return;
-  PlatCloseSocket(AppState.BoardConnection);
-  AppState.BoardConnection = NoSocket;
+  if (AppState.Link.BoardConnection == NoSocket) return;
+  PlatCloseSocket(AppState.Link.BoardConnection);
+  AppState.Link.BoardConnection = NoSocket;
 }

@@ -17,6 +17,18 @@ bool CheckBoardAddress(const Text& address, int port);
 // address cannot be resolved, the connect fails or the time is up.
 PlatSocket ConnectBounded(const Text& address, int port, int limitMs);
 
+// The connection of start-up to the board's address and port, given up
+// after `limitMs`: true when it is open.
+bool OpenBoardConnection(int limitMs);
+// A new connection after a loss, given up after ConnectLimit: true when it
+// is open (counted, nothing learned on the old one holds); when not, the
+// next attempt is due ReconnectInterval later.
+bool ConnectAgain();
+// The next attempt to connect again is due at `tick`.
+void ReconnectAt(TickCount tick);
+// Closes the address check's datagram socket, at the end.
+void CloseAddressCheck();
+
 // True while the connection to the board is open.
 bool BoardConnected();
 // The connection is gone (closed or reset by the board, a send failed, or
@@ -27,6 +39,13 @@ void LoseConnection();
 // What was learned of the board on one connection (how fast it answers,
 // its Help and Version texts) holds for that connection alone: forgets it.
 void ForgetConnectionKnowledge();
+// A reply on this connection took `ms` (board/reply_driver.h,
+// ProofQuietTime): the slowest is kept.
+void NoteReplyTime(int ms);
+// The reply of lines in `slot` (board/reply_reader.h) learned on this
+// connection as `bytes`, or learned no more (it came changed).
+void LearnReply(int slot, const Text& bytes);
+void UnlearnReply(int slot);
 // The tick count when the last command went out.
 TickCount LastCommandTime();
 // Sends `keyword` followed by the command suffix, in one send call. False

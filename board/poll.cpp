@@ -9,33 +9,34 @@
 #include "base/state.h"
 #include "board/link.h"
 #include "board/query_table.h"
+#include "board/readings.h"
 #include "board/reply_driver.h"
 #include "board/reply_forms.h"
 
 // The link's doubt is written here alone, from what the receiving half
 // found (board/reply_driver.h) and what the handlers tell.
 void TakeReplyVerdict(const ReceivedReply& reply) {
-  if (reply.Faulty) AppState.ReplyFaults++;
-  if (reply.InDoubt) AppState.LinkInDoubt = true;
+  if (reply.Faulty) AppState.Query.ReplyFaults++;
+  if (reply.InDoubt) AppState.Query.LinkInDoubt = true;
 }
 
 void NoteFaultyReply() {
-  AppState.ReplyFaults++;
-  AppState.LinkInDoubt = true;
+  AppState.Query.ReplyFaults++;
+  AppState.Query.LinkInDoubt = true;
 }
 
-void DoubtTheLink() { AppState.LinkInDoubt = true; }
+void DoubtTheLink() { AppState.Query.LinkInDoubt = true; }
 
-void TrustNewConnection() { AppState.LinkInDoubt = false; }
+void TrustNewConnection() { AppState.Query.LinkInDoubt = false; }
 
 // The quiet that proves the link in step clears the doubt; one across a
 // sleep of the PC leaves it in doubt; a loss changes nothing of it.
 static int QuietLink(int quietMs, TickCount notBefore) {
   int quiet = WaitUntilQuiet(quietMs, notBefore);
   if (quiet == LinkQuietAcrossSleep)
-    AppState.LinkInDoubt = true;
+    AppState.Query.LinkInDoubt = true;
   else if (quiet != LinkLost)
-    AppState.LinkInDoubt = false;
+    AppState.Query.LinkInDoubt = false;
   return quiet;
 }
 
@@ -53,7 +54,7 @@ static void NoteFraming(const ReceivedReply& reply) {
 // nothing arrived (the connection is lost), the buffer's previous text.
 // `delivered` tells which, `read` how the reply came. `shape` as for
 // ReceiveReply.
-static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
+static Text Exchange(const Text& keyword, const ReplyBuffer* buffer, int max,
                      ReplyShape shape, bool* delivered = nullptr,
                      ReplyReader* read = nullptr) {
   if (delivered) *delivered = false;
@@ -72,7 +73,7 @@ static Text Exchange(const Text& keyword, ReplyBuffer* buffer, int max,
 }
 
 static Text BlockExchange(const Text& text) {
-  ReplyBuffer* b = &AppState.LcdReplyBuffer;
+  const ReplyBuffer* b = &Settings().LcdReplyBuffer;
   if (!SendBlock(text)) return ReplyText(b);
   ReceivedReply reply = ReceiveReply(b, LcdReplyBufferSize, OneLineReply);
   TakeReplyVerdict(reply);
@@ -83,60 +84,13 @@ static Text BlockExchange(const Text& text) {
 }
 
 static void WriteDisplay() {
-  Exchange("initlcd", &AppState.LcdReplyBuffer, LcdReplyBufferSize,
+  Exchange("initlcd", &Settings().LcdReplyBuffer, LcdReplyBufferSize,
            OneLineReply);
-  AppState.LcdLine1Command = "writelcd 1.** KORVALINEX **";
-  BlockExchange(AppState.LcdLine1Command);
-  AppState.LcdLine2Command =
+  AppState.Query.LcdLine1Command = "writelcd 1.** KORVALINEX **";
+  BlockExchange(AppState.Query.LcdLine1Command);
+  AppState.Query.LcdLine2Command =
       "writelcd 2." + DisplayDateTimeText(PlatLocalClock());
-  BlockExchange(AppState.LcdLine2Command);
-}
-
-static bool StatusOn(const Text& status, size_t position) {
-  return position <= status.size() && status[position - 1] == '1';
-}
-
-static void TakeOutputStatus(const Text& reply) {
-  AppState.StatusReplyText = reply;
-  AppState.StatusFresh = true;
-  AppState.StatusAnsweredTick = PlatTickCount();
-  AppState.StatusAnsweredTime = PlatLocalClock();
-  AppState.StatusInForm = IsStatusReply(reply);
-  const Text& s = AppState.StatusReplyText;
-  // The reply is a letter, then one digit per output, output 8 first.
-  for (int output = 1; output <= 8; output++)
-    AppState.OutputState[output] =
-        StatusOn(s, 10 - output) ? ContactClosed : ContactOpen;
-}
-
-static Text WithoutLineEndings(const Text& text) {
-  Text out;
-  for (char c : text)
-    if (c != '\r' && c != '\n') out += c;
-  return out;
-}
-
-static void TakeAnalogInput(int n, const Text& reply) {
-  AppState.AdcReplyText[n] = WithoutLineEndings(reply);
-  double c = ReadDecimal(AppState.AdcReplyText[n]);
-  double v = c * AppState.AnalogScale[n];
-  v = v * AppState.AnalogRoundFactor[n];
-  v = std::round(v);  // halves away from zero
-  v = v / AppState.AnalogRoundFactor[n];
-  AppState.AnalogVoltage[n] = v;
-  if (n == 1) AppState.LevelVoltage = v;
-  AppState.AnalogRead[n] = true;
-}
-
-static void TakeDigitalInput(int n, const Text& reply) {
-  char first = reply.empty() ? 0 : reply[0];
-  int value = (first >= '0' && first <= '9') ? first - '0' : 0;
-  // The board's "1=AUF": the contact is open; 0 closed; another digit
-  // leaves what was known.
-  if (value == 1)
-    AppState.InputState[n] = ContactOpen;
-  else if (value == 0)
-    AppState.InputState[n] = ContactClosed;
+  BlockExchange(AppState.Query.LcdLine2Command);
 }
 
 static bool InForm(QueryReplyForm form, const Text& reply) {
@@ -168,8 +122,10 @@ struct QueryReplies {
 static ReplyShape ShapeOf(const QueryExchange& e) {
   if (e.Form != FormAnyLines) return OneLineReply;
   ReplyShape shape = LinesReply;
-  if (e.LearnSlot >= 0 && AppState.ReplyLearned[e.LearnSlot])
-    shape.Learned = &AppState.LearnedReply[e.LearnSlot];
+  if (e.LearnSlot >= 0 && AppState.Link.ReplyLearned[e.LearnSlot]) {
+    const Text& learned = AppState.Link.LearnedReply[e.LearnSlot];
+    shape.Learned = &learned;
+  }
   return shape;
 }
 
@@ -181,7 +137,7 @@ static void NoteLines(const QueryExchange& e, const ReplyReader& r,
   if (r.MatchedLearned) return;
   if (r.Changed) {
     replies->Changed = true;
-    AppState.ReplyLearned[e.LearnSlot] = false;
+    UnlearnReply(e.LearnSlot);
   }
   if (!r.Cut && r.Total <= ReplyKeepLimit) {
     replies->Read[e.LearnSlot] = true;
@@ -198,17 +154,17 @@ static bool RunExchange(const QueryExchange& e, uint32_t queryStart,
                         QueryReplies* replies) {
   bool delivered;
   ReplyReader read;
-  Text reply = Exchange(e.Keyword, &(AppState.*e.Buffer), e.ReceiveMax,
+  Text reply = Exchange(e.Keyword, &(Settings().*e.Buffer), e.ReceiveMax,
                         ShapeOf(e), &delivered, &read);
   if (!delivered) return false;
   if (e.Form == FormAnyLines) NoteLines(e, read, replies);
   if (!InForm(e.Form, reply)) NoteFaultyReply();
   switch (e.Use) {
     case ReplyTimesTheBoard:
-      AppState.PingTime = (int32_t)(LastReplyByteTime() - queryStart);
+      TakePingTime((int32_t)(LastReplyByteTime() - queryStart));
       break;
     case ReplyIsBoardText:
-      AppState.*e.TextField = reply;
+      TakeBoardText(e.TextField, reply);
       break;
     case ReplyIsOutputStatus:
       TakeOutputStatus(reply);
@@ -234,27 +190,25 @@ struct QueryVerdict {
 // The exchanges of the list, with the display's between them when it is
 // in use.
 static QueryVerdict RunQuery(QueryReplies* replies) {
-  AppState.LevelProven = false;
-  AppState.StatusFresh = false;
-  AppState.StatusInForm = false;
+  ReadingsOfNewQuery();
   *replies = QueryReplies();
   ReplyUnframed = false;
-  int faults = AppState.ReplyFaults;
+  int faults = AppState.Query.ReplyFaults;
   bool all = true;
   uint32_t queryStart = PlatTickCount();
   for (int i = 0; i < BoardQueryLength; i++) {
-    if (i == DisplayExchangesAfter && AppState.LcdEnabled) WriteDisplay();
+    if (i == DisplayExchangesAfter && Settings().LcdEnabled) WriteDisplay();
     if (!RunExchange(BoardQuery[i], queryStart, replies)) all = false;
   }
   QueryVerdict v;
   v.Framed = all && !replies->Changed && !ReplyUnframed && BoardConnected();
-  v.InForm = v.Framed && AppState.ReplyFaults == faults;
+  v.InForm = v.Framed && AppState.Query.ReplyFaults == faults;
   return v;
 }
 
 static bool AllRepliesLearned() {
   for (int i = 0; i < LearnedReplyCount; i++)
-    if (!AppState.ReplyLearned[i]) return false;
+    if (!AppState.Link.ReplyLearned[i]) return false;
   return true;
 }
 
@@ -286,7 +240,7 @@ static bool ProveQuery(bool decision) {
   bool waiting = DiscardWaitingBytes();
   if (waiting) DoubtTheLink();
   QueryReplies replies;
-  if ((waiting || AppState.LinkInDoubt) &&
+  if ((waiting || AppState.Query.LinkInDoubt) &&
       QuietLink(ProofQuietTime(), PlatTickCount()) == LinkLost) {
     RunQuery(&replies);  // nothing goes out: the loss is shown
     return false;
@@ -304,18 +258,17 @@ static bool ProveQuery(bool decision) {
   bool framed = v.Framed && behind == LinkQuiet;
   // A query the PC slept through proves nothing of the board as it is now.
   if (SleepsFound() != sleeps) framed = false;
-  AppState.LinkInDoubt = !framed || !v.InForm;
-  AppState.LevelProven = framed && v.InForm;
+  AppState.Query.LinkInDoubt = !framed || !v.InForm;
+  TakeLevelProven(framed && v.InForm);
   // What a query proven in step read is the board's own: its replies of
   // lines are learned for the connection.
   if (framed) {
     for (int i = 0; i < LearnedReplyCount; i++) {
       if (!replies.Read[i]) continue;
-      AppState.ReplyLearned[i] = true;
-      AppState.LearnedReply[i] = replies.Bytes[i];
+      LearnReply(i, replies.Bytes[i]);
     }
   }
-  return AppState.LevelProven;
+  return AppState.Readings.LevelProven;
 }
 
 bool PollBoardProven() { return ProveQuery(false); }

@@ -5,9 +5,9 @@
 #include "board/reply_driver.h"
 #include "platform/platform.h"
 
-// The link's doubt (AppState.LinkInDoubt: something came that no command
+// The link's doubt (AppState.Query.LinkInDoubt: something came that no command
 // asked for, or might still come) and the count of faulty replies
-// (AppState.ReplyFaults) are written here alone. A reply's verdict: a
+// (AppState.Query.ReplyFaults) are written here alone. A reply's verdict: a
 // faulty one is counted, one in doubt puts the link in doubt.
 void TakeReplyVerdict(const ReceivedReply& reply);
 // A reply found not to be its command's (of the wrong form, or more than
@@ -26,8 +26,8 @@ void TrustNewConnection();
 // PollBoardProven and learns them.
 void PollBoard();
 // The same query proven in step: the link quiet before it (when in doubt)
-// and after it (ProofQuietTime). True, and AppState.LevelProven set, when
-// every reply came whole and of its command's form and nothing behind:
+// and after it (ProofQuietTime). True, and AppState.Readings.LevelProven set,
+// when every reply came whole and of its command's form and nothing behind:
 // LevelVoltage is then the board's answer to this query's GETADC 1. Help
 // and Version are learned once the replies came whole and nothing behind,
 // whatever the forms of the others.

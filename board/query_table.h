@@ -25,11 +25,11 @@ enum QueryReplyForm {
 
 struct QueryExchange {
   const char* Keyword;                  // sent with CommandSuffix
-  ReplyBuffer AppStateRecord::*Buffer;  // the reply's buffer
+  ReplyBuffer SettingsRecord::*Buffer;  // the reply's buffer
   int ReceiveMax;                       // the most bytes its receive takes
   QueryReplyUse Use;
   int Channel;                      // the input, for the two input uses
-  Text AppStateRecord::*TextField;  // where a board text goes
+  Text ReadingsRecord::*TextField;  // where a board text goes
   QueryReplyForm Form;
   // The slot its reply is learned in on a connection (AppState.
   // LearnedReply), -1 for the replies of one line.
@@ -37,34 +37,34 @@ struct QueryExchange {
 };
 
 inline constexpr QueryExchange BoardQuery[] = {
-    {"Help", &AppStateRecord::PingBuffer, PingBufferSize, ReplyTimesTheBoard, 0,
+    {"Help", &SettingsRecord::PingBuffer, PingBufferSize, ReplyTimesTheBoard, 0,
      nullptr, FormAnyLines, 0},
-    {"Version", &AppStateRecord::VersionBuffer, VersionBufferSize,
-     ReplyIsBoardText, 0, &AppStateRecord::FirmwareText, FormAnyLines, 1},
-    {"Getip", &AppStateRecord::IpBuffer, IpBufferSize, ReplyIsBoardText, 0,
-     &AppStateRecord::BoardIpText, FormAddress},
-    {"Getgw", &AppStateRecord::GatewayBuffer, GatewayBufferSize,
-     ReplyIsBoardText, 0, &AppStateRecord::GatewayText, FormAddress},
-    {"Getmask", &AppStateRecord::MaskBuffer, MaskBufferSize, ReplyIsBoardText,
-     0, &AppStateRecord::SubnetMaskText, FormAddress},
+    {"Version", &SettingsRecord::VersionBuffer, VersionBufferSize,
+     ReplyIsBoardText, 0, &ReadingsRecord::FirmwareText, FormAnyLines, 1},
+    {"Getip", &SettingsRecord::IpBuffer, IpBufferSize, ReplyIsBoardText, 0,
+     &ReadingsRecord::BoardIpText, FormAddress},
+    {"Getgw", &SettingsRecord::GatewayBuffer, GatewayBufferSize,
+     ReplyIsBoardText, 0, &ReadingsRecord::GatewayText, FormAddress},
+    {"Getmask", &SettingsRecord::MaskBuffer, MaskBufferSize, ReplyIsBoardText,
+     0, &ReadingsRecord::SubnetMaskText, FormAddress},
     // The status buffer holds 1000 bytes; its receive takes 200.
-    {"Getstatus", &AppStateRecord::StatusBuffer, 200, ReplyIsOutputStatus, 0,
+    {"Getstatus", &SettingsRecord::StatusBuffer, 200, ReplyIsOutputStatus, 0,
      nullptr, FormStatus},
-    {"GETADC 1", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+    {"GETADC 1", &SettingsRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
      1, nullptr, FormCount},
-    {"GETADC 2", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+    {"GETADC 2", &SettingsRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
      2, nullptr, FormCount},
-    {"GETADC 3", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+    {"GETADC 3", &SettingsRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
      3, nullptr, FormCount},
-    {"GETADC 4", &AppStateRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
+    {"GETADC 4", &SettingsRecord::AdcBuffer, AdcBufferSize, ReplyIsAnalogInput,
      4, nullptr, FormCount},
-    {"GETPORT 1", &AppStateRecord::PortBuffer, PortBufferSize,
+    {"GETPORT 1", &SettingsRecord::PortBuffer, PortBufferSize,
      ReplyIsDigitalInput, 1, nullptr, FormInput},
-    {"GETPORT 2", &AppStateRecord::PortBuffer, PortBufferSize,
+    {"GETPORT 2", &SettingsRecord::PortBuffer, PortBufferSize,
      ReplyIsDigitalInput, 2, nullptr, FormInput},
-    {"GETPORT 3", &AppStateRecord::PortBuffer, PortBufferSize,
+    {"GETPORT 3", &SettingsRecord::PortBuffer, PortBufferSize,
      ReplyIsDigitalInput, 3, nullptr, FormInput},
-    {"GETPORT 4", &AppStateRecord::PortBuffer, PortBufferSize,
+    {"GETPORT 4", &SettingsRecord::PortBuffer, PortBufferSize,
      ReplyIsDigitalInput, 4, nullptr, FormInput},
 };
 

@@ -54,14 +54,14 @@ static WaitClock StartWaitClock() {
   return c;
 }
 
-// How long the slowest reply on this connection took: a one-line reply to
-// its line feed, one of lines to its first byte.
-static void NoteReplyTime(const ReplyReader& r) {
-  int took = r.Shape.Kind == ShapeOneLine ? r.LastAt : r.FirstAt;
-  if (took > AppState.SlowestReply) AppState.SlowestReply = took;
+// How long a reply took: a one-line reply to its line feed, one of lines
+// to its first byte.
+static int ReplyTime(const ReplyReader& r) {
+  return r.Shape.Kind == ShapeOneLine ? r.LastAt : r.FirstAt;
 }
 
-ReceivedReply ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
+ReceivedReply ReceiveReply(const ReplyBuffer* buffer, int max,
+                           ReplyShape shape) {
   ReceivedReply v{};
   if (!BoardConnected() || !buffer->Bytes) return v;
   if (max > buffer->Size) max = buffer->Size;
@@ -69,7 +69,7 @@ ReceivedReply ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
   ReplyReader* r = &v.Read;
   StartReply(r, shape, max);
   int sleeps = SleepsFound();
-  PlatSocket s = AppState.BoardConnection;
+  PlatSocket s = AppState.Link.BoardConnection;
   unsigned char piece[512];
   WaitClock clock = StartWaitClock();
   for (;;) {
@@ -98,7 +98,7 @@ ReceivedReply ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
     return v;
   }
   memcpy(buffer->Bytes, r->Bytes.data(), (size_t)r->Kept);
-  NoteReplyTime(*r);
+  NoteReplyTime(ReplyTime(*r));
   // A reply too long for its receive was still read to its end: the link
   // is in doubt, unless it is the reply learned on this connection, but
   // the reply counts as its command's if its form says so. So it is after
@@ -114,11 +114,11 @@ ReceivedReply ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape) {
 
 bool DiscardWaitingBytes() {
   if (!BoardConnected()) return false;
-  return PlatDiscardPending(AppState.BoardConnection) > 0;
+  return PlatDiscardPending(AppState.Link.BoardConnection) > 0;
 }
 
 int ProofQuietTime() {
-  int quiet = 2 * AppState.SlowestReply;
+  int quiet = 2 * AppState.Link.SlowestReply;
   if (quiet < LinkQuietTime) quiet = LinkQuietTime;
   if (quiet > ReplyStartLimit) quiet = ReplyStartLimit;
   return quiet;
@@ -155,8 +155,8 @@ int WaitUntilQuiet(int quietMs, TickCount notBefore) {
     if (until < wait) wait = until;
     if (wait < 1) wait = 1;
     int slice = 0;
-    int got = PlatReceive(AppState.BoardConnection, scrap, DiscardPiece, wait,
-                          &slice);
+    int got = PlatReceive(AppState.Link.BoardConnection, scrap, DiscardPiece,
+                          wait, &slice);
     if (got > 0) {
       clock.Waited += slice;
       thrown += got;

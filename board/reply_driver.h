@@ -8,7 +8,7 @@
 #include "board/reply_reader.h"
 
 // The receiving half reports what it found; board/poll.cpp alone decides
-// from that whether the link is in doubt (AppState.LinkInDoubt).
+// from that whether the link is in doubt (AppState.Query.LinkInDoubt).
 //
 // Before a board query: throws away whatever is already waiting on the
 // connection (a piece that came too late to belong to its reply, bytes the
@@ -61,7 +61,8 @@ struct ReceivedReply {
 };
 extern const ReplyShape OneLineReply;
 extern const ReplyShape LinesReply;
-ReceivedReply ReceiveReply(ReplyBuffer* buffer, int max, ReplyShape shape);
+ReceivedReply ReceiveReply(const ReplyBuffer* buffer, int max,
+                           ReplyShape shape);
 // The tick count when the last byte of the last reply came.
 TickCount LastReplyByteTime();
 // The buffer's bytes up to the first zero byte, or to its end.

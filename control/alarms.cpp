@@ -7,10 +7,11 @@
 #include "base/dry_runs.h"
 #include "base/operator_numbers.h"
 #include "base/sleep_clock.h"
+#include "base/wall_clock.h"
 #include "board/poll.h"
 #include "control/clock_watch.h"
-#include "control/history.h"
 #include "control/level_log.h"
+#include "control/web_snapshot.h"
 #include "ui/control_numbers.h"
 
 const AlarmEventForm AlarmEvents[AlarmEventCount] = {
@@ -111,8 +112,10 @@ static const char* const SensorMessages[] = {
 };
 
 int GuardBlindLimit() {
-  int64_t cycle =
-      (int64_t)(AppState.CyclePeriod > 0 ? AppState.CyclePeriod : 0) + 5;
+  int64_t cycle = (int64_t)(AppState.Measurement.CyclePeriod > 0
+                                ? AppState.Measurement.CyclePeriod
+                                : 0) +
+                  5;
   int64_t limit = cycle * 1500;
   if (limit < 60000) limit = 60000;
   if (limit > 0x7FFFFFFF) limit = 0x7FFFFFFF;
@@ -134,7 +137,8 @@ std::vector<Text> AlarmArguments(AlarmEvent event, int64_t time, double level) {
 // The runs of the alarm command: those that ended are forgotten, one
 // running past the bound is shown and counted once.
 static void LookAfterAlarmCommands() {
-  std::vector<RunningAlarmCommand>& running = AppState.AlarmCommandsRunning;
+  std::vector<RunningAlarmCommand>& running =
+      AppState.Alarms.AlarmCommandsRunning;
   for (size_t i = 0; i < running.size();) {
     RunningAlarmCommand& run = running[i];
     if (!PlatProgramRunning(run.Program)) {
@@ -144,11 +148,11 @@ static void LookAfterAlarmCommands() {
     if (!run.Overdue &&
         (int32_t)(PlatTickCount() - run.Started) >= AlarmCommandLimit) {
       run.Overdue = true;
-      AppState.AlarmCommandsOverdue++;
-      AppState.AlarmCommandProblem = "Alarmbefehl läuft seit über " +
-                                     std::to_string(AlarmCommandLimit / 1000) +
-                                     " s (" + DateTimeText(PlatLocalClock()) +
-                                     ").";
+      AppState.Alarms.AlarmCommandsOverdue++;
+      AppState.Alarms.AlarmCommandProblem =
+          "Alarmbefehl läuft seit über " +
+          std::to_string(AlarmCommandLimit / 1000) + " s (" +
+          DateTimeText(PlatLocalClock()) + ").";
     }
     i++;
   }
@@ -156,24 +160,25 @@ static void LookAfterAlarmCommands() {
 
 static void RunAlarmCommand(const std::vector<Text>& arguments,
                             const Text& when) {
-  if (AppState.AlarmCommand.empty()) return;
+  if (Settings().AlarmCommand.empty()) return;
   LookAfterAlarmCommands();
-  if ((int)AppState.AlarmCommandsRunning.size() >= AlarmCommandsAtOnce) {
-    AppState.AlarmCommandsLeftOut++;
-    AppState.AlarmCommandProblem =
+  if ((int)AppState.Alarms.AlarmCommandsRunning.size() >= AlarmCommandsAtOnce) {
+    AppState.Alarms.AlarmCommandsLeftOut++;
+    AppState.Alarms.AlarmCommandProblem =
         "Alarmbefehl für " + arguments[0] + " (" + when +
         ") nicht gestartet: " + std::to_string(AlarmCommandsAtOnce) +
         " laufen noch.";
     return;
   }
-  PlatProgram program = PlatStartProgram(AppState.AlarmCommand, arguments);
+  PlatProgram program = PlatStartProgram(Settings().AlarmCommand, arguments);
   if (program == NoProgram) {
-    AppState.AlarmCommandsFailed++;
-    AppState.AlarmCommandProblem = "Alarmbefehl " + AppState.AlarmCommand +
-                                   " ließ sich nicht starten (" + when + ").";
+    AppState.Alarms.AlarmCommandsFailed++;
+    AppState.Alarms.AlarmCommandProblem =
+        "Alarmbefehl " + Settings().AlarmCommand +
+        " ließ sich nicht starten (" + when + ").";
     return;
   }
-  AppState.AlarmCommandsRunning.push_back(
+  AppState.Alarms.AlarmCommandsRunning.push_back(
       RunningAlarmCommand{program, PlatTickCount(), false});
 }
 
@@ -187,6 +192,43 @@ static void CallOperator() {
 // output (its line in the log shows what went to it), 0 otherwise.
 // `message`: its text when it says more than the event's own; `more`:
 // arguments after the first three.
+// A line in the history window's list of the last events.
+static void ShowEventLine(const Text& line) {
+  AppState.Alarms.AlarmLines.push_back(line);
+  while ((int)AppState.Alarms.AlarmLines.size() > AlarmLinesShown)
+    AppState.Alarms.AlarmLines.pop_front();
+}
+
+// Everything the alarm events keep with a wall clock time, named anew
+// after a step of `step` seconds: what happened at an instant the old
+// clock called t, the clock now calls t + step.
+static void RenameAlarmTimes(int64_t step) {
+  for (int64_t& t : AppState.Alarms.AlarmLossTimes) t += step;
+  for (WaitingAlarm& a : AppState.Alarms.AlarmsWaiting) {
+    a.Time += step;
+    a.Universal += step;
+  }
+  AppState.Alarms.AlarmDailyNotBefore += step;
+}
+
+void WatchClock() {
+  int64_t step = WatchWallClock();
+  if (step != 0) RenameAlarmTimes(step);
+  std::vector<WallClockChange> changes = TakeWallClockChanges();
+  // The history's times were carried onto the clock as it is now: the
+  // status page's day is read from it anew at its next snapshot.
+  if (!changes.empty()) WebDayRenamed();
+  for (const WallClockChange& c : changes) {
+    Text told[2];
+    ClockChangeTexts(c, told);
+    for (const Text& message : told) {
+      if (message.empty()) continue;
+      ShowEventLine(DateTimeText(c.Local) + "  " + message);
+      LogAlarmEvent(c.Local, c.Universal, 0, 0, NAN, message);
+    }
+  }
+}
+
 static void Announce(AlarmEvent event, int output, int sent, double level,
                      int64_t now, int64_t universal,
                      const Text& message = Text(),
@@ -199,10 +241,8 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
   // A level the text already says is not said twice.
   if (arguments[2] != "-" && said.find(arguments[2] + " V") == Text::npos)
     line += " (" + arguments[2] + " V)";
-  AppState.AlarmLines.push_back(line);
-  AppState.AlarmEventsAnnounced++;
-  while ((int)AppState.AlarmLines.size() > AlarmLinesShown)
-    AppState.AlarmLines.pop_front();
+  ShowEventLine(line);
+  AppState.Alarms.AlarmEventsAnnounced++;
   LogAlarmEvent(now, universal, output, sent, level, said);
   RunAlarmCommand(arguments, when);
 }
@@ -211,14 +251,14 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
 // without the log's writing or the command's start before it.
 static void Await(AlarmEvent event, int output, int sent, double level,
                   const char* message = nullptr) {
-  AppState.AlarmsWaiting.push_back(WaitingAlarm{event, output, sent, level,
-                                                PlatLocalClock(),
-                                                PlatUniversalClock(), message});
+  AppState.Alarms.AlarmsWaiting.push_back(
+      WaitingAlarm{event, output, sent, level, PlatLocalClock(),
+                   PlatUniversalClock(), message});
 }
 
 void AnnounceWaitingAlarms(const LevelRecord* evaluation) {
   std::vector<WaitingAlarm> waiting;
-  waiting.swap(AppState.AlarmsWaiting);
+  waiting.swap(AppState.Alarms.AlarmsWaiting);
   for (const WaitingAlarm& a : waiting)
     Announce((AlarmEvent)a.Event, a.Output, a.Sent, a.Level,
              evaluation ? evaluation->Time : a.Time,
@@ -232,12 +272,12 @@ void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus,
                       bool locked) {
   if (sent == CommandNotSent || (output != 4 && output != 5)) return;
   bool on = sent == 1;
-  bool event = on != AppState.AlarmOutputOn[output];
+  bool event = on != AppState.Alarms.AlarmOutputOn[output];
   // The operator is called for the event, and as the board sees it: the
   // output went on and was off before.
   if (event || (on && !wasOnInStatus)) CallOperator();
   if (event) {
-    AppState.AlarmOutputOn[output] = on;
+    AppState.Alarms.AlarmOutputOn[output] = on;
     AlarmEvent event;
     if (on)
       event = output == 4 ? AlarmMinimumOn : AlarmMaximumOn;
@@ -250,19 +290,24 @@ void AlarmLevelOutput(int output, int sent, double level, bool wasOnInStatus,
 }
 
 void AlarmOutput4Decided(int sent, double level) {
-  AppState.GuardDecidedAt = PlatTickCount();
-  if (!AppState.GuardBlindAnnounced) return;
-  AppState.GuardBlindAnnounced = false;
+  AppState.Alarms.GuardDecidedAt = PlatTickCount();
+  if (!AppState.Alarms.GuardBlindAnnounced) return;
+  AppState.Alarms.GuardBlindAnnounced = false;
   CallOperator();
   Await(AlarmGuardSeesAgain, 4, sent, level);
 }
 
-void AlarmGuardWatchFromNow() { AppState.GuardDecidedAt = PlatTickCount(); }
+void AlarmGuardWatchFromNow() {
+  AppState.Alarms.GuardDecidedAt = PlatTickCount();
+}
 
-void AlarmGuardWatchPaused() { AppState.GuardLockedAt = PlatTickCount(); }
+void AlarmGuardWatchPaused() {
+  AppState.Alarms.GuardLockedAt = PlatTickCount();
+}
 
 void AlarmGuardWatchResumed() {
-  AppState.GuardDecidedAt += PlatTickCount() - AppState.GuardLockedAt;
+  AppState.Alarms.GuardDecidedAt +=
+      PlatTickCount() - AppState.Alarms.GuardLockedAt;
 }
 
 void AlarmOutputDeviates(int output, bool decidedOn, bool refused) {
@@ -276,10 +321,13 @@ void AlarmOutputDeviates(int output, bool decidedOn, bool refused) {
 // Output 4 undecided past the bound, counted on the one clock whatever
 // kept it so; a locked measurement is not watched.
 static void WatchGuard() {
-  if (!AppState.MeasurementEnabled || AppState.GuardBlindAnnounced) return;
-  if ((int32_t)(PlatTickCount() - AppState.GuardDecidedAt) <= GuardBlindLimit())
+  if (!AppState.Switching.MeasurementEnabled ||
+      AppState.Alarms.GuardBlindAnnounced)
     return;
-  AppState.GuardBlindAnnounced = true;
+  if ((int32_t)(PlatTickCount() - AppState.Alarms.GuardDecidedAt) <=
+      GuardBlindLimit())
+    return;
+  AppState.Alarms.GuardBlindAnnounced = true;
   CallOperator();
   Announce(AlarmGuardBlind, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock());
 }
@@ -306,7 +354,7 @@ void AlarmSensor(AlarmEvent event, SensorCause cause, double volts) {
     size_t mark = message.find('%');
     message.replace(mark, 1, LevelShown(volts));
   }
-  AppState.AlarmsWaiting.push_back(
+  AppState.Alarms.AlarmsWaiting.push_back(
       WaitingAlarm{event, 0, 0, volts, PlatLocalClock(), PlatUniversalClock(),
                    nullptr, message});
 }
@@ -318,13 +366,14 @@ void AlarmPcGoesToSleep() {
 
 void AlarmPcWoke(int64_t asleepMs) {
   // The time asleep was time without sight of the well.
-  if (AppState.MeasurementEnabled)
-    AppState.GuardDecidedAt = SinceAcrossSleep(
-        AppState.GuardDecidedAt, asleepMs, (int64_t)GuardBlindLimit() + 1);
-  if (AppState.AlarmLossSeen)
-    AppState.AlarmLostSince =
-        SinceAcrossSleep(AppState.AlarmLostSince, asleepMs, AlarmBlindTime + 1);
-  for (RunningAlarmCommand& run : AppState.AlarmCommandsRunning)
+  if (AppState.Switching.MeasurementEnabled)
+    AppState.Alarms.GuardDecidedAt =
+        SinceAcrossSleep(AppState.Alarms.GuardDecidedAt, asleepMs,
+                         (int64_t)GuardBlindLimit() + 1);
+  if (AppState.Alarms.AlarmLossSeen)
+    AppState.Alarms.AlarmLostSince = SinceAcrossSleep(
+        AppState.Alarms.AlarmLostSince, asleepMs, AlarmBlindTime + 1);
+  for (RunningAlarmCommand& run : AppState.Alarms.AlarmCommandsRunning)
     run.Started = SinceAcrossSleep(run.Started, asleepMs, AlarmCommandLimit);
   CallOperator();
   // No semicolon: the text is a field of the level log.
@@ -338,14 +387,14 @@ void AlarmPcWoke(int64_t asleepMs) {
 enum { LossTimesKept = 20000 };
 
 static void ForgetLossesBefore(int64_t from) {
-  std::deque<int64_t>& times = AppState.AlarmLossTimes;
+  std::deque<int64_t>& times = AppState.Alarms.AlarmLossTimes;
   while (!times.empty() &&
          (times.front() <= from || (int)times.size() > LossTimesKept))
     times.pop_front();
 }
 
 void AlarmConnectionLost(int64_t time) {
-  AppState.AlarmLossTimes.push_back(time);
+  AppState.Alarms.AlarmLossTimes.push_back(time);
   ForgetLossesBefore(time - 86400);
 }
 
@@ -355,7 +404,7 @@ static void AnnounceDailySign(int64_t now) {
   int64_t universal = PlatUniversalClock();
   DryRuns counts = DryRunsBetween(HistoryRing(), universal - 86400, universal);
   ForgetLossesBefore(universal - 86400);
-  int losses = (int)AppState.AlarmLossTimes.size();
+  int losses = (int)AppState.Alarms.AlarmLossTimes.size();
   int64_t minutes = counts.OnSeconds / 60;
   // No semicolon: the text is a field of the level log.
   Text message = "Lebenszeichen, letzte 24 h: Ausgang 4 (Minimum) " +
@@ -373,41 +422,41 @@ static void AnnounceDailySign(int64_t now) {
 static const int64_t DailySignSpacing = 12 * 3600;
 
 static void WatchDailySign() {
-  int minuteDue = AppState.AlarmDailyMinute;
+  int minuteDue = Settings().AlarmDailyMinute;
   if (minuteDue < 0) return;
   int64_t local = PlatLocalClock();
   int64_t universal = PlatUniversalClock();
-  if (!AppState.AlarmDailyArmed) {
+  if (!AppState.Alarms.AlarmDailyArmed) {
     // At the start a minute already past today counts as done.
-    AppState.AlarmDailyArmed = true;
-    AppState.AlarmDailyNotBefore = universal + 1;
+    AppState.Alarms.AlarmDailyArmed = true;
+    AppState.Alarms.AlarmDailyNotBefore = universal + 1;
   }
   int64_t due = DayOfTime(local) * 86400 + minuteDue * 60 - (local - universal);
-  if (universal < due || due < AppState.AlarmDailyNotBefore) return;
-  AppState.AlarmDailyNotBefore = due + DailySignSpacing;
+  if (universal < due || due < AppState.Alarms.AlarmDailyNotBefore) return;
+  AppState.Alarms.AlarmDailyNotBefore = due + DailySignSpacing;
   AnnounceDailySign(local);
 }
 
 void WatchAlarms() {
   WatchClock();
   AnnounceWaitingAlarms();
-  if (AppState.ConnectionLost) {
-    if (!AppState.AlarmLossSeen) {
-      AppState.AlarmLossSeen = true;
-      AppState.AlarmLostSince = PlatTickCount();
-      if (AppState.AlarmDailyMinute >= 0)
+  if (AppState.Link.ConnectionLost) {
+    if (!AppState.Alarms.AlarmLossSeen) {
+      AppState.Alarms.AlarmLossSeen = true;
+      AppState.Alarms.AlarmLostSince = PlatTickCount();
+      if (Settings().AlarmDailyMinute >= 0)
         AlarmConnectionLost(PlatUniversalClock());
-    } else if (!AppState.AlarmBlindAnnounced &&
-               (int32_t)(PlatTickCount() - AppState.AlarmLostSince) >
+    } else if (!AppState.Alarms.AlarmBlindAnnounced &&
+               (int32_t)(PlatTickCount() - AppState.Alarms.AlarmLostSince) >
                    AlarmBlindTime) {
-      AppState.AlarmBlindAnnounced = true;
+      AppState.Alarms.AlarmBlindAnnounced = true;
       CallOperator();
       Announce(AlarmBlind, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock());
     }
   } else {
-    AppState.AlarmLossSeen = false;
-    if (AppState.AlarmBlindAnnounced) {
-      AppState.AlarmBlindAnnounced = false;
+    AppState.Alarms.AlarmLossSeen = false;
+    if (AppState.Alarms.AlarmBlindAnnounced) {
+      AppState.Alarms.AlarmBlindAnnounced = false;
       CallOperator();
       Announce(AlarmSightBack, 0, 0, NAN, PlatLocalClock(),
                PlatUniversalClock());
@@ -415,7 +464,7 @@ void WatchAlarms() {
   }
   WatchGuard();
   WatchDailySign();
-  if (!AppState.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();
+  if (!AppState.Alarms.AlarmCommandsRunning.empty()) LookAfterAlarmCommands();
 }
 
 // Why the session ends: the alarm command's fourth argument and the text.
@@ -445,11 +494,11 @@ void AlarmSessionEnds(SessionEndReason reason) {
 }
 
 void AlarmProgramStarted() {
-  Text where = AppState.BoardAddress;
+  Text where = Settings().BoardAddress;
   // No semicolon: the text is a field of the level log.
   for (char& c : where)
     if (c == ';') c = ',';
   Announce(AlarmProgramStart, 0, 0, NAN, PlatLocalClock(), PlatUniversalClock(),
            "Wächter gestartet: KORVALINEX-Board " + where + ", Port " +
-               std::to_string(AppState.BoardPort));
+               std::to_string(Settings().BoardPort));
 }

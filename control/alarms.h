@@ -6,8 +6,8 @@
 // - with an alarm command, a run of it (below).
 //
 // An event is announced once and not again while its condition holds: the
-// state the events last announced is kept (AppState.AlarmOutputOn,
-// AppState.AlarmBlindAnnounced); at start the outputs count as off and
+// state the events last announced is kept (AppState.Alarms.AlarmOutputOn,
+// AppState.Alarms.AlarmBlindAnnounced); at start the outputs count as off and
 // the connection as there.
 //
 // Every event calls an operator who is not looking at the main window: its
@@ -88,7 +88,7 @@ void AlarmReadingsInDoubt(int output5Switched, int of);
 // event, whatever the cause (a board gone, silent, talking unasked, or
 // answering in doubt). One and a half cycles (the period and its five
 // ticks), at least a minute: 547.5 s at the 360-s cycle. The one clock
-// is AppState.GuardDecidedAt; WatchAlarms looks at it every pass.
+// is AppState.Alarms.GuardDecidedAt; WatchAlarms looks at it every pass.
 int GuardBlindLimit();
 // Output 4 was just decided on a proven reading: `sent` went to it on
 // `level` V. The watch starts over, and an announced blindness ends (its
@@ -132,9 +132,15 @@ void AlarmPcWoke(int64_t asleepMs);
 // 4 has gone undecided past GuardBlindLimit; and how the runs of the
 // alarm command go; and whether the daily sign of life is due.
 void WatchAlarms();
+// Looks at the PC's clock (base/wall_clock.h) and tells what changed
+// (control/clock_watch.h); what the history and the alarm events keep with
+// a wall clock time is named anew on a step of it. Called before an
+// evaluation is recorded (its line comes after the change's) and every
+// pass of the main loop (by WatchAlarms).
+void WatchClock();
 
 // The daily sign of life (/alarm-taeglich HH:MM, only with an alarm
-// command): once a day at AppState.AlarmDailyMinute of local time, an
+// command): once a day at Settings().AlarmDailyMinute of local time, an
 // event "lebenszeichen" with the counts of the 24 hours before it: how
 // often output 4 went on, how long it was on (whole minutes), the
 // evaluations in doubt, and the connection's losses. The alarm command

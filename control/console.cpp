@@ -13,11 +13,11 @@ void SendConsoleCommand() {
     ShowConsoleNotSent();
     return;
   }
-  AppState.ConsoleCommandText = ConsoleCommandTyped();
+  AppState.Console.ConsoleCommandText = ConsoleCommandTyped();
   ShowConsoleSending();
-  int got = ConsoleExchange(AppState.ConsoleCommandText);
+  int got = ConsoleExchange(AppState.Console.ConsoleCommandText);
   PlaySwitchSound();
-  AppState.ConsoleReplyText = ReplyText(&AppState.CommandBuffer);
+  AppState.Console.ConsoleReplyText = ReplyText(&Settings().CommandBuffer);
   ShowConsoleExchange(got > 0);
   RefreshBoard();
   ShowConsoleDone();

@@ -6,35 +6,36 @@
 
 void GuardSent(int output, bool on, PortReply reply) {
   if (output < 3 || output > 5) return;
-  AppState.GuardWants[output] = on ? DecidedOn : DecidedOff;
+  AppState.Guard.GuardWants[output] = on ? DecidedOn : DecidedOff;
   if (reply == PortAcknowledged) {
-    if (AppState.RefusedOn[output] == on) AppState.RefusalShown[output] = false;
-  } else if (reply == PortRefused && !AppState.RefusalShown[output]) {
-    AppState.RefusalShown[output] = true;
-    AppState.RefusedOn[output] = on;
+    if (AppState.Guard.RefusedOn[output] == on)
+      AppState.Guard.RefusalShown[output] = false;
+  } else if (reply == PortRefused && !AppState.Guard.RefusalShown[output]) {
+    AppState.Guard.RefusalShown[output] = true;
+    AppState.Guard.RefusedOn[output] = on;
     AlarmOutputDeviates(output, on, true);
   }
 }
 
 bool StatusShows(int output, bool on) {
-  return AppState.StatusFresh && AppState.StatusInForm &&
-         (AppState.OutputState[output] == ContactClosed) == on;
+  return AppState.Readings.StatusFresh && AppState.Readings.StatusInForm &&
+         (AppState.Readings.OutputState[output] == ContactClosed) == on;
 }
 
 // The outputs the guard owns now: 4 and 5 while the measurement and their
 // function are released and it has decided them; 3 while a measurement
 // wants the sensor powered.
 static bool GuardOwns(int output) {
-  if (!AppState.MeasurementEnabled) return false;
+  if (!AppState.Switching.MeasurementEnabled) return false;
   switch (output) {
     case 3:
-      return AppState.GuardWants[3] == DecidedOn;
+      return AppState.Guard.GuardWants[3] == DecidedOn;
     case 4:
-      return AppState.MinimumEnabled &&
-             AppState.GuardWants[4] != DecidedNothing;
+      return AppState.Switching.MinimumEnabled &&
+             AppState.Guard.GuardWants[4] != DecidedNothing;
     case 5:
-      return AppState.MaximumEnabled &&
-             AppState.GuardWants[5] != DecidedNothing;
+      return AppState.Switching.MaximumEnabled &&
+             AppState.Guard.GuardWants[5] != DecidedNothing;
     default:
       return false;
   }
@@ -43,49 +44,63 @@ static bool GuardOwns(int output) {
 // The sensor is powered from the first status that shows output 3 on while
 // the guard wants it so; a status that shows it off ends that.
 static void FollowSensorPower() {
-  if (AppState.GuardWants[3] != DecidedOn) return;
-  if (AppState.OutputState[3] != ContactClosed) {
-    AppState.SensorPowered = false;
-  } else if (!AppState.SensorPowered) {
-    AppState.SensorPowered = true;
-    AppState.SensorOnSince = AppState.MeasurementTicks;
+  if (AppState.Guard.GuardWants[3] != DecidedOn) return;
+  if (AppState.Readings.OutputState[3] != ContactClosed) {
+    AppState.Guard.SensorPowered = false;
+  } else if (!AppState.Guard.SensorPowered) {
+    AppState.Guard.SensorPowered = true;
+    AppState.Guard.SensorOnSince = AppState.Measurement.MeasurementTicks;
   }
 }
 
 void HoldBoardToGuard() {
-  if (!BoardConnected() || !AppState.StatusFresh || !AppState.StatusInForm)
+  if (!BoardConnected() || !AppState.Readings.StatusFresh ||
+      !AppState.Readings.StatusInForm)
     return;
   FollowSensorPower();
   TickCount now = PlatTickCount();
   for (int output = 3; output <= 5; output++) {
-    bool wanted = AppState.GuardWants[output] == DecidedOn;
+    bool wanted = AppState.Guard.GuardWants[output] == DecidedOn;
     if (!GuardOwns(output)) {
-      AppState.DeviationShown[output] = false;
+      AppState.Guard.DeviationShown[output] = false;
       continue;
     }
     // An episode ends once the board has shown the decision for the
     // retry interval: someone who keeps switching makes one.
     if (StatusShows(output, wanted)) {
-      if ((int32_t)(now - AppState.DeviationSeenAt[output]) >=
+      if ((int32_t)(now - AppState.Guard.DeviationSeenAt[output]) >=
           DeviationRetryInterval)
-        AppState.DeviationShown[output] = false;
+        AppState.Guard.DeviationShown[output] = false;
       continue;
     }
-    AppState.DeviationSeenAt[output] = now;
+    AppState.Guard.DeviationSeenAt[output] = now;
     // A refusal of the command already said why the board shows otherwise.
-    if (!AppState.DeviationShown[output]) {
-      AppState.DeviationShown[output] = true;
-      if (!AppState.RefusalShown[output])
+    if (!AppState.Guard.DeviationShown[output]) {
+      AppState.Guard.DeviationShown[output] = true;
+      if (!AppState.Guard.RefusalShown[output])
         AlarmOutputDeviates(output, wanted, false);
     }
-    AppState.FreshMeasurementWanted = true;
+    AppState.Guard.FreshMeasurementWanted = true;
   }
+}
+
+void SensorPowerLost() { AppState.Guard.SensorPowered = false; }
+
+void FreshMeasurementDropped() {
+  AppState.Guard.FreshMeasurementWanted = false;
+}
+
+void FreshMeasurementStarts(TickCount now) {
+  AppState.Guard.FreshMeasurementWanted = false;
+  AppState.Guard.FreshMeasurementStarted = true;
+  AppState.Guard.FreshMeasurementAt = now;
 }
 
 void GuardClocksAfterSleep(int64_t asleepMs) {
   for (int output = 3; output <= 5; output++)
-    AppState.DeviationSeenAt[output] = SinceAcrossSleep(
-        AppState.DeviationSeenAt[output], asleepMs, DeviationRetryInterval);
-  AppState.FreshMeasurementAt = SinceAcrossSleep(
-      AppState.FreshMeasurementAt, asleepMs, DeviationRetryInterval);
+    AppState.Guard.DeviationSeenAt[output] =
+        SinceAcrossSleep(AppState.Guard.DeviationSeenAt[output], asleepMs,
+                         DeviationRetryInterval);
+  AppState.Guard.FreshMeasurementAt = SinceAcrossSleep(
+      AppState.Guard.FreshMeasurementAt, asleepMs, DeviationRetryInterval);
 }

@@ -30,10 +30,17 @@ bool StatusShows(int output, bool on);
 // warm-up begins when it first shows output 3 on while the guard wants it
 // so, and ends when it shows it off), and each output the guard owns
 // compared with its decision. An output otherwise asks for a fresh
-// measurement (AppState.FreshMeasurementWanted) and is announced once per
+// measurement (AppState.Guard.FreshMeasurementWanted) and is announced once per
 // episode: the episode ends when the board has shown the decision for
 // DeviationRetryInterval.
 void HoldBoardToGuard();
+// The sensor's power is no longer known to be on (AppState.Guard
+// .SensorPowered): no "setport 3.1" reached the board, or a new connection.
+void SensorPowerLost();
+// The fresh measurement asked for is not started (the measurement is
+// locked, running, or starts afresh after a sleep anyway), or starts now.
+void FreshMeasurementDropped();
+void FreshMeasurementStarts(TickCount now);
 
 // The PC slept `asleepMs`: the episodes' clocks carried over the sleep,
 // held at DeviationRetryInterval, so that their signed differences cannot

@@ -4,7 +4,7 @@
 
 #include "base/clock_text.h"
 #include "base/level_csv.h"
-#include "control/clock_watch.h"
+#include "control/alarms.h"
 #include "control/level_log.h"
 #include "platform/platform.h"
 #include "ui/click.h"
@@ -25,8 +25,7 @@ void RecordEvaluation(double level5, int output5, double level4, int output4,
 
 void RestoreHistoryFromLog() {
   for (const LevelRecord& r : ReadLevelLog()) KeepEvaluation(r);
-  AppState.LogReadWaiting =
-      !AppState.LogFolder.empty() && !PlatFolderExists(AppState.LogFolder);
+  NoteLogFolderAtStart();
 }
 
 void SaveHistoryAsCsv() {
@@ -40,11 +39,11 @@ void SaveHistoryAsCsv() {
   Text csv = LevelCsvText(HistoryRing());
   int n = HistorySize();
   if (PlatWriteFile(path, csv.data(), (int)csv.size()) == AppendWritten)
-    AppState.HistorySaveText = "Verlauf gespeichert: " + path + " (" +
-                               std::to_string(n) +
-                               (n == 1 ? " Messung)." : " Messungen).");
+    AppState.Saving.HistorySaveText = "Verlauf gespeichert: " + path + " (" +
+                                      std::to_string(n) +
+                                      (n == 1 ? " Messung)." : " Messungen).");
   else
-    AppState.HistorySaveText = "Verlauf nicht gespeichert: " + path +
-                               " kann nicht geschrieben werden.";
+    AppState.Saving.HistorySaveText = "Verlauf nicht gespeichert: " + path +
+                                      " kann nicht geschrieben werden.";
   ShowHistoryLog();
 }

@@ -18,11 +18,11 @@ void RecordEvaluation(double level5, int output5, double level4, int output4,
 // history as if recorded then (they are not logged again), so the picture
 // and the extremes are those of before the restart.
 // A folder missing at start leaves the read-back waiting
-// (AppState.LogReadWaiting, control/level_log.h: ReadBackLateLog).
+// (AppState.Log.LogReadWaiting, control/level_log.h: ReadBackLateLog).
 void RestoreHistoryFromLog();
 
 // The history window's save button: the history shown, in the level log's
 // form (base/level_csv.h, LevelCsvText), to a file the operator picks in
 // the standard save dialog; how it went is said in the window
-// (AppState.HistorySaveText). Nothing while the window is closed.
+// (AppState.Saving.HistorySaveText). Nothing while the window is closed.
 void SaveHistoryAsCsv();

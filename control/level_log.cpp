@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 
 static Text InFolder(const Text& name) {
-  const Text& folder = AppState.LogFolder;
+  const Text& folder = Settings().LogFolder;
   if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
     return folder + name;
   return folder + "\\" + name;
@@ -22,7 +22,7 @@ Text LevelLogPath(int64_t time) {
 static Text WhyNotWritten(AppendResult result) {
   switch (result) {
     case AppendNoFolder:
-      return "der Ordner " + AppState.LogFolder + " fehlt";
+      return "der Ordner " + Settings().LogFolder + " fehlt";
     case AppendDenied:
       return "kein Schreibrecht (schreibgeschützt?)";
     case AppendDiskFull:
@@ -83,7 +83,7 @@ static size_t LinesThatGotIn(const Text& file, int64_t size, size_t lead,
   size_t count = 0;
   int64_t through = 0;
   for (size_t index : at) {
-    const Text& bytes = AppState.LogPending[index].Bytes;
+    const Text& bytes = AppState.Log.LogPending[index].Bytes;
     through += (int64_t)bytes.size();
     bool crlf =
         bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0;
@@ -97,26 +97,25 @@ static size_t LinesThatGotIn(const Text& file, int64_t size, size_t lead,
 // The history window's word on what waits: each file that has lines
 // waiting, why, and with more than one such file, how many of them.
 static Text WaitingText() {
-  std::vector<int> waiting(AppState.LogFiles.size(), 0);
-  for (const PendingLogLine& line : AppState.LogPending)
-    for (size_t f = 0; f < AppState.LogFiles.size(); f++)
-      if (AppState.LogFiles[f].File == line.File) {
+  std::vector<int> waiting(AppState.Log.LogFiles.size(), 0);
+  for (const PendingLogLine& line : AppState.Log.LogPending)
+    for (size_t f = 0; f < AppState.Log.LogFiles.size(); f++)
+      if (AppState.Log.LogFiles[f].File == line.File) {
         waiting[f]++;
         break;
       }
   int files = 0;
   for (int count : waiting) files += count > 0 ? 1 : 0;
   Text text;
-  for (size_t f = 0; f < AppState.LogFiles.size(); f++) {
+  for (size_t f = 0; f < AppState.Log.LogFiles.size(); f++) {
     if (waiting[f] == 0) continue;
     Text count = files == 1 ? Text()
                  : waiting[f] == 1
                      ? Text(" (1 Zeile)")
                      : " (" + std::to_string(waiting[f]) + " Zeilen)";
     text += Text(text.empty() ? "" : " ") + "Protokoll " +
-            AppState.LogFiles[f].File + count +
-            " nicht geschrieben: " + WhyNotWritten(AppState.LogFiles[f].Last) +
-            ".";
+            AppState.Log.LogFiles[f].File + count + " nicht geschrieben: " +
+            WhyNotWritten(AppState.Log.LogFiles[f].Last) + ".";
   }
   return text;
 }
@@ -128,26 +127,26 @@ static Text WaitingText() {
 static void WriteWaitingLogLines() {
   std::vector<LogFileState> files;
   std::vector<std::vector<size_t>> lines;
-  for (size_t i = 0; i < AppState.LogPending.size(); i++) {
-    const Text& file = AppState.LogPending[i].File;
+  for (size_t i = 0; i < AppState.Log.LogPending.size(); i++) {
+    const Text& file = AppState.Log.LogPending[i].File;
     size_t f = 0;
     while (f < files.size() && files[f].File != file) f++;
     if (f == files.size()) {
       LogFileState known{file, -1, AppendWritten};
-      for (const LogFileState& state : AppState.LogFiles)
+      for (const LogFileState& state : AppState.Log.LogFiles)
         if (state.File == file) known = state;
       files.push_back(known);
       lines.emplace_back();
     }
     lines[f].push_back(i);
   }
-  std::vector<bool> written(AppState.LogPending.size(), false);
+  std::vector<bool> written(AppState.Log.LogPending.size(), false);
   for (size_t f = 0; f < files.size(); f++) {
     LogFileState& state = files[f];
     int64_t size = -1;
     Text bytes = Lead(state, &size);
     size_t lead = bytes.size();
-    for (size_t index : lines[f]) bytes += AppState.LogPending[index].Bytes;
+    for (size_t index : lines[f]) bytes += AppState.Log.LogPending[index].Bytes;
     state.Last = PlatAppendFile(state.File, bytes.data(), (int)bytes.size());
     size_t done = lines[f].size();
     if (state.Last == AppendWritten) {
@@ -160,24 +159,24 @@ static void WriteWaitingLogLines() {
     for (size_t i = 0; i < done; i++) written[lines[f][i]] = true;
   }
   std::deque<PendingLogLine> left;
-  for (size_t i = 0; i < AppState.LogPending.size(); i++)
-    if (!written[i]) left.push_back(std::move(AppState.LogPending[i]));
-  AppState.LogPending.swap(left);
-  AppState.LogFiles.swap(files);
+  for (size_t i = 0; i < AppState.Log.LogPending.size(); i++)
+    if (!written[i]) left.push_back(std::move(AppState.Log.LogPending[i]));
+  AppState.Log.LogPending.swap(left);
+  AppState.Log.LogFiles.swap(files);
 }
 
 // Queues a line for its month's file and writes what waits; when too many
 // are left waiting, the oldest go.
 static void AppendLogLine(int64_t time, const Text& bytes) {
   ReadBackLateLog();
-  if (AppState.LogFolder.empty()) return;
-  AppState.LogPending.push_back(PendingLogLine{LevelLogPath(time), bytes});
+  if (Settings().LogFolder.empty()) return;
+  AppState.Log.LogPending.push_back(PendingLogLine{LevelLogPath(time), bytes});
   WriteWaitingLogLines();
-  while ((int)AppState.LogPending.size() > LogPendingLimit) {
-    AppState.LogPending.pop_front();
-    AppState.LogDropped++;
+  while ((int)AppState.Log.LogPending.size() > LogPendingLimit) {
+    AppState.Log.LogPending.pop_front();
+    AppState.Log.LogDropped++;
   }
-  AppState.LogWriteProblem = WaitingText();
+  AppState.Log.LogWriteProblem = WaitingText();
 }
 
 void LogEvaluation(const LevelRecord& r) {
@@ -361,10 +360,10 @@ static void NameByPresentClock(std::vector<LevelRecord>* found,
 
 std::vector<LevelRecord> ReadLevelLog() {
   std::vector<LevelRecord> found;
-  if (AppState.LogFolder.empty()) return found;
-  if (!PlatFolderExists(AppState.LogFolder)) {
-    AppState.LogReadProblem =
-        "Protokollordner " + AppState.LogFolder + " nicht gefunden.";
+  if (Settings().LogFolder.empty()) return found;
+  if (!PlatFolderExists(Settings().LogFolder)) {
+    AppState.Log.LogReadProblem =
+        "Protokollordner " + Settings().LogFolder + " nicht gefunden.";
     return found;
   }
   ReadClock c = ClockNow();
@@ -421,14 +420,20 @@ std::vector<LevelRecord> ReadLevelLog() {
                              }),
               found.end());
   if (!problems.empty())
-    AppState.LogReadProblem = "Protokoll " + problems + ".";
+    AppState.Log.LogReadProblem = "Protokoll " + problems + ".";
   return found;
 }
 
+void NoteLogFolderAtStart() {
+  AppState.Log.LogReadWaiting =
+      !Settings().LogFolder.empty() && !PlatFolderExists(Settings().LogFolder);
+}
+
 void ReadBackLateLog() {
-  if (!AppState.LogReadWaiting || !PlatFolderExists(AppState.LogFolder)) return;
-  AppState.LogReadWaiting = false;
-  AppState.LogReadProblem.clear();
+  if (!AppState.Log.LogReadWaiting || !PlatFolderExists(Settings().LogFolder))
+    return;
+  AppState.Log.LogReadWaiting = false;
+  AppState.Log.LogReadProblem.clear();
   std::vector<LevelRecord> read = ReadLevelLog();
   // Everything in the history was recorded since the start.
   std::vector<LevelRecord> since;
@@ -443,19 +448,17 @@ void ReadBackLateLog() {
   }
   // The extremes since the start, with the older evaluations first: of
   // equal levels the earlier is kept.
-  bool had = AppState.HistoryHasExtremes;
-  LevelRecord lowest = AppState.LowestLevel;
-  LevelRecord highest = AppState.HighestLevel;
-  AppState.HistoryHasExtremes = false;
-  AppState.HistoryCount = 0;
-  AppState.HistoryFirst = 0;
+  bool had = AppState.History.HistoryHasExtremes;
+  LevelRecord lowest = AppState.History.LowestLevel;
+  LevelRecord highest = AppState.History.HighestLevel;
+  RestartHistory();
   for (const LevelRecord& r : read) KeepEvaluation(r);
   if (had) {
     TakeExtremes(lowest);
     TakeExtremes(highest);
   }
   for (const LevelRecord& r : since) {
-    AppState.EvaluationCount--;  // counted when it was recorded
+    UncountEvaluation();  // counted when it was recorded
     KeepEvaluation(r);
   }
 }

@@ -8,7 +8,7 @@
 // is skipped and counted, what cannot be written waits in memory and is
 // written with the next line (each line to its own month's file, whatever
 // fails with another), and the history window says what is wrong
-// (AppState.LogReadProblem, AppState.LogWriteProblem).
+// (AppState.Log.LogReadProblem, AppState.Log.LogWriteProblem).
 #pragma once
 
 #include <vector>
@@ -34,13 +34,16 @@ void LogAlarmEvent(int64_t time, int64_t universal, int output, int sent,
 
 // Reads the evaluations of the last LogReadDays days from the log, in the
 // order of events (their universal time), and notes in
-// AppState.LogReadProblem what was skipped: lines of another form, and
+// AppState.Log.LogReadProblem what was skipped: lines of another form, and
 // lines dated ahead of now or outside their file's month.
 std::vector<LevelRecord> ReadLevelLog();
 
 // Called before a line is logged: when the read-back waits
-// (AppState.LogReadWaiting: the folder was missing at start) and the folder
+// (AppState.Log.LogReadWaiting: the folder was missing at start) and the folder
 // is there now, the log is read back, once. Its evaluations from before
 // the first one recorded since the start go into the history before those,
 // and the extremes take them in; nothing written since the start is read.
 void ReadBackLateLog();
+// At start, after the log was read: a folder given and missing then is
+// waited for (AppState.Log.LogReadWaiting).
+void NoteLogFolderAtStart();

@@ -31,24 +31,38 @@ static const int SensorWarmUpTicks = 2;
 // board first shows output 3 on. Without a connection nothing goes out.
 static void SensorOn() {
   if (!BoardConnected()) {
-    AppState.SensorPowered = false;
+    SensorPowerLost();
     return;
   }
   PortReply reply = SetPort(3, true, OweNothing);
   GuardSent(3, true, reply);
-  if (reply == PortNotSent) AppState.SensorPowered = false;
+  if (reply == PortNotSent) SensorPowerLost();
   PlaySwitchSound();
   RefreshBoard();
 }
 
 // The sensor has been powered long enough for its level to be read.
 static bool SensorWarm() {
-  return AppState.SensorPowered &&
-         AppState.MeasurementTicks - AppState.SensorOnSince >=
+  return AppState.Guard.SensorPowered &&
+         AppState.Measurement.MeasurementTicks - AppState.Guard.SensorOnSince >=
              SensorWarmUpTicks;
 }
 
-void ForgetSensorPower() { AppState.SensorPowered = false; }
+void ForgetSensorPower() { SensorPowerLost(); }
+
+void StartCyclePeriod() {
+  AppState.Measurement.CyclePeriod = 360;
+  PlatSetValue(TrackbarCycle, AppState.Measurement.CyclePeriod);
+  PlatSetText(LabelCyclePeriod,
+              std::to_string(AppState.Measurement.CyclePeriod) + " s");
+}
+
+void ReadCyclePeriod() {
+  if (AppState.Switching.MeasurementEnabled) return;
+  AppState.Measurement.CyclePeriod = PlatGetValue(TrackbarCycle);
+  PlatSetText(LabelCyclePeriod,
+              std::to_string(AppState.Measurement.CyclePeriod) + " s");
+}
 
 // Whether `level` lies beyond output 4's threshold (below the Minimum) or
 // output 5's (above the Maximum), and whether the operator has left that
@@ -57,7 +71,8 @@ static bool BeyondThreshold(int output, double level) {
   return output == 4 ? level < MinimumThreshold : level > MaximumThreshold;
 }
 static bool FunctionReleased(int output) {
-  return output == 4 ? AppState.MinimumEnabled : AppState.MaximumEnabled;
+  return output == 4 ? AppState.Switching.MinimumEnabled
+                     : AppState.Switching.MaximumEnabled;
 }
 
 // "setport n.1" or "setport n.0" to output 4 or 5 on `level`, a proven
@@ -131,13 +146,14 @@ static bool DecisionQuery() {
 // an alarm event. `output5Switched`: output 5 was decided on the proven
 // query before, and only output 4 stayed undecided.
 static void ReadingDoubted(bool output5Switched) {
-  int n = ++AppState.DoubtedEvaluations;
-  AppState.DoubtedLastSwitched5 = output5Switched;
-  if (n == 1) AppState.DoubtedWithOutput5 = 0;
+  int n = ++AppState.Measurement.DoubtedEvaluations;
+  AppState.Measurement.DoubtedLastSwitched5 = output5Switched;
+  if (n == 1) AppState.Measurement.DoubtedWithOutput5 = 0;
   if (n <= EvaluationsPerCycle && output5Switched)
-    AppState.DoubtedWithOutput5++;
+    AppState.Measurement.DoubtedWithOutput5++;
   if (n == EvaluationsPerCycle)
-    AlarmReadingsInDoubt(AppState.DoubtedWithOutput5, EvaluationsPerCycle);
+    AlarmReadingsInDoubt(AppState.Measurement.DoubtedWithOutput5,
+                         EvaluationsPerCycle);
 }
 
 static bool SleptSince(int sleeps) { return SleepsFound() != sleeps; }
@@ -167,9 +183,9 @@ static void DecideOutputs(int sleeps, double level5, bool checked) {
         reply5 != PortInDoubt &&
         StatusShows(5, reply5 == PortAcknowledged ? output5 == 1 : wasOn5);
     if (proven && inStep) {
-      level4 = checked ? level5 : AppState.LevelVoltage;
-      bool keepOn =
-          checked && SensorReleaseHeld() && AppState.GuardWants[4] == DecidedOn;
+      level4 = checked ? level5 : AppState.Readings.LevelVoltage;
+      bool keepOn = checked && SensorReleaseHeld() &&
+                    AppState.Guard.GuardWants[4] == DecidedOn;
       bool wasOn4 = StatusShows(4, true);
       PortReply reply4;
       output4 = LevelSwitch(4, level4, &reply4, keepOn);
@@ -192,7 +208,7 @@ static void DecideOutputs(int sleeps, double level5, bool checked) {
   if (doubted) {
     ReadingDoubted(done5);
   } else if (done4) {
-    AppState.DoubtedEvaluations = 0;
+    AppState.Measurement.DoubtedEvaluations = 0;
   }
   RecordEvaluation(level5, output5, level4, output4, doubted);
 }
@@ -222,13 +238,14 @@ static void DecideAndRecord() {
     return;
   }
   ShowLevelBar();
-  DecideOutputs(sleeps, AppState.LevelVoltage, false);
+  DecideOutputs(sleeps, AppState.Readings.LevelVoltage, false);
 }
 
 // The cycle's last evaluation (tick P + 5): the sensor's check grades the
 // cycle there.
 static bool LastEvaluationOfCycle() {
-  return AppState.CycleCounter > AppState.CyclePeriod + 4;
+  return AppState.Measurement.CycleCounter >
+         AppState.Measurement.CyclePeriod + 4;
 }
 
 // A failed sensor decides nothing on its reading. From the fail-safe time
@@ -238,7 +255,7 @@ static bool LastEvaluationOfCycle() {
 static void ActOnFailedSensor(int sleeps) {
   int output4 = CommandNotSent;
   bool done4 = false;
-  if (SensorFailSafeDue() && AppState.MinimumEnabled) {
+  if (SensorFailSafeDue() && AppState.Switching.MinimumEnabled) {
     bool wasOn4 = StatusShows(4, true);
     PortReply reply4;
     output4 = LevelSwitch(4, NAN, &reply4, true);
@@ -256,7 +273,7 @@ static void ActOnFailedSensor(int sleeps) {
   if (doubted)
     ReadingDoubted(false);
   else if (done4)
-    AppState.DoubtedEvaluations = 0;
+    AppState.Measurement.DoubtedEvaluations = 0;
   RecordEvaluation(NAN, CommandNotSent, NAN, output4, doubted, SensorFailed);
 }
 
@@ -278,7 +295,8 @@ static void DecideOnCheckedSensor() {
     return;
   }
   ShowLevelBar();
-  SensorCycleReading(AppState.LevelVoltage, AppState.SensorOnSince);
+  SensorCycleReading(AppState.Readings.LevelVoltage,
+                     AppState.Guard.SensorOnSince);
   if (!last) return;
   SensorCycleResult r = SensorGradeCycle();
   switch (r.Grade) {
@@ -304,10 +322,10 @@ static void DecideOnCheckedSensor() {
 // are held against.
 static void TakeUnpoweredReading() {
   SensorCycleBegins();
-  if (!BoardConnected() || AppState.SensorPowered) return;
+  if (!BoardConnected() || AppState.Guard.SensorPowered) return;
   int sleeps = SleepsFound();
   if (ProvenQuery() && !SleptSince(sleeps) && StatusShows(3, false))
-    SensorUnpoweredReading(AppState.LevelVoltage);
+    SensorUnpoweredReading(AppState.Readings.LevelVoltage);
 }
 
 // The alarm events of an evaluation come once it is recorded, with the
@@ -318,7 +336,7 @@ void EvaluateLevel() {
     DecideOnCheckedSensor();
   else
     DecideAndRecord();
-  if (!AppState.AlarmsWaiting.empty() && HistorySize() > 0)
+  if (!AppState.Alarms.AlarmsWaiting.empty() && HistorySize() > 0)
     AnnounceWaitingAlarms(&HistoryEntry(HistorySize() - 1));
   else
     AnnounceWaitingAlarms();
@@ -330,71 +348,73 @@ void EvaluateLevel() {
 // warm-up. Not while a measurement runs (its evaluations decide anyway),
 // and at most once in DeviationRetryInterval.
 static void StartFreshMeasurementIfWanted() {
-  if (!AppState.FreshMeasurementWanted) return;
-  if (!AppState.MeasurementEnabled ||
-      AppState.CycleCounter > AppState.CyclePeriod) {
-    AppState.FreshMeasurementWanted = false;
+  if (!AppState.Guard.FreshMeasurementWanted) return;
+  if (!AppState.Switching.MeasurementEnabled ||
+      AppState.Measurement.CycleCounter > AppState.Measurement.CyclePeriod) {
+    FreshMeasurementDropped();
     return;
   }
   TickCount now = PlatTickCount();
-  if (AppState.FreshMeasurementStarted &&
-      (int32_t)(now - AppState.FreshMeasurementAt) < DeviationRetryInterval)
+  if (AppState.Guard.FreshMeasurementStarted &&
+      (int32_t)(now - AppState.Guard.FreshMeasurementAt) <
+          DeviationRetryInterval)
     return;
-  AppState.FreshMeasurementWanted = false;
-  AppState.FreshMeasurementStarted = true;
-  AppState.FreshMeasurementAt = now;
-  AppState.CycleCounter = AppState.CyclePeriod;
+  FreshMeasurementStarts(now);
+  AppState.Measurement.CycleCounter = AppState.Measurement.CyclePeriod;
 }
 
 void MeasureAfterSleep() {
   ForgetSensorPower();
   // Whatever the board said while the PC slept is no reply of its own.
   DoubtTheLink();
-  AppState.FreshMeasurementWanted = false;
-  AppState.Sleep.MeasureWanted = true;
+  FreshMeasurementDropped();
+  AppState.Measurement.MeasureWanted = true;
 }
 
 // After a sleep the cycle starts over at the first tick the board can be
 // reached: a connection that did not live through the sleep is made anew
 // first.
 static void StartMeasurementAfterSleep() {
-  if (!AppState.Sleep.MeasureWanted) return;
-  if (!AppState.MeasurementEnabled) {
-    AppState.Sleep.MeasureWanted = false;
+  if (!AppState.Measurement.MeasureWanted) return;
+  if (!AppState.Switching.MeasurementEnabled) {
+    AppState.Measurement.MeasureWanted = false;
     return;
   }
   if (!BoardConnected()) return;
-  AppState.Sleep.MeasureWanted = false;
-  AppState.CycleCounter = AppState.CyclePeriod;
+  AppState.Measurement.MeasureWanted = false;
+  AppState.Measurement.CycleCounter = AppState.Measurement.CyclePeriod;
 }
 
 void MeasurementCycle() {
   StartMeasurementAfterSleep();
   StartFreshMeasurementIfWanted();
-  AppState.CycleCounter++;
-  AppState.MeasurementTicks++;
+  AppState.Measurement.CycleCounter++;
+  AppState.Measurement.MeasurementTicks++;
   // The board may have lost its outputs with the connection.
-  if (AppState.ConnectionLost) ForgetSensorPower();
+  if (AppState.Link.ConnectionLost) ForgetSensorPower();
 
   if (AppState.Sensor.Settings.On &&
-      AppState.CycleCounter == AppState.CyclePeriod + 1 &&
-      AppState.MeasurementEnabled)
+      AppState.Measurement.CycleCounter ==
+          AppState.Measurement.CyclePeriod + 1 &&
+      AppState.Switching.MeasurementEnabled)
     TakeUnpoweredReading();
-  if (AppState.CycleCounter > AppState.CyclePeriod &&
-      AppState.MeasurementEnabled)
+  if (AppState.Measurement.CycleCounter > AppState.Measurement.CyclePeriod &&
+      AppState.Switching.MeasurementEnabled)
     SensorOn();
 
   // An evaluation before the sensor's warm-up takes no reading and
   // switches nothing; the guard's watch counts the time it loses.
-  if (AppState.CycleCounter > AppState.CyclePeriod + 2 &&
-      AppState.MeasurementEnabled && SensorWarm())
+  if (AppState.Measurement.CycleCounter >
+          AppState.Measurement.CyclePeriod + 2 &&
+      AppState.Switching.MeasurementEnabled && SensorWarm())
     EvaluateLevel();
 
   // The end of the cycle runs whether or not the measurement is released,
   // so output 3 never stays powered past the cycle.
-  if (AppState.CycleCounter > AppState.CyclePeriod + 4 ||
-      AppState.CyclePeriod < 0) {
-    AppState.CycleCounter = 0;
+  if (AppState.Measurement.CycleCounter >
+          AppState.Measurement.CyclePeriod + 4 ||
+      AppState.Measurement.CyclePeriod < 0) {
+    AppState.Measurement.CycleCounter = 0;
     SensorOff();
   }
 }

@@ -6,6 +6,12 @@
 // has been powered for two ticks since it was last switched on after being
 // off or in an unknown state.
 void MeasurementCycle();
+// The cycle's period at the main loop's beginning: 360 s, on its trackbar
+// and label.
+void StartCyclePeriod();
+// Every pass of the main loop: while the measurement is off, the cycle
+// period follows its trackbar.
+void ReadCyclePeriod();
 // The sensor's power is no longer known (a new connection to a board that
 // may have lost its outputs): the next "setport 3.1" starts its warm-up.
 void ForgetSensorPower();

@@ -7,6 +7,7 @@
 #include "base/wait_service.h"
 #include "board/commands.h"
 #include "board/link.h"
+#include "board/readings.h"
 #include "control/alarms.h"
 #include "control/refresh.h"
 #include "ui/board_view.h"
@@ -29,12 +30,12 @@ void ReadSwitchDelay(int output) {
   if (!IsPulseOutput(output)) return;
   int field = DelayColumnControl(output);
   int32_t delay = ReadInteger(PlatGetText(field));
-  if (delay > AppState.MaxSwitchDelay[output] ||
-      delay < AppState.MinSwitchDelay[output]) {
-    delay = AppState.DefaultSwitchDelay[output];
+  if (delay > Settings().MaxSwitchDelay[output] ||
+      delay < Settings().MinSwitchDelay[output]) {
+    delay = Settings().DefaultSwitchDelay[output];
     PlatSetText(field, std::to_string(delay));
   }
-  AppState.SwitchDelay[output] = delay;
+  AppState.Switching.SwitchDelay[output] = delay;
 }
 
 // Waits `ms` on the tick count, serving the windows at least every
@@ -67,11 +68,11 @@ void PulseOutput(int output) {
   bool on = SetPort(output, true, OweOff);
   PlaySwitchSound();
   EnableButton(button, false);
-  if (on) AppState.OutputState[output] = ContactClosed;
+  if (on) TakeOutputSwitched(output, true);
   RefreshBoard();
 
   // ReadSwitchDelay has kept the delay within 1..10000 ms.
-  if (on) WaitServingWindows(AppState.SwitchDelay[output]);
+  if (on) WaitServingWindows(AppState.Switching.SwitchDelay[output]);
 
   // Without a connection the "off" goes out first on the next one.
   bool off = SetPort(output, false, OweOff);
@@ -80,7 +81,7 @@ void PulseOutput(int output) {
   // held until they are taken. Button 81 waits for a new tick of the
   // safety lock (ApplySafetyLock).
   if (output != 8) EnableButton(button, true);
-  if (off) AppState.OutputState[output] = ContactOpen;
+  if (off) TakeOutputSwitched(output, false);
   // Every pulse of output 8 needs a new tick of the safety lock.
   if (output == 8) PlatSetChecked(CheckSafetyLock, false);
   RefreshBoard();
@@ -97,9 +98,15 @@ void SwitchOutput(int output, bool on) {
   }
   bool done = SetPort(output, on, OweNothing);
   PlaySwitchSound();
-  if (done) AppState.OutputState[output] = on ? ContactClosed : ContactOpen;
+  if (done) TakeOutputSwitched(output, on);
   RefreshBoard();
   if (!done) NotSwitched(output);
+}
+
+void ReleaseAllFunctions() {
+  AppState.Switching.MeasurementEnabled = true;
+  AppState.Switching.MinimumEnabled = true;
+  AppState.Switching.MaximumEnabled = true;
 }
 
 void SwitchFunction(int output, bool on) {
@@ -107,15 +114,16 @@ void SwitchFunction(int output, bool on) {
     case 3:
       // While the measurement is locked it decides nothing, and that is no
       // blindness: the guard's watch stands still meanwhile.
-      if (on && !AppState.MeasurementEnabled) AlarmGuardWatchResumed();
-      if (!on && AppState.MeasurementEnabled) AlarmGuardWatchPaused();
-      AppState.MeasurementEnabled = on;
+      if (on && !AppState.Switching.MeasurementEnabled)
+        AlarmGuardWatchResumed();
+      if (!on && AppState.Switching.MeasurementEnabled) AlarmGuardWatchPaused();
+      AppState.Switching.MeasurementEnabled = on;
       break;
     case 4:
-      AppState.MinimumEnabled = on;
+      AppState.Switching.MinimumEnabled = on;
       break;
     case 5:
-      AppState.MaximumEnabled = on;
+      AppState.Switching.MaximumEnabled = on;
       break;
     default:
       return;

@@ -13,6 +13,8 @@ void PulseOutput(int output);
 void SwitchOutput(int output, bool on);
 // Releases (on) or locks (not on) the function of output 3, 4 or 5.
 void SwitchFunction(int output, bool on);
+// The three functions released, as the main loop begins.
+void ReleaseAllFunctions();
 // Check box 110 was clicked.
 void SafetyLockClicked();
 // Button 81 (output 8) is usable only while check box 110 is ticked (and,

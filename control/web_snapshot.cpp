@@ -64,7 +64,8 @@ void AgeWebDay(WebDay* day, int64_t universal) {
 // included).
 static void TakeNewEvaluations(WebSnapshot* s, int64_t universal) {
   int n = HistorySize();
-  int fresh = s->Evaluated ? AppState.EvaluationCount - s->EvaluationCount : n;
+  int fresh =
+      s->Evaluated ? AppState.History.EvaluationCount - s->EvaluationCount : n;
   if (fresh > n) fresh = n;
   if (fresh <= 0) return;
   int first = n - fresh;
@@ -78,8 +79,10 @@ static void TakeNewEvaluations(WebSnapshot* s, int64_t universal) {
   for (int i = first; i < n; i++) AddToWebDay(&s->Day, HistoryEntry(i));
   s->Evaluated = true;
   s->LastEvaluation = HistoryEntry(n - 1);
-  s->EvaluationCount = AppState.EvaluationCount;
+  s->EvaluationCount = AppState.History.EvaluationCount;
 }
+
+void WebDayRenamed() { AppState.Web.Snapshot.Evaluated = false; }
 
 void TakeWebSnapshot() {
   if (AppState.Web.Settings.Address.empty()) return;
@@ -89,47 +92,48 @@ void TakeWebSnapshot() {
   int64_t universal = PlatUniversalClock();
 
   // The connection: a change of it (or a new one) starts its time anew.
-  bool connected = !AppState.ConnectionLost;
+  bool connected = !AppState.Link.ConnectionLost;
   if (!s.Taken || connected != s.Connected ||
-      AppState.ConnectionNumber != s.ConnectionNumber) {
+      AppState.Link.ConnectionNumber != s.ConnectionNumber) {
     s.Connected = connected;
     s.ConnectionSince = local;
-    s.ConnectionNumber = AppState.ConnectionNumber;
+    s.ConnectionNumber = AppState.Link.ConnectionNumber;
   }
   s.Taken = true;
   s.TakenTick = tick;
   s.Serial++;
-  s.RefreshInterval = AppState.RefreshInterval;
+  s.RefreshInterval = AppState.Refresh.RefreshInterval;
   // The query's time is its answer's, not this snapshot's.
-  if (connected && AppState.StatusFresh) {
+  if (connected && AppState.Readings.StatusFresh) {
     s.Queried = true;
-    s.QueryTime = AppState.StatusAnsweredTime;
-    s.QueryTick = AppState.StatusAnsweredTick;
+    s.QueryTime = AppState.Readings.StatusAnsweredTime;
+    s.QueryTick = AppState.Readings.StatusAnsweredTick;
   }
 
   s.LevelText = AnalogValueText(1);
-  s.LevelRead = AppState.LevelBarDrawn;
-  s.LevelVolts = AppState.LevelBarVoltage;
+  s.LevelRead = AppState.View.Board.LevelBarDrawn;
+  s.LevelVolts = AppState.View.Board.LevelBarVoltage;
   for (int n = 1; n <= 8; n++) {
-    s.Output[n] = AppState.OutputState[n];
-    s.OutputName[n] = AppState.OutputName[n];
+    s.Output[n] = AppState.Readings.OutputState[n];
+    s.OutputName[n] = Settings().OutputName[n];
   }
   for (int n = 1; n <= 4; n++) {
-    s.Input[n] = AppState.InputState[n];
-    s.InputName[n] = AppState.DigitalInputName[n];
+    s.Input[n] = AppState.Readings.InputState[n];
+    s.InputName[n] = Settings().DigitalInputName[n];
     s.AnalogText[n] = AnalogValueText(n);
-    s.AnalogName[n] = AppState.AnalogName[n];
-    s.AnalogUnit[n] = AppState.AnalogUnit[n];
+    s.AnalogName[n] = Settings().AnalogName[n];
+    s.AnalogUnit[n] = Settings().AnalogUnit[n];
   }
-  s.MeasurementEnabled = AppState.MeasurementEnabled;
-  s.MinimumEnabled = AppState.MinimumEnabled;
-  s.MaximumEnabled = AppState.MaximumEnabled;
-  s.CycleSecondsLeft = AppState.CyclePeriod - AppState.CycleCounter;
+  s.MeasurementEnabled = AppState.Switching.MeasurementEnabled;
+  s.MinimumEnabled = AppState.Switching.MinimumEnabled;
+  s.MaximumEnabled = AppState.Switching.MaximumEnabled;
+  s.CycleSecondsLeft =
+      AppState.Measurement.CyclePeriod - AppState.Measurement.CycleCounter;
   if (s.CycleSecondsLeft < 0) s.CycleSecondsLeft = 0;  // a period of 0 s
 
-  s.DoubtedEvaluations = AppState.DoubtedEvaluations;
-  s.DoubtedLastSwitched5 = AppState.DoubtedLastSwitched5;
-  s.GuardBlind = AppState.GuardBlindAnnounced;
+  s.DoubtedEvaluations = AppState.Measurement.DoubtedEvaluations;
+  s.DoubtedLastSwitched5 = AppState.Measurement.DoubtedLastSwitched5;
+  s.GuardBlind = AppState.Alarms.GuardBlindAnnounced;
   s.SensorFailureOpen = AppState.Sensor.Run.FailureOpen;
   s.SensorSuspicionOpen = AppState.Sensor.Run.SuspicionOpen;
 
@@ -141,18 +145,18 @@ void TakeWebSnapshot() {
   s.DayEndLocal = local;
 
   s.Events.clear();
-  int all = (int)AppState.AlarmLines.size();
+  int all = (int)AppState.Alarms.AlarmLines.size();
   for (int i = all > AlarmLinesShown ? all - AlarmLinesShown : 0; i < all; i++)
-    s.Events.push_back(AppState.AlarmLines[i]);
+    s.Events.push_back(AppState.Alarms.AlarmLines[i]);
   // The dry-run line names minutes: made anew when a minute of either
   // clock or an evaluation has come.
   int64_t minute[2] = {FloorDiv(local, 60), FloorDiv(universal, 60)};
   if (s.DryRunText.empty() || minute[0] != s.DryRunMinute[0] ||
       minute[1] != s.DryRunMinute[1] ||
-      s.DryRunCount != AppState.EvaluationCount) {
+      s.DryRunCount != AppState.History.EvaluationCount) {
     s.DryRunText = DryRunSummaryText();
     s.DryRunMinute[0] = minute[0];
     s.DryRunMinute[1] = minute[1];
-    s.DryRunCount = AppState.EvaluationCount;
+    s.DryRunCount = AppState.History.EvaluationCount;
   }
 }

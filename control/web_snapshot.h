@@ -10,6 +10,9 @@
 // last day's evaluations when an evaluation came since. Nothing without
 // /web.
 void TakeWebSnapshot();
+// The history's times were named anew on a clock put forward or back: the
+// page's day is read from the history anew at the next snapshot.
+void WebDayRenamed();
 
 // One evaluation into the picture's day (base/web_status.h), the newest
 // so far. The columns follow one another in time: an evaluation stamped

@@ -59,7 +59,7 @@ class Alarms : public HandlerTest {
 };
 
 TEST(AlarmArguments, NameTimeAndLevelAsACommandLineTakesThem) {
-  AppState.AnalogTextWidth[1] = 5;
+  AppState.Settings.AnalogTextWidth[1] = 5;
   int64_t time = 20796 * 86400LL + 10 * 3600 + 4 * 60 + 17;  // 09.12.2026
   EXPECT_EQ(AlarmArguments(AlarmMinimumOn, time, 0.0977),
             (std::vector<Text>{"minimum-ein", "2026-12-09T10:04:17", "0,09"}));
@@ -77,7 +77,7 @@ TEST(AlarmArguments, NameTimeAndLevelAsACommandLineTakesThem) {
 }
 
 TEST_F(Alarms, OutputEventsComeOnceWhileTheirConditionHolds) {
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   HeadlessActivateOtherProgram();
   for (int i = 0; i < 3; i++) Evaluate(NormalWell);
   EXPECT_EQ(Started(), Names());
@@ -111,22 +111,23 @@ TEST_F(Alarms, OutputEventsComeOnceWhileTheirConditionHolds) {
   EXPECT_EQ(Flashes(), 4);
 
   // The history window lists them, the newest last.
-  ASSERT_EQ(AppState.AlarmLines.size(), 4u);
-  EXPECT_NE(AppState.AlarmLines[0].find(
+  ASSERT_EQ(AppState.Alarms.AlarmLines.size(), 4u);
+  EXPECT_NE(AppState.Alarms.AlarmLines[0].find(
                 "Trockenlauf: Ausgang 4 (Minimum) eingeschaltet (0,09 V)"),
             Text::npos)
-      << AppState.AlarmLines[0];
-  EXPECT_NE(AppState.AlarmLines[3].find("Entwarnung: Ausgang 5"), Text::npos);
+      << AppState.Alarms.AlarmLines[0];
+  EXPECT_NE(AppState.Alarms.AlarmLines[3].find("Entwarnung: Ausgang 5"),
+            Text::npos);
   OpenHistoryWindow();
   Text shown = C(LabelHistoryEvents).Content;
-  EXPECT_NE(shown.find(AppState.AlarmLines[0]), Text::npos) << shown;
-  EXPECT_NE(shown.find(AppState.AlarmLines[3]), Text::npos) << shown;
+  EXPECT_NE(shown.find(AppState.Alarms.AlarmLines[0]), Text::npos) << shown;
+  EXPECT_NE(shown.find(AppState.Alarms.AlarmLines[3]), Text::npos) << shown;
 
   // The operator looks: the next events call nobody.
   HeadlessActivateWindow(MainWindow);
   Evaluate(DryWell);
   EXPECT_EQ(Started().size(), 5u);
-  EXPECT_EQ(AppState.AlarmLines.size(), 5u);
+  EXPECT_EQ(AppState.Alarms.AlarmLines.size(), 5u);
   EXPECT_EQ(Flashes(), 4);
 }
 
@@ -158,7 +159,7 @@ TEST_F(Alarms, ALockedFunctionIsNoAllClear) {
        "Ausgang 5 (Maximum) ausgeschaltet: Hochstandmeldung gesperrt "
        "(2,93 V)"},
   };
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   HeadlessActivateOtherProgram();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.output);
@@ -179,9 +180,9 @@ TEST_F(Alarms, ALockedFunctionIsNoAllClear) {
     EXPECT_FALSE(Sim.Output(c.output));
     expect(c.locked);
     EXPECT_EQ(Flashes(), flashes + 1);
-    EXPECT_NE(AppState.AlarmLines.back().find(c.lockedText), Text::npos)
-        << AppState.AlarmLines.back();
-    EXPECT_EQ(AppState.AlarmLines.back().find("Entwarnung"), Text::npos);
+    EXPECT_NE(AppState.Alarms.AlarmLines.back().find(c.lockedText), Text::npos)
+        << AppState.Alarms.AlarmLines.back();
+    EXPECT_EQ(AppState.Alarms.AlarmLines.back().find("Entwarnung"), Text::npos);
     Evaluate(c.beyond);
     expect({});
 
@@ -208,7 +209,7 @@ TEST_F(Alarms, TheBoardHoldingAnOutputOnFromBeforeStillGivesTheEvent) {
   Sim.SetOutput(4, true);
   RefreshBoard();
   HeadlessActivateOtherProgram();
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   Evaluate(DryWell);
   EXPECT_EQ(Started(), Names({"minimum-ein"}));
   EXPECT_EQ(Flashes(), 1);
@@ -227,7 +228,7 @@ TEST_F(Alarms, TheBoardHoldingAnOutputOnFromBeforeStillGivesTheEvent) {
 }
 
 TEST_F(Alarms, AWholeCycleInDoubtComesOnceUntilAReadingDecides) {
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   HeadlessActivateOtherProgram();
   Sim.SetReply("GETADC 1", "abc\r\n");
   for (int i = 0; i < 2; i++) Evaluate(DryWell);
@@ -250,7 +251,7 @@ TEST_F(Alarms, AWholeCycleInDoubtComesOnceUntilAReadingDecides) {
 // Readings in doubt only after output 5 was switched: output 4 alone
 // stayed undecided, and the event says so, not that nothing was switched.
 TEST_F(Alarms, ACycleInDoubtForOutput4AloneSaysOutput5WasSwitched) {
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   // Every reading taken while output 5 is on is in doubt: the query before
   // "setport 5.1" is proven, the one after it not.
   Sim.SetReplyTransform(
@@ -268,7 +269,7 @@ TEST_F(Alarms, ACycleInDoubtForOutput4AloneSaysOutput5WasSwitched) {
   // guard had switched it on: one episode, told once.
   EXPECT_EQ(Started(),
             Names({"maximum-ein", "ausgang-abweichend", "messwert-unsicher"}));
-  const Text& line = AppState.AlarmLines.back();
+  const Text& line = AppState.Alarms.AlarmLines.back();
   EXPECT_EQ(line.find("nichts geschaltet"), Text::npos) << line;
   EXPECT_NE(line.find("Ausgang 4 (Minimum) nicht geschaltet"), Text::npos)
       << line;
@@ -279,14 +280,15 @@ TEST_F(Alarms, ACycleInDoubtForOutput4AloneSaysOutput5WasSwitched) {
   Evaluate(NormalWell);
   Sim.SetReply("GETADC 1", "abc\r\n");
   for (int i = 0; i < 3; i++) Evaluate(NormalWell);
-  EXPECT_NE(AppState.AlarmLines.back().find("nichts geschaltet"), Text::npos)
-      << AppState.AlarmLines.back();
+  EXPECT_NE(AppState.Alarms.AlarmLines.back().find("nichts geschaltet"),
+            Text::npos)
+      << AppState.Alarms.AlarmLines.back();
 }
 
 // A slow board: the evaluation's record is stamped at its end; its events
 // carry that same time, in the list, the log and the command's arguments.
 TEST_F(Alarms, AnEventCarriesTheTimeOfItsEvaluation) {
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   Sim.SetReplyDelay(900);
   Evaluate(DryWell);
   Sim.SetReplyDelay(0);
@@ -294,13 +296,14 @@ TEST_F(Alarms, AnEventCarriesTheTimeOfItsEvaluation) {
   int64_t recorded = HistoryEntry(HistorySize() - 1).Time;
   EXPECT_EQ(HeadlessProgramStarts()[0].Arguments[1],
             AlarmArguments(AlarmMinimumOn, recorded, NAN)[1]);
-  EXPECT_EQ(AppState.AlarmLines.back().rfind(DateTimeText(recorded), 0), 0u)
-      << AppState.AlarmLines.back() << " / " << DateTimeText(recorded);
+  EXPECT_EQ(AppState.Alarms.AlarmLines.back().rfind(DateTimeText(recorded), 0),
+            0u)
+      << AppState.Alarms.AlarmLines.back() << " / " << DateTimeText(recorded);
 
   // In the level log the event's line begins with its evaluation's local
   // time and ends with its universal one.
-  AppState.LogFolder = "C:\\Brunnen";
-  HeadlessAddFolder(AppState.LogFolder);
+  AppState.Settings.LogFolder = "C:\\Brunnen";
+  HeadlessAddFolder(AppState.Settings.LogFolder);
   Sim.SetReplyDelay(900);
   Evaluate(NormalWell);
   Sim.SetReplyDelay(0);
@@ -324,8 +327,8 @@ TEST_F(Alarms, AnEventCarriesTheTimeOfItsEvaluation) {
 // The daily sign of life: at its minute, once a day, whatever the clock
 // does, with the counts of the 24 hours before it.
 TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
-  AppState.AlarmCommand = Command;
-  AppState.AlarmDailyMinute = 7 * 60;
+  AppState.Settings.AlarmCommand = Command;
+  AppState.Settings.AlarmDailyMinute = 7 * 60;
   HeadlessActivateOtherProgram();
   auto signs = [] {
     std::vector<std::vector<Text>> all;
@@ -356,7 +359,7 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
   Evaluate(DryWell);
   at(5, 5, 40);
   Evaluate(NormalWell);
-  AppState.AlarmDailyArmed = false;  // a start after the day's minute
+  AppState.Alarms.AlarmDailyArmed = false;  // a start after the day's minute
   at(5, 7, 30);
   Evaluate(DryWell);
   at(5, 8, 0);
@@ -367,9 +370,9 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
   Sim.ClearReplies();
   Evaluate(NormalWell);
   for (int i = 0; i < 2; i++) {
-    AppState.ConnectionLost = true;
+    AppState.Link.ConnectionLost = true;
     WatchAlarms();
-    AppState.ConnectionLost = false;
+    AppState.Link.ConnectionLost = false;
     WatchAlarms();
   }
   EXPECT_TRUE(signs().empty());  // its minute was past at the start
@@ -383,11 +386,11 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
             (std::vector<Text>{"lebenszeichen", "2026-12-06T07:00:00", "-", "1",
                                "30", "2", "2"}));
   EXPECT_EQ(Flashes(), flashes);  // no call: its coming is what counts
-  EXPECT_NE(AppState.AlarmLines.back().find(
+  EXPECT_NE(AppState.Alarms.AlarmLines.back().find(
                 "Lebenszeichen, letzte 24 h: Ausgang 4 (Minimum) 1-mal ein, "
                 "30 min lang, 2 Messungen unsicher, Verbindung 2-mal verloren"),
             Text::npos)
-      << AppState.AlarmLines.back();
+      << AppState.Alarms.AlarmLines.back();
 
   // The rest of the day, midnight, and a clock set back an hour and a day
   // and set right again: nothing again. The next day at its time: the
@@ -418,9 +421,9 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
   // The program started again after the day's minute: nothing that day;
   // started before it: the sign at its minute.
   for (int startHour : {8, 6}) {
-    AppState.AlarmDailyArmed = false;
+    AppState.Alarms.AlarmDailyArmed = false;
     AppState.WallClock = WallClockState{};
-    AppState.AlarmLossTimes.clear();
+    AppState.Alarms.AlarmLossTimes.clear();
     size_t before = signs().size();
     at(10, startHour, 0);
     at(10, 7, 0);
@@ -429,40 +432,41 @@ TEST_F(Alarms, TheDailySignComesOnceADayAtItsTimeWithThePastDaysCounts) {
     at(11, 7, 0);
     EXPECT_EQ(signs().size(), before + (startHour == 6 ? 2 : 1)) << startHour;
     HeadlessSetLocalTime(20, 12, 2026, 0, 0);  // the next start's days
-    AppState.AlarmDailyArmed = false;
+    AppState.Alarms.AlarmDailyArmed = false;
     WatchAlarms();
   }
 }
 
 // Without the option the clock passing any minute starts nothing.
 TEST_F(Alarms, WithoutTheDailyTimeNoSignComes) {
-  AppState.AlarmCommand = Command;
-  AppState.MeasurementEnabled = false;  // no guard to go blind meanwhile
+  AppState.Settings.AlarmCommand = Command;
+  AppState.Switching.MeasurementEnabled =
+      false;  // no guard to go blind meanwhile
   HeadlessSetLocalTime(7, 12, 2026, 0, 0);
   for (int hour = 0; hour < 24; hour++) {
     if (hour > 0) HeadlessAdvanceClock(3600000);
     WatchAlarms();
   }
   EXPECT_TRUE(HeadlessProgramStarts().empty());
-  EXPECT_TRUE(AppState.AlarmLines.empty());
+  EXPECT_TRUE(AppState.Alarms.AlarmLines.empty());
 }
 
 TEST_F(Alarms, TheBlindGuardIsAnnouncedAfterAMinuteAndItsSightOnce) {
   // The connection's events alone: with the measurement locked, output 4
   // left undecided is no event of its own.
-  AppState.MeasurementEnabled = false;
-  AppState.AlarmCommand = Command;
+  AppState.Switching.MeasurementEnabled = false;
+  AppState.Settings.AlarmCommand = Command;
   HeadlessActivateOtherProgram();
   // A loss of half a minute: nothing.
-  AppState.ConnectionLost = true;
+  AppState.Link.ConnectionLost = true;
   WatchAlarms();
   HeadlessAdvanceClock(30000);
   WatchAlarms();
-  AppState.ConnectionLost = false;
+  AppState.Link.ConnectionLost = false;
   WatchAlarms();
   EXPECT_EQ(Started(), Names());
 
-  AppState.ConnectionLost = true;
+  AppState.Link.ConnectionLost = true;
   WatchAlarms();
   HeadlessAdvanceClock(AlarmBlindTime);
   WatchAlarms();
@@ -477,7 +481,7 @@ TEST_F(Alarms, TheBlindGuardIsAnnouncedAfterAMinuteAndItsSightOnce) {
   }
   EXPECT_EQ(Started(), Names({"verbindung-weg"}));
 
-  AppState.ConnectionLost = false;
+  AppState.Link.ConnectionLost = false;
   WatchAlarms();
   WatchAlarms();
   EXPECT_EQ(Started(), Names({"verbindung-weg", "verbindung-zurueck"}));
@@ -487,12 +491,12 @@ TEST_F(Alarms, TheBlindGuardIsAnnouncedAfterAMinuteAndItsSightOnce) {
 
 TEST_F(Alarms, ACommandThatCannotStartIsShownAndNotTriedAgain) {
   HeadlessAddFolder("C:\\Brunnen");  // the folder, but no alarm.cmd in it
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   Evaluate(DryWell);
   for (int i = 0; i < 20; i++) WatchAlarms();
   ASSERT_EQ(HeadlessProgramStarts().size(), 1u);
   EXPECT_FALSE(HeadlessProgramStarts()[0].Started);
-  EXPECT_EQ(AppState.AlarmCommandsFailed, 1);
+  EXPECT_EQ(AppState.Alarms.AlarmCommandsFailed, 1);
   OpenHistoryWindow();
   EXPECT_NE(
       C(LabelHistoryLog)
@@ -503,7 +507,7 @@ TEST_F(Alarms, ACommandThatCannotStartIsShownAndNotTriedAgain) {
   // The next event tries once more, once.
   Evaluate(FullWell);
   EXPECT_EQ(HeadlessProgramStarts().size(), 3u);
-  EXPECT_EQ(AppState.AlarmCommandsFailed, 3);
+  EXPECT_EQ(AppState.Alarms.AlarmCommandsFailed, 3);
 }
 
 // Output 4 switched on or off by an evaluation that is then done.
@@ -514,7 +518,7 @@ void Output4(bool on) {
 
 TEST_F(Alarms, HangingCommandsAreBoundedShownAndCounted) {
   HeadlessSetProgramsKeepRunning(true);
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   // A hundred events within a minute.
   for (int i = 0; i < 50; i++) {
     Output4(true);
@@ -523,14 +527,14 @@ TEST_F(Alarms, HangingCommandsAreBoundedShownAndCounted) {
   }
   EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce);
   EXPECT_EQ(HeadlessRunningPrograms(), AlarmCommandsAtOnce);
-  EXPECT_EQ(AppState.AlarmCommandsLeftOut, 100 - AlarmCommandsAtOnce);
-  EXPECT_EQ(AppState.AlarmCommandsOverdue, 0);
-  EXPECT_EQ(AppState.AlarmLines.size(), (size_t)AlarmLinesShown);
+  EXPECT_EQ(AppState.Alarms.AlarmCommandsLeftOut, 100 - AlarmCommandsAtOnce);
+  EXPECT_EQ(AppState.Alarms.AlarmCommandsOverdue, 0);
+  EXPECT_EQ(AppState.Alarms.AlarmLines.size(), (size_t)AlarmLinesShown);
 
   // Past the bound: each shown and counted once, and still in its place.
   HeadlessAdvanceClock(AlarmCommandLimit);
   for (int i = 0; i < 5; i++) WatchAlarms();
-  EXPECT_EQ(AppState.AlarmCommandsOverdue, AlarmCommandsAtOnce);
+  EXPECT_EQ(AppState.Alarms.AlarmCommandsOverdue, AlarmCommandsAtOnce);
   Output4(true);
   EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce);
   OpenHistoryWindow();
@@ -540,7 +544,7 @@ TEST_F(Alarms, HangingCommandsAreBoundedShownAndCounted) {
   // Once they end, the next event starts the command again.
   HeadlessEndPrograms();
   WatchAlarms();
-  EXPECT_TRUE(AppState.AlarmCommandsRunning.empty());
+  EXPECT_TRUE(AppState.Alarms.AlarmCommandsRunning.empty());
   Output4(false);
   EXPECT_EQ(HeadlessProgramStarts().size(), (size_t)AlarmCommandsAtOnce + 1);
 }
@@ -556,7 +560,7 @@ TEST_F(Alarms, NoCommandChangesWhatTheGuardSends) {
     return LevelCommands();
   };
   auto reset = [] {
-    for (int n : {4, 5}) AppState.AlarmOutputOn[n] = false;
+    for (int n : {4, 5}) AppState.Alarms.AlarmOutputOn[n] = false;
   };
   std::vector<std::string> without = run();
   EXPECT_TRUE(HeadlessProgramStarts().empty());
@@ -565,15 +569,15 @@ TEST_F(Alarms, NoCommandChangesWhatTheGuardSends) {
 
   reset();
   HeadlessAddFolder("C:\\Brunnen");
-  AppState.AlarmCommand = Command;
+  AppState.Settings.AlarmCommand = Command;
   EXPECT_EQ(run(), without);
-  EXPECT_EQ(AppState.AlarmCommandsFailed, 7);
+  EXPECT_EQ(AppState.Alarms.AlarmCommandsFailed, 7);
 
   reset();
-  AppState.AlarmCommand = "C:\\Anderswo\\alarm.exe";
+  AppState.Settings.AlarmCommand = "C:\\Anderswo\\alarm.exe";
   HeadlessSetProgramsKeepRunning(true);
   EXPECT_EQ(run(), without);
-  EXPECT_EQ(AppState.AlarmCommandsLeftOut, 7 - AlarmCommandsAtOnce);
+  EXPECT_EQ(AppState.Alarms.AlarmCommandsLeftOut, 7 - AlarmCommandsAtOnce);
   EXPECT_TRUE(HeadlessFileWrites().empty());
 }
 
@@ -625,9 +629,10 @@ TEST_F(AlarmWindow, TheDryRunLineCountsTodayAndTheLastWeek) {
 
 TEST_F(AlarmWindow, TheEventLinesFitFromTheSmallestSize) {
   for (int i = 0; i < AlarmLinesShown; i++)
-    AppState.AlarmLines.push_back("06.12.2026 07:45:0" + std::to_string(i) +
-                                  "  Trockenlauf: Ausgang 4 (Minimum) "
-                                  "eingeschaltet (0,09 V)");
+    AppState.Alarms.AlarmLines.push_back("06.12.2026 07:45:0" +
+                                         std::to_string(i) +
+                                         "  Trockenlauf: Ausgang 4 (Minimum) "
+                                         "eingeschaltet (0,09 V)");
   OpenHistoryWindow();
   std::vector<int> order = HeadlessCreationOrder(HistoryWindow);
   // The new lines take no place in the keyboard's way: the save and close
@@ -659,7 +664,8 @@ TEST_F(AlarmWindow, TheEventLinesFitFromTheSmallestSize) {
       EXPECT_LT(std::max(s.Y1, s.Y2), top);
     // The newest line is always there; a bigger window shows more.
     Text events = C(LabelHistoryEvents).Content;
-    EXPECT_NE(events.find(AppState.AlarmLines.back()), Text::npos) << events;
+    EXPECT_NE(events.find(AppState.Alarms.AlarmLines.back()), Text::npos)
+        << events;
     int shown = (int)std::count(events.begin(), events.end(), '\n') + 1;
     EXPECT_GE(shown, shownBefore);
     shownBefore = shown;
@@ -672,8 +678,8 @@ TEST_F(AlarmWindow, TheEventLinesFitFromTheSmallestSize) {
 // second one that day and the next day's all the same; put back a day,
 // the next real day has its sign.
 TEST_F(Alarms, TheDailySignComesOncePerRealDayThroughClockChanges) {
-  AppState.AlarmCommand = Command;
-  AppState.AlarmDailyMinute = 7 * 60;
+  AppState.Settings.AlarmCommand = Command;
+  AppState.Settings.AlarmDailyMinute = 7 * 60;
   auto signs = [] {
     int n = 0;
     for (const HeadlessProgramStart& s : HeadlessProgramStarts())
@@ -691,7 +697,7 @@ TEST_F(Alarms, TheDailySignComesOncePerRealDayThroughClockChanges) {
     SCOPED_TRACE(ahead);
     HeadlessSetLocalTime(6, 12, 2026, 6, 0);
     AppState.WallClock = WallClockState{};
-    AppState.AlarmDailyArmed = false;
+    AppState.Alarms.AlarmDailyArmed = false;
     WatchAlarms();
     int before = signs();
     pass(61);  // 07:01

@@ -40,7 +40,7 @@ TEST_F(BoardLink, TextCommandsEndInTheFiveByteSuffix) {
 
 TEST_F(BoardLink, BlockIsTextZeroByteAndWhatTheBufferHeld) {
   ConnectOnly();
-  memset(AppState.CommandBuffer.Bytes, 'x', CommandBufferSize);
+  memset(AppState.Settings.CommandBuffer.Bytes, 'x', CommandBufferSize);
   SendBlock("writelcd 1.Hallo");
   ExpectCommands(1);
   std::string wire = ReceivedBytes();
@@ -66,12 +66,13 @@ TEST_F(BoardLink, ShorterReplyKeepsTheRestOfTheLongerOne) {
   ConnectOnly();
   Sim.SetReply("GETIP", "192.168.100.200\r\n", 1);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept, 17);
+  EXPECT_EQ(ReceiveReply(&AppState.Settings.IpBuffer, 100, OneLineReply).Kept,
+            17);
   SendCommand("Getip");
-  EXPECT_EQ(ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept,
+  EXPECT_EQ(ReceiveReply(&AppState.Settings.IpBuffer, 100, OneLineReply).Kept,
             14);  // 192.168.1.50\r\n
   // No zero byte is added after a receive: the earlier reply's tail stays.
-  EXPECT_EQ(ReplyText(&AppState.IpBuffer), "192.168.1.50\r\n0\r\n");
+  EXPECT_EQ(ReplyText(&AppState.Settings.IpBuffer), "192.168.1.50\r\n0\r\n");
 }
 
 // A reply longer than its receive is read to its end: its first bytes are
@@ -84,17 +85,20 @@ TEST_F(BoardLink, ReplyLongerThanTheReceiveIsReadToItsEnd) {
     std::string help = std::string(200, 'H') + std::string(48, 'T') + ending;
     Sim.SetReply("HELP", help, 1);
     SendCommand("Help");
-    ReceivedReply reply = ReceiveReply(&AppState.PingBuffer, 200, LinesReply);
+    ReceivedReply reply =
+        ReceiveReply(&AppState.Settings.PingBuffer, 200, LinesReply);
     EXPECT_EQ(reply.Kept, 200);
-    EXPECT_EQ(BufferBytes(AppState.PingBuffer, 200), std::string(200, 'H'));
+    EXPECT_EQ(BufferBytes(AppState.Settings.PingBuffer, 200),
+              std::string(200, 'H'));
     // A full buffer without a zero byte: the text runs to the buffer's end.
-    EXPECT_EQ(ReplyText(&AppState.PingBuffer), std::string(200, 'H'));
+    EXPECT_EQ(ReplyText(&AppState.Settings.PingBuffer), std::string(200, 'H'));
     EXPECT_TRUE(reply.InDoubt);
     EXPECT_FALSE(reply.Faulty);
 
     SendCommand("Version");
-    int n = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply).Kept;
-    EXPECT_EQ(BufferBytes(AppState.VersionBuffer, n),
+    int n =
+        ReceiveReply(&AppState.Settings.VersionBuffer, 200, LinesReply).Kept;
+    EXPECT_EQ(BufferBytes(AppState.Settings.VersionBuffer, n),
               "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
   }
   EXPECT_TRUE(BoardConnected());
@@ -106,16 +110,17 @@ TEST_F(BoardLink, RepliesOfSeveralLinesAndExtraLines) {
   ConnectOnly();
   Sim.SetReplySplit(3, 10);  // Version's three lines, 10 ms apart
   SendCommand("Version");
-  ReceivedReply reply = ReceiveReply(&AppState.VersionBuffer, 200, LinesReply);
-  EXPECT_EQ(BufferBytes(AppState.VersionBuffer, reply.Kept),
+  ReceivedReply reply =
+      ReceiveReply(&AppState.Settings.VersionBuffer, 200, LinesReply);
+  EXPECT_EQ(BufferBytes(AppState.Settings.VersionBuffer, reply.Kept),
             "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n");
   Sim.SetReplySplit(0, 0);
   EXPECT_FALSE(reply.InDoubt);
 
   Sim.SetReply("GETADC 1", "512\r\n600\r\n", 1);
   SendCommand("GETADC 1");
-  reply = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
-  EXPECT_EQ(BufferBytes(AppState.AdcBuffer, reply.Kept), "512\r\n");
+  reply = ReceiveReply(&AppState.Settings.AdcBuffer, 100, OneLineReply);
+  EXPECT_EQ(BufferBytes(AppState.Settings.AdcBuffer, reply.Kept), "512\r\n");
   EXPECT_TRUE(reply.InDoubt);
   EXPECT_TRUE(reply.Faulty);
   EXPECT_TRUE(reply.Read.ExtraLine);
@@ -140,8 +145,10 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
       ConnectOnly();
     }
     SendCommand("Getgw");
-    ASSERT_GT(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply).Kept, 0);
-    std::string before = BufferBytes(AppState.GatewayBuffer, 100);
+    ASSERT_GT(
+        ReceiveReply(&AppState.Settings.GatewayBuffer, 100, OneLineReply).Kept,
+        0);
+    std::string before = BufferBytes(AppState.Settings.GatewayBuffer, 100);
     HeadlessSetClock(50000);
     if (reset)
       Sim.ResetNow();
@@ -150,15 +157,19 @@ TEST_F(BoardLink, ClosedOrResetConnectionIsLostAtOnceAndLeavesTheBuffer) {
     ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
     auto start = std::chrono::steady_clock::now();
     SendCommand("Getgw");
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply).Kept, 0);
+    EXPECT_EQ(
+        ReceiveReply(&AppState.Settings.GatewayBuffer, 100, OneLineReply).Kept,
+        0);
     EXPECT_LT(MsSince(start), 1000);  // a closed connection costs no wait
     EXPECT_FALSE(BoardConnected());
-    EXPECT_EQ(AppState.ConnectionLost, 1);
-    EXPECT_EQ(AppState.NextReconnectTime, 50000 + ReconnectInterval);
-    EXPECT_EQ(BufferBytes(AppState.GatewayBuffer, 100), before);
+    EXPECT_EQ(AppState.Link.ConnectionLost, 1);
+    EXPECT_EQ(AppState.Link.NextReconnectTime, 50000 + ReconnectInterval);
+    EXPECT_EQ(BufferBytes(AppState.Settings.GatewayBuffer, 100), before);
     // Nothing goes out on a lost connection.
     EXPECT_FALSE(SendCommand("Getgw"));
-    EXPECT_EQ(ReceiveReply(&AppState.GatewayBuffer, 100, OneLineReply).Kept, 0);
+    EXPECT_EQ(
+        ReceiveReply(&AppState.Settings.GatewayBuffer, 100, OneLineReply).Kept,
+        0);
   }
 }
 
@@ -168,12 +179,13 @@ TEST_F(BoardLink, SilentBoardIsLostAfterTheReplyBoundWithTheWindowsServed) {
   int servedBefore = HeadlessServeCount();
   auto start = std::chrono::steady_clock::now();
   SendCommand("Getmask");
-  EXPECT_EQ(ReceiveReply(&AppState.MaskBuffer, 100, OneLineReply).Kept, 0);
+  EXPECT_EQ(ReceiveReply(&AppState.Settings.MaskBuffer, 100, OneLineReply).Kept,
+            0);
   long waited = MsSince(start);
   EXPECT_GE(waited, ReplyStartLimit);
   EXPECT_LT(waited, ReplyStartLimit + 1500);
   EXPECT_FALSE(BoardConnected());
-  EXPECT_EQ(AppState.ConnectionLost, 1);
+  EXPECT_EQ(AppState.Link.ConnectionLost, 1);
   // Served at least every few slices while waiting.
   EXPECT_GE(HeadlessServeCount() - servedBefore,
             ReplyStartLimit / ServeSlice / 4);
@@ -187,18 +199,18 @@ TEST_F(BoardLink, LateRepliesWithinTheBoundAreTakenForTheirOwnCommands) {
   // own command's reply, however long it takes.
   Sim.SetReplyDelay(1000);
   SendCommand("Getip");
-  int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept;
-  EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "192.168.1.50\r\n");
+  int n = ReceiveReply(&AppState.Settings.IpBuffer, 100, OneLineReply).Kept;
+  EXPECT_EQ(BufferBytes(AppState.Settings.IpBuffer, n), "192.168.1.50\r\n");
   Sim.SetReplyDelay(0);
   Sim.DelayReplyOnce("GETSTATUS", 1250);
   Sim.SetOutput(3, true);
   SendCommand("Getstatus");
-  n = ReceiveReply(&AppState.StatusBuffer, 200, OneLineReply).Kept;
-  EXPECT_EQ(BufferBytes(AppState.StatusBuffer, n), "S00000100\r\n");
+  n = ReceiveReply(&AppState.Settings.StatusBuffer, 200, OneLineReply).Kept;
+  EXPECT_EQ(BufferBytes(AppState.Settings.StatusBuffer, n), "S00000100\r\n");
   Sim.SetLevel(100);
   SendCommand("GETADC 1");
-  n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply).Kept;
-  EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
+  n = ReceiveReply(&AppState.Settings.AdcBuffer, 100, OneLineReply).Kept;
+  EXPECT_EQ(BufferBytes(AppState.Settings.AdcBuffer, n), "100\r\n");
   EXPECT_TRUE(BoardConnected());
 }
 
@@ -214,12 +226,12 @@ TEST_F(BoardLink, AReplySplitOnItsWayIsTakenWhole) {
     SCOPED_TRACE(gap);
     Sim.SetReplySplit(3, gap);
     SendCommand("Getip");
-    int n = ReceiveReply(&AppState.IpBuffer, 100, OneLineReply).Kept;
-    EXPECT_EQ(BufferBytes(AppState.IpBuffer, n), "10.20.30.40\r\n");
+    int n = ReceiveReply(&AppState.Settings.IpBuffer, 100, OneLineReply).Kept;
+    EXPECT_EQ(BufferBytes(AppState.Settings.IpBuffer, n), "10.20.30.40\r\n");
     Sim.SetReplySplit(0, 0);
     SendCommand("GETADC 2");
-    n = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply).Kept;
-    EXPECT_EQ(BufferBytes(AppState.AdcBuffer, n), "100\r\n");
+    n = ReceiveReply(&AppState.Settings.AdcBuffer, 100, OneLineReply).Kept;
+    EXPECT_EQ(BufferBytes(AppState.Settings.AdcBuffer, n), "100\r\n");
   }
   EXPECT_TRUE(BoardConnected());
 }
@@ -230,16 +242,18 @@ TEST_F(BoardLink, AReplyBrokenOffIsALostConnection) {
   ConnectOnly();
   Sim.SetReply("GETADC 1", "10");
   SendCommand("GETADC 1");
-  EXPECT_EQ(ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply).Kept, 0);
+  EXPECT_EQ(ReceiveReply(&AppState.Settings.AdcBuffer, 100, OneLineReply).Kept,
+            0);
   EXPECT_FALSE(BoardConnected());
-  EXPECT_TRUE(AppState.ConnectionLost);
+  EXPECT_TRUE(AppState.Link.ConnectionLost);
   // A reply that overfills the receive without a line feed ends once the
   // board falls silent; its excess is thrown away.
   Sim.ClearReplies();
   ASSERT_TRUE(Reconnect());
   Sim.SetReply("GETADC 1", std::string(150, '7'));
   SendCommand("GETADC 1");
-  ReceivedReply reply = ReceiveReply(&AppState.AdcBuffer, 100, OneLineReply);
+  ReceivedReply reply =
+      ReceiveReply(&AppState.Settings.AdcBuffer, 100, OneLineReply);
   EXPECT_EQ(reply.Kept, 100);
   EXPECT_TRUE(BoardConnected());
   EXPECT_TRUE(reply.InDoubt);
@@ -249,23 +263,24 @@ TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
   ConnectOnly();
   Sim.SetOutput(1, true);
   Sim.SetOutput(3, true);
-  AppState.OffOwed[1] = 1;
-  AppState.OffOwed[3] = 1;
+  AppState.Commands.OffOwed[1] = 1;
+  AppState.Commands.OffOwed[3] = 1;
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply).Kept, 0);
-  ASSERT_EQ(AppState.ConnectionLost, 1);
+  EXPECT_EQ(ReceiveReply(&AppState.Settings.PingBuffer, 200, LinesReply).Kept,
+            0);
+  ASSERT_EQ(AppState.Link.ConnectionLost, 1);
   Sim.ClearLog();
   ASSERT_TRUE(Reconnect());
   EXPECT_TRUE(BoardConnected());
-  EXPECT_EQ(AppState.ConnectionLost, 0);
+  EXPECT_EQ(AppState.Link.ConnectionLost, 0);
   EXPECT_EQ(CommandTexts(),
             (std::vector<std::string>{"setport 1.0", "setport 3.0"}));
   EXPECT_FALSE(Sim.Output(1));
   EXPECT_FALSE(Sim.Output(3));
-  EXPECT_EQ(AppState.OffOwed[1], 0);
-  EXPECT_EQ(AppState.OffOwed[3], 0);
+  EXPECT_EQ(AppState.Commands.OffOwed[1], 0);
+  EXPECT_EQ(AppState.Commands.OffOwed[3], 0);
 }
 
 // What is owed follows SetPort's own arguments: an "on" with OweOff owes
@@ -275,15 +290,16 @@ TEST_F(BoardLink, ReconnectSendsTheOwedOffCommandsFirst) {
 TEST_F(BoardLink, SetPortKeepsWhatIsOwedFromItsArguments) {
   ConnectOnly();
   EXPECT_TRUE(SetPort(1, true, OweOff));
-  EXPECT_TRUE(AppState.OffOwed[1]);
+  EXPECT_TRUE(AppState.Commands.OffOwed[1]);
   EXPECT_TRUE(SetPort(6, true, OweNothing));
   EXPECT_TRUE(SetPort(6, false, OweNothing));
-  EXPECT_FALSE(AppState.OffOwed[6]);
-  EXPECT_TRUE(AppState.OffOwed[1]) << "another output's off settled it";
+  EXPECT_FALSE(AppState.Commands.OffOwed[6]);
+  EXPECT_TRUE(AppState.Commands.OffOwed[1])
+      << "another output's off settled it";
   EXPECT_FALSE(SetPort(9, false, OweOff));
   EXPECT_FALSE(SetPort(0, true, OweOff));
   EXPECT_TRUE(SetPort(1, false, OweOff));
-  EXPECT_FALSE(AppState.OffOwed[1]);
+  EXPECT_FALSE(AppState.Commands.OffOwed[1]);
   EXPECT_EQ(CommandTexts(),
             (std::vector<std::string>{"setport 1.1", "setport 6.1",
                                       "setport 6.0", "setport 1.0"}));
@@ -292,11 +308,11 @@ TEST_F(BoardLink, SetPortKeepsWhatIsOwedFromItsArguments) {
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   EXPECT_FALSE(SetPort(3, false, OweOff));
-  EXPECT_TRUE(AppState.OffOwed[3]);
+  EXPECT_TRUE(AppState.Commands.OffOwed[3]);
   EXPECT_FALSE(SetPort(2, true, OweOff));
-  EXPECT_TRUE(AppState.OffOwed[2]) << "an on that may have gone out";
+  EXPECT_TRUE(AppState.Commands.OffOwed[2]) << "an on that may have gone out";
   EXPECT_FALSE(SetPort(7, false, OweNothing));
-  EXPECT_FALSE(AppState.OffOwed[7]);
+  EXPECT_FALSE(AppState.Commands.OffOwed[7]);
 }
 
 TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
@@ -304,13 +320,14 @@ TEST_F(BoardLink, ReconnectToABoardThatDoesNotListenFailsWithinItsBound) {
   Sim.SetListening(false);
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply).Kept, 0);
+  EXPECT_EQ(ReceiveReply(&AppState.Settings.PingBuffer, 200, LinesReply).Kept,
+            0);
   HeadlessSetClock(7000);
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Reconnect());
   EXPECT_LT(MsSince(start), ConnectLimit + 500);
-  EXPECT_EQ(AppState.ConnectionLost, 1);
-  EXPECT_EQ(AppState.NextReconnectTime, 7000 + ReconnectInterval);
+  EXPECT_EQ(AppState.Link.ConnectionLost, 1);
+  EXPECT_EQ(AppState.Link.NextReconnectTime, 7000 + ReconnectInterval);
   Sim.SetListening(true);
   // The board listens again on the same port.
   EXPECT_TRUE(Sim.WaitFor([&] { return Reconnect(); }, 5000));
@@ -336,9 +353,10 @@ TEST_F(BoardLink, BoundedConnectCountsTheTimeTheClockShows) {
 TEST_F(BoardLink, NothingIsSentOrReceivedWithoutAConnection) {
   StartState();
   SendCommand("Help");
-  EXPECT_EQ(ReceiveReply(&AppState.PingBuffer, 200, LinesReply).Kept, 0);
+  EXPECT_EQ(ReceiveReply(&AppState.Settings.PingBuffer, 200, LinesReply).Kept,
+            0);
   SendBlock("writelcd 1.x");  // still lands in the buffer
-  EXPECT_EQ(ReplyText(&AppState.CommandBuffer), "writelcd 1.x");
+  EXPECT_EQ(ReplyText(&AppState.Settings.CommandBuffer), "writelcd 1.x");
   EXPECT_EQ(Sim.ConnectionCount(), 0u);
   ReleaseFacilities();
 }

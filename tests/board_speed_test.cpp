@@ -270,7 +270,7 @@ TEST_F(BoardSpeed, RepliesOfLinesALineAtATimeStayInTheirPlace) {
       // The replies' own time, the lines' gaps: no settle after them.
       EXPECT_LT(PlatTickCount() - start, (uint32_t)(6 * gap + 50));
     }
-    EXPECT_FALSE(AppState.LinkInDoubt);
+    EXPECT_FALSE(AppState.Query.LinkInDoubt);
   }
 }
 
@@ -307,7 +307,7 @@ TEST_F(BoardSpeed, ATrickleIsBoundedAndTheWindowsAreServedThroughout) {
       EXPECT_LE(took, (uint32_t)(ReplyWholeLimit + 100));
     } else {
       EXPECT_TRUE(BoardConnected());
-      EXPECT_EQ(AppState.StatusReplyText, status + "\r\n");
+      EXPECT_EQ(AppState.Readings.StatusReplyText, status + "\r\n");
     }
   }
 }

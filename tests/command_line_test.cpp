@@ -174,8 +174,8 @@ TEST_F(CommandLine, AddressAndPortTakeThePlaceOfTheBuildSettings) {
   EXPECT_EQ(Sim.ConnectionCount(), 1u);
   ASSERT_NE(HeadlessFindWindow(MainWindow), nullptr);
   EXPECT_EQ(HeadlessFindWindow(MainWindow)->OpenCount, 2);  // notice, main
-  EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
-  EXPECT_EQ(AppState.BoardPort, Sim.Port());
+  EXPECT_EQ(AppState.Settings.BoardAddress, "127.0.0.1");
+  EXPECT_EQ(AppState.Settings.BoardPort, Sim.Port());
   EXPECT_EQ(ConnectionNoticeText(),
             "Verbindungsaufbau zum KORVALINEX-Board...\r\rIP/DNS: "
             "127.0.0.1\r\rPort: " +
@@ -189,16 +189,16 @@ TEST_F(CommandLine, QuotedHostNameAloneKeepsTheBuildPort) {
   EXPECT_EQ(RunProgram(Quit), 0);
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
   EXPECT_EQ(Sim.ConnectionCount(), 1u);
-  EXPECT_EQ(AppState.BoardAddress, "brunnen-sued");
-  EXPECT_EQ(AppState.BoardPort, Sim.Port());
+  EXPECT_EQ(AppState.Settings.BoardAddress, "brunnen-sued");
+  EXPECT_EQ(AppState.Settings.BoardPort, Sim.Port());
 }
 
 TEST_F(CommandLine, WithoutArgumentsTheBuildSettingsHold) {
   HeadlessSetCommandLine("korvalinex.exe");
   EXPECT_EQ(RunProgram(Quit), 0);
   EXPECT_EQ(Sim.ConnectionCount(), 1u);
-  EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
-  EXPECT_EQ(AppState.BoardPort, Sim.Port());
+  EXPECT_EQ(AppState.Settings.BoardAddress, "127.0.0.1");
+  EXPECT_EQ(AppState.Settings.BoardPort, Sim.Port());
 }
 
 // A port at either edge is taken as it is: an address that resolves to
@@ -210,7 +210,7 @@ TEST_F(CommandLine, EdgePortsAreTakenAsTheyAre) {
     EXPECT_EQ(ProgramMain(), 0);
     ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
     EXPECT_EQ(HeadlessMessageBoxes()[0].Body, BoardNotFoundText);
-    EXPECT_EQ(AppState.BoardPort, atoi(port));
+    EXPECT_EQ(AppState.Settings.BoardPort, atoi(port));
     EXPECT_EQ(ConnectionNoticeText().substr(ConnectionNoticeText().rfind(' ')),
               std::string(" ") + port);
   }
@@ -247,7 +247,7 @@ TEST_F(CommandLine, WrongArgumentsEndBeforeAnyWindowOrTraffic) {
     EXPECT_EQ(HeadlessFindWindow(MainWindow), nullptr) << arguments;
     EXPECT_EQ(HeadlessSendCount(), 0) << arguments;
     EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0) << arguments;
-    EXPECT_EQ(AppState.BoardPort, Sim.Port()) << arguments;
+    EXPECT_EQ(AppState.Settings.BoardPort, Sim.Port()) << arguments;
   }
   EXPECT_EQ(Sim.ConnectionCount(), 0u);
   EXPECT_EQ(Sim.CommandCount(), 0u);
@@ -444,8 +444,8 @@ TEST_F(CommandLine, TheLogFolderComesBeforeAddressAndPort) {
   EXPECT_EQ(RunProgram(Quit), 0);
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
   EXPECT_EQ(Sim.ConnectionCount(), 1u);
-  EXPECT_EQ(AppState.LogFolder, "C:\\Brunnen Nord");
-  EXPECT_EQ(AppState.BoardAddress, "127.0.0.1");
+  EXPECT_EQ(AppState.Settings.LogFolder, "C:\\Brunnen Nord");
+  EXPECT_EQ(AppState.Settings.BoardAddress, "127.0.0.1");
 }
 
 TEST_F(CommandLine, TheSensorsSettingsReachTheStateRecordAtStart) {
@@ -468,7 +468,7 @@ TEST_F(CommandLine, TheAlarmCommandIsTakenAndAQuietRunStartsItForTheStart) {
                              .c_str());
   EXPECT_EQ(RunProgram(Quit), 0);
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
-  EXPECT_EQ(AppState.AlarmCommand, "C:\\Brunnen Nord\\alarm.cmd");
+  EXPECT_EQ(AppState.Settings.AlarmCommand, "C:\\Brunnen Nord\\alarm.cmd");
   // No event came but the start: one run, nothing written.
   ASSERT_EQ(HeadlessProgramStarts().size(), 1u);
   EXPECT_EQ(HeadlessProgramStarts()[0].Arguments[0], "programm-start");

@@ -110,7 +110,7 @@ class Loss : public BoardTest {
   // The board's values shown again, from the new connection.
   static bool Current(const char* analog2 = "0,97") {
     return Shown(AnalogValueLabel(2)) == analog2 &&
-           AppState.BoardIpText == "10.0.0.7\r\n" &&
+           AppState.Readings.BoardIpText == "10.0.0.7\r\n" &&
            Shown(LabelPingCountdown).rfind("Ping war ", 0) == 0;
   }
 
@@ -169,23 +169,24 @@ TEST_F(Loss, ClosedResetSilentOrNotListeningIsShownAndReconnected) {
         },
         "current displays");
     ThenWhen(
-        400, [] { return AppState.ConnectionLost; },
+        400, [] { return AppState.Link.ConnectionLost; },
         [&] {
           // Shown in the pass that found it.
-          lostAt = (uint32_t)AppState.NextReconnectTime - ReconnectInterval;
-          lastAttempt = AppState.NextReconnectTime;
+          lostAt =
+              (uint32_t)AppState.Link.NextReconnectTime - ReconnectInterval;
+          lastAttempt = AppState.Link.NextReconnectTime;
         },
         "the loss");
     // Every pass while the connection is lost, then the one that is back.
     ThenWithin(
         400,
         [&] {
-          if (AppState.ConnectionLost) {
+          if (AppState.Link.ConnectionLost) {
             EXPECT_EQ(NotFirstTexts(), "") << "pass " << HeadlessWaitCount();
             EXPECT_TRUE(ShowsReconnectCountdown()) << Shown(LabelPingCountdown);
-            if (AppState.NextReconnectTime != lastAttempt) {
+            if (AppState.Link.NextReconnectTime != lastAttempt) {
               failed++;
-              lastAttempt = AppState.NextReconnectTime;
+              lastAttempt = AppState.Link.NextReconnectTime;
             }
             way.whileLost(Sim, failed);
             return false;
@@ -229,7 +230,7 @@ TEST_F(Loss, PulseOffGoesOutFirstOnTheNextConnection) {
     EXPECT_TRUE(HeadlessPostClick(ButtonPulse1));
   });
   ThenWhen(
-      400, [] { return AppState.ConnectionLost; },
+      400, [] { return AppState.Link.ConnectionLost; },
       [] {
         EXPECT_EQ(Shown(RichConsole),
                   std::string(NoConnectionText) +
@@ -242,7 +243,7 @@ TEST_F(Loss, PulseOffGoesOutFirstOnTheNextConnection) {
   ThenWithin(
       400,
       [&] {
-        if (!AppState.ConnectionLost) return true;
+        if (!AppState.Link.ConnectionLost) return true;
         whileLost++;
         EXPECT_EQ(Shown(RichConsole),
                   std::string(NoConnectionText) +
@@ -284,8 +285,8 @@ TEST_F(Loss, NoLevelCommandOnAStaleLevelAndTheSensorOffIsOwed) {
   });
   Then([] {
     HeadlessMoveTrackbar(TrackbarRefresh, 10);
-    AppState.CyclePeriod = 0;
-    AppState.CycleCounter = 0;
+    AppState.Measurement.CyclePeriod = 0;
+    AppState.Measurement.CycleCounter = 0;
   });
   ThenWithin(
       400,
@@ -336,7 +337,7 @@ TEST_F(Loss, LateStatusRepliesWithinAndBeyondTheBound) {
       [&] {
         EXPECT_EQ(Shown(OutputStateLabel(6)), "GESCHLOSSEN");
         EXPECT_EQ(Shown(AnalogValueLabel(2)), "0,97");
-        EXPECT_FALSE(AppState.ConnectionLost);
+        EXPECT_FALSE(AppState.Link.ConnectionLost);
         Sim.DelayReplyOnce("GETSTATUS", ReplyStartLimit + 1000);
       },
       "the query with the late reply");
@@ -344,7 +345,7 @@ TEST_F(Loss, LateStatusRepliesWithinAndBeyondTheBound) {
   ThenWithin(
       400,
       [&] {
-        if (AppState.ConnectionLost) {
+        if (AppState.Link.ConnectionLost) {
           EXPECT_EQ(NotFirstTexts(), "");
           return false;
         }

@@ -28,7 +28,7 @@ class Console : public BoardTest {
     if (HasFatalFailure()) return;
     ASSERT_TRUE(PlatStartSound());
     ASSERT_TRUE(PlatLoadClick());
-    AppState.SoundLoaded = 1;
+    AppState.Settings.SoundLoaded = 1;
     ASSERT_TRUE(BuildMainWindow());
   }
 
@@ -75,8 +75,9 @@ TEST_F(Console, OrdinaryCommandGoesOutWithTheSuffixAndShowsTheReplyInBlue) {
   EXPECT_EQ(ConsoleBytes(), "GETSTATUS" + Suffix);
   EXPECT_EQ(ConsoleBytes().size(), 14u);
   const Text reply = "S00000100\r\n";
-  EXPECT_EQ(AppState.ConsoleCommandText, "GETSTATUS");
-  EXPECT_EQ(AppState.ConsoleReplyText, reply + Text(100 - reply.size(), ' '));
+  EXPECT_EQ(AppState.Console.ConsoleCommandText, "GETSTATUS");
+  EXPECT_EQ(AppState.Console.ConsoleReplyText,
+            reply + Text(100 - reply.size(), ' '));
   // The box shows two items: the echo line and the reply (the box keeps
   // its lines apart with a carriage return).
   EXPECT_EQ(Box(), ">GETSTATUS\rS00000100\r" + Text(89, ' '));
@@ -97,7 +98,7 @@ TEST_F(Console, OrdinaryCommandGoesOutWithTheSuffixAndShowsTheReplyInBlue) {
 TEST_F(Console, EmptyFieldSendsTheSuffixAloneAndEchoesTheMarkAlone) {
   Send("");
   EXPECT_EQ(ConsoleBytes(), " \x5cr\x5cn");
-  EXPECT_EQ(AppState.ConsoleCommandText, "");
+  EXPECT_EQ(AppState.Console.ConsoleCommandText, "");
   EXPECT_EQ(Box().substr(0, 2), ">\r");
 }
 
@@ -130,7 +131,7 @@ TEST_F(Console, TextsThatDoNotStartWithTheWordAreOrdinaryCommands) {
     Sim.ClearLog();
     Send(command);
     EXPECT_EQ(ConsoleBytes(), command + Suffix) << command;
-    EXPECT_EQ(AppState.ConsoleCommandText, command);
+    EXPECT_EQ(AppState.Console.ConsoleCommandText, command);
   }
 }
 
@@ -142,7 +143,7 @@ TEST_F(Console, OverlongDisplayCommandIsCutToFitTheBlock) {
   EXPECT_EQ(bytes, command.substr(0, 99) + '\0');
   // The echo line keeps the command as typed, the field too.
   EXPECT_EQ(Box().substr(0, command.size() + 2), ">" + command + "\r");
-  EXPECT_EQ(AppState.ConsoleCommandText, command);
+  EXPECT_EQ(AppState.Console.ConsoleCommandText, command);
   EXPECT_EQ(PlatGetText(EditConsole), command);
 }
 
@@ -151,16 +152,16 @@ TEST_F(Console, ReplyTextIsTheBufferUpToAZeroByteAtMostOneHundredLong) {
   Send("GETIP");
   Sim.SetReply("GETMASK", "OK\r\n", 1);
   Send("GETMASK");
-  EXPECT_EQ(AppState.ConsoleReplyText, "OK\r\n" + Text(96, ' '));
+  EXPECT_EQ(AppState.Console.ConsoleReplyText, "OK\r\n" + Text(96, ' '));
 
   Sim.SetReply("GETGW", std::string("OK\0junk\r\n", 9), 1);
   Send("GETGW");
-  EXPECT_EQ(AppState.ConsoleReplyText, "OK");
+  EXPECT_EQ(AppState.Console.ConsoleReplyText, "OK");
 
   // Last: the rest of this reply stays in the connection.
   Sim.SetReply("VERSION", std::string(150, 'v'), 1);
   Send("VERSION");
-  EXPECT_EQ(AppState.ConsoleReplyText, std::string(100, 'v'));
+  EXPECT_EQ(AppState.Console.ConsoleReplyText, std::string(100, 'v'));
 }
 
 TEST_F(Console, RestOfALongReplyDoesNotPutTheBoardQueryOutOfStep) {
@@ -169,14 +170,15 @@ TEST_F(Console, RestOfALongReplyDoesNotPutTheBoardQueryOutOfStep) {
   // shows its own command's reply, in this query and the next.
   Sim.SetNetwork("10.1.2.3", "255.255.0.0", "10.1.0.1");
   Send("HELP");
-  EXPECT_EQ(AppState.ConsoleReplyText.substr(0, 21), "KORVALINEX Befehle:\r\n");
+  EXPECT_EQ(AppState.Console.ConsoleReplyText.substr(0, 21),
+            "KORVALINEX Befehle:\r\n");
   for (int query = 0; query < 2; query++) {
-    EXPECT_EQ(AppState.FirmwareText,
+    EXPECT_EQ(AppState.Readings.FirmwareText,
               "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n")
         << query;
-    EXPECT_EQ(AppState.BoardIpText, "10.1.2.3\r\n") << query;
-    EXPECT_EQ(AppState.GatewayText, "10.1.0.1\r\n") << query;
-    EXPECT_EQ(AppState.SubnetMaskText, "255.255.0.0\r\n") << query;
+    EXPECT_EQ(AppState.Readings.BoardIpText, "10.1.2.3\r\n") << query;
+    EXPECT_EQ(AppState.Readings.GatewayText, "10.1.0.1\r\n") << query;
+    EXPECT_EQ(AppState.Readings.SubnetMaskText, "255.255.0.0\r\n") << query;
     PollBoard();
   }
 }
@@ -185,7 +187,7 @@ TEST_F(Console, SilentBoardIsALostConnectionAndSaysSo) {
   Sim.SetSilent(true);
   Send("GETSTATUS");
   // The buffer keeps what it held before the receive: the blanks.
-  EXPECT_EQ(AppState.ConsoleReplyText, Text(100, ' '));
+  EXPECT_EQ(AppState.Console.ConsoleReplyText, Text(100, ' '));
   EXPECT_EQ(Box(),
             "Keine Verbindung zum KORVALINEX-Board!\rKeine Antwort auf "
             ">GETSTATUS");

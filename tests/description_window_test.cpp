@@ -25,7 +25,7 @@ class DescriptionWindowTest : public ::testing::Test {
     StartFresh();
     ASSERT_TRUE(PlatStartSound());
     ASSERT_TRUE(PlatLoadClick());
-    AppState.SoundLoaded = 1;
+    AppState.Settings.SoundLoaded = 1;
     ASSERT_TRUE(BuildMainWindow());
   }
 };

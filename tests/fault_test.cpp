@@ -85,10 +85,10 @@ Displays Shown() {
     d.analog[n] = Label(AnalogValueLabel(n + 1));
     d.digital[n] = Label(DigitalStateLabel(n + 1));
   }
-  d.firmware = AppState.FirmwareText;
-  d.ip = AppState.BoardIpText;
-  d.mask = AppState.SubnetMaskText;
-  d.gw = AppState.GatewayText;
+  d.firmware = AppState.Readings.FirmwareText;
+  d.ip = AppState.Readings.BoardIpText;
+  d.mask = AppState.Readings.SubnetMaskText;
+  d.gw = AppState.Readings.GatewayText;
   return d;
 }
 
@@ -299,7 +299,7 @@ class Faults : public BoardTest {
         EXPECT_EQ(WellFormed(s), "") << "pass " << wait;
         break;
       case Rule::WellFormedOrLost:
-        if (AppState.ConnectionLost)
+        if (AppState.Link.ConnectionLost)
           EXPECT_EQ(Label(AnalogValueLabel(1)), "--.--") << "pass " << wait;
         else
           EXPECT_EQ(WellFormed(s), "") << "pass " << wait;
@@ -506,13 +506,14 @@ TEST_F(Faults, CycleCommandsGoOutAtItsTicksOnlyWhileRepliesAreLineEnds) {
   bool on = false, quit = false;
   int code = RunProgram(
       [&](int) {
-        passes.push_back(
-            {AppState.LastEvent, AppState.LastEventNumber, Sim.CommandCount()});
+        passes.push_back({AppState.Loop.LastEvent,
+                          AppState.Loop.LastEventNumber, Sim.CommandCount()});
         if (!on) {
           Sim.SetLineEndOnly(true);
           on = true;
         }
-        if (AppState.CycleCounter == 0 && passes.size() > 700 && !quit)
+        if (AppState.Measurement.CycleCounter == 0 && passes.size() > 700 &&
+            !quit)
           quit = HeadlessPostClick(ButtonQuit);
       },
       2000);

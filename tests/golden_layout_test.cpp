@@ -113,35 +113,36 @@ std::string DefaultsText() {
   const AppStateRecord& s = AppState;
   auto yes = [](bool b) { return std::string(b ? "1" : "0"); };
   std::string out;
-  out += "BoardAddress = " + AsciiQuoted(s.BoardAddress) +
+  out += "BoardAddress = " + AsciiQuoted(s.Settings.BoardAddress) +
          " (the build's setting)\n";
-  out += "BoardPort = " + std::to_string(s.BoardPort) + "\n";
+  out += "BoardPort = " + std::to_string(s.Settings.BoardPort) + "\n";
   out += "BoardConnection = " +
-         std::string(s.BoardConnection == NoSocket ? "none" : "SET") + "\n";
-  out += "FirmwareText = " + AsciiQuoted(s.FirmwareText) + "\n";
-  out += "BoardIpText = " + AsciiQuoted(s.BoardIpText) + "\n";
-  out += "SubnetMaskText = " + AsciiQuoted(s.SubnetMaskText) + "\n";
-  out += "GatewayText = " + AsciiQuoted(s.GatewayText) + "\n";
-  out += "StatusReplyText = " + AsciiQuoted(s.StatusReplyText) + "\n";
-  out += Texts("AdcReplyText", s.AdcReplyText, 4);
-  out += "PingTime = " + std::to_string(s.PingTime) + "\n";
-  out += Buffer("StatusBuffer", s.StatusBuffer);
-  out += Buffer("AdcBuffer", s.AdcBuffer);
-  out += Buffer("PortBuffer", s.PortBuffer);
-  out += Buffer("PingBuffer", s.PingBuffer);
-  out += Buffer("VersionBuffer", s.VersionBuffer);
-  out += Buffer("IpBuffer", s.IpBuffer);
-  out += Buffer("MaskBuffer", s.MaskBuffer);
-  out += Buffer("GatewayBuffer", s.GatewayBuffer);
-  out += Buffer("CommandBuffer", s.CommandBuffer);
-  out += Buffer("LcdReplyBuffer", s.LcdReplyBuffer);
-  out += "History = " + std::string(s.History ? "taken" : "NOT taken") +
+         std::string(s.Link.BoardConnection == NoSocket ? "none" : "SET") +
+         "\n";
+  out += "FirmwareText = " + AsciiQuoted(s.Readings.FirmwareText) + "\n";
+  out += "BoardIpText = " + AsciiQuoted(s.Readings.BoardIpText) + "\n";
+  out += "SubnetMaskText = " + AsciiQuoted(s.Readings.SubnetMaskText) + "\n";
+  out += "GatewayText = " + AsciiQuoted(s.Readings.GatewayText) + "\n";
+  out += "StatusReplyText = " + AsciiQuoted(s.Readings.StatusReplyText) + "\n";
+  out += Texts("AdcReplyText", s.Readings.AdcReplyText, 4);
+  out += "PingTime = " + std::to_string(s.Readings.PingTime) + "\n";
+  out += Buffer("StatusBuffer", s.Settings.StatusBuffer);
+  out += Buffer("AdcBuffer", s.Settings.AdcBuffer);
+  out += Buffer("PortBuffer", s.Settings.PortBuffer);
+  out += Buffer("PingBuffer", s.Settings.PingBuffer);
+  out += Buffer("VersionBuffer", s.Settings.VersionBuffer);
+  out += Buffer("IpBuffer", s.Settings.IpBuffer);
+  out += Buffer("MaskBuffer", s.Settings.MaskBuffer);
+  out += Buffer("GatewayBuffer", s.Settings.GatewayBuffer);
+  out += Buffer("CommandBuffer", s.Settings.CommandBuffer);
+  out += Buffer("LcdReplyBuffer", s.Settings.LcdReplyBuffer);
+  out += "History = " + std::string(s.History.History ? "taken" : "NOT taken") +
          ", capacity " + std::to_string(HistoryCapacity) + ", " +
-         std::to_string(s.HistoryCount) + " kept\n";
-  out += Texts("OutputName", s.OutputName, 8);
-  out += Texts("AnalogName", s.AnalogName, 4);
-  out += Texts("AnalogUnit", s.AnalogUnit, 4);
-  out += Texts("DigitalInputName", s.DigitalInputName, 4);
+         std::to_string(s.History.HistoryCount) + " kept\n";
+  out += Texts("OutputName", s.Settings.OutputName, 8);
+  out += Texts("AnalogName", s.Settings.AnalogName, 4);
+  out += Texts("AnalogUnit", s.Settings.AnalogUnit, 4);
+  out += Texts("DigitalInputName", s.Settings.DigitalInputName, 4);
   // The board's states are values; the main window's view gives their
   // words and the analog texts.
   out +=
@@ -150,45 +151,50 @@ std::string DefaultsText() {
   out += "word of an open contact = " + AsciiQuoted(ContactWord(ContactOpen)) +
          "\n";
   Text outputs[9], inputs[5], analog[5];
-  for (int n = 1; n <= 8; n++) outputs[n] = ContactWord(s.OutputState[n]);
-  for (int n = 1; n <= 4; n++) inputs[n] = ContactWord(s.InputState[n]);
+  for (int n = 1; n <= 8; n++)
+    outputs[n] = ContactWord(s.Readings.OutputState[n]);
+  for (int n = 1; n <= 4; n++)
+    inputs[n] = ContactWord(s.Readings.InputState[n]);
   for (int n = 1; n <= 4; n++) analog[n] = AnalogValueText(n);
   out += Texts("OutputState, shown", outputs, 8);
   out += Texts("InputState, shown", inputs, 4);
   out += Texts("AnalogRead, shown", analog, 4);
-  out += Doubles("AnalogScale", s.AnalogScale, 4);
-  out += Ints("AnalogRoundFactor", s.AnalogRoundFactor, 4);
-  out += Ints("AnalogTextWidth", s.AnalogTextWidth, 4);
-  out += Doubles("AnalogVoltage", s.AnalogVoltage, 4);
-  out += "LevelVoltage = " + Number(s.LevelVoltage) + "\n";
-  out += Ints("DefaultSwitchDelay", s.DefaultSwitchDelay, 8);
-  out += Ints("SwitchDelay", s.SwitchDelay, 8);
-  out += Texts("SwitchDelayText", s.SwitchDelayText, 8);
-  out += Ints("MinSwitchDelay", s.MinSwitchDelay, 8);
-  out += Ints("MaxSwitchDelay", s.MaxSwitchDelay, 8);
-  out += "RefreshInterval = " + std::to_string(s.RefreshInterval) + "\n";
+  out += Doubles("AnalogScale", s.Settings.AnalogScale, 4);
+  out += Ints("AnalogRoundFactor", s.Settings.AnalogRoundFactor, 4);
+  out += Ints("AnalogTextWidth", s.Settings.AnalogTextWidth, 4);
+  out += Doubles("AnalogVoltage", s.Readings.AnalogVoltage, 4);
+  out += "LevelVoltage = " + Number(s.Readings.LevelVoltage) + "\n";
+  out += Ints("DefaultSwitchDelay", s.Settings.DefaultSwitchDelay, 8);
+  out += Ints("SwitchDelay", s.Switching.SwitchDelay, 8);
+  out += Texts("SwitchDelayText", s.Settings.SwitchDelayText, 8);
+  out += Ints("MinSwitchDelay", s.Settings.MinSwitchDelay, 8);
+  out += Ints("MaxSwitchDelay", s.Settings.MaxSwitchDelay, 8);
   out +=
-      "InitialRefreshInterval = " + std::to_string(s.InitialRefreshInterval) +
-      "\n";
-  out += "NextRefreshTime = " + std::to_string(s.NextRefreshTime) + "\n";
-  out += "CyclePeriod = " + std::to_string(s.CyclePeriod) + "\n";
-  out += "CycleCounter = " + std::to_string(s.CycleCounter) + "\n";
-  out += "SoundEnabled = " + yes(s.SoundEnabled) + "\n";
-  out += "SoundLoaded = " + yes(s.SoundLoaded) + "\n";
-  out += "LcdEnabled = " + yes(s.LcdEnabled) + "\n";
-  out += "MeasurementEnabled = " + yes(s.MeasurementEnabled) + "\n";
-  out += "MinimumEnabled = " + yes(s.MinimumEnabled) + "\n";
-  out += "MaximumEnabled = " + yes(s.MaximumEnabled) + "\n";
-  out += "ColourRed = " + Colour(s.ColourRed) + "\n";
-  out += "ColourBlue = " + Colour(s.ColourBlue) + "\n";
-  out += "LastEvent = " + std::to_string(s.LastEvent) + "\n";
-  out += "ConsoleCommandText = " + AsciiQuoted(s.ConsoleCommandText) + "\n";
-  out += "ConsoleReplyText = " + AsciiQuoted(s.ConsoleReplyText) + "\n";
-  out += "LcdLine1Command = " + AsciiQuoted(s.LcdLine1Command) + "\n";
-  out += "LcdLine2Command = " + AsciiQuoted(s.LcdLine2Command) + "\n";
-  out += "AlarmDailyMinute = " + std::to_string(s.AlarmDailyMinute) + "\n";
-  out += "LogFolder = " + AsciiQuoted(s.LogFolder) + "\n";
-  out += "AlarmCommand = " + AsciiQuoted(s.AlarmCommand) + "\n";
+      "RefreshInterval = " + std::to_string(s.Refresh.RefreshInterval) + "\n";
+  out += "InitialRefreshInterval = " +
+         std::to_string(s.Settings.InitialRefreshInterval) + "\n";
+  out +=
+      "NextRefreshTime = " + std::to_string(s.Refresh.NextRefreshTime) + "\n";
+  out += "CyclePeriod = " + std::to_string(s.Measurement.CyclePeriod) + "\n";
+  out += "CycleCounter = " + std::to_string(s.Measurement.CycleCounter) + "\n";
+  out += "SoundEnabled = " + yes(s.Settings.SoundEnabled) + "\n";
+  out += "SoundLoaded = " + yes(s.Settings.SoundLoaded) + "\n";
+  out += "LcdEnabled = " + yes(s.Settings.LcdEnabled) + "\n";
+  out += "MeasurementEnabled = " + yes(s.Switching.MeasurementEnabled) + "\n";
+  out += "MinimumEnabled = " + yes(s.Switching.MinimumEnabled) + "\n";
+  out += "MaximumEnabled = " + yes(s.Switching.MaximumEnabled) + "\n";
+  out += "ColourRed = " + Colour(s.Settings.ColourRed) + "\n";
+  out += "ColourBlue = " + Colour(s.Settings.ColourBlue) + "\n";
+  out += "LastEvent = " + std::to_string(s.Loop.LastEvent) + "\n";
+  out += "ConsoleCommandText = " + AsciiQuoted(s.Console.ConsoleCommandText) +
+         "\n";
+  out += "ConsoleReplyText = " + AsciiQuoted(s.Console.ConsoleReplyText) + "\n";
+  out += "LcdLine1Command = " + AsciiQuoted(s.Query.LcdLine1Command) + "\n";
+  out += "LcdLine2Command = " + AsciiQuoted(s.Query.LcdLine2Command) + "\n";
+  out += "AlarmDailyMinute = " + std::to_string(s.Settings.AlarmDailyMinute) +
+         "\n";
+  out += "LogFolder = " + AsciiQuoted(s.Settings.LogFolder) + "\n";
+  out += "AlarmCommand = " + AsciiQuoted(s.Settings.AlarmCommand) + "\n";
   return out;
 }
 

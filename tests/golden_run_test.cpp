@@ -196,7 +196,7 @@ TEST_F(GoldenRun, TheWireAndTheScreenOfAFixedScenario) {
   Step(
       "measurement locked (button 86)",
       [] { EXPECT_TRUE(HeadlessPostClick(ButtonMeasurementOff)); },
-      [] { return !AppState.MeasurementEnabled; });
+      [] { return !AppState.Switching.MeasurementEnabled; });
   Step(
       "cycle period 4 s (trackbar 102)",
       [] { HeadlessMoveTrackbar(TrackbarCycle, 4); },
@@ -294,7 +294,7 @@ TEST_F(GoldenRun, TheWireAndTheScreenOfAFixedScenario) {
   Step(
       "the connection is back", [] {},
       [this] {
-        return Sim.ConnectionCount() == 2 && !AppState.ConnectionLost &&
+        return Sim.ConnectionCount() == 2 && !AppState.Link.ConnectionLost &&
                StartsWith(Shown(LabelPingCountdown), "Ping war ");
       });
 

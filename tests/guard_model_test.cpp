@@ -68,17 +68,17 @@ std::vector<guard::LevelSwitch> Evaluate(const guard::Manner& way,
   StartFresh();
   HeadlessSetBoardModel(&board);
   EXPECT_EQ(StartLink(), "");
-  AppState.MeasurementEnabled = true;
-  AppState.MinimumEnabled = truth.MinimumReleased;
-  AppState.MaximumEnabled = truth.MaximumReleased;
+  AppState.Switching.MeasurementEnabled = true;
+  AppState.Switching.MinimumEnabled = truth.MinimumReleased;
+  AppState.Switching.MaximumEnabled = truth.MaximumReleased;
   SensorAsWarmedUp();
   EvaluateLevel();
   std::vector<guard::LevelSwitch> switches = board.Switches;
   if (getenv("KVX_GUARD_TRACE"))
     printf("%sfaults %d doubt %d proven %d level %f clock %u\n",
-           board.TraceText(UINT32_MAX).c_str(), AppState.ReplyFaults,
-           AppState.LinkInDoubt, AppState.LevelProven, AppState.LevelVoltage,
-           PlatTickCount());
+           board.TraceText(UINT32_MAX).c_str(), AppState.Query.ReplyFaults,
+           AppState.Query.LinkInDoubt, AppState.Readings.LevelProven,
+           AppState.Readings.LevelVoltage, PlatTickCount());
   CloseConnection();
   ReleaseFacilities();
   HeadlessSetBoardModel(nullptr);

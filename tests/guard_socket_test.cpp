@@ -155,8 +155,8 @@ class GuardSocket : public HandlerTest,
     r.seed = Mix(s.seed ^ 0x5EEDu);
     Sim.SetRandomReplies(r);
     ASSERT_TRUE(Connect()) << "no connection to the board; " << s.Describe();
-    AppState.MaximumEnabled = s.maximumReleased;
-    AppState.MinimumEnabled = s.minimumReleased;
+    AppState.Switching.MaximumEnabled = s.maximumReleased;
+    AppState.Switching.MinimumEnabled = s.minimumReleased;
     const uint64_t connections = Sim.ConnectionCount();
 
     SensorAsWarmedUp();

@@ -51,9 +51,9 @@ class GuardWatch : public BoardTest {
           if (wait == 1) {
             HeadlessActivateOtherProgram();
             HeadlessMoveTrackbar(TrackbarCycle, Period);
-            AppState.CyclePeriod = Period;
-            AppState.CycleCounter = 0;
-            StartOfWatch = AppState.GuardDecidedAt;
+            AppState.Measurement.CyclePeriod = Period;
+            AppState.Measurement.CycleCounter = 0;
+            StartOfWatch = AppState.Alarms.GuardDecidedAt;
           }
           const std::vector<HeadlessProgramStart>& s = HeadlessProgramStarts();
           for (; seen < s.size(); seen++)
@@ -80,7 +80,7 @@ class GuardWatch : public BoardTest {
 
   // The event's line in the history window's list.
   static bool Listed(AlarmEvent event) {
-    for (const Text& line : AppState.AlarmLines)
+    for (const Text& line : AppState.Alarms.AlarmLines)
       if (line.find(AlarmEvents[event].Message) != Text::npos) return true;
     return false;
   }
@@ -107,7 +107,7 @@ class GuardWatch : public BoardTest {
   // At every pass: a lost connection finds the board answering again on
   // the next one.
   void WhileSilentAfterOneQuery() {
-    if (AppState.ConnectionLost) Sim.SetSilent(false);
+    if (AppState.Link.ConnectionLost) Sim.SetSilent(false);
   }
 
   std::vector<Start> Starts;
@@ -128,7 +128,7 @@ TEST(GuardBlindLimit, OneAndAHalfCyclesAndAtLeastAMinute) {
                                        {10, 60000},    {0, 60000},  {-1, 60000},
                                        {4000, 6007500}};
   for (const auto& c : cases) {
-    AppState.CyclePeriod = c.first;
+    AppState.Measurement.CyclePeriod = c.first;
     EXPECT_EQ(GuardBlindLimit(), c.second) << c.first;
   }
 }
@@ -173,8 +173,8 @@ TEST_F(GuardWatch, BlindOnceWithinTheBoundWhateverTheCauseAndSeesAgain) {
     int flashes = 0;
     bool called = false;
     RunUntil(3 * limit, [&] {
-      lost = lost || AppState.ConnectionLost;
-      doubted = doubted || AppState.DoubtedEvaluations > 0;
+      lost = lost || AppState.Link.ConnectionLost;
+      doubted = doubted || AppState.Measurement.DoubtedEvaluations > 0;
       if (Named("waechter-blind").empty()) flashes = Flashes();
       if (!healed && !Named("waechter-blind").empty()) {
         called = called || Flashes() > flashes;
@@ -212,7 +212,7 @@ TEST_F(GuardWatch, BlindOnceWithinTheBoundWhateverTheCauseAndSeesAgain) {
     EXPECT_LE(sees[0].at - healedAt, (uint32_t)(Period + 5) * 2000);
     EXPECT_TRUE(Listed(AlarmGuardSeesAgain));
     EXPECT_EQ(Logged(AlarmGuardSeesAgain), 1);
-    EXPECT_FALSE(AppState.GuardBlindAnnounced);
+    EXPECT_FALSE(AppState.Alarms.GuardBlindAnnounced);
     // The dry well: output 4 on with the guard's sight, told after it.
     EXPECT_TRUE(Sim.Output(4));
     std::vector<std::string> told;

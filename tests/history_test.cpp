@@ -85,9 +85,10 @@ TEST_F(History, RecordsEveryEvaluationOfADrainingThenFillingWell) {
     EXPECT_NEAR((double)r.Time,
                 (double)start + (ends[i] + ReplyStartLimit) / 1000.0, 1.0);
   }
-  EXPECT_NEAR(AppState.LowestLevel.Level5, 20 * VoltsPerCount, 1e-3);
-  EXPECT_EQ(AppState.LowestLevel.Time, HistoryEntry(9).Time);  // its first
-  EXPECT_NEAR(AppState.HighestLevel.Level5, 280 * VoltsPerCount, 1e-3);
+  EXPECT_NEAR(AppState.History.LowestLevel.Level5, 20 * VoltsPerCount, 1e-3);
+  EXPECT_EQ(AppState.History.LowestLevel.Time,
+            HistoryEntry(9).Time);  // its first
+  EXPECT_NEAR(AppState.History.HighestLevel.Level5, 280 * VoltsPerCount, 1e-3);
   EXPECT_EQ(HistorySummaryText(),
             "Zuletzt: 1,36 V (06.12. 07:49)     Tiefster: 0,09 V (06.12. "
             "07:47)     Höchster: 1,36 V (06.12. 07:49)");
@@ -108,14 +109,14 @@ TEST_F(History, AnEvaluationWithoutAFreshLevelRecordsNothing) {
   ASSERT_EQ(HistorySize(), 3);
   // The board goes away between the sensor's power and the evaluation.
   Sim.SetLevel(20);
-  AppState.CyclePeriod = 10;
-  AppState.CycleCounter = 0;
+  AppState.Measurement.CyclePeriod = 10;
+  AppState.Measurement.CycleCounter = 0;
   for (int tick = 0; tick < 12; tick++) MeasurementCycle();
   Sim.CloseNow();
   MeasurementCycle();
-  EXPECT_TRUE(AppState.ConnectionLost);
+  EXPECT_TRUE(AppState.Link.ConnectionLost);
   EXPECT_EQ(HistorySize(), 3);
-  EXPECT_EQ(AppState.EvaluationCount, 3);
+  EXPECT_EQ(AppState.History.EvaluationCount, 3);
 }
 
 TEST_F(History, TheBoundDropsTheOldestButKeepsTheExtremesSinceTheStart) {
@@ -130,8 +131,8 @@ TEST_F(History, TheBoundDropsTheOldestButKeepsTheExtremesSinceTheStart) {
               0.5 + ((HistoryCapacity + 4) % 100) * 0.01, 1e-9);
   EXPECT_EQ(HistoryEntry(1).Time - HistoryEntry(0).Time, 360);
   // The lowest level was dropped from the ring, not from the summary.
-  EXPECT_NEAR(AppState.LowestLevel.Level5, 0.05, 1e-9);
-  EXPECT_EQ(AppState.EvaluationCount, HistoryCapacity + 5);
+  EXPECT_NEAR(AppState.History.LowestLevel.Level5, 0.05, 1e-9);
+  EXPECT_EQ(AppState.History.EvaluationCount, HistoryCapacity + 5);
 
   // Six weeks in one picture: a line through every evaluation, too dense
   // for points, and dates on the time axis.
@@ -274,8 +275,8 @@ TEST_F(History, HostileLevelsStayInsideThePicture) {
     EXPECT_GE(d.Y1, 0);
     EXPECT_LE(d.Y1, bottom);
   }
-  EXPECT_NEAR(AppState.HighestLevel.Level5, 1e300, 1);
-  EXPECT_NEAR(AppState.LowestLevel.Level5, -3, 1e-9);
+  EXPECT_NEAR(AppState.History.HighestLevel.Level5, 1e300, 1);
+  EXPECT_NEAR(AppState.History.LowestLevel.Level5, -3, 1e-9);
 }
 
 // The window from the main window's system menu, through the main loop.

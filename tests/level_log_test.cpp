@@ -179,11 +179,11 @@ TEST(LevelCsv, OneFilePerMonthOfLocalTime) {
   EXPECT_EQ(DateTimeText(leapDay), "29.02.2028 00:00:00");
   EXPECT_EQ(LevelLogFileName(MonthOfTime(leapDay)), "korvalinex-2028-02.csv");
 
-  AppState.LogFolder = "D:\\Brunnen\\";
+  AppState.Settings.LogFolder = "D:\\Brunnen\\";
   EXPECT_EQ(LevelLogPath(leapDay), "D:\\Brunnen\\korvalinex-2028-02.csv");
-  AppState.LogFolder = "D:\\Brunnen";
+  AppState.Settings.LogFolder = "D:\\Brunnen";
   EXPECT_EQ(LevelLogPath(leapDay), "D:\\Brunnen\\korvalinex-2028-02.csv");
-  AppState.LogFolder.clear();
+  AppState.Settings.LogFolder.clear();
 }
 
 namespace {
@@ -194,7 +194,7 @@ using LevelLog = HandlerTest;
 
 TEST_F(LevelLog, EveryEvaluationIsAppendedAsItHappens) {
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   MeasureWholeCycle(150);
   MeasureWholeCycle(20);
 
@@ -250,7 +250,7 @@ TEST_F(LevelLog, WithoutTheOptionNothingIsWrittenAndTheWireIsTheSame) {
 
   // The same cycles with the log: the same commands, in the same order.
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   MeasureWholeCycle(150);
   MeasureWholeCycle(20);
   std::vector<std::string> with = CommandTexts();
@@ -262,7 +262,7 @@ TEST_F(LevelLog, WithoutTheOptionNothingIsWrittenAndTheWireIsTheSame) {
 
 TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
   HeadlessAddFolder(Folder, true);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   MeasureWholeCycle(150);
   MeasureWholeCycle(20);
   // The guard went on: both cycles decided as without a log.
@@ -273,7 +273,7 @@ TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
                  "setport 5.0", "setport 4.1", "setport 5.0", "setport 4.1"}));
   EXPECT_EQ(HeadlessFileContent(December), nullptr);
   // Six evaluations and the Minimum's event.
-  EXPECT_EQ(AppState.LogPending.size(), 7u);
+  EXPECT_EQ(AppState.Log.LogPending.size(), 7u);
   OpenHistoryWindow();
   EXPECT_EQ(C(LabelHistoryLog).Content,
             Text("Protokoll ") + December +
@@ -296,14 +296,14 @@ TEST_F(LevelLog, AReadOnlyFolderHoldsTheLinesUntilWritingWorksAgain) {
     EXPECT_EQ(evaluations[i], LevelCsvLine(HistoryEntry(i))) << i;
   EXPECT_NE(lines[5].find(";Ereignis;"), Text::npos);
   EXPECT_NE(lines[9].find(";Ereignis;"), Text::npos);
-  EXPECT_TRUE(AppState.LogPending.empty());
+  EXPECT_TRUE(AppState.Log.LogPending.empty());
   EXPECT_EQ(C(LabelHistoryLog).Content, "");
 }
 
 TEST_F(LevelLog, AMissingFolderIsNamed) {
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RestoreHistoryFromLog();
-  EXPECT_EQ(AppState.LogReadProblem,
+  EXPECT_EQ(AppState.Log.LogReadProblem,
             "Protokollordner C:\\Brunnen nicht gefunden.");
   MeasureWholeCycle(150);
   EXPECT_EQ(HistorySize(), 3);
@@ -318,7 +318,7 @@ TEST_F(LevelLog, AMissingFolderIsNamed) {
 
 TEST_F(LevelLog, AFullDiskTearsALineThatIsWrittenAgainOnANewLine) {
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   MeasureWholeCycle(150);
   size_t written = FileOr(December).size();
   // Room for half a line: the next evaluation's line is torn.
@@ -326,8 +326,8 @@ TEST_F(LevelLog, AFullDiskTearsALineThatIsWrittenAgainOnANewLine) {
   MeasureWholeCycle(20);
   EXPECT_EQ(FileOr(December).size(), written + 20);
   // Three evaluations and the Minimum's event.
-  EXPECT_EQ(AppState.LogPending.size(), 4u);
-  EXPECT_NE(AppState.LogWriteProblem.find("der Datenträger ist voll"),
+  EXPECT_EQ(AppState.Log.LogPending.size(), 4u);
+  EXPECT_NE(AppState.Log.LogWriteProblem.find("der Datenträger ist voll"),
             Text::npos);
   EXPECT_EQ(LevelCommands().size(), 12u);
 
@@ -336,25 +336,25 @@ TEST_F(LevelLog, AFullDiskTearsALineThatIsWrittenAgainOnANewLine) {
   // The torn piece stays; a line end closes it, then every line follows.
   std::string content = FileOr(December);
   EXPECT_EQ(content.substr(written + 20, 2), "\r\n");
-  EXPECT_TRUE(AppState.LogWriteProblem.empty());
+  EXPECT_TRUE(AppState.Log.LogWriteProblem.empty());
 
   // Read back: all nine evaluations; the torn piece is one foreign line.
   StartState();
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RestoreHistoryFromLog();
   ASSERT_EQ(HistorySize(), 9);
-  EXPECT_EQ(AppState.LogReadProblem, Text("Protokoll ") + December +
-                                         ": 1 Zeile in fremder Form "
-                                         "übersprungen.");
+  EXPECT_EQ(AppState.Log.LogReadProblem, Text("Protokoll ") + December +
+                                             ": 1 Zeile in fremder Form "
+                                             "übersprungen.");
 }
 
 TEST_F(LevelLog, WaitingLinesAreBounded) {
   HeadlessAddFolder(Folder, true);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   for (int i = 0; i < LogPendingLimit + 7; i++)
     RecordEvaluation(0.5 + i * 1e-6, 0, 0.5, 0, false);
-  EXPECT_EQ((int)AppState.LogPending.size(), LogPendingLimit);
-  EXPECT_EQ(AppState.LogDropped, 7);
+  EXPECT_EQ((int)AppState.Log.LogPending.size(), LogPendingLimit);
+  EXPECT_EQ(AppState.Log.LogDropped, 7);
   EXPECT_NE(HistoryLogText().find("7 ungeschriebene Zeilen verworfen"),
             Text::npos);
   // The newest are kept: the first waiting is the eighth evaluation.
@@ -397,7 +397,7 @@ std::vector<Text> LoggedLines(std::vector<const char*> files) {
 // 23:30 on: January's lines are written to January's file all the same.
 TEST_F(LevelLog, AMonthChangeWithTheOldFileLockedLosesNothing) {
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   HeadlessSetLocalTime(31, 12, 2026, 23, 0);
   EvaluateEveryTwoMinutes(15);  // to 23:30, written
   HeadlessSetFileLocked(December, true);
@@ -409,7 +409,7 @@ TEST_F(LevelLog, AMonthChangeWithTheOldFileLockedLosesNothing) {
   EXPECT_EQ(january[0], Header);
   for (int i = 0; i < 720; i++)
     EXPECT_EQ(january[i + 1], LevelCsvLine(HistoryEntry(29 + i))) << i;
-  EXPECT_EQ(AppState.LogPending.size(), 14u);
+  EXPECT_EQ(AppState.Log.LogPending.size(), 14u);
   EXPECT_EQ(HistoryLogText(),
             Text("Protokoll ") + December +
                 " nicht geschrieben: kein Schreibrecht (schreibgeschützt?). "
@@ -429,7 +429,7 @@ TEST_F(LevelLog, AMonthChangeWithTheOldFileLockedLosesNothing) {
                 "Schreiben wieder geht.");
   HeadlessSetDiskSpace(-1);
   EvaluateEveryTwoMinutes(1);
-  EXPECT_EQ(AppState.LogPending.size(), 14u);
+  EXPECT_EQ(AppState.Log.LogPending.size(), 14u);
 
   // A restart now reads back every evaluation written.
   EXPECT_EQ(ReadLevelLog().size(), 15u + 723u);
@@ -440,7 +440,7 @@ TEST_F(LevelLog, AMonthChangeWithTheOldFileLockedLosesNothing) {
   size_t writes = HeadlessFileWrites().size();
   EvaluateEveryTwoMinutes(1);
   EXPECT_EQ(HeadlessFileWrites().size(), writes + 2);
-  EXPECT_TRUE(AppState.LogPending.empty());
+  EXPECT_TRUE(AppState.Log.LogPending.empty());
   EXPECT_EQ(HistoryLogText(), "");
   std::vector<Text> logged = LoggedLines({December, January});
   ASSERT_EQ(logged.size(), (size_t)HistorySize());
@@ -449,10 +449,10 @@ TEST_F(LevelLog, AMonthChangeWithTheOldFileLockedLosesNothing) {
 
   // And after a restart the history is all there.
   StartState();
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RestoreHistoryFromLog();
   EXPECT_EQ(HistorySize(), 753);
-  EXPECT_EQ(AppState.LogReadProblem, "");
+  EXPECT_EQ(AppState.Log.LogReadProblem, "");
 }
 
 // Someone emptied the file, replaced it, or typed a note at its end
@@ -460,7 +460,7 @@ TEST_F(LevelLog, AMonthChangeWithTheOldFileLockedLosesNothing) {
 // the program on a line of its own.
 TEST_F(LevelLog, AFileChangedMeanwhileGetsItsHeaderAndLinesOfTheirOwn) {
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   auto line = [](int i) { return LevelCsvLine(HistoryEntry(i)); };
   EvaluateEveryTwoMinutes(1);
   HeadlessPutFile(December, "");
@@ -491,7 +491,7 @@ TEST_F(LevelLog, AFileChangedMeanwhileGetsItsHeaderAndLinesOfTheirOwn) {
 // follows once there is room, nothing twice.
 TEST_F(LevelLog, AnAppendCutShortIsFinishedWithoutLossOrRepeats) {
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   auto line = [](int i) { return LevelCsvLine(HistoryEntry(i)); };
   // Ten bytes into the header of a new file: the rest of the header.
   HeadlessSetDiskSpace(10);
@@ -507,7 +507,7 @@ TEST_F(LevelLog, AnAppendCutShortIsFinishedWithoutLossOrRepeats) {
   std::string before = FileOr(December);
   HeadlessSetDiskSpace((int64_t)(line(2).size() + line(3).size()) + 20);
   EvaluateEveryTwoMinutes(1);
-  EXPECT_EQ(AppState.LogPending.size(), 1u);
+  EXPECT_EQ(AppState.Log.LogPending.size(), 1u);
   HeadlessSetDiskSpace(-1);
   EvaluateEveryTwoMinutes(1);
   EXPECT_EQ(FileOr(December), before + line(2) + line(3) +
@@ -521,7 +521,7 @@ TEST_F(LevelLog, AnAppendCutShortIsFinishedWithoutLossOrRepeats) {
   EvaluateEveryTwoMinutes(2);
   HeadlessSetDiskSpace((int64_t)(line(6).size() + line(7).size()) - 1);
   EvaluateEveryTwoMinutes(1);
-  EXPECT_EQ(AppState.LogPending.size(), 1u);
+  EXPECT_EQ(AppState.Log.LogPending.size(), 1u);
   HeadlessSetDiskSpace(-1);
   EvaluateEveryTwoMinutes(1);
   EXPECT_EQ(FileOr(December), before + line(6) + line(7) + line(8) + line(9));
@@ -547,16 +547,16 @@ TEST_F(LevelLog, TheLastThirtyDaysAreReadBackInTimeOrder) {
   HeadlessPutFile(
       "C:\\Brunnen\\korvalinex-2027-01.csv",
       Header + line(now - 60, 1.1) + line(now - 120, 0.9) + "05.01.2027 07:4");
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RestoreHistoryFromLog();
 
   ASSERT_EQ(HistorySize(), 4);
   const double expected[] = {0.7, 0.3, 0.9, 1.1};
   for (int i = 0; i < 4; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
   EXPECT_EQ(HistoryEntry(3).Time, now - 60);
-  EXPECT_EQ(AppState.LowestLevel.Level5, 0.3);
-  EXPECT_EQ(AppState.HighestLevel.Level5, 1.1);
-  EXPECT_EQ(AppState.LogReadProblem,
+  EXPECT_EQ(AppState.History.LowestLevel.Level5, 0.3);
+  EXPECT_EQ(AppState.History.HighestLevel.Level5, 1.1);
+  EXPECT_EQ(AppState.Log.LogReadProblem,
             Text("Protokoll ") + December +
                 ": 1 Zeile in fremder Form übersprungen; "
                 "C:\\Brunnen\\korvalinex-2027-01.csv: letzte Zeile "
@@ -588,7 +588,7 @@ TEST_F(LevelLog, TheReadBackBoundSkipsOnlyACutLine) {
     std::string pad(LogReadLimit - first.size() - last.size() + cut, 'z');
     pad.back() = '\n';
     HeadlessPutFile(December, "yyyyyyyyy\n" + first + pad + last);
-    AppState.LogFolder = Folder;
+    AppState.Settings.LogFolder = Folder;
     std::vector<LevelRecord> read = ReadLevelLog();
     ASSERT_EQ(read.size(), cut == 0 ? 2u : 1u);
     EXPECT_EQ(read.back().Level5, 0.6);
@@ -614,20 +614,20 @@ TEST_F(LevelLog, LinesEndedByACarriageReturnAloneAreRead) {
   }
   for (const std::string& file : {crOnly, mixed}) {
     HeadlessPutFile(December, file);
-    AppState.LogFolder = Folder;
-    AppState.LogReadProblem.clear();
+    AppState.Settings.LogFolder = Folder;
+    AppState.Log.LogReadProblem.clear();
     EXPECT_EQ(ReadLevelLog().size(), 20u);
-    EXPECT_EQ(AppState.LogReadProblem.find("unvollständig"), Text::npos)
-        << AppState.LogReadProblem;
+    EXPECT_EQ(AppState.Log.LogReadProblem.find("unvollständig"), Text::npos)
+        << AppState.Log.LogReadProblem;
   }
 }
 
 TEST_F(LevelLog, AnUnreadableFileIsNamed) {
   HeadlessPutFile(December, Header);
   HeadlessSetFileUnreadable(December);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RestoreHistoryFromLog();
-  EXPECT_EQ(AppState.LogReadProblem,
+  EXPECT_EQ(AppState.Log.LogReadProblem,
             Text("Protokoll ") + December + ": nicht lesbar.");
 }
 
@@ -677,7 +677,7 @@ TEST_F(LevelLog, TheSaveButtonWritesTheHistoryShownAsCsv) {
 }
 
 TEST_F(LevelLog, TheWindowsNewControlsFitFromItsSmallestSize) {
-  AppState.LogReadProblem = "Protokollordner C:\\Brunnen nicht gefunden.";
+  AppState.Log.LogReadProblem = "Protokollordner C:\\Brunnen nicht gefunden.";
   OpenHistoryWindow();
   // Tab order is creation order: save, then close.
   std::vector<int> order = HeadlessCreationOrder(HistoryWindow);

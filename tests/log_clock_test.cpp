@@ -72,7 +72,7 @@ void ExpectOneRun(const Night& n, const Text& onTime) {
 
 void Restart() {
   StartState();
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RestoreHistoryFromLog();
 }
 
@@ -88,7 +88,7 @@ TEST_F(LogClock, ARunAcrossAClockChangeKeepsItsCountAndLength) {
     SCOPED_TRACE(n.month);
     StartState();
     HeadlessAddFolder(Folder);
-    AppState.LogFolder = Folder;
+    AppState.Settings.LogFolder = Folder;
     RecordNight(n);
     Text onTime = n.month == 10 ? "1 h 12 min" : "18 min";
     ExpectOneRun(n, onTime);
@@ -96,7 +96,7 @@ TEST_F(LogClock, ARunAcrossAClockChangeKeepsItsCountAndLength) {
     for (int i = 0; i < HistorySize(); i++) before.push_back(HistoryEntry(i));
 
     Restart();
-    EXPECT_EQ(AppState.LogReadProblem, "");
+    EXPECT_EQ(AppState.Log.LogReadProblem, "");
     ASSERT_EQ(HistorySize(), n.count);
     for (int i = 0; i < n.count; i++) {
       EXPECT_EQ(HistoryEntry(i).Time, before[i].Time) << i;
@@ -111,7 +111,7 @@ TEST_F(LogClock, ARunAcrossAClockChangeKeepsItsCountAndLength) {
 TEST_F(LogClock, LinesOfEightColumnsKeepTheirFileOrder) {
   const Night end{25, 10, 2, 18, 7200, 3600, 7, 2, 14, 17};
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RecordNight(end);
   std::vector<int64_t> written;
   for (int i = 0; i < HistorySize(); i++)
@@ -130,7 +130,7 @@ TEST_F(LogClock, LinesOfEightColumnsKeepTheirFileOrder) {
   HeadlessPutFile(october, old);
 
   Restart();
-  EXPECT_EQ(AppState.LogReadProblem, "");
+  EXPECT_EQ(AppState.Log.LogReadProblem, "");
   ASSERT_EQ(HistorySize(), end.count);
   for (int i = 0; i < end.count; i++)
     EXPECT_EQ(HistoryEntry(i).Time, written[i]) << i;
@@ -210,9 +210,9 @@ TEST_F(LogClock, AHostileLogLosesOnlyWhatCannotBeRead) {
   ASSERT_EQ(HistorySize(), 7);
   const double expected[] = {0.29, 0.3, 0.31, 0.32, 0.33, 0.34, 0.35};
   for (int i = 0; i < 7; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
-  EXPECT_EQ(AppState.HighestLevel.Level5, 0.35);
+  EXPECT_EQ(AppState.History.HighestLevel.Level5, 0.35);
   EXPECT_EQ(HistorySummaryText().substr(0, 27), "Zuletzt: 0,35 V (20.12. 10:");
-  EXPECT_EQ(AppState.LogReadProblem,
+  EXPECT_EQ(AppState.Log.LogReadProblem,
             Text("Protokoll ") + December +
                 ": 3 Zeilen in fremder Form übersprungen, 3 Zeilen mit "
                 "unmöglicher Zeit (in der Zukunft oder nicht im Monat der "
@@ -223,14 +223,14 @@ TEST_F(LogClock, AHostileLogLosesOnlyWhatCannotBeRead) {
 // connected late): the next evaluation reads it back before its lines are
 // written, once, the older evaluations before those since the start.
 TEST_F(LogClock, AFolderThatAppearsLaterIsReadBackOnce) {
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   RestoreHistoryFromLog();
-  EXPECT_EQ(AppState.LogReadProblem,
+  EXPECT_EQ(AppState.Log.LogReadProblem,
             "Protokollordner C:\\Brunnen nicht gefunden.");
   RecordEvaluation(0.6, 0, 0.6, 0, false);
   HeadlessAdvanceClock(360000);
   RecordEvaluation(0.7, 0, 0.7, 0, false);
-  EXPECT_EQ(AppState.LogPending.size(), 2u);
+  EXPECT_EQ(AppState.Log.LogPending.size(), 2u);
 
   // Yesterday a trip, and the lowest level.
   int64_t yesterday = PlatLocalClock() - 86400;
@@ -245,11 +245,11 @@ TEST_F(LogClock, AFolderThatAppearsLaterIsReadBackOnce) {
   RecordEvaluation(0.8, 0, 0.8, 0, false);
 
   ASSERT_EQ(HistorySize(), 6);
-  EXPECT_EQ(AppState.EvaluationCount, 6);
+  EXPECT_EQ(AppState.History.EvaluationCount, 6);
   const double expected[] = {0.1, 0.1, 0.1, 0.6, 0.7, 0.8};
   for (int i = 0; i < 6; i++) EXPECT_EQ(HistoryEntry(i).Level5, expected[i]);
-  EXPECT_EQ(AppState.LowestLevel.Time, yesterday);
-  EXPECT_EQ(AppState.HighestLevel.Level5, 0.8);
+  EXPECT_EQ(AppState.History.LowestLevel.Time, yesterday);
+  EXPECT_EQ(AppState.History.HighestLevel.Level5, 0.8);
   EXPECT_NE(DryRunSummaryText().find("letzte 7 Tage 1-mal, 6 min ein"),
             Text::npos);
   EXPECT_EQ(HistoryLogText(), "");
@@ -321,7 +321,7 @@ TEST_F(LogClock, AFileOfEightColumnsKeepsItsOneHeader) {
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(Count(*file, "Zeit;Art;"), 1) << *file;
   Restart();
-  EXPECT_EQ(AppState.LogReadProblem, "");
+  EXPECT_EQ(AppState.Log.LogReadProblem, "");
   EXPECT_EQ(HistorySize(), 5);
 }
 
@@ -330,7 +330,7 @@ TEST_F(LogClock, AFileOfEightColumnsKeepsItsOneHeader) {
 // their file order, and the run across them is one run of its length.
 TEST_F(LogClock, OldLinesTakeTheLeadOfTheirTimeNotTodays) {
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   HeadlessSetUtcOffset(7200);
   HeadlessSetLocalTime(20, 10, 2026, 10, 0);
   RecordRun(24, 4, 20, [](int) {});
@@ -354,7 +354,7 @@ TEST_F(LogClock, OldLinesTakeTheLeadOfTheirTimeNotTodays) {
   HeadlessSetUtcOffset(3600);
   HeadlessAdvanceClock(10 * 86400 * 1000);
   Restart();
-  EXPECT_EQ(AppState.LogReadProblem, "");
+  EXPECT_EQ(AppState.Log.LogReadProblem, "");
   ASSERT_EQ(HistorySize(), 24);
   for (int i = 0; i < 24; i++)
     EXPECT_EQ(HistoryEntry(i).Universal, written[i]) << i;
@@ -381,7 +381,7 @@ TEST_F(LogClock, AClockSetDuringARunLeavesItsCountAndLength) {
     SCOPED_TRACE(c.name);
     StartState();
     HeadlessAddFolder(Folder);
-    AppState.LogFolder = Folder;
+    AppState.Settings.LogFolder = Folder;
     // The tick count wraps during the run: no step of the clock.
     HeadlessSetClock(0xFFFFFFFFu - 20 * 60000);
     HeadlessSetLocalTime(10, c.month, 2026, 10, 0);
@@ -398,7 +398,7 @@ TEST_F(LogClock, AClockSetDuringARunLeavesItsCountAndLength) {
     });
     ExpectOneRun(n, "48 min");
     bool told = false;
-    for (const Text& line : AppState.AlarmLines)
+    for (const Text& line : AppState.Alarms.AlarmLines)
       told = told || line.find(c.told) != Text::npos;
     EXPECT_TRUE(told);
     const std::string* log =
@@ -411,7 +411,7 @@ TEST_F(LogClock, AClockSetDuringARunLeavesItsCountAndLength) {
     for (int days : {0, 1}) {
       HeadlessAdvanceClock(days * 86400 * 1000);
       Restart();
-      EXPECT_EQ(AppState.LogReadProblem, "") << days;
+      EXPECT_EQ(AppState.Log.LogReadProblem, "") << days;
       ASSERT_EQ(HistorySize(), n.count) << days;
       DryRuns runs = LastMonth();
       EXPECT_EQ(runs.Trips, 1) << days;
@@ -427,7 +427,7 @@ TEST_F(LogClock, AClockSetDuringARunLeavesItsCountAndLength) {
 // month's file is read although the local clock is in the old month.
 TEST_F(LogClock, EveryMonthOfThePeriodIsReadWhateverTheZone) {
   HeadlessAddFolder(Folder);
-  AppState.LogFolder = Folder;
+  AppState.Settings.LogFolder = Folder;
   HeadlessSetUtcOffset(3600);
   HeadlessSetLocalTime(30, 11, 2026, 23, 30);
   RecordRun(10, 2, 8, [](int) {});
@@ -435,7 +435,7 @@ TEST_F(LogClock, EveryMonthOfThePeriodIsReadWhateverTheZone) {
   HeadlessSetUtcOffset(-5 * 3600);
   HeadlessAdvanceClock(60000);
   Restart();
-  EXPECT_EQ(AppState.LogReadProblem, "");
+  EXPECT_EQ(AppState.Log.LogReadProblem, "");
   EXPECT_EQ(HistorySize(), 10);
   DryRuns runs = LastMonth();
   EXPECT_EQ(runs.Trips, 1);

@@ -31,10 +31,10 @@ TEST_F(MainLoop, EntryRunsTheFirstQueryWithTheFunctionsStillOff) {
     for (int off : {ButtonMeasurementOff, ButtonMinimumOff, ButtonMaximumOff})
       EXPECT_FALSE(C(off).Enabled) << off;
     EXPECT_EQ(C(TrackbarRefresh).Value, 1);
-    EXPECT_EQ(AppState.RefreshInterval, 1000);
+    EXPECT_EQ(AppState.Refresh.RefreshInterval, 1000);
     EXPECT_EQ(C(TrackbarCycle).Value, 360);
     EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
-    EXPECT_EQ(AppState.MeasurementEnabled, 1);
+    EXPECT_EQ(AppState.Switching.MeasurementEnabled, 1);
   });
   // The second query shows the functions released.
   ThenWhen(
@@ -155,7 +155,7 @@ TEST_F(MainLoop, OtherEventsRunAPassOfTheirOwn) {
     HeadlessPostOther();
   };
   auto passed = [&] {
-    EXPECT_EQ(AppState.LastEvent, EventOther);
+    EXPECT_EQ(AppState.Loop.LastEvent, EventOther);
     if (C(LabelPingCountdown).Content != "-") passesAfterOther++;
   };
   // The entry's query learns the board's replies and takes longer than the

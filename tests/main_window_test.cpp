@@ -88,15 +88,15 @@ TEST_F(MainWindowTest, ControlNumbersAreApartAcrossWindows) {
 }
 
 TEST_F(MainWindowTest, TextsRangesAndTooltipsFollowTheStateAtBuildTime) {
-  AppState.OutputName[1] = "Pumpe";
-  AppState.OutputName[8] = "Alarm";
-  AppState.MinSwitchDelay[1] = 5;
-  AppState.MaxSwitchDelay[1] = 500;
-  AppState.SwitchDelayText[1] = "250";
-  AppState.MaxSwitchDelay[8] = 3000;
-  AppState.RefreshInterval = 20000;
-  AppState.InitialRefreshInterval = 30000;
-  AppState.CyclePeriod = 42;
+  AppState.Settings.OutputName[1] = "Pumpe";
+  AppState.Settings.OutputName[8] = "Alarm";
+  AppState.Settings.MinSwitchDelay[1] = 5;
+  AppState.Settings.MaxSwitchDelay[1] = 500;
+  AppState.Settings.SwitchDelayText[1] = "250";
+  AppState.Settings.MaxSwitchDelay[8] = 3000;
+  AppState.Refresh.RefreshInterval = 20000;
+  AppState.Settings.InitialRefreshInterval = 30000;
+  AppState.Measurement.CyclePeriod = 42;
   ASSERT_TRUE(BuildMainWindow());
 
   EXPECT_EQ(ContentOf(OutputNameLabel(1)), "Pumpe");

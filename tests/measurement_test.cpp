@@ -67,10 +67,10 @@ TEST_F(Measurement, FullCycleCommandsClicksAndQueries) {
   Sim.SetAnalog(1, 300);  // 1.465 V, read only while output 3 is on
   for (int period : {360, 0}) {
     SCOPED_TRACE(period);
-    AppState.CyclePeriod = period;
-    AppState.CycleCounter = 0;
+    AppState.Measurement.CyclePeriod = period;
+    AppState.Measurement.CycleCounter = 0;
     EXPECT_TRUE(Ticks(period).empty());
-    EXPECT_EQ(AppState.CycleCounter, period);
+    EXPECT_EQ(AppState.Measurement.CycleCounter, period);
 
     int clicks = HeadlessClickCount();
     Commands sent = Ticks(5);
@@ -78,7 +78,7 @@ TEST_F(Measurement, FullCycleCommandsClicksAndQueries) {
     EXPECT_EQ(OnlySetports(sent).size(), 12u);
     EXPECT_EQ(sent.size() - 12, 15 * QueryCommands.size());
     EXPECT_EQ(HeadlessClickCount() - clicks, 12);
-    EXPECT_EQ(AppState.CycleCounter, 0);
+    EXPECT_EQ(AppState.Measurement.CycleCounter, 0);
     EXPECT_FALSE(Sim.Output(3));
     EXPECT_TRUE(Sim.Output(5));
 
@@ -86,13 +86,13 @@ TEST_F(Measurement, FullCycleCommandsClicksAndQueries) {
     Commands next = Ticks(1);
     EXPECT_EQ(OnlySetports(next),
               period == 0 ? Commands({"setport 3.1"}) : Commands());
-    EXPECT_EQ(AppState.CycleCounter, 1);
+    EXPECT_EQ(AppState.Measurement.CycleCounter, 1);
   }
 }
 
 TEST_F(Measurement, SwitchedOffCycleOnlyEndsAndNegativePeriodEndsEveryTick) {
-  AppState.MeasurementEnabled = 0;
-  AppState.CyclePeriod = 10;
+  AppState.Switching.MeasurementEnabled = 0;
+  AppState.Measurement.CyclePeriod = 10;
   Commands sent = Ticks(30);
   Commands expected;
   for (int i = 0; i < 2; i++) {
@@ -101,9 +101,9 @@ TEST_F(Measurement, SwitchedOffCycleOnlyEndsAndNegativePeriodEndsEveryTick) {
   }
   EXPECT_EQ(sent, expected);
 
-  AppState.CyclePeriod = -1;
+  AppState.Measurement.CyclePeriod = -1;
   EXPECT_EQ(OnlySetports(Ticks(2)), Commands({"setport 3.0", "setport 3.0"}));
-  EXPECT_EQ(AppState.CycleCounter, 0);
+  EXPECT_EQ(AppState.Measurement.CycleCounter, 0);
 }
 
 TEST_F(Measurement, LevelOutputsAtTheirThresholds) {
@@ -129,10 +129,10 @@ TEST_F(Measurement, LevelOutputsAtTheirThresholds) {
     // A locked function's output is switched off, not left alone.
     Sim.SetOutput(4, true);
     Sim.SetOutput(5, true);
-    AppState.MaximumEnabled = c.maximum;
-    AppState.MinimumEnabled = c.minimum;
+    AppState.Switching.MaximumEnabled = c.maximum;
+    AppState.Switching.MinimumEnabled = c.minimum;
     EXPECT_EQ(OnlySetports(Evaluate()), Commands({c.toOutput5, c.toOutput4}));
-    EXPECT_EQ(AppState.LevelVoltage, c.level);
+    EXPECT_EQ(AppState.Readings.LevelVoltage, c.level);
     EXPECT_EQ(Sim.Output(5), std::string(c.toOutput5) == "setport 5.1");
     EXPECT_EQ(Sim.Output(4), std::string(c.toOutput4) == "setport 4.1");
   }
@@ -147,13 +147,13 @@ TEST_F(Measurement, AReplyThatIsNoCountDecidesNothing) {
     SCOPED_TRACE(reply);
     Sim.SetReply("GETADC 1", reply);
     EXPECT_EQ(OnlySetports(Evaluate()), Commands({}));
-    EXPECT_GT(AppState.DoubtedEvaluations, 0);
+    EXPECT_GT(AppState.Measurement.DoubtedEvaluations, 0);
   }
   Sim.ClearReplies();
   Sim.SetOutput(3, true);
   Sim.SetAnalog(1, 600);
   EXPECT_EQ(OnlySetports(Evaluate()), Commands({"setport 5.1", "setport 4.0"}));
-  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 0);
 }
 
 // Output 4's reading rides on the query after "setport 5.x": a board
@@ -177,12 +177,12 @@ TEST_F(Measurement, Output4NeedsTheStatusToShowOutput5AsSent) {
     SCOPED_TRACE(std::to_string(c.counts) + " " + c.status);
     Sim.SetAnalog(1, c.counts);
     Sim.SetReply("GETSTATUS", c.status);
-    AppState.DoubtedEvaluations = 0;
+    AppState.Measurement.DoubtedEvaluations = 0;
     Commands sent = OnlySetports(Evaluate());
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent[0], c.toOutput5);
     EXPECT_EQ(sent.size(), c.decides ? 2u : 1u);
-    EXPECT_EQ(AppState.DoubtedEvaluations, c.decides ? 0 : 1);
+    EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, c.decides ? 0 : 1);
     const LevelRecord& last = HistoryEntry(HistorySize() - 1);
     EXPECT_EQ(last.Doubted, !c.decides);
     EXPECT_EQ(last.Output4, c.decides ? 0 : CommandNotSent);
@@ -191,11 +191,11 @@ TEST_F(Measurement, Output4NeedsTheStatusToShowOutput5AsSent) {
   Sim.SetAnalog(1, 600);
   Sim.SetReply("GETSTATUS", "S00000100\r\n");
   for (int i = 0; i < 3; i++) Evaluate();
-  EXPECT_EQ(AppState.DoubtedEvaluations, 3);
-  ASSERT_FALSE(AppState.AlarmLines.empty());
-  EXPECT_NE(AppState.AlarmLines.back().find("ohne sicheren Messwert"),
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 3);
+  ASSERT_FALSE(AppState.Alarms.AlarmLines.empty());
+  EXPECT_NE(AppState.Alarms.AlarmLines.back().find("ohne sicheren Messwert"),
             Text::npos)
-      << AppState.AlarmLines.back();
+      << AppState.Alarms.AlarmLines.back();
 }
 
 TEST_F(Measurement, MinimumDecidesOnTheLevelReadAfterTheMaximumCommand) {
@@ -241,7 +241,7 @@ TEST_F(Measurement, TopMarkFollowsTheLevelAndKeepsItAtTheBoundaries) {
       {1.19, "100%"},  {1.05, "100%"},  {1.081, "80%"},  {1.159, "80%"},
       {1.161, "90%"},  {1.181, "100%"}, {0.0, "100%"}};
   for (const auto& s : steps) {
-    AppState.LevelVoltage = s.first;
+    AppState.Readings.LevelVoltage = s.first;
     ShowLevelPercent();
     EXPECT_EQ(C(LabelLevelTop).Content, s.second) << s.first;
   }
@@ -320,14 +320,17 @@ TEST_F(MeasurementRun, SwitchingOnPastPeriodPlusTwoReadsNothingBeforeWarmUp) {
   ThenClick(ButtonMeasurementOff);
   ThenWhen(
       1000,
-      [] { return AppState.CyclePeriod == 10 && AppState.CycleCounter == 13; },
+      [] {
+        return AppState.Measurement.CyclePeriod == 10 &&
+               AppState.Measurement.CycleCounter == 13;
+      },
       [&] {
         clicked = HeadlessPostClick(ButtonMeasurementOn);
         before = Sim.CommandCount();
       },
       "tick 13 of a 10-second cycle");
   ThenWithin(
-      1000, [] { return AppState.CycleCounter == 1; },
+      1000, [] { return AppState.Measurement.CycleCounter == 1; },
       [] { return std::string("the cycle never began anew"); });
   RunSteps();
   ASSERT_TRUE(clicked);
@@ -342,20 +345,20 @@ TEST_F(MeasurementRun, PeriodFollowsTheTrackbarOnlyWhileTheMeasurementIsOff) {
   Then([&] { HeadlessMoveTrackbar(TrackbarCycle, 50); });
   Then([] {});
   Then([&] {
-    EXPECT_EQ(AppState.CyclePeriod, 360);
+    EXPECT_EQ(AppState.Measurement.CyclePeriod, 360);
     EXPECT_EQ(C(LabelCyclePeriod).Content, "360 s");
     HeadlessPostClick(ButtonMeasurementOff);
   });
   Then([] {});
   Then([&] {
-    EXPECT_EQ(AppState.CyclePeriod, 50);
+    EXPECT_EQ(AppState.Measurement.CyclePeriod, 50);
     EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
     HeadlessPostClick(ButtonMeasurementOn);
   });
   Then([&] { HeadlessMoveTrackbar(TrackbarCycle, 70); });
   Then([] {});
   Then([&] {
-    EXPECT_EQ(AppState.CyclePeriod, 50);
+    EXPECT_EQ(AppState.Measurement.CyclePeriod, 50);
     EXPECT_EQ(C(LabelCyclePeriod).Content, "50 s");
   });
   RunSteps();
@@ -381,8 +384,8 @@ TEST_F(MeasurementRun, NoReadingBeforeTheSensorsWarmUpOnANewConnection) {
     if (c.text.rfind("setport 4.", 0) == 0 && ++level4 == 3) Sim.CloseNow();
   });
   Then([] {
-    AppState.CyclePeriod = 2;
-    AppState.CycleCounter = 0;
+    AppState.Measurement.CyclePeriod = 2;
+    AppState.Measurement.CycleCounter = 0;
   });
   ThenWithin(
       200,

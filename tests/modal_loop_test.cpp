@@ -116,8 +116,8 @@ class ModalLoop : public BoardTest {
           uint32_t now = PlatTickCount();
           if (wait == 1) {
             HeadlessMoveTrackbar(TrackbarCycle, Period);
-            AppState.CyclePeriod = Period;
-            AppState.CycleCounter = 0;
+            AppState.Measurement.CyclePeriod = Period;
+            AppState.Measurement.CycleCounter = 0;
             if (kind == HeadlessSaveDialogLoop)
               HeadlessChooseSystemMenuItem(MainWindow, MenuLevelHistory);
           }

@@ -155,7 +155,7 @@ TEST_F(OperatorInput, DelayFieldsTakeAnyTextAndPulseWithinTheLimits) {
           EXPECT_LE(HeadlessSleeps()[i], (int)ServeSlice);
           slept += HeadlessSleeps()[i];
         }
-        int fallback = AppState.DefaultSwitchDelay[f.output];
+        int fallback = AppState.Settings.DefaultSwitchDelay[f.output];
         if (c.delay == 0) {
           EXPECT_GE(slept, 1);
           EXPECT_LE(slept, 10000);
@@ -243,13 +243,13 @@ TEST_F(OperatorInput, ConsoleSendsExactlyWhatWasTyped) {
     ThenWithin(
         40,
         [] {
-          return AppState.FirmwareText ==
+          return AppState.Readings.FirmwareText ==
                      "uC: ATmega32\r\nVer: 1.5\r\nNIC: ENC28J60\r\n" &&
-                 AppState.BoardIpText == "192.168.1.50\r\n";
+                 AppState.Readings.BoardIpText == "192.168.1.50\r\n";
         },
         [trace] {
-          return trace + ": firmware '" + AppState.FirmwareText + "', ip '" +
-                 AppState.BoardIpText + "'";
+          return trace + ": firmware '" + AppState.Readings.FirmwareText +
+                 "', ip '" + AppState.Readings.BoardIpText + "'";
         });
   }
   RunSteps();
@@ -277,9 +277,9 @@ TEST_F(OperatorInput, TrackbarsPushedPastTheirEndsStayInRange) {
       SCOPED_TRACE(value);
       int refresh = value < 1 ? 1 : value > 10 ? 10 : value;
       int cycle = value < 0 ? 0 : value > 4000 ? 4000 : value;
-      EXPECT_EQ(AppState.RefreshInterval, refresh * 1000);
+      EXPECT_EQ(AppState.Refresh.RefreshInterval, refresh * 1000);
       EXPECT_EQ(C(LabelRefreshSeconds).Content, std::to_string(refresh));
-      EXPECT_EQ(AppState.CyclePeriod, cycle);
+      EXPECT_EQ(AppState.Measurement.CyclePeriod, cycle);
       EXPECT_EQ(C(LabelCyclePeriod).Content, std::to_string(cycle) + " s");
     });
   }

@@ -43,7 +43,7 @@ TEST_F(Poll, FourteenExchangesInOrderWithoutTheDisplay) {
 }
 
 TEST_F(Poll, DisplayAddsInitAndTwoBlocks) {
-  AppState.LcdEnabled = 1;
+  AppState.Settings.LcdEnabled = 1;
   HeadlessSetLocalTime(6, 12, 2026, 7, 45);
   PollOnce();
   EXPECT_EQ(CommandTexts(), QueryCommandsWithDisplay("06.12.2026/07:45"));
@@ -59,16 +59,16 @@ TEST_F(Poll, DisplayAddsInitAndTwoBlocks) {
 // The display's date and time is the local clock's as it stands at the
 // query, over a year's end too.
 TEST_F(Poll, DisplayShowsTheClockOfItsQuery) {
-  AppState.LcdEnabled = 1;
+  AppState.Settings.LcdEnabled = 1;
   HeadlessSetLocalTime(31, 12, 2026, 23, 59);
   HeadlessAdvanceClock(61000);
   PollOnce();
   EXPECT_EQ(Sim.Lcd(2), "01.01.2027/00:00");
-  EXPECT_EQ(AppState.LcdLine2Command, "writelcd 2.01.01.2027/00:00");
+  EXPECT_EQ(AppState.Query.LcdLine2Command, "writelcd 2.01.01.2027/00:00");
 }
 
 TEST_F(Poll, OutputStatusByPosition) {
-  AppState.MinimumEnabled = 1;
+  AppState.Switching.MinimumEnabled = 1;
   Sim.SetReply("GETSTATUS", "S00000001\r\n");
   PollOnce();
   ExpectLabel(OutputStateLabel(1), "GESCHLOSSEN", Red);
@@ -119,7 +119,7 @@ TEST_F(Poll, ShortOrEmptyStatusReadsMissingOutputsAsOff) {
   Sim.SetReply("GETSTATUS", std::string(1, '\0') + "\r\n");
   PollOnce();
   for (int n : {1, 2, 4, 5, 6, 7, 8})
-    EXPECT_EQ(AppState.OutputState[n], ContactOpen) << n;
+    EXPECT_EQ(AppState.Readings.OutputState[n], ContactOpen) << n;
 }
 
 TEST_F(Poll, AnalogRepliesBecomeRoundedVoltsAndCutTexts) {
@@ -146,10 +146,11 @@ TEST_F(Poll, AnalogRepliesBecomeRoundedVoltsAndCutTexts) {
       Sim.SetReply("GETADC " + std::to_string(n), c.reply);
     PollOnce();
     for (int n = 1; n <= 4; n++) {
-      EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[n], c.volts) << c.reply;
+      EXPECT_DOUBLE_EQ(AppState.Readings.AnalogVoltage[n], c.volts) << c.reply;
       ExpectLabel(AnalogValueLabel(n), c.text, Blue);
     }
-    EXPECT_EQ(AppState.LevelVoltage, AppState.AnalogVoltage[1]);
+    EXPECT_EQ(AppState.Readings.LevelVoltage,
+              AppState.Readings.AnalogVoltage[1]);
   }
 }
 
@@ -159,12 +160,12 @@ TEST_F(Poll, EachAnalogReplyIsItsOwnEvenWhenShorter) {
   Sim.SetReply("GETADC 3", "77\r\n");
   Sim.SetReply("GETADC 4", "9\r\n");
   PollOnce();
-  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[1], 4.883);
-  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[2], 0.024);
-  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[3], 0.376);
-  EXPECT_DOUBLE_EQ(AppState.AnalogVoltage[4], 0.044);
-  EXPECT_EQ(AppState.LevelVoltage, 4.883);
-  EXPECT_EQ(AppState.AdcReplyText[2], "5");
+  EXPECT_DOUBLE_EQ(AppState.Readings.AnalogVoltage[1], 4.883);
+  EXPECT_DOUBLE_EQ(AppState.Readings.AnalogVoltage[2], 0.024);
+  EXPECT_DOUBLE_EQ(AppState.Readings.AnalogVoltage[3], 0.376);
+  EXPECT_DOUBLE_EQ(AppState.Readings.AnalogVoltage[4], 0.044);
+  EXPECT_EQ(AppState.Readings.LevelVoltage, 4.883);
+  EXPECT_EQ(AppState.Readings.AdcReplyText[2], "5");
 }
 
 // A reply that never comes is never made up from another command's reply:
@@ -184,7 +185,7 @@ TEST_F(Poll, AMissingReplyEndsTheQueryAndTheConnection) {
   EXPECT_EQ(AnalogValueText(4), "--.--");
   // GETADC 1 had its reply before the loss, but the level is no longer
   // the board's of just now.
-  EXPECT_EQ(AppState.LevelProven, 0);
+  EXPECT_EQ(AppState.Readings.LevelProven, 0);
 }
 
 TEST_F(Poll, DigitalInputsByTheirFirstCharacter) {
@@ -218,7 +219,7 @@ TEST_F(Poll, BoardDataTextIsBuiltFromTheReplies) {
               Blue);
   Sim.SetReply("VERSION", std::string(200, 'V'));
   PollOnce();
-  EXPECT_EQ(AppState.FirmwareText, std::string(200, 'V'));
+  EXPECT_EQ(AppState.Readings.FirmwareText, std::string(200, 'V'));
 }
 
 TEST_F(Poll, FunctionLabelsFollowTheFlags) {
@@ -227,16 +228,16 @@ TEST_F(Poll, FunctionLabelsFollowTheFlags) {
   ExpectLabel(OutputStateLabel(4), "gesperrt", Blue);
   EXPECT_TRUE(C(ButtonMeasurementOn).Enabled);
   EXPECT_FALSE(C(ButtonMeasurementOff).Enabled);
-  AppState.MeasurementEnabled = 1;
-  AppState.CyclePeriod = 360;
-  AppState.CycleCounter = 100;
+  AppState.Switching.MeasurementEnabled = 1;
+  AppState.Measurement.CyclePeriod = 360;
+  AppState.Measurement.CycleCounter = 100;
   PollOnce();
   ExpectLabel(OutputStateLabel(3), "Messung in 260 Sek", Red);
   EXPECT_FALSE(C(ButtonMeasurementOn).Enabled);
   EXPECT_FALSE(C(ButtonMeasurementOff).Enabled);
   ReleaseHeldButtons();
   EXPECT_TRUE(C(ButtonMeasurementOff).Enabled);
-  AppState.CycleCounter = 363;
+  AppState.Measurement.CycleCounter = 363;
   PollOnce();
   ExpectLabel(OutputStateLabel(3), "Messung in -3 Sek", Red);
 }
@@ -244,8 +245,8 @@ TEST_F(Poll, FunctionLabelsFollowTheFlags) {
 TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   Sim.SetReply("GETSTATUS", "S10011001\r\n");
   Sim.SetReply("GETADC 3", "512\r\n");
-  AppState.MeasurementEnabled = 1;
-  AppState.MinimumEnabled = 1;
+  AppState.Switching.MeasurementEnabled = 1;
+  AppState.Switching.MinimumEnabled = 1;
   PollOnce();
   ASSERT_EQ(C(ButtonMinimumOff).Content, "Ausgelöst");
   ASSERT_EQ(C(AnalogValueLabel(3)).Content, "2,50");
@@ -253,7 +254,7 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   Sim.CloseNow();
   ASSERT_TRUE(Sim.WaitFor([&] { return !Sim.Connected(); }, 5000));
   PollOnce();
-  EXPECT_EQ(AppState.ConnectionLost, 1);
+  EXPECT_EQ(AppState.Link.ConnectionLost, 1);
   for (int output : {1, 2, 6, 7, 8})
     EXPECT_EQ(C(OutputStateLabel(output)).Content, "---") << output;
   for (int n = 0; n < 4; n++) {
@@ -272,5 +273,5 @@ TEST_F(Poll, ClosedConnectionShowsTheFirstTextsAtOnce) {
   // A query without a connection sends nothing and changes nothing.
   PollOnce();
   EXPECT_EQ(C(LabelBoardData).Content, BoardDataTemplate);
-  EXPECT_EQ(AppState.LevelProven, 0);
+  EXPECT_EQ(AppState.Readings.LevelProven, 0);
 }

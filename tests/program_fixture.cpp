@@ -118,16 +118,16 @@ void HandlerTest::SetUp() {
   ConnectOnly();
   ASSERT_TRUE(BuildMainWindow());
   ASSERT_TRUE(PlatStartSound() && PlatLoadClick());
-  AppState.SoundLoaded = 1;
-  AppState.MeasurementEnabled = AppState.MinimumEnabled =
-      AppState.MaximumEnabled = 1;
+  AppState.Settings.SoundLoaded = 1;
+  AppState.Switching.MeasurementEnabled = AppState.Switching.MinimumEnabled =
+      AppState.Switching.MaximumEnabled = 1;
   AlarmGuardWatchFromNow();
 }
 
 void HandlerTest::MeasureWholeCycle(double counts) {
   Sim.SetLevel(counts);
-  AppState.CyclePeriod = 10;
-  AppState.CycleCounter = 0;
+  AppState.Measurement.CyclePeriod = 10;
+  AppState.Measurement.CycleCounter = 0;
   for (int tick = 0; tick < 15; tick++) {
     HeadlessAdvanceClock(1000);
     MeasurementCycle();

@@ -137,13 +137,13 @@ TEST_F(ProvenReading, ALineTooManyDecidesNothing) {
   Sim.SetLevel(FullWell);
   Sim.SetReply("GETADC 1", "20\r\n600\r\n", 1);  // two readings at once
   EXPECT_EQ(Evaluate(), Commands());
-  EXPECT_GT(AppState.DoubtedEvaluations, 0);
+  EXPECT_GT(AppState.Measurement.DoubtedEvaluations, 0);
   Sim.SetReply("GETPORT 4", "1\r\n1\r\n", 1);  // the second comes late
   Sim.SetLineGap(60, "GETPORT 4");
   EXPECT_EQ(Evaluate(), Commands());
   Sim.SetLineGap(0);
   ExpectEvaluation(FullWell, ForFull);
-  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 0);
 }
 
 // Output 5 is decided on the query before its command, output 4 on the
@@ -172,7 +172,7 @@ TEST_F(ProvenReading, DoubtedEvaluationsAreShownRecordedAndCallTheOperator) {
   for (int i = 1; i <= 3; i++) {
     SCOPED_TRACE(i);
     EXPECT_EQ(Evaluate(), Commands());
-    EXPECT_EQ(AppState.DoubtedEvaluations, i);
+    EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, i);
     EXPECT_EQ(HeadlessFindWindow(MainWindow)->Flashing, i == 3);
   }
   ASSERT_EQ(HistorySize(), 3);
@@ -185,8 +185,8 @@ TEST_F(ProvenReading, DoubtedEvaluationsAreShownRecordedAndCallTheOperator) {
 
   Sim.ClearReplies();
   ExpectEvaluation(DryWell, ForDry);
-  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
-  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 0);
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 0);
   EXPECT_FALSE(HistoryEntry(3).Doubted);
 }
 
@@ -199,19 +199,19 @@ using ProvenReadingRun = BoardTest;
 TEST_F(ProvenReadingRun, Label36SaysWhenAReadingWasInDoubt) {
   Sim.SetReply("GETADC 1", "abc\r\n");
   Then([] {
-    AppState.CyclePeriod = 0;
-    AppState.CycleCounter = 0;
+    AppState.Measurement.CyclePeriod = 0;
+    AppState.Measurement.CycleCounter = 0;
   });
   // Label 36 is written at the pass after the one that evaluated.
   ThenWhen(
-      40, [] { return AppState.DoubtedEvaluations > 0; }, [] {},
+      40, [] { return AppState.Measurement.DoubtedEvaluations > 0; }, [] {},
       "an evaluation in doubt");
   Then([&] {
     EXPECT_EQ(C(LabelPingCountdown).Content, DoubtedReadingText);
     Sim.ClearReplies();
   });
   ThenWhen(
-      40, [] { return AppState.DoubtedEvaluations == 0; }, [] {},
+      40, [] { return AppState.Measurement.DoubtedEvaluations == 0; }, [] {},
       "an evaluation that decides");
   Then([] {
     EXPECT_EQ(C(LabelPingCountdown).Content.rfind("Ping war ", 0), 0u)
@@ -232,11 +232,11 @@ TEST_F(ProvenReadingRun, Label36SaysWhenOutput4AloneWasLeftUndecided) {
                                                     : reply;
       });
   Then([] {
-    AppState.CyclePeriod = 0;
-    AppState.CycleCounter = 0;
+    AppState.Measurement.CyclePeriod = 0;
+    AppState.Measurement.CycleCounter = 0;
   });
   ThenWhen(
-      40, [] { return AppState.DoubtedEvaluations > 0; }, [] {},
+      40, [] { return AppState.Measurement.DoubtedEvaluations > 0; }, [] {},
       "an evaluation in doubt");
   Then([&] {
     EXPECT_EQ(C(LabelPingCountdown).Content, DoubtedOutput4Text);

@@ -23,9 +23,9 @@ class SensorCycle : public HandlerTest {
     Sim.SetRates(0, 0);  // the well stands still unless a test moves it
     AppState.Sensor.Settings = {true, SensorProtect, false,
                                 0.0,  0.0,           DefaultSensorFigures()};
-    AppState.AlarmCommand = AlarmScript;
+    AppState.Settings.AlarmCommand = AlarmScript;
     HeadlessAddFolder(Folder);
-    AppState.LogFolder = Folder;
+    AppState.Settings.LogFolder = Folder;
   }
   // One whole cycle with the well at `counts`: the commands it sent to
   // outputs 4 and 5.
@@ -94,10 +94,10 @@ TEST_F(SensorCycle, ASensorStuckAtTheTopIsNamedProtectedAgainstAndReleased) {
   EXPECT_EQ(Cycle(150), Nothing);
   EXPECT_EQ(EventCount("sensor-fehler"), 1);
   EXPECT_EQ(EventVolts("sensor-fehler"), "4,99");
-  EXPECT_NE(AppState.AlarmLines.back().find(
+  EXPECT_NE(AppState.Alarms.AlarmLines.back().find(
                 "Sensorfehler: Messwert 4,99 V am oberen Ende des Eingangs"),
             Text::npos)
-      << AppState.AlarmLines.back();
+      << AppState.Alarms.AlarmLines.back();
   EXPECT_EQ(Cycle(150), (Commands{"setport 4.1"}));
   EXPECT_EQ(Cycle(150), (Commands{"setport 4.1"}));
   EXPECT_TRUE(Sim.Output(4));
@@ -150,7 +150,8 @@ TEST_F(SensorCycle, ASensorThatDoesNotAnswerItsPowerFailsInTheSecondCycle) {
   EXPECT_EQ(Cycle(150), (Commands{"setport 5.0", "setport 4.0"}));
   EXPECT_EQ(Cycle(150), Nothing);
   EXPECT_EQ(EventCount("sensor-fehler"), 1);
-  EXPECT_NE(AppState.AlarmLines.back().find("ändert sich nicht"), Text::npos);
+  EXPECT_NE(AppState.Alarms.AlarmLines.back().find("ändert sich nicht"),
+            Text::npos);
   EXPECT_EQ(EventVolts("sensor-fehler"), "0,62");
   EXPECT_EQ(Cycle(150), (Commands{"setport 4.1"}));
 }
@@ -164,7 +165,8 @@ TEST_F(SensorCycle, ABrokenCableOfALiveZeroSensorFailsBelowItsZero) {
   Fault(SensorFaultKind::CableBreak);
   EXPECT_EQ(Cycle(150), Nothing);  // not an empty well: no dry-run trip
   EXPECT_EQ(EventCount("minimum-ein"), 0);
-  EXPECT_NE(AppState.AlarmLines.back().find("unter dem Nullpunkt"), Text::npos);
+  EXPECT_NE(AppState.Alarms.AlarmLines.back().find("unter dem Nullpunkt"),
+            Text::npos);
 }
 
 TEST_F(SensorCycle, ARealDropTripsWithinItsCycleARiseWaitsForTheNext) {
@@ -188,7 +190,7 @@ TEST_F(SensorCycle, ASingleSpikeSpreadsItsCycleAndSwitchesNothing) {
   EXPECT_EQ(Cycle(150), Nothing);
   EXPECT_EQ(Cycle(150), (Commands{"setport 5.0", "setport 4.0"}));
   EXPECT_EQ(EventCount("sensor-verdacht"), 1);
-  EXPECT_NE(AppState.AlarmLines.back().find("streuen"), Text::npos);
+  EXPECT_NE(AppState.Alarms.AlarmLines.back().find("streuen"), Text::npos);
 }
 
 TEST_F(SensorCycle, ACycleWithoutTwoProvenReadingsIsInDoubtAsWithoutTheCheck) {
@@ -196,7 +198,7 @@ TEST_F(SensorCycle, ACycleWithoutTwoProvenReadingsIsInDoubtAsWithoutTheCheck) {
   // Every reply to GETADC 1 of the wrong form: no reading is proven.
   Sim.SetReply("GETADC 1", "x\r\n");
   EXPECT_EQ(Cycle(150), Nothing);
-  EXPECT_EQ(AppState.DoubtedEvaluations, 3);
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 3);
   EXPECT_EQ(EventCount("messwert-unsicher"), 1);
   EXPECT_EQ(EventCount("sensor-fehler"), 0);
 }
@@ -206,18 +208,18 @@ TEST_F(SensorCycle, AThirdReadingInDoubtGradesNothingAndLeavesNothingBehind) {
   // The last tick of the next cycle: its own query and its evaluation's
   // read input 1 in a wrong form; the two evaluations before were proven.
   Sim.ClearLog();
-  AppState.CycleCounter = 0;
+  AppState.Measurement.CycleCounter = 0;
   for (int tick = 1; tick <= 15; tick++) {
     if (tick == 15) Sim.SetReply("GETADC 1", "x\r\n", 2);
     HeadlessAdvanceClock(1000);
     MeasurementCycle();
   }
   EXPECT_EQ(LevelCommands(), Nothing);
-  EXPECT_EQ(AppState.DoubtedEvaluations, 1);
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 1);
   EXPECT_EQ(AppState.Sensor.Run.Readings, 0);
   // The next cycle grades on its own readings alone: a drop decided.
   EXPECT_EQ(Cycle(20), (Commands{"setport 5.0", "setport 4.1"}));
-  EXPECT_EQ(AppState.DoubtedEvaluations, 0);
+  EXPECT_EQ(AppState.Measurement.DoubtedEvaluations, 0);
   EXPECT_EQ(LogWords(), (std::vector<Text>{"sicher", "unsicher", "sicher"}));
 }
 

@@ -74,11 +74,11 @@ TEST_F(Session, EveryStartIsToldAndRegisteredForARestartWithItsArguments) {
   // Told once the main window stands, before the first wait.
   EXPECT_EQ(startedAtFirstWait, Names({"programm-start"}));
   EXPECT_EQ(HeadlessProgramStarts()[0].Arguments[2], "-");
-  ASSERT_EQ(AppState.AlarmLines.size(), 1u);
+  ASSERT_EQ(AppState.Alarms.AlarmLines.size(), 1u);
   std::string said = "Wächter gestartet: KORVALINEX-Board 127.0.0.1, Port " +
                      std::to_string(Sim.Port());
-  EXPECT_NE(AppState.AlarmLines[0].find(said), std::string::npos)
-      << AppState.AlarmLines[0];
+  EXPECT_NE(AppState.Alarms.AlarmLines[0].find(said), std::string::npos)
+      << AppState.Alarms.AlarmLines[0];
   ASSERT_EQ(EventLines().size(), 1u);
   EXPECT_NE(EventLines()[0].find(said), std::string::npos) << EventLines()[0];
   // The arguments as the shortcut gave them, quotes and all.
@@ -129,9 +129,9 @@ TEST_F(Session, EachEndOfTheSessionIsToldWithItsReasonAndEndsAsQuitDoes) {
     EXPECT_EQ(args[2], "-");
     EXPECT_EQ(args[3], c.Name);
     EXPECT_EQ(HeadlessRunningPrograms(), 2);
-    ASSERT_EQ(AppState.AlarmLines.size(), 2u);
-    EXPECT_NE(AppState.AlarmLines[1].find(c.Says), std::string::npos)
-        << AppState.AlarmLines[1];
+    ASSERT_EQ(AppState.Alarms.AlarmLines.size(), 2u);
+    EXPECT_NE(AppState.Alarms.AlarmLines[1].find(c.Says), std::string::npos)
+        << AppState.Alarms.AlarmLines[1];
     ASSERT_EQ(EventLines().size(), 2u);
     EXPECT_NE(EventLines()[1].find(c.Says), std::string::npos)
         << EventLines()[1];
@@ -244,10 +244,10 @@ TEST_F(OneGuardPerWell, AnotherWellAndASystemWithoutNamesStartAsEver) {
 
 TEST(WellClaimName, AnUnknownNameIsTakenInSmallLettersAndPlainCharacters) {
   HeadlessReset();
-  AppState.BoardAddress = "Brunnen_Nord.example";
-  AppState.BoardPort = 7;
+  AppState.Settings.BoardAddress = "Brunnen_Nord.example";
+  AppState.Settings.BoardPort = 7;
   EXPECT_EQ(WellClaimName(), "KORVALINEX-Brunnen-brunnen_nord.example-7");
-  AppState.BoardAddress = "Brunnen\\Nord Ost";
+  AppState.Settings.BoardAddress = "Brunnen\\Nord Ost";
   EXPECT_EQ(WellClaimName(), "KORVALINEX-Brunnen-brunnen_nord_ost-7");
 }
 

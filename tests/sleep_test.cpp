@@ -72,8 +72,8 @@ class PcSleep : public BoardTest {
           if (wait == 1) {
             HeadlessActivateOtherProgram();
             HeadlessMoveTrackbar(TrackbarCycle, Period);
-            AppState.CyclePeriod = Period;
-            AppState.CycleCounter = 0;
+            AppState.Measurement.CyclePeriod = Period;
+            AppState.Measurement.CycleCounter = 0;
           }
           const std::vector<HeadlessProgramStart>& s = HeadlessProgramStarts();
           for (; seen < s.size(); seen++)
@@ -90,12 +90,12 @@ class PcSleep : public BoardTest {
   // has decided both outputs on the high well.
   bool Due(Place place, bool inWait) const {
     if (Woke || PlatTickCount() < 50000) return false;
-    int c = AppState.CycleCounter;
+    int c = AppState.Measurement.CycleCounter;
     switch (place) {
       case MidCycle:
         return inWait && c == 10;
       case BeforeEvaluation:
-        return inWait && c == Period + 2 && AppState.SensorPowered;
+        return inWait && c == Period + 2 && AppState.Guard.SensorPowered;
       case FirstProofQuiet:
         return !inWait && c == Period + 3 && Last == "GETPORT 4" &&
                LastSetport == "setport 3.1";
@@ -153,7 +153,7 @@ class PcSleep : public BoardTest {
     ASSERT_EQ(woke[0].args.size(), 4u);
     EXPECT_EQ(woke[0].args[3], std::to_string(ms / Minute));
     bool listed = false;
-    for (const Text& line : AppState.AlarmLines)
+    for (const Text& line : AppState.Alarms.AlarmLines)
       listed = listed ||
                line.find("Der PC hat " + length + " geschlafen") != Text::npos;
     EXPECT_TRUE(listed) << length;
@@ -278,7 +278,8 @@ TEST_F(PcSleep, NoticesAroundTheSleep) {
   Run([&] {
     switch (step) {
       case 0:
-        if (PlatTickCount() < 50000 || AppState.CycleCounter != 10) break;
+        if (PlatTickCount() < 50000 || AppState.Measurement.CycleCounter != 10)
+          break;
         HeadlessPowerNotice(true);
         noticeAt = PlatTickCount();
         step = 1;

@@ -134,8 +134,8 @@ class SlowBoard : public BoardTest {
           EXPECT_EQ(WrongDisplays(), "") << "pass " << wait;
           if (wait == 1) {
             HeadlessMoveTrackbar(TrackbarRefresh, 10);
-            AppState.CyclePeriod = 0;
-            AppState.CycleCounter = 0;
+            AppState.Measurement.CyclePeriod = 0;
+            AppState.Measurement.CycleCounter = 0;
           }
           if (ended >= cycles && !quit) quit = HeadlessPostClick(ButtonQuit);
         },
@@ -222,10 +222,10 @@ TEST_F(SlowBoard, RepliesASecondLateAtAnEvaluation) {
         EXPECT_EQ(WrongDisplays(), "") << "pass " << wait;
         if (wait == 1) {
           HeadlessMoveTrackbar(TrackbarRefresh, 10);
-          AppState.CyclePeriod = 0;
-          AppState.CycleCounter = 0;
+          AppState.Measurement.CyclePeriod = 0;
+          AppState.Measurement.CycleCounter = 0;
         }
-        if (AppState.CycleCounter == 2 && !slow) {
+        if (AppState.Measurement.CycleCounter == 2 && !slow) {
           Sim.SetReplyDelay(1000);
           slow = true;
         }

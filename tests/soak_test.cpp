@@ -126,7 +126,7 @@ void Soak::RunSoak(const int kQueries, const int kCycles) {
             step = ShortenCycle;
             break;
           case ShortenCycle:
-            if (AppState.CyclePeriod != 0) break;
+            if (AppState.Measurement.CyclePeriod != 0) break;
             click(ButtonMeasurementOn);
             mark = cycles;
             step = WarmCycles;

@@ -28,14 +28,16 @@ TEST(Defaults, BuffersAreHeapBlocksGivenBackAtTheEnd) {
   ReleaseFacilities();
   EXPECT_EQ(HeadlessLiveMemoryBlocks(), 0);
   const ReplyBuffer* buffers[] = {
-      &s.StatusBuffer,  &s.AdcBuffer,     &s.PortBuffer, &s.PingBuffer,
-      &s.VersionBuffer, &s.IpBuffer,      &s.MaskBuffer, &s.GatewayBuffer,
-      &s.CommandBuffer, &s.LcdReplyBuffer};
+      &s.Settings.StatusBuffer,  &s.Settings.AdcBuffer,
+      &s.Settings.PortBuffer,    &s.Settings.PingBuffer,
+      &s.Settings.VersionBuffer, &s.Settings.IpBuffer,
+      &s.Settings.MaskBuffer,    &s.Settings.GatewayBuffer,
+      &s.Settings.CommandBuffer, &s.Settings.LcdReplyBuffer};
   for (const ReplyBuffer* b : buffers) {
     EXPECT_EQ(b->Bytes, nullptr);
     EXPECT_EQ(b->Size, 0);
   }
-  EXPECT_EQ(s.History, nullptr);
+  EXPECT_EQ(s.History.History, nullptr);
 }
 
 TEST(Defaults, TextsAreWindows1252Bytes) {
@@ -224,7 +226,7 @@ TEST_F(StartUp, FontsAndSoundFailuresOnlyChangeLooksAndSilence) {
   int code = RunProgram([](int) { HeadlessPostClick(ButtonQuit); });
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(HeadlessMessageBoxes().empty());
-  EXPECT_EQ(AppState.SoundLoaded, 0);
+  EXPECT_EQ(AppState.Settings.SoundLoaded, 0);
   EXPECT_EQ(HeadlessClickCount(), 0);
 }
 

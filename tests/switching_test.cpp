@@ -73,12 +73,12 @@ TEST_F(Switching, DelayFieldsReadWithTheirLimitsAndDefaults) {
   for (const auto& f : fields) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::to_string(f.first) + ": '" + c.typed + "'");
-      AppState.SwitchDelay[f.first] = 4711;
+      AppState.Switching.SwitchDelay[f.first] = 4711;
       HeadlessTypeText(f.second, c.typed);
       ReadSwitchDelay(f.first);
       int expected =
-          c.delay < 0 ? AppState.DefaultSwitchDelay[f.first] : c.delay;
-      EXPECT_EQ(AppState.SwitchDelay[f.first], expected);
+          c.delay < 0 ? AppState.Settings.DefaultSwitchDelay[f.first] : c.delay;
+      EXPECT_EQ(AppState.Switching.SwitchDelay[f.first], expected);
       EXPECT_EQ(C(f.second).Content,
                 c.shown ? c.shown : std::to_string(expected));
     }
@@ -107,7 +107,7 @@ TEST_F(Switching, PulseIsOnForItsDelayOnTheDrivenClock) {
     EXPECT_EQ(ServiceFault(Sim.Commands(), 1, served), "");
     EXPECT_EQ(HeadlessClickCount() - clicks, 2);
     EXPECT_FALSE(Sim.Output(1));
-    EXPECT_EQ(AppState.OutputState[1], ContactOpen);
+    EXPECT_EQ(AppState.Readings.OutputState[1], ContactOpen);
     // Greyed until the main loop has taken the clicks made meanwhile.
     EXPECT_FALSE(C(ButtonPulse1).Enabled);
     ReleaseHeldButtons();
@@ -124,12 +124,12 @@ TEST_F(Switching, FunctionSwitchesOnlySetTheirFlagAndQuery) {
     const char* offText;
   };
   const Case cases[] = {
-      {3, &AppState.MeasurementEnabled, OutputStateLabel(3), nullptr,
+      {3, &AppState.Switching.MeasurementEnabled, OutputStateLabel(3), nullptr,
        "keine Messung"},
-      {4, &AppState.MinimumEnabled, OutputStateLabel(4), "Freigegeben",
-       "gesperrt"},
-      {5, &AppState.MaximumEnabled, OutputStateLabel(5), "Freigegeben",
-       "gesperrt"},
+      {4, &AppState.Switching.MinimumEnabled, OutputStateLabel(4),
+       "Freigegeben", "gesperrt"},
+      {5, &AppState.Switching.MaximumEnabled, OutputStateLabel(5),
+       "Freigegeben", "gesperrt"},
   };
   for (const Case& c : cases) {
     for (bool on : {true, false}) {
@@ -217,12 +217,12 @@ TEST_F(SwitchingRun, EveryButtonReachesItsHandler) {
     afterAus = OnlySetports(CommandTexts());
   });
   ThenClick(ButtonMinimumOff);
-  Then([&] { EXPECT_EQ(AppState.MinimumEnabled, 0); });
+  Then([&] { EXPECT_EQ(AppState.Switching.MinimumEnabled, 0); });
   ThenClick(ButtonMaximumOff);
-  Then([&] { EXPECT_EQ(AppState.MaximumEnabled, 0); });
+  Then([&] { EXPECT_EQ(AppState.Switching.MaximumEnabled, 0); });
   ThenClick(ButtonMinimumOn);
   Then([&] {
-    EXPECT_EQ(AppState.MinimumEnabled, 1);
+    EXPECT_EQ(AppState.Switching.MinimumEnabled, 1);
     EXPECT_EQ(OnlySetports(CommandTexts()), afterAus);
   });
   RunSteps();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/state.h"
-#include "control/clock_watch.h"
+#include "control/alarms.h"
 #include "control/history.h"
 #include "control/web_snapshot.h"
 #include "platform/headless/headless.h"

@@ -88,7 +88,7 @@ TEST_F(StatusPage, WithoutTheOptionNoSocketListens) {
   EXPECT_TRUE(HeadlessListens().empty());
   EXPECT_EQ(HeadlessListening(), 0);
   EXPECT_EQ(AppState.Web.StatusText, "");
-  EXPECT_EQ(AppState.EvaluationCount, 3);
+  EXPECT_EQ(AppState.History.EvaluationCount, 3);
   // Real sockets or in-memory ones: none is ever asked for, and the
   // board sees the same either way.
   Wire again =
@@ -101,7 +101,7 @@ TEST_F(StatusPage, WithoutTheOptionNoSocketListens) {
 TEST_F(StatusPage,
        ClientsThatHangSendSlowlyOrNeverReadChangeNothingOfTheGuard) {
   Wire without = Run("", 400);
-  int evaluations = AppState.EvaluationCount;
+  int evaluations = AppState.History.EvaluationCount;
   ASSERT_GE(evaluations, 3);
 
   std::vector<int> idle;
@@ -172,7 +172,7 @@ TEST_F(StatusPage,
   // The guard: every command, at the very same moment.
   EXPECT_EQ(with.size(), without.size());
   EXPECT_TRUE(with == without) << "the wire changed";
-  EXPECT_EQ(AppState.EvaluationCount, evaluations);
+  EXPECT_EQ(AppState.History.EvaluationCount, evaluations);
 
   // The bounds held.
   EXPECT_LE(mostOpen, (int)WebClientsAtOnce);
@@ -217,7 +217,7 @@ TEST_F(StatusPage, ShowsWhatTheMainWindowShowsAndHowOldItIs) {
     if (HeadlessListening() == 0) return;
     // After the last evaluation, while the sensor is still powered: the
     // page is drawn from the same query as the label.
-    if (phone < 0 && AppState.EvaluationCount == 2 &&
+    if (phone < 0 && AppState.History.EvaluationCount == 2 &&
         PlatGetText(LabelAnalogValue1) != "0,00") {
       phone = Connect(Get);
       label62 = PlatGetText(LabelAnalogValue1);
@@ -252,10 +252,12 @@ TEST_F(StatusPage, TheLevelIsLabel62sWheneverThePageIsServed) {
     Text label = PlatGetText(LabelAnalogValue1);
     if (!s.Taken || label == "--.--") return;
     compared++;
-    if (AppState.CycleCounter > AppState.CyclePeriod + 2) during++;
+    if (AppState.Measurement.CycleCounter >
+        AppState.Measurement.CyclePeriod + 2)
+      during++;
     if (s.LevelText != label && differs.empty())
       differs = "page " + s.LevelText + ", label 62 " + label + " at tick " +
-                std::to_string(AppState.CycleCounter);
+                std::to_string(AppState.Measurement.CycleCounter);
   });
   EXPECT_EQ(differs, "");
   EXPECT_GT(compared, 100);
@@ -369,7 +371,7 @@ TEST_F(StatusPage, BetweenMeasurementsTheLevelIsTheBarsNotTheSensorsZero) {
   std::string page, figures;
   Run("/web 127.0.0.1:8080", 400, [&] {
     if (HeadlessListening() == 0) return;
-    if (phone < 0 && AppState.EvaluationCount == 3 &&
+    if (phone < 0 && AppState.History.EvaluationCount == 3 &&
         PlatGetText(LabelAnalogValue1) == "0,00") {
       phone = Connect(Get);
       json = Connect("GET /status.json HTTP/1.1\r\nHost: b\r\n\r\n");

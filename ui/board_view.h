@@ -30,9 +30,6 @@ Text AnalogValueText(int n);
 
 // Every pass of the main loop: the percentage mark at the top of the bar.
 void ShowLevelPercent();
-// Every pass of the main loop: while the measurement is off, the cycle
-// period follows its trackbar.
-void ReadCyclePeriod();
 
 // Label 36 while the connection is lost: the seconds to the next attempt.
 void ShowReconnectCountdown();

@@ -4,5 +4,5 @@
 #include "platform/platform.h"
 
 void PlaySwitchSound() {
-  if (AppState.SoundLoaded && AppState.SoundEnabled) PlatPlayClick();
+  if (Settings().SoundLoaded && Settings().SoundEnabled) PlatPlayClick();
 }

@@ -11,7 +11,7 @@ const char NoConnectionText[] = "Keine Verbindung zum KORVALINEX-Board!";
 
 void ShowNoConnection(const Text& what) {
   PlatRichClear(RichConsole);
-  PlatRichSetColour(RichConsole, AppState.ColourRed);
+  PlatRichSetColour(RichConsole, Settings().ColourRed);
   PlatRichAppend(RichConsole, NoConnectionText);
   PlatRichAppend(RichConsole, what);
 }
@@ -40,11 +40,12 @@ void ShowConsoleSending() {
 void ShowConsoleExchange(bool answered) {
   if (answered) {
     PlatRichClear(RichConsole);
-    PlatRichSetColour(RichConsole, AppState.ColourBlue);
-    PlatRichAppend(RichConsole, ">" + AppState.ConsoleCommandText);
-    PlatRichAppend(RichConsole, AppState.ConsoleReplyText);
+    PlatRichSetColour(RichConsole, Settings().ColourBlue);
+    PlatRichAppend(RichConsole, ">" + AppState.Console.ConsoleCommandText);
+    PlatRichAppend(RichConsole, AppState.Console.ConsoleReplyText);
   } else {
-    ShowNoConnection("Keine Antwort auf >" + AppState.ConsoleCommandText);
+    ShowNoConnection("Keine Antwort auf >" +
+                     AppState.Console.ConsoleCommandText);
   }
 }
 
@@ -90,7 +91,7 @@ static const OverviewLine CommandOverview[] = {
 void ShowCommandOverview() {
   PlaySwitchSound();
   PlatRichClear(RichConsole);
-  PlatRichSetColour(RichConsole, AppState.ColourRed);
+  PlatRichSetColour(RichConsole, Settings().ColourRed);
   for (const OverviewLine& line : CommandOverview) {
     Text text = line.Command;
     text.append(line.Blanks, ' ');

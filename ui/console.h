@@ -10,8 +10,8 @@ void ShowConsoleNotSent();
 Text ConsoleCommandTyped();
 // While the command is out: button 92 greyed, the box empty.
 void ShowConsoleSending();
-// The exchange: the echo of AppState.ConsoleCommandText and the reply, or,
-// when none came, that there was no answer.
+// The exchange: the echo of AppState.Console.ConsoleCommandText and the reply,
+// or, when none came, that there was no answer.
 void ShowConsoleExchange(bool answered);
 // Button 92 usable again, with the focus.
 void ShowConsoleDone();

@@ -83,7 +83,7 @@ void OpenDescriptionWindow() {
 
   PlatCreateControl(DescriptionWindow, RichDescription, KindRichText, 5, 5, 410,
                     555, "", PropReadOnly);
-  PlatRichSetColour(RichDescription, AppState.ColourBlue);
+  PlatRichSetColour(RichDescription, Settings().ColourBlue);
   for (const char* line : DescriptionLines)
     PlatRichAppend(RichDescription, line);
 

@@ -35,7 +35,7 @@ static const char SaveButtonText[] = "Als CSV speichern...";
 // its second decimal (1.187 V reads 1,18 in both windows).
 static Text LevelAndTime(const LevelRecord& r) {
   Text level = std::isfinite(r.Level5)
-                   ? VoltageText(r.Level5, AppState.AnalogTextWidth[1])
+                   ? VoltageText(r.Level5, Settings().AnalogTextWidth[1])
                    : "--,--";
   return level + " V (" + DayMonthText(r.Time) + " " + HourMinuteText(r.Time) +
          ")";
@@ -64,9 +64,9 @@ Text HistorySummaryText() {
   if (n == 0)
     return "Seit dem Programmstart wurde noch kein Wasserstand gemessen.";
   Text text = "Zuletzt: " + LastEvaluationText(HistoryEntry(n - 1));
-  if (AppState.HistoryHasExtremes)
-    text += "     Tiefster: " + LevelAndTime(AppState.LowestLevel) +
-            "     Höchster: " + LevelAndTime(AppState.HighestLevel);
+  if (AppState.History.HistoryHasExtremes)
+    text += "     Tiefster: " + LevelAndTime(AppState.History.LowestLevel) +
+            "     Höchster: " + LevelAndTime(AppState.History.HighestLevel);
   return text;
 }
 
@@ -77,25 +77,28 @@ Text HistoryLogText() {
     if (!text.empty()) text += " ";
     text += part;
   };
-  add(AppState.LogReadProblem);
-  add(AppState.LogWriteProblem);
-  size_t waiting = AppState.LogPending.size();
+  add(AppState.Log.LogReadProblem);
+  add(AppState.Log.LogWriteProblem);
+  size_t waiting = AppState.Log.LogPending.size();
   if (waiting > 0)
     add((waiting == 1 ? Text("1 Zeile wartet und wird")
                       : std::to_string(waiting) + " Zeilen warten und werden") +
         " nachgeschrieben, sobald das Schreiben wieder geht.");
-  if (AppState.LogDropped > 0)
-    add("Protokoll: " + std::to_string(AppState.LogDropped) +
+  if (AppState.Log.LogDropped > 0)
+    add("Protokoll: " + std::to_string(AppState.Log.LogDropped) +
         " ungeschriebene Zeilen verworfen (zu viele warteten).");
-  add(AppState.AlarmCommandProblem);
-  if (AppState.AlarmCommandsFailed + AppState.AlarmCommandsOverdue +
-          AppState.AlarmCommandsLeftOut >
+  add(AppState.Alarms.AlarmCommandProblem);
+  if (AppState.Alarms.AlarmCommandsFailed +
+          AppState.Alarms.AlarmCommandsOverdue +
+          AppState.Alarms.AlarmCommandsLeftOut >
       0)
-    add("Alarmbefehl bisher: " + std::to_string(AppState.AlarmCommandsFailed) +
-        " nicht gestartet, " + std::to_string(AppState.AlarmCommandsOverdue) +
-        " zu lange gelaufen, " + std::to_string(AppState.AlarmCommandsLeftOut) +
-        " ausgelassen.");
-  add(AppState.HistorySaveText);
+    add("Alarmbefehl bisher: " +
+        std::to_string(AppState.Alarms.AlarmCommandsFailed) +
+        " nicht gestartet, " +
+        std::to_string(AppState.Alarms.AlarmCommandsOverdue) +
+        " zu lange gelaufen, " +
+        std::to_string(AppState.Alarms.AlarmCommandsLeftOut) + " ausgelassen.");
+  add(AppState.Saving.HistorySaveText);
   add(AppState.Web.StatusText);
   return text;
 }
@@ -114,10 +117,10 @@ Text DryRunSummaryText() {
 }
 
 Text AlarmEventsText(int lines) {
-  int all = (int)AppState.AlarmLines.size();
+  int all = (int)AppState.Alarms.AlarmLines.size();
   Text text;
   for (int i = lines < all ? all - lines : 0; i < all; i++)
-    text += (text.empty() ? "" : "\r\n") + AppState.AlarmLines[i];
+    text += (text.empty() ? "" : "\r\n") + AppState.Alarms.AlarmLines[i];
   return text;
 }
 
@@ -131,7 +134,7 @@ static void LayOutAndDraw() {
   int logTop = stripTop - LogRowHeight;
   // The last events that fit, the newest kept.
   int room = (logTop - DryRunRowHeight - LeastPictureHeight) / EventLineHeight;
-  int lines = (int)AppState.AlarmLines.size();
+  int lines = (int)AppState.Alarms.AlarmLines.size();
   if (lines > room) lines = room > 0 ? room : 0;
   int eventsTop = logTop - lines * EventLineHeight;
   int dryRunTop = eventsTop - DryRunRowHeight;
@@ -151,8 +154,9 @@ static void LayOutAndDraw() {
                   width - CloseButtonWidth - 30, 18);
   PlatSetText(LabelHistorySummary, HistorySummaryText());
   DrawHistoryChart(HistoryWindow, 0, 0, width, dryRunTop);
-  AppState.HistoryShownCount = AppState.EvaluationCount;
-  AppState.HistoryShownEvents = AppState.AlarmEventsAnnounced;
+  AppState.View.History.HistoryShownCount = AppState.History.EvaluationCount;
+  AppState.View.History.HistoryShownEvents =
+      AppState.Alarms.AlarmEventsAnnounced;
 }
 
 void OpenHistoryWindow() {
@@ -195,8 +199,10 @@ void HistoryWindowResized() { LayOutAndDraw(); }
 
 void ShowHistory() {
   if (!PlatWindowIsOpen(HistoryWindow)) return;
-  if (AppState.HistoryShownCount != AppState.EvaluationCount ||
-      AppState.HistoryShownEvents != AppState.AlarmEventsAnnounced) {
+  if (AppState.View.History.HistoryShownCount !=
+          AppState.History.EvaluationCount ||
+      AppState.View.History.HistoryShownEvents !=
+          AppState.Alarms.AlarmEventsAnnounced) {
     LayOutAndDraw();
     return;
   }

@@ -49,7 +49,7 @@ static void Button(int number, int x, int y, int width, const Text& caption,
 // The names keep their trailing blanks ("Messung "): the tooltips show them
 // exactly as stored.
 static Text Quoted(int output) {
-  return "'" + AppState.OutputName[output] + "'";
+  return "'" + Settings().OutputName[output] + "'";
 }
 
 static Text PulseTooltip(int output) {
@@ -64,16 +64,16 @@ static Text OffTooltip(int output) {
 static Text DelayTooltip(int output) {
   return "Schaltverzögerung für Schalter " + Quoted(output) +
          ". Gültige Eingabewerte = " +
-         std::to_string(AppState.MinSwitchDelay[output]) + "..." +
-         std::to_string(AppState.MaxSwitchDelay[output]);
+         std::to_string(Settings().MinSwitchDelay[output]) + "..." +
+         std::to_string(Settings().MaxSwitchDelay[output]);
 }
 
 // A delay field of a pulse switch: the field sits in the delay column of
 // the output's row and steps within the output's delay limits.
 static void DelayField(int number, int output) {
   Create(number, KindSpin, 220, OutputRowY(output), 70, 20, "", 0);
-  PlatSetRange(number, AppState.MinSwitchDelay[output],
-               AppState.MaxSwitchDelay[output]);
+  PlatSetRange(number, Settings().MinSwitchDelay[output],
+               Settings().MaxSwitchDelay[output]);
 }
 
 static void BuildOutputNames() {
@@ -81,7 +81,7 @@ static void BuildOutputNames() {
     // The three well functions have their names centred.
     int properties = (n >= 3 && n <= 5) ? PropBorder | PropCentred : PropBorder;
     Label(OutputNameLabel(n), 10, OutputRowY(n), 100, 20,
-          AppState.OutputName[n], properties);
+          Settings().OutputName[n], properties);
   }
 }
 
@@ -103,7 +103,7 @@ static void BuildWaterLevel() {
     Label(mark.Number, 480, mark.Y, 25, mark.Height, mark.Text, 0);
   Label(LabelCycleCaption, 475, 5, 25, 8, "Messz", 0);
   Label(LabelCyclePeriod, 505, 5, 25, 8,
-        std::to_string(AppState.CyclePeriod) + " s", 0);
+        std::to_string(AppState.Measurement.CyclePeriod) + " s", 0);
 
   Create(ProgressLevel, KindProgressBar, 420, 20, 50, 560, "",
          PropVertical | PropSmooth);
@@ -120,7 +120,7 @@ static void BuildQuitCaptionAndBoardData() {
   Label(LabelQuit, 150, 530, 110, 20,
         "Programmende:", PropBorder | PropCentred);
   Label(LabelBoardData, 280, 420, 130, 160, BoardDataTemplate, PropBorder);
-  PlatSetTextColour(LabelBoardData, AppState.ColourBlue);
+  PlatSetTextColour(LabelBoardData, Settings().ColourBlue);
 }
 
 static void BuildSwitchColumn() {
@@ -134,11 +134,11 @@ static void BuildSwitchColumn() {
 
 static void BuildDelayColumn() {
   DelayField(SpinDelay1, 1);
-  PlatSetText(SpinDelay1, AppState.SwitchDelayText[1]);
+  PlatSetText(SpinDelay1, Settings().SwitchDelayText[1]);
   PlatSetTooltip(SpinDelay1, DelayTooltip(1));
 
   DelayField(SpinDelay2, 2);
-  PlatSetText(SpinDelay2, AppState.SwitchDelayText[2]);
+  PlatSetText(SpinDelay2, Settings().SwitchDelayText[2]);
   PlatSetTooltip(SpinDelay2, DelayTooltip(2));
 
   for (int n = 3; n <= 7; n++)
@@ -146,7 +146,7 @@ static void BuildDelayColumn() {
 
   DelayField(SpinDelay8, 8);
   PlatSetTooltip(SpinDelay8, DelayTooltip(8));
-  PlatSetText(SpinDelay8, AppState.SwitchDelayText[8]);
+  PlatSetText(SpinDelay8, Settings().SwitchDelayText[8]);
 }
 
 // Output 8 may only be pulsed while its safety lock is ticked; the main
@@ -177,11 +177,11 @@ static void BuildHeadings() {
 }
 
 static void BuildRefreshLabels() {
-  Text seconds = std::to_string(AppState.RefreshInterval / 1000);
+  Text seconds = std::to_string(AppState.Refresh.RefreshInterval / 1000);
   Label(LabelRefreshSeconds, 299, 305, 20, 15, seconds, PropCentred);
   Label(LabelRefreshMin, 211, 293, 10, 20, "1", 0);
   Label(LabelRefreshMax, 397, 293, 13, 20,
-        std::to_string(AppState.InitialRefreshInterval / 1000), 0);
+        std::to_string(Settings().InitialRefreshInterval / 1000), 0);
   // The main loop rewrites this on its first pass with the real ping time
   // and countdown.
   Label(LabelPingCountdown, 10, 293, 192, 20,
@@ -191,25 +191,27 @@ static void BuildRefreshLabels() {
 static void BuildOutputStates() {
   for (int n = 1; n <= 8; n++)
     Label(OutputStateLabel(n), 310, OutputRowY(n), 110, 20,
-          ContactWord(AppState.OutputState[n]), PropBorder | PropCentred);
+          ContactWord(AppState.Readings.OutputState[n]),
+          PropBorder | PropCentred);
 }
 
 static void BuildInputRows() {
   for (int i = 1; i <= 4; i++) {
     int y = InputRowY(i);
-    Label(AnalogNameLabel(i), 10, y, 110, 20, AppState.AnalogName[i],
+    Label(AnalogNameLabel(i), 10, y, 110, 20, Settings().AnalogName[i],
           PropBorder);
     Label(AnalogValueLabel(i), 111, y, 40, 20, AnalogValueText(i),
           PropBorder | PropRightAligned);
-    Label(AnalogUnitLabel(i), 152, y, 50, 20, AppState.AnalogUnit[i],
+    Label(AnalogUnitLabel(i), 152, y, 50, 20, Settings().AnalogUnit[i],
           PropBorder);
   }
   for (int i = 1; i <= 4; i++) {
     int y = InputRowY(i);
-    Label(DigitalNameLabel(i), 210, y, 110, 20, AppState.DigitalInputName[i],
+    Label(DigitalNameLabel(i), 210, y, 110, 20, Settings().DigitalInputName[i],
           PropBorder);
     Label(DigitalStateLabel(i), 310, y, 100, 20,
-          ContactWord(AppState.InputState[i]), PropBorder | PropCentred);
+          ContactWord(AppState.Readings.InputState[i]),
+          PropBorder | PropCentred);
   }
 }
 
@@ -231,7 +233,7 @@ static void BuildConsolePictureAndRefresh() {
 
   // The refresh interval runs from 1 s up to the interval that stands at
   // start; the main loop sets the trackbar's first position.
-  int maxSeconds = AppState.RefreshInterval / 1000;
+  int maxSeconds = AppState.Refresh.RefreshInterval / 1000;
   Create(TrackbarRefresh, KindTrackbar, 220, 290, 175, 20, "", 0);
   PlatSetRange(TrackbarRefresh, 1, maxSeconds);
   PlatSetValue(TrackbarRefresh, 1);

@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> sent;
 
   StartFresh();
-  AppState.LcdEnabled = lcd ? 1 : 0;
+  AppState.Settings.LcdEnabled = lcd ? 1 : 0;
   HeadlessSetReceiveScript(&pieces, &sent);
   const std::string failed = StartLink();
   Check(failed.empty(), failed.c_str());
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The console's own command.
   Check(!sent.empty(), "nothing sent");
-  Check(AppState.ConsoleCommandText == typed, "command text");
+  Check(AppState.Console.ConsoleCommandText == typed, "command text");
   std::string buffer(100, ' ');  // CommandBuffer as the receive finds it
   if (StartsWithWriteLcd(typed)) {
     std::string text = typed.substr(0, 99);
@@ -117,9 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (replied)
     buffer.replace(0, reply.Kept(CommandBufferSize), reply.Bytes, 0,
                    reply.Kept(CommandBufferSize));
-  Check(AppState.ConsoleReplyText.size() <= 100, "reply text too long");
-  Check(AppState.ConsoleReplyText == CutAtZero(buffer), "reply text");
-  Check(AppState.CommandBuffer.Size == CommandBufferSize,
+  Check(AppState.Console.ConsoleReplyText.size() <= 100, "reply text too long");
+  Check(AppState.Console.ConsoleReplyText == CutAtZero(buffer), "reply text");
+  Check(AppState.Settings.CommandBuffer.Size == CommandBufferSize,
         "command buffer size");
   if (!replied)
     Check(PlatGetText(RichConsole)
@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(sent.size() <= 1 + query.size(), "more commands than a query has");
   for (size_t i = 1; i < sent.size(); i++)
     Check(sent[i] == query[i - 1], "query command out of order or malformed");
-  if (!AppState.ConnectionLost) {
+  if (!AppState.Link.ConnectionLost) {
     Check(replied, "connection kept without a reply");
     Check(sent.size() == 1 + query.size(), "board query commands");
   }

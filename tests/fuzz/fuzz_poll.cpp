@@ -126,14 +126,14 @@ void ExpectExactPass(ScriptModel* wire, Shadow* m, bool lcd,
   const AppStateRecord& s = AppState;
   Check(sent == WireCommands(lcd, std::string(CommandBufferSize, '\0')),
         "commands on the wire");
-  Check(s.FirmwareText == m->Version, "firmware text");
-  Check(s.BoardIpText == m->Ip, "board address text");
-  Check(s.GatewayText == m->Gateway, "gateway text");
-  Check(s.SubnetMaskText == m->Mask, "subnet mask text");
-  Check(s.StatusReplyText == m->Status, "status text");
+  Check(s.Readings.FirmwareText == m->Version, "firmware text");
+  Check(s.Readings.BoardIpText == m->Ip, "board address text");
+  Check(s.Readings.GatewayText == m->Gateway, "gateway text");
+  Check(s.Readings.SubnetMaskText == m->Mask, "subnet mask text");
+  Check(s.Readings.StatusReplyText == m->Status, "status text");
   for (int n = 1; n <= 4; n++) {
-    Check(s.AdcReplyText[n] == m->AdcReply[n], "analog reply text");
-    Check(ContactWord(s.InputState[n]) == m->InputState[n],
+    Check(s.Readings.AdcReplyText[n] == m->AdcReply[n], "analog reply text");
+    Check(ContactWord(s.Readings.InputState[n]) == m->InputState[n],
           "digital input state");
   }
 }
@@ -150,7 +150,7 @@ void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
   Check(lost || sent.size() == all.size(), "a query left out a command");
 
   const AppStateRecord& s = AppState;
-  Check(lost == (s.ConnectionLost == 1), "connection lost as modelled");
+  Check(lost == (s.Link.ConnectionLost == 1), "connection lost as modelled");
   if (lost) {
     // Nothing the board said passes for current.
     for (int output : {1, 2, 6, 7, 8})
@@ -164,54 +164,59 @@ void ExpectConsistentDisplays(bool lcd, const std::vector<std::string>& sent,
     }
     Check(PlatGetText(LabelBoardData) == BoardDataTemplate,
           "board data after the loss");
-    Check(!s.LevelProven, "no proven level after the loss");
+    Check(!s.Readings.LevelProven, "no proven level after the loss");
     return;
   }
-  Check(s.FirmwareText.size() <= 200 && s.StatusReplyText.size() <= 200 &&
-            s.BoardIpText.size() <= 100 && s.GatewayText.size() <= 100 &&
-            s.SubnetMaskText.size() <= 100,
+  Check(s.Readings.FirmwareText.size() <= 200 &&
+            s.Readings.StatusReplyText.size() <= 200 &&
+            s.Readings.BoardIpText.size() <= 100 &&
+            s.Readings.GatewayText.size() <= 100 &&
+            s.Readings.SubnetMaskText.size() <= 100,
         "reply texts within their receives");
   for (int output = 1; output <= 8; output++) {
     if (output == 3) continue;
-    Check(
-        s.OutputState[output] ==
-            (OutputOn(s.StatusReplyText, output) ? ContactClosed : ContactOpen),
-        "output state");
+    Check(s.Readings.OutputState[output] ==
+              (OutputOn(s.Readings.StatusReplyText, output) ? ContactClosed
+                                                            : ContactOpen),
+          "output state");
     // Outputs 4 and 5 show their function's state instead.
     if (output == 4 || output == 5) continue;
-    Check(
-        PlatGetText(LabelOutputState1 + output - 1) ==
-            (s.OutputState[output] == ContactClosed ? "GESCHLOSSEN" : "OFFEN"),
-        "output label");
+    Check(PlatGetText(LabelOutputState1 + output - 1) ==
+              (s.Readings.OutputState[output] == ContactClosed ? "GESCHLOSSEN"
+                                                               : "OFFEN"),
+          "output label");
   }
   Check(PlatGetText(LabelOutputState1 + 3) ==
-            (s.MinimumEnabled ? "Freigegeben" : "gesperrt"),
+            (s.Switching.MinimumEnabled ? "Freigegeben" : "gesperrt"),
         "minimum label");
   Check(PlatGetText(LabelOutputState1 + 4) ==
-            (s.MaximumEnabled ? "Freigegeben" : "gesperrt"),
+            (s.Switching.MaximumEnabled ? "Freigegeben" : "gesperrt"),
         "maximum label");
 
   for (int n = 1; n <= 4; n++) {
     const Text shown = PlatGetText(LabelAnalogValue1 + n - 1);
     Check(AnalogValueText(n) == shown, "analog label");
-    Check(s.AdcReplyText[n].size() <= 100 &&
-              s.AdcReplyText[n].find_first_of("\r\n") == Text::npos,
+    Check(s.Readings.AdcReplyText[n].size() <= 100 &&
+              s.Readings.AdcReplyText[n].find_first_of("\r\n") == Text::npos,
           "analog reply text keeps no line ending");
     if (shown == "--.--") continue;  // no reply yet
-    Check(SameDouble(s.AnalogVoltage[n], Volts(s.AdcReplyText[n])),
+    Check(SameDouble(s.Readings.AnalogVoltage[n],
+                     Volts(s.Readings.AdcReplyText[n])),
           "voltage of the analog reply");
-    Check(!std::isnan(s.AnalogVoltage[n]), "voltage is a number");
-    Check(shown.size() <= 4 && shown.size() <= (size_t)s.AnalogTextWidth[n],
+    Check(!std::isnan(s.Readings.AnalogVoltage[n]), "voltage is a number");
+    Check(shown.size() <= 4 &&
+              shown.size() <= (size_t)s.Settings.AnalogTextWidth[n],
           "analog text width");
     Check(shown.find('.') == Text::npos, "decimal comma");
-    Check(shown == VoltageText(s.AnalogVoltage[n], 4), "analog text");
+    Check(shown == VoltageText(s.Readings.AnalogVoltage[n], 4), "analog text");
   }
-  Check(SameDouble(s.LevelVoltage, s.AnalogVoltage[1]), "level voltage");
+  Check(SameDouble(s.Readings.LevelVoltage, s.Readings.AnalogVoltage[1]),
+        "level voltage");
   for (int n = 1; n <= 4; n++) {
     const Text state = PlatGetText(LabelDigitalState1 + n - 1);
-    const char* word = s.InputState[n] == ContactClosed ? "GESCHLOSSEN"
-                       : s.InputState[n] == ContactOpen ? "OFFEN"
-                                                        : "---";
+    const char* word = s.Readings.InputState[n] == ContactClosed ? "GESCHLOSSEN"
+                       : s.Readings.InputState[n] == ContactOpen ? "OFFEN"
+                                                                 : "---";
     Check(state == word, "digital label");
   }
 }
@@ -225,10 +230,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> sent;
 
   StartFresh();
-  AppState.LcdEnabled = settings & 1;
-  AppState.MeasurementEnabled = (settings >> 1) & 1;
-  AppState.MinimumEnabled = (settings >> 2) & 1;
-  AppState.MaximumEnabled = (settings >> 3) & 1;
+  AppState.Settings.LcdEnabled = settings & 1;
+  AppState.Switching.MeasurementEnabled = (settings >> 1) & 1;
+  AppState.Switching.MinimumEnabled = (settings >> 2) & 1;
+  AppState.Switching.MaximumEnabled = (settings >> 3) & 1;
   HeadlessSetReceiveScript(&pieces, &sent);
   const std::string failed = StartLink();
   Check(failed.empty(), failed.c_str());
@@ -236,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScriptModel wire{&pieces};
   Shadow model{};
   for (int n = 1; n <= 4; n++) model.InputState[n] = "---";
-  bool lcd = AppState.LcdEnabled == 1;
+  bool lcd = AppState.Settings.LcdEnabled == 1;
   for (int pass = 0; pass < 4; pass++) {
     sent.clear();
     int served = HeadlessServeCount();

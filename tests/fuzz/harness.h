@@ -352,15 +352,17 @@ struct ScriptModel {
 // differs, or null.
 inline const char* LinkAsModelled(const ScriptModel& m) {
   const AppStateRecord& s = AppState;
-  if ((s.ConnectionLost == 1) != m.Lost) return "connection lost as modelled";
-  if (s.LinkInDoubt != m.Doubt) return "link in doubt as modelled";
-  if (s.ReplyFaults != m.Faults) return "faulty replies as modelled";
-  if (s.LevelProven != m.LevelProven) return "proof of the query";
-  if (s.SlowestReply != m.Slowest) return "slowest reply";
+  if ((s.Link.ConnectionLost == 1) != m.Lost)
+    return "connection lost as modelled";
+  if (s.Query.LinkInDoubt != m.Doubt) return "link in doubt as modelled";
+  if (s.Query.ReplyFaults != m.Faults) return "faulty replies as modelled";
+  if (s.Readings.LevelProven != m.LevelProven) return "proof of the query";
+  if (s.Link.SlowestReply != m.Slowest) return "slowest reply";
   if (ProofQuietTime() != m.ProofQuiet()) return "proof quiet";
   for (int i = 0; i < LearnedReplyCount; i++) {
-    if (s.ReplyLearned[i] != m.Learned[i]) return "reply learned";
-    if (s.LearnedReply[i] != m.LearnedText[i]) return "learned reply's bytes";
+    if (s.Link.ReplyLearned[i] != m.Learned[i]) return "reply learned";
+    if (s.Link.LearnedReply[i] != m.LearnedText[i])
+      return "learned reply's bytes";
   }
   return nullptr;
 }

@@ -220,7 +220,7 @@ void Scenario::KeepConnected() {
   if (healthy_)
     Fail(HealthyUndecided, "the connection was lost on a healthy board");
   for (int attempt = 0; attempt < 5 && !BoardConnected(); attempt++) {
-    int32_t left = (int32_t)(AppState.NextReconnectTime - PlatTickCount());
+    int32_t left = (int32_t)(AppState.Link.NextReconnectTime - PlatTickCount());
     if (left > 0) HeadlessAdvanceClock(left);
     Reconnect();
   }
@@ -293,7 +293,8 @@ void Scenario::CheckWatch() {
   if (since <= limit) blindNow_ = false;
   if (!passBefore_) return;
   int32_t before = (int32_t)(previousPassStart_ - decided);
-  if (before > limit + TickMs + longestPass_ && !AppState.GuardBlindAnnounced) {
+  if (before > limit + TickMs + longestPass_ &&
+      !AppState.Alarms.GuardBlindAnnounced) {
     char what[256];
     snprintf(what, sizeof what,
              "output 4 undecided since %u ms (%d ms, past the bound of %d ms "
@@ -304,7 +305,7 @@ void Scenario::CheckWatch() {
   // Only a healthy board's status surely reaches the program in step: on
   // a faulty one the program may not read the status that bears out a
   // decision, and then rightly counts it as none.
-  if (healthy_ && anyDecision && AppState.GuardBlindAnnounced &&
+  if (healthy_ && anyDecision && AppState.Alarms.GuardBlindAnnounced &&
       (int32_t)(previousPassStart_ - decided) > 0 &&
       since < limit - TickMs - longestPass_) {
     char what[256];
@@ -326,16 +327,17 @@ void Scenario::BeginPass() {
   WatchAlarms();
   if (board_.Tracing) {
     // The program's own watch, as it stands, in the trace.
-    if (AppState.GuardDecidedAt != watchedDecidedAt_)
-      board_.Note(passStart_, "program: output 4 decided at " +
-                                  std::to_string(AppState.GuardDecidedAt) +
-                                  " ms, for its watch");
-    if (AppState.GuardBlindAnnounced != watchedBlind_)
-      board_.Note(passStart_, AppState.GuardBlindAnnounced
+    if (AppState.Alarms.GuardDecidedAt != watchedDecidedAt_)
+      board_.Note(passStart_,
+                  "program: output 4 decided at " +
+                      std::to_string(AppState.Alarms.GuardDecidedAt) +
+                      " ms, for its watch");
+    if (AppState.Alarms.GuardBlindAnnounced != watchedBlind_)
+      board_.Note(passStart_, AppState.Alarms.GuardBlindAnnounced
                                   ? "program: blindness announced"
                                   : "program: blindness over");
-    watchedDecidedAt_ = AppState.GuardDecidedAt;
-    watchedBlind_ = AppState.GuardBlindAnnounced;
+    watchedDecidedAt_ = AppState.Alarms.GuardDecidedAt;
+    watchedBlind_ = AppState.Alarms.GuardBlindAnnounced;
   }
   CheckWatch();
   if (lossy_) CheckLosses();
@@ -346,7 +348,8 @@ void Scenario::CheckLosses() {
   uint32_t now = PlatTickCount();
   if (!board_.Steady()) RestartLossClocks(now);
   RestartLossClocks(board_.SteadySince());
-  if (AppState.GuardBlindAnnounced || AppState.AlarmBlindAnnounced)
+  if (AppState.Alarms.GuardBlindAnnounced ||
+      AppState.Alarms.AlarmBlindAnnounced)
     RestartLossClocks(now);
   // A failed sensor, told as such, decides nothing on its reading: no
   // output 5, and with halten no output 4, that a fresh measurement could
@@ -390,7 +393,7 @@ void Scenario::CheckLosses() {
     // allows (a board whose replies keep failing their proof); untold, the
     // board's own bound holds.
     int bound = LossBound(board_.Way);
-    if (AppState.DeviationShown[n] && GuardBlindLimit() > bound)
+    if (AppState.Guard.DeviationShown[n] && GuardBlindLimit() > bound)
       bound = GuardBlindLimit();
     int32_t since = (int32_t)(now - from);
     if (since > bound) {
@@ -400,7 +403,7 @@ void Scenario::CheckLosses() {
                "since %u ms, %d ms past the board's coming back, beyond the "
                "bound of %d ms, %s",
                n, board_.DiffersSince(n), since, bound,
-               AppState.DeviationShown[n]
+               AppState.Guard.DeviationShown[n]
                    ? "told, but not made good within the guard's own watch"
                    : "and the guard announced nothing");
       Fail(LossUncorrected, what, now);
@@ -418,12 +421,13 @@ void Scenario::EndPass() {
 // A cycle as the timer runs it: the idle ticks of the period, then the
 // sensor's five (evaluations at the last three).
 void Scenario::RunCycleByTicks() {
-  AppState.CycleCounter = 0;
-  int ticks = AppState.CyclePeriod + 5;
+  AppState.Measurement.CycleCounter = 0;
+  int ticks = AppState.Measurement.CyclePeriod + 5;
   for (int tick = 1; tick <= ticks && Going(); tick++) {
     BeginPass();
     size_t before = board_.Switches.size();
-    bool evaluates = AppState.CycleCounter + 1 > AppState.CyclePeriod + 2;
+    bool evaluates = AppState.Measurement.CycleCounter + 1 >
+                     AppState.Measurement.CyclePeriod + 2;
     MeasurementCycle();
     if (evaluates) {
       AfterEvaluation(before, true);
@@ -453,7 +457,8 @@ void Scenario::RunCycleByEvaluations() {
     EndPass();
     WaitForTick(passStart_);
   }
-  for (int tick = 0; tick < AppState.CyclePeriod + 2 && Going(); tick++) {
+  for (int tick = 0; tick < AppState.Measurement.CyclePeriod + 2 && Going();
+       tick++) {
     BeginPass();
     EndPass();
     HeadlessAdvanceClock(TickMs);
@@ -468,15 +473,16 @@ void Scenario::QueryOrReconnect() {
   if (!BoardConnected()) {
     RestartLossClocks(now);
     ForgetSensorPower();
-    if ((int32_t)(AppState.NextReconnectTime - now) > 0 || !Reconnect()) return;
+    if ((int32_t)(AppState.Link.NextReconnectTime - now) > 0 || !Reconnect())
+      return;
     board_.Note(PlatTickCount(), "program: connected again");
     RestartLossClocks(PlatTickCount());
-  } else if ((int32_t)(now - AppState.NextRefreshTime) < 0) {
+  } else if ((int32_t)(now - AppState.Refresh.NextRefreshTime) < 0) {
     return;
   }
   RefreshBoard();
-  AppState.NextRefreshTime =
-      PlatTickCount() + (uint32_t)AppState.RefreshInterval;
+  AppState.Refresh.NextRefreshTime =
+      PlatTickCount() + (uint32_t)AppState.Refresh.RefreshInterval;
 }
 
 // One pass on the measurement timer's tick, as the main loop runs it.
@@ -517,14 +523,14 @@ void Scenario::LoopPass() {
   // The operator's releases as they are in the well's next cycle.
   if (sensing_ && sensor_.Cycle() != releasesCycle_) {
     releasesCycle_ = sensor_.Cycle();
-    AppState.MinimumEnabled = board_.Now.MinimumReleased;
-    AppState.MaximumEnabled = board_.Now.MaximumReleased;
+    AppState.Switching.MinimumEnabled = board_.Now.MinimumReleased;
+    AppState.Switching.MaximumEnabled = board_.Now.MaximumReleased;
   }
   // An evaluation in doubt: the guard could not read the well.
-  if (AppState.DoubtedEvaluations > 0 &&
-      AppState.DoubtedEvaluations != doubtedBefore_)
+  if (AppState.Measurement.DoubtedEvaluations > 0 &&
+      AppState.Measurement.DoubtedEvaluations != doubtedBefore_)
     RestartLossClocks(PlatTickCount());
-  doubtedBefore_ = AppState.DoubtedEvaluations;
+  doubtedBefore_ = AppState.Measurement.DoubtedEvaluations;
   EndPass();
   WaitForTick(passStart_);
 }
@@ -536,22 +542,22 @@ void Scenario::LoopPass() {
 // loss is past.
 void Scenario::RunOnTheLoop() {
   // The alarm command's runs tell which events the guard announced.
-  AppState.AlarmCommand = "alarm.exe";
-  AppState.RefreshInterval = 1000;
-  AppState.NextRefreshTime = PlatTickCount() + 1000;
+  AppState.Settings.AlarmCommand = "alarm.exe";
+  AppState.Refresh.RefreshInterval = 1000;
+  AppState.Refresh.NextRefreshTime = PlatTickCount() + 1000;
   int cycles = draws_.Between(1, 2);
   for (int cycle = 1; cycle <= cycles && Going(); cycle++) {
     Truth t{PickLevel(&draws_), !draws_.Percent(15), !draws_.Percent(15)};
     board_.Now = t;
-    AppState.MinimumEnabled = t.MinimumReleased;
-    AppState.MaximumEnabled = t.MaximumReleased;
-    board_.Note(PlatTickCount(), "period " + std::to_string(cycle) + ": " +
-                                     Describe(t) + ", cycle period " +
-                                     std::to_string(AppState.CyclePeriod) +
-                                     " s");
+    AppState.Switching.MinimumEnabled = t.MinimumReleased;
+    AppState.Switching.MaximumEnabled = t.MaximumReleased;
+    board_.Note(PlatTickCount(),
+                "period " + std::to_string(cycle) + ": " + Describe(t) +
+                    ", cycle period " +
+                    std::to_string(AppState.Measurement.CyclePeriod) + " s");
     // A cycle's ticks and a few more: on a slow board each pass takes
     // the time of its queries.
-    int passes = AppState.CyclePeriod + 5 + draws_.Between(0, 3);
+    int passes = AppState.Measurement.CyclePeriod + 5 + draws_.Between(0, 3);
     for (int pass = 0; pass < passes && Going(); pass++) LoopPass();
   }
   CheckUntilMadeGood();
@@ -584,16 +590,18 @@ void Scenario::RunCycles() {
                : healthy_ ? draws_.Between(1, 2)
                           : draws_.Between(1, 3);
   bool byTicks = draws_.Percent(slow ? 40 : 25);
-  AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 90);
+  AppState.Measurement.CyclePeriod =
+      draws_.Percent(30) ? 0 : draws_.Between(10, 90);
   for (int cycle = 1; cycle <= cycles && Going(); cycle++) {
     Truth t{PickLevel(&draws_), !draws_.Percent(15), !draws_.Percent(15)};
     board_.Now = t;
-    AppState.MinimumEnabled = t.MinimumReleased;
-    AppState.MaximumEnabled = t.MaximumReleased;
-    board_.Note(PlatTickCount(), "cycle " + std::to_string(cycle) + ": " +
-                                     Describe(t) + ", period " +
-                                     std::to_string(AppState.CyclePeriod) +
-                                     " s" + (byTicks ? " (by ticks)" : ""));
+    AppState.Switching.MinimumEnabled = t.MinimumReleased;
+    AppState.Switching.MaximumEnabled = t.MaximumReleased;
+    board_.Note(PlatTickCount(),
+                "cycle " + std::to_string(cycle) + ": " + Describe(t) +
+                    ", period " +
+                    std::to_string(AppState.Measurement.CyclePeriod) + " s" +
+                    (byTicks ? " (by ticks)" : ""));
     if (byTicks)
       RunCycleByTicks();
     else
@@ -657,12 +665,13 @@ SensorCondition Scenario::DrawCycleSensor(int cycle) {
 // The cycles on the main loop's rhythm; a cycle's well and sensor take
 // over when the board takes the "setport 3.0" that ends the cycle before.
 void Scenario::RunSensorCycles() {
-  AppState.AlarmCommand = "alarm.exe";
-  AppState.RefreshInterval = 1000;
-  AppState.NextRefreshTime = PlatTickCount() + 1000;
-  AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 60);
-  int cycles =
-      AppState.CyclePeriod == 0 ? draws_.Between(6, 16) : draws_.Between(3, 6);
+  AppState.Settings.AlarmCommand = "alarm.exe";
+  AppState.Refresh.RefreshInterval = 1000;
+  AppState.Refresh.NextRefreshTime = PlatTickCount() + 1000;
+  AppState.Measurement.CyclePeriod =
+      draws_.Percent(30) ? 0 : draws_.Between(10, 60);
+  int cycles = AppState.Measurement.CyclePeriod == 0 ? draws_.Between(6, 16)
+                                                     : draws_.Between(3, 6);
   faultFrom_ = draws_.Between(1, 3);
   faultUntil_ = draws_.Percent(50) ? cycles : faultFrom_ + draws_.Between(1, 3);
   if (cycles < faultFrom_ + 3) cycles = faultFrom_ + 3;
@@ -686,7 +695,7 @@ void Scenario::RunSensorCycles() {
   snprintf(
       head, sizeof head, "sensor %s, %s, action %s, %d cycles, period %d s%s",
       SensorFaultName(fault_), liveZero_ ? "live zero 0.88 V" : "0..5 V",
-      protect_ ? "schutz" : "halten", cycles, AppState.CyclePeriod,
+      protect_ ? "schutz" : "halten", cycles, AppState.Measurement.CyclePeriod,
       fault_ == SensorFault::PinnedTop || fault_ == SensorFault::PinnedLow ||
               fault_ == SensorFault::CableBreak
           ? (", failed in cycles " + std::to_string(faultFrom_) + ".." +
@@ -697,14 +706,14 @@ void Scenario::RunSensorCycles() {
   board_.Note(PlatTickCount(),
               "cycle 1: " + sensor_.Describe() + ", " + Describe(board_.Now));
   if (cycles > 1) queue(2);
-  AppState.MinimumEnabled = board_.Now.MinimumReleased;
-  AppState.MaximumEnabled = board_.Now.MaximumReleased;
+  AppState.Switching.MinimumEnabled = board_.Now.MinimumReleased;
+  AppState.Switching.MaximumEnabled = board_.Now.MaximumReleased;
   releasesCycle_ = 1;
   int seen = 1;
   // Every cycle's ticks, and more: a board that cannot take the end of a
   // cycle leaves its sensor to the next, and one without power takes no
   // connection for up to 30 s.
-  int passes = (cycles + 1) * (AppState.CyclePeriod + 5) + 120;
+  int passes = (cycles + 1) * (AppState.Measurement.CyclePeriod + 5) + 120;
   for (int pass = 0; pass < passes && Going() && seen <= cycles; pass++) {
     LoopPass();
     if (sensor_.Cycle() == seen) continue;
@@ -883,19 +892,20 @@ void Scenario::SensorCycleEnded(int cycle) {
 Outcome Scenario::Run() {
   StartFresh();
   HeadlessSetBoardModel(&board_);
-  AppState.LcdEnabled = draws_.Percent(20);
+  AppState.Settings.LcdEnabled = draws_.Percent(20);
   if (sensing_) SetUpSensorCheck();
   std::string failed = StartLink();
   if (!failed.empty()) Fail(HealthyUndecided, failed);
   uint32_t begin = PlatTickCount();
 
-  AppState.MeasurementEnabled = true;
+  AppState.Switching.MeasurementEnabled = true;
   releasedAt_ = PlatTickCount();
-  AppState.GuardDecidedAt = releasedAt_;
+  AppState.Alarms.GuardDecidedAt = releasedAt_;
   if (sensing_) {
     RunSensorCycles();
   } else if (lossy_) {
-    AppState.CyclePeriod = draws_.Percent(30) ? 0 : draws_.Between(10, 90);
+    AppState.Measurement.CyclePeriod =
+        draws_.Percent(30) ? 0 : draws_.Between(10, 90);
     RunOnTheLoop();
   } else {
     RunCycles();

@@ -14,14 +14,14 @@
 //
 // The guard's watch on itself: while the measurement is released, output 4
 // left undecided (no "setport 4.x" answered) for longer than
-// GuardBlindLimit() must have been announced (AppState.GuardBlindAnnounced)
-// by the end of the next pass of the loop after the bound, one tick and
-// the longest pass of the scenario later at the most; and on a healthy
-// board a blindness announced must end once output 4 is decided again. Output 4
-// counts as decided only by a "setport 4.x" the board answered "OK" and whose
-// effect the next status that reached the program showed (until that status
-// comes, the "OK" counts): one refused ("ERR"), or undone before the
-// status, decides nothing.
+// GuardBlindLimit() must have been announced
+// (AppState.Alarms.GuardBlindAnnounced) by the end of the next pass of the loop
+// after the bound, one tick and the longest pass of the scenario later at the
+// most; and on a healthy board a blindness announced must end once output 4 is
+// decided again. Output 4 counts as decided only by a "setport 4.x" the board
+// answered "OK" and whose effect the next status that reached the program
+// showed (until that status comes, the "OK" counts): one refused ("ERR"), or
+// undone before the status, decides nothing.
 //
 // The output's own watch: once output 4 or 5 on the board differs from the
 // guard's decision (the last setport the board received for it) through a
@@ -31,13 +31,13 @@
 // refusal stretch over, the last setport refused), the program's
 // connection was last made again, its last evaluation in doubt, or the
 // output's function last locked, whichever is latest. A guard that has
-// announced its blindness (AppState.GuardBlindAnnounced) or the loss of
-// its connection (AppState.AlarmBlindAnnounced) has told the operator and
-// is excused meanwhile. Those scenarios run on the main loop's own
-// rhythm: a measurement tick a second, the automatic board query a
-// second after the one before, a new connection every ReconnectInterval;
-// once their cycles are run the board's troubles stop, and the scenario
-// runs on until every loss is made good or its bound is past.
+// announced its blindness (AppState.Alarms.GuardBlindAnnounced) or the loss of
+// its connection (AppState.Alarms.AlarmBlindAnnounced) has told the operator
+// and is excused meanwhile. Those scenarios run on the main loop's own rhythm:
+// a measurement tick a second, the automatic board query a second after the one
+// before, a new connection every ReconnectInterval; once their cycles are run
+// the board's troubles stop, and the scenario runs on until every loss is made
+// good or its bound is past.
 //
 // The sensor profiles run the program with its check of the level sensor
 // on (/sensor schutz or halten, a live-zero sensor's span given where the

@@ -34,16 +34,17 @@ void StartFresh(int boardPort) {
 
 std::string StartLink(StartUpTo last) {
   if (!PlatSocketsStart()) return "networking did not start";
-  AppState.BoardConnection =
-      OpenConnection(AppState.BoardAddress, AppState.BoardPort);
-  if (AppState.BoardConnection == NoSocket) return "no connection to the board";
+  AppState.Link.BoardConnection = OpenConnection(AppState.Settings.BoardAddress,
+                                                 AppState.Settings.BoardPort);
+  if (AppState.Link.BoardConnection == NoSocket)
+    return "no connection to the board";
   if (last == StartUpTo::Connection) return "";
   if (!BuildMainWindow()) return "no main window";
   return "";
 }
 
 void SensorAsWarmedUp() {
-  AppState.GuardWants[3] = DecidedOn;
-  AppState.SensorPowered = true;
-  AppState.SensorOnSince = AppState.MeasurementTicks - 2;
+  AppState.Guard.GuardWants[3] = DecidedOn;
+  AppState.Guard.SensorPowered = true;
+  AppState.Guard.SensorOnSince = AppState.Measurement.MeasurementTicks - 2;
 }
