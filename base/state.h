@@ -262,10 +262,10 @@ struct SettingsRecord {
 
 // The board connection (board/link.cpp).
 struct LinkRecord {
-  PlatSocket BoardConnection = NoSocket;     // NoSocket until the connection
-                                             // is open
-  PlatSocket AddressCheckSocket = NoSocket;  // datagram socket of the
-                                             // address check
+  // NoSocket until the connection is open; the datagram socket of the
+  // address check.
+  PlatSocket BoardConnection = NoSocket;
+  PlatSocket AddressCheckSocket = NoSocket;
   // Lost: the connection that was open is gone (closed, reset or silent
   // past ReplyStartLimit); a new one is tried at NextReconnectTime.
   bool ConnectionLost;

@@ -1,10 +1,8 @@
 #include "board/poll.h"
 
-#include <cmath>
-#include <cstdio>
+#include <utility>
 
 #include "base/clock_text.h"
-#include "base/read_number.h"
 #include "base/sleep_clock.h"
 #include "base/state.h"
 #include "board/link.h"
@@ -63,7 +61,7 @@ static Text Exchange(const Text& keyword, const ReplyBuffer* buffer, int max,
   TakeReplyVerdict(reply);
   NoteFraming(reply);
   int n = reply.Kept;
-  if (read) *read = reply.Read;
+  if (read) *read = std::move(reply.Read);
   if (n >= 1 && n < buffer->Size) buffer->Bytes[n] = 0;
   // A reply whose connection was found gone right after it (the board
   // closed it behind the reply) is not taken: the displays already show

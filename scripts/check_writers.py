@@ -26,8 +26,10 @@ A write of a sub-record as a whole is a write of each of its fields.
 It fails (exit code 1) when a field is written from a second file ("second
 writer: ..."), when a write comes from a file that does not own the field
 ("not the owner: ..."; a setting written after start-up is one), and when
-a written field has no owner named ("no owner: ..."). The zeroing of the whole
-record at start (ZeroAppState, base/state.cpp) is the one write of it all.
+a written field has no owner named ("no owner: ..."). The zeroing of the
+whole record at start (ZeroAppState, base/state.cpp) is the one write of
+it all. With KVX_WRITERS_MAP set it also prints every written field and
+the files that write it ("map: ...").
 
     python3 scripts/check_writers.py [REPOSITORY]
 """
@@ -281,12 +283,12 @@ def writes_of(path, text, signatures):
         address = text[:start].rstrip().endswith("&") and not \
             text[:start].rstrip().endswith("&&")
         what = None
-        if alias and after[:1] in ";)" or alias and alias.group("sep") == ":":
+        # A reference or pointer declared to the field (or a range-for's
+        # element): what is written through it is written to the field. A
+        # const one writes nothing.
+        if alias and (after[:1] in ";)" or alias.group("sep") == ":"):
             if not alias.group("const"):
-                aliased = field + ([] if alias.group("addr") or
-                                   alias.group("kind") == "&" or
-                                   alias.group("sep") == ":" else [])
-                scopes[-1][alias.group("name")] = aliased
+                scopes[-1][alias.group("name")] = field
             i = end
             continue
         j = skip_space(text, end)
