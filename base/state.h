@@ -201,6 +201,9 @@ struct SleepClockState {
 // The level sensor's check (AppState.Sensor).
 #include "base/sensor_state.h"
 
+// The well in the home automation: what is published (AppState.Mqtt).
+#include "base/mqtt_status.h"
+
 struct AppStateRecord {
   // Board connection.
   Text BoardAddress;
@@ -463,6 +466,10 @@ struct AppStateRecord {
 
   // The level sensor's check (/sensor): its settings and what it knows.
   SensorState Sensor;
+
+  // The read-only MQTT client (/mqtt): its settings, what it publishes and
+  // what it says of itself.
+  MqttState Mqtt;
 
   // The PC's sleeps (base/sleep_clock.h) and what the program did about
   // them (control/sleep_watch.h).
