@@ -55,7 +55,8 @@ void Feed(MqttReader* r, const std::string& piece, Cut* out,
     } else if (result != MqttNeedMore) {
       out->End = result;
       size_t none = 1;
-      Check(MqttRead(r, "\x20", 1, &none, &p) == result && none == 0,
+      MqttReadResult after = MqttRead(r, "\x20", 1, &none, &p);
+      Check(after != MqttWhole && after != MqttNeedMore && none == 0,
             "a failed reader took more", all);
     }
   }
