@@ -11,6 +11,7 @@
 #include "control/clock_watch.h"
 #include "control/history.h"
 #include "control/level_log.h"
+#include "control/mqtt_snapshot.h"
 #include "ui/control_numbers.h"
 
 const AlarmEventForm AlarmEvents[AlarmEventCount] = {
@@ -204,6 +205,7 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
   while ((int)AppState.AlarmLines.size() > AlarmLinesShown)
     AppState.AlarmLines.pop_front();
   LogAlarmEvent(now, universal, output, sent, level, said);
+  NoteMqttEvent(AlarmEvents[event].Name, said, level, now, universal);
   RunAlarmCommand(arguments, when);
 }
 

@@ -2,6 +2,7 @@
 
 #include "board/poll.h"
 #include "control/guard_outputs.h"
+#include "control/mqtt_snapshot.h"
 #include "control/web_snapshot.h"
 #include "ui/board_view.h"
 
@@ -10,4 +11,5 @@ void RefreshBoard() {
   ShowBoard();
   HoldBoardToGuard();
   TakeWebSnapshot();
+  TakeMqttSnapshot();
 }

@@ -97,6 +97,7 @@ Text HistoryLogText() {
         " ausgelassen.");
   add(AppState.HistorySaveText);
   add(AppState.Web.StatusText);
+  add(AppState.Mqtt.StatusText);
   return text;
 }
 
