@@ -80,6 +80,7 @@ static const char RightFormWithOptions[] =
     "\r\n\r\nRichtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
     "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
     "[/sensor schutz|halten [/sensor-bereich V:V] [/sensor-werte WERTE]] "
+    "[/mqtt IP:PORT [/mqtt-name NAME] [/mqtt-login DATEI]] "
     "[ADRESSE [PORT]]\r\n"
     "ORDNER: Ordner für das Protokoll des Wasserstands\r\n"
     "BEFEHL: Programm oder Skript (.cmd), das bei jedem Alarm startet\r\n"
@@ -92,6 +93,11 @@ static const char RightFormWithOptions[] =
     "V:V: Messbereich des Sensors in Volt, etwa 0,88:4,40 (nur mit "
     "/sensor)\r\n"
     "WERTE: etwa oben=4,90;sprung=0,50 (nur mit /sensor)\r\n"
+    "IP:PORT nach /mqtt: Adresse und Port des MQTT-Brokers, etwa "
+    "192.168.1.10:1883\r\n"
+    "NAME: 1 bis 12 Zeichen A-Z a-z 0-9 _ - (nur mit /mqtt)\r\n"
+    "DATEI: Textdatei mit Benutzer und Passwort in zwei Zeilen (nur mit "
+    "/mqtt)\r\n"
     "ADRESSE: IPv4-Adresse wie 192.168.1.50 oder Rechnername\r\n"
     "PORT: ganze Zahl von 1 bis 65535";
 
@@ -178,6 +184,10 @@ static const OptionForm Options[] = {
     {"/sensor-bereich", "Messbereich", &ProgramOptions::SensorSpanText, 20},
     {"/sensor-werte", "Wert", &ProgramOptions::SensorFiguresText,
      LongestSensorFigures},
+    {"/mqtt", "Endpunkt", &ProgramOptions::MqttEndpoint, LongestWebEndpoint},
+    {"/mqtt-name", "Name", &ProgramOptions::MqttName, LongestMqttName},
+    {"/mqtt-login", "Dateiname", &ProgramOptions::MqttLoginFile,
+     LongestAlarmCommand},
 };
 
 static bool EndsWithAnyCase(const Text& text, const char* end) {
@@ -414,6 +424,72 @@ bool ReadSensorFigures(const Text& text, SensorFigures* figures,
   return true;
 }
 
+bool MqttNameForm(const Text& name) {
+  if (name.empty() || name.size() > LongestMqttName) return false;
+  for (char c : name) {
+    bool fits = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                (c >= '0' && c <= '9') || c == '_' || c == '-';
+    if (!fits) return false;
+  }
+  return true;
+}
+
+// /mqtt, /mqtt-name and /mqtt-login: the broker's address and port, the
+// client's name (brunnen unless given).
+static bool ReadMqttOptions(ProgramOptions* read, Text* problem) {
+  if (read->MqttEndpoint.empty()) {
+    const char* alone = !read->MqttName.empty()        ? "/mqtt-name"
+                        : !read->MqttLoginFile.empty() ? "/mqtt-login"
+                                                       : nullptr;
+    if (!alone) return true;
+    *problem = Text(alone) +
+               " gilt nur mit /mqtt: ohne Broker wird der Wert nicht "
+               "gebraucht." +
+               RightFormWithOptions;
+    return false;
+  }
+  if (!ReadWebEndpoint(read->MqttEndpoint, &read->MqttHost, &read->MqttPort)) {
+    *problem = "Der Endpunkt nach /mqtt " + Shown(read->MqttEndpoint) +
+               " ist keine IPv4-Adresse mit Port wie 192.168.1.10:1883 "
+               "(Port 1 bis 65535)." +
+               RightFormWithOptions;
+    return false;
+  }
+  if (read->MqttName.empty()) {
+    read->MqttName = DefaultMqttName;
+  } else if (!MqttNameForm(read->MqttName)) {
+    *problem = "Der Name nach /mqtt-name " + Shown(read->MqttName) +
+               " hat Zeichen, die ein Thema beim Broker nicht trägt: erlaubt "
+               "sind A-Z a-z 0-9 _ -" +
+               RightFormWithOptions;
+    return false;
+  }
+  return true;
+}
+
+bool ReadMqttLogin(const Text& bytes, Text* user, Text* password) {
+  std::vector<Text> lines;
+  size_t start = 0;
+  while (start < bytes.size() && lines.size() < 3) {
+    size_t end = bytes.find('\n', start);
+    if (end == Text::npos) end = bytes.size();
+    Text line = bytes.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  if (lines.size() != 2 || lines[0].empty() ||
+      lines[0].size() > LongestMqttLogin || lines[1].size() > LongestMqttLogin)
+    return false;
+  for (const Text& line : lines)
+    for (char c : line)
+      if ((unsigned char)c < 0x20) return false;
+  *user = lines[0];
+  *password = lines[1];
+  return true;
+}
+
 static const OptionForm* FindOption(const Text& argument) {
   for (const OptionForm& form : Options)
     if (SameNameAnyCase(argument, form.Name)) return &form;
@@ -562,6 +638,7 @@ bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
     }
   }
   if (!ReadSensorOptions(&read, problem)) return false;
+  if (!ReadMqttOptions(&read, problem)) return false;
   rest->assign(arguments.begin() + (long)i, arguments.end());
   *options = read;
   return true;
@@ -587,5 +664,38 @@ bool TakeBoardArguments(Text* problem) {
     AppState.Web.Settings.Token = options.WebToken;
   }
   AppState.Sensor.Settings = options.Sensor;
+  if (!options.MqttEndpoint.empty()) {
+    MqttSettings mqtt{};
+    size_t colon = options.MqttEndpoint.rfind(':');
+    mqtt.Address = options.MqttEndpoint.substr(0, colon);
+    mqtt.Host = options.MqttHost;
+    mqtt.Port = options.MqttPort;
+    mqtt.Name = options.MqttName;
+    if (!options.MqttLoginFile.empty()) {
+      const Text& file = options.MqttLoginFile;
+      Text bytes;
+      int64_t size = 0;
+      ReadResult read =
+          PlatReadFileStart(file, LongestMqttLoginFile + 1, &bytes, &size);
+      if (read != FileRead) {
+        *problem = "Die Anmeldedatei nach /mqtt-login " + Shown(file) +
+                   (read == FileMissing ? Text(" gibt es nicht.")
+                                        : Text(" lässt sich nicht lesen.")) +
+                   RightFormWithOptions;
+        return false;
+      }
+      if (size > LongestMqttLoginFile ||
+          !ReadMqttLogin(bytes, &mqtt.User, &mqtt.Password)) {
+        *problem = "Die Anmeldedatei nach /mqtt-login " + Shown(file) +
+                   " hat nicht genau zwei Zeilen: den Benutzer (nicht leer) "
+                   "und das Passwort, jede höchstens " +
+                   std::to_string(LongestMqttLogin) + " Zeichen." +
+                   RightFormWithOptions;
+        return false;
+      }
+      mqtt.Login = true;
+    }
+    AppState.Mqtt.Settings = mqtt;
+  }
   return true;
 }

@@ -2,7 +2,9 @@
 //   korvalinex.exe [/log FOLDER] [/alarm COMMAND [/alarm-taeglich HH:MM]]
 //                  [/web IP:PORT [/web-token TOKEN]]
 //                  [/sensor schutz|halten [/sensor-bereich V:V]
-//                   [/sensor-werte FIGURES]] [ADDRESS [PORT]].
+//                   [/sensor-werte FIGURES]]
+//                  [/mqtt IP:PORT [/mqtt-name NAME] [/mqtt-login FILE]]
+//                  [ADDRESS [PORT]].
 // Given, the address and the port take the place of the build settings for
 // this run; nothing of them is kept. Options come before the address, each
 // a name beginning with a slash (in any case) and its value as the next
@@ -13,7 +15,10 @@
 // /sensor turns the level sensor's check on (control/sensor_check.h) with
 // the action while the sensor has failed, /sensor-bereich gives a
 // live-zero sensor's span in volts and /sensor-werte changes the check's
-// figures.
+// figures; /mqtt the broker the well is published to (mqtt/mqtt_client.h),
+// /mqtt-name the client's name, /mqtt-login the file with its user name
+// and password (read at start; a wrong one ends the program as a wrong
+// option does).
 #pragma once
 
 #include <vector>
@@ -74,7 +79,33 @@ struct ProgramOptions {
   Text SensorFiguresText;
   SensorSettings Sensor = {false, SensorProtect, false,
                            0.0,   0.0,           DefaultSensorFigures()};
+  // /mqtt IP:PORT as written and read (network byte order), /mqtt-name
+  // (DefaultMqttName when /mqtt comes without it) and /mqtt-login.
+  Text MqttEndpoint;
+  uint32_t MqttHost = 0;
+  int MqttPort = 0;
+  Text MqttName;
+  Text MqttLoginFile;
 };
+
+// The MQTT client's name without /mqtt-name, its longest, and the
+// longest user name or password and login file.
+constexpr const char* DefaultMqttName = "brunnen";
+enum {
+  LongestMqttName = 12,
+  LongestMqttLogin = 256,
+  LongestMqttLoginFile = 1024,
+};
+
+// Whether `name` may follow /mqtt-name: 1 to LongestMqttName characters
+// A-Z a-z 0-9 _ - (it stands in topics and in the client's identifier).
+bool MqttNameForm(const Text& name);
+
+// The login file's text: the user name on the first line, the password on
+// the second (line ends CR LF or LF, empty lines after them ignored), each
+// at most LongestMqttLogin characters without control characters, the user
+// name not empty. False for any other text.
+bool ReadMqttLogin(const Text& bytes, Text* user, Text* password);
 
 // The longest figures /sensor-werte takes.
 enum { LongestSensorFigures = 200 };
@@ -112,7 +143,9 @@ bool ReadWebEndpoint(const Text& text, uint32_t* address, int* port);
 // /web-token comes without /web or has characters a URL does not carry as
 // they are, when /sensor is neither schutz nor halten, and when
 // /sensor-bereich or /sensor-werte come without /sensor or have wrong
-// values; `*options` is then unchanged.
+// values, and when /mqtt has no IPv4 address with a port, or /mqtt-name
+// or /mqtt-login come without it, or the name has other characters;
+// `*options` is then unchanged.
 bool ReadOptions(const std::vector<Text>& arguments, ProgramOptions* options,
                  std::vector<Text>* rest, Text* problem);
 

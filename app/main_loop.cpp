@@ -10,10 +10,12 @@
 #include "control/console.h"
 #include "control/history.h"
 #include "control/measurement.h"
+#include "control/mqtt_snapshot.h"
 #include "control/refresh.h"
 #include "control/sleep_watch.h"
 #include "control/switching.h"
 #include "control/web_snapshot.h"
+#include "mqtt/mqtt_client.h"
 #include "ui/board_view.h"
 #include "ui/click.h"
 #include "ui/console.h"
@@ -120,14 +122,18 @@ static int WaitLimit() {
   return left < 500 ? (int)left : 500;
 }
 
-// The event wait. With the status page it waits in slices of ServeSlice
-// and serves the page's connections before each: the same events at the
-// same moments, the page answered meanwhile.
+// The event wait. With the status page or the MQTT client it waits in
+// slices of ServeSlice and serves the page's connections and the broker's
+// before each: the same events at the same moments, the page answered and
+// the broker fed meanwhile.
 static PlatEvent WaitForEvent(int limit) {
-  if (AppState.Web.Settings.Address.empty()) return PlatWaitEvent(limit);
+  if (AppState.Web.Settings.Address.empty() &&
+      AppState.Mqtt.Settings.Address.empty())
+    return PlatWaitEvent(limit);
   TickCount start = Now();
   for (;;) {
     ServeWebClients();
+    ServeMqtt();
     int left = limit - (int32_t)(Now() - start);
     if (left <= ServeSlice) return PlatWaitEvent(left);
     PlatEvent event = PlatWaitEvent(ServeSlice);
@@ -208,6 +214,7 @@ static PlatEvent GuardPass(PlatEvent (*wait)()) {
     MeasurementCycle();
     ShowHistory();
     TakeWebSnapshot();
+    TakeMqttSnapshot();
   }
   return event;
 }
@@ -268,6 +275,7 @@ static bool InModalService;
 
 static PlatEvent TickInModalLoop() {
   if (!AppState.Web.Settings.Address.empty()) ServeWebClients();
+  ServeMqtt();
   if (PlatTakeTimerTick(MeasurementTimer))
     return PlatEvent{EventTimer, MeasurementTimer};
   return PlatEvent{EventNone, 0};

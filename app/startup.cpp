@@ -9,6 +9,8 @@
 #include "base/wait_service.h"
 #include "board/link.h"
 #include "control/history.h"
+#include "control/mqtt_snapshot.h"
+#include "mqtt/mqtt_client.h"
 #include "ui/click.h"
 #include "ui/control_numbers.h"
 #include "ui/main_window.h"
@@ -62,6 +64,13 @@ int ExitPath() {
   PlatReleaseClaim();
   PlatDestroyHeap();
   return 0;
+}
+
+// What is served while the program waits for the board: the status page's
+// connections and the broker's (each does nothing without its option).
+static void ServePageAndBroker() {
+  ServeWebClients();
+  ServeMqtt();
 }
 
 static void OpenConnectionNotice() {
@@ -138,9 +147,17 @@ int ProgramMain() {
     StartWebServer();
     SetWaitService(ServeWebClients);
   }
+  // With /mqtt, the well in the home automation: its first try at the
+  // broker, served where the page is.
+  if (!AppState.Mqtt.Settings.Address.empty()) {
+    TakeMqttSnapshot();
+    StartMqttClient();
+    SetWaitService(ServePageAndBroker);
+  }
   GuardStarts();
   RunMainLoop();
   GuardEnds();
+  StopMqttClient();
   StopWebServer();
   SetWaitService(nullptr);
 

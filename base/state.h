@@ -192,6 +192,9 @@ struct SleepClockState {
 // The level sensor's check (AppState.Sensor).
 #include "base/sensor_state.h"
 
+// The well in the home automation: what is published (AppState.Mqtt).
+#include "base/mqtt_status.h"
+
 // The record is made of sub-records, each written by one file, its owner
 // (named at each; scripts/check_writers.py holds the table and checks it):
 // every other file reads it, or asks the owner through a call. The
@@ -568,6 +571,11 @@ struct AppStateRecord {
   // The level sensor's check (/sensor): its settings (start-up) and what
   // it knows (control/sensor_watch.cpp).
   SensorState Sensor;
+
+  // The read-only MQTT client (/mqtt): its settings (start-up), what it
+  // publishes (control/mqtt_snapshot.cpp) and what it says of itself
+  // (mqtt/mqtt_client.cpp).
+  MqttState Mqtt;
 
   // The PC's sleeps (base/sleep_clock.cpp) and what the program told of
   // them (control/sleep_watch.cpp).

@@ -11,6 +11,7 @@
 #include "board/poll.h"
 #include "control/clock_watch.h"
 #include "control/level_log.h"
+#include "control/mqtt_snapshot.h"
 #include "control/web_snapshot.h"
 #include "ui/control_numbers.h"
 
@@ -244,6 +245,7 @@ static void Announce(AlarmEvent event, int output, int sent, double level,
   ShowEventLine(line);
   AppState.Alarms.AlarmEventsAnnounced++;
   LogAlarmEvent(now, universal, output, sent, level, said);
+  NoteMqttEvent(AlarmEvents[event].Name, said, level, now, universal);
   RunAlarmCommand(arguments, when);
 }
 

@@ -11,6 +11,7 @@
 #include "control/alarms.h"
 #include "control/guard_outputs.h"
 #include "control/history.h"
+#include "control/mqtt_snapshot.h"
 #include "control/refresh.h"
 #include "control/sensor_watch.h"
 #include "control/web_snapshot.h"
@@ -130,6 +131,7 @@ static bool ProvenQuery() {
   ShowBoard();
   HoldBoardToGuard();
   TakeWebSnapshot();  // the status page shows what label 62 shows
+  TakeMqttSnapshot();
   return proven;
 }
 

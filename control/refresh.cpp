@@ -2,6 +2,7 @@
 
 #include "board/poll.h"
 #include "control/guard_outputs.h"
+#include "control/mqtt_snapshot.h"
 #include "control/web_snapshot.h"
 #include "ui/board_view.h"
 #include "ui/control_numbers.h"
@@ -22,4 +23,5 @@ void RefreshBoard() {
   ShowBoard();
   HoldBoardToGuard();
   TakeWebSnapshot();
+  TakeMqttSnapshot();
 }

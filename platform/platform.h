@@ -508,15 +508,31 @@ PlatSocket PlatAccept(PlatSocket listener);
 // The address a taken connection comes from, in network byte order; 0
 // when it cannot be told.
 uint32_t PlatPeerAddress(PlatSocket socket);
-// One send on a taken connection that never waits: the bytes the system
-// took (0 when its buffer for the connection is full, the peer not
-// reading), or -1 when the connection is gone.
+// One send on a taken connection (or one PlatOpenNow made) that never waits:
+// the bytes the system took (0 when its buffer for the connection is full, the
+// peer not reading), or -1 when the connection is gone.
 int PlatSendNow(PlatSocket socket, const void* bytes, int length);
-// One receive on a taken connection that never waits: the byte count,
-// ReceiveTimedOut when nothing is there, ReceiveClosed when the peer
-// closed the connection or it failed. A `max` of 0 or less gives
+// One receive on a taken connection (or one PlatOpenNow made) that never waits:
+// the byte count, ReceiveTimedOut when nothing is there, ReceiveClosed when the
+// peer closed the connection or it failed. A `max` of 0 or less gives
 // ReceiveClosed.
 int PlatReceiveNow(PlatSocket socket, void* bytes, int max);
+
+// ---------------------------------------------------------------------------
+// Connections opened without waiting (IPv4), for the MQTT client
+// ---------------------------------------------------------------------------
+
+// Opens a stream connection to `address` (network byte order) and `port`
+// that never waits, neither now nor later: its socket in `*socket` (not
+// handed to programs started later), or NoSocket when none could be made.
+// Returns ConnectDone, ConnectPending or ConnectFailed; on ConnectFailed
+// nothing is left open. The board's connection is not touched. Its sends
+// and receives are PlatSendNow and PlatReceiveNow; PlatCloseSocket ends it.
+int PlatOpenNow(uint32_t address, int port, PlatSocket* socket);
+// Whether a connection PlatOpenNow left pending is made, without waiting:
+// ConnectDone, ConnectPending or ConnectFailed (the socket stays open
+// until closed). A connection of a port to itself is no connection.
+int PlatOpenedNow(PlatSocket socket);
 
 // ---------------------------------------------------------------------------
 // The session's end, the restart after an update, one program per name

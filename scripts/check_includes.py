@@ -11,8 +11,11 @@ Bottom to top (ORDER below is the one statement of it):
              platform/, never board/
   web/       the status page (its requests, its page, its server): itself,
              ui/, base/ and platform/, never board/
+  mqtt/      the read-only MQTT client (its packets, its topics, its
+             connection): itself, ui/, base/ and platform/, never board/
+             or web/
   control/   the handlers (decide, talk to the board, ask a view to draw):
-             itself, board/, ui/, web/, base/ and platform/
+             itself, board/, ui/, web/, mqtt/, base/ and platform/
   app/       start-up, the main loop, the command line: any of them.
              Nothing outside app/ includes app/.
 And no unit reaches itself through includes (a .cpp and its header count
@@ -41,8 +44,9 @@ ORDER = [
     ("board", ("base", "platform")),
     ("ui", ("base", "platform")),
     ("web", ("ui", "base", "platform")),
-    ("control", ("board", "ui", "web", "base", "platform")),
-    ("app", ("control", "board", "ui", "web", "base", "platform")),
+    ("mqtt", ("ui", "base", "platform")),
+    ("control", ("board", "ui", "web", "mqtt", "base", "platform")),
+    ("app", ("control", "board", "ui", "web", "mqtt", "base", "platform")),
 ]
 FOLDERS = [folder for folder, _ in ORDER]
 MAY_INCLUDE = {folder: set(lower) | {folder} for folder, lower in ORDER}

@@ -61,6 +61,11 @@ OWNERS = {
     "Web.Snapshot": "control/web_snapshot.cpp",
     "Web.StatusText": "web/web_server.cpp",
     "Sensor.Run": "control/sensor_watch.cpp",
+    "Mqtt.Snapshot": "control/mqtt_snapshot.cpp",
+    "Mqtt.Events": "control/mqtt_snapshot.cpp",
+    "Mqtt.EventSerial": "control/mqtt_snapshot.cpp",
+    "Mqtt.EventsDropped": "control/mqtt_snapshot.cpp",
+    "Mqtt.StatusText": "mqtt/mqtt_client.cpp",
     "Sleep": "base/sleep_clock.cpp",
     "SleepWatch": "control/sleep_watch.cpp",
     "WallClock": "base/wall_clock.cpp",
@@ -68,12 +73,12 @@ OWNERS = {
 }
 # The settings: written at start-up alone (the defaults, then the command
 # line); everyone else reads them through Settings(), a const reference.
-SETTINGS = ("Settings", "Web.Settings", "Sensor.Settings")
+SETTINGS = ("Settings", "Web.Settings", "Sensor.Settings", "Mqtt.Settings")
 START_UP = ("base/state.cpp", "app/command_line.cpp", "app/startup.cpp")
 # The file that zeroes the whole record at start.
 ZEROING = "base/state.cpp"
 
-FOLDERS = ("platform", "base", "board", "ui", "web", "control", "app")
+FOLDERS = ("platform", "base", "board", "ui", "web", "mqtt", "control", "app")
 SOURCES = (".cpp", ".h")
 MUTATORS = {
     "push_back", "push_front", "pop_back", "pop_front", "emplace",

@@ -21,7 +21,7 @@ root=$PWD
 seconds=${FUZZ_SECONDS:-60}
 build=$root/build-fuzz
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console fuzz_guard fuzz_reply_reader fuzz_web_request fuzz_web_clients)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_poll fuzz_numbers fuzz_console fuzz_guard fuzz_reply_reader fuzz_web_request fuzz_web_clients fuzz_mqtt_inbound)
 
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)

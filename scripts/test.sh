@@ -210,19 +210,24 @@ kvx_wine_choose
 echo "== $(kvx_wine_describe)"
 
 # Everything in one install (the browser for the status page's test,
-# tests/wine/test_web.sh, among it); when that cannot be had, the packages
-# without which nothing runs, then the browser on its own: without it that
-# test says so and is skipped.
+# tests/wine/test_web.sh, and the MQTT broker with its clients for
+# tests/mqtt_broker_test.sh and tests/wine/test_mqtt.sh among it); when
+# that cannot be had, the packages without which nothing runs, then the
+# browser and the broker each on its own: without one, its tests say so
+# and are skipped.
 phase_begin installs "installing packages"
 base_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
   libbenchmark-dev clang libclang-rt-14-dev binutils-mingw-w64-i686
   g++-mingw-w64-i686-posix xvfb imagemagick fonts-liberation xdotool python3)
-kvx_wine_install_with "${base_packages[@]}" -- chromium || {
+kvx_wine_install_with "${base_packages[@]}" -- chromium mosquitto \
+  mosquitto-clients || {
   echo "== nothing left to fall back to; missing: ${KVX_NOT_INSTALLED[*]}" >&2
   exit 1
 }
 kvx_package_installed chromium ||
   echo "== chromium cannot be had: the status page's browser test is skipped"
+kvx_package_installed mosquitto && kvx_package_installed mosquitto-clients ||
+  echo "== mosquitto cannot be had: the tests against a real broker are skipped"
 
 jobs=$(nproc)
 

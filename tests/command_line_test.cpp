@@ -296,6 +296,7 @@ TEST(CommandLineOptions, AWrongLogOptionIsNamedWithTheFormThatHasIt) {
       "Richtig: korvalinex.exe [/log ORDNER] [/alarm BEFEHL] "
       "[/alarm-taeglich HH:MM] [/web IP:PORT [/web-token SCHLÜSSEL]] "
       "[/sensor schutz|halten [/sensor-bereich V:V] [/sensor-werte WERTE]] "
+      "[/mqtt IP:PORT [/mqtt-name NAME] [/mqtt-login DATEI]] "
       "[ADRESSE [PORT]]";
   const std::vector<std::pair<Parts, Text>> cases = {
       {{"/log"}, "Nach /log fehlt der Ordner."},

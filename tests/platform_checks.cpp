@@ -928,6 +928,75 @@ PlatSocket AcceptSoon(PlatSocket listener) {
   return NoSocket;
 }
 
+// A connection opened without waiting (the MQTT client's): made within
+// two seconds, its sends and receives never wait, the board's connection
+// keeps its own ways beside it, and one to a port where nothing listens
+// fails.
+void OpenedConnectionsNeverWait() {
+  CHECK(PlatSocketsStart());
+  uint32_t loopback = PlatDottedAddress("127.0.0.1");
+  PlatSocket listener = NoSocket;
+  CHECK_EQ((int)PlatListen(loopback, 0, &listener), (int)ListenDone);
+  int port = PlatListeningPort(listener);
+  CHECK(port > 0);
+  // The board's connection, made first.
+  PlatSocket board = PlatStreamSocket();
+  int state = PlatConnectStart(board, loopback, port);
+  for (int i = 0; i < 20 && state == ConnectPending; i++)
+    state = PlatConnectWait(board, 100);
+  CHECK_EQ(state, (int)ConnectDone);
+  PlatSocket boardEnd = AcceptSoon(listener);
+  CHECK(boardEnd != NoSocket);
+
+  PlatSocket opened = NoSocket;
+  uint32_t start = PlatTickCount();
+  state = PlatOpenNow(loopback, port, &opened);
+  CHECK((int)(PlatTickCount() - start) < 200);
+  CHECK(opened != NoSocket);
+  for (int i = 0; i < 200 && state == ConnectPending; i++) {
+    PlatSleep(10);
+    state = PlatOpenedNow(opened);
+  }
+  CHECK_EQ(state, (int)ConnectDone);
+  PlatSocket far = AcceptSoon(listener);
+  CHECK(far != NoSocket);
+  char bytes[64];
+  start = PlatTickCount();
+  CHECK_EQ(PlatReceiveNow(opened, bytes, sizeof bytes), (int)ReceiveTimedOut);
+  CHECK((int)(PlatTickCount() - start) < 200);
+  CHECK_EQ(PlatSendNow(opened, "\x10\x02", 2), 2);
+  CHECK_EQ(ReceiveSoon(far, bytes, sizeof bytes), 2);
+  CHECK_EQ(PlatSendNow(far, "\x20\x02\x00\x00", 4), 4);
+  CHECK_EQ(ReceiveSoon(opened, bytes, sizeof bytes), 4);
+
+  // The board's connection as before: a send goes whole, a receive waits
+  // its time.
+  Text command(3000, 'c');
+  CHECK_EQ(PlatSend(board, command.data(), (int)command.size()), 3000);
+  int waited = -1;
+  CHECK_EQ(PlatReceive(board, bytes, sizeof bytes, 60, &waited),
+           (int)ReceiveTimedOut);
+  CHECK(waited >= 40 && waited < 2000);
+
+  // The far end goes: the opened connection says so.
+  PlatCloseSocket(far);
+  CHECK_EQ(ReceiveSoon(opened, bytes, sizeof bytes), (int)ReceiveClosed);
+  PlatCloseSocket(opened);
+  PlatCloseSocket(boardEnd);
+  PlatCloseSocket(board);
+
+  // Nothing listens: refused at once or within three seconds.
+  PlatCloseSocket(listener);
+  state = PlatOpenNow(loopback, port, &opened);
+  for (int i = 0; i < 300 && state == ConnectPending; i++) {
+    PlatSleep(10);
+    state = PlatOpenedNow(opened);
+  }
+  CHECK_EQ(state, (int)ConnectFailed);
+  if (opened != NoSocket) PlatCloseSocket(opened);
+  PlatSocketsCleanup();
+}
+
 void ListenersTakeConnectionsWithoutWaiting() {
   CHECK(PlatSocketsStart());
   uint32_t loopback = PlatDottedAddress("127.0.0.1");
@@ -1011,6 +1080,7 @@ const PlatformCheck PlatformChecks[] = {
      ConnectedWithoutBlockingReceivesAlike},
     {"ListenersTakeConnectionsWithoutWaiting",
      ListenersTakeConnectionsWithoutWaiting},
+    {"OpenedConnectionsNeverWait", OpenedConnectionsNeverWait},
     {"FacilitiesRefuseWhatTheyCannotGive", FacilitiesRefuseWhatTheyCannotGive},
     {"SystemMenuItemsGiveTheirCommand", SystemMenuItemsGiveTheirCommand},
     {"SizableWindowsTellTheirSize", SizableWindowsTellTheirSize},

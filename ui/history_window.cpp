@@ -100,6 +100,7 @@ Text HistoryLogText() {
         std::to_string(AppState.Alarms.AlarmCommandsLeftOut) + " ausgelassen.");
   add(AppState.Saving.HistorySaveText);
   add(AppState.Web.StatusText);
+  add(AppState.Mqtt.StatusText);
   return text;
 }
 

@@ -423,6 +423,26 @@ void HeadlessClientClose(int client);
 // Connections the program has taken and not closed.
 int HeadlessServerConnections();
 
+// Peers the program opens connections to itself (PlatOpenNow), played by
+// the test on the driven clock: a loopback port named here takes each
+// connection as an in-memory one, whose far end the test plays with the
+// HeadlessClient* calls above (as if it were a client), or refuses it, or
+// never answers (the connect stays pending until closed). Another loopback
+// port gets a real connection (POSIX); any other address none.
+// HeadlessReset forgets them all.
+enum HeadlessPeerMode {
+  HeadlessPeerOff,  // a real connection, as for any port
+  HeadlessPeerTakes,
+  HeadlessPeerRefuses,
+  HeadlessPeerSilent,
+};
+void HeadlessPlayPeer(int port, HeadlessPeerMode mode);
+// The client numbers of the connections the peer at `port` took, the
+// oldest first.
+std::vector<int> HeadlessPeerConnections(int port);
+// PlatOpenNow calls since the reset, whatever their outcome.
+int HeadlessOpenNowCount();
+
 // The session's end, as Windows tells it: at the program's next event
 // wait or serve (where a message the system sends reaches it), the
 // program's session-end procedure is called with `reason`, and an

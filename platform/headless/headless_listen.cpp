@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +54,12 @@ struct ListenModel {
   int NextSocket = ModelListenBase;
   int NextPort = 40000;
   std::set<int> RealSockets;  // real listeners and connections taken
+  // Peers of PlatOpenNow by port, the connections each took, the sockets
+  // of connects that stay pending, and the calls made.
+  std::map<int, HeadlessPeerMode> Peers;
+  std::map<int, std::vector<int>> PeerClients;
+  std::set<int> Unanswered;
+  int OpenNowCalls = 0;
 };
 
 ListenModel Listen;
@@ -127,9 +134,11 @@ void HeadlessCloseListens() {
     Listen.Clients[entry.second].ServerClosed = true;
   Listen.Connections.clear();
   Listen.Listeners.clear();
+  Listen.Unanswered.clear();
 }
 
 bool HeadlessCloseListenSocket(PlatSocket socket) {
+  if (Listen.Unanswered.erase((int)socket)) return true;
   if (Listen.RealSockets.erase((int)socket)) {
     close((int)socket);
     return true;
@@ -334,4 +343,97 @@ int PlatReceiveNow(PlatSocket socket, void* bytes, int max) {
   if (got == 0) return ReceiveClosed;
   return errno == EAGAIN || errno == EWOULDBLOCK ? (int)ReceiveTimedOut
                                                  : (int)ReceiveClosed;
+}
+
+// --- Connections the program opens without waiting -------------------------
+
+void HeadlessPlayPeer(int port, HeadlessPeerMode mode) {
+  if (mode == HeadlessPeerOff)
+    Listen.Peers.erase(port);
+  else
+    Listen.Peers[port] = mode;
+}
+
+std::vector<int> HeadlessPeerConnections(int port) {
+  auto it = Listen.PeerClients.find(port);
+  return it == Listen.PeerClients.end() ? std::vector<int>() : it->second;
+}
+
+int HeadlessOpenNowCount() { return Listen.OpenNowCalls; }
+
+// A connect to a port of this machine on which nothing listens can be
+// given that very port as its own: no connection.
+static bool RealConnectedToItself(int fd) {
+  sockaddr_in own{}, peer{};
+  socklen_t ownSize = sizeof own, peerSize = sizeof peer;
+  if (getsockname(fd, (sockaddr*)&own, &ownSize) != 0 ||
+      getpeername(fd, (sockaddr*)&peer, &peerSize) != 0)
+    return false;
+  return own.sin_port == peer.sin_port &&
+         own.sin_addr.s_addr == peer.sin_addr.s_addr;
+}
+
+int PlatOpenNow(uint32_t address, int port, PlatSocket* socket) {
+  *socket = NoSocket;
+  Listen.OpenNowCalls++;
+  if (!IsLoopbackAddress(address) || port < 1 || port > 65535)
+    return ConnectFailed;
+  auto peer = Listen.Peers.find(port);
+  if (peer != Listen.Peers.end()) {
+    switch (peer->second) {
+      case HeadlessPeerRefuses:
+      case HeadlessPeerOff:
+        return ConnectFailed;
+      case HeadlessPeerSilent: {
+        int s = Listen.NextSocket++;
+        Listen.Unanswered.insert(s);
+        *socket = s;
+        return ConnectPending;
+      }
+      case HeadlessPeerTakes:
+        break;
+    }
+    Listen.Clients.emplace_back();
+    int client = (int)Listen.Clients.size() - 1;
+    ModelConnection& c = Listen.Clients[client];
+    c.Socket = Listen.NextSocket++;
+    Listen.Connections[c.Socket] = client;
+    Listen.PeerClients[port].push_back(client);
+    *socket = c.Socket;
+    return ConnectDone;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return ConnectFailed;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  to.sin_port = htons((uint16_t)port);
+  int result = ConnectPending;
+  if (connect(fd, (const sockaddr*)&to, sizeof to) == 0)
+    result = RealConnectedToItself(fd) ? ConnectFailed : ConnectDone;
+  else if (errno != EINPROGRESS && errno != EINTR)
+    result = ConnectFailed;
+  if (result == ConnectFailed) {
+    close(fd);
+    return ConnectFailed;
+  }
+  Listen.RealSockets.insert(fd);
+  *socket = fd;
+  return result;
+}
+
+int PlatOpenedNow(PlatSocket socket) {
+  if (Listen.Unanswered.count((int)socket)) return ConnectPending;
+  if (ClientOf((int)socket)) return ConnectDone;
+  if (!Listen.RealSockets.count((int)socket)) return ConnectFailed;
+  pollfd p{(int)socket, POLLOUT, 0};
+  int ready = poll(&p, 1, 0);
+  if (ready < 0) return errno == EINTR ? ConnectPending : ConnectFailed;
+  if (ready == 0) return ConnectPending;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt((int)socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
+      error != 0)
+    return ConnectFailed;
+  return RealConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
 }

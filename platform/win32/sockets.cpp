@@ -353,3 +353,57 @@ int PlatReceiveNow(PlatSocket s, void* bytes, int max) {
   if (got == 0) return ReceiveClosed;
   return WSAGetLastError() == WSAEWOULDBLOCK ? ReceiveTimedOut : ReceiveClosed;
 }
+
+// --- Connections opened without waiting --------------------------------------
+
+// Never the kept connection: this socket stays non-blocking for good, and
+// the board's keeps its mode.
+int PlatOpenNow(uint32_t address, int port, PlatSocket* socket) {
+  *socket = NoSocket;
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return ConnectFailed;
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  u_long on = 1;
+  if (ioctlsocket(s, FIONBIO, &on) != 0) {
+    closesocket(s);
+    return ConnectFailed;
+  }
+  sockaddr_in to;
+  memset(&to, 0, sizeof to);
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<u_short>(port));
+  to.sin_addr.s_addr = address;
+  int result = ConnectPending;
+  if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
+    result = ConnectedToItself(s) ? ConnectFailed : ConnectDone;
+  else if (WSAGetLastError() != WSAEWOULDBLOCK)
+    result = ConnectFailed;
+  if (result == ConnectFailed) {
+    closesocket(s);
+    return ConnectFailed;
+  }
+  *socket = static_cast<PlatSocket>(s);
+  return result;
+}
+
+int PlatOpenedNow(PlatSocket socket) {
+  if (socket == NoSocket) return ConnectFailed;
+  SOCKET s = static_cast<SOCKET>(socket);
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  timeval none = {0, 0};
+  int ready = select(0, nullptr, &writable, &failed, &none);
+  if (ready == SOCKET_ERROR) return ConnectFailed;
+  if (ready == 0) return ConnectPending;
+  if (!FD_ISSET(s, &writable)) return ConnectFailed;
+  int error = 0;
+  int size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                 &size) != 0 ||
+      error != 0)
+    return ConnectFailed;
+  return ConnectedToItself(s) ? ConnectFailed : ConnectDone;
+}
