@@ -123,8 +123,8 @@ void BM_QueriesWithBroker(benchmark::State& state) {
     sim.Stop();
     return;
   }
-  AppState.RefreshInterval = 1000;
-  AppState.CyclePeriod = 360;
+  AppState.Refresh.RefreshInterval = 1000;
+  AppState.Measurement.CyclePeriod = 360;
   if (mode != NoMqtt) {
     MqttSettings& m = AppState.Mqtt.Settings;
     m.Address = "127.0.0.1";

@@ -67,7 +67,7 @@ TEST_F(MqttInTheProgram, WithoutTheOptionNoConnectionIsOpened) {
 
 TEST_F(MqttInTheProgram, WhateverTheBrokerSendsTheGuardIsAsWithoutIt) {
   Wire without = Run("", 400);
-  int evaluations = AppState.EvaluationCount;
+  int evaluations = AppState.History.EvaluationCount;
   ASSERT_GE(evaluations, 3);
 
   PlayedBroker broker(1883);
@@ -105,7 +105,7 @@ TEST_F(MqttInTheProgram, WhateverTheBrokerSendsTheGuardIsAsWithoutIt) {
   Wire with = Run("/mqtt 127.0.0.1:1883", 400, play,
                   [] { HeadlessPlayPeer(1883, HeadlessPeerTakes); });
   EXPECT_TRUE(with == without) << "the wire changed";
-  EXPECT_EQ(AppState.EvaluationCount, evaluations);
+  EXPECT_EQ(AppState.History.EvaluationCount, evaluations);
   EXPECT_GE(MqttCounted().Dropped, 2);
   EXPECT_GE(MqttCounted().Ignored, 2);
   EXPECT_GE(broker.Connections(), 3);
