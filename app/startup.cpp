@@ -139,16 +139,16 @@ int ProgramMain() {
   // loop's steps and while the program waits for the board.
   if (!AppState.Web.Settings.Address.empty()) {
     StartWebServer();
-    SetWaitService(ServeWebClients);
+    AddWaitService(ServeWebClients);
   }
   GuardStarts();
   RunMainLoop();
   GuardEnds();
   StopWebServer();
-  SetWaitService(nullptr);
+  RemoveWaitService(ServeWebClients);
 
   PlaySwitchSound();
-  PlatSleep(100);
+  ServedPause(100);
   CloseConnection();
   return ExitPath();
 }
