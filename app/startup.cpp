@@ -135,8 +135,8 @@ int ProgramMain() {
   }
   // With a level log, the history of the days before the restart.
   RestoreHistoryFromLog();
-  // With /web, the status page: its listening socket, served between the
-  // loop's steps and while the program waits for the board.
+  // With /web, the status page: its listening socket, served in every wait
+  // of the program.
   if (!AppState.Web.Settings.Address.empty()) {
     StartWebServer();
     AddWaitService(ServeWebClients);
