@@ -23,7 +23,6 @@
 #include "ui/description_window.h"
 #include "ui/held_buttons.h"
 #include "ui/history_window.h"
-#include "web/web_server.h"
 
 static TickCount Now() { return PlatTickCount(); }
 
@@ -122,23 +121,13 @@ static int WaitLimit() {
   return left < 500 ? (int)left : 500;
 }
 
-// The event wait. With the status page or the MQTT client it waits in
-// slices of ServeSlice and serves the page's connections and the broker's
-// before each: the same events at the same moments, the page answered and
-// the broker fed meanwhile.
+// The event wait: served, so that the status page (and any other service)
+// is answered meanwhile; the same events at the same moments.
 static PlatEvent WaitForEvent(int limit) {
-  if (AppState.Web.Settings.Address.empty() &&
-      AppState.Mqtt.Settings.Address.empty())
-    return PlatWaitEvent(limit);
-  TickCount start = Now();
-  for (;;) {
-    ServeWebClients();
-    ServeMqtt();
-    int left = limit - (int32_t)(Now() - start);
-    if (left <= ServeSlice) return PlatWaitEvent(left);
-    PlatEvent event = PlatWaitEvent(ServeSlice);
-    if (event.Kind != EventNone) return event;
-  }
+  WaitClock clock = StartWaitClock();
+  WaitFor event = WaitForEventOfWindows();
+  ServedWait(&clock, limit, &event);
+  return event.Event;
 }
 
 // Label 36: the ping time and the seconds to the next query, or while the
@@ -274,8 +263,7 @@ static void RunPass() {
 static bool InModalService;
 
 static PlatEvent TickInModalLoop() {
-  if (!AppState.Web.Settings.Address.empty()) ServeWebClients();
-  ServeMqtt();
+  ServeWaitServices();
   if (PlatTakeTimerTick(MeasurementTimer))
     return PlatEvent{EventTimer, MeasurementTimer};
   return PlatEvent{EventNone, 0};

@@ -66,13 +66,6 @@ int ExitPath() {
   return 0;
 }
 
-// What is served while the program waits for the board: the status page's
-// connections and the broker's (each does nothing without its option).
-static void ServePageAndBroker() {
-  ServeWebClients();
-  ServeMqtt();
-}
-
 static void OpenConnectionNotice() {
   PlatOpenWindow(MainWindow, FrameTitleOnly, NoticeTitle, 250, 90, true, 0, 0);
   PlatCreateControl(MainWindow, NoticeLabel, KindLabel, 10, 10, 230, 70,
@@ -141,28 +134,29 @@ int ProgramMain() {
   }
   // With a level log, the history of the days before the restart.
   RestoreHistoryFromLog();
-  // With /web, the status page: its listening socket, served between the
-  // loop's steps and while the program waits for the board.
+  // With /web, the status page: its listening socket, served in every wait
+  // of the program.
   if (!AppState.Web.Settings.Address.empty()) {
     StartWebServer();
-    SetWaitService(ServeWebClients);
+    AddWaitService(ServeWebClients);
   }
   // With /mqtt, the well in the home automation: its first try at the
   // broker, served where the page is.
   if (!AppState.Mqtt.Settings.Address.empty()) {
     TakeMqttSnapshot();
     StartMqttClient();
-    SetWaitService(ServePageAndBroker);
+    AddWaitService(ServeMqtt);
   }
   GuardStarts();
   RunMainLoop();
   GuardEnds();
+  RemoveWaitService(ServeMqtt);
   StopMqttClient();
   StopWebServer();
-  SetWaitService(nullptr);
+  RemoveWaitService(ServeWebClients);
 
   PlaySwitchSound();
-  PlatSleep(100);
+  ServedPause(100);
   CloseConnection();
   return ExitPath();
 }

@@ -618,7 +618,8 @@ enum {
   // than it pauses within one (half a second at worst), so whatever is
   // still owed to an earlier command has begun to come by then.
   LinkQuietTime = 600,
-  // While the board is waited for, the windows are served this often.
+  // While the program waits, the windows and the services are served this
+  // often (base/wait_service.h).
   ServeSlice = 20,
   // After a loss, a new connection is tried this often, each attempt at
   // most ConnectLimit long.

@@ -132,7 +132,7 @@ void BM_QueriesWithBroker(benchmark::State& state) {
     m.Port = port;
     m.Name = "brunnen";
     StartMqttClient();
-    SetWaitService(ServeMqtt);
+    AddWaitService(ServeMqtt);
   }
   RefreshBoard();  // learns the board's replies: not one of those timed
   std::vector<double> ms;
@@ -165,7 +165,7 @@ void BM_QueriesWithBroker(benchmark::State& state) {
   state.counters["tries"] = c.Tries;
   state.counters["board_ok"] = BoardConnected() ? 1 : 0;
   StopMqttClient();
-  SetWaitService(nullptr);
+  RemoveAllWaitServices();
   CloseConnection();
   PlatSocketsCleanup();
   stop = true;

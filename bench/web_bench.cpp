@@ -171,7 +171,7 @@ void BM_QueriesWithClients(benchmark::State& state) {
   AppState.Refresh.RefreshInterval = 1000;
   AppState.Web.Settings = WebSettings{"127.0.0.1", Loopback(), 0, ""};
   StartWebServer();
-  SetWaitService(ServeWebClients);
+  AddWaitService(ServeWebClients);
   int port = WebListeningPort();
   std::atomic<bool> stop{false};
   std::atomic<int> pages{0};
@@ -211,7 +211,7 @@ void BM_QueriesWithClients(benchmark::State& state) {
   state.counters["max_ms"] = ms.back();
   state.counters["pages"] = pages.load();
   state.counters["board_ok"] = BoardConnected() ? 1 : 0;
-  SetWaitService(nullptr);
+  RemoveWaitService(ServeWebClients);
   StopWebServer();
   CloseConnection();
   PlatSocketsCleanup();

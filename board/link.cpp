@@ -98,24 +98,16 @@ void UnlearnReply(int slot) { AppState.Link.ReplyLearned[slot] = false; }
 
 // A connect that may take long (a board powered off, a route that drops
 // packets) is given up after `limitMs`; the windows are served meanwhile.
-// The time counts as the waits asked for, or as the clock says when that
-// is more (a coarse system timer, a slow repaint), so the bound holds on
-// either account.
 PlatSocket ConnectBounded(const Text& address, int port, int limitMs) {
   uint32_t resolved;
   if (!ResolveBoardAddress(address, &resolved)) return NoSocket;
   PlatSocket s = PlatStreamSocket();
   if (s == NoSocket) return NoSocket;
-  TickCount start = PlatTickCount();
+  WaitClock clock = StartWaitClock();
   int state = PlatConnectStart(s, resolved, port);
-  int waited = 0;
-  while (state == ConnectPending && waited < limitMs) {
-    int wait = limitMs - waited < ServeSlice ? limitMs - waited : ServeSlice;
-    state = PlatConnectWait(s, wait);
-    ServeWhileWaiting();
-    waited += wait;
-    int elapsed = (int)(PlatTickCount() - start);
-    if (elapsed > waited) waited = elapsed;
+  if (state == ConnectPending && limitMs > 0) {
+    WaitFor connect = WaitForConnectOf(s);
+    if (ServedWait(&clock, limitMs, &connect) == WaitCame) state = connect.Got;
   }
   if (state != ConnectDone) {
     PlatCloseSocket(s);

@@ -23,37 +23,6 @@ static TickCount ReplyEnd;
 
 TickCount LastReplyByteTime() { return ReplyEnd; }
 
-// The time since `start`, as the waits asked for add up or as the clock
-// says when that is more (a coarse system timer, a slow repaint), so every
-// bound holds on either account.
-struct WaitClock {
-  TickCount Start;
-  int Waited;
-  int ServedAt;
-  int Now() const {
-    int c = (int)(PlatTickCount() - Start);
-    return c > Waited ? c : Waited;
-  }
-  // The windows are served at least every ServeSlice, whether bytes come
-  // or not; the wait before the next serving.
-  int ServeWithin() {
-    int now = Now();
-    if (now - ServedAt >= ServeSlice) {
-      ServeWhileWaiting();
-      ServedAt = now;
-    }
-    return ServeSlice - (now - ServedAt);
-  }
-};
-
-static WaitClock StartWaitClock() {
-  WaitClock c;
-  c.Start = PlatTickCount();
-  c.Waited = 0;
-  c.ServedAt = 0;
-  return c;
-}
-
 // How long a reply took: a one-line reply to its line feed, one of lines
 // to its first byte.
 static int ReplyTime(const ReplyReader& r) {
@@ -72,23 +41,15 @@ ReceivedReply ReceiveReply(const ReplyBuffer* buffer, int max,
   PlatSocket s = AppState.Link.BoardConnection;
   unsigned char piece[512];
   WaitClock clock = StartWaitClock();
+  WaitFor bytes = WaitForBytesOn(s, piece, (int)sizeof piece);
   for (;;) {
     int until = 0;
-    int at = clock.Now();
-    if (JudgeReply(r, at, &until) != ReplyNeedsMore) break;
-    int wait = clock.ServeWithin();
-    at = clock.Now();
-    if (until - at < wait) wait = until - at;
-    if (wait < 1) wait = 1;
-    int slice = 0;
-    int more = PlatReceive(s, piece, (int)sizeof piece, wait, &slice);
-    if (more > 0) {
-      clock.Waited += slice;
+    if (JudgeReply(r, WaitTime(clock), &until) != ReplyNeedsMore) break;
+    WaitEnd end = ServedWait(&clock, until, &bytes);
+    if (end == WaitCame) {
       ReplyEnd = PlatTickCount();
-      FeedReply(r, piece, more, clock.Now());
-    } else if (more == ReceiveTimedOut) {
-      clock.Waited += slice > wait ? slice : wait;
-    } else {
+      FeedReply(r, piece, bytes.Got, WaitTime(clock));
+    } else if (end == WaitClosed) {
       LoseConnection();
       return v;
     }
@@ -133,6 +94,8 @@ int WaitUntilQuiet(int quietMs, TickCount notBefore) {
   int sleeps = SleepsFound();
   unsigned char scrap[DiscardPiece];
   WaitClock clock = StartWaitClock();
+  WaitFor bytes =
+      WaitForBytesOn(AppState.Link.BoardConnection, scrap, DiscardPiece);
   // The quiet runs at least to `notBefore`; a board that keeps talking is
   // given ReplyStartLimit and the quiet beyond that.
   int32_t least = (int32_t)(notBefore - clock.Start);
@@ -140,7 +103,7 @@ int WaitUntilQuiet(int quietMs, TickCount notBefore) {
   int quietFrom = 0;  // the time of the last byte, or the start
   int thrown = 0;
   for (;;) {
-    int now = clock.Now();
+    int now = WaitTime(clock);
     if (now - quietFrom >= quietMs && now >= least) break;
     // A board that keeps talking is not in step and will not come back
     // into it by itself.
@@ -148,22 +111,15 @@ int WaitUntilQuiet(int quietMs, TickCount notBefore) {
       LoseConnection();
       return LinkLost;
     }
-    int wait = clock.ServeWithin();
-    now = clock.Now();
-    int until = quietFrom + quietMs - now;
-    if (least - now > until) until = least - now;
-    if (until < wait) wait = until;
-    if (wait < 1) wait = 1;
-    int slice = 0;
-    int got = PlatReceive(AppState.Link.BoardConnection, scrap, DiscardPiece,
-                          wait, &slice);
-    if (got > 0) {
-      clock.Waited += slice;
-      thrown += got;
-      quietFrom = clock.Now();
-    } else if (got == ReceiveTimedOut) {
-      clock.Waited += slice > wait ? slice : wait;
-    } else {
+    int until = quietFrom + quietMs;
+    if (least > until) until = least;
+    if (until > least + ReplyStartLimit + quietMs)
+      until = least + ReplyStartLimit + quietMs;
+    WaitEnd end = ServedWait(&clock, until, &bytes);
+    if (end == WaitCame) {
+      thrown += bytes.Got;
+      quietFrom = WaitTime(clock);
+    } else if (end == WaitClosed) {
       LoseConnection();
       return LinkLost;
     }

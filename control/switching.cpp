@@ -38,21 +38,6 @@ void ReadSwitchDelay(int output) {
   AppState.Switching.SwitchDelay[output] = delay;
 }
 
-// Waits `ms` on the tick count, serving the windows at least every
-// ServeSlice meanwhile so that none is taken for hung; operator input stays
-// queued, as during an exchange with the board.
-static void WaitServingWindows(int ms) {
-  TickCount start = PlatTickCount();
-  for (;;) {
-    int32_t passed = (int32_t)(PlatTickCount() - start);
-    // A sleep of the PC beyond the signed difference's reach is past too.
-    if (passed >= ms || passed < 0) return;
-    int32_t left = ms - passed;
-    PlatSleep(left < ServeSlice ? (int)left : ServeSlice);
-    ServeWhileWaiting();
-  }
-}
-
 void PulseOutput(int output) {
   if (!IsPulseOutput(output)) return;
   int button = SwitchColumnButton(output);
@@ -71,8 +56,10 @@ void PulseOutput(int output) {
   if (on) TakeOutputSwitched(output, true);
   RefreshBoard();
 
-  // ReadSwitchDelay has kept the delay within 1..10000 ms.
-  if (on) WaitServingWindows(AppState.Switching.SwitchDelay[output]);
+  // ReadSwitchDelay has kept the delay within 1..10000 ms. The windows are
+  // served meanwhile so that none is taken for hung; operator input stays
+  // queued, as during an exchange with the board.
+  if (on) ServedPause(AppState.Switching.SwitchDelay[output]);
 
   // Without a connection the "off" goes out first on the next one.
   bool off = SetPort(output, false, OweOff);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wait_service.h"
 #include "mqtt/mqtt_discovery.h"
 #include "mqtt/mqtt_packets.h"
 #include "mqtt/mqtt_reader.h"
@@ -359,7 +360,7 @@ void StopMqttClient() {
     Mqtt.ProgressAt = start;
     while (Mqtt.Now == PhaseUp && Write() && !Mqtt.Out.empty() &&
            !Past(start, MqttGoodbyeTime))
-      PlatSleep(ServeSlice);
+      ServedPause(ServeSlice);
   }
   Close();
   Mqtt.Now = PhaseOff;

@@ -39,7 +39,7 @@ put() {  # FILE LINE...: writes the file with these lines
 
 fresh_tree() {
   rm -rf "$tree"
-  mkdir -p "$tree"/{platform,ui,web,app}
+  mkdir -p "$tree"/{platform,ui,web,mqtt,app}
   put base/state.cpp 'void ZeroAppState() { AppState = AppStateRecord{}; }' \
     'void InitDefaults() { AppState.Settings.BoardPort = 80; }'
   put board/link.cpp 'void Fill(ReplyBuffer* b, const Text& t);' \
