@@ -32,7 +32,7 @@ const int64_t ShortestSpan = 120;
 // Its ticks fall on whole local hours and days at the local clock's
 // present lead; each label is the local time the clock showed then.
 struct Plot {
-  int Window;
+  ChartSteps* Out;
   int Left, Top, Right, Bottom;  // the axes' rectangle
   int64_t From, To;              // universal time at Left + Inset and
                                  // Right - Inset
@@ -128,7 +128,7 @@ void DrawBand(const Plot& p, int64_t start, int64_t end, uint32_t colour) {
   if (x2 < x1 + 4) x2 = x1 + 4;  // a span just begun is still seen
   if (x1 < p.Left + 1) x1 = p.Left + 1;
   if (x2 > p.Right) x2 = p.Right;
-  PlatFillRect(p.Window, x1, p.Top, x2, p.Bottom, colour);
+  p.Out->push_back(RectStep(x1, p.Top, x2, p.Bottom, colour));
 }
 
 void DrawBands(const Plot& p, int output, uint32_t colour) {
@@ -173,34 +173,36 @@ void DrawGridAndLabels(const Plot& p) {
     double v = k * p.VoltStep;
     int y = YOf(p, v);
     if (k > 0)
-      PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, ChartGrid, 1,
-                   LineSolid);
-    PlatDrawText(p.Window, p.Left - 6, y, VoltsToHundredths(v), ChartText,
-                 AlignRight | AlignMiddle);
+      p.Out->push_back(
+          LineStep(p.Left + 1, y, p.Right, y, ChartGrid, 1, LineSolid));
+    p.Out->push_back(TextStep(p.Left - 6, y, VoltsToHundredths(v), ChartText,
+                              AlignRight | AlignMiddle));
   }
-  PlatDrawText(p.Window, p.Left - 6, p.Top - 20, "Volt", ChartText, AlignRight);
+  p.Out->push_back(
+      TextStep(p.Left - 6, p.Top - 20, "Volt", ChartText, AlignRight));
 
   int64_t first = FloorDiv(p.From + p.Lead, p.TimeStep) * p.TimeStep - p.Lead;
   for (int64_t u = first; u <= p.To; u += p.TimeStep) {
     int x = XOf(p, u);
     if (x < p.Left || x > p.Right) continue;
-    PlatDrawLine(p.Window, x, p.Top, x, p.Bottom - 1, ChartGrid, 1, LineSolid);
+    p.Out->push_back(
+        LineStep(x, p.Top, x, p.Bottom - 1, ChartGrid, 1, LineSolid));
     int64_t t = LocalOf(p, u);
     bool wholeDay = SecondOfDay(t) == 0;
     Text label = p.TimeStep >= 86400 || wholeDay ? DayMonthText(t)
                  : p.TimeStep < 60               ? HourMinuteSecondText(t)
                                                  : HourMinuteText(t);
-    PlatDrawText(p.Window, x, p.Bottom + 5, label, ChartText, AlignCentre);
+    p.Out->push_back(TextStep(x, p.Bottom + 5, label, ChartText, AlignCentre));
   }
 }
 
 void DrawThreshold(const Plot& p, double volts, uint32_t colour,
                    const Text& name, bool labelAbove) {
   int y = YOf(p, volts);
-  PlatDrawLine(p.Window, p.Left + 1, y, p.Right, y, colour, 1, LineDashed);
-  PlatDrawText(p.Window, p.Right - 4, labelAbove ? y - 16 : y + 3,
-               name + " " + VoltsToHundredths(volts) + " V", colour,
-               AlignRight);
+  p.Out->push_back(LineStep(p.Left + 1, y, p.Right, y, colour, 1, LineDashed));
+  p.Out->push_back(TextStep(p.Right - 4, labelAbove ? y - 16 : y + 3,
+                            name + " " + VoltsToHundredths(volts) + " V",
+                            colour, AlignRight));
 }
 
 // The levels as a line through the evaluations; a level that is no number
@@ -220,8 +222,8 @@ void DrawLevels(const Plot& p) {
     int x = XOf(p, r.Universal);
     int y = YOf(p, r.Level5);
     if (joined)
-      PlatDrawLine(p.Window, lastX, lastY, x, y, ChartLevel, 2, LineSolid);
-    if (points || n == 1) PlatDrawDot(p.Window, x, y, 3, ChartLevel);
+      p.Out->push_back(LineStep(lastX, lastY, x, y, ChartLevel, 2, LineSolid));
+    if (points || n == 1) p.Out->push_back(DotStep(x, y, 3, ChartLevel));
     joined = true;
     lastX = x;
     lastY = y;
@@ -231,51 +233,54 @@ void DrawLevels(const Plot& p) {
 void DrawLegend(const Plot& p, int top) {
   int x = p.Left;
   int y = top + 6;
-  PlatFillRect(p.Window, x, y + 2, x + 14, y + 12, ChartOutput4Band);
-  PlatDrawText(p.Window, x + 20, y, "Ausgang 4 ein (Minimum)", ChartText,
-               AlignLeft);
+  p.Out->push_back(RectStep(x, y + 2, x + 14, y + 12, ChartOutput4Band));
+  p.Out->push_back(
+      TextStep(x + 20, y, "Ausgang 4 ein (Minimum)", ChartText, AlignLeft));
   x += 180;
-  PlatFillRect(p.Window, x, y + 2, x + 14, y + 12, ChartOutput5Band);
-  PlatDrawText(p.Window, x + 20, y, "Ausgang 5 ein (Maximum)", ChartText,
-               AlignLeft);
+  p.Out->push_back(RectStep(x, y + 2, x + 14, y + 12, ChartOutput5Band));
+  p.Out->push_back(
+      TextStep(x + 20, y, "Ausgang 5 ein (Maximum)", ChartText, AlignLeft));
   x += 180;
-  PlatDrawLine(p.Window, x, y + 7, x + 14, y + 7, ChartLevel, 2, LineSolid);
-  PlatDrawText(p.Window, x + 20, y, "Wasserstand", ChartText, AlignLeft);
+  p.Out->push_back(LineStep(x, y + 7, x + 14, y + 7, ChartLevel, 2, LineSolid));
+  p.Out->push_back(TextStep(x + 20, y, "Wasserstand", ChartText, AlignLeft));
 }
 
 }  // namespace
 
-void DrawHistoryChart(int window, int left, int top, int width, int height) {
-  PlatBeginDrawing(window);
+ChartSteps HistoryChartSteps(int left, int top, int width, int height) {
+  ChartSteps steps;
   Plot p{};
-  p.Window = window;
+  p.Out = &steps;
   p.Left = left + VoltLabelWidth;
   p.Top = top + LegendHeight + 14;
   p.Right = left + width - RightMargin;
   p.Bottom = top + height - TimeLabelHeight;
-  if (p.Right - p.Left < 4 * Inset + 20 || p.Bottom - p.Top < 40) {
-    PlatShowDrawing(window);
-    return;
-  }
+  if (p.Right - p.Left < 4 * Inset + 20 || p.Bottom - p.Top < 40) return steps;
   ChooseTimeSpan(&p);
   ChooseVoltSpan(&p);
 
-  PlatFillRect(window, p.Left, p.Top, p.Right + 1, p.Bottom + 1,
-               ChartBackground);
+  p.Out->push_back(
+      RectStep(p.Left, p.Top, p.Right + 1, p.Bottom + 1, ChartBackground));
   DrawBands(p, 4, ChartOutput4Band);
   DrawBands(p, 5, ChartOutput5Band);
   DrawGridAndLabels(p);
   DrawThreshold(p, MaximumThreshold, ChartMaximumLine, "Maximum", true);
   DrawThreshold(p, MinimumThreshold, ChartMinimumLine, "Minimum", false);
-  PlatDrawLine(window, p.Left, p.Top, p.Left, p.Bottom, ChartAxis, 1,
-               LineSolid);
-  PlatDrawLine(window, p.Left, p.Bottom, p.Right, p.Bottom, ChartAxis, 1,
-               LineSolid);
+  p.Out->push_back(
+      LineStep(p.Left, p.Top, p.Left, p.Bottom, ChartAxis, 1, LineSolid));
+  p.Out->push_back(
+      LineStep(p.Left, p.Bottom, p.Right, p.Bottom, ChartAxis, 1, LineSolid));
   DrawLevels(p);
   DrawLegend(p, top);
   if (HistorySize() == 0)
-    PlatDrawText(window, (p.Left + p.Right) / 2, (p.Top + p.Bottom) / 2,
-                 "Noch keine Messung seit dem Programmstart", ChartText,
-                 AlignCentre | AlignMiddle);
+    p.Out->push_back(TextStep((p.Left + p.Right) / 2, (p.Top + p.Bottom) / 2,
+                              "Noch keine Messung seit dem Programmstart",
+                              ChartText, AlignCentre | AlignMiddle));
+  return steps;
+}
+
+void DrawHistoryChart(int window, int left, int top, int width, int height) {
+  PlatBeginDrawing(window);
+  DrawChartSteps(window, HistoryChartSteps(left, top, width, height));
   PlatShowDrawing(window);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "ui/chart_steps.h"
 
 // Colours of the picture (0x00BBGGRR).
 enum : uint32_t {
@@ -19,6 +20,11 @@ enum : uint32_t {
   ChartOutput4Band = 0x00C8C8FF,  // output 4 on: the well ran low
   ChartOutput5Band = 0x00FFDCB4,  // output 5 on: the well is full
 };
+
+// The picture in the rectangle (left, top, width, height) as drawing
+// steps, worked out from the history ring and the clock. Too small a
+// rectangle gives none.
+ChartSteps HistoryChartSteps(int left, int top, int width, int height);
 
 // Draws the picture into the rectangle (left, top, width, height) of the
 // window's drawing and shows it. Too small a rectangle shows an empty

@@ -373,28 +373,26 @@ struct Frame {
   }
 };
 
-Text Fixed(double v) {
+Text Fixed(double v, int decimals) {
   char text[24];
-  snprintf(text, sizeof text, "%.1f", v);
+  snprintf(text, sizeof text, "%.*f", decimals, v);
   return text;
 }
 
-Text Band(const Frame& f, int64_t from, int64_t to, uint32_t colour) {
+void Band(const Frame& f, int64_t from, int64_t to, uint32_t colour,
+          ChartSteps* out) {
   double x1 = f.X(from < f.From ? f.From : from);
   double x2 = f.X(to);
   if (x2 < x1 + 3) x2 = x1 + 3;
   if (x2 > f.Right) x2 = f.Right;
-  return "<rect x=\"" + Fixed(x1) + "\" y=\"" + Fixed(f.Top) + "\" width=\"" +
-         Fixed(x2 - x1) + "\" height=\"" + Fixed(f.Bottom - f.Top) +
-         "\" fill=\"" + Colour(colour) + "\"/>\n";
+  out->push_back(RectStep(x1, f.Top, x2, f.Bottom, colour));
 }
 
-Text Bands(const Frame& f, const std::deque<WebSpan>& on, uint32_t colour) {
-  Text out;
+void Bands(const Frame& f, const std::deque<WebSpan>& on, uint32_t colour,
+           ChartSteps* out) {
   for (const WebSpan& span : on)
     if (span.To >= f.From && span.From <= f.To)
-      out += Band(f, span.From, span.To, colour);
-  return out;
+      Band(f, span.From, span.To, colour, out);
 }
 
 // The x of a column: its middle, within the plot.
@@ -403,16 +401,84 @@ double ColumnX(const Frame& f, const WebColumn& c) {
   return x < f.Left ? f.Left : x > f.Right ? f.Right : x;
 }
 
-Text SvgText(double x, double y, const Text& text, const char* anchor,
-             uint32_t colour) {
-  return "<text x=\"" + Fixed(x) + "\" y=\"" + Fixed(y) + "\" text-anchor=\"" +
-         anchor + "\" fill=\"" + Colour(colour) + "\">" + Escaped(text) +
-         "</text>\n";
+// A legend's mark, at whole units.
+ChartStep Whole(ChartStep step) {
+  step.Decimals = 0;
+  return step;
+}
+
+Text Stroke(const ChartStep& s) {
+  Text out = " stroke=\"" + Colour(s.Colour) + "\"";
+  if (s.Width != 1) out += " stroke-width=\"" + std::to_string(s.Width) + "\"";
+  if (s.Style == LineDashed) out += " stroke-dasharray=\"6 4\"";
+  return out;
+}
+
+Text PathData(const ChartStep& s) {
+  Text d;
+  for (const ChartPoint& p : s.Points) {
+    switch (p.Kind) {
+      case PointMove:
+        d += "M" + Fixed(p.X, s.Decimals) + " " + Fixed(p.Y, s.Decimals);
+        break;
+      case PointLine:
+        d += "L" + Fixed(p.X, s.Decimals) + " " + Fixed(p.Y, s.Decimals);
+        break;
+      case PointVertical:
+        d += "V" + Fixed(p.Y, s.Decimals);
+        break;
+      case PointHorizontal:
+        d += "H" + Fixed(p.X, s.Decimals);
+        break;
+    }
+  }
+  return d;
 }
 
 }  // namespace
 
-Text WebPictureSvg(const WebSnapshot& s) {
+Text SvgOfChartSteps(const ChartSteps& steps) {
+  Text g;
+  for (const ChartStep& s : steps) {
+    auto at = [&s](double v) { return Fixed(v, s.Decimals); };
+    switch (s.Kind) {
+      case KindRect:
+        g += "<rect x=\"" + at(s.X1) + "\" y=\"" + at(s.Y1) + "\" width=\"" +
+             at(s.X2 - s.X1) + "\" height=\"" + at(s.Y2 - s.Y1) + "\" fill=\"" +
+             Colour(s.Colour) + "\"/>\n";
+        break;
+      case KindLine:
+        g += "<line x1=\"" + at(s.X1) + "\" y1=\"" + at(s.Y1) + "\" x2=\"" +
+             at(s.X2) + "\" y2=\"" + at(s.Y2) + "\"" + Stroke(s) + "/>\n";
+        break;
+      case KindPolyline:
+        if (!s.Points.empty())
+          g += "<path d=\"" + PathData(s) + "\" fill=\"none\"" + Stroke(s) +
+               "/>\n";
+        break;
+      case KindDot:
+        g += "<circle cx=\"" + at(s.X1) + "\" cy=\"" + at(s.Y1) + "\" r=\"" +
+             std::to_string(s.Radius) + "\" fill=\"" + Colour(s.Colour) +
+             "\"/>\n";
+        break;
+      case KindText: {
+        int across = s.Align & (AlignCentre | AlignRight);
+        const char* anchor = across == AlignCentre  ? "middle"
+                             : across == AlignRight ? "end"
+                                                    : "start";
+        g += "<text x=\"" + at(s.X1) + "\" y=\"" + at(s.Y1) +
+             "\" text-anchor=\"" + anchor + "\" fill=\"" + Colour(s.Colour) +
+             "\">" + Escaped(s.Words) + "</text>\n";
+        break;
+      }
+    }
+  }
+  return g;
+}
+
+ChartSteps WebPictureSteps(const WebSnapshot& s) {
+  ChartSteps steps;
+  ChartSteps* out = &steps;
   Frame f;
   f.To = s.DayEndUniversal;
   f.From = f.To - 86400;
@@ -426,35 +492,26 @@ Text WebPictureSvg(const WebSnapshot& s) {
   double step = top <= 2 ? 0.2 : top <= 5 ? 0.5 : 1.0;
   f.VoltTop = std::ceil(top / step - 1e-9) * step;
 
-  Text g =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"720\" "
-      "height=\"260\" viewBox=\"0 0 720 260\" font-family=\"sans-serif\" "
-      "font-size=\"12\">\n<title>Verlauf des Wasserstands am letzten "
-      "Tag</title>\n<rect width=\"720\" height=\"260\" fill=\"#FFFFFF\"/>\n";
-  g += Bands(f, s.Day.On[0], ChartOutput4Band);
-  g += Bands(f, s.Day.On[1], ChartOutput5Band);
+  Bands(f, s.Day.On[0], ChartOutput4Band, out);
+  Bands(f, s.Day.On[1], ChartOutput5Band, out);
   // The volt axis and its grid.
   for (int k = 0; k * step <= f.VoltTop + 1e-9; k++) {
     double y = f.Y(k * step);
     if (k > 0)
-      g += "<line x1=\"" + Fixed(f.Left) + "\" y1=\"" + Fixed(y) + "\" x2=\"" +
-           Fixed(f.Right) + "\" y2=\"" + Fixed(y) + "\" stroke=\"" +
-           Colour(ChartGrid) + "\"/>\n";
-    g += SvgText(f.Left - 5, y + 4, VoltageText(k * step + 1e-9, 4), "end",
-                 ChartText);
+      out->push_back(LineStep(f.Left, y, f.Right, y, ChartGrid, 1, LineSolid));
+    out->push_back(TextStep(f.Left - 5, y + 4, VoltageText(k * step + 1e-9, 4),
+                            ChartText, AlignRight));
   }
-  g += SvgText(f.Left - 5, f.Top - 8, "Volt", "end", ChartText);
+  out->push_back(
+      TextStep(f.Left - 5, f.Top - 8, "Volt", ChartText, AlignRight));
   // Every three hours of local time, at the clock's lead at the day's end.
   int64_t lead = LeadOf(s.DayEndLocal, s.DayEndUniversal);
   int64_t first = FloorDiv(f.From + lead, 10800) * 10800 + 10800 - lead;
   for (int64_t u = first; u <= f.To; u += 10800) {
     double x = f.X(u);
-    g += "<line x1=\"" + Fixed(x) + "\" y1=\"" + Fixed(f.Top) + "\" x2=\"" +
-         Fixed(x) + "\" y2=\"" + Fixed(f.Bottom) + "\" stroke=\"" +
-         Colour(ChartGrid) + "\"/>\n";
-    g += SvgText(x, f.Bottom + 16, HourMinuteText(u + lead), "middle",
-                 ChartText);
+    out->push_back(LineStep(x, f.Top, x, f.Bottom, ChartGrid, 1, LineSolid));
+    out->push_back(TextStep(x, f.Bottom + 16, HourMinuteText(u + lead),
+                            ChartText, AlignCentre));
   }
   // The thresholds.
   struct Line {
@@ -466,20 +523,19 @@ Text WebPictureSvg(const WebSnapshot& s) {
   for (Line l : {Line{MaximumThreshold, ChartMaximumLine, "Maximum", -4},
                  Line{MinimumThreshold, ChartMinimumLine, "Minimum", 13}}) {
     double y = f.Y(l.Volts);
-    g += "<line x1=\"" + Fixed(f.Left) + "\" y1=\"" + Fixed(y) + "\" x2=\"" +
-         Fixed(f.Right) + "\" y2=\"" + Fixed(y) + "\" stroke=\"" +
-         Colour(l.Colour) + "\" stroke-dasharray=\"6 4\"/>\n";
-    g += SvgText(f.Right - 4, y + l.Shift,
-                 Text(l.Name) + " " + VoltageText(l.Volts, 4) + " V", "end",
-                 l.Colour);
+    out->push_back(LineStep(f.Left, y, f.Right, y, l.Colour, 1, LineDashed));
+    out->push_back(TextStep(f.Right - 4, y + l.Shift,
+                            Text(l.Name) + " " + VoltageText(l.Volts, 4) + " V",
+                            l.Colour, AlignRight));
   }
-  g += "<path d=\"M" + Fixed(f.Left) + " " + Fixed(f.Top) + "V" +
-       Fixed(f.Bottom) + "H" + Fixed(f.Right) +
-       "\" fill=\"none\" stroke=\"#000000\"/>\n";
+  out->push_back(PolylineStep({{PointMove, f.Left, f.Top},
+                               {PointVertical, f.Left, f.Bottom},
+                               {PointHorizontal, f.Right, f.Bottom}},
+                              ChartAxis, 1));
   // The levels, a line broken where an evaluation has none; within a
   // column, from its first level down and up to its lowest and highest
   // and on to its last.
-  Text path;
+  std::vector<ChartPoint> path;
   bool drawn = false;
   const WebColumn* single = nullptr;
   for (const WebColumn& c : s.Day.Columns) {
@@ -488,34 +544,43 @@ Text WebPictureSvg(const WebSnapshot& s) {
       drawn = false;
       continue;
     }
-    path += (drawn && c.Joined ? "L" : "M") + Fixed(ColumnX(f, c)) + " " +
-            Fixed(f.Y(c.First));
-    if (c.Low != c.First) path += "V" + Fixed(f.Y(c.Low));
-    if (c.High != c.Low) path += "V" + Fixed(f.Y(c.High));
-    if (c.Last != c.High) path += "V" + Fixed(f.Y(c.Last));
+    double x = ColumnX(f, c);
+    path.push_back(
+        {drawn && c.Joined ? PointLine : PointMove, x, f.Y(c.First)});
+    if (c.Low != c.First) path.push_back({PointVertical, x, f.Y(c.Low)});
+    if (c.High != c.Low) path.push_back({PointVertical, x, f.Y(c.High)});
+    if (c.Last != c.High) path.push_back({PointVertical, x, f.Y(c.Last)});
     drawn = true;
     single = &c;
   }
-  if (!path.empty())
-    g += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" +
-         Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n";
+  if (!path.empty()) out->push_back(PolylineStep(path, ChartLevel, 2));
   if (evaluations == 1 && single)
-    g += "<circle cx=\"" + Fixed(ColumnX(f, *single)) + "\" cy=\"" +
-         Fixed(f.Y(single->First)) + "\" r=\"3\" fill=\"" + Colour(ChartLevel) +
-         "\"/>\n";
+    out->push_back(
+        DotStep(ColumnX(f, *single), f.Y(single->First), 3, ChartLevel));
   // The legend.
-  g += "<rect x=\"52\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
-       Colour(ChartOutput4Band) + "\"/>\n" +
-       SvgText(70, 17, "Ausgang 4 ein (Minimum)", "start", ChartText) +
-       "<rect x=\"250\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
-       Colour(ChartOutput5Band) + "\"/>\n" +
-       SvgText(268, 17, "Ausgang 5 ein (Maximum)", "start", ChartText) +
-       "<line x1=\"450\" y1=\"13\" x2=\"464\" y2=\"13\" stroke=\"" +
-       Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n" +
-       SvgText(468, 17, "Wasserstand", "start", ChartText);
+  out->push_back(Whole(RectStep(52, 8, 66, 18, ChartOutput4Band)));
+  out->push_back(
+      TextStep(70, 17, "Ausgang 4 ein (Minimum)", ChartText, AlignLeft));
+  out->push_back(Whole(RectStep(250, 8, 264, 18, ChartOutput5Band)));
+  out->push_back(
+      TextStep(268, 17, "Ausgang 5 ein (Maximum)", ChartText, AlignLeft));
+  out->push_back(Whole(LineStep(450, 13, 464, 13, ChartLevel, 2, LineSolid)));
+  out->push_back(TextStep(468, 17, "Wasserstand", ChartText, AlignLeft));
   if (evaluations == 0)
-    g += SvgText((f.Left + f.Right) / 2, (f.Top + f.Bottom) / 2,
-                 "Keine Messung am letzten Tag", "middle", ChartText);
+    out->push_back(TextStep((f.Left + f.Right) / 2, (f.Top + f.Bottom) / 2,
+                            "Keine Messung am letzten Tag", ChartText,
+                            AlignCentre));
+  return steps;
+}
+
+Text WebPictureSvg(const WebSnapshot& s) {
+  Text g =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"720\" "
+      "height=\"260\" viewBox=\"0 0 720 260\" font-family=\"sans-serif\" "
+      "font-size=\"12\">\n<title>Verlauf des Wasserstands am letzten "
+      "Tag</title>\n<rect width=\"720\" height=\"260\" fill=\"#FFFFFF\"/>\n";
+  g += SvgOfChartSteps(WebPictureSteps(s));
   g += "</svg>\n";
   return Utf8FromWindows1252(g);
 }

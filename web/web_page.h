@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "base/state.h"
+#include "ui/chart_steps.h"
 
 // The page reloads itself this often (a meta refresh, no script).
 enum { WebRefreshSeconds = 5 };
@@ -27,6 +28,10 @@ Text WebFiguresJson(const WebSnapshot& s, const WebClock& now);
 // The level of the last day's evaluations over time, with both thresholds
 // and the spans in which output 4 or 5 was on.
 Text WebPictureSvg(const WebSnapshot& s);
+// That picture as drawing steps (the SVG's units, 720 by 260), and any
+// steps as SVG elements (Windows-1252, one element a line).
+ChartSteps WebPictureSteps(const WebSnapshot& s);
+Text SvgOfChartSteps(const ChartSteps& steps);
 
 // A reading is old once it is older than two refresh intervals: twice the
 // board query's interval, or twice the page's own when that is longer (a
