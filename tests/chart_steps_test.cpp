@@ -1,5 +1,5 @@
-// One list of drawing steps, drawn into a window and written as SVG: both
-// renderers draw the same picture from it.
+// One list of drawing steps, drawn into a window and written as SVG: each
+// renderer draws the list as it stands, in its order.
 #include "ui/chart_steps.h"
 
 #include <gtest/gtest.h>
@@ -20,14 +20,18 @@ TEST(ChartSteps, TheWindowAndTheSvgDrawTheSameList) {
                     {PointHorizontal, 95, 140}},
                    0x00A05000, 2),
       DotStep(90, 140, 3, 0x00A05000),
+      PolylineStep({{PointMove, 10, 10}, {PointLine, 20, 20}}, 0x00A05000, 2,
+                   3),
       TextStep(708, 96, "Maximum <1,18> V", 0, AlignRight | AlignMiddle),
+      TextStep(70.4, 6, "Wasserstand", 0, AlignLeft),
   };
   PlatBeginDrawing(0);
   DrawChartSteps(0, steps);
   PlatShowDrawing(0);
-  // The polyline as its joined strokes: a move lifts the pen.
+  // The polyline as its joined strokes: a move lifts the pen. Coordinates
+  // at the nearest whole pixel.
   const std::vector<HeadlessDrawStep>& d = HeadlessShownDrawing(0);
-  ASSERT_EQ(d.size(), 7u);
+  ASSERT_EQ(d.size(), 11u);
   EXPECT_EQ(d[0].Kind, StepRect);
   EXPECT_EQ(d[1].Style, LineDashed);
   EXPECT_EQ((std::vector<int>{d[2].X1, d[2].Y1, d[2].X2, d[2].Y2}),
@@ -37,8 +41,19 @@ TEST(ChartSteps, TheWindowAndTheSvgDrawTheSameList) {
   EXPECT_EQ((std::vector<int>{d[4].X1, d[4].Y1, d[4].X2, d[4].Y2, d[4].Width}),
             (std::vector<int>{90, 140, 95, 140, 2}));
   EXPECT_EQ(d[5].Kind, StepDot);
-  EXPECT_EQ(d[6].Content, "Maximum <1,18> V");
+  // A dotted polyline: each dot as the line reaches it.
+  EXPECT_EQ((std::vector<int>{d[6].Kind, d[6].X1, d[6].Width}),
+            (std::vector<int>{StepDot, 10, 3}));
+  EXPECT_EQ((std::vector<int>{d[7].Kind, d[7].X1, d[7].X2}),
+            (std::vector<int>{StepLine, 10, 20}));
+  EXPECT_EQ((std::vector<int>{d[8].Kind, d[8].X1}),
+            (std::vector<int>{StepDot, 20}));
+  EXPECT_EQ(d[9].Content, "Maximum <1,18> V");
+  EXPECT_EQ(d[9].Align, AlignRight | AlignMiddle);
+  EXPECT_EQ((std::vector<int>{d[10].X1, d[10].Y1}), (std::vector<int>{70, 6}));
 
+  // The same in SVG: a text's y is its baseline, 4 below its middle or 11
+  // below its top in the page's font.
   EXPECT_EQ(SvgOfChartSteps(steps),
             "<rect x=\"52.0\" y=\"34.0\" width=\"28.0\" height=\"194.0\" "
             "fill=\"#FFC8C8\"/>\n"
@@ -47,7 +62,13 @@ TEST(ChartSteps, TheWindowAndTheSvgDrawTheSameList) {
             "<path d=\"M60.0 200.0L70.0 150.0V120.0M90.0 140.0H95.0\" "
             "fill=\"none\" stroke=\"#0050A0\" stroke-width=\"2\"/>\n"
             "<circle cx=\"90.0\" cy=\"140.0\" r=\"3\" fill=\"#0050A0\"/>\n"
-            "<text x=\"708.0\" y=\"96.0\" text-anchor=\"end\" "
-            "fill=\"#000000\">Maximum &lt;1,18&gt; V</text>\n");
+            "<path d=\"M10.0 10.0L20.0 20.0\" fill=\"none\" stroke=\"#0050A0\" "
+            "stroke-width=\"2\"/>\n"
+            "<circle cx=\"10.0\" cy=\"10.0\" r=\"3\" fill=\"#0050A0\"/>\n"
+            "<circle cx=\"20.0\" cy=\"20.0\" r=\"3\" fill=\"#0050A0\"/>\n"
+            "<text x=\"708.0\" y=\"100.0\" text-anchor=\"end\" "
+            "fill=\"#000000\">Maximum &lt;1,18&gt; V</text>\n"
+            "<text x=\"70.4\" y=\"17.0\" text-anchor=\"start\" "
+            "fill=\"#000000\">Wasserstand</text>\n");
   HeadlessReset();
 }

@@ -40,13 +40,19 @@ ChartStep TextStep(double x, double y, const Text& words, uint32_t colour,
 }
 
 ChartStep PolylineStep(std::vector<ChartPoint> points, uint32_t colour,
-                       int width) {
+                       int width, int dotRadius) {
   ChartStep s;
   s.Kind = KindPolyline;
   s.Points = std::move(points);
   s.Colour = colour;
   s.Width = width;
+  s.Radius = dotRadius;
   return s;
+}
+
+bool HasDot(const ChartStep& polyline, const ChartPoint& point) {
+  return polyline.Radius > 0 &&
+         (point.Kind == PointMove || point.Kind == PointLine);
 }
 
 namespace {
@@ -67,12 +73,15 @@ void DrawChartSteps(int window, const ChartSteps& steps) {
                      s.Colour, s.Width, s.Style);
         break;
       case KindPolyline:
-        for (size_t i = 1; i < s.Points.size(); i++) {
+        for (size_t i = 0; i < s.Points.size(); i++) {
           const ChartPoint& to = s.Points[i];
-          if (to.Kind == PointMove) continue;
-          const ChartPoint& from = s.Points[i - 1];
-          PlatDrawLine(window, Pixel(from.X), Pixel(from.Y), Pixel(to.X),
-                       Pixel(to.Y), s.Colour, s.Width, s.Style);
+          if (i > 0 && to.Kind != PointMove) {
+            const ChartPoint& from = s.Points[i - 1];
+            PlatDrawLine(window, Pixel(from.X), Pixel(from.Y), Pixel(to.X),
+                         Pixel(to.Y), s.Colour, s.Width, s.Style);
+          }
+          if (HasDot(s, to))
+            PlatDrawDot(window, Pixel(to.X), Pixel(to.Y), s.Radius, s.Colour);
         }
         break;
       case KindDot:

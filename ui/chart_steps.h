@@ -1,6 +1,6 @@
 // A picture as a list of drawing steps: the history picture is worked out
-// once into such a list, and the list is then drawn into a window
-// (DrawChartSteps) or written as SVG (web/web_page.h).
+// once into such a list (ui/history_picture.h), and the list is then drawn
+// into a window (DrawChartSteps) or written as SVG (web/web_page.h).
 #pragma once
 
 #include <cstdint>
@@ -11,9 +11,12 @@
 enum ChartStepKind {
   KindRect,      // filled rectangle (X1, Y1) to (X2, Y2)
   KindLine,      // line (X1, Y1) to (X2, Y2), Width, Style
-  KindPolyline,  // Points, Width; a Move point begins a new stroke
+  KindPolyline,  // Points, Width; a Move point begins a new stroke. With a
+                 // Radius, a dot at each point a move or a straight line
+                 // goes to, drawn as the line reaches it
   KindDot,       // filled circle at (X1, Y1), Radius
-  KindText,      // Words at (X1, Y1), placed by Align
+  KindText,      // Words at (X1, Y1), placed by Align: its top at Y1, or
+                 // with AlignMiddle its middle
 };
 
 // A point of a polyline: where it goes and how it gets there.
@@ -38,7 +41,6 @@ struct ChartStep {
   int Radius = 0;
   int Align = AlignLeft;
   Text Words;
-  int Decimals = 1;  // places of the coordinates written as SVG
   std::vector<ChartPoint> Points;
 };
 
@@ -51,7 +53,9 @@ ChartStep DotStep(double x, double y, int radius, uint32_t colour);
 ChartStep TextStep(double x, double y, const Text& words, uint32_t colour,
                    int align);
 ChartStep PolylineStep(std::vector<ChartPoint> points, uint32_t colour,
-                       int width);
+                       int width, int dotRadius = 0);
+// Whether a polyline has a dot at one of its points.
+bool HasDot(const ChartStep& polyline, const ChartPoint& point);
 
 // Draws the steps into the window's drawing in their order, coordinates
 // taken as whole pixels. Neither begins nor shows the drawing.
