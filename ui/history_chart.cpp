@@ -13,10 +13,6 @@ const int TimeLabelHeight = 24;
 const int VoltLabelWidth = 52;
 const int RightMargin = 14;
 
-void AddSpan(std::vector<ChartSpan>* on, int64_t from, int64_t to) {
-  on->push_back(ChartSpan{from, to});
-}
-
 }  // namespace
 
 ChartSeries HistorySeries() {
@@ -44,13 +40,15 @@ ChartSeries HistorySeries() {
         on[k] = true;
         start[k] = r.Universal;
       } else if (sent[k] == 0 && on[k]) {
-        AddSpan(&series.On[k], start[k], r.Universal);
+        series.On[k].push_back(ChartSpan{start[k], r.Universal});
         on[k] = false;
       }
     }
   }
   for (int k = 0; k < 2; k++)
-    if (on[k]) AddSpan(&series.On[k], start[k], HistoryEntry(n - 1).Universal);
+    if (on[k])
+      series.On[k].push_back(
+          ChartSpan{start[k], HistoryEntry(n - 1).Universal});
   return series;
 }
 

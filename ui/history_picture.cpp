@@ -72,17 +72,19 @@ void ChooseTimeSpan(Plot* p) {
       if (s.Universal > p->To) p->To = s.Universal;
     }
   }
-  if (p->To - p->From < f.Span) {
+  int64_t least = f.Span > 0 ? f.Span : 1;  // never a span of nothing
+  if (p->To - p->From < least) {
     int64_t middle = p->From + (p->To - p->From) / 2;
-    p->From = middle - f.Span / 2;
-    p->To = p->From + f.Span;
+    p->From = middle - least / 2;
+    p->To = p->From + least;
   }
   // Seconds to four weeks; local time, so a day's tick falls on midnight.
   static const int64_t Steps[] = {10,     15,     30,     60,      120,
                                   300,    600,    900,    1800,    3600,
                                   7200,   10800,  21600,  43200,   86400,
                                   172800, 345600, 604800, 1209600, 2419200};
-  int room = (int)((p->Right - p->Left) / f.TimeTickRoom);
+  int room =
+      f.TimeTickRoom > 0 ? (int)((p->Right - p->Left) / f.TimeTickRoom) : 2;
   if (room < 2) room = 2;
   p->TimeStep = 0;
   for (int64_t step : Steps) {
@@ -103,7 +105,8 @@ void ChooseVoltSpan(Plot* p) {
   for (const ChartSample& s : p->Series->Samples)
     if (s.HasLevel && std::isfinite(s.High) && s.High > top) top = s.High;
   if (top > HighestTop) top = HighestTop;
-  int room = (int)((p->Bottom - p->Top) / f.VoltTickRoom);
+  int room =
+      f.VoltTickRoom > 0 ? (int)((p->Bottom - p->Top) / f.VoltTickRoom) : 2;
   if (room < 2) room = 2;
   p->VoltStep = f.VoltSteps.empty() ? 1.0 : f.VoltSteps.back();
   for (double step : f.VoltSteps) {
