@@ -1,6 +1,5 @@
 #include "ui/chart_steps.h"
 
-#include <cmath>
 #include <utility>
 
 ChartStep RectStep(double x1, double y1, double x2, double y2,
@@ -57,7 +56,9 @@ bool HasDot(const ChartStep& polyline, const ChartPoint& point) {
 
 namespace {
 
-int Pixel(double v) { return (int)std::lround(v); }
+// The nearest whole pixel, halves away from zero. A window's steps are
+// whole already; this is their cheap way back to int.
+int Pixel(double v) { return (int)(v < 0 ? v - 0.5 : v + 0.5); }
 
 }  // namespace
 

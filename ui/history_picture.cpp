@@ -1,6 +1,7 @@
 #include "ui/history_picture.h"
 
 #include <cmath>
+#include <utility>
 
 #include "base/clock_text.h"
 #include "base/operator_numbers.h"
@@ -204,6 +205,7 @@ void DrawLevels(const Plot& p) {
                  series.Evaluations * f.PointRoom <= p.Right - p.Left) ||
                 series.Evaluations == 1;
   std::vector<ChartPoint> line;
+  line.reserve(series.Samples.size());
   bool drawn = false;
   for (const ChartSample& s : series.Samples) {
     if (!s.HasLevel) {
@@ -221,7 +223,8 @@ void DrawLevels(const Plot& p) {
     drawn = true;
   }
   if (!line.empty())
-    p.Out->push_back(PolylineStep(line, ChartLevel, 2, points ? 3 : 0));
+    p.Out->push_back(
+        PolylineStep(std::move(line), ChartLevel, 2, points ? 3 : 0));
 }
 
 void DrawLegend(const Plot& p) {
