@@ -90,7 +90,9 @@ void PlatSetDefaultControlFont(int number);
 // Loads the embedded board picture as image 0.
 bool PlatLoadBoardPicture();
 
-// Starts the sound system (loaded by name at run time). False: no sound.
+// Readies the sound system (loaded by name at run time, at the first
+// click). False: its library is not there, no sound. One that fails to
+// start at the first click leaves the program silent.
 bool PlatStartSound();
 // Loads the embedded click as sound 0.
 bool PlatLoadClick();

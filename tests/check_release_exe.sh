@@ -2,7 +2,8 @@
 # Checks of the release program as built (korvalinex.exe of the 32-bit
 # build), without running it: a 32-bit PE for the GUI subsystem of at most
 # 600,000 bytes, linked so that it needs only DLLs every Windows has
-# (Winsock 1.1 among them), with its version block. The program's version
+# (Winsock 1.1 among them) and imports none of those it loads at their
+# first use, with its version block. The program's version
 # comes from CMakeLists.txt. The simulator that ships beside it
 # (korvalinex-sim.exe) is checked the same way: a 32-bit console program
 # that needs only system DLLs.
@@ -42,6 +43,13 @@ for dll in $dlls; do
   [[ $system_dlls == *" $dll "* ]] || fail "imports $dll, which is not a system DLL"
 done
 grep -qx wsock32.dll <<<"$dlls" || fail "does not import WSOCK32.dll"
+# What the program loads at its first use and not with its start: the save
+# dialog's library, the shell's and the timer's (and the sound system,
+# loaded by name, never imported). Under Wine each import is loaded with
+# everything it brings before the first window opens.
+for dll in comdlg32.dll shell32.dll winmm.dll dsound.dll; do
+  grep -qx "$dll" <<<"$dlls" && fail "imports $dll, which it loads at its first use"
+done
 
 # The version block: the version of the project, in the German block.
 version=$(sed -n 's/^project(korvalinex VERSION \([0-9.]*\).*/\1/p' \

@@ -2,14 +2,12 @@
 
 #include <cmath>
 #include <cstdio>
-#include <deque>
 #include <string>
 
 #include "base/clock_text.h"
 #include "base/level_csv.h"
 #include "base/operator_numbers.h"
 #include "base/state_words.h"
-#include "ui/history_chart.h"
 
 namespace {
 
@@ -358,164 +356,150 @@ Text WebFiguresJson(const WebSnapshot& s, const WebClock& now) {
 
 namespace {
 
-// The picture's plot, in the SVG's own units.
-struct Frame {
-  double Left = 52, Right = 708, Top = 34, Bottom = 228;
-  int64_t From, To;  // universal seconds at Left and Right
-  double VoltTop;
-  double X(int64_t t) const {
-    return Left + (Right - Left) * (double)(t - From) / (double)(To - From);
-  }
-  double Y(double v) const {
-    if (v < 0) v = 0;
-    if (v > VoltTop) v = VoltTop;
-    return Bottom - (Bottom - Top) * v / VoltTop;
-  }
-};
-
 Text Fixed(double v) {
   char text[24];
   snprintf(text, sizeof text, "%.1f", v);
   return text;
 }
 
-Text Band(const Frame& f, int64_t from, int64_t to, uint32_t colour) {
-  double x1 = f.X(from < f.From ? f.From : from);
-  double x2 = f.X(to);
-  if (x2 < x1 + 3) x2 = x1 + 3;
-  if (x2 > f.Right) x2 = f.Right;
-  return "<rect x=\"" + Fixed(x1) + "\" y=\"" + Fixed(f.Top) + "\" width=\"" +
-         Fixed(x2 - x1) + "\" height=\"" + Fixed(f.Bottom - f.Top) +
-         "\" fill=\"" + Colour(colour) + "\"/>\n";
-}
-
-Text Bands(const Frame& f, const std::deque<WebSpan>& on, uint32_t colour) {
-  Text out;
-  for (const WebSpan& span : on)
-    if (span.To >= f.From && span.From <= f.To)
-      out += Band(f, span.From, span.To, colour);
+Text Stroke(const ChartStep& s) {
+  Text out = " stroke=\"" + Colour(s.Colour) + "\"";
+  if (s.Width != 1) out += " stroke-width=\"" + std::to_string(s.Width) + "\"";
+  if (s.Style == LineDashed) out += " stroke-dasharray=\"6 4\"";
   return out;
 }
 
-// The x of a column: its middle, within the plot.
-double ColumnX(const Frame& f, const WebColumn& c) {
-  double x = f.X(c.Index * WebColumnSeconds + WebColumnSeconds / 2);
-  return x < f.Left ? f.Left : x > f.Right ? f.Right : x;
+Text PathData(const ChartStep& s) {
+  Text d;
+  for (const ChartPoint& p : s.Points) {
+    switch (p.Kind) {
+      case PointMove:
+        d += "M" + Fixed(p.X) + " " + Fixed(p.Y);
+        break;
+      case PointLine:
+        d += "L" + Fixed(p.X) + " " + Fixed(p.Y);
+        break;
+      case PointVertical:
+        d += "V" + Fixed(p.Y);
+        break;
+      case PointHorizontal:
+        d += "H" + Fixed(p.X);
+        break;
+    }
+  }
+  return d;
 }
 
-Text SvgText(double x, double y, const Text& text, const char* anchor,
-             uint32_t colour) {
-  return "<text x=\"" + Fixed(x) + "\" y=\"" + Fixed(y) + "\" text-anchor=\"" +
-         anchor + "\" fill=\"" + Colour(colour) + "\">" + Escaped(text) +
-         "</text>\n";
-}
+// The page's font, 12 units of sans-serif: a line of text's baseline lies
+// this far below its top, and below its middle.
+const double BaselineBelowTop = 11;
+const double BaselineBelowMiddle = 4;
 
 }  // namespace
 
-Text WebPictureSvg(const WebSnapshot& s) {
-  Frame f;
-  f.To = s.DayEndUniversal;
-  f.From = f.To - 86400;
-  double top = 1.4;
-  int evaluations = 0;
+// A column wholly outside the day breaks the line.
+ChartSeries WebPictureSeries(const WebSnapshot& s) {
+  ChartSeries series;
+  int64_t to = s.DayEndUniversal;
+  int64_t from = to - 86400;
   for (const WebColumn& c : s.Day.Columns) {
-    evaluations += c.Count;
-    if (c.HasLevel && c.High > top) top = c.High;
+    series.Evaluations += c.Count;
+    ChartSample sample{};
+    sample.Universal = c.Index * WebColumnSeconds + WebColumnSeconds / 2;
+    sample.HasLevel = c.HasLevel && (c.Index + 1) * WebColumnSeconds > from &&
+                      c.Index * WebColumnSeconds <= to;
+    sample.Joined = c.Joined;
+    sample.First = c.First;
+    sample.Low = c.Low;
+    sample.High = c.High;
+    sample.Last = c.Last;
+    series.Samples.push_back(sample);
   }
-  if (top > 10) top = 10;
-  double step = top <= 2 ? 0.2 : top <= 5 ? 0.5 : 1.0;
-  f.VoltTop = std::ceil(top / step - 1e-9) * step;
+  for (int k = 0; k < 2; k++)
+    for (const WebSpan& span : s.Day.On[k])
+      series.On[k].push_back(ChartSpan{span.From, span.To});
+  return series;
+}
 
+ChartFrame WebPictureFrame(const WebSnapshot& s) {
+  ChartFrame f;
+  f.PlotLeft = 52;
+  f.PlotTop = 34;
+  f.PlotRight = 708;
+  f.PlotBottom = 228;
+  f.Span = 86400;
+  f.End = s.DayEndUniversal;
+  f.Lead = LeadOf(s.DayEndLocal, s.DayEndUniversal);
+  f.TimeTickRoom = 80;
+  f.VoltSteps = {0.2, 0.5, 1.0};
+  f.VoltTickRoom = 19;
+  f.LeastBand = 3;
+  f.LabelGap = 5;
+  f.UnitRise = 19;
+  f.AboveLine = 15;
+  f.BelowLine = 2;
+  f.LegendAt[1] = 198;
+  f.LegendAt[2] = 398;
+  f.LegendTextGap = 18;
+  f.Empty = "Keine Messung am letzten Tag";
+  return f;
+}
+
+Text SvgOfChartSteps(const ChartSteps& steps) {
+  Text g;
+  for (const ChartStep& s : steps) {
+    switch (s.Kind) {
+      case KindRect:
+        g += "<rect x=\"" + Fixed(s.X1) + "\" y=\"" + Fixed(s.Y1) +
+             "\" width=\"" + Fixed(s.X2 - s.X1) + "\" height=\"" +
+             Fixed(s.Y2 - s.Y1) + "\" fill=\"" + Colour(s.Colour) + "\"/>\n";
+        break;
+      case KindLine:
+        g += "<line x1=\"" + Fixed(s.X1) + "\" y1=\"" + Fixed(s.Y1) +
+             "\" x2=\"" + Fixed(s.X2) + "\" y2=\"" + Fixed(s.Y2) + "\"" +
+             Stroke(s) + "/>\n";
+        break;
+      case KindPolyline:
+        if (!s.Points.empty())
+          g += "<path d=\"" + PathData(s) + "\" fill=\"none\"" + Stroke(s) +
+               "/>\n";
+        for (const ChartPoint& p : s.Points)
+          if (HasDot(s, p))
+            g += "<circle cx=\"" + Fixed(p.X) + "\" cy=\"" + Fixed(p.Y) +
+                 "\" r=\"" + std::to_string(s.Radius) + "\" fill=\"" +
+                 Colour(s.Colour) + "\"/>\n";
+        break;
+      case KindDot:
+        g += "<circle cx=\"" + Fixed(s.X1) + "\" cy=\"" + Fixed(s.Y1) +
+             "\" r=\"" + std::to_string(s.Radius) + "\" fill=\"" +
+             Colour(s.Colour) + "\"/>\n";
+        break;
+      case KindText: {
+        int across = s.Align & (AlignCentre | AlignRight);
+        const char* anchor = across == AlignCentre  ? "middle"
+                             : across == AlignRight ? "end"
+                                                    : "start";
+        double baseline = s.Y1 + ((s.Align & AlignMiddle) ? BaselineBelowMiddle
+                                                          : BaselineBelowTop);
+        g += "<text x=\"" + Fixed(s.X1) + "\" y=\"" + Fixed(baseline) +
+             "\" text-anchor=\"" + anchor + "\" fill=\"" + Colour(s.Colour) +
+             "\">" + Escaped(s.Words) + "</text>\n";
+        break;
+      }
+    }
+  }
+  return g;
+}
+
+Text WebPictureSvg(const WebSnapshot& s) {
   Text g =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"720\" "
       "height=\"260\" viewBox=\"0 0 720 260\" font-family=\"sans-serif\" "
       "font-size=\"12\">\n<title>Verlauf des Wasserstands am letzten "
       "Tag</title>\n<rect width=\"720\" height=\"260\" fill=\"#FFFFFF\"/>\n";
-  g += Bands(f, s.Day.On[0], ChartOutput4Band);
-  g += Bands(f, s.Day.On[1], ChartOutput5Band);
-  // The volt axis and its grid.
-  for (int k = 0; k * step <= f.VoltTop + 1e-9; k++) {
-    double y = f.Y(k * step);
-    if (k > 0)
-      g += "<line x1=\"" + Fixed(f.Left) + "\" y1=\"" + Fixed(y) + "\" x2=\"" +
-           Fixed(f.Right) + "\" y2=\"" + Fixed(y) + "\" stroke=\"" +
-           Colour(ChartGrid) + "\"/>\n";
-    g += SvgText(f.Left - 5, y + 4, VoltageText(k * step + 1e-9, 4), "end",
-                 ChartText);
-  }
-  g += SvgText(f.Left - 5, f.Top - 8, "Volt", "end", ChartText);
-  // Every three hours of local time, at the clock's lead at the day's end.
-  int64_t lead = LeadOf(s.DayEndLocal, s.DayEndUniversal);
-  int64_t first = FloorDiv(f.From + lead, 10800) * 10800 + 10800 - lead;
-  for (int64_t u = first; u <= f.To; u += 10800) {
-    double x = f.X(u);
-    g += "<line x1=\"" + Fixed(x) + "\" y1=\"" + Fixed(f.Top) + "\" x2=\"" +
-         Fixed(x) + "\" y2=\"" + Fixed(f.Bottom) + "\" stroke=\"" +
-         Colour(ChartGrid) + "\"/>\n";
-    g += SvgText(x, f.Bottom + 16, HourMinuteText(u + lead), "middle",
-                 ChartText);
-  }
-  // The thresholds.
-  struct Line {
-    double Volts;
-    uint32_t Colour;
-    const char* Name;
-    double Shift;
-  };
-  for (Line l : {Line{MaximumThreshold, ChartMaximumLine, "Maximum", -4},
-                 Line{MinimumThreshold, ChartMinimumLine, "Minimum", 13}}) {
-    double y = f.Y(l.Volts);
-    g += "<line x1=\"" + Fixed(f.Left) + "\" y1=\"" + Fixed(y) + "\" x2=\"" +
-         Fixed(f.Right) + "\" y2=\"" + Fixed(y) + "\" stroke=\"" +
-         Colour(l.Colour) + "\" stroke-dasharray=\"6 4\"/>\n";
-    g += SvgText(f.Right - 4, y + l.Shift,
-                 Text(l.Name) + " " + VoltageText(l.Volts, 4) + " V", "end",
-                 l.Colour);
-  }
-  g += "<path d=\"M" + Fixed(f.Left) + " " + Fixed(f.Top) + "V" +
-       Fixed(f.Bottom) + "H" + Fixed(f.Right) +
-       "\" fill=\"none\" stroke=\"#000000\"/>\n";
-  // The levels, a line broken where an evaluation has none; within a
-  // column, from its first level down and up to its lowest and highest
-  // and on to its last.
-  Text path;
-  bool drawn = false;
-  const WebColumn* single = nullptr;
-  for (const WebColumn& c : s.Day.Columns) {
-    if (!c.HasLevel || (c.Index + 1) * WebColumnSeconds <= f.From ||
-        c.Index * WebColumnSeconds > f.To) {
-      drawn = false;
-      continue;
-    }
-    path += (drawn && c.Joined ? "L" : "M") + Fixed(ColumnX(f, c)) + " " +
-            Fixed(f.Y(c.First));
-    if (c.Low != c.First) path += "V" + Fixed(f.Y(c.Low));
-    if (c.High != c.Low) path += "V" + Fixed(f.Y(c.High));
-    if (c.Last != c.High) path += "V" + Fixed(f.Y(c.Last));
-    drawn = true;
-    single = &c;
-  }
-  if (!path.empty())
-    g += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" +
-         Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n";
-  if (evaluations == 1 && single)
-    g += "<circle cx=\"" + Fixed(ColumnX(f, *single)) + "\" cy=\"" +
-         Fixed(f.Y(single->First)) + "\" r=\"3\" fill=\"" + Colour(ChartLevel) +
-         "\"/>\n";
-  // The legend.
-  g += "<rect x=\"52\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
-       Colour(ChartOutput4Band) + "\"/>\n" +
-       SvgText(70, 17, "Ausgang 4 ein (Minimum)", "start", ChartText) +
-       "<rect x=\"250\" y=\"8\" width=\"14\" height=\"10\" fill=\"" +
-       Colour(ChartOutput5Band) + "\"/>\n" +
-       SvgText(268, 17, "Ausgang 5 ein (Maximum)", "start", ChartText) +
-       "<line x1=\"450\" y1=\"13\" x2=\"464\" y2=\"13\" stroke=\"" +
-       Colour(ChartLevel) + "\" stroke-width=\"2\"/>\n" +
-       SvgText(468, 17, "Wasserstand", "start", ChartText);
-  if (evaluations == 0)
-    g += SvgText((f.Left + f.Right) / 2, (f.Top + f.Bottom) / 2,
-                 "Keine Messung am letzten Tag", "middle", ChartText);
+  g += SvgOfChartSteps(
+      HistoryPictureSteps(WebPictureSeries(s), WebPictureFrame(s)));
   g += "</svg>\n";
   return Utf8FromWindows1252(g);
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "base/state.h"
+#include "ui/chart_steps.h"
+#include "ui/history_picture.h"
 
 // The page reloads itself this often (a meta refresh, no script).
 enum { WebRefreshSeconds = 5 };
@@ -27,6 +29,15 @@ Text WebFiguresJson(const WebSnapshot& s, const WebClock& now);
 // The level of the last day's evaluations over time, with both thresholds
 // and the spans in which output 4 or 5 was on.
 Text WebPictureSvg(const WebSnapshot& s);
+// That picture's series and frame (ui/history_picture.h): the snapshot's
+// day, each column a sample at its middle; the last day on 720 by 260
+// units, in tenths, ticks every three hours at the clock's lead at the
+// day's end.
+ChartSeries WebPictureSeries(const WebSnapshot& s);
+ChartFrame WebPictureFrame(const WebSnapshot& s);
+// Steps as SVG elements (Windows-1252, one element a line; a text's top
+// or middle placed by the page's font of 12 units).
+Text SvgOfChartSteps(const ChartSteps& steps);
 
 // A reading is old once it is older than two refresh intervals: twice the
 // board query's interval, or twice the page's own when that is longer (a

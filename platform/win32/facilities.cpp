@@ -157,11 +157,21 @@ void PlatOpenAddress(const Text& address) {
 
 uint32_t PlatTickCount() { return GetTickCount(); }
 
+// The system timer's resolution, from winmm.dll loaded at the first pause
+// (the library is not imported: the program's start does without it).
+using TimerPeriodCall = MMRESULT(WINAPI*)(UINT);
+static TimerPeriodCall TimerPeriod(const char* name) {
+  return reinterpret_cast<TimerPeriodCall>(
+      reinterpret_cast<void*>(Win32SystemFunction("winmm.dll", name)));
+}
+
 void PlatSleep(int ms) {
   if (ms < 0) ms = 0;
-  timeBeginPeriod(1);
+  static TimerPeriodCall begin = TimerPeriod("timeBeginPeriod");
+  static TimerPeriodCall end = TimerPeriod("timeEndPeriod");
+  if (begin) begin(1);
   Sleep(static_cast<DWORD>(ms));
-  timeEndPeriod(1);
+  if (end) end(1);
 }
 
 int64_t PlatLocalClock() {

@@ -153,19 +153,42 @@ void Win32DrawImageButton(const DRAWITEMSTRUCT* item) {
 }
 
 // ---------------------------------------------------------------------------
-// Sound: DirectSound, loaded by name when the program starts.
+// Sound: DirectSound, loaded by name at the first click. Under Wine the
+// library brings the host's whole audio system (some megabytes), so a
+// program that never clicks never loads it; start-up only looks whether
+// the library is there, and reads the click out of the program image.
 // ---------------------------------------------------------------------------
 
 typedef HRESULT(WINAPI* DirectSoundCreateProc)(LPCGUID, LPDIRECTSOUND*,
                                                LPUNKNOWN);
 
+static bool SoundThere;  // the library was found at start
+static bool SoundTried;  // the first click tried to start it (once)
 static HMODULE SoundLibrary;
 static IDirectSound* Sound;
 static IDirectSoundBuffer* Click;
+static WAVEFORMATEX ClickFormat;
 static const unsigned char* ClickSamples;
 static DWORD ClickBytes;
 
 bool PlatStartSound() {
+  char path[MAX_PATH];
+  SoundThere =
+      SearchPathA(nullptr, "DSOUND.DLL", nullptr, MAX_PATH, path, nullptr) != 0;
+  SoundTried = false;
+  return SoundThere;
+}
+
+static void StopSoundSystem() {
+  if (Click) Click->Release();
+  Click = nullptr;
+  if (Sound) Sound->Release();
+  Sound = nullptr;
+  if (SoundLibrary) FreeLibrary(SoundLibrary);
+  SoundLibrary = nullptr;
+}
+
+static bool StartSoundSystem() {
   SoundLibrary = LoadLibraryA("DSOUND.DLL");
   if (!SoundLibrary) return false;
   FARPROC entry = GetProcAddress(SoundLibrary, "DirectSoundCreate");
@@ -173,15 +196,11 @@ bool PlatStartSound() {
       reinterpret_cast<DirectSoundCreateProc>(reinterpret_cast<void*>(entry));
   if (!create || FAILED(create(nullptr, &Sound, nullptr)) || !Sound) {
     Sound = nullptr;
-    FreeLibrary(SoundLibrary);
-    SoundLibrary = nullptr;
+    StopSoundSystem();
     return false;
   }
   if (FAILED(Sound->SetCooperativeLevel(GetDesktopWindow(), DSSCL_NORMAL))) {
-    Sound->Release();
-    Sound = nullptr;
-    FreeLibrary(SoundLibrary);
-    SoundLibrary = nullptr;
+    StopSoundSystem();
     return false;
   }
   return true;
@@ -200,8 +219,28 @@ static bool FillClick() {
   return true;
 }
 
+// The click's buffer in the started sound system.
+static bool MakeClickBuffer() {
+  DSBUFFERDESC desc;
+  ZeroMemory(&desc, sizeof desc);
+  desc.dwSize = sizeof desc;
+  desc.dwFlags = DSBCAPS_GLOBALFOCUS;
+  desc.dwBufferBytes = ClickBytes;
+  desc.lpwfxFormat = &ClickFormat;
+  if (FAILED(Sound->CreateSoundBuffer(&desc, &Click, nullptr)) || !Click) {
+    Click = nullptr;
+    return false;
+  }
+  if (!FillClick()) {
+    Click->Release();
+    Click = nullptr;
+    return false;
+  }
+  return true;
+}
+
 bool PlatLoadClick() {
-  if (!Sound) return false;
+  if (!SoundThere) return false;
   DWORD size = 0;
   const unsigned char* file = ResourceBytes(KVX_CLICK_SOUND, &size);
   if (!file || size < 12 || memcmp(file, "RIFF", 4) != 0 ||
@@ -230,29 +269,24 @@ bool PlatLoadClick() {
   memcpy(&wave, format, 16);
   if (wave.wFormatTag != WAVE_FORMAT_PCM) return false;
   wave.cbSize = 0;
-
-  DSBUFFERDESC desc;
-  ZeroMemory(&desc, sizeof desc);
-  desc.dwSize = sizeof desc;
-  desc.dwFlags = DSBCAPS_GLOBALFOCUS;
-  desc.dwBufferBytes = dataBytes;
-  desc.lpwfxFormat = &wave;
-  if (FAILED(Sound->CreateSoundBuffer(&desc, &Click, nullptr)) || !Click) {
-    Click = nullptr;
-    return false;
-  }
+  ClickFormat = wave;
   ClickSamples = data;
   ClickBytes = dataBytes;
-  if (!FillClick()) {
-    Click->Release();
-    Click = nullptr;
-    return false;
-  }
   return true;
 }
 
 void PlatPlayClick() {
-  if (!Click) return;
+  if (!Click) {
+    // The first click starts the sound system; one that failed to start
+    // stays silent for the rest of the run.
+    if (SoundTried || !SoundThere || !ClickSamples) return;
+    SoundTried = true;
+    if (!StartSoundSystem()) return;
+    if (!MakeClickBuffer()) {
+      StopSoundSystem();
+      return;
+    }
+  }
   Click->Stop();
   Click->SetCurrentPosition(0);
   if (Click->Play(0, 0, 0) == DSERR_BUFFERLOST) {
@@ -264,10 +298,9 @@ void PlatPlayClick() {
 }
 
 void PlatReleaseSound() {
-  if (Click) Click->Release();
-  Click = nullptr;
-  if (Sound) Sound->Release();
-  Sound = nullptr;
-  if (SoundLibrary) FreeLibrary(SoundLibrary);
-  SoundLibrary = nullptr;
+  StopSoundSystem();
+  // Silent from now on: no click starts the sound system again.
+  SoundThere = false;
+  ClickSamples = nullptr;
+  ClickBytes = 0;
 }
