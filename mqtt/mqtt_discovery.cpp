@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/utf8_text.h"
 #include "mqtt/mqtt_json.h"
 
 #ifndef KORVALINEX_VERSION
@@ -51,7 +52,7 @@ MqttMessage Config(const Common& c, const char* component, const Text& thing,
               "," + availability + fields + "," + c.DeviceJson + "}";
   return {"homeassistant/" + Text(component) + "/" + c.Node + "/" + thing +
               "/config",
-          Utf8Text(json), true, false};
+          Utf8FromWindows1252(json), true, false};
 }
 
 const char BinaryOnOff[] = ",\"payload_on\":\"ON\",\"payload_off\":\"OFF\"";

@@ -7,8 +7,6 @@
 
 #include "base/state.h"
 
-// A Windows-1252 text in UTF-8.
-Text Utf8Text(const Text& cp1252);
 // A text as a JSON string, quotes included: ", \ and control characters
 // escaped, the other bytes as they are (a JSON text is made in
 // Windows-1252 and turned into UTF-8 whole).

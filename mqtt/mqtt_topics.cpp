@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/utf8_text.h"
 #include "mqtt/mqtt_json.h"
 
 Text MqttBaseTopic(const MqttSettings& settings) {
@@ -51,7 +52,7 @@ std::vector<MqttMessage> MqttStateMessages(const MqttSettings& settings,
   if (s.SensorOn)
     m.push_back({base + "sensor",
                  s.SensorFailureOpen     ? "ausgefallen"
-                 : s.SensorSuspicionOpen ? Utf8Text("verdächtig")
+                 : s.SensorSuspicionOpen ? Utf8FromWindows1252("verdächtig")
                                          : "gut",
                  true, false});
   if (s.Evaluated)
@@ -66,5 +67,6 @@ MqttMessage MqttEventMessage(const MqttSettings& settings,
               ",\"text\":" + JsonString(event.Message) + ",\"time\":\"" +
               ZonedTimeText(event.Universal, event.Lead) +
               "\",\"level\":" + WireVolts(event.Level) + "}";
-  return {MqttBaseTopic(settings) + "/event", Utf8Text(json), false, false};
+  return {MqttBaseTopic(settings) + "/event", Utf8FromWindows1252(json), false,
+          false};
 }

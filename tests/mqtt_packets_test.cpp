@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_text.h"
 #include "mqtt/mqtt_discovery.h"
 #include "mqtt/mqtt_json.h"
 #include "mqtt/mqtt_reader.h"
@@ -157,8 +158,9 @@ TEST(MqttReader, ReservedTypesLongLengthsAndFiveLengthBytesEndTheReading) {
 }
 
 TEST(MqttForms, TextsInUtf8VoltsWithAPointTimesWithTheirOffset) {
-  EXPECT_EQ(Utf8Text("W\xE4\x63hter \x80"), "W\xC3\xA4\x63hter \xE2\x82\xAC");
-  EXPECT_EQ(Utf8Text("\x81"), "\xEF\xBF\xBD");
+  EXPECT_EQ(Utf8FromWindows1252("W\xE4\x63hter \x80"),
+            "W\xC3\xA4\x63hter \xE2\x82\xAC");
+  EXPECT_EQ(Utf8FromWindows1252("\x81"), "\xEF\xBF\xBD");
   EXPECT_EQ(JsonString("a\"b\\c\r\n\x01"),
             "\"a\\\"b\\\\c\\u000d\\u000a\\u0001\"");
   EXPECT_EQ(WireVolts(0.18), "0.18");

@@ -11,6 +11,7 @@
 
 #include "base/clock_text.h"
 #include "base/state.h"
+#include "base/utf8_text.h"
 #include "control/web_snapshot.h"
 #include "web/web_request.h"
 #include "web/web_server.h"

@@ -51,6 +51,3 @@ int64_t WebEvaluationAgeMs(const WebSnapshot& s, const WebClock& now);
 
 // Times and ages on the page are base/clock_text's DateTimeText and
 // AgeText.
-
-// Windows-1252 text as UTF-8.
-Text Utf8FromWindows1252(const Text& text);

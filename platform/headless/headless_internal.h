@@ -45,6 +45,9 @@ void HeadlessResetSockets();
 
 // headless_listen.cpp: listening sockets and the connections they took.
 void HeadlessResetListens();
+// A real connection that the system gave its own port as its peer (a
+// connect to a port of this machine on which nothing listens): no board's.
+bool HeadlessConnectedToItself(int fd);
 // The networking cleanup: every listener and connection taken is closed.
 void HeadlessCloseListens();
 // Closes `socket` when it is a listener or a connection taken by one.

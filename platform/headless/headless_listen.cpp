@@ -361,18 +361,6 @@ std::vector<int> HeadlessPeerConnections(int port) {
 
 int HeadlessOpenNowCount() { return Listen.OpenNowCalls; }
 
-// A connect to a port of this machine on which nothing listens can be
-// given that very port as its own: no connection.
-static bool RealConnectedToItself(int fd) {
-  sockaddr_in own{}, peer{};
-  socklen_t ownSize = sizeof own, peerSize = sizeof peer;
-  if (getsockname(fd, (sockaddr*)&own, &ownSize) != 0 ||
-      getpeername(fd, (sockaddr*)&peer, &peerSize) != 0)
-    return false;
-  return own.sin_port == peer.sin_port &&
-         own.sin_addr.s_addr == peer.sin_addr.s_addr;
-}
-
 int PlatOpenNow(uint32_t address, int port, PlatSocket* socket) {
   *socket = NoSocket;
   Listen.OpenNowCalls++;
@@ -410,7 +398,7 @@ int PlatOpenNow(uint32_t address, int port, PlatSocket* socket) {
   to.sin_port = htons((uint16_t)port);
   int result = ConnectPending;
   if (connect(fd, (const sockaddr*)&to, sizeof to) == 0)
-    result = RealConnectedToItself(fd) ? ConnectFailed : ConnectDone;
+    result = HeadlessConnectedToItself(fd) ? ConnectFailed : ConnectDone;
   else if (errno != EINPROGRESS && errno != EINTR)
     result = ConnectFailed;
   if (result == ConnectFailed) {
@@ -435,5 +423,5 @@ int PlatOpenedNow(PlatSocket socket) {
   if (getsockopt((int)socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
       error != 0)
     return ConnectFailed;
-  return RealConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
+  return HeadlessConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
 }

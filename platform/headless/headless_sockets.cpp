@@ -324,7 +324,7 @@ bool PlatSetNonBlocking(PlatSocket socket) {
 // A connect to a port of this machine on which nothing listens can be
 // given that very port as its own, and then it is connected to itself;
 // such a connection is no board's (as on Windows).
-static bool ConnectedToItself(int fd) {
+bool HeadlessConnectedToItself(int fd) {
   sockaddr_in own{}, peer{};
   socklen_t ownSize = sizeof own, peerSize = sizeof peer;
   if (getsockname(fd, (sockaddr*)&own, &ownSize) != 0 ||
@@ -346,7 +346,7 @@ int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
   if (connect((int)socket, (const sockaddr*)&to, sizeof to) == 0) {
     int flags = fcntl((int)socket, F_GETFL, 0);
     fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
-    return ConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
+    return HeadlessConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
   }
   return errno == EINPROGRESS || errno == EINTR ? ConnectPending
                                                 : ConnectFailed;
@@ -368,7 +368,7 @@ int PlatConnectWait(PlatSocket socket, int waitMs) {
     return ConnectFailed;
   int flags = fcntl((int)socket, F_GETFL, 0);
   fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
-  return ConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
+  return HeadlessConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
 }
 
 int PlatSend(PlatSocket socket, const void* bytes, int length) {
