@@ -586,7 +586,7 @@ kvx_await_main_loop() {
 # an evaluation that is under way, whose proof takes some seconds more on
 # a busy machine: each label is given 30 s.
 kvx_measure_every_tick() {
-  kvx_wait_for 15 kvx_shows_prefix 20 "Messung in " || kvx_fail "measurement never on"
+  kvx_wait_for 30 kvx_shows_prefix 20 "Messung in " || kvx_fail "measurement never on"
   kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
   kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
   kvx_expect_eq "$(kvx_drive trackbar @main 102 0)" "0 4000 0 4000" "trackbar 102"

@@ -61,7 +61,7 @@ kvx_start_program 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
 kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:" ||
   kvx_fail "board data not shown in label 17"
-kvx_wait_for 15 kvx_shows_prefix 20 "Messung in " || kvx_fail "loop never entered"
+kvx_wait_for 30 kvx_shows_prefix 20 "Messung in " || kvx_fail "loop never entered"
 kvx_expect_eq "$(kvx_drive text @main 98)" "" "console box at start"
 
 # --- A text command: its letters and the five-byte suffix, in one piece ----
@@ -94,7 +94,7 @@ kvx_expect_eq "$(kvx_drive text @main 98)" \
 # --- The command summary replaces the exchange, in red --------------------
 kvx_sim clearlog >/dev/null
 kvx_drive click @main 93 || kvx_fail "could not click button 93"
-kvx_wait_for 10 kvx_shows_prefix 98 "Befehle f"$'\xfc'"r das KORVALINEX-Board"$'\r\n' ||
+kvx_wait_for 30 kvx_shows_prefix 98 "Befehle f"$'\xfc'"r das KORVALINEX-Board"$'\r\n' ||
   kvx_fail "the summary did not replace the exchange"
 mapfile -t summary <<<"$(kvx_drive text @main 98 | tr -d '\r')"
 kvx_expect_eq "${#summary[@]}" 20 "lines of the summary"
@@ -118,7 +118,7 @@ kvx_expect_eq "$(kvx_drive text @main 98)" \
   ">GETADC 2"$'\r\n'"512"$'\r\n'"$(blanks 95)" "box after GETADC 2"
 kvx_wait_for 10 box_in blue || kvx_fail "the exchange after the summary is not blue"
 kvx_keep_screen getadc clock=@main:20 clock=@main:36
-kvx_wait_for 10 kvx_shows 63 "2,50" || kvx_fail "label 63 after the console command"
+kvx_wait_for 30 kvx_shows 63 "2,50" || kvx_fail "label 63 after the console command"
 
 # --- A reply that looks like a rich-text document is shown as it stands ----
 kvx_sim replyonce RTFTEST '{\\rtf1 {\\b fett}}\r\n' >/dev/null

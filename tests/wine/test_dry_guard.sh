@@ -76,11 +76,11 @@ output4_on() { [[ $(kvx_sim output 4) == 1 ]]; }
 # Measurement off, the cycle period to $1 s, measurement on again.
 set_period() {
   kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-  kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+  kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
   kvx_drive trackbar @main 102 "$1" >/dev/null
-  kvx_wait_for 10 kvx_shows 53 "$1 s" || kvx_fail "label 53 does not show $1 s"
+  kvx_wait_for 30 kvx_shows 53 "$1 s" || kvx_fail "label 53 does not show $1 s"
   kvx_drive click @main 76 || kvx_fail "could not switch the measurement on"
-  kvx_wait_for 10 kvx_shows_prefix 20 "Messung in " || kvx_fail "label 20 after EIN"
+  kvx_wait_for 30 kvx_shows_prefix 20 "Messung in " || kvx_fail "label 20 after EIN"
 }
 
 # After a failed scenario: output 4 on again, as the program decided it.

@@ -63,7 +63,7 @@ start_and_wait() {
   kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
   kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:" ||
     kvx_fail "board data not shown in label 17"
-  kvx_wait_for 15 kvx_shows_prefix 20 "Messung in " || kvx_fail "loop never entered"
+  kvx_wait_for 30 kvx_shows_prefix 20 "Messung in " || kvx_fail "loop never entered"
 }
 
 quit_with_0() {
@@ -118,7 +118,7 @@ kvx_wait_for 10 lost_shown || kvx_fail "the loss is not shown: $(kvx_drive text 
 kvx_sim silent off >/dev/null
 kvx_wait_for 15 analog_shows "2,50 1,00 3,99" ||
   kvx_fail "analog labels after the silence: $(analog_texts)"
-kvx_wait_for 5 kvx_shows_prefix 36 "Ping war " || kvx_fail "label 36 after the reconnect"
+kvx_wait_for 30 kvx_shows_prefix 36 "Ping war " || kvx_fail "label 36 after the reconnect"
 kvx_expect_eq "$(connections)" connections=2 "connections after the silence"
 
 # --- Replies 250 ms late: a query takes 3.5 s, the window answers at once ----
@@ -128,7 +128,7 @@ responsive "replies 250 ms late" 8000 200 5000
 kvx_wait_for 20 analog_shows "0,20 4,99 0,00" ||
   kvx_fail "analog labels with the late replies: $(analog_texts)"
 kvx_sim delay 0 >/dev/null
-kvx_wait_for 10 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
+kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
   kvx_fail "board data after the late replies"
 kvx_expect_eq "$(connections)" connections=2 "connections after the late replies"
 
@@ -142,7 +142,7 @@ kvx_sim garbage on >/dev/null
 responsive "garbage replies" 3000 500 4500
 kvx_wait_for 10 lost_shown || kvx_fail "garbage without line ends not shown as a loss"
 kvx_sim garbage off >/dev/null
-kvx_wait_for 15 kvx_shows_prefix 36 "Ping war " || kvx_fail "no reconnect after the garbage"
+kvx_wait_for 30 kvx_shows_prefix 36 "Ping war " || kvx_fail "no reconnect after the garbage"
 # 1000-byte replies to receives of at most 100 and 200 bytes.
 kvx_sim pad 1000 >/dev/null
 responsive "1000-byte replies" 3000
@@ -156,7 +156,7 @@ before=$(connections)
 before=${before#connections=}
 kvx_expect_eq "$(kvx_sim reset)" OK "reset"
 kvx_wait_for 5 lost_shown || kvx_fail "the reset is not shown: $(kvx_drive text @main 36)"
-kvx_wait_for 10 kvx_shows_prefix 36 "Ping war " || kvx_fail "no reconnect after the reset"
+kvx_wait_for 30 kvx_shows_prefix 36 "Ping war " || kvx_fail "no reconnect after the reset"
 kvx_expect_eq "$(connections)" "connections=$((before + 1))" "connections after the reset"
 
 # --- The board closes and listens again on the same port ------------------
@@ -174,7 +174,7 @@ lost_shown || kvx_fail "while the board does not listen: $(kvx_drive text @main 
 kvx_expect_eq "$(kvx_sim listen on)" OK "listen on"
 kvx_wait_for 20 analog_shows "2,50 1,00 3,99" ||
   kvx_fail "analog labels after the board listens again: $(analog_texts)"
-kvx_wait_for 5 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
+kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
   kvx_fail "board data after the board listens again"
 kvx_expect_eq "$(connections)" "connections=$((before + 2))" "connections after listening again"
 quit_with_0 "after the board listened again"

@@ -150,7 +150,7 @@ button_placed 720 420 ||
 # With the measurement off no evaluation redraws the window: only the
 # resizing can move its controls.
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 kvx_drive size "$HISTORY" 600 360 || kvx_fail "could not resize the history window"
 kvx_expect_eq "$(kvx_drive client "$HISTORY")" "600 360" "client after resizing"
 kvx_wait_for 10 button_placed 600 360 ||

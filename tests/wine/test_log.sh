@@ -94,7 +94,7 @@ before=$(measurements)
 grown() { (($(measurements) > before && $(measurements) >= 3)); }
 kvx_wait_for 60 grown || kvx_fail "the log did not grow past $before evaluations to three"
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 quit_program
 FILE=$(log_file)
 check_csv "$FILE"
@@ -160,7 +160,7 @@ kvx_wait_for 10 cleared || kvx_fail "line 114 once the folder is there: $(kvx_dr
 low=$(kvx_drive text "$HISTORY" 112)
 [[ $low == *"Tiefster: 0,"[0-2]* ]] || kvx_fail "the late read-back missed the earlier levels: $low"
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 quit_program
 check_csv "$LATE_FILE"
 # The first run's lines once, at the top, then this run's.

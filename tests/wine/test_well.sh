@@ -155,12 +155,12 @@ kvx_expect_eq "$(kvx_sim output 5)" 0 "output 5 for a dry well"
 # 20 counts -> 0.098 V -> 35 on the bar; the top mark keeps its text.
 kvx_expect_eq "$(kvx_drive progress @main 111)" "35 0 400" "level bar, dry well"
 kvx_expect_eq "$(kvx_drive text @main 39)" "100%" "level mark at 0.098 V"
-kvx_wait_for 5 kvx_shows 87 "Ausgel"$'\xf6'"st" || kvx_fail "button 87 with output 4 on"
+kvx_wait_for 30 kvx_shows 87 "Ausgel"$'\xf6'"st" || kvx_fail "button 87 with output 4 on"
 kvx_expect_eq "$(kvx_drive text @main 88)" "Aus" "button 88 with output 5 off"
 
 # --- Pulse of output 1 ---------------------------------------------------
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
-kvx_wait_for 10 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
+kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 
 # Clicks button 74 with delay text $1; sets PULSE_MS from the board's log
 # (from "setport 1.1" to "setport 1.0") and checks the one board query
@@ -195,7 +195,7 @@ pulse "$hex_250"
 ((PULSE_MS >= 250 && PULSE_MS < 1000)) ||
   kvx_fail "a delay of $hex_250 kept output 1 on for $PULSE_MS ms"
 kvx_expect_eq "$(kvx_drive text @main 83)" "$hex_250" "field 83 after a valid delay"
-kvx_wait_for 10 kvx_shows 18 "OFFEN" || kvx_fail "label 18 after the pulse"
+kvx_wait_for 30 kvx_shows 18 "OFFEN" || kvx_fail "label 18 after the pulse"
 
 # Invalid input gives the default of 1000 ms, written back into the field.
 pulse abc

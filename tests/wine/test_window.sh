@@ -74,12 +74,12 @@ done
 
 # --- Trackbars read by the main loop --------------------------------------
 kvx_drive trackbar @main 101 5 >/dev/null
-kvx_wait_for 10 kvx_shows 33 5 || kvx_fail "label 33 does not follow trackbar 101"
+kvx_wait_for 30 kvx_shows 33 5 || kvx_fail "label 33 does not follow trackbar 101"
 usable() { [[ $(kvx_drive enabled @main "$1") == 1 ]]; }
 kvx_wait_for 10 usable 86 || kvx_fail "button 86 (measurement off) disabled"
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
 kvx_drive trackbar @main 102 100 >/dev/null
-kvx_wait_for 10 kvx_shows 53 "100 s" ||
+kvx_wait_for 30 kvx_shows 53 "100 s" ||
   kvx_fail "label 53 does not follow trackbar 102"
 kvx_expect_eq "$(kvx_drive trackbar @main 102)" "100 3900 0 4000" \
   "trackbar 102 after moving"
@@ -97,7 +97,7 @@ done
 spin_key() {  # start key expected
   kvx_drive settext @main 83 "$1"
   kvx_drive key @main 83 "$2"
-  kvx_wait_for 5 kvx_shows 83 "$3" || kvx_fail "spin 83: $1 $2 gave $(kvx_drive text @main 83)"
+  kvx_wait_for 30 kvx_shows 83 "$3" || kvx_fail "spin 83: $1 $2 gave $(kvx_drive text @main 83)"
 }
 spin_key 1000 up 1001
 spin_key 9999 up 10000
