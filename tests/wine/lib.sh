@@ -197,7 +197,7 @@ kvx_start_display() {
     3>"$KVX_TMP/display" >"$KVX_TMP/xvfb.log" 2>&1 8>&- &
   KVX_XVFB_PID=$!
   KVX_PIDS+=("$KVX_XVFB_PID")
-  kvx_wait_for 15 kvx_file_filled "$KVX_TMP/display" ||
+  kvx_wait_for 30 kvx_file_filled "$KVX_TMP/display" ||
     kvx_fail "Xvfb did not report a display"
   DISPLAY=":$(head -n 1 "$KVX_TMP/display")"
   export DISPLAY
@@ -331,7 +331,7 @@ kvx_start_simulator() {
     mapfile -t ports < <(kvx__own_ports)
   else
     ports=("$KVX_BOARD_PORT")
-    kvx_wait_for 10 kvx_port_free "$KVX_BOARD_PORT" ||
+    kvx_wait_for 30 kvx_port_free "$KVX_BOARD_PORT" ||
       kvx_fail "port $KVX_BOARD_PORT on 127.0.0.1 is in use"
   fi
   for port in "${ports[@]}"; do
@@ -407,7 +407,7 @@ kvx_keep_settled_screen() {
   [[ -n $KVX_KEEP ]] || return 0
   import -window root "$KVX_TMP/settled.png" ||
     kvx_fail "no screenshot for $1"
-  kvx_wait_for 10 kvx__settled || kvx_fail "the screen did not settle for $1"
+  kvx_wait_for 30 kvx__settled || kvx_fail "the screen did not settle for $1"
   kvx__keep "$KVX_TMP/settled.png" "$@"
 }
 
@@ -576,7 +576,7 @@ kvx_await_main_loop() {
   kvx__data_arrived() { [[ $(kvx_drive text @main 17) == *"uC: ATmega32"* ]]; }
   kvx_wait_for 30 kvx__data_arrived || kvx_fail "board data not shown in label 17"
   kvx__entered() { [[ $(kvx_drive trackbar @main 102) == "360 "* ]]; }
-  kvx_wait_for 15 kvx__entered || kvx_fail "trackbar 102 never reached 360"
+  kvx_wait_for 30 kvx__entered || kvx_fail "trackbar 102 never reached 360"
 }
 
 # A measurement at every tick of timer 123: the measurement switched off

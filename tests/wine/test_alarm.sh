@@ -36,7 +36,7 @@ kvx_expect_eq "$(grep -c . "$ALARMS")" 2 "lines the script wrote"
 
 event() { f=$(log_file) && [[ -n $f ]] &&
   grep -q ';Ereignis;;;0,[0-9]*;EIN;;Trockenlauf: Ausgang 4 (Minimum) eingeschaltet;[0-9][0-9][.][0-9][0-9][.][0-9]\{4\} [0-9:]\{8\}'$'\r$' "$f"; }
-kvx_wait_for 20 event || kvx_fail "no event line in the log: $(cat "$(log_file)")"
+kvx_wait_for 30 event || kvx_fail "no event line in the log: $(cat "$(log_file)")"
 grep -q ';Messung;.*;EIN;sicher;;[0-9][0-9][.][0-9][0-9][.][0-9]\{4\} [0-9:]\{8\}'$'\r$' "$(log_file)" ||
   kvx_fail "no evaluation line with output 4 on in the log"
 # The event bears the time of the evaluation that switched: both lines

@@ -41,7 +41,7 @@ kvx_log "the script wrote: $line"
 
 event() { f=$(log_file) && [[ -n $f ]] &&
   grep -q ';Ereignis;;;;;;Lebenszeichen, letzte 24 h: .*'$'\r$' "$f"; }
-kvx_wait_for 20 event || kvx_fail "no event line in the log: $(cat "$(log_file)")"
+kvx_wait_for 30 event || kvx_fail "no event line in the log: $(cat "$(log_file)")"
 kvx_expect_eq "$(grep -c lebenszeichen "$ALARMS")" 1 "daily signs the script wrote"
 
 kvx_drive click @main 82 || kvx_fail "could not click QUIT"

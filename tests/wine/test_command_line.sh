@@ -17,7 +17,7 @@ kvx_start_display
 kvx_prepare_prefix
 kvx_check_exe "$KVX_SIM_EXE"
 
-kvx_wait_for 10 kvx_port_free "$KVX_BUILD_PORT" ||
+kvx_wait_for 30 kvx_port_free "$KVX_BUILD_PORT" ||
   kvx_fail "port $KVX_BUILD_PORT is in use"
 
 # --- The simulator for Windows: loopback only -----------------------------
@@ -64,7 +64,7 @@ kvx_drive click @main 82 || kvx_fail "could not click QUIT"
 kvx_wait_program_end 30 || kvx_fail "program did not end after QUIT"
 kvx_expect_eq "$KVX_PROGRAM_RC" 0 "exit code after QUIT"
 closed() { [[ $(kvx_sim status) == *connected=0* ]]; }
-kvx_wait_for 10 closed || kvx_fail "connection still open after the end"
+kvx_wait_for 30 closed || kvx_fail "connection still open after the end"
 
 # --- A wrong port: the box, nothing sent, exit code 0 ---------------------
 kvx_sim clearlog >/dev/null
@@ -96,7 +96,7 @@ line=${line%$'\r'}
 [[ $(kvx_sim reset) == OK ]] || kvx_fail "reset not answered"
 read -r -t 10 line <&6 && kvx_fail "connection still open after the reset"
 exec 6>&-
-kvx_wait_for 10 closed || kvx_fail "simulator still connected after the reset"
+kvx_wait_for 30 closed || kvx_fail "simulator still connected after the reset"
 
 # --- The simulator ends on its control command ----------------------------
 [[ $(kvx_sim shutdown) == OK ]] || kvx_fail "shutdown not answered"

@@ -46,9 +46,9 @@ console() {
   answered() {
     [[ $(kvx_drive enabled @main 92) == 1 ]] && kvx_shows_prefix 98 ">$1"$'\r\n'
   }
-  kvx_wait_for 15 answered "$1" || kvx_fail "console: no exchange for '$1'"
+  kvx_wait_for 30 answered "$1" || kvx_fail "console: no exchange for '$1'"
   # The button takes the focus back just after it is usable again.
-  kvx_wait_for 5 focused 92 || kvx_fail "focus after sending '$1': $(kvx_drive focus @main)"
+  kvx_wait_for 30 focused 92 || kvx_fail "focus after sending '$1': $(kvx_drive focus @main)"
 }
 
 blanks() { printf '%*s' "$1" ""; }
@@ -76,7 +76,7 @@ status="S$(kvx_sim outputs | rev)"
 kvx_expect_eq "$(kvx_drive text @main 98)" \
   ">GETSTATUS"$'\r\n'"$status"$'\r\n'"$(blanks 89)" "box after GETSTATUS"
 kvx_expect_eq "$(kvx_drive text @main 97)" GETSTATUS "field 97 keeps the command"
-kvx_wait_for 10 box_in blue || kvx_fail "the exchange is not shown in blue"
+kvx_wait_for 30 box_in blue || kvx_fail "the exchange is not shown in blue"
 # (Kept for a comparison of two runs, as the next two: without the
 # countdown to the next measurement and label 36, ping time and countdown.)
 kvx_keep_screen getstatus clock=@main:20 clock=@main:36
@@ -106,9 +106,9 @@ kvx_expect_eq "${summary[9]}" "HELP$(blanks 20)Hilfetext zum Board" "summary lin
 kvx_expect_eq "${summary[19]}" \
   "CLEARLCD [X]$(blanks 13)L"$'\xf6'"scht gesamtes Display oder Zeile X (1 oder 2)" \
   "summary line 20"
-kvx_wait_for 10 box_in red || kvx_fail "the summary is not shown in red"
+kvx_wait_for 30 box_in red || kvx_fail "the summary is not shown in red"
 kvx_keep_screen summary clock=@main:20 clock=@main:36
-kvx_wait_for 5 focused 92 || kvx_fail "focus after the summary: $(kvx_drive focus @main)"
+kvx_wait_for 30 focused 92 || kvx_fail "focus after the summary: $(kvx_drive focus @main)"
 kvx_expect_eq "$(foreign_commands)" "" "commands sent for the summary"
 
 # --- A further command replaces the summary, in blue again ------------------
@@ -116,7 +116,7 @@ kvx_sim analog 2 512 >/dev/null
 console "GETADC 2"
 kvx_expect_eq "$(kvx_drive text @main 98)" \
   ">GETADC 2"$'\r\n'"512"$'\r\n'"$(blanks 95)" "box after GETADC 2"
-kvx_wait_for 10 box_in blue || kvx_fail "the exchange after the summary is not blue"
+kvx_wait_for 30 box_in blue || kvx_fail "the exchange after the summary is not blue"
 kvx_keep_screen getadc clock=@main:20 clock=@main:36
 kvx_wait_for 30 kvx_shows 63 "2,50" || kvx_fail "label 63 after the console command"
 
@@ -155,7 +155,7 @@ kvx_alive "$KVX_PROGRAM_PID" || kvx_fail "the program ended with the window"
 kvx_drive wait @main 0 || kvx_fail "main window went with the description"
 before=$(kvx_sim count)
 more_traffic() { (($(kvx_sim count) >= before + 28)); }
-kvx_wait_for 15 more_traffic || kvx_fail "no board queries after the window closed"
+kvx_wait_for 30 more_traffic || kvx_fail "no board queries after the window closed"
 
 # --- QUIT --------------------------------------------------------------------
 kvx_drive click @main 82 || kvx_fail "could not click QUIT"

@@ -155,7 +155,7 @@ else
 fi
 deviation() { (($(deviations) > seen)); }
 # The event comes with the program's reaction; a little time for cmd.exe.
-kvx_wait_for 10 deviation ||
+kvx_wait_for 30 deviation ||
   scenario_failed "b: no event ausgang-abweichend (the script wrote: $(tr -d '\r' <"$ALARMS" 2>/dev/null | tr '\n' '|'))"
 put_output4_back
 

@@ -105,7 +105,7 @@ fi
 # Refresh every 2 s, so that the countdown in label 36 moves every second.
 kvx_expect_eq "$(kvx_drive trackbar @main 101 2)" "2 2 1 10" "trackbar 101"
 set_analog 100 300 700
-kvx_wait_for 15 analog_shows "0,48 1,46 3,41" ||
+kvx_wait_for 30 analog_shows "0,48 1,46 3,41" ||
   kvx_fail "analog labels before the faults: $(analog_texts)"
 
 # --- A silent board: after 3 s without a reply the connection is lost ------
@@ -114,9 +114,9 @@ kvx_wait_for 15 analog_shows "0,48 1,46 3,41" ||
 kvx_sim silent on >/dev/null
 set_analog 512 205 819
 responsive "silent board" 3000 500 4500
-kvx_wait_for 10 lost_shown || kvx_fail "the loss is not shown: $(kvx_drive text @main 36) / $(analog_texts)"
+kvx_wait_for 30 lost_shown || kvx_fail "the loss is not shown: $(kvx_drive text @main 36) / $(analog_texts)"
 kvx_sim silent off >/dev/null
-kvx_wait_for 15 analog_shows "2,50 1,00 3,99" ||
+kvx_wait_for 30 analog_shows "2,50 1,00 3,99" ||
   kvx_fail "analog labels after the silence: $(analog_texts)"
 kvx_wait_for 30 kvx_shows_prefix 36 "Ping war " || kvx_fail "label 36 after the reconnect"
 kvx_expect_eq "$(connections)" connections=2 "connections after the silence"
@@ -125,7 +125,7 @@ kvx_expect_eq "$(connections)" connections=2 "connections after the silence"
 kvx_sim delay 250 >/dev/null
 set_analog 41 1023 0
 responsive "replies 250 ms late" 8000 200 5000
-kvx_wait_for 20 analog_shows "0,20 4,99 0,00" ||
+kvx_wait_for 30 analog_shows "0,20 4,99 0,00" ||
   kvx_fail "analog labels with the late replies: $(analog_texts)"
 kvx_sim delay 0 >/dev/null
 kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
@@ -140,7 +140,7 @@ kvx_sim zero off >/dev/null
 # taken for gone, shown so, and connected again once it answers in lines.
 kvx_sim garbage on >/dev/null
 responsive "garbage replies" 3000 500 4500
-kvx_wait_for 10 lost_shown || kvx_fail "garbage without line ends not shown as a loss"
+kvx_wait_for 30 lost_shown || kvx_fail "garbage without line ends not shown as a loss"
 kvx_sim garbage off >/dev/null
 kvx_wait_for 30 kvx_shows_prefix 36 "Ping war " || kvx_fail "no reconnect after the garbage"
 # 1000-byte replies to receives of at most 100 and 200 bytes.
@@ -155,15 +155,15 @@ start_and_wait
 before=$(connections)
 before=${before#connections=}
 kvx_expect_eq "$(kvx_sim reset)" OK "reset"
-kvx_wait_for 5 lost_shown || kvx_fail "the reset is not shown: $(kvx_drive text @main 36)"
+kvx_wait_for 30 lost_shown || kvx_fail "the reset is not shown: $(kvx_drive text @main 36)"
 kvx_wait_for 30 kvx_shows_prefix 36 "Ping war " || kvx_fail "no reconnect after the reset"
 kvx_expect_eq "$(connections)" "connections=$((before + 1))" "connections after the reset"
 
 # --- The board closes and listens again on the same port ------------------
 set_analog 100 300 700
-kvx_wait_for 10 analog_shows "0,48 1,46 3,41" || kvx_fail "analog labels: $(analog_texts)"
+kvx_wait_for 30 analog_shows "0,48 1,46 3,41" || kvx_fail "analog labels: $(analog_texts)"
 kvx_expect_eq "$(kvx_sim listen off)" OK "listen off"
-kvx_wait_for 5 lost_shown || kvx_fail "the close is not shown: $(kvx_drive text @main 36)"
+kvx_wait_for 30 lost_shown || kvx_fail "the close is not shown: $(kvx_drive text @main 36)"
 set_analog 512 205 819
 # An attempt to connect fails meanwhile: the countdown in label 36 runs
 # out and starts again, and the loss stays shown.
@@ -172,7 +172,7 @@ countdown=$(kvx_drive watch @main 36 7000) || kvx_fail "label 36 not answered"
   kvx_fail "no failed attempt seen in label 36: $countdown"
 lost_shown || kvx_fail "while the board does not listen: $(kvx_drive text @main 36)"
 kvx_expect_eq "$(kvx_sim listen on)" OK "listen on"
-kvx_wait_for 20 analog_shows "2,50 1,00 3,99" ||
+kvx_wait_for 30 analog_shows "2,50 1,00 3,99" ||
   kvx_fail "analog labels after the board listens again: $(analog_texts)"
 kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
   kvx_fail "board data after the board listens again"

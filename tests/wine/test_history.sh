@@ -48,24 +48,24 @@ want=$((0x00C00000 | 0x00080000 | 0x00040000 | 0x00020000 | 0x00010000))
 kvx_expect_eq "$(kvx_drive text "$HISTORY" 112)" \
   "Seit dem Programmstart wurde noch kein Wasserstand gemessen." \
   "summary before the first evaluation"
-kvx_wait_for 10 front_is "$HISTORY" || kvx_fail "the new window is not in front"
+kvx_wait_for 30 front_is "$HISTORY" || kvx_fail "the new window is not in front"
 
 # --- Chosen again: still one window, and it comes to the front -------------
 kvx_drive activate @main || kvx_fail "could not bring the main window to the front"
-kvx_wait_for 10 front_is "KORVALINEX-Steuerprogramm" ||
+kvx_wait_for 30 front_is "KORVALINEX-Steuerprogramm" ||
   kvx_fail "the main window did not come to the front"
 choose_history
-kvx_wait_for 10 front_is "$HISTORY" ||
+kvx_wait_for 30 front_is "$HISTORY" ||
   kvx_fail "the history window did not come to the front: $(kvx_drive front)"
 kvx_expect_eq "$(history_count)" 1 "history windows after a second choice"
 # Minimised, it is restored by the next choice.
 kvx_drive show "$HISTORY" min || kvx_fail "could not minimise the history window"
 minimised() { [[ $(kvx_drive client "$HISTORY") == "0 0" ]]; }
-kvx_wait_for 10 minimised || kvx_fail "the history window did not minimise"
+kvx_wait_for 30 minimised || kvx_fail "the history window did not minimise"
 choose_history
 restored() { [[ $(kvx_drive client "$HISTORY") == "720 420" ]]; }
-kvx_wait_for 10 restored || kvx_fail "the history window was not restored"
-kvx_wait_for 10 front_is "$HISTORY" || kvx_fail "the restored window is not in front"
+kvx_wait_for 30 restored || kvx_fail "the history window was not restored"
+kvx_wait_for 30 front_is "$HISTORY" || kvx_fail "the restored window is not in front"
 kvx_expect_eq "$(history_count)" 1 "history windows after a third choice"
 
 # --- A quick cycle: period 0 -----------------------------------------------
@@ -75,7 +75,7 @@ kvx_sim level 330 >/dev/null  # full again for the first evaluation
 # The open window follows the evaluations. The well drains from 330 counts
 # past the Maximum (about 242) and the Minimum (about 43) in some 40 s;
 # output 4 goes on, and rain fills the well again.
-kvx_wait_for 20 history_says "Zuletzt: " || kvx_fail "the history window shows no evaluation"
+kvx_wait_for 30 history_says "Zuletzt: " || kvx_fail "the history window shows no evaluation"
 dry() { [[ $(kvx_sim output 4) == 1 ]]; }
 kvx_wait_for 90 dry || kvx_fail "output 4 did not go on for a dry well"
 kvx_sim rates 12 0 >/dev/null
@@ -83,7 +83,7 @@ risen() { (($(kvx_sim level | cut -d. -f1) > 150)); }
 kvx_wait_for 60 risen || kvx_fail "the well did not fill above 150 counts"
 summary=$(kvx_drive text "$HISTORY" 112)
 changed() { [[ $(kvx_drive text "$HISTORY" 112) != "$summary" ]]; }
-kvx_wait_for 20 changed || kvx_fail "the summary did not follow the next evaluation"
+kvx_wait_for 30 changed || kvx_fail "the summary did not follow the next evaluation"
 summary=$(kvx_drive text "$HISTORY" 112)
 kvx_log "summary: $summary"
 [[ $summary == *"Tiefster: "*$'H\xf6chster: '* ]] ||
@@ -93,7 +93,7 @@ kvx_log "summary: $summary"
 # The clicks on the main window's buttons brought it to the front; the
 # menu brings the history window back over it.
 choose_history
-kvx_wait_for 10 front_is "$HISTORY" || kvx_fail "the history window did not come to the front"
+kvx_wait_for 30 front_is "$HISTORY" || kvx_fail "the history window did not come to the front"
 read -r l t r b <<<"$(kvx_drive rect "$HISTORY")"
 read -r ox oy <<<"$(kvx_drive origin "$HISTORY")"
 # The picture: the client area above the strip of the summary and button.
@@ -113,7 +113,7 @@ drawn() {
     grep -q '#B4DCFF' "$KVX_TMP/colours" &&
     grep -q '#FFFFFF' "$KVX_TMP/colours"
 }
-kvx_wait_for 10 drawn ||
+kvx_wait_for 30 drawn ||
   kvx_fail "the picture lacks the level, the Maximum or a band: $(sort -rn "$KVX_TMP/colours" | head -n 8 | tr '\n' ' ')"
 # Kept for a comparison of two runs without what follows the pace of the
 # run: the chart below its legend (its time axis follows the clock, its
@@ -138,11 +138,11 @@ button_placed() {
 
 # --- Minimised while it follows the well, it comes back as it was -----------
 kvx_drive show "$HISTORY" min || kvx_fail "could not minimise the history window"
-kvx_wait_for 10 minimised || kvx_fail "the history window did not minimise"
+kvx_wait_for 30 minimised || kvx_fail "the history window did not minimise"
 summary=$(kvx_drive text "$HISTORY" 112)
-kvx_wait_for 20 changed || kvx_fail "the minimised window did not follow the evaluations"
+kvx_wait_for 30 changed || kvx_fail "the minimised window did not follow the evaluations"
 choose_history
-kvx_wait_for 10 restored || kvx_fail "the history window was not restored"
+kvx_wait_for 30 restored || kvx_fail "the history window was not restored"
 button_placed 720 420 ||
   kvx_fail "button 113 misplaced after the restore: $(kvx_drive rect "$HISTORY" 113)"
 
@@ -153,7 +153,7 @@ kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
 kvx_wait_for 30 kvx_shows 20 "keine Messung" || kvx_fail "label 20 after AUS"
 kvx_drive size "$HISTORY" 600 360 || kvx_fail "could not resize the history window"
 kvx_expect_eq "$(kvx_drive client "$HISTORY")" "600 360" "client after resizing"
-kvx_wait_for 10 button_placed 600 360 ||
+kvx_wait_for 30 button_placed 600 360 ||
   kvx_fail "button 113 did not follow the new size: $(kvx_drive rect "$HISTORY" 113)"
 # The operator cannot make it smaller than its least size.
 kvx_drive size "$HISTORY" 100 80 || kvx_fail "could not resize the history window"
@@ -174,7 +174,7 @@ commands=$(kvx_sim count)
 choose_history
 kvx_drive wait "$HISTORY" 15000 || kvx_fail "the history window did not open again"
 kvx_expect_eq "$(kvx_drive client "$HISTORY")" "720 420" "client when opened again"
-kvx_wait_for 10 history_says "Zuletzt: " || kvx_fail "the window opened again without the history"
+kvx_wait_for 30 history_says "Zuletzt: " || kvx_fail "the window opened again without the history"
 kvx_drive click "$HISTORY" 113 || kvx_fail "could not click button 113"
 kvx_drive gone "$HISTORY" 10000 || kvx_fail "button 113 did not close the window"
 kvx_alive "$KVX_PROGRAM_PID" || kvx_fail "the program ended with the history window"

@@ -81,7 +81,7 @@ dry() { [[ $(kvx_sim output 4) == 1 ]]; }
 kvx_wait_for 60 dry || kvx_fail "output 4 did not go on for a dry well"
 # The evaluation that switched output 4 on is in the file.
 switched() { f=$(log_file) && [[ -n $f ]] && grep -q ';EIN;sicher;;' "$f"; }
-kvx_wait_for 20 switched || kvx_fail "no line with output 4 on in the log: $(ls "$LOG_DIR")"
+kvx_wait_for 30 switched || kvx_fail "no line with output 4 on in the log: $(ls "$LOG_DIR")"
 # The file grows with each evaluation, as it happens; the run goes on to
 # three of them at least (on a slow start the well may be dry at the first).
 measurements() {
@@ -112,7 +112,7 @@ earlier_levels() {
   summary=$(kvx_drive text "$HISTORY" 112)
   [[ $summary == "Zuletzt: "*"Tiefster: "*$'H\xf6chster: '* ]]
 }
-kvx_wait_for 10 earlier_levels ||
+kvx_wait_for 30 earlier_levels ||
   kvx_fail "the restarted history shows no earlier levels: $summary"
 kvx_log "summary after the restart: $summary"
 kvx_expect_eq "$(kvx_drive text "$HISTORY" 114)" "" "log line of the history window"
@@ -126,9 +126,9 @@ SAVED="$KVX_TMP/verlauf.csv"
 kvx_drive save "$SAVE_DIALOG" "Z:${SAVED//\//\\}" 15000 ||
   kvx_fail "could not fill in the save dialog"
 saved() { [[ -s $SAVED ]]; }
-kvx_wait_for 15 saved || kvx_fail "the save dialog wrote no file"
+kvx_wait_for 30 saved || kvx_fail "the save dialog wrote no file"
 said() { [[ $(kvx_drive text "$HISTORY" 114) == "Verlauf gespeichert: "* ]]; }
-kvx_wait_for 10 said || kvx_fail "line 114 after saving: $(kvx_drive text "$HISTORY" 114)"
+kvx_wait_for 30 said || kvx_fail "line 114 after saving: $(kvx_drive text "$HISTORY" 114)"
 check_csv "$SAVED"
 kvx_expect_eq "$EVALUATIONS" "$first_run" "evaluations in the saved file"
 kvx_expect_eq "$(tail -n 1 "$SAVED" | tr -d '\r')" "$last_line" "last line of the saved file"
@@ -145,7 +145,7 @@ kvx_start_program /log "$LATE_FOLDER" 127.0.0.1 "$KVX_BOARD_PORT"
 kvx_await_main_loop
 choose_history
 missing() { [[ $(kvx_drive text "$HISTORY" 114) == "Protokollordner "*" nicht gefunden."* ]]; }
-kvx_wait_for 10 missing || kvx_fail "line 114 without the folder: $(kvx_drive text "$HISTORY" 114)"
+kvx_wait_for 30 missing || kvx_fail "line 114 without the folder: $(kvx_drive text "$HISTORY" 114)"
 kvx_measure_every_tick
 waiting() { [[ $(kvx_drive text "$HISTORY" 114) == *" nachgeschrieben, sobald"* ]]; }
 kvx_wait_for 30 waiting || kvx_fail "no evaluation waits for the folder: $(kvx_drive text "$HISTORY" 114)"
@@ -155,7 +155,7 @@ LATE_FILE="$LATE_DIR/$(basename "$FILE")"
 late_written() { (($(grep -c ';Messung;' "$LATE_FILE") > first_run)); }
 kvx_wait_for 30 late_written || kvx_fail "nothing written to the folder made late"
 cleared() { [[ $(kvx_drive text "$HISTORY" 114) == "" ]]; }
-kvx_wait_for 10 cleared || kvx_fail "line 114 once the folder is there: $(kvx_drive text "$HISTORY" 114)"
+kvx_wait_for 30 cleared || kvx_fail "line 114 once the folder is there: $(kvx_drive text "$HISTORY" 114)"
 # The first run's lowest level (the dry well) is the history's lowest now.
 low=$(kvx_drive text "$HISTORY" 112)
 [[ $low == *"Tiefster: 0,"[0-2]* ]] || kvx_fail "the late read-back missed the earlier levels: $low"

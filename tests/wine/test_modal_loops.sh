@@ -95,7 +95,7 @@ done
 kvx_drive post @main $WM_KEYDOWN $VK_RETURN 0 || kvx_fail "the move did not end"
 check_hold "a move" "$from"
 moved() { [[ $(kvx_drive rect @main | cut -d' ' -f1-2) != "$left $top" ]]; }
-kvx_wait_for 10 moved || kvx_fail "the window did not move"
+kvx_wait_for 30 moved || kvx_fail "the window did not move"
 
 # --- The save dialog ---------------------------------------------------------
 kvx_drive syscommand @main 0x10 || kvx_fail "the main window took no system command"

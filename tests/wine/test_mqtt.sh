@@ -115,7 +115,7 @@ kvx_await_main_loop
 refusals() {
   (($(grep -c 'disconnected, not authori[sz]ed' "$KVX_TMP/broker.log") >= $1))
 }
-kvx_wait_for 20 refusals 1 || kvx_fail "the wrong password was not refused"
+kvx_wait_for 30 refusals 1 || kvx_fail "the wrong password was not refused"
 kvx_wait_for 40 refusals 2 || kvx_fail "not tried again within 40 s"
 kvx_expect_eq "$(mqtt_sub -t korvalinex/brunnen/status --retained-only -C 1 -W 1)" \
   offline "the status with a wrong password"

@@ -120,7 +120,7 @@ board_data() {
 }
 board_data_shown() { [[ $(kvx_drive text @main 17) == "$(board_data)" ]]; }
 check_board_data() {
-  kvx_wait_for 10 board_data_shown ||
+  kvx_wait_for 30 board_data_shown ||
     kvx_fail "$1: label 17 reads '$(kvx_drive text @main 17 | cat -A)'"
 }
 
@@ -149,7 +149,7 @@ second_tick() { load_log && [[ $(sensor_ticks) == 2 ]]; }
 # the HELP; the evaluations of ticks 3 to 5 follow it. Sets HELP_AT (its
 # index in the log) and checks what the console shows.
 console_help() {
-  kvx_wait_for 20 second_tick || kvx_fail "no second sensor tick within 20 s"
+  kvx_wait_for 30 second_tick || kvx_fail "no second sensor tick within 20 s"
   kvx_expect_eq "$(kvx_sim split 3 30)" OK "split"
   kvx_drive settext @main 97 HELP || kvx_fail "could not write field 97"
   kvx_drive click @main 92 || kvx_fail "could not click button 92"
@@ -158,7 +158,7 @@ console_help() {
     HELP_AT=$(awk -F'\t' '$2 == "HELP" { i = $1 } END { print i }' "$LOG")
     [[ -n $HELP_AT ]] && ((HELP_AT > LAST_HELP))
   }
-  kvx_wait_for 10 help_taken || kvx_fail "the console's HELP never reached the board"
+  kvx_wait_for 30 help_taken || kvx_fail "the console's HELP never reached the board"
   kvx_expect_eq "$(kvx_sim split 0 0)" OK "split off"
   LAST_HELP=$HELP_AT
   answered() {
@@ -225,7 +225,7 @@ kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
 kvx_wait_for 30 board_data_shown ||
   kvx_fail "board data not shown in label 17: '$(kvx_drive text @main 17 | cat -A)'"
 entered() { [[ $(kvx_drive trackbar @main 102) == "360 "* ]]; }
-kvx_wait_for 15 entered || kvx_fail "trackbar 102 never reached 360"
+kvx_wait_for 30 entered || kvx_fail "trackbar 102 never reached 360"
 kvx_measure_every_tick
 kvx_expect_eq "$(kvx_sim clearlog)" OK "clearlog"
 LAST_HELP=-1

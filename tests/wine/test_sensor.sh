@@ -48,7 +48,7 @@ kvx_expect_eq "$(grep -c sensor-fehler "$ALARMS")" 1 "sensor failures the script
 DAY='[0-9][0-9][.][0-9][0-9][.][0-9]\{4\} [0-9:]\{8\}'
 logged() { f=$(log_file) && [[ -n $f ]] &&
   grep -q ";Messung;;;;EIN;Sensorfehler;;$DAY"$'\r$' "$f"; }
-kvx_wait_for 20 logged || kvx_fail "no failed cycle with the fail-safe in the log: $(cat "$(log_file)")"
+kvx_wait_for 30 logged || kvx_fail "no failed cycle with the fail-safe in the log: $(cat "$(log_file)")"
 f=$(log_file)
 grep -q ";Messung;;;;;Sensorfehler;;$DAY"$'\r$' "$f" ||
   kvx_fail "no failed cycle before the fail-safe in the log"

@@ -32,11 +32,11 @@ kvx_expect_eq "$(grep -c pc-wach "$ALARMS")" 1 "pc-wach lines"
 
 # The measurement starts afresh at once, not after the cycle's 360 s.
 sensor() { [[ $(kvx_sim output 3) == 1 ]]; }
-kvx_wait_for 15 sensor || kvx_fail "no measurement after the wake"
+kvx_wait_for 30 sensor || kvx_fail "no measurement after the wake"
 
 woke() { f=$(log_file) && [[ -n $f ]] &&
   grep -a ';Ereignis;' "$f" | grep -aq 'Der PC hat [0-9]* s geschlafen'; }
-kvx_wait_for 20 woke || kvx_fail "no wake line in the log: $(cat "$(log_file)")"
+kvx_wait_for 30 woke || kvx_fail "no wake line in the log: $(cat "$(log_file)")"
 
 kvx_drive click @main 82 || kvx_fail "could not click QUIT"
 kvx_wait_program_end 30 || kvx_fail "program did not end after QUIT"

@@ -10,7 +10,7 @@ kvx_prepare_prefix
 
 # --- No board: nothing listens on the board port -------------------------
 kvx_log "start without a board"
-kvx_wait_for 10 kvx_port_free "$KVX_BOARD_PORT" ||
+kvx_wait_for 30 kvx_port_free "$KVX_BOARD_PORT" ||
   kvx_fail "port $KVX_BOARD_PORT is in use"
 kvx_start_program
 kvx_drive wait @problem 60000 || kvx_fail "no message box 'KORVALINEX: Problem'"
@@ -50,6 +50,6 @@ last=$(kvx_sim log | tail -n 1)
 [[ $last == *'text GETPORT 4 \x5cr\x5cn' ]] ||
   kvx_fail "a command after the last query: $last"
 closed() { [[ $(kvx_sim status) == *connected=0* ]]; }
-kvx_wait_for 10 closed || kvx_fail "connection still open after the end"
+kvx_wait_for 30 closed || kvx_fail "connection still open after the end"
 
 kvx_log "PASS"

@@ -17,13 +17,13 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 kvx_start_display
 kvx_prepare_prefix
 
-kvx_wait_for 10 kvx_port_free "$KVX_BOARD_PORT" ||
+kvx_wait_for 30 kvx_port_free "$KVX_BOARD_PORT" ||
   kvx_fail "port $KVX_BOARD_PORT is in use"
 python3 "$(dirname "$0")/full_queue.py" --port "$KVX_BOARD_PORT" \
   --ready-file "$KVX_TMP/queue.ready" --lifetime 120 \
   >"$KVX_TMP/queue.log" 2>&1 8>&- &
 KVX_PIDS+=("$!")
-kvx_wait_for 10 kvx_file_filled "$KVX_TMP/queue.ready" ||
+kvx_wait_for 30 kvx_file_filled "$KVX_TMP/queue.ready" ||
   kvx_fail "the board port's accept queue did not fill"
 kvx_log "$(cat "$KVX_TMP/queue.log")"
 

@@ -70,7 +70,7 @@ kvx_log "page on 127.0.0.1:$WEB_PORT"
 kvx_expect_eq "$(wine_listeners)" "127.0.0.1:$WEB_PORT" "listening sockets with /web"
 
 answered() { [[ $(web_status "GET / HTTP/1.1\r\nHost: b\r\n\r\n") == "HTTP/1.1 200 OK" ]]; }
-kvx_wait_for 20 answered || kvx_fail "the page was not answered"
+kvx_wait_for 30 answered || kvx_fail "the page was not answered"
 kvx_expect_eq "$(web_status "GET /status.json HTTP/1.0\r\n\r\n")" \
   "HTTP/1.1 200 OK" "the JSON"
 kvx_expect_eq "$(web_status "HEAD /verlauf.svg HTTP/1.0\r\n\r\n")" \

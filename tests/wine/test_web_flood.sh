@@ -32,7 +32,7 @@ answered() {
   exec 5>&-
   [[ $line == "HTTP/1.1 200 OK"* ]]
 }
-kvx_wait_for 20 answered || kvx_fail "the page was not answered"
+kvx_wait_for 30 answered || kvx_fail "the page was not answered"
 
 timeout 60 python3 "$(dirname "$0")/web_flood.py" --port "$WEB_PORT" \
   --seconds 12 >"$KVX_TMP/flood.out" 2>&1 || kvx_fail "the flood failed: $(tail -n 3 "$KVX_TMP/flood.out")"

@@ -102,7 +102,7 @@ kvx_drive wait @main 60000 || kvx_fail "main window did not appear"
 kvx_wait_for 30 kvx_shows_prefix 17 "Daten aus dem Board:"$'\r\r'"Firmware:"$'\r'"uC: ATmega32" ||
   kvx_fail "board data not shown in label 17"
 entered() { [[ $(kvx_drive trackbar @main 102) == "360 "* ]]; }
-kvx_wait_for 15 entered || kvx_fail "trackbar 102 never reached 360"
+kvx_wait_for 30 entered || kvx_fail "trackbar 102 never reached 360"
 kvx_expect_eq "$(kvx_drive text @main 39)" " 100%" "level mark before a measurement"
 
 # --- Period 0: measurement off, trackbar to 0, measurement on -------------
@@ -136,7 +136,7 @@ check_cycle 5.1 4.0
 # 300 counts -> 1.465 V -> 527 on the bar, which shows it as full.
 kvx_expect_eq "$(kvx_drive progress @main 111)" "400 0 400" "level bar, full well"
 kvx_expect_eq "$(kvx_drive text @main 39)" "100%" "level mark above 1.18 V"
-kvx_wait_for 5 sim_is output 5 1 || kvx_fail "output 5 not on for a full well"
+kvx_wait_for 30 sim_is output 5 1 || kvx_fail "output 5 not on for a full well"
 kvx_expect_eq "$(kvx_sim output 4)" 0 "output 4 for a full well"
 
 # --- A dry well: Minimum on, Maximum off ------------------------------------
@@ -150,7 +150,7 @@ for ((i = second + 1; i < ${#WORDS[@]}; i++)); do
 done
 summarise $((second + 1)) $((third + 1))
 check_cycle 5.0 4.1
-kvx_wait_for 5 sim_is output 4 1 || kvx_fail "output 4 not on for a dry well"
+kvx_wait_for 30 sim_is output 4 1 || kvx_fail "output 4 not on for a dry well"
 kvx_expect_eq "$(kvx_sim output 5)" 0 "output 5 for a dry well"
 # 20 counts -> 0.098 V -> 35 on the bar; the top mark keeps its text.
 kvx_expect_eq "$(kvx_drive progress @main 111)" "35 0 400" "level bar, dry well"
@@ -174,7 +174,7 @@ pulse() {
       commands_from 0 >"$KVX_TMP/commands" &&
       grep -q $'\tsetport 1.0$' "$KVX_TMP/commands"
   }
-  kvx_wait_for 20 pulse_done || kvx_fail "pulse with '$1' did not end"
+  kvx_wait_for 30 pulse_done || kvx_fail "pulse with '$1' did not end"
   load_commands "$KVX_TMP/commands"
   local i on=-1 off=-1
   for ((i = 0; i < ${#WORDS[@]}; i++)); do
@@ -186,7 +186,7 @@ pulse() {
   kvx_expect_eq "$SENTENCE" "1.1 Q 1.0" "pulse with '$1' (Q = one board query)"
   PULSE_MS=$((TIMES[off] - TIMES[on]))
   kvx_log "pulse with '$1': output 1 on for $PULSE_MS ms"
-  kvx_wait_for 5 sim_is output 1 0 || kvx_fail "output 1 still on after the pulse"
+  kvx_wait_for 30 sim_is output 1 0 || kvx_fail "output 1 still on after the pulse"
 }
 
 # A dollar sign and FA: 250 ms; valid input stays as typed.

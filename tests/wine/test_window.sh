@@ -34,7 +34,7 @@ kvx_expect_eq "$(kvx_drive enabled @main 81)" 0 "button 81 at start"
 # --- Colours on the screen: label 20 red, label 17 blue ------------------
 # Label 20 turns red with the first query after the measurement is on.
 measuring() { [[ $(kvx_drive text @main 20) == "Messung in "* ]]; }
-kvx_wait_for 15 measuring || kvx_fail "label 20 never showed the measurement"
+kvx_wait_for 30 measuring || kvx_fail "label 20 never showed the measurement"
 read -r ox oy <<<"$(kvx_drive origin @main)"
 colours() {  # x y w h (client) -> histogram of that area of the screenshot
   convert "$KVX_TMP/screen.png" -crop "$3x$4+$((ox + $1))+$((oy + $2))" \
@@ -47,7 +47,7 @@ coloured() {  # the screen catches up with the texts within a few paints
   [[ $label20 == *"#FF0000"* && $label20 != *"#0000FF"* &&
     $label17 == *"#0000FF"* ]]
 }
-kvx_wait_for 10 coloured ||
+kvx_wait_for 30 coloured ||
   kvx_fail "label colours: 20 should be red only, 17 blue"
 # (Kept for a comparison of two runs, without the countdown to the next
 # measurement and the ping time and countdown of label 36.)
@@ -57,10 +57,10 @@ kvx_keep_screen colours clock=@main:20 clock=@main:36
 kvx_drive click @main 110 || kvx_fail "could not click check box 110"
 kvx_expect_eq "$(kvx_drive checked @main 110)" 1 "check box after a click"
 released() { [[ $(kvx_drive enabled @main 81) == 1 ]]; }
-kvx_wait_for 10 released || kvx_fail "button 81 not enabled by the lock"
+kvx_wait_for 30 released || kvx_fail "button 81 not enabled by the lock"
 kvx_drive click @main 110 || kvx_fail "could not click check box 110"
 locked() { [[ $(kvx_drive enabled @main 81) == 0 ]]; }
-kvx_wait_for 10 locked || kvx_fail "button 81 not disabled again"
+kvx_wait_for 30 locked || kvx_fail "button 81 not disabled again"
 # Greyed for 2 s on end, the button refuses the click.
 kvx_drive click @main 81 2000 && kvx_fail "a disabled button took a click"
 
@@ -69,14 +69,14 @@ kvx_expect_eq "$(kvx_drive focus @main)" 110 "focus after the click"
 for next in 97 92 93 98 100 101 102 74; do
   kvx_drive key @main 0 tab
   moved() { [[ $(kvx_drive focus @main) == "$next" ]]; }
-  kvx_wait_for 5 moved || kvx_fail "Tab did not move to $next"
+  kvx_wait_for 30 moved || kvx_fail "Tab did not move to $next"
 done
 
 # --- Trackbars read by the main loop --------------------------------------
 kvx_drive trackbar @main 101 5 >/dev/null
 kvx_wait_for 30 kvx_shows 33 5 || kvx_fail "label 33 does not follow trackbar 101"
 usable() { [[ $(kvx_drive enabled @main "$1") == 1 ]]; }
-kvx_wait_for 10 usable 86 || kvx_fail "button 86 (measurement off) disabled"
+kvx_wait_for 30 usable 86 || kvx_fail "button 86 (measurement off) disabled"
 kvx_drive click @main 86 || kvx_fail "could not switch the measurement off"
 kvx_drive trackbar @main 102 100 >/dev/null
 kvx_wait_for 30 kvx_shows 53 "100 s" ||
