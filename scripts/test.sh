@@ -12,12 +12,13 @@
 #   build         native, Debug, no sanitizers: the board simulator of the
 #                 Wine tests, the Wine tests themselves (label wine), the
 #                 tests that time the program on a real socket (label
-#                 realtime) or count its heap (label plain), the checks
-#                 of scripts and of the release program (label script),
+#                 realtime) or count its heap (label plain), the guard's
+#                 oracle shards (label oracle), the checks of scripts
+#                 and of the release program (label script),
 #                 and the benchmarks (bench/, compiled, not run:
 #                 docs/benchmarks.md)
 #   build-asan    native, Debug, AddressSanitizer and UBSan: every other
-#                 test (all but labels realtime and script)
+#                 test (all but labels realtime, oracle and script)
 #   build-fuzz    clang, the fuzz harnesses (scripts/fuzz.sh): each from
 #                 its seed corpus for FUZZ_SECONDS (15 here; a longer run
 #                 by hand: FUZZ_SECONDS=600 scripts/fuzz.sh)
@@ -275,7 +276,7 @@ phase_begin "native build" "native build: tests and benchmarks"
 nice -n 19 cmake --build build -j "$jobs"
 plain_tests() {
   ctest --test-dir build --output-on-failure -j "$jobs" \
-    --timeout 600 -L '^(realtime|plain|script)$'
+    --timeout 600 -L '^(realtime|plain|script|oracle)$'
 }
 lane_begin "native tests" "native tests: real sockets, the heap, scripts" \
   plain_tests
@@ -293,10 +294,11 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON \
 nice -n 19 cmake --build build-asan -j "$jobs"
 
 # Every test but those that time the program (they would measure the
-# sanitizers here) and the checks of scripts (run in the other build).
+# sanitizers here), the checks of scripts and the guard's oracle shards
+# (run in the other build).
 phase_begin "ASan tests" "native tests under AddressSanitizer and UBSan"
 nice -n 10 ctest --test-dir build-asan --output-on-failure -j "$jobs" \
-  --timeout 600 -LE '^(realtime|script)$'
+  --timeout 600 -LE '^(realtime|script|oracle)$'
 
 phase_end
 lanes_wait
