@@ -48,6 +48,10 @@ void HeadlessResetListens();
 // A real connection that the system gave its own port as its peer (a
 // connect to a port of this machine on which nothing listens): no board's.
 bool HeadlessConnectedToItself(int fd);
+// A real connect begun without waiting, after at most `waitMs`:
+// ConnectPending, ConnectFailed (refused, or connected to itself) or
+// ConnectDone.
+int HeadlessRealConnectState(int fd, int waitMs);
 // The networking cleanup: every listener and connection taken is closed.
 void HeadlessCloseListens();
 // Closes `socket` when it is a listener or a connection taken by one.

@@ -414,14 +414,5 @@ int PlatOpenedNow(PlatSocket socket) {
   if (Listen.Unanswered.count((int)socket)) return ConnectPending;
   if (ClientOf((int)socket)) return ConnectDone;
   if (!Listen.RealSockets.count((int)socket)) return ConnectFailed;
-  pollfd p{(int)socket, POLLOUT, 0};
-  int ready = poll(&p, 1, 0);
-  if (ready < 0) return errno == EINTR ? ConnectPending : ConnectFailed;
-  if (ready == 0) return ConnectPending;
-  int error = 0;
-  socklen_t size = sizeof error;
-  if (getsockopt((int)socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
-      error != 0)
-    return ConnectFailed;
-  return HeadlessConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
+  return HeadlessRealConnectState((int)socket, 0);
 }

@@ -352,23 +352,29 @@ int PlatConnectStart(PlatSocket socket, uint32_t address, int port) {
                                                 : ConnectFailed;
 }
 
-int PlatConnectWait(PlatSocket socket, int waitMs) {
-  if (socket < 0) return ConnectFailed;
-  if (Modelled(socket))
-    return (int)socket == Model.Connected ? ConnectDone : ConnectFailed;
-  if (Script.Chunks) return ConnectDone;
-  pollfd p{(int)socket, POLLOUT, 0};
+int HeadlessRealConnectState(int fd, int waitMs) {
+  pollfd p{fd, POLLOUT, 0};
   int ready = poll(&p, 1, waitMs > 0 ? waitMs : 0);
   if (ready < 0) return errno == EINTR ? ConnectPending : ConnectFailed;
   if (ready == 0) return ConnectPending;
   int error = 0;
   socklen_t size = sizeof error;
-  if (getsockopt((int)socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
-      error != 0)
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
     return ConnectFailed;
-  int flags = fcntl((int)socket, F_GETFL, 0);
-  fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
-  return HeadlessConnectedToItself((int)socket) ? ConnectFailed : ConnectDone;
+  return HeadlessConnectedToItself(fd) ? ConnectFailed : ConnectDone;
+}
+
+int PlatConnectWait(PlatSocket socket, int waitMs) {
+  if (socket < 0) return ConnectFailed;
+  if (Modelled(socket))
+    return (int)socket == Model.Connected ? ConnectDone : ConnectFailed;
+  if (Script.Chunks) return ConnectDone;
+  int state = HeadlessRealConnectState((int)socket, waitMs);
+  if (state == ConnectDone) {
+    int flags = fcntl((int)socket, F_GETFL, 0);
+    fcntl((int)socket, F_SETFL, flags & ~O_NONBLOCK);
+  }
+  return state;
 }
 
 int PlatSend(PlatSocket socket, const void* bytes, int length) {
